@@ -1,0 +1,60 @@
+# fwburn_profile(NAME <name> IMAGE_NAME <text> DATE <yyyy/mm/dd> BOOT_ID_RULE cpu|aio
+#                IMAGE_VARIABLE <cache variable> STANDIN_SIZE <bytes>)
+#
+# Declares one build profile and makes what is built of it: the static library
+# fwburn_profile_<name> (profile constants, image SHA-256 and the image itself).
+# The real image is never in the repository: the cache variable names its file. Without it the
+# build generates a deterministic stand-in of the delivered size and says so.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+function(fwburn_profile)
+    cmake_parse_arguments(P "" "NAME;IMAGE_NAME;DATE;BOOT_ID_RULE;IMAGE_VARIABLE;STANDIN_SIZE" "" ${ARGN})
+    foreach(required NAME IMAGE_NAME DATE BOOT_ID_RULE IMAGE_VARIABLE STANDIN_SIZE)
+        if(NOT DEFINED P_${required})
+            message(FATAL_ERROR "fwburn_profile: ${required} is missing")
+        endif()
+    endforeach()
+
+    set(${P_IMAGE_VARIABLE} "" CACHE FILEPATH
+        "Firmware image of the '${P_NAME}' profile; empty: a generated stand-in of ${P_STANDIN_SIZE} bytes")
+    set(image "${${P_IMAGE_VARIABLE}}")
+    set(gen_dir "${CMAKE_BINARY_DIR}/profiles/${P_NAME}")
+    file(MAKE_DIRECTORY "${gen_dir}")
+    set(standin_flag "")
+    if(image STREQUAL "")
+        set(image "${gen_dir}/standin-${P_NAME}.bin")
+        set(standin_flag "--stand-in")
+        add_custom_command(
+            OUTPUT "${image}"
+            COMMAND Python3::Interpreter "${PROJECT_SOURCE_DIR}/cmake/standin_image.py"
+                    "${image}" ${P_STANDIN_SIZE} "fwburn stand-in ${P_NAME}"
+            DEPENDS "${PROJECT_SOURCE_DIR}/cmake/standin_image.py"
+            COMMENT "Profile ${P_NAME}: no real image given (${P_IMAGE_VARIABLE}); generating a STAND-IN image of ${P_STANDIN_SIZE} bytes"
+            VERBATIM)
+        message(STATUS "Profile ${P_NAME}: STAND-IN image (${P_STANDIN_SIZE} bytes); set ${P_IMAGE_VARIABLE} to the real image file")
+    else()
+        get_filename_component(image "${image}" ABSOLUTE)
+        if(NOT EXISTS "${image}")
+            message(FATAL_ERROR "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} does not exist")
+        endif()
+        message(STATUS "Profile ${P_NAME}: image ${image}")
+    endif()
+
+    set(source "${gen_dir}/profile_${P_NAME}.cpp")
+    add_custom_command(
+        OUTPUT "${source}"
+        COMMAND Python3::Interpreter "${PROJECT_SOURCE_DIR}/cmake/embed_image.py"
+                --image "${image}" --output "${source}" --profile "${P_NAME}"
+                --image-name "${P_IMAGE_NAME}" --date "${P_DATE}"
+                --boot-id-rule "${P_BOOT_ID_RULE}" ${standin_flag}
+        DEPENDS "${image}" "${PROJECT_SOURCE_DIR}/cmake/embed_image.py"
+        COMMENT "Profile ${P_NAME}: embedding ${P_IMAGE_NAME}"
+        VERBATIM)
+
+    add_library(fwburn_profile_${P_NAME} STATIC "${source}")
+    # .incbin is invisible to the compiler's dependency scan.
+    set_source_files_properties("${source}" PROPERTIES OBJECT_DEPENDS "${image}")
+    target_link_libraries(fwburn_profile_${P_NAME} PUBLIC fwburn_catalogue)
+    set_target_properties(fwburn_profile_${P_NAME} PROPERTIES
+        FWBURN_IMAGE_FILE "${image}" FWBURN_IMAGE_NAME "${P_IMAGE_NAME}")
+endfunction()

@@ -1,0 +1,3 @@
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(FWBURN_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,65 @@
+// The attempt loop shared by the application-mode commands, and the decision they take from the
+// last reply once the attempts have run out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "link/device.hpp"
+#include "protocol/frame.hpp"
+#include "protocol/requests.hpp"
+#include "protocol/retry.hpp"
+
+namespace fwburn {
+
+constexpr uint8_t kAsciiAck = 0x06;
+constexpr uint8_t kAsciiNak = 0x15;
+
+// Reply byte n stands at buffer position n + 1 once CheckLRC has decoded it.
+inline uint8_t ReplyByte(const uint8_t* reply, int n) { return reply[n + 1]; }
+
+// Clears the reply buffer, reads `replyLength` characters into it and checks them. True when all
+// came and CheckLRC accepts them; the buffer then holds the decoded bytes.
+bool ReadCheckedReply(Device& device, uint8_t* reply, uint32_t replyLength);
+
+// Two-counter retry rule: attempts go on until `accept(reply)` holds for a complete reply that
+// passed the LRC check, or a counter reaches its sixth failure. Returns whether a reply was
+// accepted; `reply` holds what the last attempt left in it either way.
+template <typename Accept>
+bool RunTwoCounterRule(Device& device, const AppRequest& request, uint8_t* reply,
+                       uint32_t replyLength, Accept accept) {
+    RetryBudget budget;
+    std::memset(reply, 0, replyLength);
+    while (budget.AttemptsLeft()) {
+        if (!WriteRequest(device, reinterpret_cast<const uint8_t*>(request.text), request.length)) {
+            budget.WriteFailed();
+            continue;
+        }
+        budget.BeforeRead();
+        if (ReadCheckedReply(device, reply, replyLength) && accept(reply)) {
+            return true;
+        }
+        budget.BadReply();
+    }
+    return false;
+}
+
+// One line of a command's error-reply table; -1 matches any class or state. Rows are tried in
+// order, the first match gives the code.
+struct ErrorReplyRow {
+    int16_t errorClass;
+    int16_t state;
+    uint8_t code;
+};
+
+// Final result decision from reply bytes 4, 5 and 6 as the last attempt left them: an error reply
+// (byte 4 NAK) is mapped by the table, anything else gives kNoAcceptableReply.
+uint8_t FinalResultDecision(const uint8_t* reply, const ErrorReplyRow* rows, size_t rowCount);
+
+template <size_t N>
+uint8_t FinalResultDecision(const uint8_t* reply, const ErrorReplyRow (&rows)[N]) {
+    return FinalResultDecision(reply, rows, N);
+}
+
+}  // namespace fwburn

@@ -1,0 +1,35 @@
+// The two retry counters every command keeps per exchange, and how they move the job state's
+// errCounter and totalErrCounter. Six write failures or six bad replies, whichever comes first,
+// end the exchange: at most 11 attempts.
+#pragma once
+
+#include <cstdint>
+
+#include "link/device.hpp"
+
+namespace fwburn {
+
+constexpr uint8_t kMaxFailuresPerCounter = 5;  // the 6th failure of either kind ends the exchange
+
+class RetryBudget {
+public:
+    bool AttemptsLeft() const {
+        return writeFailures_ <= kMaxFailuresPerCounter && badReplies_ <= kMaxFailuresPerCounter;
+    }
+    void WriteFailed();
+    void BeforeRead() const;  // shows the retry number of the attempt under way
+    void BadReply();
+
+    uint8_t writeFailures() const { return writeFailures_; }
+    uint8_t badReplies() const { return badReplies_; }
+
+private:
+    uint8_t writeFailures_ = 0;
+    uint8_t badReplies_ = 0;
+};
+
+// Drops unread input, then writes the whole request. A reply that came too late for an earlier
+// attempt is thus never taken as the reply to this one. True when every byte was written.
+bool WriteRequest(Device& device, const uint8_t* bytes, uint32_t length);
+
+}  // namespace fwburn
