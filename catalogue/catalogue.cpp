@@ -5,9 +5,9 @@
 namespace fwburn {
 
 const char plcList[kModelCount][kModelNameSlot] = {
-    "RV7-KT5", "MN6",       "PB4",  "TQ3",   "RV7-G", "HU",        "WD9",     "30KT5-AIO",
-    "PB",      "RV7-F",     "HU-N", "TQ3-N", "ZL600", "RV-KT-WD8", "KT5-VUP", "TQ38",
-    "RV7-J",   "ZL500",     "ZL500-AIO", "HU26", "RV6", "FYB-W",
+    "RV7-KT5", "MN6",   "PB4",       "TQ3",   "RV7-G", "HU",        "WD9",     "30KT5-AIO",
+    "PB",      "RV7-F", "HU-N",      "TQ3-N", "ZL600", "RV-KT-WD8", "KT5-VUP", "TQ38",
+    "RV7-J",   "ZL500", "ZL500-AIO", "HU26",  "RV6",   "FYB-W",
 };
 
 const uint16_t plcID[kModelCount] = {
@@ -25,12 +25,12 @@ namespace {
 // A name list ends with nullptr.
 using NameList = const char* const*;
 
-const char* const kUsbLinked[] = {"HU",        "HU-N", "ZL600", "ZL500", "ZL500-AIO",
-                                  "HU26",      "RV6",  "FYB-W", nullptr};
+const char* const kUsbLinked[] = {"HU",   "HU-N", "ZL600", "ZL500", "ZL500-AIO",
+                                  "HU26", "RV6",  "FYB-W", nullptr};
 const char* const kAnalogModule[] = {"30KT5-AIO", "ZL500-AIO", nullptr};
 const char* const kPowerCycle[] = {"RV7-G", "KT5-VUP", nullptr};
-const char* const kWideBlock[] = {"HU",    "HU-N", "ZL600", "ZL500", "ZL500-AIO",
-                                  "RV6",   "FYB-W", "30KT5-AIO", nullptr};
+const char* const kWideBlock[] = {"HU",  "HU-N",  "ZL600",     "ZL500", "ZL500-AIO",
+                                  "RV6", "FYB-W", "30KT5-AIO", nullptr};
 // The models whose image ends in 4 KiB that is never erased nor sent.
 const char* const kZlClass[] = {"ZL600", "ZL500", "RV6", "FYB-W", nullptr};
 const char* const kHuClass[] = {"HU", "HU-N", nullptr};
@@ -48,9 +48,13 @@ bool Listed(const char* name, NameList list) {
     return false;
 }
 
-bool RowListed(int row, NameList list) { return Listed(ModelName(row), list); }
+bool RowListed(int row, NameList list) {
+    return Listed(ModelName(row), list);
+}
 
-bool RowIs(int row, const char* name) { return std::strcmp(ModelName(row), name) == 0; }
+bool RowIs(int row, const char* name) {
+    return std::strcmp(ModelName(row), name) == 0;
+}
 
 uint32_t CeilDiv(uint32_t value, uint32_t divisor) {
     return value / divisor + (value % divisor != 0 ? 1 : 0);
@@ -91,7 +95,9 @@ bool InFamily(const char* name, Family family) {
     return false;
 }
 
-bool RowInFamily(int row, Family family) { return InFamily(ModelName(row), family); }
+bool RowInFamily(int row, Family family) {
+    return InFamily(ModelName(row), family);
+}
 
 bool IsVersionChecked(uint16_t selectedId) {
     return selectedId == 0x3000 || selectedId == 0x3010 || selectedId == 0x0020 ||
@@ -102,7 +108,9 @@ bool IsVariantPair(uint16_t selectedId) {
     return selectedId == 12 || selectedId == 19 || selectedId == 21;
 }
 
-uint8_t TargetByte(int row) { return RowInFamily(row, Family::AnalogModule) ? 0x5B : 0x59; }
+uint8_t TargetByte(int row) {
+    return RowInFamily(row, Family::AnalogModule) ? 0x5B : 0x59;
+}
 
 SizeLimit ImageSizeLimit(int row) {
     static const char* const kFourBanks[] = {"RV7-G", "KT5-VUP", "TQ38", nullptr};
@@ -126,7 +134,9 @@ SizeLimit ImageSizeLimit(int row) {
     return {0x78000, "The file size EXCEEDS the MAXIMUM size (2 * 1024 * 240)"};
 }
 
-bool KeepsImageTail(int row) { return RowListed(row, kZlClass); }
+bool KeepsImageTail(int row) {
+    return RowListed(row, kZlClass);
+}
 
 const char* ImageRefusal(int row, uint32_t length) {
     if (length == 0) {
@@ -192,7 +202,9 @@ const char* VersionRefusal(int row, uint8_t version) {
     return "The bootloader version is unknown, do not support AIO FW update";
 }
 
-bool AcceptsSilentUpdateRequest(int row) { return RowInFamily(row, Family::PowerCycle); }
+bool AcceptsSilentUpdateRequest(int row) {
+    return RowInFamily(row, Family::PowerCycle);
+}
 
 Reconnect ReconnectFor(int row) {
     if (RowListed(row, kHuClass) || RowIs(row, "HU26")) {
@@ -209,8 +221,8 @@ Reconnect ReconnectFor(int row) {
 
 bool BootIdAccepted(BootIdRule rule, int row, uint16_t selectedId, uint16_t replyId) {
     if (rule == BootIdRule::Cpu) {
-        static const char* const kExact[] = {"HU", "HU-N", "ZL500", "ZL500-AIO", "HU26", "RV6",
-                                             nullptr};
+        static const char* const kExact[] = {"HU",   "HU-N", "ZL500", "ZL500-AIO",
+                                             "HU26", "RV6",  nullptr};
         static const char* const kEitherZl[] = {"ZL600", "FYB-W", nullptr};
         if (RowListed(row, kExact)) {
             return replyId == selectedId;
@@ -247,8 +259,7 @@ uint16_t EraseCount(int row, uint32_t length) {
 }
 
 TransferGeometry TransferGeometryFor(int row, uint32_t length) {
-    static const char* const kWholeImageWide[] = {"HU", "HU-N", "ZL500-AIO", "30KT5-AIO",
-                                                  nullptr};
+    static const char* const kWholeImageWide[] = {"HU", "HU-N", "ZL500-AIO", "30KT5-AIO", nullptr};
     uint32_t blockSize = 128;
     uint32_t bytesSent = length;
     if (RowListed(row, kWholeImageWide)) {

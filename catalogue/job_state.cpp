@@ -50,9 +50,13 @@ bool TryClaimWorker() {
     return workerRunning.compare_exchange_strong(expected, true, std::memory_order_acq_rel);
 }
 
-void ReleaseWorker() { workerRunning.store(false, std::memory_order_release); }
+void ReleaseWorker() {
+    workerRunning.store(false, std::memory_order_release);
+}
 
-bool WorkerRunning() { return workerRunning.load(std::memory_order_acquire); }
+bool WorkerRunning() {
+    return workerRunning.load(std::memory_order_acquire);
+}
 
 bool SelectModelRow(int row) {
     if (row < 0 || row >= kModelCount) {

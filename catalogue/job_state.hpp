@@ -12,7 +12,7 @@ namespace fwburn {
 // painter may show a value one tick old, never a torn one).
 template <typename T>
 class Relaxed {
-public:
+  public:
     constexpr explicit Relaxed(T initial) : value_(initial) {}
     Relaxed(const Relaxed&) = delete;
     Relaxed& operator=(const Relaxed&) = delete;
@@ -28,14 +28,14 @@ public:
         return *this;
     }
 
-private:
+  private:
     std::atomic<T> value_;
 };
 
 // A port or model name of at most 9 characters, copied whole under a small mutex so that a reopen
 // never reads a name the window is halfway through replacing.
 class ShortText {
-public:
+  public:
     static constexpr int kSize = 10;
     // Copies at most 9 characters of `text`; the stored text is always zero-terminated.
     void Set(const char* text);
@@ -43,7 +43,7 @@ public:
     void CopyTo(char (&out)[kSize]) const;
     void Clear() { Set(""); }
 
-private:
+  private:
     mutable std::mutex mutex_;
     char text_[kSize] = {};
 };

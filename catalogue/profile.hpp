@@ -18,8 +18,8 @@ struct BuildProfile {
     const char* imageName;  // the built-in image name; its text before "_" names the model
     const char* dateText;   // "Date: yyyy/mm/dd", 16 characters
     BootIdRule bootIdRule;
-    bool standInImage;          // true when the build generated the image (no real one supplied)
-    const char* imageSha256;    // SHA-256 of the image, 64 lower-case hex digits, made by the build
+    bool standInImage;        // true when the build generated the image (no real one supplied)
+    const char* imageSha256;  // SHA-256 of the image, 64 lower-case hex digits, made by the build
 };
 
 const BuildProfile& ThisBuildProfile();

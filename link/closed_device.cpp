@@ -5,7 +5,7 @@ namespace fwburn {
 namespace {
 
 class Closed final : public Device {
-public:
+  public:
     uint32_t Write(const uint8_t*, uint32_t) override { return 0; }
     uint32_t Read(uint8_t*, uint32_t) override { return 0; }
     bool GetLineSettings(LineSettings&) override { return false; }

@@ -12,8 +12,8 @@ namespace fwburn {
 struct LineSettings {
     uint32_t baudRate = 0;
     uint8_t byteSize = 0;
-    uint8_t parity = 0;    // 0 none, 1 odd, 2 even
-    uint8_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+    uint8_t parity = 0;      // 0 none, 1 odd, 2 even
+    uint8_t stopBits = 0;    // 0 one, 1 one and a half, 2 two
     uint8_t dtrControl = 0;  // 0 disabled
     uint8_t rtsControl = 0;  // 0 disabled
 
@@ -51,7 +51,7 @@ struct Timeouts {
 constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
 class Device {
-public:
+  public:
     virtual ~Device() = default;
     // Returns the count of bytes written; less than `length` when the write time-out ran out.
     virtual uint32_t Write(const uint8_t* data, uint32_t length) = 0;

@@ -17,7 +17,9 @@ constexpr uint8_t kAsciiAck = 0x06;
 constexpr uint8_t kAsciiNak = 0x15;
 
 // Reply byte n stands at buffer position n + 1 once CheckLRC has decoded it.
-inline uint8_t ReplyByte(const uint8_t* reply, int n) { return reply[n + 1]; }
+inline uint8_t ReplyByte(const uint8_t* reply, int n) {
+    return reply[n + 1];
+}
 
 // Clears the reply buffer, reads `replyLength` characters into it and checks them. True when all
 // came and CheckLRC accepts them; the buffer then holds the decoded bytes.

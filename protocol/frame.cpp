@@ -52,7 +52,8 @@ uint8_t CheckLRC(uint8_t* text, uint8_t count) {
     uint8_t sum = 0;
     const uint8_t* read = text;
     uint8_t* write = text;
-    for (uint8_t remaining = count; remaining != 0; remaining = static_cast<uint8_t>(remaining - 2)) {
+    for (uint8_t remaining = count; remaining != 0;
+         remaining = static_cast<uint8_t>(remaining - 2)) {
         const int high = HexValue(*read++);
         if (high < 0) {
             return 1;
@@ -61,7 +62,8 @@ uint8_t CheckLRC(uint8_t* text, uint8_t count) {
         if (low < 0) {
             return 1;
         }
-        // The write position trails the read position by at least one, so decoding in place is safe.
+        // The write position trails the read position by at least one, so decoding in place is
+        // safe.
         const uint8_t byte = static_cast<uint8_t>(high * 16 + low);
         *write++ = byte;
         sum = static_cast<uint8_t>(sum + byte);

@@ -41,9 +41,9 @@ const AppRequest& UpdateAckRequest(uint8_t targetByte) {
 }
 
 const AppRequest* const kAllAppRequests[] = {
-    &kWakeRequest,  &kModeQuery59, &kModeQuery5B,   &kModelId59,        &kModelId5B,
-    &kUpdate59,     &kUpdate5B,    &kUpdateAck59,   &kUpdateAck5B,      &kVersionRequest,
-    &kReadD1386Request, &kReadD1148Request,
+    &kWakeRequest, &kModeQuery59,    &kModeQuery5B,      &kModelId59,
+    &kModelId5B,   &kUpdate59,       &kUpdate5B,         &kUpdateAck59,
+    &kUpdateAck5B, &kVersionRequest, &kReadD1386Request, &kReadD1148Request,
 };
 const size_t kAllAppRequestCount = sizeof(kAllAppRequests) / sizeof(kAllAppRequests[0]);
 

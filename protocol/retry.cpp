@@ -10,7 +10,9 @@ void RetryBudget::WriteFailed() {
     totalErrCounter += 1;
 }
 
-void RetryBudget::BeforeRead() const { errCounter = badReplies_; }
+void RetryBudget::BeforeRead() const {
+    errCounter = badReplies_;
+}
 
 void RetryBudget::BadReply() {
     ++badReplies_;

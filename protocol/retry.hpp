@@ -12,7 +12,7 @@ namespace fwburn {
 constexpr uint8_t kMaxFailuresPerCounter = 5;  // the 6th failure of either kind ends the exchange
 
 class RetryBudget {
-public:
+  public:
     bool AttemptsLeft() const {
         return writeFailures_ <= kMaxFailuresPerCounter && badReplies_ <= kMaxFailuresPerCounter;
     }
@@ -23,7 +23,7 @@ public:
     uint8_t writeFailures() const { return writeFailures_; }
     uint8_t badReplies() const { return badReplies_; }
 
-private:
+  private:
     uint8_t writeFailures_ = 0;
     uint8_t badReplies_ = 0;
 };

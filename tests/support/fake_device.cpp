@@ -4,7 +4,9 @@
 
 namespace fwburn::test {
 
-Reaction Reply(const std::string& text, int64_t delayMs) { return ReplyBytes(ToBytes(text), delayMs); }
+Reaction Reply(const std::string& text, int64_t delayMs) {
+    return ReplyBytes(ToBytes(text), delayMs);
+}
 
 Reaction ReplyBytes(const Bytes& bytes, int64_t delayMs) {
     Reaction r;
@@ -12,7 +14,9 @@ Reaction ReplyBytes(const Bytes& bytes, int64_t delayMs) {
     return r;
 }
 
-Reaction Silence() { return Reaction{}; }
+Reaction Silence() {
+    return Reaction{};
+}
 
 Reaction ShortWrite(int64_t written) {
     Reaction r;

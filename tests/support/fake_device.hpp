@@ -15,8 +15,12 @@ namespace fwburn::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
-inline std::string ToText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+inline Bytes ToBytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+inline std::string ToText(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 // Bytes that reach the host `delayMs` after the write that caused them.
 struct Arrival {
@@ -39,8 +43,8 @@ Reaction ShortWrite(int64_t written = 0);
 struct Call {
     enum Kind { kWrite, kRead, kGetLine, kSetLine, kSetTimeouts, kDiscard };
     Kind kind = kWrite;
-    int64_t atMs = 0;      // virtual time when the call began
-    Bytes bytes;           // write: bytes offered; read: bytes returned
+    int64_t atMs = 0;        // virtual time when the call began
+    Bytes bytes;             // write: bytes offered; read: bytes returned
     uint32_t requested = 0;  // read: bytes asked for
     uint32_t count = 0;      // write: count reported; read: count returned
     LineSettings line;
@@ -48,11 +52,11 @@ struct Call {
 };
 
 class FakeDevice : public Device {
-public:
+  public:
     // Reactions are used one per write, in order; when they run out, `fallback` answers.
     std::deque<Reaction> script;
     std::function<Reaction(const Bytes& written)> fallback = [](const Bytes&) { return Silence(); };
-    bool serialPort = true;  // false: behaves as a USB handle (no line settings)
+    bool serialPort = true;                   // false: behaves as a USB handle (no line settings)
     LineSettings line{19200, 8, 0, 0, 1, 1};  // what the port had before anybody touched it
 
     uint32_t Write(const uint8_t* data, uint32_t length) override;
@@ -72,7 +76,7 @@ public:
     std::vector<std::string> Writes() const;
     const Timeouts& timeouts() const { return timeouts_; }
 
-private:
+  private:
     struct Pending {
         int64_t atMs;
         uint8_t byte;

@@ -39,6 +39,7 @@ constexpr auto U = ReconnectKind::ReplugUsb;
 constexpr auto P = ReconnectKind::PowerCycle;
 
 // Written out from the model summary, not derived from the code's tables.
+// clang-format off
 const Row kRows[kModelCount] = {
     {"RV7-KT5", 0x000C, false, false, false, false, 0x78000, Check::Pair12, W, 1, {12, 13}, {12, 13}, Erase::Div2048Plus1, 128, false},
     {"MN6", 0x000E, false, false, false, false, 0x78000, Check::None, W, 1, {0x0E}, {0x0E}, Erase::Div2048Plus1, 128, false},
@@ -63,21 +64,28 @@ const Row kRows[kModelCount] = {
     {"RV6", 0x0020, true, false, false, true, 0x1FB000, Check::Version, U, 5, {0x20}, {0x20}, Erase::ZlUp, 256, true},
     {"FYB-W", 0xA00B, true, false, false, true, 0x1FB000, Check::Version, U, 5, {0x3000, 0xA00B}, {0xA00B}, Erase::ZlUp, 256, true},
 };
+// clang-format on
 
 uint32_t ExpectedErase(Erase e, uint32_t l) {
     switch (e) {
-        case Erase::Div2048Plus1: return l / 2048 + 1;
-        case Erase::Div131072Plus1: return l / 131072 + 1;
-        case Erase::Div16384Plus1: return l / 16384 + 1;
-        case Erase::ZlUp: return (l - 4096 + 4095) / 4096;
-        case Erase::Div2048Up: return (l + 2047) / 2048;
-        case Erase::Four: return 4;
+        case Erase::Div2048Plus1:
+            return l / 2048 + 1;
+        case Erase::Div131072Plus1:
+            return l / 131072 + 1;
+        case Erase::Div16384Plus1:
+            return l / 16384 + 1;
+        case Erase::ZlUp:
+            return (l - 4096 + 4095) / 4096;
+        case Erase::Div2048Up:
+            return (l + 2047) / 2048;
+        case Erase::Four:
+            return 4;
     }
     return 0;
 }
 
 class EveryRow : public ::testing::TestWithParam<int> {
-protected:
+  protected:
     int row() const { return GetParam(); }
     const Row& want() const { return kRows[GetParam()]; }
 };
@@ -157,7 +165,9 @@ TEST_P(EveryRow, ReconnectAndSuccessWording) {
     EXPECT_EQ(r.kind, want().reconnect);
     EXPECT_EQ(r.waitSeconds, want().waitSeconds);
     switch (want().reconnect) {
-        case ReconnectKind::Wait: EXPECT_EQ(r.prompt, nullptr); break;
+        case ReconnectKind::Wait:
+            EXPECT_EQ(r.prompt, nullptr);
+            break;
         case ReconnectKind::ReplugUsb:
             EXPECT_STREQ(r.prompt, "Please REPLUG the USB Cable, and then press OK to continue");
             break;
@@ -177,7 +187,7 @@ TEST_P(EveryRow, ReconnectAndSuccessWording) {
 
 TEST_P(EveryRow, EraseAndTransferGeometryOverManyLengths) {
     const uint32_t limit = want().limit;
-    const std::vector<uint32_t> lengths = {4097,  4224,      8192,      11056,     16384,
+    const std::vector<uint32_t> lengths = {4097,  4224,      8192,      11056, 16384,
                                            16385, limit / 3, limit - 1, limit};
     for (uint32_t l : lengths) {
         if (l > limit) {
@@ -210,9 +220,9 @@ TEST(Catalogue, LookupIsByExactWholeName) {
         int row;
     };
     const Case cases[] = {
-        {"ZL500", 17}, {"ZL500-AIO", 18}, {"HU", 5},     {"HU-N", 10},   {"HU26", 19},
-        {"TQ3", 3},    {"TQ38", 15},      {"TQ3-N", 11}, {"zl500", -1},  {"ZL500 ", -1},
-        {"ZL50", -1},  {"", -1},          {"PB", 8},     {"PB4", 2},     {"RV7", -1},
+        {"ZL500", 17}, {"ZL500-AIO", 18}, {"HU", 5},     {"HU-N", 10},  {"HU26", 19},
+        {"TQ3", 3},    {"TQ38", 15},      {"TQ3-N", 11}, {"zl500", -1}, {"ZL500 ", -1},
+        {"ZL50", -1},  {"", -1},          {"PB", 8},     {"PB4", 2},    {"RV7", -1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FindModelRow(c.name), c.row) << c.name;

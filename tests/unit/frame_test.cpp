@@ -12,7 +12,9 @@
 namespace fwburn {
 namespace {
 
-std::vector<uint8_t> Text(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+std::vector<uint8_t> Text(const std::string& s) {
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 // The request bytes as listed for each command, LRC excluded.
 struct Listed {

@@ -30,7 +30,7 @@ const Timeouts kCommand{0xFFFFFFFF, 0, 3000, 0, 3000};
 const LineSettings k9600_7E1{9600, 7, 2, 0, 0, 0};
 
 class Handshake : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetJobState();
         Select("ZL500");
@@ -116,12 +116,15 @@ Reaction Err(uint8_t cls, uint8_t state, test::ReplyOptions o = {}) {
 Reaction Mode(uint8_t mode, test::ReplyOptions o = {}) {
     return Reply(test::CommandReply(mode, 0, 0, o));
 }
-std::vector<Reaction> Times(int n, const Reaction& r) { return std::vector<Reaction>(n, r); }
+std::vector<Reaction> Times(int n, const Reaction& r) {
+    return std::vector<Reaction>(n, r);
+}
 std::vector<Reaction> Then(std::vector<Reaction> a, const std::vector<Reaction>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
+// clang-format off
 const ModeCase kModeCases[] = {
     {"application mode at once", {Mode(5)}, 5, 0, 0, 1, 0, {0}},
     {"boot mode at once", {Mode(6)}, 6, 0, 0, 1, 0, {0}},
@@ -150,8 +153,11 @@ const ModeCase kModeCases[] = {
     {"error class in a pair that is not hex", Times(6, Reply(":0064015915G00000\r\n")), 23, 6, 6, 6, 0, {}},
     {"reply one character too long is taken by its first 19", {Reply(test::CommandReply(5) + "X")}, 5, 0, 0, 1, 0, {}},
 };
+// clang-format on
 
-void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ModeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ModeQuery : public Handshake, public ::testing::WithParamInterface<ModeCase> {};
 

@@ -36,8 +36,12 @@ TEST(JobState, ShortTextNeverOverrunsItsTenBytes) {
         const char* stored;
     };
     const Case cases[] = {
-        {"COM3", "COM3"},          {"COM123456", "COM123456"}, {"COM1234567", "COM123456"},
-        {"", ""},                  {nullptr, ""},              {"USB", "USB"},
+        {"COM3", "COM3"},
+        {"COM123456", "COM123456"},
+        {"COM1234567", "COM123456"},
+        {"", ""},
+        {nullptr, ""},
+        {"USB", "USB"},
         {"a much longer name than fits", "a much lo"},
     };
     for (const Case& c : cases) {

@@ -80,8 +80,8 @@ TEST(Profile, StandInImageHasTheDeliveredSizeAndNoRepeats) {
     // Every 128-byte block is unique, so a repeated or shifted block changes what is received.
     std::set<std::string> blocks;
     for (uint32_t at = 0; at + 128 <= image.length; at += 128) {
-        EXPECT_TRUE(blocks.insert(std::string(reinterpret_cast<const char*>(image.data + at), 128))
-                        .second)
+        EXPECT_TRUE(
+            blocks.insert(std::string(reinterpret_cast<const char*>(image.data + at), 128)).second)
             << "block at " << at;
     }
 }

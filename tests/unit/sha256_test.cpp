@@ -37,13 +37,18 @@ TEST(Sha256, KnownVectorsAcrossPaddingBoundaries) {
 TEST(Sha256, MatchesTakesEitherCaseAndRefusesAnythingElse) {
     const std::string abc = "abc";
     const auto* p = reinterpret_cast<const uint8_t*>(abc.data());
-    EXPECT_TRUE(Sha256Matches(p, 3, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
-    EXPECT_TRUE(Sha256Matches(p, 3, "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"));
-    EXPECT_FALSE(Sha256Matches(p, 2, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
-    EXPECT_FALSE(Sha256Matches(p, 3, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ae"));
+    EXPECT_TRUE(
+        Sha256Matches(p, 3, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_TRUE(
+        Sha256Matches(p, 3, "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"));
+    EXPECT_FALSE(
+        Sha256Matches(p, 2, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_FALSE(
+        Sha256Matches(p, 3, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ae"));
     EXPECT_FALSE(Sha256Matches(p, 3, "ba7816bf"));
     EXPECT_FALSE(Sha256Matches(p, 3, nullptr));
-    EXPECT_FALSE(Sha256Matches(p, 3, "zz7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_FALSE(
+        Sha256Matches(p, 3, "zz7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
 }
 
 }  // namespace
