@@ -31,6 +31,7 @@ int32_t totalComPort = 0;
 
 const void* hGLOBAL = nullptr;
 const uint8_t* fin = nullptr;
+JobImage jobImage;
 Relaxed<uint32_t> fileLength{0};
 uint8_t ZL_fu_version = 0;
 ParamStruct paramStruct;
@@ -76,6 +77,7 @@ void ResetJobState() {
     totalComPort = 0;
     hGLOBAL = nullptr;
     fin = nullptr;
+    jobImage = JobImage{};
     fileLength = 0;
     ZL_fu_version = 0;
     paramStruct = ParamStruct{};

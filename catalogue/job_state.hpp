@@ -64,7 +64,15 @@ extern int32_t totalComPort;  // window thread only
 
 // Image of the running update (worker thread). The device handle, hSerial, lives with the link.
 extern const void* hGLOBAL;
-extern const uint8_t* fin;
+extern const uint8_t* fin;  // next byte of the image to send
+// The image the running update sends, captured once when the update starts. The erase and the
+// transfer count with its length, and no read goes past its end; a file picked with Browse
+// (which writes fileLength) changes nothing of it.
+struct JobImage {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+};
+extern JobImage jobImage;
 extern Relaxed<uint32_t> fileLength;  // the Browse command writes it too
 extern uint8_t ZL_fu_version;
 extern ParamStruct paramStruct;

@@ -4,13 +4,18 @@
 
 namespace fwburn {
 
-bool ReadCheckedReply(Device& device, uint8_t* reply, uint32_t replyLength) {
+uint32_t ReadReply(Device& device, uint8_t* reply, uint32_t replyLength) {
     std::memset(reply, 0, replyLength);
-    if (device.Read(reply, replyLength) != replyLength) {
-        return false;
-    }
+    return device.Read(reply, replyLength);
+}
+
+bool ReplyPassesLrc(uint8_t* reply, uint32_t replyLength) {
     // Everything between ":" and CR LF is hex; neither of those is examined.
     return CheckLRC(reply + 1, static_cast<uint8_t>(replyLength - 3)) == 0;
+}
+
+bool WriteRequest(Device& device, const AppRequest& request) {
+    return WriteRequest(device, reinterpret_cast<const uint8_t*>(request.text), request.length);
 }
 
 uint8_t FinalResultDecision(const uint8_t* reply, const ErrorReplyRow* rows, size_t rowCount) {

@@ -21,9 +21,20 @@ inline uint8_t ReplyByte(const uint8_t* reply, int n) {
     return reply[n + 1];
 }
 
-// Clears the reply buffer, reads `replyLength` characters into it and checks them. True when all
-// came and CheckLRC accepts them; the buffer then holds the decoded bytes.
-bool ReadCheckedReply(Device& device, uint8_t* reply, uint32_t replyLength);
+// Clears the reply buffer and reads up to `replyLength` characters into it; returns the count.
+uint32_t ReadReply(Device& device, uint8_t* reply, uint32_t replyLength);
+
+// Checks and decodes a complete reply in place (the hex between ":" and CR LF).
+bool ReplyPassesLrc(uint8_t* reply, uint32_t replyLength);
+
+// Both of the above: true when all characters came and CheckLRC accepts them.
+inline bool ReadCheckedReply(Device& device, uint8_t* reply, uint32_t replyLength) {
+    return ReadReply(device, reply, replyLength) == replyLength &&
+           ReplyPassesLrc(reply, replyLength);
+}
+
+// Writes an application-mode request (after dropping unread input); true when all of it went.
+bool WriteRequest(Device& device, const AppRequest& request);
 
 // Two-counter retry rule: attempts go on until `accept(reply)` holds for a complete reply that
 // passed the LRC check, or a counter reaches its sixth failure. Returns whether a reply was
@@ -34,7 +45,7 @@ bool RunTwoCounterRule(Device& device, const AppRequest& request, uint8_t* reply
     RetryBudget budget;
     std::memset(reply, 0, replyLength);
     while (budget.AttemptsLeft()) {
-        if (!WriteRequest(device, reinterpret_cast<const uint8_t*>(request.text), request.length)) {
+        if (!WriteRequest(device, request)) {
             budget.WriteFailed();
             continue;
         }

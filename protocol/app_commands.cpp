@@ -1,0 +1,109 @@
+#include "protocol/app_commands.hpp"
+
+#include "catalogue/catalogue.hpp"
+#include "catalogue/job_state.hpp"
+#include "protocol/app_exchange.hpp"
+#include "protocol/line_setup.hpp"
+#include "protocol/result_codes.hpp"
+
+namespace fwburn {
+
+namespace {
+
+const ErrorReplyRow kModelIdErrors[] = {
+    {2, 2, kFlowErrorState2},
+    {2, 3, kFlowErrorState3},
+    {2, -1, kFlowErrorOtherState},
+    {-1, -1, kUnknownErrorClass},
+};
+
+const ErrorReplyRow kUpdateRequestErrors[] = {
+    {2, 3, kFlowErrorState3},
+    {2, 4, kFlowErrorState4},
+    {2, -1, kFlowErrorOtherState},
+    {-1, -1, kUnknownErrorClass},
+};
+
+uint16_t ReadRegister(Device& device, const AppRequest& request) {
+    device.SetTimeouts(kCommandTimeouts);
+    uint8_t reply[kShortReplyLength];
+    // Address, function and byte count of the answer are not checked: only the LRC.
+    if (RunTwoCounterRule(device, request, reply, kShortReplyLength,
+                          [](const uint8_t*) { return true; })) {
+        return static_cast<uint16_t>(ReplyByte(reply, 3) << 8 | ReplyByte(reply, 4));
+    }
+    return 0;
+}
+
+}  // namespace
+
+uint8_t CheckID_A(Device& device) {
+    device.SetTimeouts(kCommandTimeouts);
+    const uint16_t selectedId = selectedPLCID;
+    uint8_t reply[kLongReplyLength];
+    const bool accepted = RunTwoCounterRule(
+        device, ModelIdRequest(TargetByte(selectedPLCIdx)), reply, kLongReplyLength,
+        [selectedId](const uint8_t* r) {
+            const auto id = static_cast<uint16_t>(ReplyByte(r, 5) << 8 | ReplyByte(r, 6));
+            return ReplyByte(r, 4) == kAsciiAck && AppIdAccepted(selectedId, id);
+        });
+    return accepted ? 0 : FinalResultDecision(reply, kModelIdErrors);
+}
+
+uint16_t READ_D1386(Device& device) {
+    return ReadRegister(device, kReadD1386Request);
+}
+
+uint16_t READ_D1148(Device& device) {
+    return ReadRegister(device, kReadD1148Request);
+}
+
+uint8_t read_fu_version_A() {
+    Device& device = *hSerial;
+    device.SetTimeouts(kCommandTimeouts);
+    uint8_t reply[kLongReplyLength];
+    if (RunTwoCounterRule(device, kVersionRequest, reply, kLongReplyLength,
+                          [](const uint8_t*) { return true; })) {
+        return ReplyByte(reply, 4);
+    }
+    return 0;
+}
+
+uint8_t SendErase_A(Device& device) {
+    device.SetTimeouts(kCommandTimeouts);
+    const int row = selectedPLCIdx;
+    const uint8_t target = TargetByte(row);
+    const AppRequest& request = UpdateRequest(target);
+    const AppRequest& acknowledgement = UpdateAckRequest(target);
+    uint8_t reply[kLongReplyLength] = {};
+    RetryBudget budget;
+    while (budget.AttemptsLeft()) {
+        if (!WriteRequest(device, request)) {
+            budget.WriteFailed();
+            continue;
+        }
+        budget.BeforeRead();
+        if (ReadReply(device, reply, kLongReplyLength) != kLongReplyLength) {
+            // The power-cycle models restart into their bootloader without answering.
+            if (AcceptsSilentUpdateRequest(row)) {
+                errCounter = 0;
+                return 0;
+            }
+            budget.BadReply();
+            continue;
+        }
+        if (ReplyPassesLrc(reply, kLongReplyLength) && ReplyByte(reply, 4) == kAsciiAck) {
+            errCounter = 0;
+            if (WriteRequest(device, acknowledgement)) {
+                return 0;
+            }
+            // The controller waits for the acknowledgement: ask again from the request on.
+            budget.WriteFailed();
+            continue;
+        }
+        budget.BadReply();
+    }
+    return FinalResultDecision(reply, kUpdateRequestErrors);
+}
+
+}  // namespace fwburn

@@ -1,0 +1,41 @@
+// The boot-mode retry rule: the two counters of application mode, but raw bytes, no LRC, and
+// errCounter back to 0 on acceptance.
+#pragma once
+
+#include <cstdint>
+
+#include "catalogue/job_state.hpp"
+#include "link/device.hpp"
+#include "protocol/retry.hpp"
+
+namespace fwburn {
+
+constexpr uint8_t kAck = 0x06;
+constexpr uint8_t kEot = 0x04;
+constexpr uint8_t kStx = 0x02;
+
+// One exchange: `request` is written (after dropping unread input) until a complete reply of
+// `replyLength` bytes passes `accept`, or a counter reaches its sixth failure.
+template <typename Accept>
+bool RunBootExchange(Device& device, const uint8_t* request, uint32_t requestLength, uint8_t* reply,
+                     uint32_t replyLength, Accept accept) {
+    RetryBudget budget;
+    while (budget.AttemptsLeft()) {
+        if (!WriteRequest(device, request, requestLength)) {
+            budget.WriteFailed();
+            continue;
+        }
+        budget.BeforeRead();
+        if (device.Read(reply, replyLength) == replyLength && accept(reply)) {
+            errCounter = 0;
+            return true;
+        }
+        budget.BadReply();
+    }
+    return false;
+}
+
+// The common case: a one-byte reply that must be ACK.
+bool RunAckExchange(Device& device, const uint8_t* request, uint32_t requestLength);
+
+}  // namespace fwburn

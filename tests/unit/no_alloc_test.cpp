@@ -1,0 +1,93 @@
+// The transfer allocates nothing: every global operator new in this binary is counted, and the
+// count must not move between the first block and the EOT.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "catalogue/catalogue.hpp"
+#include "catalogue/job_state.hpp"
+#include "protocol/transfer.hpp"
+
+namespace {
+std::atomic<long> allocations{0};
+}
+
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size != 0 ? size : 1)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace fwburn {
+namespace {
+
+// Acknowledges everything at once and notes the allocation count at the first block and the EOT.
+class CountingAckDevice : public Device {
+  public:
+    long atFirstBlock = -1;
+    long atEot = -1;
+    long blocks = 0;
+
+    uint32_t Write(const uint8_t* data, uint32_t length) override {
+        if (length > 1 && atFirstBlock < 0) {
+            atFirstBlock = allocations.load();
+        }
+        if (length > 1) {
+            ++blocks;
+        }
+        if (length == 1 && data[0] == 0x04) {
+            atEot = allocations.load();
+        }
+        return length;
+    }
+    uint32_t Read(uint8_t* buffer, uint32_t length) override {
+        buffer[0] = 0x06;
+        return length == 1 ? 1 : 0;
+    }
+    bool GetLineSettings(LineSettings&) override { return false; }
+    bool SetLineSettings(const LineSettings&) override { return false; }
+    bool SetTimeouts(const Timeouts&) override { return true; }
+    void DiscardInput() override {}
+};
+
+TEST(NoAllocation, WholeMainCpuTransfer) {
+    std::vector<uint8_t> image(2076672, 0x5A);
+    ResetJobState();
+    SelectModelRow(FindModelRow("ZL500"));
+    OpenImage(image.data(), static_cast<uint32_t>(image.size()));
+    CountingAckDevice device;
+    ASSERT_EQ(SendFW(device), 0);
+    EXPECT_EQ(device.blocks, 8096);
+    ASSERT_GE(device.atFirstBlock, 0);
+    EXPECT_EQ(device.atEot - device.atFirstBlock, 0);
+}
+
+TEST(NoAllocation, TheCounterCounts) {
+    const long before = allocations.load();
+    auto* p = new std::vector<int>(10);
+    delete p;
+    EXPECT_GE(allocations.load() - before, 2);
+}
+
+}  // namespace
+}  // namespace fwburn

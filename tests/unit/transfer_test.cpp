@@ -1,0 +1,283 @@
+// The image transfer: frames, numbering, fill, geometry, retries, progress, and whole images
+// compared byte for byte with what a receiver reassembled.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "catalogue/job_state.hpp"
+#include "protocol/transfer.hpp"
+#include "tests/support/block_receiver.hpp"
+#include "tests/support/command_case.hpp"
+
+namespace fwburn {
+namespace {
+
+using test::BlockReceiver;
+using test::Bytes;
+using test::Call;
+using test::FakeDevice;
+using test::Reaction;
+
+Bytes RandomImage(size_t length, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes image(length);
+    for (auto& b : image) {
+        b = static_cast<uint8_t>(rng());
+    }
+    return image;
+}
+
+TEST(Crc, CheckValueAndAgreementWithABitwiseCrc) {
+    const std::string check = "123456789";
+    EXPECT_EQ(CRC(reinterpret_cast<const uint8_t*>(check.data()), 9), 0x31C3u);
+    EXPECT_EQ(CRC(nullptr, 0), 0u);
+    const Bytes zeros(256, 0);
+    EXPECT_EQ(CRC(zeros.data(), 256), 0u);
+    const Bytes data = RandomImage(300, 7);
+    for (uint32_t n = 0; n <= 300; n += 13) {
+        const uint32_t crc = CRC(data.data(), n);
+        EXPECT_EQ(crc, test::BitwiseCrc16(data.data(), n)) << n;
+        EXPECT_EQ(crc >> 16, 0u);
+    }
+}
+
+TEST(FileRead, NeverReadsPastTheImage) {
+    const Bytes image = RandomImage(300, 1);
+    OpenImage(image.data(), 300);
+    uint8_t buffer[256];
+    EXPECT_EQ(FileRead(buffer, 256), 256u);
+    EXPECT_EQ(fin, image.data() + 256);
+    EXPECT_EQ(FileRead(buffer, 256), 44u);
+    EXPECT_EQ(std::memcmp(buffer, image.data() + 256, 44), 0);
+    EXPECT_EQ(FileRead(buffer, 256), 0u);
+    EXPECT_EQ(fin, image.data() + 300);
+    CloseFile();
+    EXPECT_EQ(FileRead(buffer, 1), 0u);
+    OpenImage(nullptr, 100);
+    EXPECT_EQ(jobImage.length, 0u);
+    EXPECT_EQ(FileRead(buffer, 1), 0u);
+}
+
+// A whole transfer against a receiver that acknowledges everything.
+struct Transfer {
+    FakeDevice device;
+    BlockReceiver receiver;
+    std::vector<int> progressAtWrites;
+    uint8_t result = 0xFF;
+
+    Transfer(const char* model, const Bytes& image, size_t blockSize,
+             std::function<Reaction(size_t, int)> policy = nullptr)
+        : receiver(blockSize) {
+        ResetJobState();
+        test::SelectModel(model);
+        OpenImage(image.data(), static_cast<uint32_t>(image.size()));
+        receiver.policy = std::move(policy);
+        device.fallback = [this](const Bytes& w) {
+            progressAtWrites.push_back(progress);
+            return receiver.OnWrite(w);
+        };
+        flashStatus = 1;
+        result = SendFW(device);
+    }
+};
+
+struct GeometryCase {
+    const char* model;
+    uint32_t length;
+    size_t blockSize;
+    size_t blocks;
+    uint32_t sent;    // image bytes the receiver must hold, in order, from the first
+    size_t lastFill;  // 0x1A bytes closing the last block
+};
+
+const GeometryCase kGeometry[] = {
+    {"ZL500-AIO", 11056, 256, 44, 11056, 208}, {"30KT5-AIO", 12288, 256, 48, 12288, 0},
+    {"HU", 16385, 256, 65, 16385, 255},        {"HU-N", 1000, 256, 4, 1000, 24},
+    {"ZL600", 4096 + 300, 256, 2, 300, 212},   {"RV6", 4096 + 512, 256, 2, 512, 0},
+    {"FYB-W", 4097, 256, 1, 1, 255},           {"HU26", 1000, 128, 8, 1000, 24},
+    {"RV7-J", 128 * 40, 128, 40, 128 * 40, 0}, {"MN6", 129, 128, 2, 129, 127},
+};
+
+class Geometry : public ::testing::TestWithParam<GeometryCase> {};
+
+TEST_P(Geometry, FramesFillAndReassembly) {
+    const GeometryCase& c = GetParam();
+    const Bytes image = RandomImage(c.length, c.length);
+    Transfer t(c.model, image, c.blockSize);
+    ASSERT_EQ(t.result, 0);
+    EXPECT_TRUE(t.receiver.violations.empty()) << t.receiver.violations[0];
+    ASSERT_EQ(t.receiver.blocks.size(), c.blocks);
+    const Bytes received = t.receiver.Received();
+    ASSERT_EQ(received.size(), c.blocks * c.blockSize);
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + c.sent, received.begin()));
+    for (size_t i = c.sent; i < received.size(); ++i) {
+        EXPECT_EQ(received[i], 0x1A) << i;
+    }
+    EXPECT_EQ(received.size() - c.sent, c.lastFill);
+    EXPECT_EQ(fin, image.data() + c.sent);
+    EXPECT_EQ(t.device.Writes().back(), std::string(1, '\x04'));
+    EXPECT_EQ(flashStatus, 2);
+    EXPECT_EQ(progress, 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfer, Geometry, ::testing::ValuesIn(kGeometry),
+                         [](const auto& p) { return test::TestName(p.param.model); });
+
+TEST(Transfer, AnalogModuleImageFrameByFrame) {
+    const Bytes image = RandomImage(11056, 3);
+    Transfer t("ZL500-AIO", image, 256);
+    ASSERT_EQ(t.result, 0);
+    const auto writes = t.device.CallsOf(Call::kWrite);
+    ASSERT_EQ(writes.size(), 45u);
+    for (size_t i = 0; i < 44; ++i) {
+        const Bytes& f = writes[i].bytes;
+        ASSERT_EQ(f.size(), 261u);
+        EXPECT_EQ(f[0], 0x02);
+        EXPECT_EQ(f[1], i + 1);
+        EXPECT_EQ(f[2], 255 - (i + 1));
+        const uint16_t crc = test::BitwiseCrc16(f.data() + 3, 256);
+        EXPECT_EQ(f[259], crc >> 8);
+        EXPECT_EQ(f[260], crc & 0xFF);
+    }
+    // Progress: 0 before the first block, then acknowledged * 100 / 45, 100 only after the EOT.
+    std::vector<int> want;
+    for (int acked = 0; acked <= 44; ++acked) {
+        want.push_back(acked * 100 / 45);
+    }
+    EXPECT_EQ(t.progressAtWrites, want);
+    EXPECT_EQ(want[1], 2);
+    EXPECT_EQ(want[44], 97);
+}
+
+TEST(Transfer, MainCpuImageWrapsBlockNumbersAndKeepsItsTail) {
+    const Bytes image = RandomImage(2076672, 11);
+    Transfer t("ZL500", image, 256);
+    ASSERT_EQ(t.result, 0);
+    ASSERT_EQ(t.receiver.blocks.size(), 8096u);
+    const auto writes = t.device.CallsOf(Call::kWrite);
+    EXPECT_EQ(writes[254].bytes[1], 255);
+    EXPECT_EQ(writes[255].bytes[1], 0);
+    EXPECT_EQ(writes[255].bytes[2], 255);
+    EXPECT_EQ(writes[256].bytes[1], 1);
+    EXPECT_EQ(writes[8095].bytes[1], 8096 % 256);
+    // The last frame carries image bytes 2,072,320 to 2,072,575; the last 4096 never go out.
+    EXPECT_TRUE(std::equal(writes[8095].bytes.begin() + 3, writes[8095].bytes.begin() + 259,
+                           image.begin() + 2072320));
+    const Bytes received = t.receiver.Received();
+    ASSERT_EQ(received.size(), 2072576u);
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), image.begin()));
+    EXPECT_EQ(t.progressAtWrites.back(), 99);  // as the EOT goes out
+}
+
+TEST(Transfer, NakTwiceOnTheThirdBlock) {
+    const Bytes image = RandomImage(128 * 5, 5);
+    std::vector<int> errAtWrites;
+    Transfer t("MN6", image, 128, [&](size_t index, int arrival) {
+        errAtWrites.push_back(errCounter);
+        if (index == 2 && arrival < 2) {
+            return BlockReceiver::Answer(0x15, 0);
+        }
+        return BlockReceiver::Answer(0x06, 0);
+    });
+    ASSERT_EQ(t.result, 0);
+    const auto writes = t.device.CallsOf(Call::kWrite);
+    ASSERT_EQ(writes.size(), 8u);  // 5 blocks, two resends, EOT
+    EXPECT_EQ(writes[2].bytes, writes[3].bytes);
+    EXPECT_EQ(writes[3].bytes, writes[4].bytes);
+    EXPECT_EQ(writes[5].bytes[1], 4);
+    EXPECT_EQ(errAtWrites, (std::vector<int>{0, 0, 0, 1, 2, 0, 0}));
+    EXPECT_EQ(totalErrCounter, 2);
+    EXPECT_EQ(t.receiver.Received(), image);
+}
+
+struct FailureCase {
+    const char* name;
+    Reaction reply;  // the answer to every send of block index 3
+};
+
+TEST(Transfer, ABlockThatNeverGetsItsAckEndsWithoutEot) {
+    const FailureCase cases[] = {
+        {"silence", test::Silence()},
+        {"NAK", BlockReceiver::Answer(0x15, 0)},
+        {"cancel byte", BlockReceiver::Answer(0x18, 0)},
+        {"garbage", test::ReplyBytes({0x41})},
+        {"short write", test::ShortWrite(100)},
+    };
+    for (const FailureCase& c : cases) {
+        const Bytes image = RandomImage(256 * 6, 9);
+        Transfer t("HU", image, 256, [&](size_t index, int) {
+            return index == 3 ? c.reply : BlockReceiver::Answer(0x06, 0);
+        });
+        EXPECT_EQ(t.result, 16) << c.name;
+        const auto writes = t.device.Writes();
+        EXPECT_EQ(writes.size(), 3u + 6u) << c.name;
+        EXPECT_NE(writes.back(), std::string(1, '\x04')) << c.name;
+        EXPECT_EQ(flashStatus, 2) << c.name;
+        EXPECT_EQ(progress, 3 * 100 / 7) << c.name;  // 6 blocks: divisor 7
+        EXPECT_EQ(errCounter, 6) << c.name;
+        EXPECT_EQ(totalErrCounter, 6) << c.name;
+    }
+}
+
+TEST(Transfer, UnacknowledgedEotFails) {
+    const Bytes image = RandomImage(300, 2);
+    FakeDevice dev;
+    BlockReceiver receiver(128);
+    dev.fallback = [&](const Bytes& w) {
+        if (w.size() == 1) {
+            return BlockReceiver::Answer(0x15, 0);
+        }
+        return receiver.OnWrite(w);
+    };
+    ResetJobState();
+    test::SelectModel("PB");
+    OpenImage(image.data(), 300);
+    EXPECT_EQ(SendFW(dev), 16);
+    EXPECT_EQ(dev.Writes().size(), 3u + 6u);
+    EXPECT_EQ(progress, 3 * 100 / 4);
+}
+
+// A late ACK (after the host's 3 s time-out) for one block, with the resend acknowledged too and a
+// later block refused once: however the late bytes fall, the host ends with the exact image or an
+// honest failure, never a success with a block missing.
+TEST(Transfer, LateAcknowledgementNeverSkipsABlock) {
+    const Bytes image = RandomImage(256 * 12, 21);
+    int successes = 0;
+    for (int64_t lateMs : {3001, 3100, 3500, 5999, 6000, 6001, 9000, 20000}) {
+        for (int64_t resendAckMs : {0, 10, 500, 2999, 3100}) {
+            for (size_t nakBlock : {size_t{5}, size_t{6}, size_t{7}}) {
+                Transfer t("HU", image, 256, [&](size_t index, int arrival) {
+                    if (index == 4 && arrival == 0) {
+                        return BlockReceiver::Answer(0x06, lateMs);
+                    }
+                    if (index == 4) {
+                        return BlockReceiver::Answer(0x06, resendAckMs);
+                    }
+                    if (index == nakBlock && arrival == 0) {
+                        return BlockReceiver::Answer(0x15, 0);
+                    }
+                    return BlockReceiver::Answer(0x06, 0);
+                });
+                const std::string where = std::to_string(lateMs) + "/" +
+                                          std::to_string(resendAckMs) + "/" +
+                                          std::to_string(nakBlock);
+                ASSERT_TRUE(t.result == 0 || t.result == 16) << where;
+                if (t.result == 0) {
+                    ++successes;
+                    EXPECT_EQ(t.receiver.Received(), image) << where;
+                    EXPECT_TRUE(t.receiver.eotSeen) << where;
+                }
+                EXPECT_TRUE(t.receiver.violations.empty()) << where;
+            }
+        }
+    }
+    EXPECT_GT(successes, 0);
+}
+
+}  // namespace
+}  // namespace fwburn
