@@ -1,0 +1,28 @@
+// The texts of the burn worker's messages.
+#pragma once
+
+#include <cstdint>
+
+namespace fwburn {
+
+extern const char kErrorCaption[];           // "ERROR"
+extern const char kInformationCaption[];     // "Information": prompts, USB success
+extern const char kImageCorruptedMessage[];  // the image does not match its build-time digest
+
+// Mode query failed: by the low four bits of ConfirmComm's result.
+const char* ModeQueryFailureMessage(uint8_t result);
+// Model-ID check failed in application mode (CheckID_A).
+const char* ModelIdFailureMessage(uint8_t result);
+// Update request failed (SendErase_A).
+const char* UpdateRequestFailureMessage(uint8_t result);
+
+extern const char kBootIdWrongMessage[];
+extern const char kVersionReadFailedMessage[];
+extern const char kEraseFailedMessage[];
+extern const char kUpdateSignalFailedMessage[];
+extern const char kTransferFailedMessage[];
+
+// "CANNOT open " + name + " Port!!!", into a 30-character zero-filled field.
+void OpenFailureText(const char* portName, char (&out)[30]);
+
+}  // namespace fwburn

@@ -1,0 +1,132 @@
+// An operator for worker tests: records every call with the figures the panel would show at that
+// moment, and answers as the test says (replug the simulated controller, wait on its clock,
+// cancel a prompt).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "burn/operator.hpp"
+#include "catalogue/job_state.hpp"
+
+namespace fwburn::test {
+
+struct OperatorEvent {
+    enum Kind { kMessage, kEnableStart, kStopTimer, kWait, kOpenSerial, kOpenUsb, kClose };
+    Kind kind;
+    std::string caption;  // message
+    std::string text;     // message text, or the serial port name opened
+    MessageIcon icon = MessageIcon::Error;
+    bool enabled = false;  // EnableStart
+    int seconds = 0;       // Wait
+    // The panel's figures when the call was made.
+    int32_t flashStatus = 0, progress = 0, errCounter = 0, totalErrCounter = 0, elapsedTime = 0;
+};
+
+class RecordingOperator : public Operator {
+  public:
+    std::vector<OperatorEvent> events;
+    std::function<Device*(const char* port)> openSerial = [](const char*) {
+        return &ClosedDevice();
+    };
+    std::function<Device*()> openUsb = [] { return &ClosedDevice(); };
+    std::function<void(Device*)> close = [](Device*) {};
+    std::function<Answer(const OperatorEvent& message)> onMessage = [](const OperatorEvent&) {
+        return Answer::Ok;
+    };
+    std::function<void(int seconds)> onWait = [](int) {};
+
+    Answer ShowMessage(const char* caption, const char* text, MessageIcon icon) override {
+        OperatorEvent e = Event(OperatorEvent::kMessage);
+        e.caption = caption;
+        e.text = text;
+        e.icon = icon;
+        events.push_back(e);
+        return onMessage(e);
+    }
+    void EnableStart(bool enabled) override {
+        OperatorEvent e = Event(OperatorEvent::kEnableStart);
+        e.enabled = enabled;
+        events.push_back(e);
+    }
+    void StopElapsedTimer() override { events.push_back(Event(OperatorEvent::kStopTimer)); }
+    void WaitSeconds(int seconds) override {
+        OperatorEvent e = Event(OperatorEvent::kWait);
+        e.seconds = seconds;
+        events.push_back(e);
+        onWait(seconds);
+    }
+    Device* OpenSerial(const char* portName) override {
+        OperatorEvent e = Event(OperatorEvent::kOpenSerial);
+        e.text = portName;
+        events.push_back(e);
+        return openSerial(portName);
+    }
+    Device* OpenUsb() override {
+        events.push_back(Event(OperatorEvent::kOpenUsb));
+        return openUsb();
+    }
+    void Close(Device* device) override {
+        if (device != &ClosedDevice()) {
+            events.push_back(Event(OperatorEvent::kClose));
+        }
+        close(device);
+    }
+
+    std::vector<OperatorEvent> Messages() const { return Of(OperatorEvent::kMessage); }
+    std::vector<OperatorEvent> Of(OperatorEvent::Kind kind) const {
+        std::vector<OperatorEvent> out;
+        for (const auto& e : events) {
+            if (e.kind == kind) {
+                out.push_back(e);
+            }
+        }
+        return out;
+    }
+    // The sequence of call kinds as letters: M message, E enable, D disable, T timer stop,
+    // W wait, S serial open, U USB open, C close. Fixed orders read well this way.
+    std::string Sequence() const {
+        std::string s;
+        for (const auto& e : events) {
+            switch (e.kind) {
+                case OperatorEvent::kMessage:
+                    s += 'M';
+                    break;
+                case OperatorEvent::kEnableStart:
+                    s += e.enabled ? 'E' : 'D';
+                    break;
+                case OperatorEvent::kStopTimer:
+                    s += 'T';
+                    break;
+                case OperatorEvent::kWait:
+                    s += 'W';
+                    break;
+                case OperatorEvent::kOpenSerial:
+                    s += 'S';
+                    break;
+                case OperatorEvent::kOpenUsb:
+                    s += 'U';
+                    break;
+                case OperatorEvent::kClose:
+                    s += 'C';
+                    break;
+            }
+        }
+        return s;
+    }
+
+  private:
+    static OperatorEvent Event(OperatorEvent::Kind kind) {
+        OperatorEvent e;
+        e.kind = kind;
+        e.flashStatus = flashStatus;
+        e.progress = progress;
+        e.errCounter = errCounter;
+        e.totalErrCounter = totalErrCounter;
+        e.elapsedTime = elapsedTime;
+        return e;
+    }
+};
+
+}  // namespace fwburn::test
