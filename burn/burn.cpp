@@ -36,19 +36,23 @@ Device* OpenLink(Operator& op, int row, char (&portName)[ShortText::kSize]) {
     return op.OpenSerial(portName);
 }
 
+// A cancelled prompt or wait ends the update without a further message.
+Next Cancelled(Operator& op) {
+    op.StopElapsedTimer();
+    return Next::End;
+}
+
 Next RunReconnect(Operator& op, int row) {
     const fwburn::Reconnect r = ReconnectFor(row);
     if (r.kind == ReconnectKind::Wait) {
-        op.WaitSeconds(r.waitSeconds);
-        return Next::Pass;
+        return op.WaitSeconds(r.waitSeconds) == Answer::Cancel ? Cancelled(op) : Next::Pass;
     }
     op.Close(hSerial);
     hSerial = &ClosedDevice();
-    if (op.ShowMessage(kInformationCaption, r.prompt, MessageIcon::Information) == Answer::Cancel) {
-        op.StopElapsedTimer();
-        return Next::End;
+    if (op.ShowMessage(kInformationCaption, r.prompt, MessageIcon::Information) == Answer::Cancel ||
+        op.WaitSeconds(r.waitSeconds) == Answer::Cancel) {
+        return Cancelled(op);
     }
-    op.WaitSeconds(r.waitSeconds);
     // Not tested here: a reopen that failed shows up as a mode query without an answer.
     if (r.kind == ReconnectKind::ReplugUsb) {
         hSerial = op.OpenUsb();

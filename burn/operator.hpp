@@ -8,8 +8,9 @@ namespace fwburn {
 
 enum class MessageIcon { Error, Information };
 
-// The operator's answer to a message. Only a reconnect prompt may be cancelled (the console's
-// Ctrl-C or end of input); the window always answers Ok.
+// The operator's answer to a message or a wait. Only a reconnect prompt or the wait after an
+// accepted update request may be cancelled (the console's Ctrl-C, end of input, or its limit on
+// controllers that never leave their application); the window always answers Ok.
 enum class Answer { Ok, Cancel };
 
 class Operator {
@@ -20,7 +21,7 @@ class Operator {
     virtual void EnableStart(bool enabled) = 0;
     // Stops the elapsed-seconds timer (timer 5 of the window).
     virtual void StopElapsedTimer() = 0;
-    virtual void WaitSeconds(int seconds) = 0;
+    virtual Answer WaitSeconds(int seconds) = 0;
     // Opens the serial port of that name, or the controller's USB device. Returns the open
     // device, or ClosedDevice() when the open failed.
     virtual Device* OpenSerial(const char* portName) = 0;

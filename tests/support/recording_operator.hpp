@@ -35,7 +35,7 @@ class RecordingOperator : public Operator {
     std::function<Answer(const OperatorEvent& message)> onMessage = [](const OperatorEvent&) {
         return Answer::Ok;
     };
-    std::function<void(int seconds)> onWait = [](int) {};
+    std::function<Answer(int seconds)> onWait = [](int) { return Answer::Ok; };
 
     Answer ShowMessage(const char* caption, const char* text, MessageIcon icon) override {
         OperatorEvent e = Event(OperatorEvent::kMessage);
@@ -51,11 +51,11 @@ class RecordingOperator : public Operator {
         events.push_back(e);
     }
     void StopElapsedTimer() override { events.push_back(Event(OperatorEvent::kStopTimer)); }
-    void WaitSeconds(int seconds) override {
+    Answer WaitSeconds(int seconds) override {
         OperatorEvent e = Event(OperatorEvent::kWait);
         e.seconds = seconds;
         events.push_back(e);
-        onWait(seconds);
+        return onWait(seconds);
     }
     Device* OpenSerial(const char* portName) override {
         OperatorEvent e = Event(OperatorEvent::kOpenSerial);
