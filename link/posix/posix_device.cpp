@@ -1,0 +1,298 @@
+#include "link/posix/posix_device.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "link/posix/termios_map.hpp"
+
+namespace fwburn::posix {
+
+namespace {
+
+// steady_clock is CLOCK_MONOTONIC: setting the wall clock neither stretches nor cuts a time-out.
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+// A Win32 time-out of MAXDWORD * length ms would overflow the clock's nanoseconds.
+constexpr uint64_t kLongestWaitMs = uint64_t{1} << 40;
+
+Clock::duration Millis(uint64_t ms) {
+    return Ms(static_cast<Ms::rep>(std::min(ms, kLongestWaitMs)));
+}
+
+template <typename F>
+int RetryOnEintr(F call) {
+    int r;
+    do {
+        r = call();
+    } while (r < 0 && errno == EINTR);
+    return r;
+}
+
+// Milliseconds until `deadline`, rounded up so that poll() never wakes before it; 0 once passed.
+int MsUntil(Clock::time_point deadline) {
+    const Clock::duration left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+        return 0;
+    }
+    const Ms::rep ms = std::chrono::ceil<Ms>(left).count();
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+// Sleeps until `fd` is ready for `events` or `timeoutMs` passed (-1: no limit); a signal ends the
+// sleep early and the caller simply looks again. False when the line hung up or failed.
+bool Await(int fd, short events, int timeoutMs) {
+    pollfd p{fd, events, 0};
+    if (poll(&p, 1, timeoutMs) < 0) {
+        return errno == EINTR;
+    }
+    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
+}
+
+struct ReadPlan {
+    bool immediate = false;    // return with what is there
+    bool returnOnAny = false;  // return as soon as one chunk came
+    std::optional<Clock::duration> total;
+    std::optional<Clock::duration> interval;  // longest gap between bytes, once one came
+};
+
+ReadPlan PlanRead(const Timeouts& t, uint32_t length) {
+    ReadPlan plan;
+    if (t.readInterval == kMaxDword) {
+        if (t.readTotalMultiplier == 0 && t.readTotalConstant == 0) {
+            plan.immediate = true;
+            return plan;
+        }
+        if (t.readTotalMultiplier == kMaxDword && t.readTotalConstant != 0 &&
+            t.readTotalConstant != kMaxDword) {
+            plan.returnOnAny = true;
+            plan.total = Millis(t.readTotalConstant);
+            return plan;
+        }
+    } else if (t.readInterval != 0) {
+        plan.interval = Millis(t.readInterval);
+    }
+    if (t.readTotalMultiplier != 0 || t.readTotalConstant != 0) {
+        plan.total = Millis(uint64_t{t.readTotalMultiplier} * length + t.readTotalConstant);
+    }
+    return plan;
+}
+
+// The line-control ioctls answer these on a pseudo-terminal, which has no modem lines.
+bool NoModemLines(int error) {
+    return error == ENOTTY || error == EINVAL;
+}
+
+// Raises or lowers one modem line; true when done or when the port has no such line.
+bool SetModemLine(int fd, int line, bool raised) {
+    const int r = RetryOnEintr([&] { return ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line); });
+    return r == 0 || NoModemLines(errno);
+}
+
+OpenError ReasonOf(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+            return OpenError::kMissing;
+        case EBUSY:
+        case EWOULDBLOCK:
+            return OpenError::kBusy;
+        case EACCES:
+        case EPERM:
+            return OpenError::kDenied;
+        case ENOTTY:
+        case EINVAL:
+            return OpenError::kNotSerial;
+        default:
+            return OpenError::kFailed;
+    }
+}
+
+std::string Describe(OpenError reason, int error) {
+    switch (reason) {
+        case OpenError::kMissing:
+            return "no such port";
+        case OpenError::kBusy:
+            return "in use by another program";
+        case OpenError::kDenied:
+            return "permission denied";
+        case OpenError::kNotSerial:
+            return "not a serial port";
+        default:
+            return std::strerror(error);
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure* failure) {
+    int fd = -1;
+    const auto fail = [&](int error) -> std::unique_ptr<PosixDevice> {
+        if (fd >= 0) {
+            close(fd);
+        }
+        if (failure != nullptr) {
+            failure->reason = ReasonOf(error);
+            failure->message = path + ": " + Describe(failure->reason, error);
+        }
+        return nullptr;
+    };
+
+    // O_NONBLOCK: without it a modem port waits in open() for carrier.
+    fd = RetryOnEintr(
+        [&] { return open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK); });
+    if (fd < 0) {
+        return fail(errno);
+    }
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) {
+        return fail(errno);
+    }
+    // The lock comes before any change, so that a port held elsewhere keeps its holder's settings.
+    // TIOCEXCL does not stop root; the lock does, and it also stops a second open of ours.
+    if (RetryOnEintr([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0 && errno == EWOULDBLOCK) {
+        return fail(EBUSY);
+    }
+    ioctl(fd, TIOCEXCL);
+    MakeRaw(t);
+    if (RetryOnEintr([&] { return tcsetattr(fd, TCSANOW, &t); }) != 0) {
+        return fail(errno);
+    }
+    // Whatever arrived before we owned the port belongs to nobody.
+    tcflush(fd, TCIOFLUSH);
+    return std::unique_ptr<PosixDevice>(new PosixDevice(fd, path, t));
+}
+
+PosixDevice::PosixDevice(int fd, std::string path, const termios& requested)
+    : fd_(fd), path_(std::move(path)), requested_(requested) {}
+
+PosixDevice::~PosixDevice() {
+    // The exclusive flag lives with the tty, not with our descriptor: a pseudo-terminal's outlives
+    // the close while its master stays open.
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);  // also drops the flock; never retried, Linux frees the descriptor even on EINTR
+}
+
+uint32_t PosixDevice::Write(const uint8_t* data, uint32_t length) {
+    std::optional<Clock::time_point> deadline;
+    if (timeouts_.writeTotalMultiplier != 0 || timeouts_.writeTotalConstant != 0) {
+        deadline = Clock::now() + Millis(uint64_t{timeouts_.writeTotalMultiplier} * length +
+                                         timeouts_.writeTotalConstant);
+    }
+    uint32_t count = 0;
+    while (count < length) {
+        const ssize_t n = write(fd_, data + count, length - count);
+        if (n > 0) {
+            count += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EINTR && errno != EAGAIN) {
+            break;
+        }
+        const int waitMs = deadline ? MsUntil(*deadline) : -1;
+        if (waitMs == 0 || !Await(fd_, POLLOUT, waitMs)) {
+            break;
+        }
+    }
+    return count;
+}
+
+uint32_t PosixDevice::Read(uint8_t* buffer, uint32_t length) {
+    const ReadPlan plan = PlanRead(timeouts_, length);
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastByte = start;
+    uint32_t count = 0;
+    bool hungUp = false;
+    while (count < length) {
+        // With VMIN and VTIME 0 an empty line reads as 0 bytes, not as EAGAIN.
+        const ssize_t n = read(fd_, buffer + count, length - count);
+        if (n > 0) {
+            count += static_cast<uint32_t>(n);
+            lastByte = Clock::now();
+            if (plan.returnOnAny) {
+                break;
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if ((n < 0 && errno != EAGAIN) || hungUp || plan.immediate) {
+            break;  // EIO: unplugged, or the far end of a pseudo-terminal closed
+        }
+        int waitMs = plan.total ? MsUntil(start + *plan.total) : -1;
+        if (plan.interval && count > 0) {
+            const int gapMs = MsUntil(lastByte + *plan.interval);
+            waitMs = waitMs < 0 ? gapMs : std::min(waitMs, gapMs);
+        }
+        if (waitMs == 0) {
+            break;
+        }
+        // After a hang-up, one more read takes what was still buffered.
+        hungUp = !Await(fd_, POLLIN, waitMs);
+    }
+    return count;
+}
+
+bool PosixDevice::GetLineSettings(LineSettings& settings) {
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0) {
+        return false;
+    }
+    settings = LineSettingsOf(t);
+    int lines = 0;
+    if (ioctl(fd_, TIOCMGET, &lines) == 0) {
+        settings.dtrControl = (lines & TIOCM_DTR) != 0 ? kControlEnabled : kControlDisabled;
+        if (settings.rtsControl != kControlHandshake) {
+            settings.rtsControl = (lines & TIOCM_RTS) != 0 ? kControlEnabled : kControlDisabled;
+        }
+    } else {
+        settings.dtrControl = dtr_;
+        if (settings.rtsControl != kControlHandshake) {
+            settings.rtsControl = rts_;
+        }
+    }
+    return true;
+}
+
+bool PosixDevice::SetLineSettings(const LineSettings& settings) {
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0 || !ApplyLineSettings(settings, t)) {
+        return false;
+    }
+    if (RetryOnEintr([&] { return tcsetattr(fd_, TCSADRAIN, &t); }) != 0) {
+        return false;
+    }
+    requested_ = t;
+    // After the baud change: leaving B0 raises DTR and RTS again on some drivers.
+    bool linesSet = SetModemLine(fd_, TIOCM_DTR, settings.dtrControl == kControlEnabled);
+    if (settings.rtsControl != kControlHandshake) {
+        linesSet = SetModemLine(fd_, TIOCM_RTS, settings.rtsControl == kControlEnabled) && linesSet;
+    }
+    dtr_ = settings.dtrControl;
+    rts_ = settings.rtsControl;
+    return linesSet;
+}
+
+bool PosixDevice::SetTimeouts(const Timeouts& timeouts) {
+    timeouts_ = timeouts;
+    return true;
+}
+
+void PosixDevice::DiscardInput() {
+    tcflush(fd_, TCIFLUSH);
+}
+
+}  // namespace fwburn::posix

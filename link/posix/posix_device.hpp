@@ -1,0 +1,71 @@
+// The device handle on a POSIX file descriptor: a serial port, a USB modem (the controller's own
+// USB link) or a pseudo-terminal, opened exclusively and driven in raw mode.
+#pragma once
+
+#include <termios.h>
+
+#include <memory>
+#include <string>
+
+#include "link/device.hpp"
+
+namespace fwburn::posix {
+
+enum class OpenError { kNone, kMissing, kBusy, kNotSerial, kDenied, kFailed };
+
+struct OpenFailure {
+    OpenError reason = OpenError::kNone;
+    std::string message;  // "<path>: <reason>", for the operator
+};
+
+class PosixDevice;
+
+// Opens `path` for exclusive use: refused while another program holds it (TIOCEXCL for ordinary
+// users, an advisory flock() for everyone, root and this process included). Leaves the port raw,
+// with its baud rate, framing and modem lines as found, and its buffers flushed. Null on failure,
+// with the reason in `failure` when given.
+std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path,
+                                            OpenFailure* failure = nullptr);
+
+class PosixDevice final : public Device {
+  public:
+    ~PosixDevice() override;
+    PosixDevice(const PosixDevice&) = delete;
+    PosixDevice& operator=(const PosixDevice&) = delete;
+
+    // Writes until all is written or the write time-out runs out.
+    uint32_t Write(const uint8_t* data, uint32_t length) override;
+    // Win32 read time-out rules: total = multiplier * length + constant (none when both are 0);
+    // an interval other than 0 or MAXDWORD ends the read after that long without a byte; interval
+    // MAXDWORD with both totals 0 returns at once with what is there; interval and multiplier
+    // MAXDWORD with a constant returns as soon as anything came. A hung-up line ends a read early.
+    uint32_t Read(uint8_t* buffer, uint32_t length) override;
+    // What the kernel holds now, which on a pseudo-terminal is always 8 bits without parity.
+    bool GetLineSettings(LineSettings& settings) override;
+    // Waits for pending output to go out at the old baud rate, then switches. DTR and RTS follow
+    // the request where the port has modem lines.
+    bool SetLineSettings(const LineSettings& settings) override;
+    bool SetTimeouts(const Timeouts& timeouts) override;
+    void DiscardInput() override;
+
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    // The termios last handed to the kernel, as asked; a pseudo-terminal rewrites its framing.
+    const termios& requestedTermios() const { return requested_; }
+
+  private:
+    friend std::unique_ptr<PosixDevice> OpenSerialPort(const std::string&, OpenFailure*);
+    PosixDevice(int fd, std::string path, const termios& requested);
+
+    int fd_;
+    std::string path_;
+    termios requested_;
+    // Until the first SetTimeouts a read returns at once: nothing blocks before it is asked to.
+    Timeouts timeouts_{kMaxDword, 0, 0, 0, 0};
+    // Levels last asked for, reported where the port has no modem lines to read back. Opening a
+    // tty raises both.
+    uint8_t dtr_ = 1;
+    uint8_t rts_ = 1;
+};
+
+}  // namespace fwburn::posix

@@ -1,0 +1,140 @@
+// Every catalogue model updated end to end: the right prompt and wait, the right counts on the
+// controller's side, the flash equal to the image byte for byte, one success message.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/e2e/bench.hpp"
+
+namespace fwburn {
+namespace {
+
+using test::Bench;
+using test::BenchOptions;
+using test::OperatorEvent;
+
+struct ModelCase {
+    const char* model;
+    const char* prompt;  // nullptr: no prompt, the worker waits and keeps the port
+    int waitSeconds;
+    bool usb;
+    uint32_t imageLength;
+};
+
+const char* const kReplug = "Please REPLUG the USB Cable, and then press OK to continue";
+const char* const kPower = "Please POWER OFF=>ON the PLC, and then press OK to continue";
+
+// clang-format off
+const ModelCase kModels[] = {
+    {"RV7-KT5", nullptr, 1, false, 9001},
+    {"MN6", nullptr, 1, false, 9002},
+    {"PB4", nullptr, 1, false, 128 * 70},
+    {"TQ3", nullptr, 1, false, 9003},
+    {"RV7-G", kPower, 2, false, 131072 + 5},
+    {"HU", kReplug, 2, true, 16384},
+    {"WD9", nullptr, 1, false, 9004},
+    {"30KT5-AIO", nullptr, 1, false, 12288},
+    {"PB", nullptr, 1, false, 9005},
+    {"RV7-F", nullptr, 1, false, 9006},
+    {"HU-N", kReplug, 2, true, 9007},
+    {"TQ3-N", nullptr, 1, false, 9008},
+    {"ZL600", kReplug, 5, true, 4096 + 9009},
+    {"RV-KT-WD8", nullptr, 1, false, 9010},
+    {"KT5-VUP", kPower, 2, false, 9011},
+    {"TQ38", nullptr, 1, false, 9012},
+    {"RV7-J", nullptr, 1, false, 9013},
+    {"ZL500", kReplug, 5, true, 4096 + 256 * 40},
+    {"ZL500-AIO", kReplug, 5, true, 11056},
+    {"HU26", kReplug, 2, true, 9014},
+    {"RV6", kReplug, 5, true, 4096 + 9015},
+    {"FYB-W", kReplug, 5, true, 4097},
+};
+// clang-format on
+
+class EveryModel : public ::testing::TestWithParam<ModelCase> {};
+
+TEST_P(EveryModel, UpdatesEndToEnd) {
+    const ModelCase& c = GetParam();
+    BenchOptions o;
+    o.selected = c.model;
+    o.imageLength = c.imageLength;
+    Bench bench(o);
+    bench.Start();
+
+    const OperatorEvent final = bench.Final();
+    EXPECT_EQ(final.caption, c.usb ? "Information" : "INFORMATION");
+    EXPECT_EQ(final.text, c.usb ? "Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
+                                : "Firmware update is SUCCESSFUL");
+    EXPECT_EQ(final.icon, MessageIcon::Information);
+    EXPECT_EQ(final.flashStatus, 2);
+    EXPECT_EQ(final.progress, 100);
+    EXPECT_EQ(final.totalErrCounter, 0);
+
+    EXPECT_TRUE(bench.FlashMatchesImage());
+    EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
+    EXPECT_EQ(bench.controller.eraseSteps(), EraseCount(selectedPLCIdx, c.imageLength));
+    EXPECT_EQ(bench.controller.blocksTaken(),
+              TransferGeometryFor(selectedPLCIdx, c.imageLength).blockCount);
+
+    // The reconnect: its prompt (or none), its wait, and the order of the operator calls.
+    const auto messages = bench.op.Messages();
+    ASSERT_EQ(messages.size(), c.prompt != nullptr ? 2u : 1u);
+    if (c.prompt != nullptr) {
+        EXPECT_EQ(messages[0].text, c.prompt);
+        EXPECT_EQ(messages[0].caption, "Information");
+        EXPECT_EQ(messages[0].icon, MessageIcon::Information);
+    }
+    const auto waits = bench.op.Of(OperatorEvent::kWait);
+    ASSERT_EQ(waits.size(), 1u);
+    EXPECT_EQ(waits[0].seconds, c.waitSeconds);
+    const char open = c.usb ? 'U' : 'S';
+    std::string sequence = std::string("D") + open;
+    sequence += c.prompt != nullptr ? std::string("CMW") + open : std::string("W");
+    sequence += "TMEC";
+    EXPECT_EQ(bench.op.Sequence(), sequence);
+
+    // The end of the update clears the panel.
+    EXPECT_EQ(flashStatus, 0);
+    EXPECT_EQ(progress, 0);
+    EXPECT_EQ(errCounter, 0);
+    EXPECT_EQ(totalErrCounter, 0);
+    EXPECT_EQ(elapsedTime, 0);
+    EXPECT_FALSE(bench.link.IsOpen());
+    EXPECT_FALSE(WorkerRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, EveryModel, ::testing::ValuesIn(kModels), [](const auto& p) {
+    std::string n = p.param.model;
+    for (char& ch : n) {
+        if (!std::isalnum(static_cast<unsigned char>(ch))) {
+            ch = '_';
+        }
+    }
+    return n;
+});
+
+// The delivered images at their full sizes.
+TEST(E2e, DeliveredImageSizes) {
+    struct Case {
+        const char* model;
+        uint32_t length;
+        uint32_t eraseSteps;
+        uint32_t blocks;
+    };
+    for (const Case& c : {Case{"ZL500", 2076672, 506, 8096}, Case{"ZL500-AIO", 11056, 6, 44}}) {
+        BenchOptions o;
+        o.selected = c.model;
+        o.imageLength = c.length;
+        Bench bench(o);
+        bench.Start();
+        EXPECT_EQ(bench.Final().text,
+                  "Firmware update is SUCCESSFUL!, please REPLUG the USB cable");
+        EXPECT_TRUE(bench.FlashMatchesImage()) << c.model;
+        EXPECT_EQ(bench.controller.eraseSteps(), c.eraseSteps);
+        EXPECT_EQ(bench.controller.blocksTaken(), c.blocks);
+        EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
+    }
+}
+
+}  // namespace
+}  // namespace fwburn

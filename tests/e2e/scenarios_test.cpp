@@ -1,0 +1,155 @@
+// Whole-update scenarios beyond one message: counters across a reconnect, a controller already in
+// its bootloader, a second Start, a controller that never leaves its application, and the worker
+// on a thread of its own while the panel reads the figures.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/bench.hpp"
+
+namespace fwburn {
+namespace {
+
+using sim::FaultKind;
+using sim::Phase;
+using test::Bench;
+using test::BenchOptions;
+using test::OperatorEvent;
+
+sim::ReplyFault Fault(Phase phase, FaultKind kind, int times, int skip = 0) {
+    sim::ReplyFault f;
+    f.phase = phase;
+    f.kind = kind;
+    f.times = times;
+    f.skip = skip;
+    return f;
+}
+
+TEST(Scenario, RetriesCountAcrossTheReconnect) {
+    BenchOptions o;
+    o.selected = "ZL500";
+    o.imageLength = 4096 + 256 * 20;
+    o.faults.replies = {Fault(Phase::kIdQuery, FaultKind::kSilence, 2),
+                        Fault(Phase::kBootId, FaultKind::kNak, 1),
+                        Fault(Phase::kBlock, FaultKind::kGarbage, 3, 4)};
+    Bench bench(o);
+    bench.Start();
+    const auto messages = bench.op.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].totalErrCounter, 2);  // the replug prompt, after the application pass
+    EXPECT_EQ(bench.Final().totalErrCounter, 6);
+    EXPECT_TRUE(bench.FlashMatchesImage());
+    EXPECT_EQ(totalErrCounter, 0);
+}
+
+TEST(Scenario, BootModeAtTheFirstPassGoesStraightToTheBootloader) {
+    BenchOptions o;
+    o.selected = "MN6";
+    o.imageLength = 5000;
+    o.faults.bootAtPowerOn = true;
+    Bench bench(o);
+    bench.Start();
+    EXPECT_EQ(bench.Final().text, "Firmware update is SUCCESSFUL");
+    EXPECT_EQ(bench.op.Of(OperatorEvent::kWait).size(), 0u);
+    EXPECT_EQ(bench.controller.requests(Phase::kIdQuery), 0u);
+    EXPECT_EQ(bench.controller.requests(Phase::kUpdateRequest), 0u);
+    EXPECT_TRUE(bench.FlashMatchesImage());
+}
+
+TEST(Scenario, SecondStartAfterAFailedTransferCompletesTheUpdate) {
+    BenchOptions o;
+    o.selected = "ZL500-AIO";
+    o.imageLength = 11056;
+    o.faults.replies = {Fault(Phase::kBlock, FaultKind::kNak, 6, 20)};  // one update's budget
+    Bench bench(o);
+    bench.Start();
+    EXPECT_EQ(bench.Final().text, "Firmware update is FAILED");
+    EXPECT_FALSE(bench.FlashMatchesImage());
+    EXPECT_EQ(bench.op.Messages().size(), 2u);  // the replug prompt and the failure
+
+    // The controller stays in its bootloader: the next Start begins in boot mode.
+    bench.finalMessages.clear();
+    bench.op.events.clear();
+    bench.Start();
+    EXPECT_EQ(bench.Final().text, "Firmware update is SUCCESSFUL!, please REPLUG the USB cable");
+    EXPECT_EQ(bench.op.Messages().size(), 1u);  // no prompt this time
+    EXPECT_TRUE(bench.FlashMatchesImage());
+    EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
+}
+
+TEST(Scenario, ControllerThatNeverLeavesItsApplicationIsAskedAgainUntilCancelled) {
+    struct Case {
+        const char* model;
+        uint32_t length;
+        size_t prompts;      // prompts shown, the cancelled one included
+        const char* ending;  // the last operator calls
+    };
+    for (const Case& c : {Case{"ZL500-AIO", 11056, 4, "CMTE"}, Case{"RV7-G", 9000, 4, "CMTE"},
+                          Case{"MN6", 9000, 0, "WTEC"}}) {
+        BenchOptions o;
+        o.selected = c.model;
+        o.imageLength = c.length;
+        o.faults.stayInApplication = true;
+        o.promptsBeforeCancel = 4;
+        Bench bench(o);
+        bench.Start();
+        EXPECT_EQ(bench.reconnects, 4) << c.model;
+        EXPECT_EQ(bench.controller.requests(Phase::kUpdateRequest), 4u) << c.model;
+        EXPECT_EQ(bench.op.Messages().size(), c.prompts) << c.model;  // no final message
+        EXPECT_TRUE(bench.finalMessages.empty()) << c.model;
+        EXPECT_EQ(bench.controller.eraseSteps(), 0u);
+        const std::string seq = bench.op.Sequence();
+        EXPECT_EQ(seq.substr(seq.size() - 4), c.ending) << c.model;
+        EXPECT_EQ(flashStatus, 0);
+        EXPECT_FALSE(bench.link.IsOpen());
+    }
+}
+
+TEST(Scenario, APickedFileChangesNothingOfTheRunningUpdate) {
+    BenchOptions o;
+    o.selected = "MN6";
+    o.imageLength = 9000;
+    Bench bench(o);
+    auto wait = bench.op.onWait;
+    bench.op.onWait = [&](int s) {
+        fileLength = 123;  // the Browse command writes the chosen file's size
+        return wait(s);
+    };
+    bench.Start();
+    EXPECT_EQ(bench.Final().text, "Firmware update is SUCCESSFUL");
+    EXPECT_TRUE(bench.FlashMatchesImage());
+}
+
+TEST(Scenario, WorkerOnItsOwnThreadWhileThePanelReadsTheFigures) {
+    BenchOptions o;
+    o.selected = "ZL500";
+    o.imageLength = 4096 + 256 * 400;
+    Bench bench(o);
+    std::atomic<bool> done{false};
+    int maxProgress = 0;
+    std::thread painter([&] {
+        while (!done.load()) {
+            const int p = progress;
+            maxProgress = p > maxProgress ? p : maxProgress;
+            (void)flashStatus.load();
+            (void)errCounter.load();
+            (void)totalErrCounter.load();
+            elapsedTime += 1;  // timer 5 ticks on the window thread
+            std::this_thread::yield();
+        }
+    });
+    ASSERT_TRUE(TryClaimWorker());
+    std::thread worker([&] { StartBurn(bench.image.Job(bench.op)); });
+    worker.join();
+    done = true;
+    painter.join();
+    EXPECT_EQ(bench.Final().text, "Firmware update is SUCCESSFUL!, please REPLUG the USB cable");
+    EXPECT_TRUE(bench.FlashMatchesImage());
+    EXPECT_LE(maxProgress, 100);
+    EXPECT_FALSE(WorkerRunning());
+}
+
+}  // namespace
+}  // namespace fwburn

@@ -1,0 +1,102 @@
+#include "link/posix/discovery.hpp"
+
+#include <gtest/gtest.h>
+
+#include "link/posix/usb_open.hpp"
+#include "tests/posix/fake_sysfs.hpp"
+#include "tests/posix/pty.hpp"
+
+namespace fwburn::posix::test {
+namespace {
+
+TEST(Discovery, ListsRealPortsOnceAndSkipsGhostsAndConsoles) {
+    FakeSysfs t;
+    t.AddTty("ttyS0", "pnp0/00:01", "4");
+    t.AddTty("ttyS1", "platform/serial8250", "0");  // slot without a UART
+    t.AddTty("ttyS2", "platform/serial8250", "4");  // no /dev node
+    t.AddTty("tty1", "");
+    t.AddTty("console", "");
+    t.AddTty("ptmx", "");
+    t.AddUsbTty("ttyACM0", "pci0000:00/usb1/1-1", "3b9e", "0001");
+    t.AddUsbTty("ttyUSB0", "pci0000:00/usb1/1-2", "0403", "6001");
+    for (const char* node :
+         {"ttyS0", "ttyS1", "tty1", "console", "ptmx", "ttyACM0", "ttyUSB0", "ttyUSB5"}) {
+        t.AddDevNode(node);
+    }
+    t.AddById("usb-Korvan_ZL500-if00", "../../ttyACM0");       // same port as the sysfs entry
+    t.AddById("usb-FTDI_FT232R-if00-port0", "../../ttyUSB5");  // no sysfs entry
+    t.AddById("usb-gone-if00", "../../ttyUSB7");               // stale
+
+    const std::string d = t.dev() + "/";
+    EXPECT_EQ(ListSerialPorts(t.sys(), t.dev()),
+              (std::vector<std::string>{d + "ttyACM0", d + "ttyS0", d + "ttyUSB0", d + "ttyUSB5"}));
+}
+
+TEST(Discovery, MissingTreesGiveNothing) {
+    EXPECT_TRUE(ListSerialPorts("/nonexistent/sys", "/nonexistent/dev").empty());
+    EXPECT_FALSE(FindUsbControllerTty("/nonexistent/sys", "/nonexistent/dev"));
+}
+
+TEST(Discovery, ControllerIsTheNearestUsbDeviceWithItsIds) {
+    struct Case {
+        const char* name;
+        const char* vendor;
+        const char* product;
+        const char* hubVendor;  // of the hub the device hangs on
+        const char* hubProduct;
+        bool found;
+    };
+    const Case cases[] = {
+        {"controller", "3b9e", "0001", "1d6b", "0002", true},
+        {"other product", "3b9e", "0002", "1d6b", "0002", false},
+        {"other vendor", "1234", "0001", "1d6b", "0002", false},
+        {"only the hub above matches", "0403", "6001", "3b9e", "0001", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeSysfs t;
+        t.AddUsbDevice("pci0000:00/usb1/1-4", c.hubVendor, c.hubProduct);
+        t.AddUsbTty("ttyACM0", "pci0000:00/usb1/1-4/1-4.2", c.vendor, c.product);
+        t.AddDevNode("ttyACM0");
+        const std::optional<std::string> tty = FindUsbControllerTty(t.sys(), t.dev());
+        EXPECT_EQ(tty, c.found ? std::optional(t.dev() + "/ttyACM0") : std::nullopt);
+    }
+}
+
+TEST(Discovery, TwoControllersAreFoundInNameOrder) {
+    FakeSysfs t;
+    t.AddUsbTty("ttyACM2", "pci0000:00/usb1/1-2", "3b9e", "0001");
+    t.AddUsbTty("ttyACM1", "pci0000:00/usb1/1-3", "3b9e", "0002");
+    t.AddUsbTty("ttyACM0", "pci0000:00/usb1/1-1", "3b9e", "0001");
+    for (const char* node : {"ttyACM0", "ttyACM1", "ttyACM2"}) {
+        t.AddDevNode(node);
+    }
+    EXPECT_EQ(FindUsbControllerTtys(t.sys(), t.dev()),
+              (std::vector<std::string>{t.dev() + "/ttyACM0", t.dev() + "/ttyACM2"}));
+}
+
+TEST(Discovery, UsbOpenPassesOverAControllerThatIsHeld) {
+    Pty first;
+    Pty second;
+    ASSERT_TRUE(first.ok() && second.ok());
+    FakeSysfs t;
+    t.AddUsbTty("ttyACM0", "pci0000:00/usb1/1-1", "3b9e", "0001");
+    t.AddUsbTty("ttyACM1", "pci0000:00/usb1/1-2", "3b9e", "0001");
+    t.AddDevNode("ttyACM0", first.slavePath());
+    t.AddDevNode("ttyACM1", second.slavePath());
+
+    std::unique_ptr<PosixDevice> holder = OpenSerialPort(first.slavePath());
+    ASSERT_TRUE(holder);
+    std::unique_ptr<PosixDevice> device = OpenUsbController(nullptr, t.sys(), t.dev());
+    ASSERT_TRUE(device);
+    EXPECT_EQ(device->path(), t.dev() + "/ttyACM1");
+
+    OpenFailure failure;
+    EXPECT_FALSE(OpenUsbController(&failure, t.sys(), t.dev()));
+    EXPECT_EQ(failure.reason, OpenError::kBusy);
+    EXPECT_FALSE(OpenUsbController(&failure, t.dev(), t.dev()));
+    EXPECT_EQ(failure.reason, OpenError::kMissing);
+}
+
+}  // namespace
+}  // namespace fwburn::posix::test

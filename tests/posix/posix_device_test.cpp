@@ -1,0 +1,300 @@
+#include "link/posix/posix_device.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "tests/posix/pty.hpp"
+
+namespace fwburn::posix::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+int64_t MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+}
+
+class PosixDeviceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.ok());
+        device = OpenSerialPort(pty.slavePath(), &failure);
+        ASSERT_TRUE(device) << failure.message;
+    }
+    // Sends bytes and waits until the device can read them.
+    void Preload(const std::string& bytes) {
+        pty.Send(bytes);
+        ASSERT_TRUE(WaitForInput(device->fd(), static_cast<int>(bytes.size())));
+    }
+    std::string ReadText(uint32_t length) {
+        std::string buffer(length, '\0');
+        buffer.resize(device->Read(reinterpret_cast<uint8_t*>(buffer.data()), length));
+        return buffer;
+    }
+    uint32_t WriteText(const std::string& text) {
+        return device->Write(reinterpret_cast<const uint8_t*>(text.data()),
+                             static_cast<uint32_t>(text.size()));
+    }
+    speed_t FarEndSpeed() {
+        termios t{};
+        EXPECT_EQ(tcgetattr(pty.master(), &t), 0);
+        return cfgetospeed(&t);
+    }
+
+    Pty pty;
+    OpenFailure failure;
+    std::unique_ptr<PosixDevice> device;
+};
+
+TEST_F(PosixDeviceTest, ReadFollowsItsTimeouts) {
+    struct Case {
+        const char* name;
+        Timeouts timeouts;
+        std::string before;  // on the line when the read starts
+        std::string later;   // sent 30 ms into the read
+        uint32_t length;
+        std::string expected;
+        int64_t minMs, maxMs;
+    };
+    const Case cases[] = {
+        {"all came: returns early", {kMaxDword, 0, 2000, 0, 0}, "", "ABCDE", 5, "ABCDE", 25, 1000},
+        {"in pieces", {kMaxDword, 0, 2000, 0, 0}, "AB", "CDE", 5, "ABCDE", 25, 1000},
+        {"partial at the total", {kMaxDword, 0, 150, 0, 0}, "abc", "", 10, "abc", 150, 1000},
+        {"multiplier per byte", {kMaxDword, 10, 50, 0, 0}, "", "", 10, "", 150, 1000},
+        {"at once with what is there", {kMaxDword, 0, 0, 0, 0}, "wxyz", "", 10, "wxyz", 0, 100},
+        {"at once with nothing", {kMaxDword, 0, 0, 0, 0}, "", "", 10, "", 0, 100},
+        {"gap between bytes", {60, 0, 1000, 0, 0}, "ab", "", 10, "ab", 60, 500},
+        {"first chunk", {kMaxDword, kMaxDword, 2000, 0, 0}, "", "xyz", 10, "xyz", 25, 1000},
+        {"first chunk never came", {kMaxDword, kMaxDword, 100, 0, 0}, "", "", 10, "", 100, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(device->SetTimeouts(c.timeouts));
+        Preload(c.before);
+        std::promise<void> done;
+        std::thread farEnd([&, finished = done.get_future()] {
+            if (!c.later.empty()) {
+                std::this_thread::sleep_for(milliseconds(30));
+                pty.Send(c.later);
+            }
+            // Frees a read that ignores its time-outs, so that it fails instead of hanging.
+            if (finished.wait_for(milliseconds(1500)) == std::future_status::timeout) {
+                pty.Send(std::string(c.length, '!'));
+            }
+        });
+        const Clock::time_point start = Clock::now();
+        const std::string got = ReadText(c.length);
+        const int64_t elapsed = MsSince(start);
+        done.set_value();
+        farEnd.join();
+        EXPECT_EQ(got, c.expected);
+        EXPECT_GE(elapsed, c.minMs);
+        EXPECT_LE(elapsed, c.maxMs);
+        device->DiscardInput();
+    }
+}
+
+TEST_F(PosixDeviceTest, EveryByteCrossesUnchanged) {
+    const std::string control = "\r\n\x03\x04\x11\x13\x1a\x7f\xff";
+    Preload(control);
+    device->SetTimeouts({kMaxDword, 0, 500, 0, 500});
+    EXPECT_EQ(ReadText(static_cast<uint32_t>(control.size())), control);
+    EXPECT_EQ(WriteText(control + ":007F81\r\n"), control.size() + 9);
+    EXPECT_EQ(pty.Receive(64, 500), control + ":007F81\r\n");
+}
+
+TEST_F(PosixDeviceTest, WriteStopsAtItsTimeoutWithTheCountWritten) {
+    device->SetTimeouts({kMaxDword, 0, 0, 0, 100});
+    const std::string big(1 << 20, 'x');  // far more than the far end buffers unread
+    std::promise<void> done;
+    std::thread farEnd([&, finished = done.get_future()] {
+        // Drains a write that ignores its time-out, so that it fails instead of hanging.
+        if (finished.wait_for(milliseconds(1500)) == std::future_status::timeout) {
+            while (finished.wait_for(milliseconds(0)) == std::future_status::timeout) {
+                pty.Receive(1 << 16, 10);
+            }
+        }
+    });
+    const Clock::time_point start = Clock::now();
+    const uint32_t written = WriteText(big);
+    const int64_t elapsed = MsSince(start);
+    done.set_value();
+    farEnd.join();
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, big.size());
+    EXPECT_GE(elapsed, 100);
+    EXPECT_LE(elapsed, 1000);
+}
+
+TEST_F(PosixDeviceTest, DiscardInputDropsWhatCameBefore) {
+    Preload("stale");
+    device->DiscardInput();
+    pty.Send("fresh");
+    device->SetTimeouts({kMaxDword, 0, 200, 0, 200});
+    EXPECT_EQ(ReadText(10), "fresh");
+}
+
+TEST_F(PosixDeviceTest, HangUpEndsAReadAtOnce) {
+    device->SetTimeouts({kMaxDword, 0, 2000, 0, 2000});
+    pty.CloseMaster();
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(ReadText(10), "");
+    EXPECT_LT(MsSince(start), 1000);
+}
+
+void IgnoreSignal(int) {}
+
+TEST_F(PosixDeviceTest, SignalsDoNotCutAReadShort) {
+    struct sigaction action {};
+    action.sa_handler = IgnoreSignal;  // no SA_RESTART: poll() and read() fail with EINTR
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    device->SetTimeouts({kMaxDword, 0, 2000, 0, 0});
+    const pthread_t reader = pthread_self();
+    std::thread interrupter([&] {
+        for (int i = 0; i < 5; ++i) {
+            std::this_thread::sleep_for(milliseconds(10));
+            pthread_kill(reader, SIGUSR1);
+        }
+        pty.Send("12345678");
+    });
+    EXPECT_EQ(ReadText(8), "12345678");
+    interrupter.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+}
+
+TEST_F(PosixDeviceTest, PortIsHeldExclusively) {
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(device->fd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_NE(exclusive, 0);
+
+    OpenFailure second;
+    EXPECT_FALSE(OpenSerialPort(pty.slavePath(), &second));
+    EXPECT_EQ(second.reason, OpenError::kBusy);
+    EXPECT_EQ(second.message, pty.slavePath() + ": in use by another program");
+
+    device.reset();
+    EXPECT_TRUE(OpenSerialPort(pty.slavePath()));
+}
+
+TEST_F(PosixDeviceTest, PortLockedByAnotherProcessIsRefused) {
+    device.reset();
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Holds the lock until the parent closes its end of `release`, five seconds at most.
+        close(ready[0]);
+        close(release[1]);
+        const int fd = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+        const char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+        pollfd p{release[0], POLLIN, 0};
+        _exit(write(ready[1], &ok, 1) == 1 && poll(&p, 1, 5000) == 1 ? 0 : 1);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char locked = 0;
+    const bool childLocked = read(ready[0], &locked, 1) == 1 && locked == '1';
+    OpenFailure refused;
+    const bool opened = static_cast<bool>(OpenSerialPort(pty.slavePath(), &refused));
+    close(release[1]);
+    close(ready[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+
+    ASSERT_TRUE(childLocked);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(refused.reason, OpenError::kBusy);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(OpenSerialPort(pty.slavePath()));  // the lock went with the other process
+}
+
+TEST(PosixDeviceOpen, FailuresSayWhy) {
+    char file[] = "/tmp/fwburn-not-a-port-XXXXXX";
+    const int fd = mkstemp(file);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const std::pair<std::string, OpenError> cases[] = {
+        {"/dev/fwburn-no-such-port", OpenError::kMissing},
+        {"/dev/null", OpenError::kNotSerial},
+        {file, OpenError::kNotSerial},
+    };
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(path);
+        OpenFailure failure;
+        EXPECT_FALSE(OpenSerialPort(path, &failure));
+        EXPECT_EQ(failure.reason, reason);
+        EXPECT_EQ(failure.message.rfind(path + ": ", 0), 0u);
+    }
+    unlink(file);
+}
+
+TEST(PosixDeviceOpen, KeepsTheBaudRateAndDropsWhatCameBefore) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    termios t{};
+    ASSERT_EQ(tcgetattr(pty.master(), &t), 0);
+    cfsetspeed(&t, B19200);
+    ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &t), 0);
+    // Another program's descriptor, without lock, to see the stale bytes arrive.
+    const int other = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    pty.Send("stale\n");  // a whole line: that line is still canonical
+    ASSERT_TRUE(WaitForInput(other, 6));
+
+    std::unique_ptr<PosixDevice> device = OpenSerialPort(pty.slavePath());
+    ASSERT_TRUE(device);
+    LineSettings line;
+    ASSERT_TRUE(device->GetLineSettings(line));
+    EXPECT_EQ(line.baudRate, 19200u);
+    device->SetTimeouts({kMaxDword, 0, 50, 0, 0});
+    uint8_t buffer[8];
+    EXPECT_EQ(device->Read(buffer, sizeof buffer), 0u);
+
+    // Closing gives the port back to everyone: the exclusive flag outlives a pty slave's close.
+    device.reset();
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    close(other);
+}
+
+TEST_F(PosixDeviceTest, LineSwitchesBetweenApplicationAndTransferSettings) {
+    const LineSettings transfer{115200, 8, kNoParity, kOneStopBit, 0, 0};
+    ASSERT_TRUE(device->SetLineSettings(transfer));
+    EXPECT_EQ(FarEndSpeed(), B115200);
+    LineSettings line;
+    ASSERT_TRUE(device->GetLineSettings(line));
+    EXPECT_EQ(line, transfer);
+
+    ASSERT_TRUE(device->SetLineSettings({9600, 7, kEvenParity, kOneStopBit, 0, 0}));
+    EXPECT_EQ(FarEndSpeed(), B9600);
+    // A pseudo-terminal reports 8 bits without parity whatever it was asked; check the request.
+    const termios& asked = device->requestedTermios();
+    EXPECT_EQ(asked.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
+    EXPECT_EQ(asked.c_cflag & (PARENB | PARODD | CSTOPB), static_cast<tcflag_t>(PARENB));
+    EXPECT_EQ(cfgetispeed(&asked), B9600);
+
+    EXPECT_FALSE(device->SetLineSettings({12345, 8, kNoParity, kOneStopBit, 0, 0}));
+    EXPECT_EQ(FarEndSpeed(), B9600);
+    EXPECT_EQ(cfgetospeed(&device->requestedTermios()), B9600);
+}
+
+}  // namespace
+}  // namespace fwburn::posix::test
