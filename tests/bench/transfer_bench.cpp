@@ -7,22 +7,10 @@
 #include "catalogue/catalogue.hpp"
 #include "catalogue/job_state.hpp"
 #include "protocol/transfer.hpp"
+#include "tests/support/ack_device.hpp"
 
 namespace fwburn {
 namespace {
-
-class AckDevice : public Device {
-  public:
-    uint32_t Write(const uint8_t*, uint32_t length) override { return length; }
-    uint32_t Read(uint8_t* buffer, uint32_t length) override {
-        buffer[0] = 0x06;
-        return length == 1 ? 1 : 0;
-    }
-    bool GetLineSettings(LineSettings&) override { return false; }
-    bool SetLineSettings(const LineSettings&) override { return false; }
-    bool SetTimeouts(const Timeouts&) override { return true; }
-    void DiscardInput() override {}
-};
 
 void BM_Crc256(benchmark::State& state) {
     std::vector<uint8_t> block(256);
@@ -44,7 +32,7 @@ void BM_MainCpuTransferPerBlock(benchmark::State& state) {
     }
     ResetJobState();
     SelectModelRow(FindModelRow("ZL500"));
-    AckDevice device;
+    test::AckDevice device;
     for (auto _ : state) {
         OpenImage(image.data(), static_cast<uint32_t>(image.size()));
         benchmark::DoNotOptimize(SendFW(device));

@@ -13,6 +13,7 @@
 #include "sim/sim_link.hpp"
 #include "tests/support/recording_operator.hpp"
 #include "tests/support/test_image.hpp"
+#include "tests/support/test_name.hpp"
 
 namespace fwburn::test {
 

@@ -168,14 +168,8 @@ void PrintTo(const MatrixCase& c, std::ostream* os) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, FaultMatrix, ::testing::ValuesIn(Matrix()), [](const auto& p) {
-    std::string n = p.param.model + "_" + sim::PhaseName(p.param.phase) + "_" +
-                    KindName(p.param.kind) + "_x" + std::to_string(p.param.times);
-    for (char& ch : n) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) {
-            ch = '_';
-        }
-    }
-    return n;
+    return test::TestName(p.param.model + "_" + sim::PhaseName(p.param.phase) + "_" +
+                          KindName(p.param.kind) + "_x" + std::to_string(p.param.times));
 });
 
 }  // namespace

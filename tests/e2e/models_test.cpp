@@ -103,15 +103,8 @@ TEST_P(EveryModel, UpdatesEndToEnd) {
     EXPECT_FALSE(WorkerRunning());
 }
 
-INSTANTIATE_TEST_SUITE_P(E2e, EveryModel, ::testing::ValuesIn(kModels), [](const auto& p) {
-    std::string n = p.param.model;
-    for (char& ch : n) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) {
-            ch = '_';
-        }
-    }
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(E2e, EveryModel, ::testing::ValuesIn(kModels),
+                         [](const auto& p) { return test::TestName(p.param.model); });
 
 // The delivered images at their full sizes.
 TEST(E2e, DeliveredImageSizes) {

@@ -183,15 +183,8 @@ TEST_P(Outcome, MessageTimerFiguresAndErase) {
     EXPECT_FALSE(bench.link.IsOpen());
 }
 
-INSTANTIATE_TEST_SUITE_P(E2e, Outcome, ::testing::ValuesIn(Cases()), [](const auto& p) {
-    std::string n = p.param.name;
-    for (char& ch : n) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) {
-            ch = '_';
-        }
-    }
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(E2e, Outcome, ::testing::ValuesIn(Cases()),
+                         [](const auto& p) { return test::TestName(p.param.name); });
 
 }  // namespace
 }  // namespace fwburn

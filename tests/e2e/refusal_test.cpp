@@ -1,6 +1,8 @@
 // Updates that end before any byte is exchanged: the image refused, or the port not opened.
 #include <gtest/gtest.h>
 
+#include "tests/support/test_name.hpp"
+
 #include <string>
 
 #include "burn/burn.hpp"
@@ -87,15 +89,8 @@ TEST_P(Refusal, OneMessageNothingOpenedFiguresReset) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Worker, Refusal, ::testing::ValuesIn(kRefusals), [](const auto& p) {
-    std::string n = p.param.name;
-    for (char& ch : n) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) {
-            ch = '_';
-        }
-    }
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Worker, Refusal, ::testing::ValuesIn(kRefusals),
+                         [](const auto& p) { return test::TestName(p.param.name); });
 
 TEST(Worker, AnImageExactlyAtTheLimitIsNotRefused) {
     ResetJobState();

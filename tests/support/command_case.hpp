@@ -2,7 +2,6 @@
 // errCounter and progress noted as each request goes out.
 #pragma once
 
-#include <cctype>
 #include <deque>
 #include <ostream>
 #include <string>
@@ -11,6 +10,7 @@
 #include "catalogue/catalogue.hpp"
 #include "catalogue/job_state.hpp"
 #include "tests/support/fake_device.hpp"
+#include "tests/support/test_name.hpp"
 
 namespace fwburn::test {
 
@@ -47,15 +47,6 @@ struct ScriptedRun {
 
 inline void SelectModel(const char* name) {
     SelectModelRow(FindModelRow(name));
-}
-
-inline std::string TestName(std::string name) {
-    for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c))) {
-            c = '_';
-        }
-    }
-    return name;
 }
 
 }  // namespace fwburn::test

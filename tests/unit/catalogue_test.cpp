@@ -1,6 +1,8 @@
 // The catalogue against an independent copy of the per-model summary: every row, every rule.
 #include <gtest/gtest.h>
 
+#include "tests/support/test_name.hpp"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -205,13 +207,8 @@ TEST_P(EveryRow, EraseAndTransferGeometryOverManyLengths) {
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, EveryRow, ::testing::Range(0, kModelCount),
                          [](const ::testing::TestParamInfo<int>& p) {
-                             std::string n = kRows[p.param].name;
-                             for (char& c : n) {
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) {
-                                     c = '_';
-                                 }
-                             }
-                             return "row" + std::to_string(p.param) + "_" + n;
+                             return "row" + std::to_string(p.param) + "_" +
+                                    test::TestName(kRows[p.param].name);
                          });
 
 TEST(Catalogue, LookupIsByExactWholeName) {

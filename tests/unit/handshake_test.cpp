@@ -2,6 +2,8 @@
 // virtual time and the result of every path of the retry rule.
 #include <gtest/gtest.h>
 
+#include "tests/support/test_name.hpp"
+
 #include <cctype>
 #include <deque>
 #include <string>
@@ -202,15 +204,7 @@ TEST_P(ModeQuery, ResultCountersAndTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Handshake, ModeQuery, ::testing::ValuesIn(kModeCases),
-                         [](const ::testing::TestParamInfo<ModeCase>& p) {
-                             std::string n = p.param.name;
-                             for (char& ch : n) {
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) {
-                                     ch = '_';
-                                 }
-                             }
-                             return n;
-                         });
+                         [](const auto& p) { return test::TestName(p.param.name); });
 
 TEST_F(Handshake, AnalogModuleModelsAskWithTargetByte5B) {
     for (const char* model : {"ZL500-AIO", "30KT5-AIO"}) {

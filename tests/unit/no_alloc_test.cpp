@@ -10,6 +10,7 @@
 #include "catalogue/catalogue.hpp"
 #include "catalogue/job_state.hpp"
 #include "protocol/transfer.hpp"
+#include "tests/support/ack_device.hpp"
 
 namespace {
 std::atomic<long> allocations{0};
@@ -42,7 +43,7 @@ namespace fwburn {
 namespace {
 
 // Acknowledges everything at once and notes the allocation count at the first block and the EOT.
-class CountingAckDevice : public Device {
+class CountingAckDevice : public test::AckDevice {
   public:
     long atFirstBlock = -1;
     long atEot = -1;
@@ -58,16 +59,8 @@ class CountingAckDevice : public Device {
         if (length == 1 && data[0] == 0x04) {
             atEot = allocations.load();
         }
-        return length;
+        return test::AckDevice::Write(data, length);
     }
-    uint32_t Read(uint8_t* buffer, uint32_t length) override {
-        buffer[0] = 0x06;
-        return length == 1 ? 1 : 0;
-    }
-    bool GetLineSettings(LineSettings&) override { return false; }
-    bool SetLineSettings(const LineSettings&) override { return false; }
-    bool SetTimeouts(const Timeouts&) override { return true; }
-    void DiscardInput() override {}
 };
 
 TEST(NoAllocation, WholeMainCpuTransfer) {
