@@ -32,7 +32,7 @@ bool RowInFamily(int row, Family family);
 bool IsVersionChecked(uint16_t selectedId);
 bool IsVariantPair(uint16_t selectedId);
 
-// target byte of the mode query, model-ID query, update request and its acknowledgement.
+// Target byte of the mode query, model-ID query, update request and its acknowledgement.
 uint8_t TargetByte(int row);
 
 // Image size limits, and the refusals made before the port opens.
@@ -49,24 +49,24 @@ const char* ImageRefusal(int row, uint32_t length);
 // ZL600, ZL500, RV6, FYB-W: the models whose last 4 KiB of image stay on the workstation.
 bool KeepsImageTail(int row);
 
-// model-ID acceptance in application mode.
+// Model-ID acceptance in application mode.
 bool AppIdAccepted(uint16_t selectedId, uint16_t replyId);
 
-// variant check after the application-mode ID check.
+// Variant check after the application-mode ID check.
 enum class VariantRegister { None, D1386, D1148 };
 VariantRegister VariantRegisterFor(uint16_t selectedId);
 // The mismatch message for the selected model and the register value read (0 also stands for a
 // read that got no acceptable reply), or nullptr when the connected variant is the selected one.
 const char* VariantMismatch(int row, uint16_t selectedId, uint16_t registerValue);
 
-// bootloader version judgement (ZL500-AIO only); nullptr when the version passes.
+// Bootloader version judgement (ZL500-AIO only); nullptr when the version passes.
 constexpr uint8_t kAioBootloaderVersion = 0x10;
 const char* VersionRefusal(int row, uint8_t version);
 
-// the power-cycle models answer nothing once they accept the update request.
+// The power-cycle models answer nothing once they accept the update request.
 bool AcceptsSilentUpdateRequest(int row);
 
-// what follows an accepted update request.
+// What follows an accepted update request.
 enum class ReconnectKind { Wait, ReplugUsb, PowerCycle };
 struct Reconnect {
     ReconnectKind kind;
@@ -77,14 +77,14 @@ Reconnect ReconnectFor(int row);
 extern const char kReplugPrompt[];
 extern const char kPowerCyclePrompt[];
 
-// model-ID acceptance in boot mode. The rule belongs to the build profile.
+// Model-ID acceptance in boot mode. The rule belongs to the build profile.
 enum class BootIdRule { Cpu, Aio };
 bool BootIdAccepted(BootIdRule rule, int row, uint16_t selectedId, uint16_t replyId);
 
-// number of "ERASE" steps for an image of `length` bytes.
+// Number of "ERASE" steps for an image of `length` bytes.
 uint16_t EraseCount(int row, uint32_t length);
 
-// block transfer geometry for an image of `length` bytes.
+// Block transfer geometry for an image of `length` bytes.
 struct TransferGeometry {
     uint32_t blockSize;    // data bytes per block: 256 or 128
     uint32_t frameLength;  // blockSize + 5
@@ -93,7 +93,7 @@ struct TransferGeometry {
 };
 TransferGeometry TransferGeometryFor(int row, uint32_t length);
 
-// wording of a successful update.
+// Wording of a successful update.
 struct Outcome {
     const char* caption;
     const char* text;
