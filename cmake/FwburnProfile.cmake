@@ -6,6 +6,9 @@
 # The real image is never in the repository: the cache variable names its file. Without it the
 # build generates a deterministic stand-in of the delivered size and says so.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
+if(WIN32)
+    enable_language(RC)
+endif()
 
 function(fwburn_profile)
     cmake_parse_arguments(P "" "NAME;IMAGE_NAME;DATE;BOOT_ID_RULE;IMAGE_VARIABLE;STANDIN_SIZE" "" ${ARGN})
@@ -57,4 +60,16 @@ function(fwburn_profile)
     target_link_libraries(fwburn_profile_${P_NAME} PUBLIC fwburn_catalogue)
     set_target_properties(fwburn_profile_${P_NAME} PROPERTIES
         FWBURN_IMAGE_FILE "${image}" FWBURN_IMAGE_NAME "${P_IMAGE_NAME}")
+
+    if(WIN32)
+        # On Windows the image is the program's own "BIN" resource 8, English (United States). The
+        # resource object goes straight onto the link line of every program that links the
+        # profile: archived in the static library, nothing would ever pull it in.
+        set(rc "${gen_dir}/profile_${P_NAME}.rc")
+        file(CONFIGURE OUTPUT "${rc}" CONTENT "LANGUAGE 9, 1\n8 BIN \"${image}\"\n")
+        add_library(fwburn_profile_${P_NAME}_image OBJECT "${rc}")
+        set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS "${image}")
+        target_link_libraries(fwburn_profile_${P_NAME}
+            INTERFACE $<TARGET_OBJECTS:fwburn_profile_${P_NAME}_image>)
+    endif()
 endfunction()

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Generates the C++ source of one build profile: its constants, the SHA-256 of its image, and the
-image itself as a linked-in blob (assembler .incbin, so a 2 MB image costs no compile time)."""
+image itself: a linked-in blob (assembler .incbin, so a 2 MB image costs no compile time), or on
+Windows the accessor of the "BIN" resource that the profile's resource script carries."""
 import argparse
 import hashlib
 import os
@@ -56,15 +57,35 @@ def main() -> int:
         "}  // namespace fwburn",
         "",
     ]
+    # On Windows the image is the "BIN" resource 8 of the program itself (the profile's .rc, linked
+    # into every program of the profile); elsewhere a linked-in blob.
     lines += [
+        "#if defined(_WIN32)",
+        "",
+        "#include <windows.h>",
+        "",
+        "namespace fwburn {",
+        "",
+        "EmbeddedImage TheEmbeddedImage() {",
+        "    HMODULE self = GetModuleHandleA(nullptr);",
+        '    HRSRC found = FindResourceA(self, MAKEINTRESOURCEA(8), "BIN");',
+        "    HGLOBAL loaded = found != nullptr ? LoadResource(self, found) : nullptr;",
+        "    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;",
+        "    if (data == nullptr) {",
+        "        return EmbeddedImage{nullptr, 0};",
+        "    }",
+        "    return EmbeddedImage{static_cast<const uint8_t*>(data),",
+        "                         static_cast<uint32_t>(SizeofResource(self, found))};",
+        "}",
+        "",
+        "}  // namespace fwburn",
+        "",
+        "#else",
+        "",
         f'extern "C" const unsigned char {symbol}[] __asm__("{symbol}");',
         "",
         "__asm__(",
-        "#if defined(_WIN32)",
-        '    ".section .rdata,\\"dr\\"\\n"',
-        "#else",
         '    ".section .rodata\\n"',
-        "#endif",
         '    ".balign 16\\n"',
         f'    "{symbol}:\\n"',
         f'    ".incbin \\"{image_path}\\"\\n"',
@@ -78,6 +99,8 @@ def main() -> int:
         "}",
         "",
         "}  // namespace fwburn",
+        "",
+        "#endif",
         "",
     ]
     text = "\n".join(lines)

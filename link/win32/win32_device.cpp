@@ -1,0 +1,95 @@
+#include "link/win32/win32_device.hpp"
+
+#include "link/win32/port_names.hpp"
+
+namespace fwburn {
+
+void Win32Device::Attach(HANDLE handle) {
+    Close();
+    handle_ = handle;
+}
+
+void Win32Device::Close() {
+    if (handle_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+}
+
+uint32_t Win32Device::Write(const uint8_t* data, uint32_t length) {
+    DWORD written = 0;
+    if (handle_ == INVALID_HANDLE_VALUE ||
+        !WriteFile(handle_, data, static_cast<DWORD>(length), &written, nullptr)) {
+        return 0;
+    }
+    return static_cast<uint32_t>(written);
+}
+
+uint32_t Win32Device::Read(uint8_t* buffer, uint32_t length) {
+    DWORD received = 0;
+    if (handle_ == INVALID_HANDLE_VALUE ||
+        !ReadFile(handle_, buffer, static_cast<DWORD>(length), &received, nullptr)) {
+        return 0;
+    }
+    return static_cast<uint32_t>(received);
+}
+
+bool Win32Device::GetLineSettings(LineSettings& settings) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (handle_ == INVALID_HANDLE_VALUE || !GetCommState(handle_, &dcb)) {
+        return false;
+    }
+    settings.baudRate = static_cast<uint32_t>(dcb.BaudRate);
+    settings.byteSize = dcb.ByteSize;
+    settings.parity = dcb.Parity;
+    settings.stopBits = dcb.StopBits;
+    settings.dtrControl = static_cast<uint8_t>(dcb.fDtrControl);
+    settings.rtsControl = static_cast<uint8_t>(dcb.fRtsControl);
+    return true;
+}
+
+bool Win32Device::SetLineSettings(const LineSettings& settings) {
+    // Every field the updater does not name stays as the port had it.
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (handle_ == INVALID_HANDLE_VALUE || !GetCommState(handle_, &dcb)) {
+        return false;
+    }
+    dcb.BaudRate = static_cast<DWORD>(settings.baudRate);
+    dcb.ByteSize = settings.byteSize;
+    dcb.Parity = settings.parity;
+    dcb.StopBits = settings.stopBits;
+    dcb.fDtrControl = settings.dtrControl & 3u;
+    dcb.fRtsControl = settings.rtsControl & 3u;
+    return SetCommState(handle_, &dcb) != FALSE;
+}
+
+bool Win32Device::SetTimeouts(const Timeouts& timeouts) {
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = static_cast<DWORD>(timeouts.readInterval);
+    t.ReadTotalTimeoutMultiplier = static_cast<DWORD>(timeouts.readTotalMultiplier);
+    t.ReadTotalTimeoutConstant = static_cast<DWORD>(timeouts.readTotalConstant);
+    t.WriteTotalTimeoutMultiplier = static_cast<DWORD>(timeouts.writeTotalMultiplier);
+    t.WriteTotalTimeoutConstant = static_cast<DWORD>(timeouts.writeTotalConstant);
+    return handle_ != INVALID_HANDLE_VALUE && SetCommTimeouts(handle_, &t) != FALSE;
+}
+
+void Win32Device::DiscardInput() {
+    // A late reply to an earlier attempt must not be read as the reply to the next request. A USB
+    // device handle is no comm device: PurgeComm fails there and nothing is lost by it.
+    if (handle_ != INVALID_HANDLE_VALUE) {
+        PurgeComm(handle_, PURGE_RXCLEAR);
+    }
+}
+
+HANDLE OpenSerialPort(const char* listedName) {
+    char path[kSerialPathSize];
+    if (!SerialDevicePath(listedName, path)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace fwburn

@@ -1,0 +1,41 @@
+// The device-handle seam on a Win32 file handle: a serial port opened by name, or the
+// controller's USB device opened by its interface path. Synchronous, non-overlapped I/O; reads end
+// by the time-outs of the last SetTimeouts.
+#pragma once
+
+#include <windows.h>
+
+#include "link/device.hpp"
+
+namespace fwburn {
+
+class Win32Device final : public Device {
+  public:
+    Win32Device() = default;
+    Win32Device(const Win32Device&) = delete;
+    Win32Device& operator=(const Win32Device&) = delete;
+    ~Win32Device() override { Close(); }
+
+    // Takes ownership of an open handle, closing the one held before.
+    void Attach(HANDLE handle);
+    void Close();
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE handle() const { return handle_; }
+
+    uint32_t Write(const uint8_t* data, uint32_t length) override;
+    uint32_t Read(uint8_t* buffer, uint32_t length) override;
+    bool GetLineSettings(LineSettings& settings) override;
+    bool SetLineSettings(const LineSettings& settings) override;
+    bool SetTimeouts(const Timeouts& timeouts) override;
+    void DiscardInput() override;
+
+  private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Opens a listed serial port ("COM3", "COM12") exclusively for synchronous reading and writing,
+// by its device-namespace name. INVALID_HANDLE_VALUE when it does not exist, is in use, or the
+// name is empty or too long.
+HANDLE OpenSerialPort(const char* listedName);
+
+}  // namespace fwburn

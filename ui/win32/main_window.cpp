@@ -1,0 +1,282 @@
+#include "ui/win32/main_window.hpp"
+
+#include <commdlg.h>
+#include <process.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "burn/burn.hpp"
+#include "catalogue/catalogue.hpp"
+#include "catalogue/job_state.hpp"
+#include "catalogue/profile.hpp"
+#include "link/win32/discovery.hpp"
+#include "ui/win32/painters.hpp"
+#include "ui/win32/start_command.hpp"
+#include "ui/win32/win32_operator.hpp"
+
+namespace fwburn {
+
+HWND hComPortList = nullptr;
+HWND hwndFilePath = nullptr;
+int isFileChosed = 0;
+char szFile[MAX_PATH] = {};
+
+namespace {
+
+OPENFILENAMEA ofn;
+HANDLE hf = INVALID_HANDLE_VALUE;
+HWND startButton = nullptr;
+
+// Set by the message loop while the dialog keyboard handling works on an Escape key: the command
+// 2 it makes is IDCANCEL, not a click of Start Burn.
+bool escapeKeyInFlight = false;
+
+constexpr int kIconId = 1;
+
+void __cdecl BurnThread(void* param) {
+    const auto* handles = static_cast<const ParamStruct*>(param);
+    Win32Operator op(static_cast<HWND>(handles->mainWindow),
+                     static_cast<HWND>(handles->startButton));
+    StartBurn(ThisBuildJob(op));
+}
+
+class WindowStartActions final : public StartActions {
+  public:
+    WindowStartActions(HWND mainWindow, HWND button) : mainWindow_(mainWindow), button_(button) {}
+
+    void EnableStart(bool enabled) override { EnableWindow(button_, enabled ? TRUE : FALSE); }
+    void StartElapsedTimer() override { SetTimer(mainWindow_, kElapsedTimerId, 1000, nullptr); }
+    void StopElapsedTimer() override { KillTimer(mainWindow_, kElapsedTimerId); }
+    bool StartWorker() override {
+        paramStruct.mainWindow = mainWindow_;
+        paramStruct.startButton = button_;
+        return _beginthread(BurnThread, 0, &paramStruct) != static_cast<uintptr_t>(-1);
+    }
+    void ShowError(const char* caption, const char* text) override {
+        MessageBoxA(mainWindow_, text, caption, MB_OK | MB_ICONERROR);
+    }
+
+  private:
+    HWND mainWindow_;
+    HWND button_;
+};
+
+// Copies the text of the selected port-list entry into selectedComPort.
+void TakeSelectedPort() {
+    const LRESULT index = SendMessageA(hComPortList, CB_GETCURSEL, 0, 0);
+    if (index == CB_ERR) {
+        return;
+    }
+    ComSelidx = static_cast<int32_t>(index);
+    char text[64] = {};
+    const LRESULT length =
+        SendMessageA(hComPortList, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR || length >= static_cast<LRESULT>(sizeof text)) {
+        return;
+    }
+    SendMessageA(hComPortList, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(text));
+    selectedComPort.Set(text);
+}
+
+void Browse(HWND mainWindow) {
+    char remembered[MAX_PATH] = {};
+    if (isFileChosed != 0) {
+        std::memcpy(remembered, szFile, sizeof szFile);
+    }
+    std::memset(&ofn, 0, sizeof ofn);
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = mainWindow;
+    ofn.lpstrFile = szFile;
+    szFile[0] = '\0';
+    ofn.nMaxFile = sizeof szFile;
+    ofn.lpstrFilter = "Binary File (*.bin)\0*.bin\0All (*.*)\0*.*\0";
+    ofn.nFilterIndex = 1;
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    if (GetOpenFileNameA(&ofn)) {
+        szFile[sizeof szFile - 1] = '\0';
+        char text[sizeof "Path: " + MAX_PATH];
+        std::snprintf(text, sizeof text, "Path: %s", szFile);
+        if (hwndFilePath != nullptr) {
+            SetWindowTextA(hwndFilePath, text);
+        }
+        // Nothing chosen here reaches an update: the worker always takes the built-in image.
+        hf = CreateFileA(szFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+        if (hf != INVALID_HANDLE_VALUE) {
+            const DWORD size = GetFileSize(hf, nullptr);
+            if (size != INVALID_FILE_SIZE) {
+                fileLength = static_cast<uint32_t>(size);
+            }
+            CloseHandle(hf);
+            hf = INVALID_HANDLE_VALUE;
+        }
+        isFileChosed = 1;
+    } else if (remembered[0] != '\0') {
+        std::memcpy(szFile, remembered, sizeof szFile);
+    }
+}
+
+void OnCommand(HWND mainWindow, int notification, int id, HWND sender) {
+    if (id == kPortListId) {
+        if (notification == CBN_SELCHANGE) {
+            TakeSelectedPort();
+        }
+        return;
+    }
+    if (id == kBrowseCommand && notification == 0) {
+        Browse(mainWindow);
+        return;
+    }
+    if (id != kStartButtonId) {
+        return;
+    }
+    const StartOrigin origin{notification, sender != nullptr && sender == startButton,
+                             escapeKeyInFlight};
+    WindowStartActions actions(mainWindow, startButton);
+    switch (StartCommand(origin, actions)) {
+        case StartOutcome::Started:
+            isFileChosed = 1;
+            break;
+        case StartOutcome::Busy:
+            MessageBeep(MB_ICONWARNING);
+            break;
+        case StartOutcome::NotAClick:
+        case StartOutcome::ThreadFailed:
+            break;
+    }
+}
+
+void PaintTick(HWND window) {
+    HDC dc = GetDC(window);
+    if (dc != nullptr) {
+        PaintPanel(window, dc, true);
+        ReleaseDC(window, dc);
+    }
+}
+
+// Fixes the model from the built-in image name; a name that is no catalogue model selects the
+// first entry of the sorted list.
+void FixModel(HWND modelList) {
+    for (int row = 0; row < kModelCount; ++row) {
+        SendMessageA(modelList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(plcList[row]));
+    }
+    char model[10];
+    ImageNameModel(ThisBuildProfile().imageName, model);
+    const LRESULT found = model[0] == '\0'
+                              ? CB_ERR
+                              : SendMessageA(modelList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                             reinterpret_cast<LPARAM>(model));
+    // The list's search ignores case: the model is the list's own text of the entry selected.
+    const WPARAM index = found != CB_ERR ? static_cast<WPARAM>(found) : 0;
+    SendMessageA(modelList, CB_SETCURSEL, index, 0);
+    char text[kModelNameSlot] = {};
+    if (SendMessageA(modelList, CB_GETLBTEXTLEN, index, 0) < kModelNameSlot) {
+        SendMessageA(modelList, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+    }
+    std::memcpy(model, text, sizeof model - 1);
+    model[sizeof model - 1] = '\0';
+    selectedPLC.Set(model);
+    SelectModelRow(FindModelRow(model));
+    EnableWindow(modelList, FALSE);
+}
+
+HWND CreateChild(HWND parent, HINSTANCE instance, const char* className, const char* text,
+                 DWORD style, int x, int y, int width, int height, int id) {
+    return CreateWindowExA(0, className, text, style, x, y, width, height, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+}
+
+}  // namespace
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(window, &ps);
+            PaintPanel(window, dc, false);
+            EndPaint(window, &ps);
+            return 0;
+        }
+        case WM_TIMER:
+            if (wParam == kElapsedTimerId) {
+                elapsedTime += 1;
+            } else if (wParam == kPanelTimerId) {
+                PaintTick(window);
+            }
+            return 0;
+        case kStopElapsedTimerMessage:
+            KillTimer(window, kElapsedTimerId);
+            return 0;
+        case WM_COMMAND:
+            OnCommand(window, HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam));
+            return 0;
+        default:
+            return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+HWND CreateMainWindow(HINSTANCE instance, int showState) {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = WindowProcedure;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconId));
+    wc.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(kIconId));
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_SCROLLBAR + 1));
+    wc.lpszClassName = szClassName;
+    if (!RegisterClassExA(&wc)) {
+        return nullptr;
+    }
+    HWND mainWindow = CreateWindowExA(0, szClassName, kWindowTitle,
+                                      WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+                                      CW_USEDEFAULT, 544, 205, nullptr, nullptr, instance, nullptr);
+    if (mainWindow == nullptr) {
+        return nullptr;
+    }
+    startButton = CreateChild(mainWindow, instance, "BUTTON", "Start Burn",
+                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 60, 100,
+                              30, kStartButtonId);
+    HWND modelList = CreateChild(mainWindow, instance, "COMBOBOX", "",
+                                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP |
+                                     CBS_DROPDOWNLIST | CBS_AUTOHSCROLL | CBS_SORT | CBS_HASSTRINGS,
+                                 10, 20, 100, 200, kModelListId);
+    FixModel(modelList);
+    hComPortList = CreateChild(mainWindow, instance, "COMBOBOX", "",
+                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST |
+                                   CBS_SORT | CBS_HASSTRINGS,
+                               160, 20, 100, 200, kPortListId);
+    if (RowInFamily(selectedPLCIdx, Family::UsbLinked)) {
+        EnumUSBPort(hComPortList);
+    } else {
+        EnumComPort(hComPortList);
+    }
+    SendMessageA(hComPortList, CB_SETCURSEL, 0, 0);
+    TakeSelectedPort();
+    SetTimer(mainWindow, kPanelTimerId, 100, nullptr);
+    ShowWindow(mainWindow, showState);
+    return mainWindow;
+}
+
+int RunMessageLoop(HWND mainWindow) {
+    MSG msg{};
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        escapeKeyInFlight =
+            (msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_ESCAPE;
+        const BOOL handled = IsDialogMessageA(mainWindow, &msg);
+        escapeKeyInFlight = false;
+        if (!handled) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+}  // namespace fwburn

@@ -1,0 +1,118 @@
+#include "ui/win32/painters.hpp"
+
+#include <cstring>
+
+#include "catalogue/job_state.hpp"
+#include "catalogue/profile.hpp"
+#include "ui/win32/panel_text.hpp"
+
+namespace fwburn {
+
+namespace {
+
+constexpr int kLogoBitmapId = 12;
+
+RECT ToRect(const panel::Box& b) {
+    return RECT{b.left, b.top, b.right, b.bottom};
+}
+
+void EraseField(HDC dc, const panel::Box& box) {
+    const RECT r = ToRect(box);
+    // A system brush: never deleted.
+    FillRect(dc, &r, GetSysColorBrush(COLOR_SCROLLBAR));
+}
+
+void Fill(HDC dc, const panel::Box& box, COLORREF colour) {
+    const RECT r = ToRect(box);
+    HBRUSH brush = CreateSolidBrush(colour);
+    if (brush != nullptr) {
+        FillRect(dc, &r, brush);
+        DeleteObject(brush);
+    }
+}
+
+void Draw(HDC dc, const panel::Point& at, const char* text, int length) {
+    TextOutA(dc, at.x, at.y, text, length);
+}
+
+void Draw(HDC dc, const panel::Point& at, const panel::Text& text) {
+    TextOutA(dc, at.x, at.y, text.chars, text.length);
+}
+
+}  // namespace
+
+void DisplayElapsedTime(HWND, HDC dc) {
+    SetBkMode(dc, TRANSPARENT);
+    EraseField(dc, panel::kElapsedField);
+    Draw(dc, panel::kElapsedLabelAt, panel::kElapsedLabel,
+         static_cast<int>(std::strlen(panel::kElapsedLabel)));
+    Draw(dc, panel::kElapsedNumberAt, panel::Figure(elapsedTime));
+}
+
+void DisplayProgressBar(HWND, HDC dc) {
+    SetBkMode(dc, TRANSPARENT);
+    const int32_t percent = progress;
+    Fill(dc, panel::kTrack, panel::kTrackColour);
+    const panel::Box bar{panel::kTrack.left, panel::kTrack.top, panel::ProgressBarRight(percent),
+                         panel::kTrack.bottom};
+    Fill(dc, bar, panel::kBarColour);
+    EraseField(dc, panel::kProgressField);
+    Draw(dc, panel::kProgressLabelAt, panel::kProgressLabel,
+         static_cast<int>(std::strlen(panel::kProgressLabel)));
+    Draw(dc, panel::kProgressNumberAt, panel::Figure(percent));
+}
+
+void DisplayStatus(HWND, HDC dc) {
+    SetBkMode(dc, TRANSPARENT);
+    EraseField(dc, panel::kStatusField);
+    Draw(dc, panel::kStatusLabelAt, panel::kStatusLabel,
+         static_cast<int>(std::strlen(panel::kStatusLabel)));
+    const char* word = panel::PhaseWord(flashStatus);
+    Draw(dc, panel::kPhaseAt, word, static_cast<int>(std::strlen(word)));
+}
+
+void DisplayErrCounter(HWND, HDC dc) {
+    SetBkMode(dc, TRANSPARENT);
+    EraseField(dc, panel::kCounterField);
+    Draw(dc, panel::kCounterAt, panel::CounterText(errCounter, totalErrCounter));
+}
+
+void DisplayDate(HWND, HDC dc) {
+    SetBkMode(dc, TRANSPARENT);
+    const char* date = ThisBuildProfile().dateText;
+    Draw(dc, panel::kDateAt, date, static_cast<int>(std::strlen(date)));
+}
+
+void DisplayLogo(HWND, HDC dc) {
+    // Loaded anew at every tick and released at once: the panel holds no graphics object.
+    auto* bitmap = static_cast<HBITMAP>(
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kLogoBitmapId), IMAGE_BITMAP,
+                   panel::kLogoWidth, panel::kLogoHeight, LR_DEFAULTCOLOR));
+    if (bitmap == nullptr) {
+        return;
+    }
+    HDC memory = CreateCompatibleDC(dc);
+    if (memory != nullptr) {
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        BITMAP record{};
+        GetObjectA(bitmap, sizeof record, &record);
+        BitBlt(dc, panel::kLogoAt.x, panel::kLogoAt.y, record.bmWidth, record.bmHeight, memory, 0,
+               0, SRCCOPY);
+        SelectObject(memory, previous);
+        DeleteDC(memory);
+    }
+    DeleteObject(bitmap);
+}
+
+void PaintPanel(HWND window, HDC dc, bool withLogo) {
+    DisplayElapsedTime(window, dc);
+    DisplayProgressBar(window, dc);
+    DisplayStatus(window, dc);
+    DisplayErrCounter(window, dc);
+    DisplayDate(window, dc);
+    if (withLogo) {
+        DisplayLogo(window, dc);
+    }
+}
+
+}  // namespace fwburn
