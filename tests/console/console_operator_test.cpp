@@ -1,0 +1,311 @@
+// The console's operator: what it asks, what it answers by itself, when it gives up. First on its
+// own with a scripted front end, then driving the real worker against the in-process simulator.
+#include "ui/console/console_operator.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "burn/burn.hpp"
+#include "catalogue/catalogue.hpp"
+#include "catalogue/job_state.hpp"
+#include "sim/controller.hpp"
+#include "sim/sim_link.hpp"
+#include "tests/support/fake_device.hpp"
+#include "tests/support/test_image.hpp"
+
+namespace fwburn::console {
+namespace {
+
+using Step = ReconnectLimit::Step;
+
+// A run of reconnect steps, P for a prompt and W for a wait, and what each must do: a ask,
+// c continue, g give up.
+struct LimitCase {
+    bool yes;
+    const char* events;
+    const char* steps;
+};
+
+class ReconnectLimitTest : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(ReconnectLimitTest, DecidesEachStep) {
+    ReconnectLimit limit(GetParam().yes);
+    std::string steps;
+    for (const char* e = GetParam().events; *e != '\0'; ++e) {
+        const Step s = *e == 'P' ? limit.OnPrompt() : limit.OnWait();
+        steps += s == Step::kAsk ? 'a' : s == Step::kContinue ? 'c' : 'g';
+    }
+    EXPECT_EQ(steps, GetParam().steps) << GetParam().events;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReconnectLimitTest,
+    ::testing::Values(
+        // --yes: three prompts (each with its wait) answered, the fourth refused.
+        LimitCase{true, "PWPWPWP", "ccccccg"},
+        // Without --yes the person decides every time.
+        LimitCase{false, "PWPWPWPWPW", "acacacacac"},
+        // Waits on their own are requests nobody answers: the limit holds either way.
+        LimitCase{false, "WWWW", "cccg"}, LimitCase{true, "WWWW", "cccg"},
+        // A wait after a prompt belongs to it and is not counted again.
+        LimitCase{true, "PWWWP", "ccccg"}),
+    [](const ::testing::TestParamInfo<LimitCase>& row) {
+        return std::string(row.param.yes ? "yes_" : "asked_") + row.param.events;
+    });
+
+// Records what reaches the main thread and answers as the test says.
+class ScriptedFrontEnd : public FrontEnd {
+  public:
+    Answer answer = Answer::Ok;
+    std::vector<std::string> log;
+    std::function<void(int seconds)> onSleep = [](int) {};
+    std::function<void()> onPrompt = [] {};
+
+    Answer Ask(const char*, const char* text, int accepted) override {
+        log.push_back("ask" + std::to_string(accepted) + ":" + text);
+        onPrompt();
+        return answer;
+    }
+    void AnsweredPrompt(const char*, const char* text, int accepted) override {
+        log.push_back("auto" + std::to_string(accepted) + ":" + text);
+        onPrompt();
+    }
+    void ShowFinal(const char* caption, const char* text, MessageIcon) override {
+        log.push_back(std::string("final:") + caption + ": " + text);
+    }
+    void GaveUp(int accepted) override { log.push_back("gave-up:" + std::to_string(accepted)); }
+    void Waiting(int seconds) override { log.push_back("wait:" + std::to_string(seconds)); }
+    void Opened(const std::string& path, bool reopen) override {
+        log.push_back(std::string(reopen ? "reopened:" : "opened:") + path);
+    }
+    void OpenFailed(const std::string& reason, bool reopen) override {
+        log.push_back(std::string(reopen ? "reopen-failed:" : "open-failed:") + reason);
+    }
+    void StopElapsedTimer() override { log.push_back("stop-timer"); }
+    void Sleep(int seconds) override { onSleep(seconds); }
+
+    std::vector<std::string> Finals() const {
+        std::vector<std::string> out;
+        for (const std::string& l : log) {
+            if (l.rfind("final:", 0) == 0) {
+                out.push_back(l);
+            }
+        }
+        return out;
+    }
+};
+
+class ScriptedLink : public Link {
+  public:
+    std::vector<Device*> devices;  // handed out in turn; nullptr fails
+    std::string failure = "/dev/x: in use by another program";
+    std::vector<Device*> closed;
+
+    Device* Open(bool, std::string& why) override {
+        Device* d = next_ < devices.size() ? devices[next_] : nullptr;
+        ++next_;
+        if (d == nullptr) {
+            why = failure;
+        }
+        return d;
+    }
+    void Close(Device* device) override { closed.push_back(device); }
+    std::string OpenedPath() const override { return "/dev/x"; }
+
+  private:
+    size_t next_ = 0;
+};
+
+TEST(ConsoleOperatorTest, FinalMessagesAreShownNotAsked) {
+    ScriptedFrontEnd fe;
+    ScriptedLink link;
+    ConsoleOperator op(fe, link, false);
+    EXPECT_EQ(op.ShowMessage("ERROR", "PLC type is WRONG", MessageIcon::Error), Answer::Ok);
+    EXPECT_EQ(fe.log, std::vector<std::string>{"final:ERROR: PLC type is WRONG"});
+    EXPECT_FALSE(op.cancelled());
+}
+
+TEST(ConsoleOperatorTest, BothReconnectPromptsAreAskedAndEndOfInputCancels) {
+    for (const char* prompt : {kReplugPrompt, kPowerCyclePrompt}) {
+        ScriptedFrontEnd fe;
+        ScriptedLink link;
+        ConsoleOperator op(fe, link, false);
+        EXPECT_EQ(op.ShowMessage("Information", prompt, MessageIcon::Information), Answer::Ok);
+        EXPECT_FALSE(op.cancelled());
+        fe.answer = Answer::Cancel;
+        EXPECT_EQ(op.ShowMessage("Information", prompt, MessageIcon::Information), Answer::Cancel);
+        EXPECT_TRUE(op.cancelled());
+        EXPECT_EQ(fe.log, (std::vector<std::string>{std::string("ask1:") + prompt,
+                                                    std::string("ask2:") + prompt}));
+    }
+}
+
+TEST(ConsoleOperatorTest, YesAnswersThreeRequestsAndRefusesTheFourth) {
+    ScriptedFrontEnd fe;
+    ScriptedLink link;
+    ConsoleOperator op(fe, link, true);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(op.ShowMessage("Information", kReplugPrompt, MessageIcon::Information),
+                  Answer::Ok);
+        EXPECT_EQ(op.WaitSeconds(5), Answer::Ok);
+    }
+    EXPECT_EQ(op.ShowMessage("Information", kReplugPrompt, MessageIcon::Information),
+              Answer::Cancel);
+    EXPECT_TRUE(op.cancelled());
+    EXPECT_EQ(fe.log.back(), "gave-up:3");
+    EXPECT_EQ(fe.log[0], std::string("auto1:") + kReplugPrompt);
+    EXPECT_EQ(fe.log[1], "wait:5");
+}
+
+TEST(ConsoleOperatorTest, OpenFailuresAreReportedAndGiveTheClosedDevice) {
+    ScriptedFrontEnd fe;
+    ScriptedLink link;
+    test::FakeDevice device;
+    link.devices = {&device, nullptr};
+    ConsoleOperator op(fe, link, true);
+    EXPECT_EQ(op.OpenUsb(), &device);
+    op.Close(&device);
+    EXPECT_EQ(op.OpenSerial("pts/3"), &ClosedDevice());
+    op.Close(&ClosedDevice());  // the worker closes whatever it holds
+    EXPECT_EQ(fe.log, (std::vector<std::string>{
+                          "opened:/dev/x", "reopen-failed:/dev/x: in use by another program"}));
+    EXPECT_EQ(link.closed, std::vector<Device*>{&device});
+}
+
+// The real worker with this operator, against the simulated controller on its virtual clock.
+// Closing and reopening the link around a prompt is the replug, as on a pseudo-terminal.
+class WorkerRun {
+  public:
+    WorkerRun(const char* model, uint32_t imageLength, sim::Faults faults, bool yes)
+        : image_(imageLength, 7),
+          controller_(Config(model, imageLength, std::move(faults))),
+          link_(controller_),
+          simLink_(link_),
+          op_(frontEnd, simLink_, yes) {
+        ResetJobState();
+        const int row = FindModelRow(model);
+        SelectModelRow(row);
+        selectedComPort.Set(RowInFamily(row, Family::UsbLinked) ? "USB" : "pts/3");
+        frontEnd.onSleep = [this](int s) { link_.AdvanceMs(int64_t{s} * 1000); };
+        frontEnd.onPrompt = [this, row] {
+            if (RowInFamily(row, Family::PowerCycle)) {
+                link_.PowerCycle();
+            } else {
+                link_.Replug();
+            }
+        };
+    }
+
+    void Run() {
+        ASSERT_TRUE(TryClaimWorker());
+        StartBurn(image_.Job(op_));
+    }
+
+    bool FlashMatches() const {
+        const auto& flash = controller_.flash();
+        const uint32_t sent = controller_.expected().sentBytes;
+        if (!controller_.transferComplete() || flash.size() < sent) {
+            return false;
+        }
+        for (size_t i = 0; i < flash.size(); ++i) {
+            if (flash[i] != (i < sent ? image_.bytes[i] : 0x1A)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    ScriptedFrontEnd frontEnd;
+    const sim::Controller& controller() const { return controller_; }
+    const ConsoleOperator& op() const { return op_; }
+
+  private:
+    class SimLinkAdapter : public Link {
+      public:
+        explicit SimLinkAdapter(sim::SimLink& link) : link_(link) {}
+        Device* Open(bool, std::string& failure) override {
+            if (link_.Open()) {
+                return &link_;
+            }
+            failure = "sim: busy";
+            return nullptr;
+        }
+        void Close(Device*) override { link_.Close(); }
+        std::string OpenedPath() const override { return "sim"; }
+
+      private:
+        sim::SimLink& link_;
+    };
+
+    static sim::Config Config(const char* model, uint32_t length, sim::Faults faults) {
+        sim::Config c;
+        c.model = model;
+        c.imageLength = length;
+        c.faults = std::move(faults);
+        return c;
+    }
+
+    test::TestImage image_;
+    sim::Controller controller_;
+    sim::SimLink link_;
+    SimLinkAdapter simLink_;
+    ConsoleOperator op_;
+};
+
+TEST(ConsoleWorkerTest, YesCarriesAUsbModelThroughItsReplugToSuccess) {
+    WorkerRun run("ZL500-AIO", 11056, {}, true);
+    run.Run();
+    EXPECT_EQ(
+        run.frontEnd.Finals(),
+        std::vector<std::string>{
+            "final:Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable"});
+    EXPECT_TRUE(run.FlashMatches());
+    EXPECT_FALSE(run.op().cancelled());
+    EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 1u);
+    EXPECT_EQ(run.controller().violationCount(), 0u);
+}
+
+TEST(ConsoleWorkerTest, YesGivesUpOnAControllerThatStaysInItsApplication) {
+    for (const char* model : {"ZL500", "RV7-G", "TQ38"}) {  // replug, power cycle, wait alone
+        sim::Faults f;
+        f.stayInApplication = true;
+        WorkerRun run(model, 40000, f, true);
+        run.Run();
+        EXPECT_TRUE(run.frontEnd.Finals().empty()) << model;
+        EXPECT_TRUE(run.op().cancelled()) << model;
+        EXPECT_EQ(std::count(run.frontEnd.log.begin(), run.frontEnd.log.end(), "gave-up:3"), 1)
+            << model;
+        // Three requests followed by a reconnect, and the fourth that showed the loop.
+        EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 4u) << model;
+        EXPECT_EQ(run.controller().eraseSteps(), 0u) << model;
+    }
+}
+
+TEST(ConsoleWorkerTest, EndOfInputAtThePromptEndsTheUpdateBeforeAnyErase) {
+    WorkerRun run("ZL500", 40000, {}, false);
+    run.frontEnd.answer = Answer::Cancel;
+    run.Run();
+    EXPECT_TRUE(run.frontEnd.Finals().empty());
+    EXPECT_TRUE(run.op().cancelled());
+    EXPECT_EQ(run.frontEnd.log.back(), "stop-timer");
+    EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 1u);
+    EXPECT_EQ(run.controller().eraseSteps(), 0u);
+}
+
+TEST(ConsoleWorkerTest, SerialModelThatRestartsAloneNeedsNoAnswer) {
+    WorkerRun run("TQ38", 40000, {}, false);
+    run.Run();
+    EXPECT_EQ(run.frontEnd.Finals(),
+              std::vector<std::string>{"final:INFORMATION: Firmware update is SUCCESSFUL"});
+    EXPECT_TRUE(run.FlashMatches());
+    for (const std::string& line : run.frontEnd.log) {
+        EXPECT_NE(line.rfind("ask", 0), 0u) << line;
+    }
+}
+
+}  // namespace
+}  // namespace fwburn::console

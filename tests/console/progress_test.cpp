@@ -1,0 +1,200 @@
+#include "ui/console/progress.hpp"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <utility>
+
+#include "catalogue/catalogue.hpp"
+
+namespace fwburn::console {
+namespace {
+
+TEST(FormatTest, Durations) {
+    const std::pair<double, const char*> cases[] = {
+        {0, "0:00"},       {0.4, "0:00"},           {0.6, "0:01"},     {59.4, "0:59"},
+        {59.6, "1:00"},    {605, "10:05"},          {3599.4, "59:59"}, {3600, "1:00:00"},
+        {3723, "1:02:03"}, {36000 * 3, "30:00:00"}, {-1, "--:--"},
+    };
+    for (const auto& [seconds, text] : cases) {
+        EXPECT_EQ(FormatDuration(seconds), text) << seconds;
+    }
+    EXPECT_EQ(FormatDuration(std::numeric_limits<double>::infinity()), "--:--");
+}
+
+TEST(FormatTest, Rates) {
+    const std::pair<double, const char*> cases[] = {
+        {0, "0 B/s"},          {850, "850 B/s"},       {999.4, "999 B/s"},
+        {999.6, "1.0 kB/s"},   {12345, "12.3 kB/s"},   {999949, "999.9 kB/s"},
+        {999950, "1.00 MB/s"}, {1250000, "1.25 MB/s"}, {-1, ""},
+    };
+    for (const auto& [rate, text] : cases) {
+        EXPECT_EQ(FormatRate(rate), text) << rate;
+    }
+}
+
+TEST(FormatTest, Bars) {
+    EXPECT_EQ(FormatBar(0, 10), "[..........]");
+    EXPECT_EQ(FormatBar(49, 10), "[####......]");
+    EXPECT_EQ(FormatBar(50, 10), "[#####.....]");
+    EXPECT_EQ(FormatBar(100, 10), "[##########]");
+    EXPECT_EQ(FormatBar(150, 4), "[####]");
+    EXPECT_EQ(FormatBar(-3, 4), "[....]");
+    EXPECT_EQ(FormatBar(50, 0), "[]");
+}
+
+TEST(TotalsTest, DeliveredProfilesCountStepsAndBlocksOfTheirModels) {
+    // ZL500: the last 4 KiB stay behind; ZL500-AIO sends it all.
+    const PhaseTotals zl = TotalsFor(FindModelRow("ZL500"), 2076672);
+    EXPECT_EQ(zl.eraseSteps, 506u);
+    EXPECT_EQ(zl.blocks, 8096u);
+    EXPECT_EQ(zl.blockSize, 256u);
+    const PhaseTotals aio = TotalsFor(FindModelRow("ZL500-AIO"), 11056);
+    EXPECT_EQ(aio.eraseSteps, 6u);
+    EXPECT_EQ(aio.blocks, 44u);
+}
+
+Figures At(int32_t status, int32_t percent, int32_t err = 0, int32_t total = 0) {
+    return Figures{status, percent, err, total};
+}
+
+TEST(TrackerTest, FollowsThePhasesAndCountsWhatThePercentageTells) {
+    ProgressTracker t(PhaseTotals{500, 8000, 256});
+    ProgressTracker::Changes c = t.Update(At(0, 0), 0.0);
+    EXPECT_FALSE(c.phase);
+    EXPECT_EQ(t.view().phase, Phase::kChecking);
+    EXPECT_EQ(t.view().total, 0u);
+
+    c = t.Update(At(1, 0), 2.0);
+    EXPECT_TRUE(c.phase);
+    EXPECT_EQ(t.finished().phase, Phase::kChecking);
+    EXPECT_EQ(t.view().phase, Phase::kErasing);
+    EXPECT_EQ(t.view().total, 500u);
+    EXPECT_STREQ(t.view().unit(), "steps");
+
+    c = t.Update(At(1, 40), 4.0);
+    EXPECT_TRUE(c.step);
+    EXPECT_EQ(t.view().done, 200u);
+    EXPECT_DOUBLE_EQ(t.view().phaseSeconds, 2.0);
+    EXPECT_DOUBLE_EQ(t.view().etaSeconds, 3.0);  // 200 steps in 2 s, 300 to go
+    EXPECT_LT(t.view().bytesPerSecond, 0);       // no bytes go out while erasing
+
+    c = t.Update(At(1, 40), 4.1);
+    EXPECT_FALSE(c.step);
+    EXPECT_FALSE(c.phase);
+}
+
+TEST(TrackerTest, RateAndTimeLeftWhileProgramming) {
+    ProgressTracker t(PhaseTotals{500, 8000, 256});
+    t.Update(At(2, 0), 10.0);
+    t.Update(At(2, 25), 14.0);  // 2000 blocks of 256 bytes in 4 s
+    EXPECT_EQ(t.view().done, 2000u);
+    EXPECT_STREQ(t.view().unit(), "blocks");
+    EXPECT_DOUBLE_EQ(t.view().bytesPerSecond, 128000.0);
+    EXPECT_DOUBLE_EQ(t.view().etaSeconds, 12.0);
+    t.Update(At(2, 100), 26.0);
+    EXPECT_EQ(t.view().done, 8000u);
+    EXPECT_DOUBLE_EQ(t.view().etaSeconds, 0.0);
+}
+
+TEST(TrackerTest, NoRateBeforeAnythingWasDoneOrTooSoonToTell) {
+    ProgressTracker t(PhaseTotals{500, 8000, 256});
+    t.Update(At(2, 0), 1.0);
+    t.Update(At(2, 0), 5.0);
+    EXPECT_LT(t.view().etaSeconds, 0);
+    EXPECT_LT(t.view().bytesPerSecond, 0);
+    ProgressTracker quick(PhaseTotals{500, 8000, 256});
+    quick.Update(At(2, 10), 1.0);
+    quick.Update(At(2, 10), 1.1);
+    EXPECT_LT(quick.view().etaSeconds, 0);
+}
+
+TEST(TrackerTest, AnEraseThatGaveWayToTheTransferIsShownComplete) {
+    ProgressTracker t(PhaseTotals{500, 8000, 256});
+    t.Update(At(1, 0), 1.0);
+    t.Update(At(1, 97), 3.0);
+    const ProgressTracker::Changes c = t.Update(At(2, 0), 3.1);
+    EXPECT_TRUE(c.phase);
+    EXPECT_EQ(t.finished().phase, Phase::kErasing);
+    EXPECT_EQ(t.finished().percent, 100);
+    EXPECT_EQ(t.finished().done, 500u);
+    EXPECT_EQ(t.view().phase, Phase::kProgramming);
+    EXPECT_EQ(t.view().done, 0u);
+}
+
+TEST(TrackerTest, EveryFailedAttemptIsARetry) {
+    ProgressTracker t(PhaseTotals{500, 8000, 256});
+    EXPECT_FALSE(t.Update(At(0, 0), 0).retry);
+    EXPECT_TRUE(t.Update(At(0, 0, 1, 1), 1).retry);
+    EXPECT_FALSE(t.Update(At(0, 0, 1, 1), 2).retry);
+    EXPECT_TRUE(t.Update(At(2, 3, 0, 3), 3).retry);  // two more between samples
+    EXPECT_EQ(t.view().errCounter, 0);
+    EXPECT_EQ(t.view().totalErrCounter, 3);
+    EXPECT_FALSE(t.Update(At(2, 4, 0, 3), 4).retry);
+}
+
+TEST(TrackerTest, PercentOutsideItsRangeIsClamped) {
+    ProgressTracker t(PhaseTotals{10, 10, 128});
+    t.Update(At(2, 250), 1.0);
+    EXPECT_EQ(t.view().percent, 100);
+    EXPECT_EQ(t.view().done, 10u);
+    t.Update(At(2, -4), 2.0);
+    EXPECT_EQ(t.view().percent, 0);
+}
+
+ProgressView Programming() {
+    ProgressView v;
+    v.phase = Phase::kProgramming;
+    v.percent = 42;
+    v.done = 3400;
+    v.total = 8096;
+    v.phaseSeconds = 10;
+    v.bytesPerSecond = 87040;
+    v.etaSeconds = 13.8;
+    v.errCounter = 1;
+    v.totalErrCounter = 4;
+    return v;
+}
+
+TEST(LineTest, TerminalLineHasEveryFigureAndNeverWraps) {
+    const std::string wide = TerminalLine(Programming(), 120);
+    for (const char* part : {"Programming", " 42%", "3400/8096 blocks", "87.0 kB/s", "ETA 0:14",
+                             "retries 1/4", "[####"}) {
+        EXPECT_NE(wide.find(part), std::string::npos) << part << " in " << wide;
+    }
+    for (int columns : {200, 120, 100, 97, 80, 60, 40, 20}) {
+        const std::string line = TerminalLine(Programming(), columns);
+        EXPECT_LT(line.size(), static_cast<size_t>(columns)) << line;
+        if (columns >= 80) {  // the bar gives way before any figure does
+            EXPECT_EQ(line.substr(line.size() - 11), "retries 1/4") << line;
+        }
+        EXPECT_EQ(line.find('\r'), std::string::npos);
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+    }
+    // No room for a bar: the figures stay.
+    EXPECT_EQ(TerminalLine(Programming(), 60).find('['), std::string::npos);
+    EXPECT_NE(TerminalLine(Programming(), 60).find("3400/8096"), std::string::npos);
+}
+
+TEST(LineTest, CheckingShowsTimeAndRetriesOnly) {
+    ProgressView v;
+    v.phaseSeconds = 7.2;
+    v.errCounter = 2;
+    v.totalErrCounter = 5;
+    EXPECT_EQ(TerminalLine(v, 80), "Checking     0:07  retries 2/5");
+    EXPECT_EQ(PlainLine(v), "Checking: 0:07, retries 2/5");
+}
+
+TEST(LineTest, PlainLinesForALog) {
+    EXPECT_EQ(PlainLine(Programming()),
+              "Programming: 42%, 3400/8096 blocks, 87.0 kB/s, ETA 0:14, retries 1/4");
+    ProgressView erase;
+    erase.phase = Phase::kErasing;
+    erase.percent = 100;
+    erase.done = erase.total = 506;
+    erase.phaseSeconds = 12.6;
+    EXPECT_EQ(PlainLine(erase), "Erasing: 100%, 506/506 steps, took 0:13, retries 0/0");
+}
+
+}  // namespace
+}  // namespace fwburn::console

@@ -1,0 +1,69 @@
+#include "ui/console/options.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include "ui/console/outcome.hpp"
+
+namespace fwburn::console {
+
+ParsedCommandLine ParseCommandLine(const std::string& program, const std::string& model,
+                                   const std::vector<std::string>& arguments) {
+    ParsedCommandLine parsed;
+    Options& o = parsed.options;
+    CLI::App app("Writes the firmware image built into this program into a " + model +
+                     " controller.\nWithout options it runs one update on the discovered port.",
+                 program);
+    // "--yes=no" would quietly turn a flag off: flags take no value.
+    app.option_defaults()->always_capture_default(false)->disable_flag_override();
+    app.get_formatter()->column_width(22);
+
+    app.add_option("--port", o.port,
+                   "Device to use (default: the controller's USB tty, or the first serial port)")
+        ->type_name("PATH");
+    app.add_flag("--list-ports", o.listPorts, "List the ports this program would use");
+    app.add_flag("-y,--yes", o.yes,
+                 "Answer reconnect prompts at once; give up after 3 update requests "
+                 "that left the PLC in its application");
+    app.add_option("--extract-image", o.extractImage, "Write the built-in image to FILE")
+        ->type_name("FILE");
+    app.add_flag("--version", o.version, "Show the version and the built-in image");
+    app.add_flag("--json", o.json,
+                 "One JSON object per line on stdout: phases, progress, retries, prompts, outcome");
+
+    app.footer(
+        "Exit status: 0 success, 2 usage error, 3 image refused, 4 port cannot be opened,\n"
+        "5 controller refused or wrong, 6 communication failed before erasing,\n"
+        "7 failed after erasing began (update again), 8 cancelled, 130 interrupted.");
+
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        parsed.output = app.help();
+        parsed.exitCode = kExitSuccess;
+        return parsed;
+    } catch (const CLI::ParseError& e) {
+        parsed.error = program + ": " + e.what() + "\nRun with --help for more information.\n";
+        parsed.exitCode = kExitUsage;
+        return parsed;
+    }
+    // Checked here rather than by the parser, whose help would list every exclusion.
+    const int actions = int{o.listPorts} + int{o.version} + int{app.count("--extract-image") > 0};
+    std::string wrong;
+    if (actions > 1) {
+        wrong = "use only one of --list-ports, --version and --extract-image";
+    } else if (app.count("--port") > 0 && o.port.empty()) {
+        wrong = "--port needs a path";
+    } else if (app.count("--extract-image") > 0 && o.extractImage.empty()) {
+        wrong = "--extract-image needs a file name";
+    }
+    if (!wrong.empty()) {
+        parsed.error = program + ": " + wrong + "\nRun with --help for more information.\n";
+        parsed.exitCode = kExitUsage;
+        return parsed;
+    }
+    parsed.run = true;
+    return parsed;
+}
+
+}  // namespace fwburn::console

@@ -1,0 +1,31 @@
+// The console program's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace fwburn::console {
+
+struct Options {
+    std::string port;          // --port: empty for the discovered port
+    bool listPorts = false;    // --list-ports
+    bool yes = false;          // --yes
+    std::string extractImage;  // --extract-image: the file to write
+    bool version = false;      // --version
+    bool json = false;         // --json
+};
+
+struct ParsedCommandLine {
+    bool run = false;    // false: print `output` and `error` and exit with `exitCode`
+    int exitCode = 0;    // 0 for --help, 2 for a usage error
+    std::string output;  // help text
+    std::string error;   // what was wrong, and where to look
+    Options options;
+};
+
+// Parses the arguments after the program name. `model` names the program's fixed model in the
+// help text.
+ParsedCommandLine ParseCommandLine(const std::string& program, const std::string& model,
+                                   const std::vector<std::string>& arguments);
+
+}  // namespace fwburn::console

@@ -1,0 +1,26 @@
+// The console programs' exit statuses, and how a final message maps onto one.
+#pragma once
+
+namespace fwburn::console {
+
+enum ExitCode : int {
+    kExitSuccess = 0,
+    kExitUnexpected = 1,         // a message this program does not know, or a local file error
+    kExitUsage = 2,              // the command line was wrong
+    kExitImageRefused = 3,       // refused before the port was opened: size, missing, corrupted
+    kExitPortFailed = 4,         // the port could not be opened
+    kExitControllerRefused = 5,  // wrong model or variant, refused bootloader, run mode
+    kExitCommFailed = 6,         // no or bad answers before the erase began
+    kExitFailedAfterErase = 7,   // the erase began: the controller needs a new update
+    kExitCancelled = 8,          // a reconnect prompt or wait was cancelled, or the limit ran out
+    kExitInterrupted = 130,      // SIGINT, SIGTERM or SIGHUP
+};
+
+// The exit status for the final message of an update, by its exact text against the worker's
+// and the catalogue's messages.
+ExitCode ExitCodeForMessage(const char* text);
+
+// One word per status, for the JSON outcome line.
+const char* ResultName(ExitCode code);
+
+}  // namespace fwburn::console

@@ -1,0 +1,63 @@
+#include "ui/console/posix_link.hpp"
+
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include "link/posix/usb_open.hpp"
+
+namespace fwburn::console {
+
+std::string ShortPortName(const std::string& path) {
+    static const std::string kDev = "/dev/";
+    constexpr size_t kFits = 9;
+    if (path.compare(0, kDev.size(), kDev) == 0 && path.size() - kDev.size() <= kFits) {
+        return path.substr(kDev.size());  // "ttyUSB0", "pts/12": as a person names them
+    }
+    const size_t slash = path.find_last_of('/');
+    return (slash == std::string::npos ? path : path.substr(slash + 1)).substr(0, kFits);
+}
+
+Device* PosixLink::Open(bool usb, std::string& failure) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    device_.reset();
+    posix::OpenFailure why;
+    if (!path_.empty()) {
+        device_ = posix::OpenSerialPort(path_, &why);
+    } else if (usb) {
+        device_ = posix::OpenUsbController(&why);
+    } else {
+        why.message = "no serial port found (give one with --port)";
+    }
+    if (!device_) {
+        failure = why.message;
+        return nullptr;
+    }
+    opened_ = device_->path();
+    return device_.get();
+}
+
+void PosixLink::Close(Device* device) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (device_ && device == device_.get()) {
+        device_.reset();
+    }
+}
+
+std::string PosixLink::OpenedPath() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return opened_;
+}
+
+void PosixLink::ReleaseForExit() {
+    mutex_.lock();
+    if (device_) {
+        // The exclusive flag outlives the descriptor on a pseudo-terminal, so it goes first. The
+        // descriptor itself, and its lock, go with the process: the worker may be reading it.
+        // Nothing left to send, so that the last close does not wait for output to drain.
+        const int fd = device_->fd();
+        ioctl(fd, TIOCNXCL);
+        tcflush(fd, TCIOFLUSH);
+    }
+}
+
+}  // namespace fwburn::console

@@ -1,0 +1,39 @@
+// The console's link on Linux: the port given with --port, or the one discovery finds.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "link/posix/posix_device.hpp"
+#include "ui/console/console_operator.hpp"
+
+namespace fwburn::console {
+
+// The name the worker keeps for a port (at most 9 characters: its messages quote it): the path
+// below /dev when it fits, else the file name, cut to fit.
+std::string ShortPortName(const std::string& path);
+
+class PosixLink final : public Link {
+  public:
+    // `path` empty: a USB-linked model opens the controller's USB tty, found anew at each open
+    // (after a replug it may come back under another name); a serial-linked model has no port.
+    explicit PosixLink(std::string path) : path_(std::move(path)) {}
+
+    Device* Open(bool usb, std::string& failure) override;
+    void Close(Device* device) override;
+    std::string OpenedPath() const override;
+
+    // For the main thread on a signal, just before the process ends (_exit closes the port):
+    // clears the port's exclusive flag and drops what is queued, whatever the worker is doing
+    // with it. The lock is kept, so that the worker cannot open or close a port meanwhile.
+    void ReleaseForExit();
+
+  private:
+    std::string path_;
+    mutable std::mutex mutex_;
+    std::unique_ptr<posix::PosixDevice> device_;
+    std::string opened_;
+};
+
+}  // namespace fwburn::console

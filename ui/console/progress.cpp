@@ -1,0 +1,188 @@
+#include "ui/console/progress.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+#include "catalogue/catalogue.hpp"
+#include "catalogue/job_state.hpp"
+
+namespace fwburn::console {
+
+namespace {
+
+// Shorter than this, a rate says more about the sampling than about the line.
+constexpr double kShortestRatedSeconds = 0.25;
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string Format(const char* format, ...) {
+    char text[128];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+std::string Retries(const ProgressView& view) {
+    return Format("retries %d/%d", view.errCounter, view.totalErrCounter);
+}
+
+}  // namespace
+
+Figures SampleFigures() {
+    Figures f;
+    f.flashStatus = flashStatus;
+    f.progress = progress;
+    f.errCounter = errCounter;
+    f.totalErrCounter = totalErrCounter;
+    return f;
+}
+
+const char* PhaseName(Phase phase) {
+    switch (phase) {
+        case Phase::kErasing:
+            return "erase";
+        case Phase::kProgramming:
+            return "program";
+        case Phase::kChecking:
+            break;
+    }
+    return "check";
+}
+
+const char* PhaseTitle(Phase phase) {
+    switch (phase) {
+        case Phase::kErasing:
+            return "Erasing";
+        case Phase::kProgramming:
+            return "Programming";
+        case Phase::kChecking:
+            break;
+    }
+    return "Checking";
+}
+
+PhaseTotals TotalsFor(int row, uint32_t imageLength) {
+    const TransferGeometry g = TransferGeometryFor(row, imageLength);
+    return PhaseTotals{EraseCount(row, imageLength), g.blockCount, g.blockSize};
+}
+
+ProgressTracker::Changes ProgressTracker::Update(const Figures& figures, double nowSeconds) {
+    Changes changes;
+    const Phase phase = figures.flashStatus == 1   ? Phase::kErasing
+                        : figures.flashStatus == 2 ? Phase::kProgramming
+                                                   : Phase::kChecking;
+    if (phase != view_.phase) {
+        changes.phase = true;
+        finished_ = view_;
+        if (finished_.phase == Phase::kErasing && phase == Phase::kProgramming) {
+            finished_.percent = 100;
+            finished_.done = finished_.total;
+            finished_.etaSeconds = 0;
+        }
+        phaseStart_ = nowSeconds;
+        view_.phase = phase;
+        view_.percent = -1;  // the new phase's first percentage is a step too
+    }
+    view_.total = phase == Phase::kErasing       ? totals_.eraseSteps
+                  : phase == Phase::kProgramming ? totals_.blocks
+                                                 : 0;
+    const int percent = std::clamp(figures.progress, 0, 100);
+    changes.step = !changes.phase && percent != view_.percent && phase != Phase::kChecking;
+    view_.percent = phase == Phase::kChecking ? 0 : percent;
+    view_.done = static_cast<uint32_t>(uint64_t{view_.total} * view_.percent / 100);
+    view_.phaseSeconds = std::max(0.0, nowSeconds - phaseStart_);
+
+    view_.bytesPerSecond = -1;
+    view_.etaSeconds = -1;
+    if (view_.done > 0 && view_.phaseSeconds >= kShortestRatedSeconds) {
+        const double perSecond = view_.done / view_.phaseSeconds;
+        view_.etaSeconds = (view_.total - view_.done) / perSecond;
+        if (phase == Phase::kProgramming) {
+            view_.bytesPerSecond = perSecond * totals_.blockSize;
+        }
+    }
+    if (view_.total > 0 && view_.percent == 100) {
+        view_.etaSeconds = 0;
+    }
+
+    changes.retry = figures.totalErrCounter > view_.totalErrCounter;
+    view_.errCounter = figures.errCounter;
+    view_.totalErrCounter = figures.totalErrCounter;
+    return changes;
+}
+
+std::string FormatDuration(double seconds) {
+    if (!(seconds >= 0) || !std::isfinite(seconds)) {
+        return "--:--";
+    }
+    const long long whole = std::llround(seconds);
+    if (whole >= 3600) {
+        return Format("%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+    }
+    return Format("%lld:%02lld", whole / 60, whole % 60);
+}
+
+std::string FormatRate(double bytesPerSecond) {
+    if (!(bytesPerSecond >= 0) || !std::isfinite(bytesPerSecond)) {
+        return "";
+    }
+    if (bytesPerSecond < 999.5) {
+        return Format("%.0f B/s", bytesPerSecond);
+    }
+    if (bytesPerSecond < 999950) {
+        return Format("%.1f kB/s", bytesPerSecond / 1e3);
+    }
+    return Format("%.2f MB/s", bytesPerSecond / 1e6);
+}
+
+std::string FormatBar(int percent, int width) {
+    width = std::max(width, 0);
+    const int filled = std::clamp(percent, 0, 100) * width / 100;
+    return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
+}
+
+std::string TerminalLine(const ProgressView& view, int columns) {
+    const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
+    const std::string title = Format("%-11s", PhaseTitle(view.phase));
+    if (view.phase == Phase::kChecking) {
+        return (title + "  " + FormatDuration(view.phaseSeconds) + "  " + Retries(view))
+            .substr(0, limit);
+    }
+    std::string figures =
+        Format("%3d%%  %u/%u %s", view.percent, view.done, view.total, view.unit());
+    if (view.phase == Phase::kProgramming && view.bytesPerSecond >= 0) {
+        figures += "  " + FormatRate(view.bytesPerSecond);
+    }
+    figures += "  ETA " + FormatDuration(view.etaSeconds) + "  " + Retries(view);
+    // The bar takes what is left, up to 40 cells; below 10 it is left out. Around it: two gaps of
+    // two blanks and its brackets.
+    const long room =
+        static_cast<long>(limit) - static_cast<long>(title.size() + figures.size()) - 6;
+    const int width = static_cast<int>(std::min<long>(room, 40));
+    const std::string bar = width >= 10 ? "  " + FormatBar(view.percent, width) : "";
+    return (title + bar + "  " + figures).substr(0, limit);
+}
+
+std::string PlainLine(const ProgressView& view) {
+    if (view.phase == Phase::kChecking) {
+        return Format("%s: %s, %s", PhaseTitle(view.phase),
+                      FormatDuration(view.phaseSeconds).c_str(), Retries(view).c_str());
+    }
+    std::string line = Format("%s: %d%%, %u/%u %s", PhaseTitle(view.phase), view.percent, view.done,
+                              view.total, view.unit());
+    if (view.phase == Phase::kProgramming && view.bytesPerSecond >= 0) {
+        line += ", " + FormatRate(view.bytesPerSecond);
+    }
+    if (view.percent == 100) {
+        line += ", took " + FormatDuration(view.phaseSeconds);
+    } else {
+        line += ", ETA " + FormatDuration(view.etaSeconds);
+    }
+    return line + ", " + Retries(view);
+}
+
+}  // namespace fwburn::console
