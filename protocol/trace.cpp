@@ -151,7 +151,7 @@ uint32_t TracingDevice::Write(const uint8_t* data, uint32_t length) {
     if (written != length) {
         line += " written=" + std::to_string(written);
     }
-    if (retry) {
+    if (retry && lastRequest_ != "wake") {  // the wake frames go out five times by design
         line += " retry";
     }
     trace_.Line(line);

@@ -211,6 +211,39 @@ class Deliverables(PtyCase):
         sim.stop()
         self.assert_flash_is_image("aio", sim)
 
+    def test_trace_records_the_whole_link(self):
+        sim = self.start_sim("rv7g", "--fault", "nak@block:3x1", "--exit-after-update")
+        trace = os.path.join(self.tmp.name, "rv7g.trace")
+        r = run_cli("rv7g", "--port", sim.port, "--yes", "--trace", trace)
+        self.assertEqual(r.code, 0, r)
+        with open(trace) as f:
+            lines = f.read().splitlines()
+        self.assertEqual(lines[0], "# fwburn link trace 1")
+        events = [l.split() for l in lines[1:]]
+        times = [int(e[0]) for e in events]
+        self.assertEqual(times, sorted(times))  # monotonic
+        kinds = [e[1] for e in events]
+        # Opened, closed for the power cycle, opened again, closed at the end.
+        self.assertEqual([e[2] for e in events if e[1] == "note"],
+                         ["open", "close", "open", "close"])
+        # A pseudo-terminal takes the baud rate but no 7-bit framing: the trace says "refused".
+        lines_set = [e[1:8] for e in events if e[1] == "set-line"]
+        self.assertIn(["set-line", "9600", "7", "E", "1", "dtr=0", "rts=0"], lines_set)
+        self.assertEqual(lines_set[-1], ["set-line", "115200", "8", "N", "1", "dtr=0", "rts=0"])
+        blocks = [e for e in events if e[1] == "tx" and e[2].startswith("block-")]
+        retried = [e for e in blocks if e[-1] == "retry"]
+        self.assertEqual([e[2] for e in retried], ["block-4"])  # the NAKed block, sent again
+        self.assertEqual(sum(1 for e in events if e[1] == "rx" and e[2] == "block-4"
+                             and e[3] == "15"), 1)
+        # Every block sent is followed by the read of its one-byte answer.
+        for i, e in enumerate(events):
+            if e[1] == "tx" and e[2].startswith("block-"):
+                self.assertEqual(events[i + 1][1:3], ["rx", e[2]])
+                self.assertEqual(events[i + 1][-1], "want=1")
+        self.assertIn("discard", kinds)
+        sim.stop()
+        self.assert_flash_is_image("rv7g", sim)
+
 
 class TestProfiles(PtyCase):
     def test_serial_models_run_at_9600_then_115200(self):

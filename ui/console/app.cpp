@@ -6,10 +6,12 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "burn/burn.hpp"
@@ -182,7 +184,30 @@ class UpdateRun {
           screen_(ModeFor(options), stdout, stderr, TerminalColumns()),
           link_(options.port),
           operator_(mailbox_, link_, options.yes),
-          tracker_(info.totals) {}
+          tracker_(info.totals),
+          tracePath_(options.trace) {
+        if (!tracePath_.empty()) {
+            traceFile_ = std::fopen(tracePath_.c_str(), "w");
+        }
+        if (traceFile_ != nullptr) {
+            trace_ = std::make_unique<TraceWriter>(traceFile_, [] {
+                return std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                    .count();
+            });
+            link_.TraceTo(trace_.get());
+        }
+    }
+    ~UpdateRun() {
+        if (traceFile_ != nullptr) {
+            std::fclose(traceFile_);
+        }
+    }
+    UpdateRun(const UpdateRun&) = delete;
+    UpdateRun& operator=(const UpdateRun&) = delete;
+
+    // The trace file asked for could not be created.
+    bool TraceFailed() const { return !tracePath_.empty() && traceFile_ == nullptr; }
 
     int Run();
 
@@ -200,6 +225,9 @@ class UpdateRun {
     Mailbox mailbox_;
     ConsoleOperator operator_;
     ProgressTracker tracker_;
+    std::string tracePath_;
+    std::FILE* traceFile_ = nullptr;
+    std::unique_ptr<TraceWriter> trace_;
     Clock::time_point start_ = Clock::now();
     bool timerRunning_ = true;
     bool asking_ = false;
@@ -416,7 +444,13 @@ int RunConsole(const char* program, int argc, char** argv) {
         }
     }
     selectedComPort.Set(usb ? "USB" : ShortPortName(chosen.port).c_str());
-    return UpdateRun(chosen, Describe(program, chosen, row)).Run();
+    UpdateRun run(chosen, Describe(program, chosen, row));
+    if (run.TraceFailed()) {
+        std::fprintf(stderr, "%s: --trace %s: cannot write the file: %s\n", program,
+                     chosen.trace.c_str(), std::strerror(errno));
+        return kExitUsage;
+    }
+    return run.Run();
 }
 
 }  // namespace fwburn::console

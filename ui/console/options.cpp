@@ -27,6 +27,9 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
     app.add_option("--extract-image", o.extractImage, "Write the built-in image to FILE")
         ->type_name("FILE");
     app.add_flag("--version", o.version, "Show the version and the built-in image");
+    app.add_option("--trace", o.trace,
+                   "Record every byte and setting on the link to FILE, for field support")
+        ->type_name("FILE");
     app.add_flag("--json", o.json,
                  "One JSON object per line on stdout: phases, progress, retries, prompts, outcome");
 

@@ -13,6 +13,7 @@ struct Options {
     std::string extractImage;  // --extract-image: the file to write
     bool version = false;      // --version
     bool json = false;         // --json
+    std::string trace;         // --trace: the file that records the link's bytes and settings
 };
 
 struct ParsedCommandLine {

@@ -19,6 +19,7 @@ std::string ShortPortName(const std::string& path) {
 
 Device* PosixLink::Open(bool usb, std::string& failure) {
     std::lock_guard<std::mutex> lock(mutex_);
+    traced_.reset();
     device_.reset();
     posix::OpenFailure why;
     if (!path_.empty()) {
@@ -30,15 +31,27 @@ Device* PosixLink::Open(bool usb, std::string& failure) {
     }
     if (!device_) {
         failure = why.message;
+        if (trace_ != nullptr) {
+            trace_->Note("open failed " + failure);
+        }
         return nullptr;
     }
     opened_ = device_->path();
+    if (trace_ != nullptr) {
+        trace_->Note("open " + opened_);
+        traced_ = std::make_unique<TracingDevice>(*device_, *trace_);
+        return traced_.get();
+    }
     return device_.get();
 }
 
 void PosixLink::Close(Device* device) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (device_ && device == device_.get()) {
+    if (device_ && (device == device_.get() || (traced_ && device == traced_.get()))) {
+        if (trace_ != nullptr) {
+            trace_->Note("close " + opened_);
+        }
+        traced_.reset();
         device_.reset();
     }
 }

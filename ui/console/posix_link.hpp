@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/posix/posix_device.hpp"
+#include "protocol/trace.hpp"
 #include "ui/console/console_operator.hpp"
 
 namespace fwburn::console {
@@ -20,6 +21,9 @@ class PosixLink final : public Link {
     // (after a replug it may come back under another name); a serial-linked model has no port.
     explicit PosixLink(std::string path) : path_(std::move(path)) {}
 
+    // From now on every open device is recorded to `trace` (kept alive by the caller).
+    void TraceTo(TraceWriter* trace) { trace_ = trace; }
+
     Device* Open(bool usb, std::string& failure) override;
     void Close(Device* device) override;
     std::string OpenedPath() const override;
@@ -33,6 +37,8 @@ class PosixLink final : public Link {
     std::string path_;
     mutable std::mutex mutex_;
     std::unique_ptr<posix::PosixDevice> device_;
+    TraceWriter* trace_ = nullptr;
+    std::unique_ptr<TracingDevice> traced_;
     std::string opened_;
 };
 
