@@ -124,6 +124,7 @@ int main(int argc, char** argv) {
     bool listModels = false;
     fwburn::sim::plcsim::ServeOptions serve;
     bool noAutoReconnect = false;
+    bool instant = false;
 
     app.add_option("--model", model, "Controller model, exact catalogue name")
         ->capture_default_str();
@@ -138,6 +139,8 @@ int main(int argc, char** argv) {
         ->type_name("FAULT");
     app.add_flag("--wire", serve.wire,
                  "Wire speed: every byte takes its line time at the pty's baud rate, both ways");
+    app.add_flag("--instant", instant,
+                 "The controller answers at once even with --wire: the line alone sets the pace");
     app.add_option("--link", linkPath, "Also make a symbolic link PATH to the port")
         ->type_name("PATH");
     app.add_flag("--no-auto-reconnect", noAutoReconnect,
@@ -190,9 +193,10 @@ int main(int argc, char** argv) {
     config.imageLength = imageLength;
     // A pty keeps the baud rate a host sets but shows every line as 8N1.
     config.lineCheck = fwburn::sim::LineCheck::kBaudOnly;
-    if (!serve.wire) {
+    if (!serve.wire || instant) {
         // Without wire timing the controller answers at once: the demo and the tests measure the
-        // host, not a controller's flash. A restart into the bootloader keeps its time.
+        // host, not a controller's flash. --instant keeps that with wire timing, so that a run is
+        // bounded by the line alone. A restart into the bootloader keeps its time.
         config.timing.replyMs = 0;
         config.timing.eraseStepMs = 0;
         config.timing.blockWriteMs = 0;

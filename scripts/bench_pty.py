@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""Whole ZL500 updates over pseudo-terminals, for scripts/bench --pty.
+
+Every run gets its own plcsim (its own pty pair) in the bootloader. Wall time is from the host's
+start to its exit; CPU time is the host's own user+sys from wait4. The machine is shared (the
+test suite may be running), so the table also shows how busy all CPUs were meanwhile.
+"""
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+BUILD = sys.argv[1] if len(sys.argv) > 1 else "build/bench"
+PLCSIM = os.path.join(BUILD, "sim/plcsim/plcsim")
+CLI = os.path.join(BUILD, "ui/console/fwburn-cpu-cli")
+BARE = os.path.join(BUILD, "tests/fwburn_bare_sender")
+REPEATS = 5  # short runs: the median of a few keeps one scheduling hiccup out
+
+
+def cpu_ticks():
+    """(busy, total) jiffies of all CPUs together."""
+    with open("/proc/stat") as f:
+        fields = [int(x) for x in f.readline().split()[1:]]
+    idle = fields[3] + fields[4]
+    return sum(fields) - idle, sum(fields)
+
+
+def run_update(work, name, host, sim_flags):
+    link = os.path.join(work, name + ".port")
+    summary = os.path.join(work, name + ".json")
+    sim = subprocess.Popen(
+        [PLCSIM, "--fault", "boot-at-power-on", "--image", os.path.join(work, "image.bin"),
+         "--link", link, "--exit-after-update", "--summary-json", summary] + sim_flags,
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    sim.stdout.readline()  # the port line comes after the link is made
+    log = open(os.path.join(work, name + ".log"), "w")
+    busy0, total0 = cpu_ticks()
+    t0 = time.monotonic()
+    pid = subprocess.Popen([a.replace("@PORT@", link) for a in host], stdout=log,
+                           stderr=subprocess.STDOUT).pid
+    _, status, ru = os.wait4(pid, 0)
+    wall = time.monotonic() - t0
+    busy1, total1 = cpu_ticks()
+    log.close()
+    # wait4 rather than Popen.wait: plcsim's own CPU time shows what the wire simulation costs.
+    deadline = time.monotonic() + 30
+    while True:
+        done, _, sim_ru = os.wait4(sim.pid, os.WNOHANG)
+        if done:
+            sim.returncode = 0  # reaped here; keeps Popen from waiting for it again
+            break
+        if time.monotonic() > deadline:
+            sim.kill()
+            sys.exit("bench: plcsim did not end after " + name)
+        time.sleep(0.05)
+    with open(summary) as f:
+        s = json.load(f)
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0 or not s["transferComplete"] or not s["flashMatchesImage"] or s["violations"]:
+        sys.exit(f"bench: {name} failed (exit {code}); see {work}")
+    return {"wall": wall, "cpu": ru.ru_utime + ru.ru_stime,
+            "busy": (busy1 - busy0) / max(1, total1 - total0), "summary": s,
+            "sim_cpu": sim_ru.ru_utime + sim_ru.ru_stime}
+
+
+def wire_limit(s):
+    """Seconds the bytes of a bare update take on the line at 10 bits per byte."""
+    slow = (2 + 3) + s["expectedEraseSteps"] * (5 + 1) + (1 + 1) + (6 + 1)  # 9600 baud
+    fast = s["expectedBlocks"] * (261 + 1) + (1 + 1)  # 115200 baud, after UPDATE
+    return slow * 10 / 9600 + fast * 10 / 115200
+
+
+def main():
+    ncpu = os.cpu_count()
+    load = open("/proc/loadavg").read().split()[:3]
+    print(f"machine: {ncpu} CPUs, load average {' '.join(load)} at start")
+    with tempfile.TemporaryDirectory(prefix="fwburn-bench-") as work:
+        subprocess.run([CLI, "--extract-image", os.path.join(work, "image.bin")], check=True,
+                       stdout=subprocess.DEVNULL)
+        ours_cmd = [CLI, "--port", "@PORT@", "--yes"]
+        bare_cmd = [BARE, "@PORT@", os.path.join(work, "image.bin")]
+
+        ours, bare = [], []
+        for i in range(REPEATS):  # interleaved, so that a change of load hits both alike
+            ours.append(run_update(work, f"ours{i}", ours_cmd, []))
+            bare.append(run_update(work, f"bare{i}", bare_cmd, []))
+        wire = run_update(work, "wire", ours_cmd, ["--wire", "--instant"])
+    load = open("/proc/loadavg").read().split()[:3]
+
+    def med(runs, key):
+        return statistics.median(r[key] for r in runs)
+
+    limit = wire_limit(wire["summary"])
+    rows = [
+        ("(a) ours, no wire, median of %d" % REPEATS, med(ours, "wall"), med(ours, "cpu"),
+         med(ours, "sim_cpu"), med(ours, "busy")),
+        ("(a) bare sender, no wire, median of %d" % REPEATS, med(bare, "wall"), med(bare, "cpu"),
+         med(bare, "sim_cpu"), med(bare, "busy")),
+        ("(b) ours, --wire --instant", wire["wall"], wire["cpu"], wire["sim_cpu"], wire["busy"]),
+        ("(b) wire limit (computed)", limit, None, None, None),
+    ]
+    print()
+    print(f"{'run':<40} {'wall s':>9} {'host cpu s':>11} {'plcsim cpu s':>13} {'all CPUs busy':>14}")
+    for name, wall, cpu, sim_cpu, busy in rows:
+        c = f"{cpu:11.3f}" if cpu is not None else f"{'':>11}"
+        c += f" {sim_cpu:13.3f}" if sim_cpu is not None else f" {'':>13}"
+        b = f"{busy * 100:13.0f}%" if busy is not None else f"{'':>14}"
+        print(f"{name:<40} {wall:9.3f} {c} {b}")
+    print()
+    ratio_a = med(ours, "wall") / med(bare, "wall")
+    ratio_b = wire["wall"] / limit
+    share = wire["cpu"] / wire["wall"]
+    print(f"{'check':<40} {'value':>9} {'target':>11}")
+    for name, value, target, fmt in [
+        ("ours / bare, no wire", ratio_a, 1.10, "{:9.3f}"),
+        ("ours / wire limit", ratio_b, 1.02, "{:9.3f}"),
+        ("ours host CPU / wall, wire", share * 100, 2.0, "{:8.2f}%"),
+    ]:
+        verdict = "met" if value <= target else "MISSED"
+        t = f"<= {target:.2f}" + ("%" if "CPU" in name else "")
+        print(f"{name:<40} {fmt.format(value)} {t:>11}  {verdict}")
+    print(f"\nload average {' '.join(load)} at end")
+
+
+if __name__ == "__main__":
+    main()
