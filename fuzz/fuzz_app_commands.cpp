@@ -9,18 +9,13 @@
 #include "catalogue/job_state.hpp"
 #include "fuzz/fuzz_device.hpp"
 #include "fuzz/reference_frame.hpp"
+#include "fuzz/require.hpp"
 #include "protocol/app_commands.hpp"
 #include "protocol/handshake.hpp"
 
 using namespace fwburn;
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        abort();
-    }
-}
 
 // The last reply as it must be for the command to succeed, checked without the code under test.
 bool LastReplyValid(const fuzz::FuzzDevice& dev, size_t length) {
@@ -48,20 +43,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (command) {
         case 0: {
             const uint8_t r = ConfirmComm(dev);
-            Require(std::set<int>{5, 6, 17, 18, 21, 22, 23, 24}.count(r) == 1);
+            fuzz::Require(std::set<int>{5, 6, 17, 18, 21, 22, 23, 24}.count(r) == 1);
             if (r == 5 || r == 6) {
-                Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == r);
-                Require(errCounter == 0);
+                fuzz::Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == r);
+                fuzz::Require(errCounter == 0);
             }
             break;
         }
         case 1: {
             const uint8_t r = CheckID_A(dev);
-            Require(std::set<int>{0, 18, 19, 21, 23, 24}.count(r) == 1);
+            fuzz::Require(std::set<int>{0, 18, 19, 21, 23, 24}.count(r) == 1);
             if (r == 0) {
-                Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == 0x06);
+                fuzz::Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == 0x06);
                 const auto id = static_cast<uint16_t>(Decoded(dev, 5) << 8 | Decoded(dev, 6));
-                Require(AppIdAccepted(selectedPLCID, id));
+                fuzz::Require(AppIdAccepted(selectedPLCID, id));
             }
             break;
         }
@@ -69,35 +64,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 3: {
             const uint16_t v = command == 2 ? READ_D1386(dev) : READ_D1148(dev);
             if (v != 0) {
-                Require(LastReplyValid(dev, 15));
-                Require(v == (Decoded(dev, 3) << 8 | Decoded(dev, 4)));
+                fuzz::Require(LastReplyValid(dev, 15));
+                fuzz::Require(v == (Decoded(dev, 3) << 8 | Decoded(dev, 4)));
             }
             break;
         }
         case 4: {
             const uint8_t v = read_fu_version_A();
             if (v != 0) {
-                Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == v);
+                fuzz::Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == v);
             }
             break;
         }
         case 5: {
             const uint8_t r = SendErase_A(dev);
-            Require(std::set<int>{0, 19, 20, 21, 23, 24}.count(r) == 1);
+            fuzz::Require(std::set<int>{0, 19, 20, 21, 23, 24}.count(r) == 1);
             if (r == 0 && !AcceptsSilentUpdateRequest(row)) {
                 // Accepted only after an ACK reply, and the acknowledgement went out last.
-                Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == 0x06);
-                Require(dev.writes.back().size() == 15);
+                fuzz::Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == 0x06);
+                fuzz::Require(dev.writes.back().size() == 15);
             }
             break;
         }
     }
     // Six failures of either kind end a command: at most 11 attempts; the update request's
     // attempts may each add an acknowledgement that did not go out (a write failure).
-    Require(errCounter >= 0 && errCounter <= 6);
-    Require(totalErrCounter >= 0 && totalErrCounter <= 11);
-    Require(dev.writeCount <= (command == 5 ? 17u : 11u));
-    Require(dev.readCount <= 11);
+    fuzz::Require(errCounter >= 0 && errCounter <= 6);
+    fuzz::Require(totalErrCounter >= 0 && totalErrCounter <= 11);
+    fuzz::Require(dev.writeCount <= (command == 5 ? 17u : 11u));
+    fuzz::Require(dev.readCount <= 11);
     hSerial = &ClosedDevice();
     return 0;
 }

@@ -8,20 +8,11 @@
 #include "catalogue/catalogue.hpp"
 #include "catalogue/job_state.hpp"
 #include "fuzz/fuzz_device.hpp"
+#include "fuzz/require.hpp"
 #include "protocol/boot_commands.hpp"
 #include "protocol/transfer.hpp"
 
 using namespace fwburn;
-
-namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        abort();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) {
@@ -50,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ZL_fu_version = 0xEE;
             r = read_fu_version_B();
             if (r != 0)
-                Require(ZL_fu_version == 0xEE);
+                fuzz::Require(ZL_fu_version == 0xEE);
             break;
         }
         case 2:
@@ -60,9 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const LineSettings before = dev.line;
             r = SendUpdate(dev);
             if (r != 0)
-                Require(dev.line == before);
+                fuzz::Require(dev.line == before);
             if (r == 0)
-                Require(dev.line.baudRate == 115200 && dev.line.byteSize == 8);
+                fuzz::Require(dev.line.baudRate == 115200 && dev.line.byteSize == 8);
             break;
         }
         case 4: {
@@ -77,23 +68,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             const bool eotSent = !dev.writes.empty() && dev.writes.back().size() == 1;
             if (r == 0) {
-                Require(eotSent && frames.size() == g.blockCount && progress == 100);
+                fuzz::Require(eotSent && frames.size() == g.blockCount && progress == 100);
                 for (size_t i = 0; i < frames.size(); ++i) {
-                    Require(frames[i][1] == static_cast<uint8_t>(i + 1));
+                    fuzz::Require(frames[i][1] == static_cast<uint8_t>(i + 1));
                     for (uint32_t k = 0; k < g.blockSize; ++k) {
                         const size_t at = i * g.blockSize + k;
-                        Require(frames[i][3 + k] == (at < g.bytesSent ? image[at] : 0x1A));
+                        fuzz::Require(frames[i][3 + k] == (at < g.bytesSent ? image[at] : 0x1A));
                     }
                 }
             } else if (frames.size() < g.blockCount) {
-                Require(!eotSent);  // no EOT after a block that was not taken
+                fuzz::Require(!eotSent);  // no EOT after a block that was not taken
             }
-            Require(progress >= 0 && progress <= 100 && flashStatus == 2);
+            fuzz::Require(progress >= 0 && progress <= 100 && flashStatus == 2);
             break;
         }
     }
-    Require(r == 0 || r == 16);
-    Require(errCounter >= 0 && errCounter <= 6);
+    fuzz::Require(r == 0 || r == 16);
+    fuzz::Require(errCounter >= 0 && errCounter <= 6);
     hSerial = &ClosedDevice();
     return 0;
 }
