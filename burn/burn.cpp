@@ -169,6 +169,9 @@ int StartBurn(const BurnJob& job) {
     if (refusal == nullptr && !Sha256Matches(jobImage.data, jobImage.length, job.imageSha256)) {
         refusal = kImageCorruptedMessage;
     }
+    if (refusal == nullptr && job.standInImage && !job.standInAllowed) {
+        refusal = kStandInRefusedMessage;
+    }
     if (refusal != nullptr) {
         Fail(op, refusal);
         EndRefused(op);
@@ -199,6 +202,7 @@ BurnJob ThisBuildJob(Operator& op) {
     job.op = &op;
     job.image = TheEmbeddedImage();
     job.imageSha256 = ThisBuildProfile().imageSha256;
+    job.standInImage = ThisBuildProfile().standInImage;
     return job;
 }
 

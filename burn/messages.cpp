@@ -8,6 +8,13 @@ namespace fwburn {
 const char kErrorCaption[] = "ERROR";
 const char kInformationCaption[] = "Information";
 const char kImageCorruptedMessage[] = "The firmware image is CORRUPTED";
+const char kStandInRefusedMessage[] =
+    "TEST BUILD: the built-in image is a STAND-IN, not a firmware; NOTHING was written";
+const char kStandInCaption[] = "TEST BUILD: STAND-IN IMAGE";
+const char kStandInQuestion[] =
+    "This program was built without a real firmware image. Its built-in image is a STAND-IN of "
+    "random bytes, not a firmware: written into a PLC it makes the PLC unusable until a real "
+    "firmware is written.\n\nUse it only with a simulated or test controller. Go on?";
 const char kBootIdWrongMessage[] = "PLC type is WRONG";
 const char kVersionReadFailedMessage[] = "PLC DOES NOT respond to the version read";
 const char kEraseFailedMessage[] = "PLC DOES NOT respond to the erasing signal";

@@ -8,6 +8,11 @@ namespace fwburn {
 extern const char kErrorCaption[];           // "ERROR"
 extern const char kInformationCaption[];     // "Information": prompts, USB success
 extern const char kImageCorruptedMessage[];  // the image does not match its build-time digest
+// A stand-in image without the operator's yes: refused before the port opens.
+extern const char kStandInRefusedMessage[];
+// What the window asks (Yes/No, default No) before it lets a stand-in build start an update.
+extern const char kStandInCaption[];
+extern const char kStandInQuestion[];
 
 // Mode query failed: by the low four bits of ConfirmComm's result.
 const char* ModeQueryFailureMessage(uint8_t result);
