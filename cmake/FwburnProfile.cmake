@@ -58,8 +58,12 @@ function(fwburn_profile)
     # .incbin is invisible to the compiler's dependency scan.
     set_source_files_properties("${source}" PROPERTIES OBJECT_DEPENDS "${image}")
     target_link_libraries(fwburn_profile_${P_NAME} PUBLIC fwburn_catalogue)
+    set(stand_in FALSE)
+    if(standin_flag)
+        set(stand_in TRUE)
+    endif()
     set_target_properties(fwburn_profile_${P_NAME} PROPERTIES
-        FWBURN_IMAGE_FILE "${image}" FWBURN_IMAGE_NAME "${P_IMAGE_NAME}")
+        FWBURN_IMAGE_FILE "${image}" FWBURN_IMAGE_NAME "${P_IMAGE_NAME}" FWBURN_STAND_IN ${stand_in})
 
     if(WIN32)
         # On Windows the image is the program's own "BIN" resource 8, English (United States). The
