@@ -17,6 +17,7 @@ const char kStandInQuestion[] =
     "firmware is written.\n\nUse it only with a simulated or test controller. Go on?";
 const char kBootIdWrongMessage[] = "PLC type is WRONG";
 const char kVersionReadFailedMessage[] = "PLC DOES NOT respond to the version read";
+const char kVariantReadFailedMessage[] = "PLC DOES NOT respond to the variant read";
 const char kEraseFailedMessage[] = "PLC DOES NOT respond to the erasing signal";
 const char kUpdateSignalFailedMessage[] = "PLC DOES NOT respond to the update signal";
 const char kTransferFailedMessage[] = "Firmware update is FAILED";

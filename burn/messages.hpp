@@ -23,6 +23,9 @@ const char* UpdateRequestFailureMessage(uint8_t result);
 
 extern const char kBootIdWrongMessage[];
 extern const char kVersionReadFailedMessage[];
+// RV7-KT5, TQ3 or HU selected and the variant register read that should confirm it got no
+// acceptable reply: the update ends before the update request.
+extern const char kVariantReadFailedMessage[];
 extern const char kEraseFailedMessage[];
 extern const char kUpdateSignalFailedMessage[];
 extern const char kTransferFailedMessage[];
