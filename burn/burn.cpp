@@ -73,10 +73,17 @@ Next ApplicationModeBranch(Operator& op, int row) {
     const uint16_t selectedId = selectedPLCID;
     const VariantRegister reg = VariantRegisterFor(selectedId);
     if (reg != VariantRegister::None) {
-        const uint16_t value =
-            reg == VariantRegister::D1386 ? READ_D1386(*hSerial) : READ_D1148(*hSerial);
+        bool answered = false;
+        const uint16_t value = reg == VariantRegister::D1386 ? READ_D1386(*hSerial, answered)
+                                                             : READ_D1148(*hSerial, answered);
         if (const char* mismatch = VariantMismatch(row, selectedId, value)) {
             Fail(op, mismatch);
+            return Next::End;
+        }
+        // A read without an acceptable reply gives 0, the value that stands for RV7-KT5, TQ3 or
+        // HU: silence must not confirm the variant whose firmware is about to be written.
+        if (!answered) {
+            Fail(op, kVariantReadFailedMessage);
             return Next::End;
         }
     } else if (IsVersionChecked(selectedId)) {

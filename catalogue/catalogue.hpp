@@ -55,8 +55,9 @@ bool AppIdAccepted(uint16_t selectedId, uint16_t replyId);
 // Variant check after the application-mode ID check.
 enum class VariantRegister { None, D1386, D1148 };
 VariantRegister VariantRegisterFor(uint16_t selectedId);
-// The mismatch message for the selected model and the register value read (0 also stands for a
-// read that got no acceptable reply), or nullptr when the connected variant is the selected one.
+// The mismatch message for the selected model and the register value read, or nullptr when the
+// connected variant is the selected one. A read that got no acceptable reply gives 0 too: only the
+// worker knows that it confirms nothing.
 const char* VariantMismatch(int row, uint16_t selectedId, uint16_t registerValue);
 
 // Bootloader version judgement (ZL500-AIO only); nullptr when the version passes.

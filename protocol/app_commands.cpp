@@ -24,12 +24,13 @@ const ErrorReplyRow kUpdateRequestErrors[] = {
     {-1, -1, kUnknownErrorClass},
 };
 
-uint16_t ReadRegister(Device& device, const AppRequest& request) {
+uint16_t ReadRegister(Device& device, const AppRequest& request, bool& answered) {
     device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[kShortReplyLength];
     // Address, function and byte count of the answer are not checked: only the LRC.
-    if (RunTwoCounterRule(device, request, reply, kShortReplyLength,
-                          [](const uint8_t*) { return true; })) {
+    answered = RunTwoCounterRule(device, request, reply, kShortReplyLength,
+                                 [](const uint8_t*) { return true; });
+    if (answered) {
         return static_cast<uint16_t>(ReplyByte(reply, 3) << 8 | ReplyByte(reply, 4));
     }
     return 0;
@@ -51,11 +52,21 @@ uint8_t CheckID_A(Device& device) {
 }
 
 uint16_t READ_D1386(Device& device) {
-    return ReadRegister(device, kReadD1386Request);
+    bool answered = false;
+    return ReadRegister(device, kReadD1386Request, answered);
+}
+
+uint16_t READ_D1386(Device& device, bool& answered) {
+    return ReadRegister(device, kReadD1386Request, answered);
 }
 
 uint16_t READ_D1148(Device& device) {
-    return ReadRegister(device, kReadD1148Request);
+    bool answered = false;
+    return ReadRegister(device, kReadD1148Request, answered);
+}
+
+uint16_t READ_D1148(Device& device, bool& answered) {
+    return ReadRegister(device, kReadD1148Request, answered);
 }
 
 uint8_t read_fu_version_A() {

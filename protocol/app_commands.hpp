@@ -12,10 +12,13 @@ namespace fwburn {
 // 0 when the controller reports the selected model's ID; else 18, 19, 21, 23 or 24.
 uint8_t CheckID_A(Device& device);
 
-// Register values, high byte first; 0 when no acceptable reply came (indistinguishable from a
-// register holding 0, which is how the variant check treats it).
+// Register values, high byte first; 0 when no acceptable reply came, the same value a register
+// holding 0 gives. The second form also tells the two apart: `answered` is true only when a reply
+// was accepted.
 uint16_t READ_D1386(Device& device);
+uint16_t READ_D1386(Device& device, bool& answered);
 uint16_t READ_D1148(Device& device);
+uint16_t READ_D1148(Device& device, bool& answered);
 
 // Bootloader version as reported (major in the high nibble); 0 when no acceptable reply came.
 // Works on hSerial.

@@ -129,6 +129,7 @@ struct RegisterCase {
     const char* name;
     std::vector<Reaction> script;
     uint16_t value;
+    bool answered;  // an acceptable reply came
     int errCounter;
     int totalRaised;
     int attempts;
@@ -136,13 +137,16 @@ struct RegisterCase {
 
 // clang-format off
 const RegisterCase kRegisterCases[] = {
-    {"RV7-G answer", {Register(0x4138)}, 16696, 0, 0, 1},
-    {"zero", {Register(0)}, 0, 0, 0, 1},
-    {"other function code still taken", {Register(0x1234, 0x04)}, 0x1234, 0, 0, 1},
-    {"after two bad replies", {Register(1, 3, {false, 2}), Silence(), Register(0x4137)}, 0x4137, 2, 2, 3},
-    {"silent gives 0", {}, 0, 6, 6, 6},
-    {"lower-case refused", Times(6, Register(0xABCD, 3, {true, 0})), 0, 6, 6, 6},
-    {"a long reply is cut and refused", Times(6, Id(0x4138)), 0, 6, 6, 6},
+    {"RV7-G answer", {Register(0x4138)}, 16696, true, 0, 0, 1},
+    {"zero", {Register(0)}, 0, true, 0, 0, 1},
+    {"other function code still taken", {Register(0x1234, 0x04)}, 0x1234, true, 0, 0, 1},
+    {"after two bad replies", {Register(1, 3, {false, 2}), Silence(), Register(0x4137)}, 0x4137, true, 2, 2, 3},
+    {"zero on the last attempt", Then(Times(5, Silence()), {Register(0)}), 0, true, 5, 5, 6},
+    {"silent gives 0", {}, 0, false, 6, 6, 6},
+    {"wrong LRC every time", Times(6, Register(0x4138, 3, {false, 1})), 0, false, 6, 6, 6},
+    {"lower-case refused", Times(6, Register(0xABCD, 3, {true, 0})), 0, false, 6, 6, 6},
+    {"a long reply is cut and refused", Times(6, Id(0x4138)), 0, false, 6, 6, 6},
+    {"write never goes out", Times(6, ShortWrite(3)), 0, false, 6, 6, 6},
 };
 // clang-format on
 
@@ -152,20 +156,30 @@ TEST_P(ReadRegisters, BothRegistersSameRule) {
     const RegisterCase& c = GetParam();
     struct Which {
         uint16_t (*read)(Device&);
+        uint16_t (*readTelling)(Device&, bool&);
         const char* request;
     };
-    for (const Which& w :
-         {Which{READ_D1386, ":0003156A00017D\r\n"}, Which{READ_D1148, ":0003147C00016C\r\n"}}) {
+    for (const Which& w : {Which{READ_D1386, READ_D1386, ":0003156A00017D\r\n"},
+                           Which{READ_D1148, READ_D1148, ":0003147C00016C\r\n"}}) {
         for (const char* model : {"RV7-G", "ZL500-AIO"}) {  // the same request for every model
-            totalErrCounter = 100;
-            test::SelectModel(model);
-            test::ScriptedRun run(c.script);
-            EXPECT_EQ(w.read(run.device), c.value) << w.request;
-            EXPECT_EQ(errCounter, c.errCounter);
-            EXPECT_EQ(totalErrCounter, 100 + c.totalRaised);
-            ExpectCommandShape(run.device, std::vector<std::string>(c.attempts, w.request));
-            for (const Call& r : run.device.CallsOf(Call::kRead)) {
-                EXPECT_EQ(r.requested, 15u);
+            // Both forms run the same exchange; only the second tells silence from a 0.
+            for (bool telling : {false, true}) {
+                totalErrCounter = 100;
+                test::SelectModel(model);
+                test::ScriptedRun run(c.script);
+                bool answered = !c.answered;
+                EXPECT_EQ(telling ? w.readTelling(run.device, answered) : w.read(run.device),
+                          c.value)
+                    << w.request;
+                if (telling) {
+                    EXPECT_EQ(answered, c.answered) << w.request;
+                }
+                EXPECT_EQ(errCounter, c.errCounter);
+                EXPECT_EQ(totalErrCounter, 100 + c.totalRaised);
+                ExpectCommandShape(run.device, std::vector<std::string>(c.attempts, w.request));
+                for (const Call& r : run.device.CallsOf(Call::kRead)) {
+                    EXPECT_EQ(r.requested, 15u);
+                }
             }
         }
     }
