@@ -31,6 +31,8 @@ const Case kCases[] = {
     {"The file size is TOO SMALL (4 * 1024 or less)", kExitImageRefused},
     {"The firmware image is MISSING or EMPTY", kExitImageRefused},
     {"The firmware image is CORRUPTED", kExitImageRefused},
+    {"TEST BUILD: the built-in image is a STAND-IN, not a firmware; NOTHING was written",
+     kExitImageRefused},
 
     {"CANNOT open USB Port!!!", kExitPortFailed},
     {"CANNOT open pts/7 Port!!!", kExitPortFailed},
@@ -60,6 +62,7 @@ const Case kCases[] = {
     {"UNKNOWN MESSAGE @ State 2", kExitCommFailed},
     {"UNKNOWN MESSAGE @ State 3", kExitCommFailed},
     {"PLC DOES NOT respond to the version read", kExitCommFailed},
+    {"PLC DOES NOT respond to the variant read", kExitCommFailed},
 
     {"PLC DOES NOT respond to the erasing signal", kExitFailedAfterErase},
     {"PLC DOES NOT respond to the update signal", kExitFailedAfterErase},

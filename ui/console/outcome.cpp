@@ -29,7 +29,7 @@ bool IsImageRefusal(const char* text) {
         }
     }
     return Same(text, kImageMissingMessage) || Same(text, kImageTooSmallMessage) ||
-           Same(text, kImageCorruptedMessage);
+           Same(text, kImageCorruptedMessage) || Same(text, kStandInRefusedMessage);
 }
 
 bool IsOpenFailure(const char* text) {
@@ -81,7 +81,7 @@ bool IsCommunicationFailure(const char* text) {
             return true;
         }
     }
-    return Same(text, kVersionReadFailedMessage);
+    return Same(text, kVersionReadFailedMessage) || Same(text, kVariantReadFailedMessage);
 }
 
 bool IsFailureAfterErase(const char* text) {
