@@ -21,6 +21,7 @@
 #include "catalogue/profile.hpp"
 #include "catalogue/sha256.hpp"
 #include "link/posix/discovery.hpp"
+#include "ui/console/extract_image.hpp"
 #include "ui/console/json_line.hpp"
 #include "ui/console/mailbox.hpp"
 #include "ui/console/options.hpp"
@@ -38,11 +39,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kTickMs = 100;  // the window repaints its panel every 100 ms too
-
-bool ImageIntact(const EmbeddedImage& image) {
-    return image.data != nullptr && image.length > 0 &&
-           Sha256Matches(image.data, image.length, ThisBuildProfile().imageSha256);
-}
 
 RunInfo Describe(const char* program, const Options& options, int row) {
     const BuildProfile& profile = ThisBuildProfile();
@@ -103,42 +99,6 @@ int ListPorts(int row, bool json) {
         } else {
             std::printf("%s\n", port.c_str());
         }
-    }
-    return kExitSuccess;
-}
-
-// Written beside the target and renamed over it: a failed write leaves no half image behind.
-int ExtractImage(const char* program, const std::string& file, bool json) {
-    const EmbeddedImage image = TheEmbeddedImage();
-    if (!ImageIntact(image)) {
-        std::fprintf(stderr, "ERROR: %s\n",
-                     image.length == 0 ? kImageMissingMessage : kImageCorruptedMessage);
-        return kExitImageRefused;
-    }
-    const std::string temporary = file + ".part";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    bool written = f != nullptr && std::fwrite(image.data, 1, image.length, f) == image.length;
-    if (f != nullptr) {
-        written = std::fclose(f) == 0 && written;
-    }
-    if (!written || std::rename(temporary.c_str(), file.c_str()) != 0) {
-        const int error = errno;
-        std::remove(temporary.c_str());
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", program, file.c_str(),
-                     std::strerror(error));
-        return kExitUnexpected;
-    }
-    if (json) {
-        std::fputs(JsonLine()
-                       .Add("event", "extracted")
-                       .Add("file", file)
-                       .Add("length", image.length)
-                       .Add("sha256", ThisBuildProfile().imageSha256)
-                       .Text()
-                       .c_str(),
-                   stdout);
-    } else {
-        std::printf("%s: %u bytes\n", file.c_str(), image.length);
     }
     return kExitSuccess;
 }
