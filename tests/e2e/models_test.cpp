@@ -2,6 +2,7 @@
 // controller's side, the flash equal to the image byte for byte, one success message.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "tests/e2e/bench.hpp"
@@ -19,6 +20,11 @@ struct ModelCase {
     int waitSeconds;
     bool usb;
     uint32_t imageLength;
+    // Worked out by hand from the model's erase and block rules for that length, so that a fault
+    // in the catalogue's own arithmetic cannot hide behind it. Some lengths are exact multiples of
+    // the erase unit, where "quotient + 1" and "rounded up" part.
+    uint32_t eraseSteps;
+    uint32_t blocks;
 };
 
 const char* const kReplug = "Please REPLUG the USB Cable, and then press OK to continue";
@@ -26,30 +32,34 @@ const char* const kPower = "Please POWER OFF=>ON the PLC, and then press OK to c
 
 // clang-format off
 const ModelCase kModels[] = {
-    {"RV7-KT5", nullptr, 1, false, 9001},
-    {"MN6", nullptr, 1, false, 9002},
-    {"PB4", nullptr, 1, false, 128 * 70},
-    {"TQ3", nullptr, 1, false, 9003},
-    {"RV7-G", kPower, 2, false, 131072 + 5},
-    {"HU", kReplug, 2, true, 16384},
-    {"WD9", nullptr, 1, false, 9004},
-    {"30KT5-AIO", nullptr, 1, false, 12288},
-    {"PB", nullptr, 1, false, 9005},
-    {"RV7-F", nullptr, 1, false, 9006},
-    {"HU-N", kReplug, 2, true, 9007},
-    {"TQ3-N", nullptr, 1, false, 9008},
-    {"ZL600", kReplug, 5, true, 4096 + 9009},
-    {"RV-KT-WD8", nullptr, 1, false, 9010},
-    {"KT5-VUP", kPower, 2, false, 9011},
-    {"TQ38", nullptr, 1, false, 9012},
-    {"RV7-J", nullptr, 1, false, 9013},
-    {"ZL500", kReplug, 5, true, 4096 + 256 * 40},
-    {"ZL500-AIO", kReplug, 5, true, 11056},
-    {"HU26", kReplug, 2, true, 9014},
-    {"RV6", kReplug, 5, true, 4096 + 9015},
-    {"FYB-W", kReplug, 5, true, 4097},
+    {"RV7-KT5", nullptr, 1, false, 9001, 5, 71},
+    {"MN6", nullptr, 1, false, 9002, 5, 71},
+    {"PB4", nullptr, 1, false, 2048 * 5, 6, 80},
+    {"TQ3", nullptr, 1, false, 9003, 5, 71},
+    {"RV7-G", kPower, 2, false, 131072 + 5, 2, 1025},
+    {"HU", kReplug, 2, true, 16384, 2, 64},
+    {"WD9", nullptr, 1, false, 9004, 5, 71},
+    {"30KT5-AIO", nullptr, 1, false, 12288, 4, 48},
+    {"PB", nullptr, 1, false, 9005, 5, 71},
+    {"RV7-F", nullptr, 1, false, 9006, 5, 71},
+    {"HU-N", kReplug, 2, true, 9007, 1, 36},
+    {"TQ3-N", nullptr, 1, false, 9008, 5, 71},
+    {"ZL600", kReplug, 5, true, 4096 + 9009, 3, 36},
+    {"RV-KT-WD8", nullptr, 1, false, 9010, 5, 71},
+    {"KT5-VUP", kPower, 2, false, 9011, 1, 71},
+    {"TQ38", nullptr, 1, false, 9012, 1, 71},
+    {"RV7-J", nullptr, 1, false, 131072, 2, 1024},
+    {"ZL500", kReplug, 5, true, 4096 + 256 * 40, 3, 40},
+    {"ZL500-AIO", kReplug, 5, true, 2048 * 5, 5, 40},
+    {"HU26", kReplug, 2, true, 9014, 1, 71},
+    {"RV6", kReplug, 5, true, 4096 + 8192, 2, 32},
+    {"FYB-W", kReplug, 5, true, 4097, 1, 1},
 };
 // clang-format on
+
+void PrintTo(const ModelCase& c, std::ostream* os) {
+    *os << c.model;
+}
 
 class EveryModel : public ::testing::TestWithParam<ModelCase> {};
 
@@ -72,9 +82,8 @@ TEST_P(EveryModel, UpdatesEndToEnd) {
 
     EXPECT_TRUE(bench.FlashMatchesImage());
     EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
-    EXPECT_EQ(bench.controller.eraseSteps(), EraseCount(selectedPLCIdx, c.imageLength));
-    EXPECT_EQ(bench.controller.blocksTaken(),
-              TransferGeometryFor(selectedPLCIdx, c.imageLength).blockCount);
+    EXPECT_EQ(bench.controller.eraseSteps(), c.eraseSteps);
+    EXPECT_EQ(bench.controller.blocksTaken(), c.blocks);
 
     // The reconnect: its prompt (or none), its wait, and the order of the operator calls.
     const auto messages = bench.op.Messages();

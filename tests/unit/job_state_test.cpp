@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -8,12 +12,39 @@
 #include "catalogue/catalogue.hpp"
 #include "catalogue/job_state.hpp"
 #include "link/device.hpp"
+#include "protocol/transfer.hpp"
+#include "tests/support/fake_device.hpp"
 
 namespace fwburn {
 namespace {
 
-TEST(JobState, ProgramStartValues) {
+// The values a fresh process starts with are checked by start_values_test.cpp, in a binary of
+// its own; here: a reset brings every one of them back.
+TEST(JobState, ResetRestoresEveryProgramStartValue) {
+    test::FakeDevice device;
+    const uint8_t image[4] = {1, 2, 3, 4};
+    int window = 0;
+    selectedPLC.Set("ZL500");
+    selectedComPort.Set("COM12");
+    SelectModelRow(17);
+    ComSelidx = 3;
+    totalComPort = 4;
+    hSerial = &device;
+    hGLOBAL = image;
+    fin = image + 2;
+    jobImage = JobImage{image, 4};
+    fileLength = 4;
+    ZL_fu_version = 0x10;
+    paramStruct = ParamStruct{&window, &window};
+    flashStatus = 2;
+    progress = 50;
+    errCounter = 3;
+    totalErrCounter = 9;
+    elapsedTime = 61;
+    ASSERT_TRUE(TryClaimWorker());
+
     ResetJobState();
+
     char text[10];
     selectedPLC.CopyTo(text);
     EXPECT_STREQ(text, "");
@@ -21,13 +52,24 @@ TEST(JobState, ProgramStartValues) {
     EXPECT_STREQ(text, "");
     EXPECT_EQ(selectedPLCIdx, 0);
     EXPECT_EQ(selectedPLCID, 0);
+    EXPECT_EQ(ComSelidx, 0);
+    EXPECT_EQ(totalComPort, 0);
+    EXPECT_EQ(hGLOBAL, nullptr);
+    EXPECT_EQ(fin, nullptr);
+    EXPECT_EQ(jobImage.data, nullptr);
+    EXPECT_EQ(jobImage.length, 0u);
     EXPECT_EQ(fileLength, 0u);
+    EXPECT_EQ(ZL_fu_version, 0);
+    EXPECT_EQ(paramStruct.mainWindow, nullptr);
+    EXPECT_EQ(paramStruct.startButton, nullptr);
     for (int32_t figure : {flashStatus.load(), progress.load(), errCounter.load(),
                            totalErrCounter.load(), elapsedTime.load()}) {
         EXPECT_EQ(figure, 0);
     }
     EXPECT_FALSE(WorkerRunning());
-    EXPECT_EQ(hSerial, &ClosedDevice());
+    // The link is not job state: it belongs to whoever opened it, and a reset leaves it alone.
+    EXPECT_EQ(hSerial, &device);
+    hSerial = &ClosedDevice();
 }
 
 TEST(JobState, ShortTextNeverOverrunsItsTenBytes) {
@@ -115,18 +157,87 @@ TEST(JobState, SelectingARowSetsIndexAndIdTogether) {
     }
 }
 
+// The panel's thread sees the figures move while the worker is still in the middle of a transfer.
+// The worker runs SendFW on a thread of its own and stops inside each write until this thread has
+// seen, with the relaxed loads the painter uses, the figures that must stand at that moment. Each
+// block is refused once and then taken, so the retry counters move as well.
 TEST(JobState, FiguresCountAcrossThreads) {
-    ResetJobState();
-    totalErrCounter = 0;
-    std::thread worker([] {
-        for (int i = 0; i < 1000; ++i) {
-            totalErrCounter += 1;
+    struct Figures {
+        int32_t flashStatus, progress, errCounter, totalErrCounter;
+        bool operator==(const Figures& o) const {
+            return flashStatus == o.flashStatus && progress == o.progress &&
+                   errCounter == o.errCounter && totalErrCounter == o.totalErrCounter;
         }
-    });
-    worker.join();
-    EXPECT_EQ(totalErrCounter, 1000);
+    };
+    // Five blocks of 128 bytes (progress in sixths), each sent twice, then the EOT.
+    const Figures want[] = {
+        {2, 0, 0, 0},  {2, 0, 1, 1},  {2, 16, 0, 1}, {2, 16, 1, 2}, {2, 33, 0, 2}, {2, 33, 1, 3},
+        {2, 50, 0, 3}, {2, 50, 1, 4}, {2, 66, 0, 4}, {2, 66, 1, 5}, {2, 83, 0, 5},
+    };
+    const int steps = static_cast<int>(sizeof want / sizeof want[0]);
+
     ResetJobState();
-    EXPECT_EQ(totalErrCounter, 0);
+    SelectModelRow(FindModelRow("MN6"));
+    std::vector<uint8_t> image(640);
+    for (size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<uint8_t>(i * 7);
+    }
+    OpenImage(image.data(), static_cast<uint32_t>(image.size()));
+
+    std::mutex gate;
+    std::condition_variable opened;
+    int released = 0;
+    int written = 0;  // the worker's own count
+    test::FakeDevice device;
+    device.fallback = [&](const test::Bytes& bytes) {
+        const int k = written++;
+        std::unique_lock<std::mutex> lock(gate);
+        opened.wait(lock, [&] { return released > k; });
+        // Every block refused at its first send; the EOT taken at once.
+        const bool firstSend = bytes.size() > 1 && k % 2 == 0;
+        return test::ReplyBytes({static_cast<uint8_t>(firstSend ? 0x15 : 0x06)});
+    };
+    std::atomic<bool> done{false};
+    uint8_t result = 0xFF;
+    std::thread worker([&] {
+        result = SendFW(device);
+        done = true;
+    });
+    auto release = [&](int upTo) {
+        {
+            std::lock_guard<std::mutex> lock(gate);
+            released = upTo;
+        }
+        opened.notify_all();
+    };
+
+    for (int k = 0; k < steps; ++k) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        Figures seen{};
+        for (;;) {
+            seen = {flashStatus.load(), progress.load(), errCounter.load(), totalErrCounter.load()};
+            if (seen == want[k] || std::chrono::steady_clock::now() > deadline) {
+                break;
+            }
+            std::this_thread::yield();
+        }
+        EXPECT_TRUE(seen == want[k])
+            << "write " << k << ": seen " << seen.flashStatus << "/" << seen.progress << "/"
+            << seen.errCounter << "/" << seen.totalErrCounter;
+        EXPECT_FALSE(done) << "write " << k;  // seen while the worker waits inside the write
+        if (!(seen == want[k])) {
+            break;
+        }
+        release(k + 1);
+    }
+    release(1000);
+    worker.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(written, steps);
+    EXPECT_EQ(progress, 100);
+    EXPECT_EQ(totalErrCounter, 5);
+    CloseFile();
+    ResetJobState();
 }
 
 }  // namespace
