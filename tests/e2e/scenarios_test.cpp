@@ -44,6 +44,46 @@ TEST(Scenario, RetriesCountAcrossTheReconnect) {
     EXPECT_EQ(totalErrCounter, 0);
 }
 
+// After the power cycle the port is opened again by the name selected then: the same as at the
+// start, or the one the operator picked in the window while the prompt was open.
+TEST(Scenario, PowerCycleReopensThePortBySelectedName) {
+    struct Case {
+        const char* model;
+        const char* atStart;
+        const char* pickedDuringPrompt;  // nullptr: none
+        const char* reopened;
+    };
+    const Case cases[] = {
+        {"RV7-G", "COM12", nullptr, "COM12"},
+        {"KT5-VUP", "COM123456", nullptr, "COM123456"},
+        {"RV7-G", "COM3", "COM7", "COM7"},
+        {"KT5-VUP", "COM4", "COM10", "COM10"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " " + c.atStart);
+        BenchOptions o;
+        o.selected = c.model;
+        o.imageLength = 5000;
+        Bench bench(o);
+        selectedComPort.Set(c.atStart);
+        const auto powerCycle = bench.op.onMessage;
+        bench.op.onMessage = [&](const OperatorEvent& m) {
+            if (c.pickedDuringPrompt != nullptr &&
+                m.text.find("POWER OFF=>ON") != std::string::npos) {
+                selectedComPort.Set(c.pickedDuringPrompt);
+            }
+            return powerCycle(m);
+        };
+        bench.Start();
+        EXPECT_EQ(bench.Final().text, "Firmware update is SUCCESSFUL");
+        const auto opens = bench.op.Of(OperatorEvent::kOpenSerial);
+        ASSERT_EQ(opens.size(), 2u);
+        EXPECT_EQ(opens[0].text, c.atStart);
+        EXPECT_EQ(opens[1].text, c.reopened);
+        EXPECT_TRUE(bench.FlashMatchesImage());
+    }
+}
+
 TEST(Scenario, BootModeAtTheFirstPassGoesStraightToTheBootloader) {
     BenchOptions o;
     o.selected = "MN6";

@@ -250,6 +250,8 @@ const UpdateCase kUpdateCases[] = {
     {"run mode is unknown here", "ZL500", Times(6, Err(1, 0)), 23, {'R', 'R', 'R', 'R', 'R', 'R'}, 6, 6, 0},
     {"status other than ACK", "MN6", Times(6, Reply(test::CommandReply(0x05))), 24, {'R', 'R', 'R', 'R', 'R', 'R'}, 6, 6, 0},
     {"acknowledgement not written: ask again", "ZL500", {Ack(), ShortWrite(3), Ack()}, 0, {'R', 'A', 'R', 'A'}, 0, 1, 3000},
+    // A write failure, not a bad reply: after five bad replies the request is asked once more.
+    {"acknowledgement not written after five bad replies", "ZL500", Then(Times(5, Silence()), {Ack(), ShortWrite(3), Ack()}), 0, {'R', 'R', 'R', 'R', 'R', 'R', 'A', 'R', 'A'}, 0, 6, 18000},
     {"acknowledgement never written", "ZL500", {Ack(), ShortWrite(), Ack(), ShortWrite(), Ack(), ShortWrite(), Ack(), ShortWrite(), Ack(), ShortWrite(), Ack(), ShortWrite()}, 24, {'R', 'A', 'R', 'A', 'R', 'A', 'R', 'A', 'R', 'A', 'R', 'A'}, 6, 6, 18000},
     {"request not written", "ZL500", Times(6, ShortWrite(22)), 24, {'R', 'R', 'R', 'R', 'R', 'R'}, 6, 6, 18000},
 };

@@ -242,6 +242,52 @@ TEST(Transfer, UnacknowledgedEotFails) {
     EXPECT_EQ(progress, 3 * 100 / 4);
 }
 
+// The transfer runs on the 3000 ms command time-outs, set once before the first frame: an ACK
+// 2999 ms after a frame is taken, one at 3001 ms is too late, and a silent or unwritable frame
+// costs 3000 ms an attempt.
+TEST(Transfer, CommandTimeoutsPaceEveryAttempt) {
+    const Timeouts command{0xFFFFFFFF, 0, 3000, 0, 3000};
+    struct Case {
+        const char* name;
+        std::function<Reaction(size_t, int)> firstBlock;  // its answer, by arrival
+        uint8_t result;
+        size_t firstBlockSends;
+        int totalErrCounter;
+        int64_t endMs;
+    };
+    const Case cases[] = {
+        {"ACK just inside", [](size_t, int) { return BlockReceiver::Answer(0x06, 2999); }, 0, 1, 0,
+         2999},
+        {"ACK just too late",
+         [](size_t, int arrival) {
+             return arrival == 0 ? BlockReceiver::Answer(0x06, 3001) : test::Silence();
+         },
+         0, 2, 1, 3001},
+        {"silence", [](size_t, int) { return test::Silence(); }, 16, 6, 6, 18000},
+        {"frame never written whole", [](size_t, int) { return test::ShortWrite(100); }, 16, 6, 6,
+         18000},
+    };
+    for (const Case& c : cases) {
+        const Bytes image = RandomImage(256, 4);
+        Transfer t("MN6", image, 128, [&](size_t index, int arrival) {
+            return index == 0 ? c.firstBlock(index, arrival) : BlockReceiver::Answer(0x06, 0);
+        });
+        EXPECT_EQ(t.result, c.result) << c.name;
+        const auto set = t.device.CallsOf(Call::kSetTimeouts);
+        ASSERT_EQ(set.size(), 1u) << c.name;
+        EXPECT_EQ(set[0].timeouts, command) << c.name;
+        EXPECT_EQ(t.device.calls().front().kind, Call::kSetTimeouts) << c.name;
+        const auto writes = t.device.CallsOf(Call::kWrite);
+        const size_t sends =
+            static_cast<size_t>(std::count_if(writes.begin(), writes.end(), [](const Call& w) {
+                return w.bytes.size() == 133 && w.bytes[1] == 1;
+            }));
+        EXPECT_EQ(sends, c.firstBlockSends) << c.name;
+        EXPECT_EQ(totalErrCounter, c.totalErrCounter) << c.name;
+        EXPECT_EQ(t.device.nowMs(), c.endMs) << c.name;
+    }
+}
+
 // A late ACK (after the host's 3 s time-out) for one block, with the resend acknowledged too and a
 // later block refused once: however the late bytes fall, the host ends with the exact image or an
 // honest failure, never a success with a block missing.
