@@ -37,7 +37,7 @@ uint32_t Win32Device::Read(uint8_t* buffer, uint32_t length) {
 bool Win32Device::GetLineSettings(LineSettings& settings) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (handle_ == INVALID_HANDLE_VALUE || !GetCommState(handle_, &dcb)) {
+    if (handle_ == INVALID_HANDLE_VALUE || !calls_.get(handle_, &dcb)) {
         return false;
     }
     settings.baudRate = static_cast<uint32_t>(dcb.BaudRate);
@@ -50,11 +50,18 @@ bool Win32Device::GetLineSettings(LineSettings& settings) {
 }
 
 bool Win32Device::SetLineSettings(const LineSettings& settings) {
-    // Every field the updater does not name stays as the port had it.
+    if (handle_ == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    // Every field the updater does not name stays as the port had it. A handle that cannot report
+    // its settings (a USB device, a driver that refuses the read) is still asked to take them:
+    // whether it does is the write's own answer.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (handle_ == INVALID_HANDLE_VALUE || !GetCommState(handle_, &dcb)) {
-        return false;
+    if (!calls_.get(handle_, &dcb)) {
+        dcb = DCB{};
+        dcb.DCBlength = sizeof dcb;
+        dcb.fBinary = TRUE;  // the only mode Windows has
     }
     dcb.BaudRate = static_cast<DWORD>(settings.baudRate);
     dcb.ByteSize = settings.byteSize;
@@ -62,7 +69,7 @@ bool Win32Device::SetLineSettings(const LineSettings& settings) {
     dcb.StopBits = settings.stopBits;
     dcb.fDtrControl = settings.dtrControl & 3u;
     dcb.fRtsControl = settings.rtsControl & 3u;
-    return SetCommState(handle_, &dcb) != FALSE;
+    return calls_.set(handle_, &dcb) != FALSE;
 }
 
 bool Win32Device::SetTimeouts(const Timeouts& timeouts) {

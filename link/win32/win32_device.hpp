@@ -9,9 +9,16 @@
 
 namespace fwburn {
 
+// The comm-state calls the device makes; a test stands in for a driver through them.
+struct CommStateCalls {
+    BOOL(WINAPI* get)(HANDLE, LPDCB) = GetCommState;
+    BOOL(WINAPI* set)(HANDLE, LPDCB) = SetCommState;
+};
+
 class Win32Device final : public Device {
   public:
     Win32Device() = default;
+    explicit Win32Device(const CommStateCalls& calls) : calls_(calls) {}
     Win32Device(const Win32Device&) = delete;
     Win32Device& operator=(const Win32Device&) = delete;
     ~Win32Device() override { Close(); }
@@ -31,6 +38,7 @@ class Win32Device final : public Device {
 
   private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    CommStateCalls calls_;
 };
 
 // Opens a listed serial port ("COM3", "COM12") exclusively for synchronous reading and writing,

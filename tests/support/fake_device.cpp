@@ -83,7 +83,7 @@ uint32_t FakeDevice::Read(uint8_t* buffer, uint32_t length) {
 bool FakeDevice::GetLineSettings(LineSettings& settings) {
     Call call = NewCall(Call::kGetLine);
     calls_.push_back(call);
-    if (!serialPort) {
+    if (!serialPort || lineReadFails) {
         return false;
     }
     settings = line;

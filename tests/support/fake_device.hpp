@@ -56,7 +56,10 @@ class FakeDevice : public Device {
     // Reactions are used one per write, in order; when they run out, `fallback` answers.
     std::deque<Reaction> script;
     std::function<Reaction(const Bytes& written)> fallback = [](const Bytes&) { return Silence(); };
-    bool serialPort = true;                   // false: behaves as a USB handle (no line settings)
+    bool serialPort = true;  // false: behaves as a USB handle (no line settings)
+    // The port takes settings but cannot report them: GetLineSettings fails, SetLineSettings
+    // still applies. Shows a caller (or a device) that gives up on the write when the read fails.
+    bool lineReadFails = false;
     LineSettings line{19200, 8, 0, 0, 1, 1};  // what the port had before anybody touched it
 
     uint32_t Write(const uint8_t* data, uint32_t length) override;

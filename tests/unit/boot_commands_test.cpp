@@ -232,11 +232,15 @@ INSTANTIATE_TEST_SUITE_P(BootCommands, SendEraseB, ::testing::ValuesIn(kEraseCas
 TEST_F(BootCommand, UpdateSwitchesTheLineOnlyWhenAcknowledged) {
     const LineSettings before{9600, 7, 2, 0, 0, 0};
     const LineSettings transfer{115200, 8, 0, 0, 0, 0};
+    enum Handle { kSerial, kSerialUnreadable, kUsb };
     for (bool acknowledged : {true, false}) {
-        for (bool serial : {true, false}) {
+        for (Handle handle : {kSerial, kSerialUnreadable, kUsb}) {
+            const bool serial = handle != kUsb;
             test::ScriptedRun run(acknowledged ? std::vector<Reaction>{Raw({0x15}), kAck}
                                                : Times(6, Raw({0x15})));
             run.device.serialPort = serial;
+            // Settings that cannot be read are written all the same.
+            run.device.lineReadFails = handle == kSerialUnreadable;
             run.device.line = before;
             totalErrCounter = 0;
             EXPECT_EQ(SendUpdate(run.device), acknowledged ? 0 : 16);

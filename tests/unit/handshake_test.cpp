@@ -101,6 +101,25 @@ TEST_F(Handshake, SerialModelsGet9600SevenEvenOneWithOtherFieldsKept) {
     EXPECT_EQ(dev.line, k9600_7E1);
 }
 
+// GetCommState and SetCommState results are not examined: a port whose settings cannot be read
+// is still given the whole application line.
+TEST_F(Handshake, LineIsWrittenWhenItCannotBeRead) {
+    Select("RV7-G");
+    FakeDevice dev;
+    dev.lineReadFails = true;
+    DummyComm(dev);
+    EXPECT_EQ(dev.line, k9600_7E1);
+    dev.line = LineSettings{19200, 8, 0, 0, 1, 1};
+    dev.script.push_back(Reply(test::CommandReply(5)));
+    EXPECT_EQ(ConfirmComm(dev), 5);
+    const auto sets = dev.CallsOf(Call::kSetLine);
+    ASSERT_EQ(sets.size(), 2u);
+    for (const Call& set : sets) {
+        EXPECT_EQ(set.line, k9600_7E1);
+    }
+    EXPECT_EQ(dev.line, k9600_7E1);
+}
+
 struct ModeCase {
     const char* name;
     std::vector<Reaction> script;  // then silence
