@@ -1,6 +1,8 @@
 #include "protocol/trace.hpp"
 
+#include <cerrno>
 #include <cstring>
+#include <limits>
 #include <sstream>
 
 #include "protocol/requests.hpp"
@@ -17,17 +19,17 @@ struct Word {
 const Word kBootWords[] = {
     {"ID", "ID"}, {"VERSION", "VERSION"}, {"ERASE", "ERASE"}, {"UPDATE", "UPDATE"}};
 
+// Far beyond the longest line the writer makes (a block of 261 bytes, a port path in a note).
+constexpr size_t kMaxLineLength = 1 << 16;
+constexpr uint8_t kUnknownSetting = 0xFF;  // a parity or stop-bit value written as "?"
+
 std::string Slug(const char* name) {
-    std::string s = name;
-    for (char& c : s) {
-        if (c == ' ') {
-            c = '-';
-        }
-    }
     std::string out;
-    for (char c : s) {
-        if (c != '(' && c != ')') {
-            out += c;
+    for (const char* c = name; *c != '\0'; ++c) {
+        if (*c == ' ') {
+            out += '-';
+        } else if (*c != '(' && *c != ')') {
+            out += *c;
         }
     }
     return out;
@@ -59,13 +61,6 @@ const char* StopText(uint8_t stop) {
     }
 }
 
-std::string LineText(const LineSettings& s) {
-    std::ostringstream o;
-    o << s.baudRate << ' ' << int{s.byteSize} << ' ' << ParityText(s.parity) << ' '
-      << StopText(s.stopBits) << " dtr=" << int{s.dtrControl} << " rts=" << int{s.rtsControl};
-    return o.str();
-}
-
 int HexNibble(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -77,13 +72,12 @@ int HexNibble(char c) {
 }
 
 bool FromHex(const std::string& hex, std::vector<uint8_t>& out) {
+    out.clear();
     if (hex == "-") {
-        out.clear();
         return true;
     }
     if (hex.size() % 2 != 0)
         return false;
-    out.clear();
     for (size_t i = 0; i < hex.size(); i += 2) {
         const int hi = HexNibble(hex[i]);
         const int lo = HexNibble(hex[i + 1]);
@@ -91,6 +85,136 @@ bool FromHex(const std::string& hex, std::vector<uint8_t>& out) {
             return false;
         out.push_back(static_cast<uint8_t>(hi * 16 + lo));
     }
+    return true;
+}
+
+// Decimal digits only, no sign, at most `max`: anything else is garbage, not a number.
+bool ParseNumber(const std::string& text, uint64_t max, uint64_t& value) {
+    if (text.empty()) {
+        return false;
+    }
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (max - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    return true;
+}
+
+template <typename T>
+bool ParseField(const std::string& text, T& out) {
+    uint64_t value = 0;
+    if (!ParseNumber(text, std::numeric_limits<T>::max(), value)) {
+        return false;
+    }
+    out = static_cast<T>(value);
+    return true;
+}
+
+// `name=<number>`, the number checked as above.
+template <typename T>
+bool ParseNamed(const std::string& token, const char* name, T& out) {
+    const size_t n = std::strlen(name);
+    return token.size() > n + 1 && token.compare(0, n, name) == 0 && token[n] == '=' &&
+           ParseField(token.substr(n + 1), out);
+}
+
+bool IsControl(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u < 0x20 || u == 0x7F;
+}
+
+// The line's words, split at runs of spaces; `rest` gets what follows the second word and one
+// space (a note's text, spaces kept).
+std::vector<std::string> Words(const std::string& line, std::string& rest) {
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && line[i] == ' ') {
+            ++i;
+        }
+        if (i == line.size()) {
+            break;
+        }
+        const size_t end = line.find(' ', i);
+        words.push_back(line.substr(i, end == std::string::npos ? std::string::npos : end - i));
+        i = end == std::string::npos ? line.size() : end;
+        if (words.size() == 2) {
+            rest = i < line.size() ? line.substr(i + 1) : "";
+        }
+    }
+    return words;
+}
+
+bool ParseExchange(const std::vector<std::string>& w, TraceEvent& e, std::string& why) {
+    if (w.size() < 4 || !FromHex(w[3], e.bytes)) {
+        why = "bad bytes";
+        return false;
+    }
+    e.request = w[2];
+    e.count = static_cast<uint32_t>(e.bytes.size());
+    const bool tx = e.kind == "tx";
+    bool counted = false;
+    for (size_t i = 4; i < w.size(); ++i) {
+        if (tx && w[i] == "retry" && !e.retry) {
+            e.retry = true;
+        } else if (!counted && ParseNamed(w[i], tx ? "written" : "want", e.count)) {
+            counted = true;
+        } else {
+            why = "bad field " + w[i];
+            return false;
+        }
+    }
+    // A write sends no more than it was given; a read gets no more than it asked for.
+    if (tx ? e.count > e.bytes.size() : e.count < e.bytes.size()) {
+        why = tx ? "written exceeds the bytes" : "more bytes than wanted";
+        return false;
+    }
+    return true;
+}
+
+bool ParseSetLine(const std::vector<std::string>& w, TraceEvent& e) {
+    if (w.size() < 8 || w.size() > 9 || (w.size() == 9 && w[8] != "refused")) {
+        return false;
+    }
+    LineSettings& s = e.line;
+    if (!ParseField(w[2], s.baudRate) || !ParseField(w[3], s.byteSize) ||
+        !ParseNamed(w[6], "dtr", s.dtrControl) || !ParseNamed(w[7], "rts", s.rtsControl)) {
+        return false;
+    }
+    const std::string& parity = w[4];
+    const std::string& stop = w[5];
+    s.parity = parity == "N" ? 0 : parity == "O" ? 1 : parity == "E" ? 2 : kUnknownSetting;
+    s.stopBits = stop == "1" ? 0 : stop == "1.5" ? 1 : stop == "2" ? 2 : kUnknownSetting;
+    if ((s.parity == kUnknownSetting && parity != "?") ||
+        (s.stopBits == kUnknownSetting && stop != "?")) {
+        return false;
+    }
+    e.failed = w.size() == 9;
+    return true;
+}
+
+bool ParseTimeouts(const std::vector<std::string>& w, TraceEvent& e) {
+    Timeouts& t = e.timeouts;
+    return w.size() == 7 && ParseField(w[2], t.readInterval) &&
+           ParseField(w[3], t.readTotalMultiplier) && ParseField(w[4], t.readTotalConstant) &&
+           ParseField(w[5], t.writeTotalMultiplier) && ParseField(w[6], t.writeTotalConstant);
+}
+
+bool ParseMs(const std::string& text, int64_t& ms) {
+    const bool negative = !text.empty() && text[0] == '-';
+    uint64_t value = 0;
+    const uint64_t max = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+    if (!ParseNumber(negative ? text.substr(1) : text, negative ? max + 1 : max, value)) {
+        return false;
+    }
+    ms = negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);
     return true;
 }
 
@@ -131,68 +255,180 @@ std::string RequestName(const uint8_t* data, uint32_t length) {
     return "unknown";
 }
 
-TraceWriter::TraceWriter(std::FILE* out, std::function<int64_t()> clockMs)
-    : out_(out), clockMs_(std::move(clockMs)), start_(clockMs_()) {
-    std::fputs("# fwburn link trace 1\n", out_);
+bool TraceEvent::operator==(const TraceEvent& o) const {
+    return ms == o.ms && kind == o.kind && request == o.request && bytes == o.bytes &&
+           count == o.count && retry == o.retry && failed == o.failed && line == o.line &&
+           timeouts == o.timeouts && text == o.text;
 }
 
-void TraceWriter::Line(const std::string& text) {
-    std::fprintf(out_, "%lld %s\n", static_cast<long long>(clockMs_() - start_), text.c_str());
-    std::fflush(out_);
+std::string FormatTraceEvent(const TraceEvent& e) {
+    std::ostringstream o;
+    o << e.ms << ' ' << e.kind;
+    if (e.kind == "tx" || e.kind == "rx") {
+        o << ' ' << e.request << ' ' << ToHex(e.bytes.data(), e.bytes.size());
+        if (e.kind == "rx") {
+            o << " want=" << e.count;
+        } else if (e.count != e.bytes.size()) {
+            o << " written=" << e.count;
+        }
+        if (e.retry) {
+            o << " retry";
+        }
+    } else if (e.kind == "get-line") {
+        o << (e.failed ? " none" : "");
+    } else if (e.kind == "set-line") {
+        const LineSettings& s = e.line;
+        o << ' ' << s.baudRate << ' ' << int{s.byteSize} << ' ' << ParityText(s.parity) << ' '
+          << StopText(s.stopBits) << " dtr=" << int{s.dtrControl} << " rts=" << int{s.rtsControl}
+          << (e.failed ? " refused" : "");
+    } else if (e.kind == "timeouts") {
+        const Timeouts& t = e.timeouts;
+        o << ' ' << t.readInterval << ' ' << t.readTotalMultiplier << ' ' << t.readTotalConstant
+          << ' ' << t.writeTotalMultiplier << ' ' << t.writeTotalConstant;
+    } else if (e.kind == "note") {
+        std::string text = e.text;
+        for (char& c : text) {
+            c = IsControl(c) ? '?' : c;
+        }
+        o << ' ' << text;
+    }
+    return o.str();
+}
+
+TraceWriter::TraceWriter(std::FILE* out, std::function<int64_t()> clockMs)
+    : out_(out), clockMs_(std::move(clockMs)), start_(clockMs_()) {
+    Put("# fwburn link trace 1");
+}
+
+void TraceWriter::Put(const std::string& line) {
+    if (error_.load(std::memory_order_relaxed) != 0) {
+        return;  // a trace with a hole in it would mislead: it ends at the first failure
+    }
+    errno = 0;
+    if (std::fprintf(out_, "%s\n", line.c_str()) < 0 || std::fflush(out_) != 0 ||
+        std::ferror(out_) != 0) {
+        error_.store(errno != 0 ? errno : EIO, std::memory_order_relaxed);
+    }
+}
+
+void TraceWriter::Write(TraceEvent event) {
+    event.ms = clockMs_() - start_;
+    Put(FormatTraceEvent(event));
+}
+
+void TraceWriter::Note(const std::string& text) {
+    TraceEvent e;
+    e.kind = "note";
+    e.text = text;
+    Write(std::move(e));
 }
 
 uint32_t TracingDevice::Write(const uint8_t* data, uint32_t length) {
-    const std::vector<uint8_t> bytes(data, data + length);
-    const bool retry = bytes == lastWrite_;
-    lastWrite_ = bytes;
+    TraceEvent e;
+    e.kind = "tx";
+    e.bytes.assign(data, data + length);
+    const bool repeated = wrote_ && e.bytes == lastWrite_;
+    lastWrite_ = e.bytes;
+    wrote_ = true;
     lastRequest_ = RequestName(data, length);
+    e.request = lastRequest_;
     const uint32_t written = inner_.Write(data, length);
-    std::string line = "tx " + lastRequest_ + " " + ToHex(data, length);
-    if (written != length) {
-        line += " written=" + std::to_string(written);
-    }
-    if (retry && lastRequest_ != "wake") {  // the wake frames go out five times by design
-        line += " retry";
-    }
-    trace_.Line(line);
+    e.count = written;
+    e.retry = repeated && lastRequest_ != "wake";  // the wake frames go out five times by design
+    trace_.Write(std::move(e));
     return written;
 }
 
 uint32_t TracingDevice::Read(uint8_t* buffer, uint32_t length) {
     const uint32_t got = inner_.Read(buffer, length);
-    trace_.Line("rx " + lastRequest_ + " " + ToHex(buffer, got) +
-                " want=" + std::to_string(length));
+    TraceEvent e;
+    e.kind = "rx";
+    e.request = lastRequest_;
+    e.bytes.assign(buffer, buffer + got);
+    e.count = length;
+    trace_.Write(std::move(e));
     return got;
 }
 
 bool TracingDevice::GetLineSettings(LineSettings& settings) {
     const bool ok = inner_.GetLineSettings(settings);
-    trace_.Line(std::string("get-line") + (ok ? "" : " none"));
+    TraceEvent e;
+    e.kind = "get-line";
+    e.failed = !ok;
+    trace_.Write(std::move(e));
     return ok;
 }
 
 bool TracingDevice::SetLineSettings(const LineSettings& settings) {
     const bool ok = inner_.SetLineSettings(settings);
-    trace_.Line("set-line " + LineText(settings) + (ok ? "" : " refused"));
+    TraceEvent e;
+    e.kind = "set-line";
+    e.line = settings;
+    e.failed = !ok;
+    trace_.Write(std::move(e));
     return ok;
 }
 
 bool TracingDevice::SetTimeouts(const Timeouts& t) {
     const bool ok = inner_.SetTimeouts(t);
-    std::ostringstream o;
-    o << "timeouts " << t.readInterval << ' ' << t.readTotalMultiplier << ' ' << t.readTotalConstant
-      << ' ' << t.writeTotalMultiplier << ' ' << t.writeTotalConstant;
-    trace_.Line(o.str());
+    TraceEvent e;
+    e.kind = "timeouts";
+    e.timeouts = t;
+    trace_.Write(std::move(e));
     return ok;
 }
 
 void TracingDevice::DiscardInput() {
     inner_.DiscardInput();
-    trace_.Line("discard");
+    TraceEvent e;
+    e.kind = "discard";
+    trace_.Write(std::move(e));
+}
+
+bool ParseTraceLine(const std::string& line, TraceEvent& e, std::string& why) {
+    e = TraceEvent();
+    for (char c : line) {
+        if (IsControl(c)) {
+            why = "control character";
+            return false;
+        }
+    }
+    std::string rest;
+    const std::vector<std::string> w = Words(line, rest);
+    if (w.empty() || w[0][0] == '#') {
+        return true;
+    }
+    if (w.size() < 2 || !ParseMs(w[0], e.ms)) {
+        why = "no time and event";
+        return false;
+    }
+    e.kind = w[1];
+    bool ok = true;
+    if (e.kind == "tx" || e.kind == "rx") {
+        return ParseExchange(w, e, why);
+    } else if (e.kind == "set-line") {
+        ok = ParseSetLine(w, e);
+        why = "bad line";
+    } else if (e.kind == "timeouts") {
+        ok = ParseTimeouts(w, e);
+        why = "bad time-outs";
+    } else if (e.kind == "get-line") {
+        e.failed = w.size() == 3 && w[2] == "none";
+        ok = w.size() == 2 || e.failed;
+        why = "bad get-line";
+    } else if (e.kind == "discard") {
+        ok = w.size() == 2;
+        why = "bad discard";
+    } else if (e.kind == "note") {
+        e.text = rest;
+    } else {
+        why = "unknown event " + e.kind;
+        return false;
+    }
+    return ok;
 }
 
 bool ParseTrace(std::FILE* in, std::vector<TraceEvent>& events, std::string* error) {
-    char buffer[4096];
     int lineNumber = 0;
     auto fail = [&](const std::string& why) {
         if (error != nullptr) {
@@ -200,57 +436,36 @@ bool ParseTrace(std::FILE* in, std::vector<TraceEvent>& events, std::string* err
         }
         return false;
     };
-    while (std::fgets(buffer, sizeof buffer, in) != nullptr) {
+    std::string line;
+    for (;;) {
+        line.clear();
+        int c = 0;
+        while ((c = std::getc(in)) != EOF && c != '\n') {
+            if (line.size() == kMaxLineLength) {
+                ++lineNumber;
+                return fail("line too long");
+            }
+            line += static_cast<char>(c);
+        }
+        if (c == EOF && line.empty()) {
+            return std::ferror(in) == 0 || fail("read error");
+        }
         ++lineNumber;
-        std::string text = buffer;
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-            text.pop_back();
+        if (c == EOF) {
+            return fail("cut short: no end of line");  // what a write that failed leaves
         }
-        if (text.empty() || text[0] == '#') {
-            continue;
+        while (!line.empty() && line.back() == '\r') {
+            line.pop_back();
         }
-        std::istringstream s(text);
         TraceEvent e;
-        long long ms = 0;
-        if (!(s >> ms >> e.kind))
-            return fail("no time and event");
-        e.ms = ms;
-        if (e.kind == "tx" || e.kind == "rx") {
-            std::string hex;
-            if (!(s >> e.request >> hex) || !FromHex(hex, e.bytes))
-                return fail("bad bytes");
-            e.count = static_cast<uint32_t>(e.bytes.size());
-            std::string field;
-            while (s >> field) {
-                if (field.rfind("written=", 0) == 0) {
-                    e.count = static_cast<uint32_t>(std::stoul(field.substr(8)));
-                } else if (field.rfind("want=", 0) == 0) {
-                    e.count = static_cast<uint32_t>(std::stoul(field.substr(5)));
-                }
-            }
-        } else if (e.kind == "set-line") {
-            unsigned baud = 0, bits = 0;
-            std::string parity, stop, dtr, rts;
-            if (!(s >> baud >> bits >> parity >> stop >> dtr >> rts))
-                return fail("bad line");
-            e.line.baudRate = baud;
-            e.line.byteSize = static_cast<uint8_t>(bits);
-            e.line.parity = parity == "E" ? 2 : parity == "O" ? 1 : 0;
-            e.line.stopBits = stop == "2" ? 2 : stop == "1.5" ? 1 : 0;
-            e.line.dtrControl = dtr == "dtr=1" ? 1 : 0;
-            e.line.rtsControl = rts == "rts=1" ? 1 : 0;
-        } else if (e.kind == "timeouts") {
-            Timeouts& t = e.timeouts;
-            if (!(s >> t.readInterval >> t.readTotalMultiplier >> t.readTotalConstant >>
-                  t.writeTotalMultiplier >> t.writeTotalConstant)) {
-                return fail("bad time-outs");
-            }
-        } else if (e.kind != "get-line" && e.kind != "discard" && e.kind != "note") {
-            return fail("unknown event " + e.kind);
+        std::string why;
+        if (!ParseTraceLine(line, e, why)) {
+            return fail(why);
         }
-        events.push_back(std::move(e));
+        if (!e.kind.empty()) {
+            events.push_back(std::move(e));
+        }
     }
-    return true;
 }
 
 }  // namespace fwburn
