@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/win32/interface_walk.hpp"
+
 namespace fwburn {
 
 // {A5DCBF10-6530-11D2-901F-00C04FB951ED}
@@ -48,17 +50,15 @@ HANDLE OpenUsbDevice(const GUID& interfaceClass, char (&path)[kUsbPathSize]) {
     SP_DEVICE_INTERFACE_DATA interfaceData{};
     interfaceData.cbSize = sizeof interfaceData;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    for (DWORD index = 0; index < 0x7FFFFFFFu; ++index) {
-        if (SetupDiEnumDeviceInterfaces(deviceInfo, nullptr, &interfaceClass, index,
-                                        &interfaceData)) {
-            handle = OpenOneDevice(deviceInfo, &interfaceData, path);
-            if (handle != INVALID_HANDLE_VALUE) {
-                break;
-            }
-        } else if (GetLastError() == ERROR_NO_MORE_ITEMS) {
-            break;
+    WalkInterfaces([&](uint32_t index) {
+        if (!SetupDiEnumDeviceInterfaces(deviceInfo, nullptr, &interfaceClass,
+                                         static_cast<DWORD>(index), &interfaceData)) {
+            return GetLastError() == ERROR_NO_MORE_ITEMS ? InterfaceStep::End
+                                                         : InterfaceStep::Failed;
         }
-    }
+        handle = OpenOneDevice(deviceInfo, &interfaceData, path);
+        return handle != INVALID_HANDLE_VALUE ? InterfaceStep::Found : InterfaceStep::Passed;
+    });
     SetupDiDestroyDeviceInfoList(deviceInfo);
     if (handle == INVALID_HANDLE_VALUE) {
         std::memset(path, 0, sizeof path);  // the last interface examined is no result

@@ -1,5 +1,6 @@
-// The window's Start command: only a click of Start Burn starts, never Escape; one worker at a
-// time; a worker that cannot start leaves nothing running and says so.
+// The window's Start command: only a click of Start Burn starts; one worker at a time; a stand-in
+// build asks first and starts nothing on No; a worker that cannot start leaves nothing running
+// and says so.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,13 +15,19 @@ namespace {
 class RecordingActions final : public StartActions {
   public:
     bool threadStarts = true;
+    bool answerYes = false;
     std::vector<std::string> calls;
 
     void EnableStart(bool enabled) override { calls.push_back(enabled ? "enable" : "disable"); }
     void StartElapsedTimer() override { calls.push_back("timer on"); }
     void StopElapsedTimer() override { calls.push_back("timer off"); }
-    bool StartWorker() override {
-        calls.push_back("worker");
+    bool ConfirmStandIn() override {
+        // The question is asked with the flag already claimed: no second Start slips in.
+        calls.push_back(std::string("stand-in question") + (WorkerRunning() ? " (claimed)" : ""));
+        return answerYes;
+    }
+    bool StartWorker(bool standInAllowed) override {
+        calls.push_back(standInAllowed ? "worker, stand-in allowed" : "worker");
         return threadStarts;
     }
     void ShowError(const char* caption, const char* text) override {
@@ -34,56 +41,83 @@ class StartCommandTest : public ::testing::Test {
     void TearDown() override { ResetJobState(); }
 };
 
-TEST_F(StartCommandTest, OnlyAClickOfTheButtonStarts) {
+using Calls = std::vector<std::string>;
+
+TEST_F(StartCommandTest, OnlyAClickOfTheButtonStartsAndAStandInAsksFirst) {
     const struct {
         const char* name;
         StartOrigin origin;
+        bool standIn;
+        bool answerYes;
         StartOutcome outcome;
+        Calls calls;
+        bool workerClaimed;
     } cases[] = {
-        {"click", {0, true, false}, StartOutcome::Started},
-        {"Escape (IDCANCEL, sent as from the button)", {0, true, true}, StartOutcome::NotAClick},
-        {"command 2 from no control", {0, false, false}, StartOutcome::NotAClick},
-        {"another notification", {5, true, false}, StartOutcome::NotAClick},
+        {"click, real image",
+         {0, true},
+         false,
+         false,
+         StartOutcome::Started,
+         Calls{"disable", "timer on", "worker"},
+         true},
+        {"click, stand-in, Yes",
+         {0, true},
+         true,
+         true,
+         StartOutcome::Started,
+         Calls{"stand-in question (claimed)", "disable", "timer on", "worker, stand-in allowed"},
+         true},
+        // No: the button stays enabled, the timer never runs, the flag is free again.
+        {"click, stand-in, No",
+         {0, true},
+         true,
+         false,
+         StartOutcome::Declined,
+         Calls{"stand-in question (claimed)"},
+         false},
+        {"command 2 from no control",
+         {0, false},
+         false,
+         true,
+         StartOutcome::NotAClick,
+         Calls{},
+         false},
+        {"another notification", {5, true}, true, true, StartOutcome::NotAClick, Calls{}, false},
     };
     for (const auto& c : cases) {
         ResetJobState();
         RecordingActions actions;
-        EXPECT_EQ(StartCommand(c.origin, actions), c.outcome) << c.name;
-        if (c.outcome == StartOutcome::Started) {
-            EXPECT_EQ(actions.calls, (std::vector<std::string>{"disable", "timer on", "worker"}))
-                << c.name;
-            EXPECT_TRUE(WorkerRunning()) << c.name;
-        } else {
-            EXPECT_TRUE(actions.calls.empty()) << c.name;
-            EXPECT_FALSE(WorkerRunning()) << c.name;
-        }
+        actions.answerYes = c.answerYes;
+        EXPECT_EQ(StartCommand(c.origin, c.standIn, actions), c.outcome) << c.name;
+        EXPECT_EQ(actions.calls, c.calls) << c.name;
+        EXPECT_EQ(WorkerRunning(), c.workerClaimed) << c.name;
     }
 }
 
 TEST_F(StartCommandTest, ASecondStartWhileAWorkerRunsIsRefused) {
     RecordingActions first;
-    ASSERT_EQ(StartCommand({0, true, false}, first), StartOutcome::Started);
+    ASSERT_EQ(StartCommand({0, true}, false, first), StartOutcome::Started);
     RecordingActions second;
-    EXPECT_EQ(StartCommand({0, true, false}, second), StartOutcome::Busy);
-    EXPECT_TRUE(second.calls.empty());  // not queued, nothing touched
+    second.answerYes = true;
+    EXPECT_EQ(StartCommand({0, true}, true, second), StartOutcome::Busy);
+    EXPECT_TRUE(second.calls.empty());  // not queued, nothing touched, nothing asked
     ReleaseWorker();                    // the worker's last step
     RecordingActions third;
-    EXPECT_EQ(StartCommand({0, true, false}, third), StartOutcome::Started);
+    EXPECT_EQ(StartCommand({0, true}, false, third), StartOutcome::Started);
 }
 
 TEST_F(StartCommandTest, AWorkerThatCannotStartLeavesNothingRunning) {
     elapsedTime = 3;
     RecordingActions actions;
     actions.threadStarts = false;
-    EXPECT_EQ(StartCommand({0, true, false}, actions), StartOutcome::ThreadFailed);
-    EXPECT_EQ(actions.calls,
-              (std::vector<std::string>{"disable", "timer on", "worker", "timer off", "enable",
-                                        "message ERROR: CANNOT start the update"}));
+    EXPECT_EQ(StartCommand({0, true}, false, actions), StartOutcome::ThreadFailed);
+    EXPECT_EQ(actions.calls, (Calls{"disable", "timer on", "worker", "timer off", "enable",
+                                    "message ERROR: CANNOT start the update"}));
     EXPECT_EQ(elapsedTime.load(), 0);
     EXPECT_FALSE(WorkerRunning());  // the next click can start again
     actions.threadStarts = true;
     actions.calls.clear();
-    EXPECT_EQ(StartCommand({0, true, false}, actions), StartOutcome::Started);
+    EXPECT_EQ(StartCommand({0, true}, false, actions), StartOutcome::Started);
 }
 
 }  // namespace

@@ -1,10 +1,19 @@
 // The real window in this process, under Wine and Xvfb: the panel painters hold no graphics
-// object over many ticks, and Escape, unlike a click, starts no update.
+// object over many ticks; Escape and Ctrl+Break reach the window and start nothing; a stand-in
+// build asks before it starts; Start Burn comes back only when the worker has ended; closing
+// during an update asks, and goes on or ends cleanly.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "burn/messages.hpp"
 #include "catalogue/job_state.hpp"
+#include "catalogue/profile.hpp"
 #include "ui/win32/main_window.hpp"
 #include "ui/win32/painters.hpp"
 
@@ -27,16 +36,41 @@ int LiveGdiObjects() {
     return live;
 }
 
-void PumpFor(DWORD milliseconds) {
-    const DWORD until = GetTickCount() + milliseconds;
+void PumpOnce() {
     MSG msg;
-    while (static_cast<LONG>(GetTickCount() - until) < 0) {
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message != WM_QUIT) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
+    }
+}
+
+void PumpFor(DWORD milliseconds) {
+    const DWORD until = GetTickCount() + milliseconds;
+    while (static_cast<LONG>(GetTickCount() - until) < 0) {
+        PumpOnce();
         Sleep(10);
     }
+}
+
+// Pumps until the condition holds, for at most `milliseconds`; whether it held.
+bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds = 20000) {
+    const DWORD until = GetTickCount() + milliseconds;
+    while (!condition()) {
+        if (static_cast<LONG>(GetTickCount() - until) >= 0) {
+            return false;
+        }
+        PumpOnce();
+        Sleep(10);
+    }
+    return true;
+}
+
+// The window's own message loop, until the messages posted so far are handled.
+void RunLoopOverPostedMessages(HWND window) {
+    PostMessageA(window, WM_QUIT, 0, 0);
+    RunMessageLoop(window);
 }
 
 HWND TheWindow() {
@@ -44,8 +78,19 @@ HWND TheWindow() {
     return window;
 }
 
+HWND StartButton() {
+    return GetDlgItem(TheWindow(), kStartButtonId);
+}
+
+std::string TextOf(HWND w) {
+    char text[512] = {};
+    GetWindowTextA(w, text, sizeof text);
+    return text;
+}
+
 struct BoxSearch {
     HWND owner;
+    const char* caption;  // nullptr: any
     HWND box;
 };
 
@@ -53,12 +98,127 @@ BOOL CALLBACK FindBox(HWND w, LPARAM param) {
     auto* s = reinterpret_cast<BoxSearch*>(param);
     char cls[32] = {};
     GetClassNameA(w, cls, sizeof cls);
-    if (lstrcmpA(cls, "#32770") == 0 && GetWindow(w, GW_OWNER) == s->owner) {
+    if (lstrcmpA(cls, "#32770") == 0 && GetWindow(w, GW_OWNER) == s->owner && IsWindowVisible(w) &&
+        (s->caption == nullptr || TextOf(w) == s->caption)) {
         s->box = w;
         return FALSE;
     }
     return TRUE;
 }
+
+HWND FindMessageBox(HWND owner, const char* caption = nullptr) {
+    BoxSearch s{owner, caption, nullptr};
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&s));
+    return s.box;
+}
+
+// What a message box showed.
+struct SeenBox {
+    std::string caption;
+    std::string text;
+    int defaultButton = 0;
+    bool yes = false, no = false, ok = false;
+};
+
+// On a thread of its own (the window thread is inside the box's modal loop): waits for a message
+// box of the window with that caption, reads it, presses the button `press` (or Enter) and waits
+// until it is gone.
+class BoxAnswer {
+  public:
+    static constexpr int kEnter = -1;
+
+    BoxAnswer(HWND owner, const char* caption, int press)
+        : thread_([this, owner, caption, press] { Run(owner, caption, press); }) {}
+    ~BoxAnswer() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    bool done() const { return done_; }
+    // Pumps the window thread until the box was answered; the box as it was seen.
+    SeenBox Wait() {
+        PumpUntil([this] { return done_.load(); }, 30000);
+        thread_.join();
+        return seen_;
+    }
+
+  private:
+    void Run(HWND owner, const char* caption, int press) {
+        HWND box = nullptr;
+        for (int i = 0; i < 200 && box == nullptr; ++i) {
+            box = FindMessageBox(owner, caption);
+            if (box == nullptr) {
+                Sleep(50);
+            }
+        }
+        if (box != nullptr) {
+            Sleep(100);  // the box's controls are made before it shows: read it settled
+            seen_.caption = TextOf(box);
+            seen_.text = TextOf(GetDlgItem(box, 0xFFFF));
+            for (int id : {IDOK, IDYES, IDNO}) {
+                HWND b = GetDlgItem(box, id);
+                if (b != nullptr &&
+                    (GetWindowLongA(b, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+                    seen_.defaultButton = id;
+                }
+            }
+            seen_.yes = GetDlgItem(box, IDYES) != nullptr;
+            seen_.no = GetDlgItem(box, IDNO) != nullptr;
+            seen_.ok = GetDlgItem(box, IDOK) != nullptr;
+            if (press == kEnter) {  // what the operator gets who just presses Enter
+                GUITHREADINFO gui{};
+                gui.cbSize = sizeof gui;
+                GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &gui);
+                PostMessageA(gui.hwndFocus, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+                PostMessageA(gui.hwndFocus, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+            } else {
+                PostMessageA(GetDlgItem(box, press), BM_CLICK, 0, 0);
+            }
+            for (int i = 0; i < 200 && IsWindow(box); ++i) {
+                Sleep(50);
+            }
+        }
+        done_ = true;
+    }
+
+    SeenBox seen_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+unsigned DroppedPresses(WPARAM key) {
+    return static_cast<unsigned>(SendMessageA(TheWindow(), kDroppedKeyCountMessage, key, 0));
+}
+
+// The Start button's state changes as the window thread sees them: whether the one-worker flag
+// was still taken when the button came back, and a click made at that very moment.
+WNDPROC buttonProcedure = nullptr;
+std::atomic<int> enabledWhileClaimed{0};
+std::atomic<int> enabledFree{0};
+bool clickWhenEnabled = false;
+
+LRESULT CALLBACK WatchedButton(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ENABLE && wParam == TRUE) {
+        ++(WorkerRunning() ? enabledWhileClaimed : enabledFree);
+        if (clickWhenEnabled) {
+            clickWhenEnabled = false;
+            PostMessageA(button, BM_CLICK, 0, 0);
+        }
+    }
+    return CallWindowProcA(buttonProcedure, button, message, wParam, lParam);
+}
+
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(TheWindow(), nullptr);
+        // The stand-in question is part of what is tested here.
+        ASSERT_TRUE(ThisBuildProfile().standInImage) << "needs a build without a real image";
+        ASSERT_FALSE(WorkerRunning());
+        ASSERT_TRUE(IsWindowEnabled(StartButton()));
+        ASSERT_EQ(FindMessageBox(TheWindow()), nullptr);
+    }
+};
 
 TEST(GdiCount, SeesObjectsThatAreNotReleased) {
     const int before = LiveGdiObjects();
@@ -91,42 +251,143 @@ TEST(Painters, HoldNoGraphicsObjectOverManyTicks) {
     EXPECT_EQ(LiveGdiObjects(), before);
 }
 
-TEST(StartCommand, EscapeStartsNothingWhereAClickStarts) {
+TEST_F(WindowTest, TitleSaysTheImageIsAStandIn) {
+    EXPECT_EQ(TextOf(TheWindow()),
+              std::string("Korvan PLC Firmware Update Program - TEST BUILD: STAND-IN IMAGE"));
+}
+
+TEST_F(WindowTest, EscapeAndCtrlBreakReachTheWindowAndStartNothing) {
     HWND window = TheWindow();
-    ASSERT_NE(window, nullptr);
-    HWND button = GetDlgItem(window, 2);
-    HWND ports = GetDlgItem(window, 7);
-    ASSERT_FALSE(WorkerRunning());
+    HWND button = StartButton();
+    HWND ports = GetDlgItem(window, kPortListId);
+    const struct {
+        const char* name;
+        WPARAM key;
+        LPARAM down, up;
+    } keys[] = {
+        {"Escape", VK_ESCAPE, 0x00010001, static_cast<LPARAM>(0xC0010001u)},
+        {"Ctrl+Break", VK_CANCEL, 0x01460001, static_cast<LPARAM>(0xC1460001u)},
+    };
+    for (const auto& k : keys) {
+        const unsigned before = DroppedPresses(k.key);
+        // To each control and to the window, through the window's own message loop.
+        for (HWND target : {ports, button, window}) {
+            PostMessageA(target, WM_KEYDOWN, k.key, k.down);
+            PostMessageA(target, WM_KEYUP, k.key, k.up);
+        }
+        RunLoopOverPostedMessages(window);
+        EXPECT_EQ(DroppedPresses(k.key), before + 3) << k.name << " did not reach the window";
+        EXPECT_FALSE(WorkerRunning()) << k.name;
+        EXPECT_TRUE(IsWindowEnabled(button)) << k.name;
+        PumpFor(300);
+        EXPECT_EQ(FindMessageBox(window), nullptr) << k.name << " made a message box";
+    }
+}
 
-    // Escape through the window's own message loop and its dialog keyboard handling.
+TEST_F(WindowTest, EscapeClosesAnOpenPortListAndStartsNothing) {
+    HWND window = TheWindow();
+    HWND ports = GetDlgItem(window, kPortListId);
+    SetForegroundWindow(window);
+    SetFocus(ports);
+    SendMessageA(ports, CB_SHOWDROPDOWN, TRUE, 0);
+    ASSERT_NE(SendMessageA(ports, CB_GETDROPPEDSTATE, 0, 0), 0);
+    ASSERT_EQ(GetFocus(), ports);
+    const unsigned before = DroppedPresses(VK_ESCAPE);
     PostMessageA(ports, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    PostMessageA(button, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    PostMessageA(window, WM_QUIT, 0, 0);
-    RunMessageLoop(window);
+    PostMessageA(ports, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+    RunLoopOverPostedMessages(window);
+    EXPECT_EQ(DroppedPresses(VK_ESCAPE), before + 1);
+    EXPECT_EQ(SendMessageA(ports, CB_GETDROPPEDSTATE, 0, 0), 0) << "the list stayed open";
     EXPECT_FALSE(WorkerRunning());
-    EXPECT_TRUE(IsWindowEnabled(button));
+    EXPECT_TRUE(IsWindowEnabled(StartButton()));
+    SendMessageA(ports, CB_SHOWDROPDOWN, FALSE, 0);
+}
 
-    // The click: the worker starts, finds no USB controller and says so in its one box.
-    PostMessageA(button, BM_CLICK, 0, 0);
-    PostMessageA(window, WM_QUIT, 0, 0);
-    RunMessageLoop(window);
+TEST_F(WindowTest, AStandInBuildAsksAndNoStartsNothing) {
+    HWND window = TheWindow();
+    elapsedTime = 0;
+    BoxAnswer answer(window, kStandInCaption, BoxAnswer::kEnter);  // No is the default
+    PostMessageA(StartButton(), BM_CLICK, 0, 0);
+    const SeenBox box = answer.Wait();
+    EXPECT_EQ(box.caption, kStandInCaption);
+    EXPECT_EQ(box.text, kStandInQuestion);
+    EXPECT_TRUE(box.yes && box.no && !box.ok);
+    EXPECT_EQ(box.defaultButton, IDNO);
+    PumpFor(1500);  // more than one tick of the elapsed-seconds timer, had it been started
+    EXPECT_FALSE(WorkerRunning());
+    EXPECT_TRUE(IsWindowEnabled(StartButton()));
+    EXPECT_EQ(elapsedTime.load(), 0);
+    EXPECT_EQ(FindMessageBox(window), nullptr);
+}
+
+TEST_F(WindowTest, YesRunsTheUpdateAndStartComesBackOnlyWhenTheWorkerIsDone) {
+    HWND window = TheWindow();
+    HWND button = StartButton();
+    buttonProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedButton)));
+    enabledWhileClaimed = 0;
+    enabledFree = 0;
+    {
+        BoxAnswer yes(window, kStandInCaption, IDYES);
+        PostMessageA(button, BM_CLICK, 0, 0);
+        yes.Wait();
+    }
     EXPECT_TRUE(WorkerRunning());
     EXPECT_FALSE(IsWindowEnabled(button));  // disabled before the worker started
-    BoxSearch s{window, nullptr};
-    for (int i = 0; i < 100 && s.box == nullptr; ++i) {
-        PumpFor(100);
-        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&s));
+
+    // The worker finds no USB controller and says so in its one box; a click the moment Start
+    // Burn comes back after its OK must be taken, not refused.
+    clickWhenEnabled = true;
+    BoxAnswer again(window, kStandInCaption, IDNO);  // the question that click brings
+    {
+        BoxAnswer ok(window, kErrorCaption, IDOK);
+        EXPECT_EQ(ok.Wait().text, "CANNOT open USB Port!!!");
     }
-    ASSERT_NE(s.box, nullptr);
-    char text[128] = {};
-    GetWindowTextA(GetDlgItem(s.box, 0xFFFF), text, sizeof text);
-    EXPECT_STREQ(text, "CANNOT open USB Port!!!");
-    PostMessageA(GetDlgItem(s.box, IDOK), BM_CLICK, 0, 0);
-    for (int i = 0; i < 100 && WorkerRunning(); ++i) {
-        PumpFor(100);
+    const SeenBox question = again.Wait();
+    EXPECT_EQ(question.caption, kStandInCaption) << "the click right after OK was refused";
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowEnabled(button) && !WorkerRunning(); }));
+    EXPECT_EQ(enabledWhileClaimed.load(), 0) << "Start Burn came back before the worker was done";
+    EXPECT_GE(enabledFree.load(), 1);
+    SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProcedure));
+    clickWhenEnabled = false;
+}
+
+// Ends the window: the last test of this program.
+TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow) {
+    HWND window = TheWindow();
+    {
+        BoxAnswer yes(window, kStandInCaption, IDYES);
+        PostMessageA(StartButton(), BM_CLICK, 0, 0);
+        yes.Wait();
     }
+    // The worker holds its message box open: the update runs.
+    ASSERT_TRUE(PumpUntil([&] { return FindMessageBox(window, kErrorCaption) != nullptr; }));
+    ASSERT_TRUE(WorkerRunning());
+
+    {
+        BoxAnswer no(window, kCloseCaption, BoxAnswer::kEnter);  // No is the default
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        const SeenBox box = no.Wait();
+        EXPECT_EQ(box.caption, kCloseCaption);
+        EXPECT_EQ(box.text,
+                  "An update is running. Closing now stops it and leaves the PLC in its "
+                  "bootloader; run the update again to recover it. Close anyway?");
+        EXPECT_TRUE(box.yes && box.no && !box.ok);
+        EXPECT_EQ(box.defaultButton, IDNO);
+    }
+    PumpFor(500);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_TRUE(WorkerRunning());
+    EXPECT_NE(FindMessageBox(window, kErrorCaption), nullptr);  // the worker's box, untouched
+
+    {
+        BoxAnswer yes(window, kCloseCaption, IDYES);
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // the system menu's Close
+        EXPECT_EQ(yes.Wait().caption, kCloseCaption);
+    }
+    // The worker's box goes without an answer, the worker ends, then the window.
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 5000));
     EXPECT_FALSE(WorkerRunning());
-    EXPECT_TRUE(IsWindowEnabled(button));
 }
 
 }  // namespace

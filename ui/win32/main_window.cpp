@@ -7,12 +7,15 @@
 #include <cstring>
 
 #include "burn/burn.hpp"
+#include "burn/messages.hpp"
 #include "catalogue/catalogue.hpp"
 #include "catalogue/job_state.hpp"
 #include "catalogue/profile.hpp"
 #include "link/win32/discovery.hpp"
+#include "ui/win32/key_filter.hpp"
 #include "ui/win32/painters.hpp"
 #include "ui/win32/start_command.hpp"
+#include "ui/win32/stop_signal.hpp"
 #include "ui/win32/win32_operator.hpp"
 
 namespace fwburn {
@@ -22,23 +25,60 @@ HWND hwndFilePath = nullptr;
 int isFileChosed = 0;
 char szFile[MAX_PATH] = {};
 
+const char kCloseCaption[] = "WARNING";
+const char kCloseQuestion[] =
+    "An update is running. Closing now stops it and leaves the PLC in its bootloader; run the "
+    "update again to recover it. Close anyway?";
+
 namespace {
 
 OPENFILENAMEA ofn;
 HANDLE hf = INVALID_HANDLE_VALUE;
 HWND startButton = nullptr;
 
-// Set by the message loop while the dialog keyboard handling works on an Escape key: the command
-// 2 it makes is IDCANCEL, not a click of Start Burn.
-bool escapeKeyInFlight = false;
-
 constexpr int kIconId = 1;
+// After the operator said Yes to closing during an update, the window waits this long for the
+// worker to end and close the port; then it ends anyway, and Windows closes the port with the
+// process.
+constexpr UINT_PTR kCloseTimerId = 7;
+constexpr UINT kCloseGraceMs = 10000;
 
-void __cdecl BurnThread(void* param) {
-    const auto* handles = static_cast<const ParamStruct*>(param);
-    Win32Operator op(static_cast<HWND>(handles->mainWindow),
-                     static_cast<HWND>(handles->startButton));
-    StartBurn(ThisBuildJob(op));
+// The burn worker of this window: its thread (null when none runs) and the stop the window asks
+// of it when it is closed during an update.
+struct Worker {
+    HANDLE thread = nullptr;
+    unsigned threadId = 0;
+    StopSignal stop;
+    bool closing = false;  // the operator chose to close: the window ends when the worker has
+    bool asking = false;   // the close question is open
+};
+Worker worker;
+
+// Presses of Escape and Ctrl+Break kept from the dialog keyboard handling.
+unsigned droppedEscapes = 0;
+unsigned droppedBreaks = 0;
+
+// What the worker's thread is started with; lives until the next start.
+struct WorkerLaunch {
+    HWND mainWindow;
+    HWND startButton;
+    bool standInAllowed;
+};
+WorkerLaunch launch{};
+
+unsigned __stdcall BurnThread(void* param) {
+    const auto* l = static_cast<const WorkerLaunch*>(param);
+    {
+        Win32Operator op(l->mainWindow, l->startButton, worker.stop);
+        BurnJob job = ThisBuildJob(op);
+        job.standInAllowed = l->standInAllowed;
+        StartBurn(job);  // gives up the one-worker flag as its last step
+    }
+    // Only now may Start Burn be enabled: a click then finds the flag free.
+    if (!PostMessageA(l->mainWindow, kWorkerEndedMessage, 0, 0) && !worker.stop.Requested()) {
+        EnableWindow(l->startButton, TRUE);
+    }
+    return 0;
 }
 
 class WindowStartActions final : public StartActions {
@@ -48,10 +88,22 @@ class WindowStartActions final : public StartActions {
     void EnableStart(bool enabled) override { EnableWindow(button_, enabled ? TRUE : FALSE); }
     void StartElapsedTimer() override { SetTimer(mainWindow_, kElapsedTimerId, 1000, nullptr); }
     void StopElapsedTimer() override { KillTimer(mainWindow_, kElapsedTimerId); }
-    bool StartWorker() override {
+    bool ConfirmStandIn() override {
+        return MessageBoxA(mainWindow_, kStandInQuestion, kStandInCaption,
+                           MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+    }
+    bool StartWorker(bool standInAllowed) override {
         paramStruct.mainWindow = mainWindow_;
         paramStruct.startButton = button_;
-        return _beginthread(BurnThread, 0, &paramStruct) != static_cast<uintptr_t>(-1);
+        launch = WorkerLaunch{mainWindow_, button_, standInAllowed};
+        unsigned id = 0;
+        const uintptr_t thread = _beginthreadex(nullptr, 0, BurnThread, &launch, 0, &id);
+        if (thread == 0) {
+            return false;
+        }
+        worker.thread = reinterpret_cast<HANDLE>(thread);
+        worker.threadId = id;
+        return true;
     }
     void ShowError(const char* caption, const char* text) override {
         MessageBoxA(mainWindow_, text, caption, MB_OK | MB_ICONERROR);
@@ -61,6 +113,58 @@ class WindowStartActions final : public StartActions {
     HWND mainWindow_;
     HWND button_;
 };
+
+BOOL CALLBACK CloseWorkerBox(HWND w, LPARAM) {
+    char cls[16] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    if (lstrcmpA(cls, "#32770") == 0) {
+        PostMessageA(w, WM_CLOSE, 0, 0);
+    }
+    return TRUE;
+}
+
+// The operator asked to close the window. With no update running it closes; during one it asks,
+// and on Yes stops the worker, which ends its update at once and closes the port.
+void OnClose(HWND window) {
+    if (worker.closing || worker.asking) {
+        return;
+    }
+    if (worker.thread != nullptr) {
+        worker.asking = true;
+        const int answer = MessageBoxA(window, kCloseQuestion, kCloseCaption,
+                                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+        worker.asking = false;
+        if (answer != IDYES) {
+            return;
+        }
+    }
+    if (worker.thread == nullptr) {  // none ran, or it ended while the question was open
+        DestroyWindow(window);
+        return;
+    }
+    worker.closing = true;
+    worker.stop.Request();
+    // A read under way would otherwise run to its time-out; a message the worker shows is
+    // closed (the stopped operator takes it as cancelled).
+    CancelSynchronousIo(worker.thread);
+    EnumThreadWindows(worker.threadId, CloseWorkerBox, 0);
+    EnableWindow(window, FALSE);
+    SetTimer(window, kCloseTimerId, kCloseGraceMs, nullptr);
+}
+
+void OnWorkerEnded(HWND window) {
+    if (worker.thread != nullptr) {
+        WaitForSingleObject(worker.thread, INFINITE);  // it posted this as its last act
+        CloseHandle(worker.thread);
+        worker.thread = nullptr;
+        worker.threadId = 0;
+    }
+    if (worker.closing) {
+        DestroyWindow(window);
+        return;
+    }
+    EnableWindow(startButton, TRUE);
+}
 
 // Copies the text of the selected port-list entry into selectedComPort.
 void TakeSelectedPort() {
@@ -132,10 +236,9 @@ void OnCommand(HWND mainWindow, int notification, int id, HWND sender) {
     if (id != kStartButtonId) {
         return;
     }
-    const StartOrigin origin{notification, sender != nullptr && sender == startButton,
-                             escapeKeyInFlight};
+    const StartOrigin origin{notification, sender != nullptr && sender == startButton};
     WindowStartActions actions(mainWindow, startButton);
-    switch (StartCommand(origin, actions)) {
+    switch (StartCommand(origin, ThisBuildProfile().standInImage, actions)) {
         case StartOutcome::Started:
             isFileChosed = 1;
             break;
@@ -143,6 +246,7 @@ void OnCommand(HWND mainWindow, int notification, int id, HWND sender) {
             MessageBeep(MB_ICONWARNING);
             break;
         case StartOutcome::NotAClick:
+        case StartOutcome::Declined:
         case StartOutcome::ThreadFailed:
             break;
     }
@@ -192,6 +296,9 @@ HWND CreateChild(HWND parent, HINSTANCE instance, const char* className, const c
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case WM_CLOSE:  // the close box, Alt+F4, the system menu
+            OnClose(window);
+            return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
@@ -207,11 +314,18 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
                 elapsedTime += 1;
             } else if (wParam == kPanelTimerId) {
                 PaintTick(window);
+            } else if (wParam == kCloseTimerId) {
+                DestroyWindow(window);
             }
             return 0;
         case kStopElapsedTimerMessage:
             KillTimer(window, kElapsedTimerId);
             return 0;
+        case kWorkerEndedMessage:
+            OnWorkerEnded(window);
+            return 0;
+        case kDroppedKeyCountMessage:
+            return wParam == VK_ESCAPE ? droppedEscapes : wParam == VK_CANCEL ? droppedBreaks : 0;
         case WM_COMMAND:
             OnCommand(window, HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam));
             return 0;
@@ -234,7 +348,11 @@ HWND CreateMainWindow(HINSTANCE instance, int showState) {
     if (!RegisterClassExA(&wc)) {
         return nullptr;
     }
-    HWND mainWindow = CreateWindowExA(0, szClassName, kWindowTitle,
+    char title[sizeof kWindowTitle + 64];
+    std::snprintf(title, sizeof title, "%s%s%s", kWindowTitle,
+                  ThisBuildProfile().standInImage ? " - " : "",
+                  ThisBuildProfile().standInImage ? kStandInCaption : "");
+    HWND mainWindow = CreateWindowExA(0, szClassName, title,
                                       WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                                       CW_USEDEFAULT, 544, 205, nullptr, nullptr, instance, nullptr);
     if (mainWindow == nullptr) {
@@ -267,11 +385,17 @@ HWND CreateMainWindow(HINSTANCE instance, int showState) {
 int RunMessageLoop(HWND mainWindow) {
     MSG msg{};
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        escapeKeyInFlight =
-            (msg.message == WM_KEYDOWN || msg.message == WM_CHAR) && msg.wParam == VK_ESCAPE;
-        const BOOL handled = IsDialogMessageA(mainWindow, &msg);
-        escapeKeyInFlight = false;
-        if (!handled) {
+        const KeyRoute route = RouteKeyMessage(msg, mainWindow, GetFocus());
+        if (route != KeyRoute::Dialog) {
+            if (IsDroppedKeyPress(msg)) {
+                ++(msg.wParam == VK_ESCAPE ? droppedEscapes : droppedBreaks);
+            }
+            if (route == KeyRoute::Control) {
+                DispatchMessageA(&msg);
+            }
+            continue;
+        }
+        if (!IsDialogMessageA(mainWindow, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }

@@ -79,6 +79,16 @@ void DisplayErrCounter(HWND, HDC dc) {
 
 void DisplayDate(HWND, HDC dc) {
     SetBkMode(dc, TRANSPARENT);
+    if (ThisBuildProfile().standInImage) {
+        // No date of a firmware: there is none in this build.
+        const COLORREF previous = SetTextColor(dc, panel::kStandInColour);
+        const char* first = panel::kStandInLines[0];
+        const char* second = panel::kStandInLines[1];
+        Draw(dc, panel::kDateAt, first, static_cast<int>(std::strlen(first)));
+        Draw(dc, panel::kStandInSecondLineAt, second, static_cast<int>(std::strlen(second)));
+        SetTextColor(dc, previous);
+        return;
+    }
     const char* date = ThisBuildProfile().dateText;
     Draw(dc, panel::kDateAt, date, static_cast<int>(std::strlen(date)));
 }

@@ -7,6 +7,7 @@ namespace fwburn::panel {
 const char kElapsedLabel[] = "Elapsed Time:              sec";
 const char kProgressLabel[] = "Progress:            %";
 const char kStatusLabel[] = "Status: ";
+const char* const kStandInLines[2] = {"TEST BUILD:", "STAND-IN IMAGE"};
 
 int ProgressBarRight(int32_t progress) {
     return kTrack.left + static_cast<int>((static_cast<int64_t>(progress) * 510) / 100);

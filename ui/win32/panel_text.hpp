@@ -27,17 +27,22 @@ constexpr Point kStatusLabelAt{160, 140};
 constexpr Point kPhaseAt{209, 140};
 constexpr Point kCounterAt{320, 140};
 constexpr Point kDateAt{300, 25};
+// A stand-in build shows kStandInLines where the date stands, in red, on two lines: on one the
+// text would run into the logo.
+constexpr Point kStandInSecondLineAt{300, 41};
 constexpr Point kLogoAt{435, 15};
 constexpr int kLogoWidth = 87;
 constexpr int kLogoHeight = 28;
 
 constexpr uint32_t kTrackColour = 0x00FFFFFF;  // 0x00BBGGRR
 constexpr uint32_t kBarColour = 0x000000FF;
+constexpr uint32_t kStandInColour = 0x000000FF;
 
 // The labels: the numbers are drawn into their runs of spaces.
-extern const char kElapsedLabel[];   // "Elapsed Time:" 14 spaces "sec", 30 characters
-extern const char kProgressLabel[];  // "Progress:" 12 spaces "%", 22 characters
-extern const char kStatusLabel[];    // "Status: ", 8 characters
+extern const char kElapsedLabel[];          // "Elapsed Time:" 14 spaces "sec", 30 characters
+extern const char kProgressLabel[];         // "Progress:" 12 spaces "%", 22 characters
+extern const char kStatusLabel[];           // "Status: ", 8 characters
+extern const char* const kStandInLines[2];  // "TEST BUILD:", "STAND-IN IMAGE"
 
 // A text and its length, as TextOut takes them.
 struct Text {

@@ -10,18 +10,23 @@ namespace {
 constexpr int kClicked = 0;  // BN_CLICKED
 }
 
-StartOutcome StartCommand(const StartOrigin& origin, StartActions& actions) {
-    // Escape arrives as command 2 (IDCANCEL) with the button as sender, exactly like a click: it
-    // is told apart by where it came from, and it must never start an erase.
-    if (origin.notification != kClicked || !origin.fromStartButton || origin.fromEscapeKey) {
+StartOutcome StartCommand(const StartOrigin& origin, bool standInImage, StartActions& actions) {
+    if (origin.notification != kClicked || !origin.fromStartButton) {
         return StartOutcome::NotAClick;
     }
+    // Claimed before the question: a Start that reaches the window while the question is open is
+    // refused like one during an update.
     if (!TryClaimWorker()) {
         return StartOutcome::Busy;
     }
+    const bool standInAllowed = standInImage && actions.ConfirmStandIn();
+    if (standInImage && !standInAllowed) {
+        ReleaseWorker();
+        return StartOutcome::Declined;
+    }
     actions.EnableStart(false);
     actions.StartElapsedTimer();
-    if (!actions.StartWorker()) {
+    if (!actions.StartWorker(standInAllowed)) {
         actions.StopElapsedTimer();
         elapsedTime = 0;
         ReleaseWorker();

@@ -1,40 +1,45 @@
-// The window's Start command as a decision over a few actions, so that each refusal and the
-// failed thread start are tested without a window.
+// The window's Start command as a decision over a few actions, so that each refusal, the
+// stand-in question and the failed thread start are tested without a window.
 #pragma once
 
 namespace fwburn {
 
-// What the window does for a Start; the window implements it with its controls, timer 5 and
-// _beginthread.
+// What the window does for a Start; the window implements it with its controls, timer 5, a
+// Yes/No message box and _beginthreadex.
 class StartActions {
   public:
     virtual ~StartActions() = default;
     virtual void EnableStart(bool enabled) = 0;
     virtual void StartElapsedTimer() = 0;
     virtual void StopElapsedTimer() = 0;
+    // Asks whether to go on with a stand-in image (Yes/No, No the default); true for Yes.
+    virtual bool ConfirmStandIn() = 0;
     // Starts the burn worker on a thread of its own; false when no thread could be started.
-    virtual bool StartWorker() = 0;
+    // `standInAllowed`: the operator said Yes to the stand-in question.
+    virtual bool StartWorker(bool standInAllowed) = 0;
     virtual void ShowError(const char* caption, const char* text) = 0;
 };
 
-// How command 2 reached the window.
+// How command 2 reached the window. Escape and Ctrl+Break, which the dialog keyboard handling
+// also turns into command 2, never get this far: the message loop drops them.
 struct StartOrigin {
     int notification;      // the WM_COMMAND notification code
     bool fromStartButton;  // sent by the Start Burn button itself
-    bool fromEscapeKey;    // made by the dialog keyboard handling from an Escape key
 };
 
 enum class StartOutcome {
     Started,
-    NotAClick,     // Escape (IDCANCEL is also 2) or a command that is no click of the button
+    NotAClick,     // a command 2 that is no click of the button
     Busy,          // a worker runs: refused, not queued
+    Declined,      // a stand-in build and the operator said No: nothing started
     ThreadFailed,  // the worker could not start: everything put back, the operator told
 };
 
 extern const char kThreadStartFailedMessage[];  // "CANNOT start the update"
 
-// Starts an update for a click of the Start Burn button when no worker runs. The button is
-// disabled before the worker starts, so no second click can slip in between.
-StartOutcome StartCommand(const StartOrigin& origin, StartActions& actions);
+// Starts an update for a click of the Start Burn button when no worker runs. A build whose image
+// is a stand-in asks first, and starts nothing on No. The button is disabled before the worker
+// starts, so no second click can slip in between.
+StartOutcome StartCommand(const StartOrigin& origin, bool standInImage, StartActions& actions);
 
 }  // namespace fwburn

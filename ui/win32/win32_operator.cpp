@@ -5,13 +5,18 @@
 namespace fwburn {
 
 Answer Win32Operator::ShowMessage(const char* caption, const char* text, MessageIcon icon) {
+    if (stop_.Requested()) {
+        return Answer::Cancel;
+    }
     const UINT style = MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION);
     MessageBoxA(mainWindow_, text, caption, style);
-    return Answer::Ok;
+    return stop_.Requested() ? Answer::Cancel : Answer::Ok;
 }
 
 void Win32Operator::EnableStart(bool enabled) {
-    EnableWindow(startButton_, enabled ? TRUE : FALSE);
+    if (!enabled) {
+        EnableWindow(startButton_, FALSE);
+    }
 }
 
 void Win32Operator::StopElapsedTimer() {
@@ -19,8 +24,7 @@ void Win32Operator::StopElapsedTimer() {
 }
 
 Answer Win32Operator::WaitSeconds(int seconds) {
-    Sleep(static_cast<DWORD>(seconds) * 1000u);
-    return Answer::Ok;
+    return stop_.Wait(static_cast<DWORD>(seconds) * 1000u) ? Answer::Cancel : Answer::Ok;
 }
 
 Device* Win32Operator::Hold(HANDLE handle) {
@@ -28,19 +32,23 @@ Device* Win32Operator::Hold(HANDLE handle) {
         return &ClosedDevice();
     }
     device_.Attach(handle);
-    return &device_;
+    if (stop_.Requested()) {  // asked to stop while the open was under way
+        device_.Close();
+        return &ClosedDevice();
+    }
+    return &link_;
 }
 
 Device* Win32Operator::OpenSerial(const char* portName) {
-    return Hold(OpenSerialPort(portName));
+    return stop_.Requested() ? &ClosedDevice() : Hold(OpenSerialPort(portName));
 }
 
 Device* Win32Operator::OpenUsb() {
-    return Hold(OpenMyDevPipe(""));
+    return stop_.Requested() ? &ClosedDevice() : Hold(OpenMyDevPipe(""));
 }
 
 void Win32Operator::Close(Device* device) {
-    if (device == &device_) {
+    if (device == &link_ || device == &device_) {
         device_.Close();
     }
 }

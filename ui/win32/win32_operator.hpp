@@ -6,6 +6,8 @@
 
 #include "burn/operator.hpp"
 #include "link/win32/win32_device.hpp"
+#include "ui/win32/stop_signal.hpp"
+#include "ui/win32/stoppable_device.hpp"
 
 namespace fwburn {
 
@@ -17,10 +19,15 @@ constexpr UINT_PTR kPanelTimerId = 6;
 
 class Win32Operator final : public Operator {
   public:
-    Win32Operator(HWND mainWindow, HWND startButton)
-        : mainWindow_(mainWindow), startButton_(startButton) {}
+    Win32Operator(HWND mainWindow, HWND startButton, const StopSignal& stop)
+        : mainWindow_(mainWindow), startButton_(startButton), stop_(stop) {}
 
+    // Once the window has asked its worker to stop, no message is shown, waits end at once with
+    // Cancel, no port opens and the open link fails every call: the worker ends and closes it.
     Answer ShowMessage(const char* caption, const char* text, MessageIcon icon) override;
+    // Disables Start Burn. Enabling is left to the window, which does it when the worker thread
+    // has ended: the worker gives up its one-worker flag only after it asks to enable, and a
+    // click on a button enabled before that would be refused.
     void EnableStart(bool enabled) override;
     void StopElapsedTimer() override;
     Answer WaitSeconds(int seconds) override;
@@ -33,7 +40,9 @@ class Win32Operator final : public Operator {
 
     HWND mainWindow_;
     HWND startButton_;
+    const StopSignal& stop_;
     Win32Device device_;  // one link at a time
+    StoppableDevice link_{device_, stop_.flag()};
 };
 
 }  // namespace fwburn
