@@ -1,46 +1,68 @@
 # fwburn_profile(NAME <name> IMAGE_NAME <text> DATE <yyyy/mm/dd> BOOT_ID_RULE cpu|aio
-#                IMAGE_VARIABLE <cache variable> STANDIN_SIZE <bytes>)
+#                IMAGE_VARIABLE <cache variable> IMAGE_SIZE <bytes>)
 #
 # Declares one build profile and makes what is built of it: the static library
 # fwburn_profile_<name> (profile constants, image SHA-256 and the image itself).
 # The real image is never in the repository: the cache variable names its file. Without it the
-# build generates a deterministic stand-in of the delivered size and says so.
+# build generates a deterministic stand-in of the image's size and says so, unless
+# FWBURN_REQUIRE_REAL_IMAGES is on (the release presets): then a missing image, or one of another
+# size than the profile's, stops the configuration with the variable named.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 if(WIN32)
     enable_language(RC)
 endif()
 
 function(fwburn_profile)
-    cmake_parse_arguments(P "" "NAME;IMAGE_NAME;DATE;BOOT_ID_RULE;IMAGE_VARIABLE;STANDIN_SIZE" "" ${ARGN})
-    foreach(required NAME IMAGE_NAME DATE BOOT_ID_RULE IMAGE_VARIABLE STANDIN_SIZE)
+    cmake_parse_arguments(P "" "NAME;IMAGE_NAME;DATE;BOOT_ID_RULE;IMAGE_VARIABLE;IMAGE_SIZE" "" ${ARGN})
+    foreach(required NAME IMAGE_NAME DATE BOOT_ID_RULE IMAGE_VARIABLE IMAGE_SIZE)
         if(NOT DEFINED P_${required})
             message(FATAL_ERROR "fwburn_profile: ${required} is missing")
         endif()
     endforeach()
 
     set(${P_IMAGE_VARIABLE} "" CACHE FILEPATH
-        "Firmware image of the '${P_NAME}' profile; empty: a generated stand-in of ${P_STANDIN_SIZE} bytes")
+        "Firmware image of the '${P_NAME}' profile (${P_IMAGE_NAME}, ${P_IMAGE_SIZE} bytes); empty: a generated stand-in")
     set(image "${${P_IMAGE_VARIABLE}}")
     set(gen_dir "${CMAKE_BINARY_DIR}/profiles/${P_NAME}")
     file(MAKE_DIRECTORY "${gen_dir}")
     set(standin_flag "")
+    set(digest "")
+    if(image STREQUAL "" AND FWBURN_REQUIRE_REAL_IMAGES)
+        # SEND_ERROR rather than FATAL_ERROR: every profile without its image is named at once.
+        message(SEND_ERROR
+            "Profile ${P_NAME}: no firmware image given. This build embeds real images only "
+            "(FWBURN_REQUIRE_REAL_IMAGES): set ${P_IMAGE_VARIABLE} to the file of ${P_IMAGE_NAME} "
+            "(${P_IMAGE_SIZE} bytes), e.g. -D${P_IMAGE_VARIABLE}=/path/to/${P_IMAGE_NAME}")
+    endif()
     if(image STREQUAL "")
         set(image "${gen_dir}/standin-${P_NAME}.bin")
         set(standin_flag "--stand-in")
         add_custom_command(
             OUTPUT "${image}"
             COMMAND Python3::Interpreter "${PROJECT_SOURCE_DIR}/cmake/standin_image.py"
-                    "${image}" ${P_STANDIN_SIZE} "fwburn stand-in ${P_NAME}"
+                    "${image}" ${P_IMAGE_SIZE} "fwburn stand-in ${P_NAME}"
             DEPENDS "${PROJECT_SOURCE_DIR}/cmake/standin_image.py"
-            COMMENT "Profile ${P_NAME}: no real image given (${P_IMAGE_VARIABLE}); generating a STAND-IN image of ${P_STANDIN_SIZE} bytes"
+            COMMENT "Profile ${P_NAME}: no real image given (${P_IMAGE_VARIABLE}); generating a STAND-IN image of ${P_IMAGE_SIZE} bytes"
             VERBATIM)
-        message(STATUS "Profile ${P_NAME}: STAND-IN image (${P_STANDIN_SIZE} bytes); set ${P_IMAGE_VARIABLE} to the real image file")
+        if(NOT FWBURN_REQUIRE_REAL_IMAGES)
+            message(STATUS "Profile ${P_NAME}: STAND-IN image (${P_IMAGE_SIZE} bytes); set ${P_IMAGE_VARIABLE} to the real image file")
+        endif()
     else()
         get_filename_component(image "${image}" ABSOLUTE)
-        if(NOT EXISTS "${image}")
-            message(FATAL_ERROR "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} does not exist")
+        if(NOT EXISTS "${image}" OR IS_DIRECTORY "${image}")
+            message(FATAL_ERROR "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} is no file")
         endif()
-        message(STATUS "Profile ${P_NAME}: image ${image}")
+        file(SIZE "${image}" size)
+        if(NOT size EQUAL P_IMAGE_SIZE)
+            set(text "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} is ${size} bytes; the profile's image ${P_IMAGE_NAME} is ${P_IMAGE_SIZE} bytes")
+            if(FWBURN_REQUIRE_REAL_IMAGES)
+                message(SEND_ERROR "${text}")
+            else()
+                message(WARNING "${text}")
+            endif()
+        endif()
+        file(SHA256 "${image}" digest)
+        message(STATUS "Profile ${P_NAME}: image ${image} (${size} bytes, SHA-256 ${digest})")
     endif()
 
     set(source "${gen_dir}/profile_${P_NAME}.cpp")
@@ -62,8 +84,11 @@ function(fwburn_profile)
     if(standin_flag)
         set(stand_in TRUE)
     endif()
+    # FWBURN_IMAGE_SHA256: the digest of a given image as CMake reads it at configure time (empty
+    # for a stand-in, which exists only once built); tests compare the build's own digest with it.
     set_target_properties(fwburn_profile_${P_NAME} PROPERTIES
-        FWBURN_IMAGE_FILE "${image}" FWBURN_IMAGE_NAME "${P_IMAGE_NAME}" FWBURN_STAND_IN ${stand_in})
+        FWBURN_IMAGE_FILE "${image}" FWBURN_IMAGE_NAME "${P_IMAGE_NAME}" FWBURN_STAND_IN ${stand_in}
+        FWBURN_IMAGE_SIZE ${P_IMAGE_SIZE} FWBURN_IMAGE_SHA256 "${digest}")
 
     if(WIN32)
         # On Windows the image is the program's own "BIN" resource 8, English (United States). The

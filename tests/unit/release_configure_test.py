@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Configures one release preset into temporary build directories.
+
+Without the firmware images the configuration must stop and name each missing cache variable;
+with an image of another size than the profile's it must stop and name the variable and both
+sizes; with fixture images of the delivered sizes it must succeed, as a Release build without
+tests, test profiles or stand-ins.
+
+usage: release_configure_test.py CMAKE SOURCE_DIR PRESET
+"""
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SIZES = {"FWBURN_CPU_IMAGE": 2076672, "FWBURN_AIO_IMAGE": 11056}
+failures = []
+
+
+def check(condition, what, output=""):
+    if not condition:
+        failures.append(what)
+        print(f"FAILED: {what}")
+        if output:
+            print("---- configure output ----\n" + output + "\n--------------------------")
+
+
+def fixture(directory, name, size, seed):
+    path = os.path.join(directory, name)
+    rng = random.Random(seed)
+    with open(path, "wb") as f:
+        f.write(rng.randbytes(size))
+    return path
+
+
+def configure(cmake, source, preset, build, images):
+    command = [cmake, "-S", source, "--preset", preset, "-B", build]
+    command += [f"-D{name}={path}" for name, path in images.items()]
+    r = subprocess.run(command, capture_output=True, text=True)
+    # CMake wraps long messages at spaces; join them again for the checks.
+    return r.returncode, " ".join((r.stdout + r.stderr).split())
+
+
+def errors(output):
+    return len(re.findall(r"CMake Error", output))
+
+
+def main():
+    if len(sys.argv) != 4:
+        print(__doc__, file=sys.stderr)
+        return 2
+    cmake, source, preset = sys.argv[1:]
+    work = tempfile.mkdtemp(prefix=f"fwburn-{preset}-")
+    try:
+        right = {
+            "FWBURN_CPU_IMAGE": fixture(work, "cpu.bin", SIZES["FWBURN_CPU_IMAGE"], 1),
+            "FWBURN_AIO_IMAGE": fixture(work, "aio.bin", SIZES["FWBURN_AIO_IMAGE"], 2),
+        }
+        short_cpu = fixture(work, "cpu-short.bin", SIZES["FWBURN_CPU_IMAGE"] - 1, 3)
+
+        rc, out = configure(cmake, source, preset, os.path.join(work, "none"), {})
+        check(rc != 0, "no images: the configuration stops", out)
+        for name in SIZES:
+            check(f"set {name} to the file of" in out, f"no images: {name} is named", out)
+        check(errors(out) == 2, "no images: one error per missing image", out)
+
+        rc, out = configure(cmake, source, preset, os.path.join(work, "cpu-only"),
+                            {"FWBURN_CPU_IMAGE": right["FWBURN_CPU_IMAGE"]})
+        check(rc != 0, "CPU image only: the configuration stops", out)
+        check("set FWBURN_AIO_IMAGE to the file of" in out, "CPU image only: the AIO one is named",
+              out)
+        check("set FWBURN_CPU_IMAGE" not in out, "CPU image only: the CPU one is not asked for", out)
+
+        rc, out = configure(cmake, source, preset, os.path.join(work, "short"),
+                            {"FWBURN_CPU_IMAGE": short_cpu,
+                             "FWBURN_AIO_IMAGE": right["FWBURN_AIO_IMAGE"]})
+        check(rc != 0, "image of another size: the configuration stops", out)
+        check(f"FWBURN_CPU_IMAGE={short_cpu} is 2076671 bytes" in out and "is 2076672 bytes" in out,
+              "image of another size: the variable and both sizes are named", out)
+
+        build = os.path.join(work, "real")
+        rc, out = configure(cmake, source, preset, build, right)
+        check(rc == 0, "fixture images of the delivered sizes: the configuration succeeds", out)
+        check("STAND-IN" not in out, "fixture images: no stand-in is mentioned", out)
+        for name, path in right.items():
+            check(f"image {path} ({SIZES[name]} bytes" in out, f"{name}: the fixture is taken", out)
+        cache = ""
+        if os.path.exists(os.path.join(build, "CMakeCache.txt")):
+            with open(os.path.join(build, "CMakeCache.txt")) as f:
+                cache = f.read()
+        for entry in ("CMAKE_BUILD_TYPE:STRING=Release", "FWBURN_REQUIRE_REAL_IMAGES:BOOL=ON",
+                      "FWBURN_TESTS:BOOL=OFF"):
+            check(entry in cache, f"cache holds {entry}")
+        ninja = ""
+        if os.path.exists(os.path.join(build, "build.ninja")):
+            with open(os.path.join(build, "build.ninja")) as f:
+                ninja = f.read()
+        check("fwburn_profile_cpu" in ninja and "fwburn_profile_aio" in ninja,
+              "the delivered profiles are built")
+        for test_profile in ("rv7g", "tq38"):
+            check(f"fwburn_profile_{test_profile}" not in ninja,
+                  f"the test profile {test_profile} is not built")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+    if failures:
+        print(f"{len(failures)} check(s) failed for preset {preset}")
+        return 1
+    print(f"preset {preset}: every check passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
