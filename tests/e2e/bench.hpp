@@ -27,6 +27,8 @@ struct BenchOptions {
     uint32_t imageLength = 0;
     sim::Faults faults;
     int promptsBeforeCancel = -1;  // cancel the n-th reconnect prompt or wait (1-based); -1 never
+    bool standInImage = false;     // the job's image is a stand-in
+    bool standInAllowed = false;   // and the operator said yes to it
 };
 
 class Bench {
@@ -73,11 +75,18 @@ class Bench {
 
     // Runs one update (one press of Start) to its end.
     void Start() {
+        BurnJob job = image.Job(op);
+        job.standInImage = options_.standInImage;
+        job.standInAllowed = options_.standInAllowed;
+        Start(job);
+    }
+    // The same with a job of the caller's (the build's own image, for one).
+    void Start(const BurnJob& job) {
         if (!TryClaimWorker()) {
             ADD_FAILURE() << "a worker is still running";
             return;
         }
-        StartBurn(image.Job(op));
+        StartBurn(job);
     }
 
     // The one final message of the last update.
@@ -87,14 +96,15 @@ class Bench {
     }
 
     // What the controller received, compared with what it must hold.
-    bool FlashMatchesImage() const {
+    bool FlashMatchesImage() const { return FlashMatches(image.bytes.data()); }
+    bool FlashMatches(const uint8_t* sent) const {
         const sim::Geometry g = controller.expected();
         const auto& flash = controller.flash();
         if (!controller.transferComplete() || flash.size() < g.sentBytes) {
             return false;
         }
         for (size_t i = 0; i < flash.size(); ++i) {
-            const uint8_t want = i < g.sentBytes ? image.bytes[i] : 0x1A;
+            const uint8_t want = i < g.sentBytes ? sent[i] : 0x1A;
             if (flash[i] != want) {
                 return false;
             }
