@@ -62,6 +62,22 @@ function(fwburn_profile)
             endif()
         endif()
         file(SHA256 "${image}" digest)
+        if(FWBURN_REQUIRE_REAL_IMAGES)
+            # A stand-in copied out of a test build has the right size: refuse it by its digest.
+            set(probe "${gen_dir}/standin-probe.bin")
+            execute_process(
+                COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/cmake/standin_image.py"
+                        "${probe}" ${P_IMAGE_SIZE} "fwburn stand-in ${P_NAME}"
+                RESULT_VARIABLE probe_result)
+            if(NOT probe_result EQUAL 0)
+                message(FATAL_ERROR "Profile ${P_NAME}: cannot make the stand-in to compare with")
+            endif()
+            file(SHA256 "${probe}" standin_digest)
+            file(REMOVE "${probe}")
+            if(digest STREQUAL standin_digest)
+                message(SEND_ERROR "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} is the generated STAND-IN image, not a firmware")
+            endif()
+        endif()
         message(STATUS "Profile ${P_NAME}: image ${image} (${size} bytes, SHA-256 ${digest})")
     endif()
 

@@ -2,9 +2,9 @@
 """Configures one release preset into temporary build directories.
 
 Without the firmware images the configuration must stop and name each missing cache variable;
-with an image of another size than the profile's it must stop and name the variable and both
-sizes; with fixture images of the delivered sizes it must succeed, as a Release build without
-tests, test profiles or stand-ins.
+with an image of another size than the profile's, or with a copy of the generated stand-in, it
+must stop and name the variable; with fixture images of the delivered sizes it must succeed, as a
+Release build without tests, test profiles or stand-ins.
 
 usage: release_configure_test.py CMAKE SOURCE_DIR PRESET
 """
@@ -80,6 +80,17 @@ def main():
         check(rc != 0, "image of another size: the configuration stops", out)
         check(f"FWBURN_CPU_IMAGE={short_cpu} is 2076671 bytes" in out and "is 2076672 bytes" in out,
               "image of another size: the variable and both sizes are named", out)
+
+        # A stand-in copied out of a test build has the right size, and is still no firmware.
+        stand_in = os.path.join(work, "standin-cpu.bin")
+        subprocess.run([sys.executable, os.path.join(source, "cmake", "standin_image.py"), stand_in,
+                        str(SIZES["FWBURN_CPU_IMAGE"]), "fwburn stand-in cpu"], check=True)
+        rc, out = configure(cmake, source, preset, os.path.join(work, "stand-in"),
+                            {"FWBURN_CPU_IMAGE": stand_in,
+                             "FWBURN_AIO_IMAGE": right["FWBURN_AIO_IMAGE"]})
+        check(rc != 0, "a stand-in given as the image: the configuration stops", out)
+        check(f"FWBURN_CPU_IMAGE={stand_in} is the generated STAND-IN image" in out,
+              "a stand-in given as the image: the variable is named", out)
 
         build = os.path.join(work, "real")
         rc, out = configure(cmake, source, preset, build, right)
