@@ -58,8 +58,9 @@ class Device {
     // Returns when `length` bytes came or the total read time-out ran out, with the count received.
     virtual uint32_t Read(uint8_t* buffer, uint32_t length) = 0;
     // Both return false when the handle is no serial port (a USB device) or is not open.
-    // SetLineSettings asks the handle to take the settings even when they cannot be read: the
-    // updater writes them on every kind of handle, and the write's own result tells.
+    // SetLineSettings asks the handle to take the settings even when the current ones cannot be
+    // read (the Win32 handle writes its record all the same); only an implementation that cannot
+    // form the write without that read (a termios one) gives up on it.
     virtual bool GetLineSettings(LineSettings& settings) = 0;
     virtual bool SetLineSettings(const LineSettings& settings) = 0;
     virtual bool SetTimeouts(const Timeouts& timeouts) = 0;
