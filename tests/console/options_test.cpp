@@ -20,6 +20,7 @@ TEST(OptionsTest, NoArgumentsRunsOnTheDiscoveredPort) {
     EXPECT_FALSE(p.options.listPorts);
     EXPECT_FALSE(p.options.version);
     EXPECT_EQ(p.options.extractImage, "");
+    EXPECT_FALSE(p.options.allowStandIn);  // a stand-in is never written unless asked for
 }
 
 TEST(OptionsTest, EveryOptionLandsInItsField) {
@@ -34,6 +35,7 @@ TEST(OptionsTest, EveryOptionLandsInItsField) {
     EXPECT_TRUE(Parse({"--list-ports"}).options.listPorts);
     EXPECT_TRUE(Parse({"--version"}).options.version);
     EXPECT_EQ(Parse({"--extract-image", "out.bin"}).options.extractImage, "out.bin");
+    EXPECT_TRUE(Parse({"--allow-stand-in"}).options.allowStandIn);
 }
 
 TEST(OptionsTest, HelpPrintsTheOptionsAndTheExitStatusesAndSucceeds) {
@@ -42,8 +44,9 @@ TEST(OptionsTest, HelpPrintsTheOptionsAndTheExitStatusesAndSucceeds) {
         EXPECT_FALSE(p.run);
         EXPECT_EQ(p.exitCode, 0);
         EXPECT_EQ(p.error, "");
-        for (const char* word : {"--port", "--list-ports", "--yes", "--extract-image", "--version",
-                                 "--json", "ZL500", "130 interrupted"}) {
+        for (const char* word :
+             {"--port", "--list-ports", "--yes", "--extract-image", "--version", "--json",
+              "--allow-stand-in", "ZL500", "130 SIGINT", "143 SIGTERM"}) {
             EXPECT_NE(p.output.find(word), std::string::npos) << word;
         }
     }
@@ -77,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--extract-image", ""}, "--extract-image needs a file"},
                       UsageCase{{"--version", "--list-ports"}, "only one of"},
                       UsageCase{{"--list-ports", "--extract-image", "x"}, "only one of"},
-                      UsageCase{{"--yes=no"}, "flag override"}),
+                      UsageCase{{"--yes=no"}, "flag override"},
+                      UsageCase{{"--allow-stand-in=no"}, "flag override"}),
     [](const ::testing::TestParamInfo<UsageCase>& row) {
         std::string name = std::to_string(row.index);
         for (const std::string& arg : row.param.args) {

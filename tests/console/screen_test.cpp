@@ -157,7 +157,7 @@ TEST(ScreenTest, PlainModeWritesWholeLinesAndATenthAtATime) {
     EXPECT_EQ(Count(run.out, "Retry: 1 in this command, 1 in all"), 1u);
     EXPECT_NE(run.out.find("Port: /dev/pts/9\n"), std::string::npos);
     EXPECT_NE(run.out.find("Port reopened: /dev/pts/9\n"), std::string::npos);
-    EXPECT_NE(run.out.find("STAND-IN"), std::string::npos);
+    EXPECT_NE(run.out.find(" (2076672 bytes); TEST BUILD: STAND-IN IMAGE\n"), std::string::npos);
     // Success on stdout, as the last line; the prompt on stderr.
     EXPECT_EQ(Lines(run.out).back(), std::string("Information: ") + kSuccess);
     EXPECT_NE(run.err.find("Information: Please REPLUG the USB Cable"), std::string::npos);
@@ -181,6 +181,8 @@ TEST(ScreenTest, JsonModeKeepsStdoutToOneValidObjectPerLine) {
     EXPECT_EQ(run.out.back(), '\n');
     EXPECT_EQ(lines.front().rfind(R"({"event":"start","program":"fwburn-cpu-cli")", 0), 0u);
     EXPECT_NE(lines.front().find(R"("image":"ZL500_\"quoted\"\\name.bin")"), std::string::npos);
+    EXPECT_NE(lines.front().find(R"("standIn":true,"notice":"TEST BUILD: STAND-IN IMAGE")"),
+              std::string::npos);
     EXPECT_EQ(lines.back(), std::string(R"({"event":"outcome","caption":"Information","text":")") +
                                 kSuccess + R"(","exitCode":0,"result":"success","elapsed":)" +
                                 lines.back().substr(lines.back().rfind(':') + 1));
@@ -290,6 +292,63 @@ TEST(ScreenTest, TerminalStatusLineKeepsOffAPromptAwaitingEnter) {
     }
     std::fclose(out);
     std::fclose(err);
+}
+
+// The signal's status and name reach the JSON outcome; the person is told what it cost.
+TEST(ScreenTest, InterruptedSaysBySignalAndWhatTheControllerNeeds) {
+    struct Case {
+        ScreenMode mode;
+        Phase phase;
+        const char* json;  // part of the outcome line, or nullptr for none
+        const char* line;  // the stderr line
+    };
+    const Case cases[] = {
+        {ScreenMode::kJson, Phase::kProgramming,
+         R"("exitCode":131,"result":"interrupted","signal":"SIGQUIT","phase":"program")",
+         "fwburn-cpu-cli: interrupted by SIGQUIT; the port is released; the erase had begun: the "
+         "PLC needs a new update\n"},
+        {ScreenMode::kPlain, Phase::kChecking, nullptr,
+         "fwburn-cpu-cli: interrupted by SIGQUIT; the port is released\n"},
+    };
+    for (const Case& c : cases) {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        {
+            Screen screen(c.mode, out, err);
+            RunInfo info;
+            info.program = "fwburn-cpu-cli";
+            screen.Start(info);
+            screen.Interrupted("SIGQUIT", 131, c.phase, 1.5);
+        }
+        const std::string o = Contents(out);
+        if (c.json != nullptr) {
+            EXPECT_NE(o.find(c.json), std::string::npos) << o;
+        }
+        const std::string e = Contents(err);
+        EXPECT_EQ(e.substr(e.size() - std::string(c.line).size()), c.line) << e;
+        std::fclose(out);
+        std::fclose(err);
+    }
+}
+
+TEST(ScreenTest, ANoteIsALineOfItsOwnOnStderr) {
+    for (ScreenMode mode : {ScreenMode::kTerminal, ScreenMode::kPlain, ScreenMode::kJson}) {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        {
+            Screen screen(mode, out, err);
+            RunInfo info;
+            info.program = "fwburn-cpu-cli";
+            info.standIn = false;
+            screen.Start(info);
+            screen.Note("give --allow-stand-in");
+        }
+        EXPECT_EQ(Contents(err), "fwburn-cpu-cli: give --allow-stand-in\n");
+        const std::string o = Contents(out);
+        EXPECT_EQ(o.find("STAND-IN"), std::string::npos) << o;  // a real image: no notice
+        std::fclose(out);
+        std::fclose(err);
+    }
 }
 
 }  // namespace

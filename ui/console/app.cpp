@@ -26,8 +26,11 @@
 #include "ui/console/mailbox.hpp"
 #include "ui/console/options.hpp"
 #include "ui/console/outcome.hpp"
+#include "ui/console/output_queue.hpp"
+#include "ui/console/port_lock.hpp"
 #include "ui/console/posix_link.hpp"
 #include "ui/console/screen.hpp"
+#include "ui/console/signals.hpp"
 
 #ifndef FWBURN_VERSION
 #define FWBURN_VERSION "0.0.0"
@@ -39,6 +42,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kTickMs = 100;  // the window repaints its panel every 100 ms too
+// How long an interrupted run gives the terminal for its last lines before it ends anyway.
+constexpr std::chrono::milliseconds kLastWords(300);
 
 RunInfo Describe(const char* program, const Options& options, int row) {
     const BuildProfile& profile = ThisBuildProfile();
@@ -59,21 +64,25 @@ RunInfo Describe(const char* program, const Options& options, int row) {
 int ShowVersion(const RunInfo& info, bool json) {
     const BuildProfile& profile = ThisBuildProfile();
     if (json) {
-        std::fputs(JsonLine()
-                       .Add("program", info.program)
-                       .Add("version", info.version)
-                       .Add("model", info.model)
-                       .Add("image", info.imageName)
-                       .Add("date", profile.dateText)
-                       .Add("imageLength", info.imageLength)
-                       .Add("sha256", info.imageSha256)
-                       .Add("standIn", info.standIn)
-                       .Text()
-                       .c_str(),
-                   stdout);
+        JsonLine line;
+        line.Add("program", info.program)
+            .Add("version", info.version)
+            .Add("model", info.model)
+            .Add("image", info.imageName)
+            .Add("date", profile.dateText)
+            .Add("imageLength", info.imageLength)
+            .Add("sha256", info.imageSha256)
+            .Add("standIn", info.standIn);
+        if (info.standIn) {
+            line.Add("notice", kStandInCaption);
+        } else {
+            line.AddNull("notice");
+        }
+        std::fputs(line.Text().c_str(), stdout);
         return kExitSuccess;
     }
-    std::printf("%s %s\n", info.program.c_str(), info.version.c_str());
+    std::printf("%s %s%s\n", info.program.c_str(), info.version.c_str(),
+                info.standIn ? (std::string("  ") + kStandInCaption).c_str() : "");
     std::printf("model:    %s\n", info.model.c_str());
     std::printf("image:    %s\n", info.imageName.c_str());
     std::printf("date:     %s\n", profile.dateText);
@@ -122,17 +131,37 @@ int TerminalColumns() {
     return 80;
 }
 
-const char* SignalName(uint32_t signo) {
-    switch (signo) {
-        case SIGINT:
-            return "SIGINT";
-        case SIGTERM:
-            return "SIGTERM";
-        case SIGHUP:
-            return "SIGHUP";
-        default:
-            return "a signal";
+// A test build without --allow-stand-in: refused before anything is locked or opened.
+int RefuseStandIn(const Options& options, const RunInfo& info) {
+    Screen screen(ModeFor(options), stdout, stderr, TerminalColumns());
+    screen.Start(info);
+    screen.Note(
+        "this test build's image is a stand-in of random bytes, not a firmware: written into a "
+        "PLC it leaves the PLC unusable. Give --allow-stand-in to write it into a simulated or "
+        "test controller.");
+    screen.Final(kErrorCaption, kStandInRefusedMessage, kExitImageRefused, 0.0);
+    return kExitImageRefused;
+}
+
+// Another update holds the port, or its lock file is not safe to use: the port is not opened.
+int RefuseLocked(const Options& options, const RunInfo& info, bool usb, const PortLock& lock) {
+    Screen screen(ModeFor(options), stdout, stderr, TerminalColumns());
+    screen.Start(info);
+    std::string reason;
+    if (lock.busyFile().empty()) {
+        reason = "cannot lock the port: " + lock.why();
+    } else {
+        const std::string& identity = lock.busyIdentity();
+        reason = (identity == UsbControllerIdentity() ? std::string("the PLC on USB") : identity) +
+                 ": another update of this PLC is running (process " +
+                 (lock.holder() > 0 ? std::to_string(lock.holder()) : std::string("unknown")) +
+                 "; lock file " + lock.busyFile() + ")";
     }
+    screen.OpenFailed(reason, false);
+    char text[30];
+    OpenFailureText(usb ? "USB" : ShortPortName(options.port).c_str(), text);
+    screen.Final(kErrorCaption, text, kExitPortFailed, 0.0);
+    return kExitPortFailed;
 }
 
 // One update: the worker on a thread of its own, this thread on the terminal, the signals and
@@ -141,7 +170,9 @@ class UpdateRun {
   public:
     UpdateRun(const Options& options, const RunInfo& info)
         : info_(info),
-          screen_(ModeFor(options), stdout, stderr, TerminalColumns()),
+          allowStandIn_(options.allowStandIn),
+          output_(STDOUT_FILENO, STDERR_FILENO),
+          screen_(ModeFor(options), output_.out(), output_.err(), TerminalColumns()),
           link_(options.port),
           operator_(mailbox_, link_, options.yes),
           tracker_(info.totals),
@@ -169,7 +200,8 @@ class UpdateRun {
     // The trace file asked for could not be created.
     bool TraceFailed() const { return !tracePath_.empty() && traceFile_ == nullptr; }
 
-    int Run();
+    // Runs the update while holding `lock`, which it lets go once the port is closed for good.
+    int Run(PortLock& lock);
 
   private:
     double Seconds() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
@@ -177,9 +209,12 @@ class UpdateRun {
     void Show(const Figures& figures, double now);
     void Handle(const Request& request);
     void ReadAnswer(short revents);
-    [[noreturn]] void Interrupt(uint32_t signo);
+    [[noreturn]] void Interrupt(int signo);
+    void Drain(int signalFd);
 
     RunInfo info_;
+    bool allowStandIn_;
+    OutputQueue output_;  // before the screen, which writes into it
     Screen screen_;
     PosixLink link_;
     Mailbox mailbox_;
@@ -288,49 +323,71 @@ void UpdateRun::ReadAnswer(short revents) {
     mailbox_.Reply(Answer::Cancel);
 }
 
-void UpdateRun::Interrupt(uint32_t signo) {
+// The port first: nothing after it, a blocked terminal least of all, may stand in its way.
+void UpdateRun::Interrupt(int signo) {
     link_.ReleaseForExit();
-    screen_.Interrupted(SignalName(signo), tracker_.view().phase, Seconds());
-    std::fflush(stdout);
-    std::fflush(stderr);
-    _exit(kExitInterrupted);
+    const int status = ExitStatusForSignal(signo);
+    screen_.Interrupted(EndingSignalName(signo), status, tracker_.view().phase, Seconds());
+    output_.DrainUntil(Clock::now() + kLastWords);
+    _exit(status);
 }
 
-int UpdateRun::Run() {
+// The update is over and the port closed: what is left is the terminal taking the last lines. A
+// signal now ends the wait, not the update, whose status stands.
+void UpdateRun::Drain(int signalFd) {
+    output_.DrainUntil(Clock::now());  // flushes the streams
+    for (;;) {
+        output_.Take();
+        if (output_.Idle()) {
+            return;
+        }
+        pollfd fds[2] = {{signalFd, POLLIN, 0}, {output_.wakeFd(), POLLIN, 0}};
+        poll(fds, 2, -1);
+        if ((fds[0].revents & POLLIN) != 0) {
+            _exit(code_);
+        }
+    }
+}
+
+int UpdateRun::Run(PortLock& lock) {
     // The worker inherits the blocked signals; this thread takes them from the descriptor, in
-    // its loop, whatever the worker is waiting for.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-    // A closed pipe on stdout must not end the process with the port still flagged exclusive.
-    signal(SIGPIPE, SIG_IGN);
+    // its loop, whatever the worker is waiting for. The terminal's writer has its own thread:
+    // a terminal that does not take output never holds this loop.
+    const int signalFd = TakeEndingSignals();
 
     screen_.Start(info_);
     if (!TryClaimWorker()) {
-        std::fprintf(stderr, "%s: an update is running already\n", info_.program.c_str());
+        screen_.Note("an update is running already");
+        Drain(signalFd);
         return kExitUnexpected;
     }
     start_ = Clock::now();
     std::thread worker([this] {
-        StartBurn(ThisBuildJob(operator_));
+        BurnJob job = ThisBuildJob(operator_);
+        job.standInAllowed = allowStandIn_;
+        StartBurn(job);
         mailbox_.Done();
     });
 
     Clock::time_point nextTick = Clock::now();
     while (!workerDone_) {
-        pollfd fds[3] = {{signalFd, POLLIN, 0},
+        pollfd fds[4] = {{signalFd, POLLIN, 0},
                          {mailbox_.wakeFd(), POLLIN, 0},
-                         {asking_ ? STDIN_FILENO : -1, POLLIN, 0}};
+                         {asking_ ? STDIN_FILENO : -1, POLLIN, 0},
+                         {output_.wakeFd(), POLLIN, 0}};
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick - Clock::now());
-        poll(fds, 3, static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0)));
+        poll(fds, 4, static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0)));
         if ((fds[0].revents & POLLIN) != 0) {
             signalfd_siginfo info{};
             if (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                Interrupt(info.ssi_signo);
+                Interrupt(static_cast<int>(info.ssi_signo));
+            }
+        }
+        if ((fds[3].revents & POLLIN) != 0) {
+            output_.Take();
+            // The reader of stdout or stderr has gone: what SIGPIPE would have said.
+            if (output_.BrokenPipe()) {
+                Interrupt(SIGPIPE);
             }
         }
         if (Clock::now() >= nextTick) {
@@ -348,6 +405,7 @@ int UpdateRun::Run() {
         }
     }
     worker.join();
+    lock.Release();
 
     if (!finalShown_) {
         code_ = operator_.cancelled() ? kExitCancelled : kExitUnexpected;
@@ -356,6 +414,7 @@ int UpdateRun::Run() {
         }
     }
     screen_.Restore();
+    Drain(signalFd);
     return code_;
 }
 
@@ -391,6 +450,9 @@ int RunConsole(const char* program, int argc, char** argv) {
     if (!options.extractImage.empty()) {
         return ExtractImage(program, options.extractImage, options.json);
     }
+    if (info.standIn && !options.allowStandIn) {
+        return RefuseStandIn(options, info);
+    }
 
     // What the window does at start-up: the fixed model, and the port the worker names.
     SelectModelRow(row);
@@ -404,13 +466,21 @@ int RunConsole(const char* program, int argc, char** argv) {
         }
     }
     selectedComPort.Set(usb ? "USB" : ShortPortName(chosen.port).c_str());
+    // Held from before the first open to after the last close, prompts included.
+    PortLock lock;
+    const std::vector<std::string> usbTtys =
+        usb && chosen.port.empty() ? posix::FindUsbControllerTtys() : std::vector<std::string>{};
+    if (lock.Take(UpdateIdentities(chosen.port, usb, usbTtys), LockDirectories()) !=
+        PortLock::Status::kHeld) {
+        return RefuseLocked(chosen, Describe(program, chosen, row), usb, lock);
+    }
     UpdateRun run(chosen, Describe(program, chosen, row));
     if (run.TraceFailed()) {
         std::fprintf(stderr, "%s: --trace %s: cannot write the file: %s\n", program,
                      chosen.trace.c_str(), std::strerror(errno));
         return kExitUsage;
     }
-    return run.Run();
+    return run.Run(lock);
 }
 
 }  // namespace fwburn::console

@@ -30,13 +30,17 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
     app.add_option("--trace", o.trace,
                    "Record every byte and setting on the link to FILE, for field support")
         ->type_name("FILE");
+    app.add_flag("--allow-stand-in", o.allowStandIn,
+                 "A test build only: write its stand-in image (random bytes, not a firmware) "
+                 "into a simulated or test controller");
     app.add_flag("--json", o.json,
                  "One JSON object per line on stdout: phases, progress, retries, prompts, outcome");
 
     app.footer(
         "Exit status: 0 success, 2 usage error, 3 image refused, 4 port cannot be opened,\n"
         "5 controller refused or wrong, 6 communication failed before erasing,\n"
-        "7 failed after erasing began (update again), 8 cancelled, 130 interrupted.");
+        "7 failed after erasing began (update again), 8 cancelled,\n"
+        "128+N ended by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).");
 
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {

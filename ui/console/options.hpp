@@ -7,13 +7,14 @@
 namespace fwburn::console {
 
 struct Options {
-    std::string port;          // --port: empty for the discovered port
-    bool listPorts = false;    // --list-ports
-    bool yes = false;          // --yes
-    std::string extractImage;  // --extract-image: the file to write
-    bool version = false;      // --version
-    bool json = false;         // --json
-    std::string trace;         // --trace: the file that records the link's bytes and settings
+    std::string port;           // --port: empty for the discovered port
+    bool listPorts = false;     // --list-ports
+    bool yes = false;           // --yes
+    std::string extractImage;   // --extract-image: the file to write
+    bool version = false;       // --version
+    bool json = false;          // --json
+    std::string trace;          // --trace: the file that records the link's bytes and settings
+    bool allowStandIn = false;  // --allow-stand-in: a test build may write its stand-in image
 };
 
 struct ParsedCommandLine {

@@ -13,7 +13,7 @@ enum ExitCode : int {
     kExitCommFailed = 6,         // no or bad answers before the erase began
     kExitFailedAfterErase = 7,   // the erase began: the controller needs a new update
     kExitCancelled = 8,          // a reconnect prompt or wait was cancelled, or the limit ran out
-    kExitInterrupted = 130,      // SIGINT, SIGTERM or SIGHUP
+    kExitInterrupted = 130,      // SIGINT; every ending signal N gives 128 + N (signals.hpp)
 };
 
 // The exit status for the final message of an update, by its exact text against the worker's

@@ -3,6 +3,8 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include <chrono>
+
 #include "link/posix/usb_open.hpp"
 
 namespace fwburn::console {
@@ -18,7 +20,7 @@ std::string ShortPortName(const std::string& path) {
 }
 
 Device* PosixLink::Open(bool usb, std::string& failure) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::timed_mutex> lock(mutex_);
     traced_.reset();
     device_.reset();
     posix::OpenFailure why;
@@ -46,7 +48,7 @@ Device* PosixLink::Open(bool usb, std::string& failure) {
 }
 
 void PosixLink::Close(Device* device) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::timed_mutex> lock(mutex_);
     if (device_ && (device == device_.get() || (traced_ && device == traced_.get()))) {
         if (trace_ != nullptr) {
             trace_->Note("close " + opened_);
@@ -57,12 +59,14 @@ void PosixLink::Close(Device* device) {
 }
 
 std::string PosixLink::OpenedPath() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::timed_mutex> lock(mutex_);
     return opened_;
 }
 
 void PosixLink::ReleaseForExit() {
-    mutex_.lock();
+    if (!mutex_.try_lock_for(std::chrono::milliseconds(300))) {
+        return;
+    }
     if (device_) {
         // The exclusive flag outlives the descriptor on a pseudo-terminal, so it goes first. The
         // descriptor itself, and its lock, go with the process: the worker may be reading it.

@@ -30,12 +30,14 @@ class PosixLink final : public Link {
 
     // For the main thread on a signal, just before the process ends (_exit closes the port):
     // clears the port's exclusive flag and drops what is queued, whatever the worker is doing
-    // with it. The lock is kept, so that the worker cannot open or close a port meanwhile.
+    // with it. The lock is kept, so that the worker cannot open or close a port meanwhile. A
+    // worker that holds it longer than a moment is in a close that waits for output to drain
+    // (which clears the flag first) or in an open: the signal does not wait for it.
     void ReleaseForExit();
 
   private:
     std::string path_;
-    mutable std::mutex mutex_;
+    mutable std::timed_mutex mutex_;
     std::unique_ptr<posix::PosixDevice> device_;
     TraceWriter* trace_ = nullptr;
     std::unique_ptr<TracingDevice> traced_;

@@ -1,5 +1,6 @@
 #include "ui/console/screen.hpp"
 
+#include "burn/messages.hpp"
 #include "ui/console/json_line.hpp"
 
 namespace fwburn::console {
@@ -106,8 +107,13 @@ void Screen::Start(const RunInfo& info) {
             .Add("image", info.imageName)
             .Add("imageLength", info.imageLength)
             .Add("sha256", info.imageSha256)
-            .Add("standIn", info.standIn)
-            .Add("eraseSteps", info.totals.eraseSteps)
+            .Add("standIn", info.standIn);
+        if (info.standIn) {
+            line.Add("notice", kStandInCaption);
+        } else {
+            line.AddNull("notice");
+        }
+        line.Add("eraseSteps", info.totals.eraseSteps)
             .Add("blocks", info.totals.blocks)
             .Add("blockSize", info.totals.blockSize);
         if (info.port.empty()) {
@@ -119,8 +125,8 @@ void Screen::Start(const RunInfo& info) {
         return;
     }
     OutLine(info.program + " " + info.version + ": " + info.model + ", image " + info.imageName +
-            " (" + std::to_string(info.imageLength) + " bytes" +
-            (info.standIn ? ", STAND-IN image" : "") + ")");
+            " (" + std::to_string(info.imageLength) + " bytes)" +
+            (info.standIn ? std::string("; ") + kStandInCaption : std::string()));
 }
 
 void Screen::Opened(const std::string& path, bool reopen) {
@@ -302,7 +308,11 @@ void Screen::Cancelled(double elapsed, bool announced) {
     }
 }
 
-void Screen::Interrupted(const char* signalName, Phase phase, double elapsed) {
+void Screen::Note(const std::string& text) {
+    ErrorLine(program_ + ": " + text);
+}
+
+void Screen::Interrupted(const char* signalName, int exitCode, Phase phase, double elapsed) {
     if (asking_) {
         std::fputc('\n', err_);  // off the question's line
         asking_ = false;
@@ -317,7 +327,7 @@ void Screen::Interrupted(const char* signalName, Phase phase, double elapsed) {
                  .Add("event", "outcome")
                  .AddNull("caption")
                  .AddNull("text")
-                 .Add("exitCode", static_cast<int>(kExitInterrupted))
+                 .Add("exitCode", exitCode)
                  .Add("result", ResultName(kExitInterrupted))
                  .Add("signal", signalName)
                  .Add("phase", PhaseName(phase))

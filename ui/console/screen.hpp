@@ -46,7 +46,10 @@ class Screen {
     void Final(const char* caption, const char* text, ExitCode code, double elapsed);
     // The update ended at a reconnect step; `announced` when GaveUp() said why already.
     void Cancelled(double elapsed, bool announced);
-    void Interrupted(const char* signalName, Phase phase, double elapsed);
+    // Ended by a signal; `exitCode` is the status the program ends with.
+    void Interrupted(const char* signalName, int exitCode, Phase phase, double elapsed);
+    // A line of its own on stderr, after the program's name.
+    void Note(const std::string& text);
     // Leaves the terminal as it was found: the status line ended, the cursor shown.
     void Restore();
 

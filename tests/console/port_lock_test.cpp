@@ -1,0 +1,248 @@
+// The update lock: names, identities, and what a hostile directory holds in place of a lock file.
+// Locks are taken in a scratch directory; a second PortLock in this process opens the file anew,
+// which flock() treats like another process.
+#include "ui/console/port_lock.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fwburn::console {
+namespace {
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void Write(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+class PortLockTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char path[] = "/tmp/fwburn-lock-test-XXXXXX";
+        ASSERT_NE(mkdtemp(path), nullptr);
+        dir = path;
+    }
+    void TearDown() override { ASSERT_EQ(std::system(("rm -rf " + dir).c_str()), 0); }
+    std::string LockPath(const std::string& identity) const {
+        return dir + "/" + LockFileName(identity);
+    }
+
+    std::string dir;
+    const std::string port = "/dev/ttyUSB7";
+};
+
+TEST(LockFileNameTest, NamesThePortAndNeverTwoIdentitiesAlike) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/dev/ttyUSB0", "fwburn-_dev_ttyUSB0.lock"},
+        {"/dev/pts/3", "fwburn-_dev_pts_3.lock"},
+        {"usb-3b9e-0001", "fwburn-usb-3b9e-0001.lock"},
+        {"/dev/tty_1", "fwburn-_dev_tty%5F1.lock"},  // not the lock of /dev/tty/1
+        {"/dev/tty/1", "fwburn-_dev_tty_1.lock"},
+        {"/tmp/a b%\n", "fwburn-_tmp_a%20b%25%0A.lock"},
+        {"/dev/serial/by-id/usb-Korvan_PLC+1.0-if00",
+         "fwburn-_dev_serial_by-id_usb-Korvan%5FPLC+1.0-if00.lock"},
+    };
+    for (const auto& [identity, name] : cases) {
+        EXPECT_EQ(LockFileName(identity), name) << identity;
+    }
+}
+
+TEST(LockFileNameTest, ALongPathStillFitsADirectoryEntryAndStaysDistinct) {
+    const std::string base = "/dev/" + std::string(300, 'x');
+    const std::string a = LockFileName(base + "a");
+    const std::string b = LockFileName(base + "b");
+    EXPECT_LE(a.size(), 255u);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.rfind("fwburn-_dev_xxx", 0), 0u);
+}
+
+TEST(UsbControllerIdentityTest, NamesTheControllersUsbIds) {
+    EXPECT_EQ(UsbControllerIdentity(), "usb-3b9e-0001");
+}
+
+TEST_F(PortLockTest, IdentityFollowsLinksToTheDeviceAndMakesPathsAbsolute) {
+    const std::string target = dir + "/ttyTARGET";
+    Write(target, "");
+    ASSERT_EQ(symlink(target.c_str(), (dir + "/by-id").c_str()), 0);
+    EXPECT_EQ(PortIdentity(dir + "/by-id"), target);
+    EXPECT_EQ(PortIdentity(target), target);
+    EXPECT_EQ(PortIdentity("/dev/ttyNOPE9"), "/dev/ttyNOPE9");  // missing: as given
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(PortIdentity("ttyNOPE9"), std::string(cwd) + "/ttyNOPE9");
+}
+
+TEST(UpdateIdentitiesTest, WhatOneUpdateLocks) {
+    const std::vector<std::string> ttys{"/dev/ttyACM0", "/dev/ttyACM1"};
+    // A port given (or the serial port chosen at start) is the one identity, USB or not.
+    EXPECT_EQ(UpdateIdentities("/dev/ttyNOPE9", true, ttys),
+              std::vector<std::string>{"/dev/ttyNOPE9"});
+    EXPECT_EQ(UpdateIdentities("/dev/ttyNOPE9", false, {}),
+              std::vector<std::string>{"/dev/ttyNOPE9"});
+    // Discovery: the controller's USB identity and every tty of it present now.
+    EXPECT_EQ(UpdateIdentities("", true, ttys),
+              (std::vector<std::string>{"usb-3b9e-0001", "/dev/ttyACM0", "/dev/ttyACM1"}));
+    EXPECT_EQ(UpdateIdentities("", true, {}), std::vector<std::string>{"usb-3b9e-0001"});
+    EXPECT_TRUE(UpdateIdentities("", false, {}).empty());
+}
+
+TEST_F(PortLockTest, TheHolderWritesItsPidAndASecondTakerIsToldIt) {
+    PortLock first;
+    ASSERT_EQ(first.Take({port}, {dir}), PortLock::Status::kHeld) << first.why();
+    EXPECT_EQ(first.files(), std::vector<std::string>{LockPath(port)});
+    EXPECT_EQ(std::atoi(Read(LockPath(port)).c_str()), getpid());
+    struct stat st {};
+    ASSERT_EQ(stat(LockPath(port).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);  // others' updaters can open it to test the lock
+
+    PortLock second;
+    EXPECT_EQ(second.Take({port}, {dir}), PortLock::Status::kBusy);
+    EXPECT_EQ(second.holder(), getpid());
+    EXPECT_EQ(second.busyFile(), LockPath(port));
+    EXPECT_EQ(second.busyIdentity(), port);
+    EXPECT_TRUE(second.files().empty());
+
+    first.Release();
+    EXPECT_EQ(access(LockPath(port).c_str(), F_OK), -1);  // removed with the lock
+    EXPECT_EQ(second.Take({port}, {dir}), PortLock::Status::kHeld) << second.why();
+}
+
+TEST_F(PortLockTest, AllOrNone) {
+    PortLock other;
+    ASSERT_EQ(other.Take({"/dev/ttyB"}, {dir}), PortLock::Status::kHeld);
+    PortLock both;
+    EXPECT_EQ(both.Take({"/dev/ttyA", "/dev/ttyB"}, {dir}), PortLock::Status::kBusy);
+    EXPECT_EQ(both.busyIdentity(), "/dev/ttyB");
+    // The first one it took is free again.
+    PortLock a;
+    EXPECT_EQ(a.Take({"/dev/ttyA"}, {dir}), PortLock::Status::kHeld);
+}
+
+TEST_F(PortLockTest, AnotherProcessHoldingItIsNamedAndItsDeathFreesIt) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        PortLock lock;
+        const bool held = lock.Take({port}, {dir}) == PortLock::Status::kHeld;
+        static_cast<void>(write(ready[1], held ? "y" : "n", 1));
+        pause();
+        _exit(0);
+    }
+    char answer = 0;
+    ASSERT_EQ(read(ready[0], &answer, 1), 1);
+    ASSERT_EQ(answer, 'y');
+    PortLock lock;
+    EXPECT_EQ(lock.Take({port}, {dir}), PortLock::Status::kBusy);
+    EXPECT_EQ(lock.holder(), child);
+
+    kill(child, SIGKILL);  // no Release(): the file stays, the kernel drops the lock
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(access(LockPath(port).c_str(), F_OK), 0);
+    EXPECT_EQ(lock.Take({port}, {dir}), PortLock::Status::kHeld) << lock.why();
+    EXPECT_EQ(std::atoi(Read(LockPath(port).c_str()).c_str()), getpid());
+    close(ready[0]);
+    close(ready[1]);
+}
+
+// What may stand where the lock file goes: each is refused, and what it points at is untouched.
+TEST_F(PortLockTest, NeverWritesThroughWhatWasPlantedAsTheLockFile) {
+    const std::string victim = dir + "/victim";
+    struct Plant {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+        const char* why;
+    };
+    const Plant plants[] = {
+        {"symbolic link to a file",
+         [&](const std::string& path) { ASSERT_EQ(symlink(victim.c_str(), path.c_str()), 0); },
+         "a symbolic link, not a lock file"},
+        {"dangling symbolic link",
+         [&](const std::string& path) {
+             ASSERT_EQ(symlink((dir + "/made-by-us").c_str(), path.c_str()), 0);
+         },
+         "a symbolic link, not a lock file"},
+        {"hard link to a file",
+         [&](const std::string& path) { ASSERT_EQ(link(victim.c_str(), path.c_str()), 0); },
+         "not a plain file with a single link"},
+        {"FIFO", [&](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0666), 0); },
+         "not a plain file with a single link"},
+        {"directory", [&](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0777), 0); },
+         "Is a directory"},
+    };
+    for (const Plant& plant : plants) {
+        SCOPED_TRACE(plant.what);
+        Write(victim, "keep me\n");
+        const std::string path = LockPath(port);
+        plant.make(path);
+        PortLock lock;
+        EXPECT_EQ(lock.Take({port}, {dir}), PortLock::Status::kFailed);
+        EXPECT_EQ(lock.why(), path + ": " + plant.why);
+        EXPECT_EQ(Read(victim), "keep me\n");
+        EXPECT_EQ(access((dir + "/made-by-us").c_str(), F_OK), -1);
+        ASSERT_EQ(std::system(("rm -rf '" + path + "'").c_str()), 0);
+    }
+}
+
+TEST_F(PortLockTest, AnExistingFileIsLockedWithoutBeingTruncated) {
+    const std::string path = LockPath(port);
+    Write(path, "  99999999999999999999 and more text after it\n");
+    const off_t before = static_cast<off_t>(Read(path).size());
+    PortLock lock;
+    ASSERT_EQ(lock.Take({port}, {dir}), PortLock::Status::kHeld) << lock.why();
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, before);
+    PortLock second;
+    EXPECT_EQ(second.Take({port}, {dir}), PortLock::Status::kBusy);
+    EXPECT_EQ(second.holder(), getpid());
+}
+
+TEST_F(PortLockTest, GoesOnToTheNextDirectoryWhereOneIsOfNoUse) {
+    Write(dir + "/plain-file", "");
+    PortLock lock;
+    ASSERT_EQ(lock.Take({port}, {dir + "/missing", dir + "/plain-file", dir}),
+              PortLock::Status::kHeld)
+        << lock.why();
+    EXPECT_EQ(lock.files(), std::vector<std::string>{LockPath(port)});
+
+    PortLock nowhere;
+    EXPECT_EQ(nowhere.Take({port}, {dir + "/missing"}), PortLock::Status::kFailed);
+    EXPECT_EQ(nowhere.why(),
+              "no directory for the lock file fwburn-_dev_ttyUSB7.lock can be written");
+}
+
+TEST(LockDirectoriesTest, RunLockThenTheUsersOwnThenTmp) {
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string keep = saved != nullptr ? saved : "";
+    setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
+    EXPECT_EQ(LockDirectories(), (std::vector<std::string>{"/run/lock", "/run/user/1000", "/tmp"}));
+    setenv("XDG_RUNTIME_DIR", "relative", 1);  // not a usable runtime directory
+    EXPECT_EQ(LockDirectories(), (std::vector<std::string>{"/run/lock", "/tmp"}));
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(LockDirectories(), (std::vector<std::string>{"/run/lock", "/tmp"}));
+    if (saved != nullptr) {
+        setenv("XDG_RUNTIME_DIR", keep.c_str(), 1);
+    }
+}
+
+}  // namespace
+}  // namespace fwburn::console

@@ -1,0 +1,59 @@
+// The terminal's output, written by threads of their own. A write to a stopped terminal, a pty
+// nobody reads or a full pipe blocks for as long as nobody reads; the main thread, which takes the
+// signals and answers the worker, must never wait for that. It hands its lines to this queue and
+// goes on; the writers wait on the terminal alone. stdout and stderr have a writer each, so that
+// one that is not read does not hold back the other, unless they are one file (a terminal, or
+// 2>&1): then one writer keeps their order.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+
+namespace fwburn::console {
+
+class OutputQueue {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // Bytes held back at most per writer while the output does not move: beyond it the oldest
+    // whole pieces go (progress that nobody could read), so that the newest lines are kept.
+    static constexpr size_t kDefaultMaxPending = 256 * 1024;
+
+    // Writes what is queued for `out` and `err` (normally 1 and 2) in the order queued.
+    OutputQueue(int outFd, int errFd, size_t maxPending = kDefaultMaxPending);
+    // Unqueued output is dropped; a writer still blocked in a write is left to it (it holds the
+    // state it needs), so that leaving never waits for the terminal.
+    ~OutputQueue();
+    OutputQueue(const OutputQueue&) = delete;
+    OutputQueue& operator=(const OutputQueue&) = delete;
+
+    // Streams whose flushes queue their bytes: each flush is one piece, kept or dropped whole.
+    std::FILE* out() const;
+    std::FILE* err() const;
+
+    // Readable when the writers have gone idle or one found a pipe without a reader: the main
+    // loop polls it. Take() empties it.
+    int wakeFd() const;
+    void Take();
+
+    // Nothing queued and nothing being written.
+    bool Idle() const;
+    // A write failed with EPIPE: the reader of stdout or stderr has gone.
+    bool BrokenPipe() const;
+    // Bytes dropped so far because the output did not move, or could not be written.
+    size_t Dropped() const;
+
+    // Flushes both streams and waits until the writers are idle or `deadline` has passed.
+    bool DrainUntil(Clock::time_point deadline);
+
+    struct State;
+
+  private:
+    std::shared_ptr<State> state_;
+    std::FILE* out_ = nullptr;
+    std::FILE* err_ = nullptr;
+};
+
+}  // namespace fwburn::console

@@ -1,0 +1,76 @@
+// One controller, one update. The port itself is held exclusively only while it is open, and the
+// worker closes it for a replug or power-cycle prompt: another updater started then would take
+// the same controller. So the console holds a lock for the whole update, prompt included: an
+// flock() on a lock file named after the port, released by the kernel when the process ends,
+// however it ends. The holder writes its pid into the file, and a refused updater names it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace fwburn::console {
+
+// The identity a USB-linked controller found by discovery is locked under, besides its ttys: a
+// tty may come back under another name after the replug, the controller's ids do not.
+std::string UsbControllerIdentity();  // "usb-3b9e-0001"
+
+// What a port path stands for: the absolute path it resolves to, symbolic links followed, so
+// that /dev/serial/by-id/... and the /dev/ttyUSB0 it points to are one port. A path that does not
+// resolve (the port is missing: its open will fail) stands for itself, made absolute.
+std::string PortIdentity(const std::string& path);
+
+// "fwburn-<identity>.lock": '/' becomes '_', and '_', '%' and anything but letters, digits, '.',
+// '-' and '+' become %XX, so that two identities never share a file. A name too long for a
+// directory entry keeps its start and ends with a digest of the whole identity.
+std::string LockFileName(const std::string& identity);
+
+// What one update locks. With a port (--port, or the serial port chosen at start): that port's
+// identity. A USB-linked model's discovered port: the controller's USB identity, and the
+// identities of its ttys present now (`usbTtys`), so that an update given one of them with --port
+// is kept out too. No port at all: nothing (the open fails).
+std::vector<std::string> UpdateIdentities(const std::string& port, bool usb,
+                                          const std::vector<std::string>& usbTtys);
+
+// Where lock files go, in order: /run/lock, then $XDG_RUNTIME_DIR, then /tmp. A directory is
+// passed over where the lock file neither exists nor can be made.
+std::vector<std::string> LockDirectories();
+
+class PortLock {
+  public:
+    enum class Status { kHeld, kBusy, kFailed };
+
+    PortLock() = default;
+    ~PortLock();
+    PortLock(const PortLock&) = delete;
+    PortLock& operator=(const PortLock&) = delete;
+
+    // Takes the lock of every identity, or of none: kBusy when another process holds one (see
+    // holder() and busyFile()), kFailed when a lock file is not safe to use or cannot be made
+    // anywhere (see why()). Never follows a symbolic link planted as the lock file, never
+    // truncates a file, and writes its pid only into a plain file with a single link.
+    Status Take(const std::vector<std::string>& identities,
+                const std::vector<std::string>& directories);
+    // Removes the lock files it made or may remove, then lets the locks go. A process that ends
+    // without it (a signal, SIGKILL) leaves its files, unlocked: the next updater takes them.
+    void Release();
+
+    // The pid of the process holding the busy lock; 0 when it cannot be told.
+    int holder() const { return holder_; }
+    const std::string& busyFile() const { return busyFile_; }
+    const std::string& busyIdentity() const { return busyIdentity_; }
+    const std::string& why() const { return why_; }
+    // The lock files held, one per identity.
+    const std::vector<std::string>& files() const { return files_; }
+
+  private:
+    Status TakeOne(const std::string& identity, const std::vector<std::string>& directories);
+
+    std::vector<int> fds_;
+    std::vector<std::string> files_;
+    int holder_ = 0;
+    std::string busyFile_;
+    std::string busyIdentity_;
+    std::string why_;
+};
+
+}  // namespace fwburn::console

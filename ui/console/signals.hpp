@@ -1,0 +1,26 @@
+// The signals that end an update. Each one would end the process by default; caught, each ends it
+// the same way: the port's exclusive flag cleared first, then a line saying what was interrupted,
+// and the status 128 + the signal's number, as a shell reports a process that the signal ended.
+#pragma once
+
+#include <signal.h>
+
+namespace fwburn::console {
+
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+// SIGXFSZ and SIGPIPE.
+sigset_t EndingSignals();
+
+// Blocks them in the calling thread, and so in every thread it starts later, and returns a
+// non-blocking signalfd that reads them (-1 on failure). A SIGPIPE or SIGXFSZ raised by a write
+// of another thread stays with that thread and is never read here: the write fails with EPIPE or
+// EFBIG instead, and the writer reports it.
+int TakeEndingSignals();
+
+// "SIGTERM" and so on; "a signal" for one that is not in the set.
+const char* EndingSignalName(int signo);
+
+// 128 + signo.
+int ExitStatusForSignal(int signo);
+
+}  // namespace fwburn::console
