@@ -80,7 +80,8 @@ def main():
     with tempfile.TemporaryDirectory(prefix="fwburn-bench-") as work:
         subprocess.run([CLI, "--extract-image", os.path.join(work, "image.bin")], check=True,
                        stdout=subprocess.DEVNULL)
-        ours_cmd = [CLI, "--port", "@PORT@", "--yes"]
+        # A bench build has no real image: its stand-in is written only when told.
+        ours_cmd = [CLI, "--port", "@PORT@", "--yes", "--allow-stand-in"]
         bare_cmd = [BARE, "@PORT@", os.path.join(work, "image.bin")]
 
         ours, bare = [], []

@@ -1,0 +1,407 @@
+#!/usr/bin/env python3
+"""The console programs under hostile conditions, against plcsim on a pseudo-terminal: a stand-in
+image without --allow-stand-in, closed standard descriptors, every signal that ends a process,
+a terminal or pipe that takes no output, and two updaters on one controller.
+
+CTest runs one test class per entry (see CMakeLists.txt), as for console_pty_test.py.
+"""
+import errno
+import fcntl
+import json
+import os
+import pty
+import signal
+import struct
+import subprocess
+import sys
+import termios
+import time
+import unittest
+
+from console_pty_test import (PtyCase, TIOCGEXCL, cli_command, need, port_free,
+                              program_path, run_cli)
+
+NOBODY = 65534
+
+# Every signal whose default ends the process and that a program can catch.
+ENDING_SIGNALS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1,
+                  signal.SIGUSR2, signal.SIGALRM, signal.SIGVTALRM, signal.SIGPROF,
+                  signal.SIGXCPU, signal.SIGXFSZ, signal.SIGPIPE]
+
+STAND_IN_REFUSED = ("ERROR: TEST BUILD: the built-in image is a STAND-IN, not a firmware; "
+                    "NOTHING was written")
+
+
+def exclusive_flag(path):
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        return struct.unpack("i", fcntl.ioctl(fd, TIOCGEXCL, b"\0\0\0\0"))[0]
+    finally:
+        os.close(fd)
+
+
+def opens_for_another_user(path):
+    """Whether a user other than root can open the port now: TIOCEXCL refuses such a user, never
+    root. As root the check runs as nobody, with the pty made readable and writable for all."""
+    if os.geteuid() == 0:
+        os.chmod(path, 0o666)
+    pid = os.fork()
+    if pid == 0:
+        code = 0
+        try:
+            if os.geteuid() == 0:
+                os.setgroups([])
+                os.setgid(NOBODY)
+                os.setuid(NOBODY)
+            os.close(os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK))
+        except OSError as e:
+            code = e.errno
+        finally:
+            os._exit(code)
+    code = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+    if code not in (0, errno.EBUSY):
+        raise AssertionError("the probe could not open %s: errno %d" % (path, code))
+    return code == 0
+
+
+def wait_until(condition, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.02)
+    return False
+
+
+def read_events(proc, want, timeout=60):
+    """JSON lines of a running program until one satisfies `want`."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        line = proc.stdout.readline()
+        if not line:
+            break
+        event = json.loads(line)
+        if want(event):
+            return event
+    raise AssertionError("no such event before the program ended or %d s passed" % timeout)
+
+
+def stop(proc):
+    if proc.poll() is None:
+        proc.kill()
+        proc.wait()
+
+
+class StandIn(PtyCase):
+    def test_a_stand_in_build_refuses_before_touching_the_port_unless_allowed(self):
+        for args in ([], ["--json"]):
+            with self.subTest(args=args):
+                sim = self.start_sim("aio")
+                r = run_cli("aio", "--port", sim.port, "--yes", *args, allow_stand_in=False)
+                self.assertEqual(r.code, 3, r)
+                self.assertEqual(r.err.splitlines()[-1], STAND_IN_REFUSED)
+                self.assertIn("not a firmware", r.err)
+                self.assertIn("Give --allow-stand-in", r.err)
+                if args:
+                    start, outcome = r.json_lines()
+                    self.assertEqual((start["standIn"], start["notice"]),
+                                     (True, "TEST BUILD: STAND-IN IMAGE"))
+                    self.assertEqual((outcome["exitCode"], outcome["result"]),
+                                     (3, "image-refused"))
+                else:
+                    self.assertIn("; TEST BUILD: STAND-IN IMAGE", r.out.splitlines()[0])
+                sim.stop()
+                self.assertEqual((sim.summary["hostOpens"], sim.summary["bytesReceived"]), (0, 0))
+                # Told, it goes on.
+                sim = self.start_sim("aio", "--exit-after-update")
+                r = run_cli("aio", "--port", sim.port, "--yes", *args)
+                self.assertEqual(r.code, 0, r)
+                sim.stop()
+                self.assert_flash_is_image("aio", sim)
+
+    def test_refused_without_a_controller_too(self):
+        # Nothing is opened or looked for: the port does not exist and it is not the reason.
+        r = run_cli("aio", "--port", "/dev/ttyNOPE9", allow_stand_in=False)
+        self.assertEqual((r.code, r.err.splitlines()[-1]), (3, STAND_IN_REFUSED), r)
+        self.assertNotIn("no such port", r.err)
+
+    def test_version_says_test_build(self):
+        r = run_cli("cpu", "--version", allow_stand_in=False)
+        self.assertEqual(r.code, 0, r)
+        self.assertTrue(r.out.splitlines()[0].endswith("TEST BUILD: STAND-IN IMAGE"), r)
+        r = run_cli("cpu", "--version", "--json", allow_stand_in=False)
+        version = json.loads(r.out)
+        self.assertEqual((version["standIn"], version["notice"]),
+                         (True, "TEST BUILD: STAND-IN IMAGE"))
+
+
+class Descriptors(PtyCase):
+    def run_closed(self, profile, closed, *args):
+        """The program with the given standard descriptors closed, as `<&- >&- 2>&-` does."""
+        redirections = " ".join({0: "<&-", 1: ">&-", 2: "2>&-"}[fd] for fd in closed)
+        cmd = ["bash", "-c", 'exec "$@" ' + redirections, "bash"] + cli_command(profile, *args)
+        p = subprocess.run(cmd, capture_output=True, text=True, timeout=120,
+                           stdin=subprocess.DEVNULL)
+        return p.returncode, p.stdout + p.stderr
+
+    def test_closed_descriptors_never_carry_output_to_the_port(self):
+        # (program, plcsim faults, exit status): an error shown while the port is open, and a
+        # whole update with its prompt and its success.
+        for profile, faults, code in (("aio", ["--fault", "run-mode"], 5),
+                                      ("aio", [], 0),
+                                      ("rv7g", ["--fault", "nak@erase-end"], 7)):
+            need(self, profile)
+            base = self.start_sim(profile, "--exit-after-update", *faults)
+            r = run_cli(profile, "--port", base.port, "--yes")
+            self.assertEqual(r.code, code, r)
+            base.stop()
+            for closed in ([0, 1, 2], [2], [1, 2]):
+                with self.subTest(profile=profile, faults=faults, closed=closed):
+                    sim = self.start_sim(profile, "--exit-after-update", *faults)
+                    status, output = self.run_closed(profile, closed, "--port", sim.port, "--yes")
+                    self.assertEqual(status, code, output)
+                    sim.stop()
+                    for key in ("bytesReceived", "requests", "violationCount", "hostOpens"):
+                        self.assertEqual(sim.summary[key], base.summary[key], key)
+
+    def test_closed_descriptors_become_dev_null_and_never_the_port(self):
+        sim = self.start_sim("cpu", "--wire", "--fault", "boot-at-power-on")
+        cmd = ["bash", "-c", 'exec "$@" <&- >&- 2>&-', "bash"] + cli_command(
+            "cpu", "--port", sim.port, "--yes")
+        proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL)
+        try:
+            self.assertTrue(wait_until(lambda: "a host opened the port" in sim.log_text(), 10))
+            fds = {int(n): os.readlink("/proc/%d/fd/%s" % (proc.pid, n))
+                   for n in os.listdir("/proc/%d/fd" % proc.pid)}
+            self.assertEqual([fds[n] for n in (0, 1, 2)], ["/dev/null"] * 3, fds)
+            self.assertIn(os.path.realpath(sim.port), fds.values(), fds)
+            proc.send_signal(signal.SIGTERM)
+            self.assertEqual(proc.wait(timeout=5), 128 + signal.SIGTERM)
+        finally:
+            stop(proc)
+
+    def test_closed_stdin_at_a_prompt_cancels(self):
+        sim = self.start_sim("aio")
+        started = time.monotonic()
+        status, output = self.run_closed("aio", [0], "--port", sim.port)
+        self.assertEqual(status, 8, output)
+        self.assertLess(time.monotonic() - started, 60)
+        self.assertIn("cancelled at the reconnect step; nothing was erased", output)
+        sim.stop()
+        self.assertEqual(sim.summary["eraseSteps"], 0)
+
+
+class Signals(PtyCase):
+    def start_long_update(self, **popen):
+        """fwburn-cpu-cli against a ZL500 at line speed that starts in its bootloader: no prompt,
+        the port open for minutes."""
+        sim = self.start_sim("cpu", "--wire", "--fault", "boot-at-power-on")
+        proc = subprocess.Popen(cli_command("cpu", "--port", sim.port, "--yes",
+                                            *popen.pop("args", [])), **popen)
+        return sim, proc
+
+    def assert_ends_at_once(self, proc, signo, port, within=1.5):
+        """Sends the signal; the program must end at once with 128 + the signal's number, having
+        let the port go."""
+        sent = time.monotonic()
+        proc.send_signal(signo)
+        try:
+            code = proc.wait(timeout=within + 3)
+        except subprocess.TimeoutExpired:
+            code = None
+        took = time.monotonic() - sent
+        stop(proc)
+        self.assert_released(port)
+        self.assertEqual(code, 128 + signo, "%s took %.1f s" % (signo.name, took))
+        self.assertLess(took, within, signo.name)
+
+    def assert_released(self, port):
+        self.assertTrue(opens_for_another_user(port), "another user still gets EBUSY")
+        self.assertEqual(exclusive_flag(port), 0)
+        self.assertTrue(port_free(port))
+
+    def test_each_ending_signal_clears_the_exclusive_flag(self):
+        for signo in ENDING_SIGNALS:
+            with self.subTest(signo.name):
+                sim, proc = self.start_long_update(args=["--json"], stdin=subprocess.DEVNULL,
+                                                   stdout=subprocess.PIPE,
+                                                   stderr=subprocess.PIPE, text=True)
+                try:
+                    read_events(proc, lambda e: e["event"] == "phase" and e["phase"] == "erase")
+                    # Held: the check can fail.
+                    self.assertEqual(exclusive_flag(sim.port), 1)
+                    self.assertFalse(opens_for_another_user(sim.port))
+                    self.assert_ends_at_once(proc, signo, sim.port)
+                    rest, err = proc.communicate()
+                    outcome = json.loads(rest.splitlines()[-1])
+                    self.assertEqual((outcome["result"], outcome["signal"], outcome["exitCode"]),
+                                     ("interrupted", signo.name, 128 + signo))
+                    self.assertIn("interrupted by %s; the port is released" % signo.name, err)
+                finally:
+                    stop(proc)
+                    proc.stdout.close()
+                    proc.stderr.close()
+
+    def full_pipe(self):
+        """A pipe with no room left and nobody reading it: every write to it blocks."""
+        r, w = os.pipe()
+        fcntl.fcntl(w, 1031, 4096)  # F_SETPIPE_SZ: the smallest, quick to fill
+        flags = fcntl.fcntl(w, fcntl.F_GETFL)
+        fcntl.fcntl(w, fcntl.F_SETFL, flags | os.O_NONBLOCK)
+        try:
+            while True:
+                os.write(w, b"x" * 4096)
+        except BlockingIOError:
+            pass
+        fcntl.fcntl(w, fcntl.F_SETFL, flags)  # blocking again, for the program
+        self.addCleanup(os.close, r)
+        self.addCleanup(os.close, w)
+        return w
+
+    def wait_for_the_port(self, sim):
+        # The program's output goes nowhere: plcsim's log tells that the update is under way.
+        # A program stuck on its output never gets there; the signal must end it all the same.
+        wait_until(lambda: "a host opened the port" in sim.log_text(), 10)
+
+    def test_sigterm_while_output_goes_to_a_full_pipe(self):
+        for both in (False, True):
+            with self.subTest(stderr_full=both):
+                out = self.full_pipe()
+                err = self.full_pipe() if both else subprocess.PIPE
+                sim, proc = self.start_long_update(stdin=subprocess.DEVNULL, stdout=out,
+                                                   stderr=err)
+                try:
+                    self.wait_for_the_port(sim)
+                    self.assert_ends_at_once(proc, signal.SIGTERM, sim.port)
+                    if not both:
+                        self.assertIn(b"interrupted by SIGTERM", proc.stderr.read())
+                finally:
+                    stop(proc)
+                    if proc.stderr:
+                        proc.stderr.close()
+
+    def test_sigterm_while_the_terminal_is_stopped(self):
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        termios.tcflow(slave, termios.TCOOFF)  # as Ctrl-S does: nothing written gets out
+        env = dict(os.environ, TERM="xterm")
+        sim, proc = self.start_long_update(stdin=slave, stdout=slave, stderr=slave, env=env)
+        os.close(slave)
+        try:
+            self.wait_for_the_port(sim)
+            self.assert_ends_at_once(proc, signal.SIGTERM, sim.port)
+        finally:
+            stop(proc)
+
+    def test_sigterm_while_in_the_background_of_a_tostop_terminal(self):
+        """The program runs in a background process group of a terminal set to `tostop`: a write
+        there raises SIGTTOU, which by default stops the whole process, signals and all."""
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        done = os.path.join(self.tmp.name, "done")
+        pid_file = os.path.join(self.tmp.name, "pid")
+        sim = self.start_sim("cpu", "--wire", "--fault", "boot-at-power-on")
+        leader = (
+            "import fcntl, os, subprocess, sys, termios\n"
+            "fcntl.ioctl(0, termios.TIOCSCTTY, 0)\n"
+            "attrs = termios.tcgetattr(0)\n"
+            "attrs[3] |= termios.TOSTOP\n"
+            "termios.tcsetattr(0, termios.TCSANOW, attrs)\n"
+            "p = subprocess.Popen(sys.argv[3:], process_group=0)\n"
+            "open(sys.argv[1], 'w').write(str(p.pid))\n"
+            "code = p.wait()\n"
+            "open(sys.argv[2], 'w').write(str(code))\n")
+        env = dict(os.environ, TERM="xterm")
+        session = subprocess.Popen(
+            [sys.executable, "-c", leader, pid_file, done] +
+            cli_command("cpu", "--port", sim.port, "--yes"),
+            stdin=slave, stdout=slave, stderr=slave, env=env, start_new_session=True)
+        os.close(slave)
+        try:
+            self.assertTrue(wait_until(lambda: os.path.exists(pid_file)
+                                       and os.path.getsize(pid_file) > 0, 10))
+            with open(pid_file) as f:
+                pid = int(f.read())
+            self.wait_for_the_port(sim)
+            sent = time.monotonic()
+            os.kill(pid, signal.SIGTERM)
+            ended = wait_until(lambda: os.path.exists(done) and os.path.getsize(done) > 0, 1.5)
+            took = time.monotonic() - sent
+            self.assertTrue(ended, "no end %.1f s after SIGTERM" % took)
+            with open(done) as f:
+                self.assertEqual(int(f.read()), 128 + signal.SIGTERM)
+            self.assert_released(sim.port)
+        finally:
+            if session.poll() is None:
+                if os.path.exists(pid_file) and os.path.getsize(pid_file) > 0:
+                    with open(pid_file) as f:
+                        os.kill(int(f.read()), signal.SIGKILL)
+                session.kill()
+            session.wait()
+
+
+class Locking(PtyCase):
+    def test_a_second_update_during_the_replug_prompt_is_refused_naming_the_first(self):
+        sim = self.start_sim("aio")
+        first = subprocess.Popen(cli_command("aio", "--port", sim.port, "--json"),
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True)
+        try:
+            read_events(first, lambda e: e["event"] == "prompt")
+            # The first one has closed the port for the replug; its lock holds.
+            link = os.path.join(self.tmp.name, "plc")
+            os.symlink(sim.port, link)
+            seconds = [("aio", sim.port, "USB"), ("aio", link, "USB")]
+            if os.access(program_path("rv7g"), os.X_OK):
+                seconds.append(("rv7g", sim.port, sim.port[len("/dev/"):]))
+            for profile, port, name in seconds:
+                with self.subTest(profile=profile, port=port):
+                    r = run_cli(profile, "--port", port, "--yes")
+                    self.assertEqual(r.code, 4, r)
+                    self.assertIn("%s: another update of this PLC is running (process %d; lock "
+                                  "file " % (sim.port, first.pid), r.err)
+                    self.assertEqual(r.err.splitlines()[-1], "ERROR: CANNOT open %s Port!!!" % name)
+            r = run_cli("aio", "--port", sim.port, "--yes", "--json")
+            self.assertEqual(r.code, 4, r)
+            events = r.json_lines()
+            self.assertEqual([e["event"] for e in events], ["start", "open-failed", "outcome"])
+            self.assertIn("(process %d;" % first.pid, events[1]["reason"])
+            self.assertEqual((events[2]["exitCode"], events[2]["result"]), (4, "port-failed"))
+            self.assertEqual(sim.log_text().count("a host opened the port"), 1)  # the first's
+
+            # A holder that is killed outright leaves the lock free; the controller, in its
+            # bootloader after the first one's replug, is updated by the next program.
+            first.kill()
+            first.wait()
+            r = run_cli("aio", "--port", sim.port, "--yes")
+            self.assertEqual(r.code, 0, r)
+        finally:
+            stop(first)
+            for stream in (first.stdin, first.stdout, first.stderr):
+                stream.close()
+        sim.stop()
+        self.assert_flash_is_image("aio", sim)
+
+    def test_a_lock_file_planted_as_a_symbolic_link_is_refused_untouched(self):
+        sim = self.start_sim("aio")
+        victim = os.path.join(self.tmp.name, "victim")
+        with open(victim, "w") as f:
+            f.write("keep me\n")
+        lock = "/run/lock/fwburn-%s.lock" % os.path.realpath(sim.port).replace("/", "_")
+        if not os.access("/run/lock", os.W_OK):
+            self.skipTest("/run/lock is not writable here")
+        if os.path.lexists(lock):
+            os.unlink(lock)  # left by an earlier updater of this pty number, unlocked
+        os.symlink(victim, lock)
+        self.addCleanup(os.unlink, lock)
+        r = run_cli("aio", "--port", sim.port, "--yes")
+        self.assertEqual(r.code, 4, r)
+        self.assertIn("%s: a symbolic link, not a lock file" % lock, r.err)
+        with open(victim) as f:
+            self.assertEqual(f.read(), "keep me\n")
+        sim.stop()
+        self.assertEqual(sim.summary["hostOpens"], 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
