@@ -2,17 +2,27 @@
 // reads the lists and message boxes, clicks, presses keys. One command per run; every result is
 // printed, so a test passes only on text it read back.
 //
-//   fwburn-wine-probe window [seconds]   wait for the main window; its client origin on screen
+//   fwburn-wine-probe window [seconds]   wait for the main window, shown; title, client origin
 //   fwburn-wine-probe combo <id>         entries, selection and state of a list
 //   fwburn-wine-probe select-port <text> pick a port as the operator does
 //   fwburn-wine-probe click-start        click Start Burn (the button makes the command)
 //   fwburn-wine-probe start-command      send command 2 as the button would, enabled or not
-//   fwburn-wine-probe escape             press Escape on the focused control of the window
+//   fwburn-wine-probe escape             post Escape to the controls of the window
+//   fwburn-wine-probe ctrl-break         post Ctrl+Break to the controls of the window
+//   fwburn-wine-probe dropped-keys       presses of Escape and Ctrl+Break the window kept from
+//                                        its dialog handling (they reached it)
+//   fwburn-wine-probe focus              make the window the active one (for keys from X)
 //   fwburn-wine-probe start-state        whether Start Burn is enabled
-//   fwburn-wine-probe box [seconds]      wait for a message box of the window: caption and text
-//   fwburn-wine-probe ok [seconds]       press OK on that box
+//   fwburn-wine-probe box [seconds]      wait for a message box of the window: caption, text,
+//                                        buttons and the default button
+//   fwburn-wine-probe ok [seconds]       press OK on a box that has one
+//   fwburn-wine-probe answer <yes|no|enter> [seconds]
+//                                        answer a Yes/No box (enter: its default button)
 //   fwburn-wine-probe no-box <seconds>   succeed only when no box appears for that long
-//   fwburn-wine-probe close              close the main window (ends the program)
+//   fwburn-wine-probe close              close the main window (WM_CLOSE)
+//   fwburn-wine-probe menu-close         the system menu's Close (WM_SYSCOMMAND SC_CLOSE)
+//   fwburn-wine-probe gone [seconds]     wait until the main window no longer exists
+//   fwburn-wine-probe version <exe>      the version record: flags and the texts that matter
 //   fwburn-wine-probe devices            friendly names of the present devices (no window needed)
 #include <windows.h>
 // windows.h first: setupapi.h needs its types.
@@ -23,24 +33,29 @@
 #include <cstring>
 #include <string>
 
+#include "ui/win32/main_window.hpp"
+
 namespace {
 
-constexpr char kClass[] = "WindowsApp";
-constexpr char kTitle[] = "Korvan PLC Firmware Update Program";
-
-HWND MainWindow(double seconds) {
+// The window is found by its class: the title of a stand-in build says more.
+HWND MainWindow(double seconds, bool shown) {
     const DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
     for (;;) {
-        HWND w = FindWindowA(kClass, kTitle);
-        if (w != nullptr || static_cast<LONG>(GetTickCount() - until) > 0) {
+        HWND w = FindWindowA(fwburn::szClassName, nullptr);
+        if ((w != nullptr && (!shown || IsWindowVisible(w))) ||
+            static_cast<LONG>(GetTickCount() - until) > 0) {
             return w;
         }
         Sleep(100);
     }
 }
 
+// Which boxes a search takes: any, one with an OK button, or one with Yes and No.
+enum class BoxKind { Any, Ok, YesNo };
+
 struct BoxSearch {
     HWND owner;
+    BoxKind kind;
     HWND box;
 };
 
@@ -48,24 +63,47 @@ BOOL CALLBACK FindBox(HWND w, LPARAM param) {
     auto* s = reinterpret_cast<BoxSearch*>(param);
     char cls[32] = {};
     GetClassNameA(w, cls, sizeof cls);
-    if (std::strcmp(cls, "#32770") == 0 && GetWindow(w, GW_OWNER) == s->owner &&
-        IsWindowVisible(w)) {
+    if (std::strcmp(cls, "#32770") != 0 || GetWindow(w, GW_OWNER) != s->owner ||
+        !IsWindowVisible(w)) {
+        return TRUE;
+    }
+    const bool ok = GetDlgItem(w, IDOK) != nullptr;
+    const bool yesNo = GetDlgItem(w, IDYES) != nullptr && GetDlgItem(w, IDNO) != nullptr;
+    if (s->kind == BoxKind::Any || (s->kind == BoxKind::Ok && ok) ||
+        (s->kind == BoxKind::YesNo && yesNo)) {
         s->box = w;
         return FALSE;
     }
     return TRUE;
 }
 
-HWND MessageBoxOf(HWND owner, double seconds) {
+HWND MessageBoxOf(HWND owner, double seconds, BoxKind kind = BoxKind::Any) {
     const DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
     for (;;) {
-        BoxSearch s{owner, nullptr};
+        BoxSearch s{owner, kind, nullptr};
         EnumWindows(FindBox, reinterpret_cast<LPARAM>(&s));
         if (s.box != nullptr || static_cast<LONG>(GetTickCount() - until) > 0) {
             return s.box;
         }
         Sleep(100);
     }
+}
+
+// Posts a key press and release to each window, as the keyboard would to a focused control: it
+// goes through the window's message loop and what that does with keys.
+void PostKey(std::initializer_list<HWND> targets, WPARAM key, LPARAM down, LPARAM up) {
+    for (HWND w : targets) {
+        PostMessageA(w, WM_KEYDOWN, key, down);
+        PostMessageA(w, WM_KEYUP, key, up);
+    }
+}
+
+bool WaitGone(HWND w, double seconds) {
+    const DWORD until = GetTickCount() + static_cast<DWORD>(seconds * 1000);
+    while (IsWindow(w) && static_cast<LONG>(GetTickCount() - until) < 0) {
+        Sleep(50);
+    }
+    return !IsWindow(w);
 }
 
 // Text crosses the process boundary as UTF-16 (Wine carries list texts of another process
@@ -80,6 +118,75 @@ std::string TextOf(HWND w) {
     wchar_t text[512] = {};
     GetWindowTextW(w, text, 511);
     return Narrow(text);
+}
+
+// The text on one line: a line break shows as "\n".
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c != '\r') {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// "box caption=[...] text=[...] buttons=[Yes,No] default=[No]"
+void PrintBox(HWND box, const char* prefix = "") {
+    std::string buttons, byDefault;
+    const struct {
+        int id;
+        const char* name;
+    } kinds[] = {{IDOK, "OK"}, {IDYES, "Yes"}, {IDNO, "No"}, {IDCANCEL, "Cancel"}};
+    for (const auto& k : kinds) {
+        HWND b = GetDlgItem(box, k.id);
+        if (b == nullptr) {
+            continue;
+        }
+        buttons += (buttons.empty() ? "" : ",") + std::string(k.name);
+        if ((GetWindowLongA(b, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+            byDefault = k.name;
+        }
+    }
+    std::printf("%sbox caption=[%s] text=[%s] buttons=[%s] default=[%s]\n", prefix,
+                TextOf(box).c_str(), OneLine(TextOf(GetDlgItem(box, 0xFFFF))).c_str(),
+                buttons.c_str(), byDefault.c_str());
+}
+
+bool PressAndWait(HWND box, HWND button) {
+    PostMessageA(button, BM_CLICK, 0, 0);
+    return WaitGone(box, 15);  // gone within seconds, or the press did not work
+}
+
+// The version record of a program: its flags and the texts an operator's tools show.
+int PrintVersion(const char* program) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(program, &ignored);
+    std::string data(size, '\0');
+    if (size == 0 || !GetFileVersionInfoA(program, 0, size, data.data())) {
+        std::printf("probe failed: no version record\n");
+        return 1;
+    }
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) &&
+        fixed != nullptr) {
+        std::printf("version specialbuild=%d\n",
+                    (fixed->dwFileFlags & fixed->dwFileFlagsMask & VS_FF_SPECIALBUILD) ? 1 : 0);
+    }
+    for (const char* name : {"FileDescription", "FirmwareImage", "SpecialBuild"}) {
+        char* value = nullptr;
+        const std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+        if (VerQueryValueA(data.data(), path.c_str(), reinterpret_cast<void**>(&value), &length) &&
+            value != nullptr) {
+            std::printf("version %s=[%s]\n", name, value);
+        } else {
+            std::printf("version %s absent\n", name);
+        }
+    }
+    return 0;
 }
 
 std::string ListItem(HWND list, LRESULT index) {
@@ -127,8 +234,20 @@ int main(int argc, char** argv) {
         std::printf("devices present=%d\n", count);
         return 0;
     }
-    const double seconds = argc > 2 ? std::atof(argv[2]) : 20.0;
-    HWND main = MainWindow(command == "window" ? seconds : 5.0);
+    if (command == "version" && argc > 2) {
+        return PrintVersion(argv[2]);
+    }
+    const int secondsArg = command == "answer" ? 3 : 2;
+    const double seconds = argc > secondsArg ? std::atof(argv[secondsArg]) : 20.0;
+    if (command == "gone") {
+        HWND w = MainWindow(0, false);
+        if (w != nullptr && !WaitGone(w, seconds)) {
+            return Fail("the window is still there");
+        }
+        std::printf("window gone\n");
+        return 0;
+    }
+    HWND main = MainWindow(command == "window" ? seconds : 5.0, command == "window");
     if (main == nullptr) {
         return Fail("no main window");
     }
@@ -185,46 +304,89 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "escape") {
-        // Posted to a control of the window: it goes through the window's message loop and its
-        // dialog keyboard handling, as a key press does.
-        HWND list = GetDlgItem(main, 7);
-        PostMessageA(list, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-        PostMessageA(list, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
-        PostMessageA(button, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-        PostMessageA(button, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+        PostKey({GetDlgItem(main, 7), button}, VK_ESCAPE, 0x00010001,
+                static_cast<LPARAM>(0xC0010001u));
         std::printf("escape pressed\n");
+        return 0;
+    }
+    if (command == "ctrl-break") {
+        PostKey({GetDlgItem(main, 7), button}, VK_CANCEL, 0x01460001,
+                static_cast<LPARAM>(0xC1460001u));
+        std::printf("ctrl-break pressed\n");
+        return 0;
+    }
+    if (command == "dropped-keys") {
+        const LRESULT escapes = SendMessageA(main, fwburn::kDroppedKeyCountMessage, VK_ESCAPE, 0);
+        const LRESULT breaks = SendMessageA(main, fwburn::kDroppedKeyCountMessage, VK_CANCEL, 0);
+        std::printf("dropped escape=%ld ctrl-break=%ld\n", static_cast<long>(escapes),
+                    static_cast<long>(breaks));
+        return 0;
+    }
+    if (command == "focus") {
+        SetForegroundWindow(main);
+        const DWORD until = GetTickCount() + 5000;
+        while (GetForegroundWindow() != main && static_cast<LONG>(GetTickCount() - until) < 0) {
+            Sleep(50);
+        }
+        if (GetForegroundWindow() != main) {
+            return Fail("the window did not become the active one");
+        }
+        std::printf("focused\n");
         return 0;
     }
     if (command == "start-state") {
         std::printf("start enabled=%d\n", IsWindowEnabled(button) ? 1 : 0);
         return 0;
     }
-    if (command == "box" || command == "ok") {
+    if (command == "box") {
         HWND box = MessageBoxOf(main, seconds);
         if (box == nullptr) {
             return Fail("no message box");
         }
-        std::printf("box caption=[%s] text=[%s]\n", TextOf(box).c_str(),
-                    TextOf(GetDlgItem(box, 0xFFFF)).c_str());
-        if (command == "ok") {
-            PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-            // Gone within a few seconds, or the press did not work.
-            const DWORD until = GetTickCount() + 5000;
-            while (IsWindow(box) && static_cast<LONG>(GetTickCount() - until) < 0) {
-                Sleep(50);
-            }
-            if (IsWindow(box)) {
-                return Fail("box still open after OK");
-            }
-            std::printf("ok pressed\n");
+        PrintBox(box);
+        return 0;
+    }
+    if (command == "ok") {
+        HWND box = MessageBoxOf(main, seconds, BoxKind::Ok);
+        if (box == nullptr) {
+            return Fail("no message box with OK");
         }
+        PrintBox(box);
+        if (!PressAndWait(box, GetDlgItem(box, IDOK))) {
+            return Fail("box still open after OK");
+        }
+        std::printf("ok pressed\n");
+        return 0;
+    }
+    if (command == "answer" && argc > 2) {
+        const std::string answer = argv[2];
+        HWND box = MessageBoxOf(main, seconds, BoxKind::YesNo);
+        if (box == nullptr) {
+            return Fail("no Yes/No box");
+        }
+        PrintBox(box);
+        if (answer == "enter") {
+            // To the box's focused control, as the keyboard would: its default button answers.
+            GUITHREADINFO gui{};
+            gui.cbSize = sizeof gui;
+            if (!GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &gui) ||
+                gui.hwndFocus == nullptr || GetParent(gui.hwndFocus) != box) {
+                return Fail("no focused control in the box");
+            }
+            PostKey({gui.hwndFocus}, VK_RETURN, 0x001C0001, static_cast<LPARAM>(0xC01C0001u));
+            if (!WaitGone(box, 15)) {
+                return Fail("box still open after Enter");
+            }
+        } else if (!PressAndWait(box, GetDlgItem(box, answer == "yes" ? IDYES : IDNO))) {
+            return Fail("box still open after the answer");
+        }
+        std::printf("answered %s\n", answer.c_str());
         return 0;
     }
     if (command == "no-box") {
         HWND box = MessageBoxOf(main, seconds);
         if (box != nullptr) {
-            std::printf("unexpected box caption=[%s] text=[%s]\n", TextOf(box).c_str(),
-                        TextOf(GetDlgItem(box, 0xFFFF)).c_str());
+            PrintBox(box, "unexpected ");
             return 1;
         }
         std::printf("no box\n");
@@ -233,6 +395,11 @@ int main(int argc, char** argv) {
     if (command == "close") {
         PostMessageA(main, WM_CLOSE, 0, 0);
         std::printf("close sent\n");
+        return 0;
+    }
+    if (command == "menu-close") {
+        PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+        std::printf("menu close sent\n");
         return 0;
     }
     return Fail("unknown command");

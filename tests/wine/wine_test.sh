@@ -9,7 +9,12 @@
 # it gets --model, --link, --flash and --block-delay-ms and prints "ready" when it serves).
 #
 # Exits 0 only on positive evidence read back from the window, its message boxes, the screen and
-# the controller; 77 (a CTest skip) when Wine or Xvfb cannot start here; 1 on any failure.
+# the controller; 77 (a CTest skip) when Wine or Xvfb cannot start here; 1 on any failure. Under
+# CI=true or FWBURN_REQUIRE_WINE=1 (scripts/test sets it) a skip is a failure: there, no Windows
+# coverage must never pass for a pass.
+#
+# Every wait waits for a condition read back from the window, the screen or the controller, with a
+# generous bound for a loaded machine; none takes the passing of time for a state.
 set -uo pipefail
 
 scenario=${1:?scenario}
@@ -23,7 +28,19 @@ tag=${TEST_TAG:-$scenario}
 log="$ARTIFACTS/$tag.log"
 : >"$log"
 
-skip() { echo "SKIP: $*"; exit 77; }
+# Whether a skip must fail: CI=true (or 1, yes), or FWBURN_REQUIRE_WINE=1.
+wine_required() {
+    case "${CI:-}" in true | TRUE | True | 1 | yes) return 0 ;; esac
+    [ "${FWBURN_REQUIRE_WINE:-}" = 1 ]
+}
+skip() {
+    if wine_required; then
+        echo "FAIL: $* (a skipped Windows test counts as a failure under CI=true or FWBURN_REQUIRE_WINE=1)"
+        exit 1
+    fi
+    echo "SKIP: $*"
+    exit 77
+}
 fail() {
     echo "FAIL: $*"
     [ -f "$log" ] && { echo "--- $log"; tail -n 40 "$log"; }
@@ -57,8 +74,8 @@ start_xvfb() {
     rm -f "$fd_file"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >>"$log" 2>&1 &
     xvfb_pid=$!
-    for _ in $(seq 50); do
-        [ -s "$fd_file" ] && break
+    local until=$((SECONDS + 60))
+    until [ -s "$fd_file" ] || [ $SECONDS -gt $until ] || ! kill -0 "$xvfb_pid" 2>/dev/null; do
         sleep 0.1
     done
     [ -s "$fd_file" ] || skip "Xvfb did not start"
@@ -94,19 +111,37 @@ wait_for() {
 start_program() {
     local program=$1
     "$WINE" "$program" >>"$log" 2>&1 &
-    started+=($!)
+    program_pid=$!
+    started+=($program_pid)
     local out
     out=$(probe window 90)
     grep -q "^window title=Korvan PLC Firmware Update Program" <<<"$out" ||
         fail "the window of $program did not appear"
+    window_title=$(sed -n 's/^window title=\(.*\) origin=.*/\1/p' <<<"$out")
     origin_x=$(sed -n 's/.* origin=\([0-9-]*\),.*/\1/p' <<<"$out")
     origin_y=$(sed -n 's/.* origin=[0-9-]*,\([0-9-]*\) .*/\1/p' <<<"$out")
-    sleep 1  # a few ticks of the 100 ms panel timer
+    # The panel is drawn: its white track is on the screen.
+    wait_screen "$(basename "$program" .exe)-start" 60 "the idle panel" panel_idle
 }
 
+# Closes the window of a program with no update running; it must end, with status 0.
 stop_program() {
     probe close >/dev/null
-    sleep 1
+    expect "window gone" gone 60
+    wait_exit "$program_pid" 60 || fail "the program did not end after its window closed"
+    [ "$exit_status" -eq 0 ] || fail "the program ended with status $exit_status"
+}
+
+# wait_exit <pid> <seconds>: waits until the process has ended; its status in exit_status.
+wait_exit() {
+    local pid=$1 until=$((SECONDS + $2))
+    while kill -0 "$pid" 2>/dev/null; do
+        [ $SECONDS -le $until ] || return 1
+        sleep 0.1
+    done
+    wait "$pid"
+    exit_status=$?
+    return 0
 }
 
 screenshot() {
@@ -118,8 +153,8 @@ screenshot() {
 # Colour of a pixel of the main window's client area in a screenshot, as RRGGBB.
 pixel() {
     local shot=$1 x=$(($2 + origin_x)) y=$(($3 + origin_y))
-    "$convert" "$ARTIFACTS/$shot.png" -crop "1x1+$x+$y" -depth 8 txt:- 2>>"$log" |
-        sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | head -n1 | tr a-f A-F
+    "$convert" "$ARTIFACTS/$shot.png" -format "%[hex:p{$x,$y}]" info: 2>>"$log" |
+        cut -c1-6 | tr a-f A-F
 }
 
 expect_pixel() {
@@ -136,6 +171,46 @@ dark_pixels() {
         -negate -format '%[fx:round(mean*w*h)]' info: 2>>"$log"
 }
 
+# Pure red pixels (the stand-in notice) inside a client rectangle of a screenshot.
+red_pixels() {
+    local shot=$1 x=$(($2 + origin_x)) y=$(($3 + origin_y)) w=$4 h=$5
+    "$convert" "$ARTIFACTS/$shot.png" -crop "${w}x${h}+$x+$y" -fill black +opaque "#FF0000" \
+        -fill white -opaque "#FF0000" -colorspace gray -format '%[fx:round(mean*w*h)]' info: \
+        2>>"$log"
+}
+
+# What the panel of a screenshot shows, as conditions on one picture (the panel paints its bar
+# and its phase at one tick, so one picture never mixes two ticks' bar and phase):
+# the track empty; the bar part-way (red at its left, white at its right end); the bar full; the
+# phase "Programming" (the only phase word that reaches x = 265..295: "Idle" and "Erasing" end
+# before it).
+panel_idle() { [ "$(pixel "$1" 12 115)" = FFFFFF ] && [ "$(pixel "$1" 518 115)" = FFFFFF ]; }
+panel_full() { [ "$(pixel "$1" 518 115)" = FF0000 ]; }
+panel_programming() { [ "$(dark_pixels "$1" 265 140 30 18)" -gt 5 ]; }
+panel_mid_transfer() {
+    [ "$(pixel "$1" 12 115)" = FF0000 ] && [ "$(pixel "$1" 518 115)" = FFFFFF ] &&
+        panel_programming "$1"
+}
+
+# wait_screen <shot> <seconds> <what> <condition> [give-up condition]: takes screenshots until
+# the condition holds for one (that one stays as the artifact <shot>.png). Fails when the bound
+# runs out, or as soon as the give-up condition holds (the state can no longer come).
+wait_screen() {
+    local shot=$1 seconds=$2 what=$3 condition=$4 give_up=${5:-false}
+    local until=$((SECONDS + seconds)) tries=0
+    while :; do
+        import -window root -display "$DISPLAY" "$ARTIFACTS/$shot.png" 2>>"$log" ||
+            fail "no screenshot $shot"
+        tries=$((tries + 1))
+        if "$condition" "$shot"; then
+            note "screenshot $ARTIFACTS/$shot.png: $what (screenshot $tries)"
+            return 0
+        fi
+        "$give_up" && fail "$what never showed: $give_up after $tries screenshots"
+        [ $SECONDS -le $until ] || fail "$what never showed in $seconds s ($tries screenshots)"
+    done
+}
+
 # A fixture device that Wine's device enumeration lists with this friendly name.
 add_fixture_port() {
     local n=$1 name=$2
@@ -149,14 +224,17 @@ add_fixture_port() {
 
 # The controller: the simulator program when PLCSIM names one that runs here, otherwise the
 # in-test peer (PEER). Both serve a pty that Wine sees as the port.
+# The controller: the simulator program when PLCSIM names one that runs here, otherwise the
+# in-test peer (PEER). Both serve a pty that Wine sees as the port.
 start_peer() {
     local model=$1 port=$2 flash=$3 image=$4
     rm -f "$flash" "$WINEPREFIX/dosdevices/$port"
     peer_log="$ARTIFACTS/$tag.peer.log"
     if [ -n "${PLCSIM:-}" ] && [ -x "$PLCSIM" ]; then
         peer_kind=plcsim
+        # -v: it logs the host's opens and closes and its own states, which the tests wait on.
         "$PLCSIM" --model "$model" --image "$image" --link "$WINEPREFIX/dosdevices/$port" \
-            --flash-out "$flash" --exit-after-update --wire >"$peer_log" 2>&1 &
+            --flash-out "$flash" --exit-after-update --wire -v >"$peer_log" 2>&1 &
     else
         : "${PEER:?}"
         peer_kind=pty-peer
@@ -165,13 +243,23 @@ start_peer() {
     fi
     peer_pid=$!
     started+=($peer_pid)
-    for _ in $(seq 100); do
-        grep -qE "^(ready|plcsim: .* on /dev/)" "$peer_log" && break
+    local until=$((SECONDS + 60))
+    until grep -qE "^(ready|plcsim: .* on /dev/)" "$peer_log"; do
+        kill -0 "$peer_pid" 2>/dev/null && [ $SECONDS -le $until ] ||
+            fail "the controller ($peer_kind) did not start: $(cat "$peer_log")"
         sleep 0.1
     done
-    grep -qE "^(ready|plcsim: .* on /dev/)" "$peer_log" ||
-        fail "the controller ($peer_kind) did not start: $(cat "$peer_log")"
     note "controller: $peer_kind, $(head -n1 "$peer_log")"
+}
+
+# What the controller has heard of the host so far: the opens of its port (plcsim), or the size
+# of its log (the in-test peer logs every request). It grows when a host opens or talks.
+peer_heard() {
+    if [ "$peer_kind" = plcsim ]; then
+        grep -c "a host opened the port" "$peer_log"
+    else
+        wc -c <"$peer_log"
+    fi
 }
 
 # The operator switches the controller off and on. The simulator program takes the host's close of
@@ -183,16 +271,11 @@ power_cycle() {
 
 # The controller took the whole image and saw no protocol fault.
 check_controller() {
-    local flash=$1 image=$2 fill=0 rc
+    local flash=$1 image=$2 fill=0
     if [ "$peer_kind" = plcsim ]; then
         # It exits by itself once the host has closed the port after the update.
-        for _ in $(seq 100); do
-            kill -0 "$peer_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        wait "$peer_pid"
-        rc=$?
-        [ "$rc" -eq 0 ] || fail "plcsim ended with status $rc: $(tail -n 20 "$peer_log")"
+        wait_exit "$peer_pid" 120 || fail "plcsim did not end after the update"
+        [ "$exit_status" -eq 0 ] || fail "plcsim ended with status $exit_status: $(tail -n 20 "$peer_log")"
     else
         grep -q "^flash complete" "$peer_log" || fail "the controller saw no complete transfer"
         grep "^violation" "$peer_log" && fail "the controller saw protocol violations"
@@ -213,6 +296,74 @@ PY
     [ "${PIPESTATUS[0]}" -eq 0 ] || fail "flash content"
 }
 
+# Whether the controller has taken its last block: after that the window can show no transfer.
+transfer_over() {
+    if [ "$peer_kind" = plcsim ]; then
+        grep -q -- "-> transfer done" "$peer_log"
+    else
+        grep -q "^flash complete" "$peer_log"
+    fi
+}
+
+# Waits for a picture of the transfer under way: the phase "Programming" with the bar part-way.
+wait_mid_transfer() {
+    wait_screen "$1" 180 "the transfer under way (Programming, the bar part-way)" \
+        panel_mid_transfer transfer_over
+}
+
+# The questions the window asks, as the probe prints them.
+standin_question="box caption=[TEST BUILD: STAND-IN IMAGE] text=[This program was built without a real firmware image. Its built-in image is a STAND-IN of random bytes, not a firmware: written into a PLC it makes the PLC unusable until a real firmware is written.\n\nUse it only with a simulated or test controller. Go on?] buttons=[Yes,No] default=[No]"
+close_question="box caption=[WARNING] text=[An update is running. Closing now stops it and leaves the PLC in its bootloader; run the update again to recover it. Close anyway?] buttons=[Yes,No] default=[No]"
+
+# Clicks Start Burn and answers the stand-in question, whose screenshot stays as an artifact.
+start_update() {
+    local name=$1 answer=$2 out
+    expect "clicked" click-start
+    expect "$standin_question" box 60
+    screenshot "$name-standin-question"
+    out=$(probe answer "$answer")
+    grep -qF "answered $answer" <<<"$out" || fail "the stand-in question: [$out]"
+}
+
+# dropped_keys: "<escapes> <ctrl-breaks>" the window has kept from its dialog handling.
+dropped_keys() {
+    probe dropped-keys | sed -n 's/^dropped escape=\([0-9]*\) ctrl-break=\([0-9]*\)$/\1 \2/p'
+}
+
+# Presses Escape and Ctrl+Break on the window: real keys from the X server when xdotool is
+# there, else posted key messages. Each must reach the window (its count of kept keys grows):
+# a key that never arrived proves nothing.
+press_keys_that_must_not_start() {
+    local before after how want
+    before=$(dropped_keys)
+    [ -n "$before" ] || fail "the window does not count the keys it keeps from the dialog handling"
+    if command -v xdotool >/dev/null; then
+        how="X keyboard (xdotool)"
+        expect "focused" focus
+        local xid
+        xid=$(xdotool search --name "^Korvan PLC Firmware Update Program" 2>>"$log" | head -n1)
+        [ -n "$xid" ] || fail "xdotool does not see the window"
+        xdotool windowfocus --sync "$xid" >>"$log" 2>&1 || fail "xdotool cannot focus the window"
+        xdotool key Escape >>"$log" 2>&1 || fail "xdotool key Escape"
+        xdotool key ctrl+Break >>"$log" 2>&1 || fail "xdotool key ctrl+Break"
+    else
+        how="posted key messages"
+        expect "escape pressed" escape
+        expect "ctrl-break pressed" ctrl-break
+    fi
+    read -r esc brk <<<"$before"
+    want="$((esc + 1)) $((brk + 1))"
+    local until=$((SECONDS + 60))
+    while :; do
+        after=$(dropped_keys)
+        read -r a b <<<"$after"
+        [ "${a:-0}" -gt "$esc" ] && [ "${b:-0}" -gt "$brk" ] && break
+        [ $SECONDS -le $until ] || fail "the keys did not reach the window ($how): kept [$after], wanted at least [$want]"
+        sleep 0.2
+    done
+    note "Escape and Ctrl+Break reached the window ($how): kept $before -> $after"
+}
+
 # --- scenarios ---------------------------------------------------------------------------------
 
 prefix_setup() {
@@ -226,6 +377,10 @@ prefix_setup() {
     # default for this system colour is white).
     "$WINE" reg add "HKCU\\Control Panel\\Colors" /v Scrollbar /t REG_SZ /d "192 192 192" /f \
         >>"$log" 2>&1 || skip "Wine cannot write its registry here"
+    # Wine draws the window frames itself (there is no window manager on Xvfb): the title shows
+    # in the screenshots.
+    "$WINE" reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /t REG_SZ /d N /f \
+        >>"$log" 2>&1 || skip "Wine cannot write its registry here"
     timeout 120 "$WINE" "$PROBE" devices 2>>"$log" | tr -d '\r' >>"$log"
     grep -q "^devices present=" "$log" || skip "Wine lists no devices here (see $log)"
     timeout 60 wineserver -w
@@ -237,9 +392,39 @@ prefix_cleanup() {
     echo "prefix closed: $WINEPREFIX"
 }
 
-# A delivered program: the locked model, "USB" alone, the date, and Start without a controller.
+# What a program shows of its image, where an operator looks: the title, the panel where the
+# date stands, the version record. A stand-in says so everywhere and names no image.
+check_identity() {
+    local program=$1 name=$2 stand_in=$3 image_name=$4 date_text=$5 shot=$6 version
+    version=$(probe version "$program")
+    if [ "$stand_in" = 1 ]; then
+        [ "$window_title" = "Korvan PLC Firmware Update Program - TEST BUILD: STAND-IN IMAGE" ] ||
+            fail "title [$window_title]"
+        [ "$(red_pixels "$shot" 300 25 130 34)" -gt 100 ] ||
+            fail "no red stand-in notice where the date stands"
+        grep -qF "version specialbuild=1" <<<"$version" || fail "no special-build flag: $version"
+        grep -qF "version SpecialBuild=[TEST BUILD: STAND-IN IMAGE" <<<"$version" ||
+            fail "no SpecialBuild text: $version"
+        grep -qF "TEST BUILD: STAND-IN IMAGE]" <<<"$(grep FileDescription <<<"$version")" ||
+            fail "FileDescription: $version"
+        grep -qF -- "$image_name" <<<"$version" && fail "a stand-in names the image: $version"
+        note "$name says STAND-IN in its title, its panel and its version record"
+    else
+        [ "$window_title" = "Korvan PLC Firmware Update Program" ] || fail "title [$window_title]"
+        [ "$(red_pixels "$shot" 300 25 130 34)" -eq 0 ] || fail "red text where the date stands"
+        [ "$(dark_pixels "$shot" 300 25 120 16)" -gt 20 ] || fail "no date text at (300,25)"
+        grep -qF "version specialbuild=0" <<<"$version" || fail "special-build flag: $version"
+        grep -qF "version SpecialBuild absent" <<<"$version" || fail "SpecialBuild: $version"
+        grep -qF "version FirmwareImage=[$image_name]" <<<"$version" ||
+            fail "FirmwareImage: $version"
+        note "$name shows '$date_text' and names $image_name"
+    fi
+}
+
+# A delivered program: the locked model, "USB" alone, what it says of its image, and Start without
+# a controller.
 delivered() {
-    local program=$1 model=$2 date_text=$3 name
+    local program=$1 model=$2 date_text=$3 stand_in=$4 image_name=$5 name
     name=$(basename "$program" .exe)
     start_xvfb
     start_program "$program"
@@ -249,22 +434,28 @@ delivered() {
     expect "combo id=7 count=1 selected=0 enabled=1" combo 7
     expect "item 0=[USB] selected" combo 7
     expect "start enabled=1" start-state
-    screenshot "$name-idle"
+    wait_screen "$name-idle" 60 "the idle panel" panel_idle
     expect_pixel "$name-idle" 12 115 FFFFFF   # empty white track
     expect_pixel "$name-idle" 518 115 FFFFFF
     expect_pixel "$name-idle" 525 115 C0C0C0  # right of the track: the field background
-    [ "$(dark_pixels "$name-idle" 300 25 120 16)" -gt 20 ] || fail "no date text at (300,25)"
     [ "$(dark_pixels "$name-idle" 435 15 87 28)" -gt 20 ] || fail "no logo at (435,15)"
-    note "date text '$date_text' and logo drawn (see the screenshot)"
-    expect "clicked" click-start
-    expect "box caption=[ERROR] text=[CANNOT open USB Port!!!]" box 30
+    check_identity "$program" "$name" "$stand_in" "$image_name" "$date_text" "$name-idle"
+    if [ "$stand_in" = 1 ]; then
+        # No, the default (Enter), starts nothing; Yes goes on.
+        start_update "$name" enter
+        expect "no box" no-box 2
+        expect "start enabled=1" start-state
+        start_update "$name" yes
+    else
+        expect "clicked" click-start
+    fi
+    expect "box caption=[ERROR] text=[CANNOT open USB Port!!!]" box 60
     screenshot "$name-cannot-open"
     expect "ok pressed" ok
-    wait_for 5 "start enabled=1" start-state
-    screenshot "$name-after"
-    expect_pixel "$name-after" 12 115 FFFFFF
+    wait_for 60 "start enabled=1" start-state
+    wait_screen "$name-after" 60 "the panel back at zero" panel_idle
     stop_program
-    echo "PASS: $name shows $model, USB, its date; Start without a controller ends in CANNOT open USB Port!!! and the panel resets"
+    echo "PASS: $name shows $model, USB, what its image is; Start without a controller ends in CANNOT open USB Port!!! and the panel resets"
 }
 
 # A full update of a serial-linked test profile through the window, on a listed port.
@@ -292,71 +483,126 @@ full_update() {
     grep -qF "item 2=[COM5]" <<<"$list" || fail "port list: $list"
     expect "=[$model] selected" combo 8
     expect "enabled=0" combo 8
+    expect "selected $PORT" select-port "$PORT"
 
-    # Escape is IDCANCEL, command 2: it must not start anything, not even open the port.
+    # Escape and Ctrl+Break are both command 2 to the dialog handling: they reach the window and
+    # start nothing, not even the stand-in question, and open no port.
     local heard
-    heard=$(wc -c <"$peer_log")
-    expect "escape pressed" escape
-    expect "no box" no-box 4
+    heard=$(peer_heard)
+    press_keys_that_must_not_start
+    expect "no box" no-box 2
     expect "start enabled=1" start-state
-    [ "$(wc -c <"$peer_log")" -eq "$heard" ] || fail "Escape started an update: $(tail -n 5 "$peer_log")"
-    note "Escape started nothing"
+    [ "$(peer_heard)" = "$heard" ] || fail "a key opened the port: $(tail -n 5 "$peer_log")"
+    note "Escape and Ctrl+Break started nothing"
 
-    screenshot "$name-idle"
-    expect_pixel "$name-idle" 12 115 FFFFFF
-    expect_pixel "$name-idle" 518 115 FFFFFF
+    # The stand-in question: No (the default, Enter) starts nothing and opens no port.
+    start_update "$name" enter
+    expect "no box" no-box 2
+    expect "start enabled=1" start-state
+    [ "$(peer_heard)" = "$heard" ] || fail "No opened the port: $(tail -n 5 "$peer_log")"
+    note "No to the stand-in question started nothing"
+
+    wait_screen "$name-idle" 60 "the idle panel" panel_idle
     expect_pixel "$name-idle" 5 115 C0C0C0
 
-    expect "selected $PORT" select-port "$PORT"
-    expect "clicked" click-start
-    wait_for 5 "start enabled=0" start-state
-    # A second Start while the worker runs, sent as the button would send it: refused.
+    start_update "$name" yes
+    wait_for 60 "start enabled=0" start-state
+    # A second Start while the worker runs, sent as the button would send it: refused, not even
+    # asked about.
     expect "start command sent" start-command
 
     if [ "$model" = "RV7-G" ]; then
-        expect "box caption=[Information] text=[Please POWER OFF=>ON the PLC, and then press OK to continue]" box 60
+        expect "box caption=[Information] text=[Please POWER OFF=>ON the PLC, and then press OK to continue]" box 120
         power_cycle
         expect "ok pressed" ok
     fi
 
-    # Mid-transfer: red at the left of the track, white at its right.
-    local until=$((SECONDS + 90)) red=""
-    while [ $SECONDS -le $until ]; do
-        screenshot "$name-mid-transfer" >/dev/null
-        if [ "$(pixel "$name-mid-transfer" 12 115)" = "FF0000" ]; then
-            red=yes
-            break
-        fi
-        probe no-box 0.1 >/dev/null || break
-        sleep 0.3
-    done
-    [ -n "$red" ] || fail "the red bar never appeared"
-    expect_pixel "$name-mid-transfer" 12 115 FF0000
-    expect_pixel "$name-mid-transfer" 518 115 FFFFFF
-    note "screenshot $ARTIFACTS/$name-mid-transfer.png"
-    expect "escape pressed" escape
+    wait_mid_transfer "$name-mid-transfer"
+    press_keys_that_must_not_start
     expect "start command sent" start-command
 
-    expect "box caption=[INFORMATION] text=[Firmware update is SUCCESSFUL]" box 120
-    sleep 0.3
-    screenshot "$name-success"
-    expect_pixel "$name-success" 518 115 FF0000  # 100 %: the bar covers the track
+    expect "box caption=[INFORMATION] text=[Firmware update is SUCCESSFUL]" box 180
+    wait_screen "$name-success" 60 "the full bar" panel_full
     expect "ok pressed" ok
-    wait_for 5 "start enabled=1" start-state
-    sleep 0.5
-    screenshot "$name-reset"
-    expect_pixel "$name-reset" 12 115 FFFFFF
+    # Start Burn comes back only when the worker is done: a click at once is taken.
+    wait_for 60 "start enabled=1" start-state
+    start_update "$name-again" enter
+    wait_screen "$name-reset" 60 "the panel back at zero" panel_idle
     check_controller "$flash" "$image"
 
     # A listed port with nothing behind it: the text keeps the listed name.
     rm -f "$WINEPREFIX/dosdevices/com3"
     expect "selected COM3" select-port COM3
-    expect "clicked" click-start
-    expect "box caption=[ERROR] text=[CANNOT open COM3 Port!!!]" box 30
+    start_update "$name-com3" yes
+    expect "box caption=[ERROR] text=[CANNOT open COM3 Port!!!]" box 60
     expect "ok pressed" ok
-    wait_for 5 "start enabled=1" start-state
+    wait_for 60 "start enabled=1" start-state
     stop_program
-    echo "PASS: $model updated through the window on $PORT against $peer_kind; port list, Escape, second Start, panel and flash checked"
+    echo "PASS: $model updated through the window on $PORT against $peer_kind; port list, keys, stand-in question, second Start, panel and flash checked"
+}
+
+# Closing the window while an update runs: it asks (No the default). No: the update goes on to
+# its end. Yes: the worker stops, the port closes (the controller sees it), the program ends
+# with status 0, the controller stays in its bootloader with part of the image.
+close_during_update() {
+    local program=$1 model=$2 port=$3 image=$4 name
+    name=$(basename "$program" .exe)
+    local flash="$ARTIFACTS/$name.close.flash.bin"
+    [ -n "${PLCSIM:-}" ] && [ -x "$PLCSIM" ] || skip "needs plcsim (build the native preset)"
+    start_xvfb
+    add_fixture_port 3 "Communications Port (COM5)"
+    start_peer "$model" "$port" "$flash" "$image"
+    start_program "$program"
+    expect "selected ${port^^}" select-port "${port^^}"
+
+    start_update "$name-close" yes
+    wait_mid_transfer "$name-close-no-mid"
+    expect "close sent" close
+    expect "$close_question" box 60
+    screenshot "$name-close-question"
+    expect "answered enter" answer enter
+    expect "box caption=[INFORMATION] text=[Firmware update is SUCCESSFUL]" box 180
+    expect "ok pressed" ok
+    check_controller "$flash" "$image"
+    wait_for 60 "start enabled=1" start-state
+    note "No: the update went on to its end"
+
+    start_peer "$model" "$port" "$flash" "$image"
+    start_update "$name-close" yes
+    wait_mid_transfer "$name-close-yes-mid"
+    expect "menu close sent" menu-close
+    expect "$close_question" box 60
+    expect "answered yes" answer yes
+    expect "window gone" gone 60
+    wait_exit "$program_pid" 60 || fail "the program did not end after Yes"
+    [ "$exit_status" -eq 0 ] || fail "the program ended with status $exit_status"
+    # The port was closed: the controller saw it, ended its run, and has part of the image.
+    wait_exit "$peer_pid" 60 || fail "plcsim did not see the port close"
+    grep -qF "the host closed the port" "$peer_log" || fail "plcsim saw no close: $(tail "$peer_log")"
+    grep -qE "transfer complete: +no" "$peer_log" || fail "the transfer completed after Yes"
+    grep -qE "state: +transfer" "$peer_log" || fail "the controller is not in its bootloader"
+    note "Yes: $(grep -E 'blocks taken' "$peer_log" | tr -s ' '), the program ended with status 0"
+    echo "PASS: closing during an update asks; No lets it finish, Yes stops it, closes the port and ends cleanly"
+}
+
+# A program built with a real image (a fixture of the right size): no stand-in word anywhere, and
+# Start goes to the port without a question.
+real_image() {
+    local program=$1 image_name=$2 date_text=$3 name
+    name=$(basename "$program" .exe)
+    start_xvfb
+    add_fixture_port 1 "Communications Port (COM3)"
+    rm -f "$WINEPREFIX/dosdevices/com3"
+    start_program "$program"
+    wait_screen "$name-idle" 60 "the idle panel" panel_idle
+    check_identity "$program" "$name" 0 "$image_name" "$date_text" "$name-idle"
+    expect "selected COM3" select-port COM3
+    expect "clicked" click-start
+    expect "box caption=[ERROR] text=[CANNOT open COM3 Port!!!] buttons=[OK]" box 60
+    expect "ok pressed" ok
+    wait_for 60 "start enabled=1" start-state
+    stop_program
+    echo "PASS: a real-image build names its image and date and starts without the stand-in question"
 }
 
 # The Windows link against Wine's devices: COM12 and the controller's USB interface path on
@@ -378,11 +624,11 @@ link_tests() {
     python3 "$here/pty_echo.py" "$WINEPREFIX/dosdevices/com12" \
         "$WINEPREFIX/dosdevices/usb#vid_3b9e&pid_0001#5&1&0&1#$class" >"$ARTIFACTS/$tag.echo.log" 2>&1 &
     started+=($!)
-    for _ in $(seq 50); do
-        grep -q "^ready" "$ARTIFACTS/$tag.echo.log" && break
+    local until=$((SECONDS + 60))
+    until grep -q "^ready" "$ARTIFACTS/$tag.echo.log"; do
+        [ $SECONDS -le $until ] || fail "the echoing ptys did not start"
         sleep 0.1
     done
-    grep -q "^ready" "$ARTIFACTS/$tag.echo.log" || fail "the echoing ptys did not start"
     rm -f "$WINEPREFIX/dosdevices/com3"
     gtest "$binary"
 }
@@ -407,6 +653,8 @@ case "$scenario" in
     prefix-cleanup) prefix_cleanup ;;
     delivered) needs_prefix && delivered "$@" ;;
     full-update) needs_prefix && full_update "$@" ;;
+    close-during-update) needs_prefix && close_during_update "$@" ;;
+    real-image) needs_prefix && real_image "$@" ;;
     gtest) needs_prefix && gtest "$@" ;;
     link) needs_prefix && link_tests "$@" ;;
     *) fail "unknown scenario $scenario" ;;
