@@ -210,6 +210,7 @@ TEST(ReplaceFile, RefusesANameThatEndsInASlash) {
     std::string error;
     EXPECT_FALSE(Replace(s.path() + "/", error));
     EXPECT_FALSE(Replace(s / "missing/", error));
+    EXPECT_EQ(error, "names a directory");
     EXPECT_TRUE(s.Entries().empty());
 }
 

@@ -206,6 +206,7 @@ class UpdateRun {
   private:
     double Seconds() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
     void Sample();
+    void CheckTrace();
     void Show(const Figures& figures, double now);
     void Handle(const Request& request);
     void ReadAnswer(short revents);
@@ -223,6 +224,7 @@ class UpdateRun {
     std::string tracePath_;
     std::FILE* traceFile_ = nullptr;
     std::unique_ptr<TraceWriter> trace_;
+    bool traceErrorShown_ = false;
     Clock::time_point start_ = Clock::now();
     bool timerRunning_ = true;
     bool asking_ = false;
@@ -233,6 +235,7 @@ class UpdateRun {
 };
 
 void UpdateRun::Sample() {
+    CheckTrace();
     if (finalShown_) {
         return;  // the worker clears the figures after the final message: keep its last view
     }
@@ -253,6 +256,19 @@ void UpdateRun::Sample() {
         Show(erased, now);
     }
     Show(figures, now);
+}
+
+// A trace that could not be written is said once and carried into the outcome; the update goes
+// on, and its exit status stays its own.
+void UpdateRun::CheckTrace() {
+    if (trace_ == nullptr || traceErrorShown_ || trace_->WriteError() == 0) {
+        return;
+    }
+    traceErrorShown_ = true;
+    const std::string reason = std::strerror(trace_->WriteError());
+    screen_.Note("--trace " + tracePath_ + ": cannot write: " + reason +
+                 "; the trace stops here, the update goes on");
+    screen_.AddOutcomeField("traceError", reason);
 }
 
 void UpdateRun::Show(const Figures& figures, double now) {
@@ -327,6 +343,7 @@ void UpdateRun::ReadAnswer(short revents) {
 void UpdateRun::Interrupt(int signo) {
     link_.ReleaseForExit();
     const int status = ExitStatusForSignal(signo);
+    CheckTrace();
     screen_.Interrupted(EndingSignalName(signo), status, tracker_.view().phase, Seconds());
     output_.DrainUntil(Clock::now() + kLastWords);
     _exit(status);
@@ -406,6 +423,7 @@ int UpdateRun::Run(PortLock& lock) {
     }
     worker.join();
     lock.Release();
+    CheckTrace();  // the closing note comes after the outcome
 
     if (!finalShown_) {
         code_ = operator_.cancelled() ? kExitCancelled : kExitUnexpected;

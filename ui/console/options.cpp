@@ -61,6 +61,8 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         wrong = "use only one of --list-ports, --version and --extract-image";
     } else if (app.count("--port") > 0 && o.port.empty()) {
         wrong = "--port needs a path";
+    } else if (app.count("--trace") > 0 && o.trace.empty()) {
+        wrong = "--trace needs a file name";
     } else if (app.count("--extract-image") > 0 && o.extractImage.empty()) {
         wrong = "--extract-image needs a file name";
     }

@@ -271,14 +271,14 @@ void Screen::GaveUp(int accepted) {
 
 void Screen::Final(const char* caption, const char* text, ExitCode code, double elapsed) {
     if (mode_ == ScreenMode::kJson) {
-        Json(JsonLine()
-                 .Add("event", "outcome")
-                 .Add("caption", caption)
-                 .Add("text", text)
-                 .Add("exitCode", static_cast<int>(code))
-                 .Add("result", ResultName(code))
-                 .AddFixed("elapsed", elapsed)
-                 .Text());
+        JsonLine line;
+        line.Add("event", "outcome")
+            .Add("caption", caption)
+            .Add("text", text)
+            .Add("exitCode", static_cast<int>(code))
+            .Add("result", ResultName(code))
+            .AddFixed("elapsed", elapsed);
+        Json(OutcomeText(line));
     }
     if (mode_ == ScreenMode::kTerminal && !status_.empty()) {
         std::fputc('\n', out_);  // the last status line stays, as the panel keeps its figures
@@ -294,14 +294,14 @@ void Screen::Final(const char* caption, const char* text, ExitCode code, double 
 
 void Screen::Cancelled(double elapsed, bool announced) {
     if (mode_ == ScreenMode::kJson) {
-        Json(JsonLine()
-                 .Add("event", "outcome")
-                 .AddNull("caption")
-                 .AddNull("text")
-                 .Add("exitCode", static_cast<int>(kExitCancelled))
-                 .Add("result", ResultName(kExitCancelled))
-                 .AddFixed("elapsed", elapsed)
-                 .Text());
+        JsonLine line;
+        line.Add("event", "outcome")
+            .AddNull("caption")
+            .AddNull("text")
+            .Add("exitCode", static_cast<int>(kExitCancelled))
+            .Add("result", ResultName(kExitCancelled))
+            .AddFixed("elapsed", elapsed);
+        Json(OutcomeText(line));
     }
     if (!announced) {
         ErrorLine(program_ + ": cancelled at the reconnect step; nothing was erased");
@@ -310,6 +310,17 @@ void Screen::Cancelled(double elapsed, bool announced) {
 
 void Screen::Note(const std::string& text) {
     ErrorLine(program_ + ": " + text);
+}
+
+void Screen::AddOutcomeField(const char* key, const std::string& value) {
+    outcomeFields_.emplace_back(key, value);
+}
+
+std::string Screen::OutcomeText(JsonLine& line) const {
+    for (const auto& field : outcomeFields_) {
+        line.Add(field.first.c_str(), field.second);
+    }
+    return line.Text();
 }
 
 void Screen::Interrupted(const char* signalName, int exitCode, Phase phase, double elapsed) {
@@ -323,16 +334,16 @@ void Screen::Interrupted(const char* signalName, int exitCode, Phase phase, doub
     }
     Restore();
     if (mode_ == ScreenMode::kJson) {
-        Json(JsonLine()
-                 .Add("event", "outcome")
-                 .AddNull("caption")
-                 .AddNull("text")
-                 .Add("exitCode", exitCode)
-                 .Add("result", ResultName(kExitInterrupted))
-                 .Add("signal", signalName)
-                 .Add("phase", PhaseName(phase))
-                 .AddFixed("elapsed", elapsed)
-                 .Text());
+        JsonLine line;
+        line.Add("event", "outcome")
+            .AddNull("caption")
+            .AddNull("text")
+            .Add("exitCode", exitCode)
+            .Add("result", ResultName(kExitInterrupted))
+            .Add("signal", signalName)
+            .Add("phase", PhaseName(phase))
+            .AddFixed("elapsed", elapsed);
+        Json(OutcomeText(line));
     }
     std::string line = program_ + ": interrupted by " + signalName + "; the port is released";
     if (phase != Phase::kChecking) {

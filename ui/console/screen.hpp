@@ -6,12 +6,16 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "burn/operator.hpp"
 #include "ui/console/outcome.hpp"
 #include "ui/console/progress.hpp"
 
 namespace fwburn::console {
+
+class JsonLine;
 
 enum class ScreenMode { kTerminal, kPlain, kJson };
 
@@ -50,11 +54,15 @@ class Screen {
     void Interrupted(const char* signalName, int exitCode, Phase phase, double elapsed);
     // A line of its own on stderr, after the program's name.
     void Note(const std::string& text);
+    // A field that every later JSON outcome line carries: what went wrong beside the update.
+    void AddOutcomeField(const char* key, const std::string& value);
     // Leaves the terminal as it was found: the status line ended, the cursor shown.
     void Restore();
 
   private:
     void Json(const std::string& line);
+    // The outcome line with the fields added above.
+    std::string OutcomeText(JsonLine& line) const;
     // Ends the status line on a terminal, so that a full line can follow.
     void BreakStatusLine();
     void ErrorLine(const std::string& text);
@@ -73,6 +81,7 @@ class Screen {
     bool asking_ = false;  // a prompt waits for Enter: the status line keeps off its line
     int lastPlainDecile_ = -1;
     int lastJsonPercent_ = -1;  // of the phase under way
+    std::vector<std::pair<std::string, std::string>> outcomeFields_;
 };
 
 }  // namespace fwburn::console

@@ -1,0 +1,244 @@
+#!/usr/bin/env python3
+"""The files the console programs write, under hostile conditions: --extract-image next to planted
+links, device nodes, FIFOs, other people's files, long names and full disks; --trace to a disk
+that is full from the start or fills up during the update.
+
+CTest runs one test class per entry (see CMakeLists.txt), as for console_pty_test.py.
+"""
+import hashlib
+import json
+import os
+import resource
+import shutil
+import stat
+import subprocess
+import tempfile
+import unittest
+
+from console_pty_test import PtyCase, need, program_path, run_cli
+
+UNSHARE = shutil.which("unshare")
+
+
+def extract(path, profile="cpu", umask=None, fsize=None):
+    """One --extract-image run, alone on the command line as the option must be."""
+    def before_exec():
+        if umask is not None:
+            os.umask(umask)
+        if fsize is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
+    p = subprocess.run([program_path(profile), "--extract-image", path],
+                       stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60,
+                       preexec_fn=before_exec)
+    return p
+
+
+def private_mounts_work():
+    """Whether this user can mount a tmpfs of its own (a user and mount namespace)."""
+    if UNSHARE is None:
+        return False
+    return subprocess.run([UNSHARE, "-rm", "sh", "-c", "mount -t tmpfs none /mnt"],
+                          capture_output=True).returncode == 0
+
+
+def on_small_disk(size, script, *args):
+    """Runs a shell script with a fresh tmpfs of `size` mounted at $1 (the rest of the arguments
+    follow); the tmpfs is private to the script and goes with it."""
+    mountpoint = tempfile.mkdtemp(prefix="fwburn-disk-")
+    try:
+        return subprocess.run(
+            [UNSHARE, "-rm", "sh", "-c",
+             'mount -t tmpfs -o size=%s none "$1" || exit 99\n%s' % (size, script), "sh",
+             mountpoint] + list(args),
+            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=600)
+    finally:
+        os.rmdir(mountpoint)
+
+
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+class ExtractImage(unittest.TestCase):
+    def setUp(self):
+        need(self, "cpu")
+        self.dir = tempfile.mkdtemp(prefix="fwburn-files-")
+        v = subprocess.run([program_path("cpu"), "--version", "--json"], capture_output=True,
+                           text=True)
+        self.sha256 = json.loads(v.stdout)["sha256"]
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def entries(self):
+        return sorted(os.listdir(self.dir))
+
+    def assert_image(self, path):
+        self.assertEqual(sha256_of(path), self.sha256)
+
+    def test_new_file_is_the_image_with_the_users_umask(self):
+        p = extract(self.path("fw.bin"), umask=0o027)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assert_image(self.path("fw.bin"))
+        self.assertEqual(stat.S_IMODE(os.lstat(self.path("fw.bin")).st_mode), 0o640)
+        self.assertEqual(self.entries(), ["fw.bin"])
+
+    def test_existing_file_keeps_its_mode(self):
+        for mode in (0o600, 0o755):
+            with open(self.path("fw.bin"), "w") as f:
+                f.write("old")
+            os.chmod(self.path("fw.bin"), mode)
+            p = extract(self.path("fw.bin"))
+            self.assertEqual(p.returncode, 0, p.stderr)
+            self.assert_image(self.path("fw.bin"))
+            self.assertEqual(stat.S_IMODE(os.lstat(self.path("fw.bin")).st_mode), mode)
+
+    def test_planted_files_beside_the_target_are_not_touched(self):
+        # A link planted where a predictable temporary name would be, and the user's own file of
+        # that name: neither is followed, written or removed.
+        with open(self.path("victim"), "w") as f:
+            f.write("theirs")
+        os.symlink("victim", self.path("a.bin.part"))
+        with open(self.path("b.bin.part"), "w") as f:
+            f.write("mine")
+        for name in ("a.bin", "b.bin"):
+            p = extract(self.path(name))
+            self.assertEqual(p.returncode, 0, p.stderr)
+            self.assert_image(self.path(name))
+        with open(self.path("victim"), "rb") as f:
+            self.assertEqual(f.read(), b"theirs")
+        self.assertTrue(os.path.islink(self.path("a.bin.part")))
+        with open(self.path("b.bin.part"), "rb") as f:
+            self.assertEqual(f.read(), b"mine")
+        self.assertEqual(self.entries(), ["a.bin", "a.bin.part", "b.bin", "b.bin.part", "victim"])
+
+    def test_what_is_not_a_regular_file_is_refused_and_left_alone(self):
+        os.mkfifo(self.path("fifo"))
+        with open(self.path("target"), "w") as f:
+            f.write("theirs")
+        os.symlink("target", self.path("link"))
+        os.mkdir(self.path("dir"))
+        cases = [("fifo", stat.S_ISFIFO, "not a regular file"),
+                 ("link", stat.S_ISLNK, "a symbolic link"),
+                 ("dir", stat.S_ISDIR, "not a regular file")]
+        try:
+            os.mknod(self.path("null"), 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+            cases.append(("null", stat.S_ISCHR, "not a regular file"))
+        except PermissionError:
+            pass  # no device nodes for this user: the FIFO stands for them
+        for name, kind, says in cases:
+            with self.subTest(name):
+                p = extract(self.path(name))
+                self.assertEqual(p.returncode, 1, p.stderr)
+                self.assertEqual(p.stdout, "")
+                self.assertIn("cannot write %s: %s" % (self.path(name), says), p.stderr)
+                self.assertTrue(kind(os.lstat(self.path(name)).st_mode))
+        with open(self.path("target")) as f:
+            self.assertEqual(f.read(), "theirs")
+        self.assertEqual(self.entries(), sorted(["fifo", "target", "link", "dir"] +
+                                                (["null"] if len(cases) == 4 else [])))
+
+    def test_longest_legal_name(self):
+        name = "n" * 252
+        p = extract(self.path(name))
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assert_image(self.path(name))
+        self.assertEqual(self.entries(), [name])
+
+    def test_file_size_limit_fails_cleanly(self):
+        with open(self.path("fw.bin"), "w") as f:
+            f.write("old")
+        p = extract(self.path("fw.bin"), fsize=64 * 1024)
+        self.assertEqual(p.returncode, 1, "%d %s" % (p.returncode, p.stderr))
+        self.assertIn("cannot write %s: File too large" % self.path("fw.bin"), p.stderr)
+        with open(self.path("fw.bin")) as f:
+            self.assertEqual(f.read(), "old")
+        self.assertEqual(self.entries(), ["fw.bin"])
+
+    def test_full_disk_fails_cleanly(self):
+        if not private_mounts_work():
+            self.skipTest("cannot mount a small tmpfs here")
+        p = on_small_disk("256k", 'echo old > "$1/fw.bin"; "$2" --extract-image "$1/fw.bin"; '
+                          'echo "rc=$?"; ls -A "$1"; cat "$1/fw.bin"', program_path("cpu"))
+        self.assertEqual(p.stdout, "rc=1\nfw.bin\nold\n", p.stderr)
+        self.assertIn("No space left on device", p.stderr)
+
+
+def outcome(run):
+    return run.json_lines()[-1]
+
+
+def trace_lines(text):
+    return [line for line in text.splitlines() if line.strip()]
+
+
+class Trace(PtyCase):
+    def test_empty_trace_name_is_a_usage_error(self):
+        need(self, "aio")
+        r = run_cli("aio", "--trace", "")
+        self.assertEqual(r.code, 2, r)
+        self.assertIn("--trace needs a file name", r.err)
+        p = subprocess.run([program_path("aio"), "--trace="], capture_output=True, text=True)
+        self.assertEqual(p.returncode, 2, p.stderr)
+
+    def test_a_trace_that_cannot_be_written_is_reported_once(self):
+        # The control: a trace that is written says nothing about the trace.
+        sim = self.start_sim("aio", "--exit-after-update")
+        written = os.path.join(self.tmp.name, "aio.trace")
+        good = run_cli("aio", "--port", sim.port, "--yes", "--json", "--trace", written)
+        self.assertEqual(good.code, 0, good)
+        self.assertNotIn("trace", good.err)
+        self.assertNotIn("traceError", outcome(good))
+        sim.stop()
+        with open(written) as f:
+            self.assertTrue(f.read().endswith("note close %s\n" % sim.port))
+
+        for json_lines in (True, False):
+            with self.subTest(json=json_lines):
+                sim = self.start_sim("aio", "--exit-after-update")
+                args = ["--port", sim.port, "--yes", "--trace", "/dev/full"]
+                r = run_cli("aio", *(args + (["--json"] if json_lines else [])))
+                self.assertEqual(r.code, 0, r)  # the update's own status
+                said = [l for l in r.err.splitlines() if "--trace" in l]
+                self.assertEqual(said, ["fwburn-aio-cli: --trace /dev/full: cannot write: No "
+                                        "space left on device; the trace stops here, the update "
+                                        "goes on"], r)
+                if json_lines:
+                    self.assertEqual(outcome(r)["traceError"], "No space left on device")
+                    self.assertEqual(outcome(r)["exitCode"], 0)
+                sim.stop()
+                self.assert_flash_is_image("aio", sim)
+
+    def test_a_disk_that_fills_during_the_update(self):
+        if not private_mounts_work():
+            self.skipTest("cannot mount a small tmpfs here")
+        self.image("aio")
+        sim = self.start_sim("aio", "--exit-after-update")
+        copy = os.path.join(self.tmp.name, "trace.copy")
+        # Room for the checks and a part of the transfer's lines, not for all of them.
+        p = on_small_disk("16k", '"$2" --port "$3" --yes --json --allow-stand-in '
+                          '--trace "$1/trace" >"$4.out"; echo "rc=$?"; cp "$1/trace" "$4"',
+                          program_path("aio"), sim.port, copy)
+        self.assertEqual(p.stdout, "rc=0\n", p.stderr)
+        said = [l for l in p.stderr.splitlines() if "--trace" in l]
+        self.assertEqual(len(said), 1, p.stderr)
+        self.assertIn("No space left on device", said[0])
+        with open(copy + ".out") as f:
+            events = [json.loads(line) for line in f]
+        self.assertEqual(events[-1]["traceError"], "No space left on device")
+        self.assertEqual(events[-1]["result"], "success")
+        with open(copy) as f:
+            lines = trace_lines(f.read())
+        self.assertGreater(len(lines), 100)  # it did fill mid-update, not at the start
+        self.assertTrue(any(" tx block-" in line for line in lines))
+        self.assertNotIn(" note close", lines[-1])
+        sim.stop()
+        self.assert_flash_is_image("aio", sim)
+
+
+if __name__ == "__main__":
+    unittest.main()
