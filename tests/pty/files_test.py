@@ -213,6 +213,26 @@ class Trace(PtyCase):
                 sim.stop()
                 self.assert_flash_is_image("aio", sim)
 
+    def test_a_trace_reader_that_goes_away(self):
+        # A pipe whose reader has gone fails the trace's write, never the update.
+        sim = self.start_sim("aio", "--exit-after-update")
+        r, w = os.pipe()
+        p = subprocess.Popen([program_path("aio"), "--port", sim.port, "--yes", "--json",
+                              "--allow-stand-in", "--trace", "/dev/fd/%d" % w], pass_fds=(w,),
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+        os.close(w)
+        os.read(r, 100)
+        os.close(r)
+        out, err = p.communicate(timeout=300)
+        self.assertEqual(p.returncode, 0, err)
+        self.assertEqual([l for l in err.splitlines() if "--trace" in l],
+                         ["fwburn-aio-cli: --trace /dev/fd/%d: cannot write: Broken pipe; the "
+                          "trace stops here, the update goes on" % w])
+        self.assertEqual(json.loads(out.splitlines()[-1])["traceError"], "Broken pipe")
+        sim.stop()
+        self.assert_flash_is_image("aio", sim)
+
     def test_a_disk_that_fills_during_the_update(self):
         if not private_mounts_work():
             self.skipTest("cannot mount a small tmpfs here")
