@@ -1,14 +1,12 @@
-// --extract-image's file replacement on every kind of target, on failed writes, under a file size
-// limit and under signals: the target is replaced whole or left as it was, nothing else is
-// touched, and no temporary file stays behind.
+// --extract-image's file replacement on every kind of target, on failed and short writes, under
+// signals and on files of others: the target is replaced whole or left as it was, nothing else is
+// touched, and no temporary file stays behind. tests/pty/files_test.py runs the program itself.
 #include "ui/console/extract_image.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/profile.hpp"
 #include "tests/support/test_name.hpp"
 
 namespace fwburn::console {
@@ -181,30 +178,6 @@ TEST_P(ReplaceTarget, IsReplacedWholeOrLeftAsItWas) {
 INSTANTIATE_TEST_SUITE_P(Console, ReplaceTarget, ::testing::ValuesIn(kTargets),
                          [](const auto& p) { return test::TestName(p.param.name); });
 
-TEST(ReplaceFile, RefusesACharacterDevice) {
-    Scratch s;
-    if (mknod((s / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
-        GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
-    }
-    std::string error;
-    EXPECT_FALSE(Replace(s / "null", error));
-    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
-    EXPECT_TRUE(S_ISCHR(Lstat(s / "null").st_mode));
-    EXPECT_EQ(s.Entries(), std::set<std::string>{"null"});
-}
-
-TEST(ReplaceFile, TakesTheLongestLegalNames) {
-    Scratch s;
-    for (size_t length : {252u, 255u}) {
-        const std::string name(length, 'n');
-        std::string error;
-        EXPECT_TRUE(Replace(s / name, error)) << length << ": " << error;
-        EXPECT_EQ(Read(s / name), DataText());
-        EXPECT_EQ(s.Entries(), std::set<std::string>{name});
-        fs::remove(s / name);
-    }
-}
-
 TEST(ReplaceFile, RefusesANameThatEndsInASlash) {
     Scratch s;
     std::string error;
@@ -277,24 +250,6 @@ int InChild(const std::function<int()>& body) {
     int status = 0;
     waitpid(pid, &status, 0);
     return status;
-}
-
-TEST(ReplaceFile, AFileSizeLimitIsAnErrorNotTheEndOfTheProcess) {
-    Scratch s;
-    Write(s / "t", "old", 0600);
-    const int status = InChild([&] {
-        signal(SIGXFSZ, SIG_DFL);
-        const rlimit limit{64 * 1024, 64 * 1024};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        std::string error;
-        const bool replaced = Replace(s / "t", error);
-        return !replaced && error == std::strerror(EFBIG) ? 0 : 1;
-    });
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(Read(s / "t"), "old");
-    EXPECT_EQ(s.Entries(), std::set<std::string>{"t"});
-    EXPECT_EQ(signal(SIGXFSZ, SIG_DFL), SIG_DFL);  // this process's own disposition untouched
 }
 
 int gSignal = 0;
@@ -378,28 +333,6 @@ TEST(ReplaceFile, KeepsTheOwner) {
     EXPECT_EQ(st.st_uid, kNobody);
     EXPECT_EQ(st.st_gid, kNobody);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-}
-
-// ---- the option
-
-TEST(ExtractImage, WritesTheBuiltInImageAndRefusesADevice) {
-    Scratch s;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int written = ExtractImage("fwburn-cpu-cli", s / "image.bin", false);
-    mkfifo((s / "fifo").c_str(), 0600);
-    const int refused = ExtractImage("fwburn-cpu-cli", s / "fifo", false);
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(written, 0);
-    const EmbeddedImage image = TheEmbeddedImage();
-    EXPECT_EQ(Read(s / "image.bin"),
-              std::string(reinterpret_cast<const char*>(image.data), image.length));
-    EXPECT_EQ(out, (s / "image.bin") + ": " + std::to_string(image.length) + " bytes\n");
-    EXPECT_EQ(refused, 1);
-    EXPECT_EQ(err, "fwburn-cpu-cli: cannot write " + (s / "fifo") +
-                       ": not a regular file; only a regular file is replaced\n");
-    EXPECT_TRUE(S_ISFIFO(Lstat(s / "fifo").st_mode));
 }
 
 }  // namespace
