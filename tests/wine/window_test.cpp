@@ -134,7 +134,6 @@ class BoxAnswer {
             thread_.join();
         }
     }
-    bool done() const { return done_; }
     // Pumps the window thread until the box was answered; the box as it was seen.
     SeenBox Wait() {
         PumpUntil([this] { return done_.load(); }, 30000);
@@ -152,7 +151,6 @@ class BoxAnswer {
             }
         }
         if (box != nullptr) {
-            Sleep(100);  // the box's controls are made before it shows: read it settled
             seen_.caption = TextOf(box);
             seen_.text = TextOf(GetDlgItem(box, 0xFFFF));
             for (int id : {IDOK, IDYES, IDNO}) {

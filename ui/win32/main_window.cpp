@@ -49,7 +49,7 @@ struct Worker {
     HANDLE thread = nullptr;
     unsigned threadId = 0;
     StopSignal stop;
-    bool closing = false;  // the operator chose to close: the window ends when the worker has
+    bool closing = false;  // the operator chose to close: the window ends with the worker
     bool asking = false;   // the close question is open
 };
 Worker worker;
