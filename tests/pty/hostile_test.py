@@ -242,6 +242,22 @@ class Signals(PtyCase):
                     proc.stdout.close()
                     proc.stderr.close()
 
+    def test_a_reader_that_goes_away_ends_it_as_sigpipe_does(self):
+        sim, proc = self.start_long_update(args=["--json"], stdin=subprocess.DEVNULL,
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                           text=True)
+        try:
+            read_events(proc, lambda e: e["event"] == "phase" and e["phase"] == "erase")
+            self.assertFalse(opens_for_another_user(sim.port))
+            proc.stdout.close()  # as `| head` does; the erase goes on printing progress
+            code = proc.wait(timeout=10)
+            self.assert_released(sim.port)
+            self.assertEqual(code, 128 + signal.SIGPIPE)
+            self.assertIn("interrupted by SIGPIPE; the port is released", proc.stderr.read())
+        finally:
+            stop(proc)
+            proc.stderr.close()
+
     def full_pipe(self):
         """A pipe with no room left and nobody reading it: every write to it blocks."""
         r, w = os.pipe()
@@ -332,12 +348,17 @@ class Signals(PtyCase):
                 self.assertEqual(int(f.read()), 128 + signal.SIGTERM)
             self.assert_released(sim.port)
         finally:
-            if session.poll() is None:
+            try:
+                session.wait(timeout=2)
+            except subprocess.TimeoutExpired:
                 if os.path.exists(pid_file) and os.path.getsize(pid_file) > 0:
                     with open(pid_file) as f:
-                        os.kill(int(f.read()), signal.SIGKILL)
+                        try:
+                            os.kill(int(f.read()), signal.SIGKILL)
+                        except ProcessLookupError:
+                            pass
                 session.kill()
-            session.wait()
+                session.wait()
 
 
 class Locking(PtyCase):
@@ -351,15 +372,17 @@ class Locking(PtyCase):
             # The first one has closed the port for the replug; its lock holds.
             link = os.path.join(self.tmp.name, "plc")
             os.symlink(sim.port, link)
-            seconds = [("aio", sim.port, "USB"), ("aio", link, "USB")]
+            # (program, --port, the port as the refusal names it, the name in the outcome)
+            seconds = [("aio", sim.port, sim.port, "USB"),
+                       ("aio", link, "%s (%s)" % (link, sim.port), "USB")]
             if os.access(program_path("rv7g"), os.X_OK):
-                seconds.append(("rv7g", sim.port, sim.port[len("/dev/"):]))
-            for profile, port, name in seconds:
+                seconds.append(("rv7g", sim.port, sim.port, sim.port[len("/dev/"):]))
+            for profile, port, named, name in seconds:
                 with self.subTest(profile=profile, port=port):
                     r = run_cli(profile, "--port", port, "--yes")
                     self.assertEqual(r.code, 4, r)
                     self.assertIn("%s: another update of this PLC is running (process %d; lock "
-                                  "file " % (sim.port, first.pid), r.err)
+                                  "file " % (named, first.pid), r.err)
                     self.assertEqual(r.err.splitlines()[-1], "ERROR: CANNOT open %s Port!!!" % name)
             r = run_cli("aio", "--port", sim.port, "--yes", "--json")
             self.assertEqual(r.code, 4, r)

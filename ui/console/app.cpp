@@ -151,9 +151,13 @@ int RefuseLocked(const Options& options, const RunInfo& info, bool usb, const Po
     if (lock.busyFile().empty()) {
         reason = "cannot lock the port: " + lock.why();
     } else {
+        // The port as the user named it, and what it resolved to when that differs.
         const std::string& identity = lock.busyIdentity();
-        reason = (identity == UsbControllerIdentity() ? std::string("the PLC on USB") : identity) +
-                 ": another update of this PLC is running (process " +
+        std::string what = identity == UsbControllerIdentity() ? "the PLC on USB" : identity;
+        if (!options.port.empty() && options.port != identity) {
+            what = options.port + " (" + what + ")";
+        }
+        reason = what + ": another update of this PLC is running (process " +
                  (lock.holder() > 0 ? std::to_string(lock.holder()) : std::string("unknown")) +
                  "; lock file " + lock.busyFile() + ")";
     }
@@ -371,6 +375,11 @@ int UpdateRun::Run(PortLock& lock) {
     // its loop, whatever the worker is waiting for. The terminal's writer has its own thread:
     // a terminal that does not take output never holds this loop.
     const int signalFd = TakeEndingSignals();
+    if (signalFd < 0) {
+        std::fprintf(stderr, "%s: cannot take signals: %s\n", info_.program.c_str(),
+                     std::strerror(errno));
+        return kExitUnexpected;
+    }
 
     screen_.Start(info_);
     if (!TryClaimWorker()) {

@@ -30,8 +30,13 @@ sigset_t EndingSignals() {
 
 int TakeEndingSignals() {
     const sigset_t set = EndingSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &set, &before);
+    const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd < 0) {
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);  // never blocked with nobody to read them
+    }
+    return fd;
 }
 
 const char* EndingSignalName(int signo) {

@@ -12,9 +12,9 @@ namespace fwburn::console {
 sigset_t EndingSignals();
 
 // Blocks them in the calling thread, and so in every thread it starts later, and returns a
-// non-blocking signalfd that reads them (-1 on failure). A SIGPIPE or SIGXFSZ raised by a write
-// of another thread stays with that thread and is never read here: the write fails with EPIPE or
-// EFBIG instead, and the writer reports it.
+// non-blocking signalfd that reads them; -1, and nothing blocked, when there is no signalfd. A
+// SIGPIPE or SIGXFSZ raised by a write of another thread stays with that thread and is never read
+// here: the write fails with EPIPE or EFBIG instead, and the writer reports it.
 int TakeEndingSignals();
 
 // "SIGTERM" and so on; "a signal" for one that is not in the set.
