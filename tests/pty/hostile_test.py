@@ -64,6 +64,18 @@ def opens_for_another_user(path):
     return code == 0
 
 
+def lock_file(port):
+    """The lock file of an update of `port` where root puts it (plain /dev names only)."""
+    return "/run/lock/fwburn-%s.lock" % os.path.realpath(port).replace("/", "_")
+
+
+def lock_file_there(port):
+    """Whether the lock file of `port` is there; None where it is not kept in /run/lock."""
+    if not os.access("/run/lock", os.W_OK):
+        return None
+    return os.path.lexists(lock_file(port))
+
+
 def wait_until(condition, timeout):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -237,6 +249,7 @@ class Signals(PtyCase):
                     self.assertEqual((outcome["result"], outcome["signal"], outcome["exitCode"]),
                                      ("interrupted", signo.name, 128 + signo))
                     self.assertIn("interrupted by %s; the port is released" % signo.name, err)
+                    self.assertIn(lock_file_there(sim.port), (False, None))  # tidied up too
                 finally:
                     stop(proc)
                     proc.stdout.close()
@@ -396,8 +409,10 @@ class Locking(PtyCase):
             # bootloader after the first one's replug, is updated by the next program.
             first.kill()
             first.wait()
+            self.assertIn(lock_file_there(sim.port), (True, None))  # left behind, unlocked
             r = run_cli("aio", "--port", sim.port, "--yes")
             self.assertEqual(r.code, 0, r)
+            self.assertIn(lock_file_there(sim.port), (False, None))
         finally:
             stop(first)
             for stream in (first.stdin, first.stdout, first.stderr):
@@ -410,7 +425,7 @@ class Locking(PtyCase):
         victim = os.path.join(self.tmp.name, "victim")
         with open(victim, "w") as f:
             f.write("keep me\n")
-        lock = "/run/lock/fwburn-%s.lock" % os.path.realpath(sim.port).replace("/", "_")
+        lock = lock_file(sim.port)
         if not os.access("/run/lock", os.W_OK):
             self.skipTest("/run/lock is not writable here")
         if os.path.lexists(lock):

@@ -236,6 +236,7 @@ class UpdateRun {
     bool gaveUp_ = false;
     bool workerDone_ = false;
     ExitCode code_ = kExitUnexpected;
+    PortLock* lock_ = nullptr;  // the update's, while Run() holds it
 };
 
 void UpdateRun::Sample() {
@@ -350,6 +351,9 @@ void UpdateRun::Interrupt(int signo) {
     CheckTrace();
     screen_.Interrupted(EndingSignalName(signo), status, tracker_.view().phase, Seconds());
     output_.DrainUntil(Clock::now() + kLastWords);
+    if (lock_ != nullptr) {
+        lock_->Release();  // its file too; the kernel would drop the lock itself
+    }
     _exit(status);
 }
 
@@ -371,6 +375,7 @@ void UpdateRun::Drain(int signalFd) {
 }
 
 int UpdateRun::Run(PortLock& lock) {
+    lock_ = &lock;
     // The worker inherits the blocked signals; this thread takes them from the descriptor, in
     // its loop, whatever the worker is waiting for. The terminal's writer has its own thread:
     // a terminal that does not take output never holds this loop.
