@@ -73,10 +73,6 @@ TEST(LockFileNameTest, ALongPathStillFitsADirectoryEntryAndStaysDistinct) {
     EXPECT_EQ(a.rfind("fwburn-_dev_xxx", 0), 0u);
 }
 
-TEST(UsbControllerIdentityTest, NamesTheControllersUsbIds) {
-    EXPECT_EQ(UsbControllerIdentity(), "usb-3b9e-0001");
-}
-
 TEST_F(PortLockTest, IdentityFollowsLinksToTheDeviceAndMakesPathsAbsolute) {
     const std::string target = dir + "/ttyTARGET";
     Write(target, "");
