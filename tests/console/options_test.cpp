@@ -80,6 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--extract-image", ""}, "--extract-image needs a file"},
                       UsageCase{{"--version", "--list-ports"}, "only one of"},
                       UsageCase{{"--list-ports", "--extract-image", "x"}, "only one of"},
+                      // An empty value after '=' must not take the next argument for it.
+                      UsageCase{{"--trace=", "--allow-stand-in"}, "--trace needs a value"},
+                      UsageCase{{"--port=", "--yes"}, "--port needs a value"},
+                      UsageCase{{"--trace", ""}, "--trace needs a file"},
                       UsageCase{{"--yes=no"}, "flag override"},
                       UsageCase{{"--allow-stand-in=no"}, "flag override"}),
     [](const ::testing::TestParamInfo<UsageCase>& row) {

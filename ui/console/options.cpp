@@ -42,6 +42,19 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         "7 failed after erasing began (update again), 8 cancelled,\n"
         "128+N ended by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).");
 
+    // The parser reads "--trace=" as a bare "--trace" and takes the next argument for its value:
+    // "--trace= --allow-stand-in" would trace into a file of that name and drop the flag.
+    for (const std::string& argument : arguments) {
+        if (argument.size() > 3 && argument.compare(0, 2, "--") == 0 && argument.back() == '=') {
+            parsed.error = program + ": " + argument.substr(0, argument.size() - 1) +
+                           " needs a value after '='\nRun with --help for more information.\n";
+            parsed.exitCode = kExitUsage;
+            return parsed;
+        }
+        if (argument == "--") {
+            break;
+        }
+    }
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
         app.parse(reversed);
