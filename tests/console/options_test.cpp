@@ -84,6 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--trace=", "--allow-stand-in"}, "--trace needs a value"},
                       UsageCase{{"--port=", "--yes"}, "--port needs a value"},
                       UsageCase{{"--trace", ""}, "--trace needs a file"},
+                      UsageCase{{"--port", "--yes"}, "--port needs a value, not '--yes'"},
+                      UsageCase{{"--trace", "--allow-stand-in"}, "--trace needs a value"},
+                      UsageCase{{"--extract-image", "-y"}, "a file of that name: ./-y"},
                       UsageCase{{"--yes=no"}, "flag override"},
                       UsageCase{{"--allow-stand-in=no"}, "flag override"}),
     [](const ::testing::TestParamInfo<UsageCase>& row) {

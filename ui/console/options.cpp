@@ -1,6 +1,7 @@
 #include "ui/console/options.hpp"
 
 #include <CLI/CLI.hpp>
+#include <utility>
 
 #include "ui/console/outcome.hpp"
 
@@ -78,6 +79,16 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         wrong = "--trace needs a file name";
     } else if (app.count("--extract-image") > 0 && o.extractImage.empty()) {
         wrong = "--extract-image needs a file name";
+    }
+    // The parser also takes "--port --yes" as a port named "--yes": a value that looks like an
+    // option is refused, and a file of such a name is still reachable as "./-name".
+    const std::pair<const char*, const std::string*> values[] = {
+        {"--port", &o.port}, {"--trace", &o.trace}, {"--extract-image", &o.extractImage}};
+    for (const auto& [name, value] : values) {
+        if (wrong.empty() && !value->empty() && (*value)[0] == '-') {
+            wrong = std::string(name) + " needs a value, not '" + *value +
+                    "' (a file of that name: ./" + *value + ")";
+        }
     }
     if (!wrong.empty()) {
         parsed.error = program + ": " + wrong + "\nRun with --help for more information.\n";
