@@ -24,6 +24,8 @@
 //   fwburn-wine-probe gone [seconds]     wait until the main window no longer exists
 //   fwburn-wine-probe version <exe>      the version record: flags and the texts that matter
 //   fwburn-wine-probe devices            friendly names of the present devices (no window needed)
+//   fwburn-wine-probe platform           the probe's own pointer size, whether it runs under WoW64,
+//                                        and the processor the (Wine) Windows says it has
 #include <windows.h>
 // windows.h first: setupapi.h needs its types.
 #include <setupapi.h>
@@ -232,6 +234,21 @@ int main(int argc, char** argv) {
         }
         SetupDiDestroyDeviceInfoList(devices);
         std::printf("devices present=%d\n", count);
+        return 0;
+    }
+    if (command == "platform") {
+        BOOL wow64 = FALSE;
+        if (!IsWow64Process(GetCurrentProcess(), &wow64)) {
+            return Fail("IsWow64Process");
+        }
+        SYSTEM_INFO info{};
+        GetNativeSystemInfo(&info);
+        const WORD cpu = info.wProcessorArchitecture;
+        std::printf("platform bits=%d wow64=%d native=%s\n", static_cast<int>(sizeof(void*) * 8),
+                    wow64 ? 1 : 0,
+                    cpu == PROCESSOR_ARCHITECTURE_INTEL   ? "x86"
+                    : cpu == PROCESSOR_ARCHITECTURE_AMD64 ? "amd64"
+                                                          : "other");
         return 0;
     }
     if (command == "version" && argc > 2) {

@@ -19,7 +19,7 @@ check() {
         shift
     done
     shift
-    env -u CI -u FWBURN_REQUIRE_WINE WINE="$work/no-wine" WINEPREFIX="$work/no-prefix" \
+    env -u CI -u FWBURN_REQUIRE_WINE -u WINEARCH WINE="$work/no-wine" WINEPREFIX="$work/no-prefix" \
         ARTIFACTS="$work/artifacts" "${env[@]}" bash "$runner" "$@" >"$work/out" 2>&1
     status=$?
     # The status must come from the skip rule, not from some other fault on the way.

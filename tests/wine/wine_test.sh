@@ -4,7 +4,8 @@
 #   wine_test.sh <scenario> [arguments]
 #
 # Environment (set by CTest): WINE, WINEPREFIX (shared by the tests of one run, made fresh by the
-# "prefix-setup" scenario), PROBE (the helper .exe), ARTIFACTS (screenshots and logs go there),
+# "prefix-setup" scenario), WINEARCH (win32 or win64: the prefix and every program it runs are of
+# that kind, checked), PROBE (the helper .exe), ARTIFACTS (screenshots and logs go there),
 # PLCSIM (the simulator program, used when it exists) or PEER (the in-test controller on a pty;
 # it gets --model, --link, --flash and --block-delay-ms and prints "ready" when it serves).
 #
@@ -364,6 +365,30 @@ press_keys_that_must_not_start() {
     note "Escape and Ctrl+Break reached the window ($how): kept $before -> $after"
 }
 
+# The kind of a Windows program from its PE header: win32 (i386), win64 (x86-64), or what else.
+pe_arch() {
+    local file=$1 offset machine
+    [ -f "$file" ] && [ "$(head -c 2 "$file")" = MZ ] || return 1
+    offset=$(od -An -tu4 -j60 -N4 "$file" | tr -d ' ')
+    [ -n "$offset" ] && [ "$(od -An -c -j"$offset" -N4 "$file" | tr -d ' ')" = 'PE\0\0' ] || return 1
+    machine=$(od -An -tx2 -j$((offset + 4)) -N2 "$file" | tr -d ' ')
+    case $machine in
+        014c) echo win32 ;;
+        8664) echo win64 ;;
+        *) echo "machine-$machine" ;;
+    esac
+}
+
+# A program of the other build's kind would prove nothing about this build's programs.
+check_arch() {
+    [ -n "${WINEARCH:-}" ] || return 0
+    local file kind
+    for file in "$@"; do
+        kind=$(pe_arch "$file") || fail "$file is not a Windows program"
+        [ "$kind" = "$WINEARCH" ] || fail "$file is a $kind program; this prefix runs $WINEARCH ones"
+    done
+}
+
 # --- scenarios ---------------------------------------------------------------------------------
 
 prefix_setup() {
@@ -372,7 +397,12 @@ prefix_setup() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     timeout 180 "$WINE" wineboot -i >>"$log" 2>&1
     timeout 60 wineserver -w
+    if [ ! -f "$WINEPREFIX/system.reg" ] && [ "${WINEARCH:-}" = win32 ]; then
+        skip "Wine could not make a 32-bit prefix: is its 32-bit loader installed? (Debian:" \
+            "dpkg --add-architecture i386, apt-get update, apt-get install wine32:i386; see $log)"
+    fi
     [ -f "$WINEPREFIX/system.reg" ] || skip "Wine could not make a prefix (see $log)"
+    prefix_arch
     # A grey field background, so that the white track stands apart from it on the screen (Wine's
     # default for this system colour is white).
     "$WINE" reg add "HKCU\\Control Panel\\Colors" /v Scrollbar /t REG_SZ /d "192 192 192" /f \
@@ -383,6 +413,14 @@ prefix_setup() {
         >>"$log" 2>&1 || skip "Wine cannot write its registry here"
     timeout 120 "$WINE" "$PROBE" devices 2>>"$log" | tr -d '\r' >>"$log"
     grep -q "^devices present=" "$log" || skip "Wine lists no devices here (see $log)"
+    # What Windows the probe finds itself in: a 32-bit program on a 32-bit Windows (no WoW64), or
+    # a 64-bit one on a 64-bit Windows.
+    if [ -n "${WINEARCH:-}" ]; then
+        local platform want="platform bits=32 wow64=0 native=x86"
+        [ "$WINEARCH" = win64 ] && want="platform bits=64 wow64=0 native=amd64"
+        platform=$(timeout 60 "$WINE" "$PROBE" platform 2>>"$log" | tr -d '\r' | tee -a "$log")
+        [ "$platform" = "$want" ] || fail "the probe found [$platform], expected [$want]"
+    fi
     timeout 60 wineserver -w
     echo "prefix ready: $WINEPREFIX"
 }
@@ -644,18 +682,27 @@ gtest() {
     return 0
 }
 
+# The prefix is of the kind WINEARCH names (Wine writes it at the head of system.reg).
+prefix_arch() {
+    [ -n "${WINEARCH:-}" ] || return 0
+    grep -qx "#arch=$WINEARCH" "$WINEPREFIX/system.reg" ||
+        fail "the prefix $WINEPREFIX is [$(grep -m1 '^#arch=' "$WINEPREFIX/system.reg")], expected $WINEARCH"
+}
+
 needs_prefix() {
     [ -f "$WINEPREFIX/system.reg" ] || skip "no Wine prefix: Wine could not start here"
+    prefix_arch
+    check_arch "${PROBE:-}"
 }
 
 case "$scenario" in
-    prefix-setup) prefix_setup ;;
+    prefix-setup) check_arch "${PROBE:-}" && prefix_setup ;;
     prefix-cleanup) prefix_cleanup ;;
-    delivered) needs_prefix && delivered "$@" ;;
-    full-update) needs_prefix && full_update "$@" ;;
-    close-during-update) needs_prefix && close_during_update "$@" ;;
-    real-image) needs_prefix && real_image "$@" ;;
-    gtest) needs_prefix && gtest "$@" ;;
-    link) needs_prefix && link_tests "$@" ;;
+    delivered) needs_prefix && check_arch "${1:-}" && delivered "$@" ;;
+    full-update) needs_prefix && check_arch "${1:-}" && full_update "$@" ;;
+    close-during-update) needs_prefix && check_arch "${1:-}" && close_during_update "$@" ;;
+    real-image) needs_prefix && check_arch "${1:-}" && real_image "$@" ;;
+    gtest) needs_prefix && check_arch "${1:-}" && gtest "$@" ;;
+    link) needs_prefix && check_arch "${1:-}" && link_tests "$@" ;;
     *) fail "unknown scenario $scenario" ;;
 esac
