@@ -44,8 +44,8 @@ check() {
     local want=$1 said=$2 arch=$3 prefix=$4 status
     shift 4
     env -u CI -u FWBURN_REQUIRE_WINE PATH="$work/bin" WINE="$work/no-wine" WINEARCH="$arch" \
-        WINEPREFIX="$work/prefix-$prefix" PROBE="$work/probe32.exe" ARTIFACTS="$work/artifacts" \
-        bash "$runner" "$@" >"$work/out" 2>&1
+        WINEPREFIX="$work/prefix-$prefix" PROBE="$work/${probe:-probe32.exe}" \
+        ARTIFACTS="$work/artifacts" bash "$runner" "$@" >"$work/out" 2>&1
     status=$?
     if [ "$status" -eq "$want" ] && grep -qF -- "$said" "$work/out"; then
         echo "ok: $* (WINEARCH=$arch, a $prefix prefix): status $status"
@@ -70,6 +70,9 @@ check 1 "is [#arch=win32], expected win64" win64 win32 gtest "$work/amd64.exe"
 # The probe runs in every test: it must be of the prefix's kind too.
 check 1 "probe32.exe is a win32 program; this prefix runs win64 ones" win64 win64 gtest \
     "$work/amd64.exe"
+# A new prefix is made only for a probe of its kind.
+probe=amd64.exe check 1 "amd64.exe is a win64 program; this prefix runs win32 ones" win32 win32 \
+    prefix-setup
 
 [ "$failures" -eq 0 ] || exit 1
 echo "PASS: the runner runs only programs of its prefix's kind, in a prefix of that kind"
