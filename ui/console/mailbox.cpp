@@ -26,7 +26,7 @@ void Mailbox::Post(Request request) {
         queue_.push_back(std::move(request));
     }
     const uint64_t one = 1;
-    static_cast<void>(write(wake_, &one, sizeof one));
+    [[maybe_unused]] const ssize_t done = write(wake_, &one, sizeof one);
 }
 
 Answer Mailbox::PostAndWait(Request request) {
@@ -113,7 +113,7 @@ void Mailbox::Done() {
 
 std::optional<Request> Mailbox::Take() {
     uint64_t count;
-    static_cast<void>(read(wake_, &count, sizeof count));
+    [[maybe_unused]] const ssize_t done = read(wake_, &count, sizeof count);
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.empty()) {
         return std::nullopt;

@@ -64,7 +64,7 @@ struct OutputQueue::State {
 
     void Wake() {
         const uint64_t one = 1;
-        static_cast<void>(write(wake, &one, sizeof one));
+        [[maybe_unused]] const ssize_t done = write(wake, &one, sizeof one);
     }
 
     void Post(int fd, const char* data, size_t size) {
@@ -219,7 +219,7 @@ int OutputQueue::wakeFd() const {
 
 void OutputQueue::Take() {
     uint64_t count;
-    static_cast<void>(read(state_->wake, &count, sizeof count));
+    [[maybe_unused]] const ssize_t done = read(state_->wake, &count, sizeof count);
 }
 
 bool OutputQueue::Idle() const {

@@ -257,7 +257,7 @@ PortLock::Status PortLock::TakeOne(const std::string& identity,
         // that would read as part of the pid.
         char text[16];
         const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(getpid()));
-        static_cast<void>(pwrite(fd, text, static_cast<size_t>(length), 0));
+        [[maybe_unused]] const ssize_t written = pwrite(fd, text, static_cast<size_t>(length), 0);
         fds_.push_back(fd);
         files_.push_back(path);
         return Status::kHeld;

@@ -1,0 +1,27 @@
+# bash completion for plcsim
+
+_plcsim()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    COMPREPLY=()
+    case $prev in
+        --model)
+            local IFS=$'\n'
+            COMPREPLY=($(compgen -W "$("${COMP_WORDS[0]}" --list-models 2>/dev/null)" -- "$cur"))
+            return
+            ;;
+        --image | --link | --flash-out | --summary-json)
+            local IFS=$'\n'
+            compopt -o filenames 2>/dev/null
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --image-length | --fault)
+            return
+            ;;
+    esac
+    COMPREPLY=($(compgen -W '-h --help --model --image-length --image --fault --wire --instant
+        --link --no-auto-reconnect --exit-after-update --flash-out --summary-json --list-models
+        -v --verbose' -- "$cur"))
+}
+complete -F _plcsim plcsim
