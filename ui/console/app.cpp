@@ -65,19 +65,8 @@ int ShowVersion(const RunInfo& info, bool json) {
     const BuildProfile& profile = ThisBuildProfile();
     if (json) {
         JsonLine line;
-        line.Add("program", info.program)
-            .Add("version", info.version)
-            .Add("model", info.model)
-            .Add("image", info.imageName)
-            .Add("date", profile.dateText)
-            .Add("imageLength", info.imageLength)
-            .Add("sha256", info.imageSha256)
-            .Add("standIn", info.standIn);
-        if (info.standIn) {
-            line.Add("notice", kStandInCaption);
-        } else {
-            line.AddNull("notice");
-        }
+        AddBuildFields(line, info);
+        line.Add("date", profile.dateText);
         std::fputs(line.Text().c_str(), stdout);
         return kExitSuccess;
     }

@@ -95,24 +95,28 @@ void Screen::EndPhaseLine(const ProgressView& view) {
     status_.clear();
 }
 
+void AddBuildFields(JsonLine& line, const RunInfo& info) {
+    line.Add("program", info.program)
+        .Add("version", info.version)
+        .Add("model", info.model)
+        .Add("image", info.imageName)
+        .Add("imageLength", info.imageLength)
+        .Add("sha256", info.imageSha256)
+        .Add("standIn", info.standIn);
+    if (info.standIn) {
+        line.Add("notice", kStandInCaption);
+    } else {
+        line.AddNull("notice");
+    }
+}
+
 void Screen::Start(const RunInfo& info) {
     program_ = info.program;
     totals_ = info.totals;
     if (mode_ == ScreenMode::kJson) {
         JsonLine line;
-        line.Add("event", "start")
-            .Add("program", info.program)
-            .Add("version", info.version)
-            .Add("model", info.model)
-            .Add("image", info.imageName)
-            .Add("imageLength", info.imageLength)
-            .Add("sha256", info.imageSha256)
-            .Add("standIn", info.standIn);
-        if (info.standIn) {
-            line.Add("notice", kStandInCaption);
-        } else {
-            line.AddNull("notice");
-        }
+        line.Add("event", "start");
+        AddBuildFields(line, info);
         line.Add("eraseSteps", info.totals.eraseSteps)
             .Add("blocks", info.totals.blocks)
             .Add("blockSize", info.totals.blockSize);

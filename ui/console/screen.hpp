@@ -31,6 +31,10 @@ struct RunInfo {
     PhaseTotals totals;
 };
 
+// What a JSON line says of the build (the start event and --version): program, version, model,
+// image, imageLength, sha256, standIn and notice.
+void AddBuildFields(JsonLine& line, const RunInfo& info);
+
 class Screen {
   public:
     // `columns` is the terminal's width (kTerminal only).
