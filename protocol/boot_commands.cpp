@@ -11,10 +11,6 @@ namespace fwburn {
 
 namespace {
 
-const uint8_t kIdWord[] = {'I', 'D'};
-const uint8_t kVersionWord[] = {'V', 'E', 'R', 'S', 'I', 'O', 'N'};
-const uint8_t kEraseWord[] = {'E', 'R', 'A', 'S', 'E'};
-const uint8_t kUpdateWord[] = {'U', 'P', 'D', 'A', 'T', 'E'};
 const uint8_t kEndOfErase[] = {kEot};
 
 }  // namespace
@@ -32,7 +28,7 @@ uint8_t CheckID_B(Device& device) {
     const BootIdRule rule = ThisBuildProfile().bootIdRule;
     uint8_t reply[3];
     const bool accepted = RunBootExchange(
-        device, kIdWord, sizeof kIdWord, reply, sizeof reply, [&](const uint8_t* r) {
+        device, kIdWord.bytes, kIdWord.length, reply, sizeof reply, [&](const uint8_t* r) {
             const auto id = static_cast<uint16_t>(r[1] << 8 | r[2]);
             return r[0] == kAck && BootIdAccepted(rule, row, selectedId, id);
         });
@@ -43,7 +39,7 @@ uint8_t read_fu_version_B() {
     Device& device = *hSerial;
     device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[3];
-    if (!RunBootExchange(device, kVersionWord, sizeof kVersionWord, reply, sizeof reply,
+    if (!RunBootExchange(device, kVersionWord.bytes, kVersionWord.length, reply, sizeof reply,
                          [](const uint8_t* r) { return r[0] == kAck; })) {
         return kBootFailure;
     }
@@ -58,7 +54,7 @@ uint8_t SendErase_B(Device& device) {
     flashStatus = 1;
     progress = 0;
     for (uint32_t k = 0; k < steps; ++k) {
-        if (!RunAckExchange(device, kEraseWord, sizeof kEraseWord)) {
+        if (!RunAckExchange(device, kEraseWord.bytes, kEraseWord.length)) {
             return kBootFailure;
         }
         progress = static_cast<int32_t>(k * 100 / steps);
@@ -73,7 +69,7 @@ uint8_t SendErase_B(Device& device) {
 
 uint8_t SendUpdate(Device& device) {
     device.SetTimeouts(kCommandTimeouts);
-    if (!RunAckExchange(device, kUpdateWord, sizeof kUpdateWord)) {
+    if (!RunAckExchange(device, kUpdateWord.bytes, kUpdateWord.length)) {
         return kBootFailure;
     }
     ChangeLineSettings(device, kTransferLine);

@@ -6,13 +6,10 @@
 
 #include "catalogue/job_state.hpp"
 #include "link/device.hpp"
+#include "protocol/boot_words.hpp"
 #include "protocol/retry.hpp"
 
 namespace fwburn {
-
-constexpr uint8_t kAck = 0x06;
-constexpr uint8_t kEot = 0x04;
-constexpr uint8_t kStx = 0x02;
 
 // One exchange: `request` is written (after dropping unread input) until a complete reply of
 // `replyLength` bytes passes `accept`, or a counter reaches its sixth failure.
