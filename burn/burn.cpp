@@ -1,8 +1,9 @@
 #include "burn/burn.hpp"
 
+#include <cstdio>
+#include <cstring>
+
 #include "burn/messages.hpp"
-#include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "catalogue/sha256.hpp"
 #include "protocol/app_commands.hpp"
 #include "protocol/boot_commands.hpp"
@@ -17,200 +18,224 @@ namespace {
 // What follows a pass: another pass (after an accepted update request) or the end.
 enum class Next { Pass, End };
 
-void Fail(Operator& op, const char* text) {
-    op.StopElapsedTimer();
-    op.ShowMessage(kErrorCaption, text, MessageIcon::Error);
-}
+// One update on the calling thread: the update, its channel and the outcome being made.
+class Run {
+  public:
+    explicit Run(Update& u) : u_(u), op_(*u.op), progress_(u.figures, u.sink) {}
 
-// A refused bootloader version keeps the elapsed time counting while its message is open.
-void RefuseVersion(Operator& op, const char* text) {
-    op.ShowMessage(kErrorCaption, text, MessageIcon::Error);
-    op.StopElapsedTimer();
-}
+    UpdateOutcome Go();
 
-Device* OpenLink(Operator& op, int row, char (&portName)[ShortText::kSize]) {
-    selectedComPort.CopyTo(portName);
-    if (RowInFamily(row, Family::UsbLinked)) {
-        return op.OpenUsb();
-    }
-    return op.OpenSerial(portName);
-}
+  private:
+    Channel channel() { return Channel{*u_.device, progress_}; }
+    Next Fail(OutcomeKind kind, const char* text);
+    Next RefuseVersion(const char* text);
+    Next End(OutcomeKind kind, const char* caption, const char* text, MessageIcon icon);
+    Next Cancelled();
+    Next RunReconnect();
+    Next ApplicationModeBranch();
+    Next BootModeBranch();
+    Next RunPass();
+    void EndUpdate();
 
-// A cancelled prompt or wait ends the update without a further message.
-Next Cancelled(Operator& op) {
-    op.StopElapsedTimer();
+    Update& u_;
+    Operator& op_;
+    Progress progress_;
+    UpdateOutcome outcome_;
+};
+
+Next Run::End(OutcomeKind kind, const char* caption, const char* text, MessageIcon icon) {
+    outcome_.kind = kind;
+    outcome_.caption = caption;
+    std::snprintf(outcome_.text, sizeof outcome_.text, "%s", text);
+    outcome_.icon = icon;
+    outcome_.erased = u_.eraseBegun;
     return Next::End;
 }
 
-Next RunReconnect(Operator& op, int row) {
-    const fwburn::Reconnect r = ReconnectFor(row);
+Next Run::Fail(OutcomeKind kind, const char* text) {
+    op_.StopElapsedTimer();
+    End(kind, kErrorCaption, text, MessageIcon::Error);
+    op_.ShowOutcome(outcome_);
+    return Next::End;
+}
+
+// A refused bootloader version keeps the elapsed time counting while its message is open.
+Next Run::RefuseVersion(const char* text) {
+    End(OutcomeKind::ControllerRefused, kErrorCaption, text, MessageIcon::Error);
+    op_.ShowOutcome(outcome_);
+    op_.StopElapsedTimer();
+    return Next::End;
+}
+
+// A cancelled prompt or wait ends the update without a further message.
+Next Run::Cancelled() {
+    op_.StopElapsedTimer();
+    outcome_ = UpdateOutcome{};
+    return Next::End;
+}
+
+Next Run::RunReconnect() {
+    const Reconnect r = ReconnectFor(u_.row);
     if (r.kind == ReconnectKind::Wait) {
-        return op.WaitSeconds(r.waitSeconds) == Answer::Cancel ? Cancelled(op) : Next::Pass;
+        return op_.WaitSeconds(r.waitSeconds) == Answer::Cancel ? Cancelled() : Next::Pass;
     }
-    op.Close(hSerial);
-    hSerial = &ClosedDevice();
-    if (op.ShowMessage(kInformationCaption, r.prompt, MessageIcon::Information) == Answer::Cancel ||
-        op.WaitSeconds(r.waitSeconds) == Answer::Cancel) {
-        return Cancelled(op);
+    op_.Close(u_.device);
+    u_.device = &ClosedDevice();
+    if (op_.Prompt(r.kind, kInformationCaption, r.prompt) == Answer::Cancel ||
+        op_.WaitSeconds(r.waitSeconds) == Answer::Cancel) {
+        return Cancelled();
     }
     // Not tested here: a reopen that failed shows up as a mode query without an answer.
-    if (r.kind == ReconnectKind::ReplugUsb) {
-        hSerial = op.OpenUsb();
-    } else {
-        char portName[ShortText::kSize];
-        selectedComPort.CopyTo(portName);
-        hSerial = op.OpenSerial(portName);
-    }
+    u_.device = r.kind == ReconnectKind::ReplugUsb ? op_.OpenUsb() : op_.OpenSerial(u_.portName);
     return Next::Pass;
 }
 
-Next ApplicationModeBranch(Operator& op, int row) {
-    const uint8_t idResult = CheckID_A(*hSerial);
+Next Run::ApplicationModeBranch() {
+    Channel ch = channel();
+    const uint8_t idResult = CheckID_A(ch, u_.row);
     if (idResult != 0) {
-        Fail(op, ModelIdFailureMessage(idResult));
-        return Next::End;
+        return Fail(ModelIdFailureKind(idResult), ModelIdFailureMessage(idResult));
     }
-    const uint16_t selectedId = selectedPLCID;
-    const VariantRegister reg = VariantRegisterFor(selectedId);
+    const VariantRegister reg = VariantRegisterFor(u_.row);
     if (reg != VariantRegister::None) {
         bool answered = false;
-        const uint16_t value = reg == VariantRegister::D1386 ? READ_D1386(*hSerial, answered)
-                                                             : READ_D1148(*hSerial, answered);
-        if (const char* mismatch = VariantMismatch(row, selectedId, value)) {
-            Fail(op, mismatch);
-            return Next::End;
+        const uint16_t value =
+            reg == VariantRegister::D1386 ? READ_D1386(ch, answered) : READ_D1148(ch, answered);
+        if (const char* mismatch = VariantMismatch(u_.row, value)) {
+            return Fail(OutcomeKind::ControllerRefused, mismatch);
         }
         // A read without an acceptable reply gives 0, the value that stands for RV7-KT5, TQ3 or
         // HU: silence must not confirm the variant whose firmware is about to be written.
         if (!answered) {
-            Fail(op, kVariantReadFailedMessage);
-            return Next::End;
+            return Fail(OutcomeKind::CommunicationFailed, kVariantReadFailedMessage);
         }
-    } else if (IsVersionChecked(selectedId)) {
-        ZL_fu_version = read_fu_version_A();
-        if (const char* refusal = VersionRefusal(row, ZL_fu_version)) {
-            RefuseVersion(op, refusal);
-            return Next::End;
+    } else if (ReadsBootloaderVersion(u_.row)) {
+        u_.ZL_fu_version = read_fu_version_A(ch);
+        if (const char* refusal = VersionRefusal(u_.row, u_.ZL_fu_version)) {
+            return RefuseVersion(refusal);
         }
     }
-    const uint8_t updateResult = SendErase_A(*hSerial);
+    const uint8_t updateResult = SendErase_A(ch, u_.row);
     if (updateResult != 0) {
-        Fail(op, UpdateRequestFailureMessage(updateResult));
-        return Next::End;
+        return Fail(UpdateRequestFailureKind(updateResult),
+                    UpdateRequestFailureMessage(updateResult));
     }
-    return RunReconnect(op, row);
+    return RunReconnect();
 }
 
-Next BootModeBranch(Operator& op, int row) {
-    if (CheckID_B(*hSerial) != 0) {
-        Fail(op, kBootIdWrongMessage);
-        return Next::End;
+Next Run::BootModeBranch() {
+    Channel ch = channel();
+    if (CheckID_B(ch, u_.bootIdRule, u_.row) != 0) {
+        return Fail(OutcomeKind::ControllerRefused, kBootIdWrongMessage);
     }
-    if (IsVersionChecked(selectedPLCID)) {
-        if (read_fu_version_B() != 0) {
-            Fail(op, kVersionReadFailedMessage);
-            return Next::End;
+    if (ReadsBootloaderVersion(u_.row)) {
+        if (read_fu_version_B(ch, u_.ZL_fu_version) != 0) {
+            return Fail(OutcomeKind::CommunicationFailed, kVersionReadFailedMessage);
         }
-        if (const char* refusal = VersionRefusal(row, ZL_fu_version)) {
-            RefuseVersion(op, refusal);
-            return Next::End;
+        if (const char* refusal = VersionRefusal(u_.row, u_.ZL_fu_version)) {
+            return RefuseVersion(refusal);
         }
     }
-    if (SendErase_B(*hSerial) != 0) {
-        Fail(op, kEraseFailedMessage);
-    } else if (SendUpdate(*hSerial) != 0) {
-        Fail(op, kUpdateSignalFailedMessage);
-    } else if (SendFW(*hSerial) != 0) {
-        Fail(op, kTransferFailedMessage);
-    } else {
-        op.StopElapsedTimer();
-        const Outcome ok = SuccessOutcome(row);
-        op.ShowMessage(ok.caption, ok.text, MessageIcon::Information);
+    u_.eraseBegun = true;
+    if (SendErase_B(ch, u_.row, u_.image.length) != 0) {
+        return Fail(OutcomeKind::FailedAfterErase, kEraseFailedMessage);
     }
+    if (SendUpdate(ch) != 0) {
+        return Fail(OutcomeKind::FailedAfterErase, kUpdateSignalFailedMessage);
+    }
+    if (SendFW(ch, u_.row, u_.image) != 0) {
+        return Fail(OutcomeKind::FailedAfterErase, kTransferFailedMessage);
+    }
+    op_.StopElapsedTimer();
+    const Outcome ok = SuccessOutcome(u_.row);
+    End(OutcomeKind::Success, ok.caption, ok.text, MessageIcon::Information);
+    op_.ShowOutcome(outcome_);
     return Next::End;
 }
 
-Next RunPass(Operator& op, int row) {
-    DummyComm(*hSerial);
-    const uint8_t mode = ConfirmComm(*hSerial);
+Next Run::RunPass() {
+    Channel ch = channel();
+    DummyComm(ch, u_.row);
+    const uint8_t mode = ConfirmComm(ch, u_.row);
     if (mode == kApplicationMode) {
-        return ApplicationModeBranch(op, row);
+        return ApplicationModeBranch();
     }
     if (mode == kBootMode) {
-        return BootModeBranch(op, row);
+        return BootModeBranch();
     }
-    Fail(op, ModeQueryFailureMessage(mode));
-    return Next::End;
+    return Fail(ModeQueryFailureKind(mode), ModeQueryFailureMessage(mode));
 }
 
-// Refused before any port was opened: the figures are still 0.
-void EndRefused(Operator& op) {
-    elapsedTime = 0;
-    op.EnableStart(true);
-    CloseFile();
+void Run::EndUpdate() {
+    progress_.Reset();
+    op_.EnableStart(true);
+    op_.Close(u_.device);
+    u_.device = &ClosedDevice();
 }
 
-void EndUpdate(Operator& op) {
-    elapsedTime = 0;
-    flashStatus = 0;
-    progress = 0;
-    errCounter = 0;
-    totalErrCounter = 0;
-    op.EnableStart(true);
-    op.Close(hSerial);
-    hSerial = &ClosedDevice();
-    CloseFile();
+UpdateOutcome Run::Go() {
+    u_.device = &ClosedDevice();
+    u_.ZL_fu_version = 0;
+    u_.eraseBegun = false;
+    op_.EnableStart(false);
+    progress_.BeginPhase(Phase::Checking, 0);
+
+    const char* refusal = ImageRefusal(u_.row, u_.image.data != nullptr ? u_.image.length : 0);
+    if (refusal == nullptr && !Sha256Matches(u_.image.data, u_.image.length, u_.imageSha256)) {
+        refusal = kImageCorruptedMessage;
+    }
+    if (refusal == nullptr && u_.standInImage && !u_.standInAllowed) {
+        refusal = kStandInRefusedMessage;
+    }
+    if (refusal != nullptr) {
+        Fail(OutcomeKind::ImageRefused, refusal);
+        // Refused before any port was opened: the figures are still 0.
+        u_.figures.elapsedTime = 0;
+        op_.EnableStart(true);
+        return outcome_;
+    }
+
+    const bool usb = IsUsbLinked(u_.row);
+    u_.device = usb ? op_.OpenUsb() : op_.OpenSerial(u_.portName);
+    if (u_.device == &ClosedDevice()) {
+        char text[30];
+        OpenFailureText(usb ? "USB" : u_.portName, text);
+        Fail(OutcomeKind::PortNotOpened, text);
+        u_.figures.elapsedTime = 0;
+        op_.EnableStart(true);
+        return outcome_;
+    }
+
+    while (RunPass() == Next::Pass) {
+    }
+    EndUpdate();
+    return outcome_;
 }
 
 }  // namespace
 
-int StartBurn(const BurnJob& job) {
-    Operator& op = *job.op;
-    // The image is taken once: nothing done in the window during the update changes it.
-    OpenImage(job.image.data, job.image.length);
-    hGLOBAL = job.image.data;
-    op.EnableStart(false);
-
-    const int row = selectedPLCIdx;
-    const char* refusal = ImageRefusal(row, jobImage.length);
-    if (refusal == nullptr && !Sha256Matches(jobImage.data, jobImage.length, job.imageSha256)) {
-        refusal = kImageCorruptedMessage;
+void Update::SetPortName(const char* name) {
+    std::memset(portName, 0, sizeof portName);
+    if (name != nullptr) {
+        std::strncpy(portName, name, sizeof portName - 1);
     }
-    if (refusal == nullptr && job.standInImage && !job.standInAllowed) {
-        refusal = kStandInRefusedMessage;
-    }
-    if (refusal != nullptr) {
-        Fail(op, refusal);
-        EndRefused(op);
-        ReleaseWorker();
-        return 0;
-    }
-
-    char portName[ShortText::kSize];
-    hSerial = OpenLink(op, row, portName);
-    if (hSerial == &ClosedDevice()) {
-        char text[30];
-        OpenFailureText(RowInFamily(row, Family::UsbLinked) ? "USB" : portName, text);
-        Fail(op, text);
-        EndRefused(op);
-        ReleaseWorker();
-        return 0;
-    }
-
-    while (RunPass(op, row) == Next::Pass) {
-    }
-    EndUpdate(op);
-    ReleaseWorker();
-    return 0;
 }
 
-BurnJob ThisBuildJob(Operator& op) {
-    BurnJob job;
-    job.op = &op;
-    job.image = TheEmbeddedImage();
-    job.imageSha256 = ThisBuildProfile().imageSha256;
-    job.standInImage = ThisBuildProfile().standInImage;
-    return job;
+bool Update::UseThisBuild() {
+    const BuildProfile& profile = ThisBuildProfile();
+    const EmbeddedImage embedded = TheEmbeddedImage();
+    image = ImageSpan{embedded.data, embedded.length};
+    imageSha256 = profile.imageSha256;
+    standInImage = profile.standInImage;
+    bootIdRule = profile.bootIdRule;
+    char model[10];
+    ImageNameModel(profile.imageName, model);
+    row = FindModelRow(model);
+    return row >= 0;
+}
+
+UpdateOutcome RunUpdate(Update& update) {
+    return Run(update).Go();
 }
 
 }  // namespace fwburn

@@ -75,6 +75,32 @@ const char* UpdateRequestFailureMessage(uint8_t result) {
     }
 }
 
+namespace {
+
+// Low four bits 5: an error reply of class 2 in a state the command does not name, which the
+// messages call a wrong model.
+constexpr uint8_t kWrongTypeLow = 5;
+constexpr uint8_t kRunModeLow = 6;
+
+OutcomeKind RefusedWhen(bool refused) {
+    return refused ? OutcomeKind::ControllerRefused : OutcomeKind::CommunicationFailed;
+}
+
+}  // namespace
+
+OutcomeKind ModeQueryFailureKind(uint8_t result) {
+    const uint8_t low = result & 0x0F;
+    return RefusedWhen(low == kWrongTypeLow || low == kRunModeLow);
+}
+
+OutcomeKind ModelIdFailureKind(uint8_t result) {
+    return RefusedWhen((result & 0x0F) == kWrongTypeLow);
+}
+
+OutcomeKind UpdateRequestFailureKind(uint8_t result) {
+    return RefusedWhen((result & 0x0F) == kWrongTypeLow);
+}
+
 void OpenFailureText(const char* portName, char (&out)[30]) {
     std::memset(out, 0, sizeof out);
     // The port name is at most 9 characters: the text always fits its 30-character field.

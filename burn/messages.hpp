@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "burn/outcome.hpp"
+
 namespace fwburn {
 
 extern const char kErrorCaption[];           // "ERROR"
@@ -20,6 +22,11 @@ const char* ModeQueryFailureMessage(uint8_t result);
 const char* ModelIdFailureMessage(uint8_t result);
 // Update request failed (SendErase_A).
 const char* UpdateRequestFailureMessage(uint8_t result);
+// What each of those failures is: the controller refused ("PLC type is WRONG", "PLC in RUN
+// MODE"), or the communication failed.
+OutcomeKind ModeQueryFailureKind(uint8_t result);
+OutcomeKind ModelIdFailureKind(uint8_t result);
+OutcomeKind UpdateRequestFailureKind(uint8_t result);
 
 extern const char kBootIdWrongMessage[];
 extern const char kVersionReadFailedMessage[];

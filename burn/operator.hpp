@@ -2,13 +2,13 @@
 // message boxes and its controls, the console program with its terminal, the tests with a script.
 #pragma once
 
+#include "burn/outcome.hpp"
+#include "catalogue/catalogue.hpp"
 #include "link/device.hpp"
 
 namespace fwburn {
 
-enum class MessageIcon { Error, Information };
-
-// The operator's answer to a message or a wait. Only a reconnect prompt or the wait after an
+// The operator's answer to a prompt or a wait. Only a reconnect prompt or the wait after an
 // accepted update request may be cancelled (the console's Ctrl-C, end of input, or its limit on
 // controllers that never leave their application); the window always answers Ok.
 enum class Answer { Ok, Cancel };
@@ -16,8 +16,12 @@ enum class Answer { Ok, Cancel };
 class Operator {
   public:
     virtual ~Operator() = default;
-    // One modal message, owned by the main window; returns when the operator has answered.
-    virtual Answer ShowMessage(const char* caption, const char* text, MessageIcon icon) = 0;
+    // A reconnect prompt after an accepted update request: `kind` says what the person does
+    // (ReplugUsb or PowerCycle), `text` is the message as the window shows it. Modal: returns
+    // when the operator has answered.
+    virtual Answer Prompt(ReconnectKind kind, const char* caption, const char* text) = 0;
+    // The update's one final message (never for a cancelled update). Modal.
+    virtual void ShowOutcome(const UpdateOutcome& outcome) = 0;
     virtual void EnableStart(bool enabled) = 0;
     // Stops the elapsed-seconds timer (timer 5 of the window).
     virtual void StopElapsedTimer() = 0;

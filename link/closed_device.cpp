@@ -21,6 +21,4 @@ Device& ClosedDevice() {
     return closed;
 }
 
-Device* hSerial = &ClosedDevice();
-
 }  // namespace fwburn

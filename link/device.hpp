@@ -71,7 +71,4 @@ class Device {
 // The handle of no device: every call fails at once. What an open failure leaves behind.
 Device& ClosedDevice();
 
-// The open link of the running update; the closed device when nothing is open.
-extern Device* hSerial;
-
 }  // namespace fwburn

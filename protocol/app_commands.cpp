@@ -1,7 +1,6 @@
 #include "protocol/app_commands.hpp"
 
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "protocol/app_exchange.hpp"
 #include "protocol/line_setup.hpp"
 #include "protocol/result_codes.hpp"
@@ -24,11 +23,11 @@ const ErrorReplyRow kUpdateRequestErrors[] = {
     {-1, -1, kUnknownErrorClass},
 };
 
-uint16_t ReadRegister(Device& device, const AppRequest& request, bool& answered) {
-    device.SetTimeouts(kCommandTimeouts);
+uint16_t ReadRegister(Channel& channel, const AppRequest& request, bool& answered) {
+    channel.device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[kShortReplyLength];
     // Address, function and byte count of the answer are not checked: only the LRC.
-    answered = RunTwoCounterRule(device, request, reply, kShortReplyLength,
+    answered = RunTwoCounterRule(channel, request, reply, kShortReplyLength,
                                  [](const uint8_t*) { return true; });
     if (answered) {
         return static_cast<uint16_t>(ReplyByte(reply, 3) << 8 | ReplyByte(reply, 4));
@@ -38,56 +37,53 @@ uint16_t ReadRegister(Device& device, const AppRequest& request, bool& answered)
 
 }  // namespace
 
-uint8_t CheckID_A(Device& device) {
-    device.SetTimeouts(kCommandTimeouts);
-    const uint16_t selectedId = selectedPLCID;
+uint8_t CheckID_A(Channel& channel, int row) {
+    channel.device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[kLongReplyLength];
     const bool accepted = RunTwoCounterRule(
-        device, ModelIdRequest(TargetByte(selectedPLCIdx)), reply, kLongReplyLength,
-        [selectedId](const uint8_t* r) {
+        channel, ModelIdRequest(TargetByte(row)), reply, kLongReplyLength, [row](const uint8_t* r) {
             const auto id = static_cast<uint16_t>(ReplyByte(r, 5) << 8 | ReplyByte(r, 6));
-            return ReplyByte(r, 4) == kAsciiAck && AppIdAccepted(selectedId, id);
+            return ReplyByte(r, 4) == kAsciiAck && AppIdAccepted(row, id);
         });
     return accepted ? 0 : FinalResultDecision(reply, kModelIdErrors);
 }
 
-uint16_t READ_D1386(Device& device) {
+uint16_t READ_D1386(Channel& channel) {
     bool answered = false;
-    return ReadRegister(device, kReadD1386Request, answered);
+    return ReadRegister(channel, kReadD1386Request, answered);
 }
 
-uint16_t READ_D1386(Device& device, bool& answered) {
-    return ReadRegister(device, kReadD1386Request, answered);
+uint16_t READ_D1386(Channel& channel, bool& answered) {
+    return ReadRegister(channel, kReadD1386Request, answered);
 }
 
-uint16_t READ_D1148(Device& device) {
+uint16_t READ_D1148(Channel& channel) {
     bool answered = false;
-    return ReadRegister(device, kReadD1148Request, answered);
+    return ReadRegister(channel, kReadD1148Request, answered);
 }
 
-uint16_t READ_D1148(Device& device, bool& answered) {
-    return ReadRegister(device, kReadD1148Request, answered);
+uint16_t READ_D1148(Channel& channel, bool& answered) {
+    return ReadRegister(channel, kReadD1148Request, answered);
 }
 
-uint8_t read_fu_version_A() {
-    Device& device = *hSerial;
-    device.SetTimeouts(kCommandTimeouts);
+uint8_t read_fu_version_A(Channel& channel) {
+    channel.device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[kLongReplyLength];
-    if (RunTwoCounterRule(device, kVersionRequest, reply, kLongReplyLength,
+    if (RunTwoCounterRule(channel, kVersionRequest, reply, kLongReplyLength,
                           [](const uint8_t*) { return true; })) {
         return ReplyByte(reply, 4);
     }
     return 0;
 }
 
-uint8_t SendErase_A(Device& device) {
+uint8_t SendErase_A(Channel& channel, int row) {
+    Device& device = channel.device;
     device.SetTimeouts(kCommandTimeouts);
-    const int row = selectedPLCIdx;
     const uint8_t target = TargetByte(row);
     const AppRequest& request = UpdateRequest(target);
     const AppRequest& acknowledgement = UpdateAckRequest(target);
     uint8_t reply[kLongReplyLength] = {};
-    RetryBudget budget;
+    RetryBudget budget(channel.progress);
     while (budget.AttemptsLeft()) {
         if (!WriteRequest(device, request)) {
             budget.WriteFailed();
@@ -97,14 +93,14 @@ uint8_t SendErase_A(Device& device) {
         if (ReadReply(device, reply, kLongReplyLength) != kLongReplyLength) {
             // The power-cycle models restart into their bootloader without answering.
             if (AcceptsSilentUpdateRequest(row)) {
-                errCounter = 0;
+                channel.progress.ClearErrCounter();
                 return 0;
             }
             budget.BadReply();
             continue;
         }
         if (ReplyPassesLrc(reply, kLongReplyLength) && ReplyByte(reply, 4) == kAsciiAck) {
-            errCounter = 0;
+            channel.progress.ClearErrCounter();
             if (WriteRequest(device, acknowledgement)) {
                 return 0;
             }

@@ -5,26 +5,26 @@
 
 #include <cstdint>
 
-#include "link/device.hpp"
+#include "protocol/channel.hpp"
 
 namespace fwburn {
 
-// 0 when the controller reports the selected model's ID; else 18, 19, 21, 23 or 24.
-uint8_t CheckID_A(Device& device);
+// 0 when the controller reports the ID of `row`'s model; else 18, 19, 21, 23 or 24.
+uint8_t CheckID_A(Channel& channel, int row);
 
 // Register values, high byte first; 0 when no acceptable reply came, the same value a register
 // holding 0 gives. The second form also tells the two apart: `answered` is true only when a reply
 // was accepted.
-uint16_t READ_D1386(Device& device);
-uint16_t READ_D1386(Device& device, bool& answered);
-uint16_t READ_D1148(Device& device);
-uint16_t READ_D1148(Device& device, bool& answered);
+uint16_t READ_D1386(Channel& channel);
+uint16_t READ_D1386(Channel& channel, bool& answered);
+uint16_t READ_D1148(Channel& channel);
+uint16_t READ_D1148(Channel& channel, bool& answered);
 
 // Bootloader version as reported (major in the high nibble); 0 when no acceptable reply came.
-// Works on hSerial.
-uint8_t read_fu_version_A();
+uint8_t read_fu_version_A(Channel& channel);
 
-// 0 when the controller accepted the update request; else 19, 20, 21, 23 or 24.
-uint8_t SendErase_A(Device& device);
+// 0 when the controller accepted the update request (sent with `row`'s target byte); else 19,
+// 20, 21, 23 or 24.
+uint8_t SendErase_A(Channel& channel, int row);
 
 }  // namespace fwburn

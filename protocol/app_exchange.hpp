@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "link/device.hpp"
+#include "protocol/channel.hpp"
 #include "protocol/frame.hpp"
 #include "protocol/requests.hpp"
 #include "protocol/retry.hpp"
@@ -40,9 +40,10 @@ bool WriteRequest(Device& device, const AppRequest& request);
 // passed the LRC check, or a counter reaches its sixth failure. Returns whether a reply was
 // accepted; `reply` holds what the last attempt left in it either way.
 template <typename Accept>
-bool RunTwoCounterRule(Device& device, const AppRequest& request, uint8_t* reply,
+bool RunTwoCounterRule(Channel& channel, const AppRequest& request, uint8_t* reply,
                        uint32_t replyLength, Accept accept) {
-    RetryBudget budget;
+    Device& device = channel.device;
+    RetryBudget budget(channel.progress);
     std::memset(reply, 0, replyLength);
     while (budget.AttemptsLeft()) {
         if (!WriteRequest(device, request)) {

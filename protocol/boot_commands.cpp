@@ -1,8 +1,5 @@
 #include "protocol/boot_commands.hpp"
 
-#include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
-#include "catalogue/profile.hpp"
 #include "protocol/boot_exchange.hpp"
 #include "protocol/line_setup.hpp"
 #include "protocol/result_codes.hpp"
@@ -15,65 +12,61 @@ const uint8_t kEndOfErase[] = {kEot};
 
 }  // namespace
 
-bool RunAckExchange(Device& device, const uint8_t* request, uint32_t requestLength) {
+bool RunAckExchange(Channel& channel, const uint8_t* request, uint32_t requestLength) {
     uint8_t reply[1];
-    return RunBootExchange(device, request, requestLength, reply, 1,
+    return RunBootExchange(channel, request, requestLength, reply, 1,
                            [](const uint8_t* r) { return r[0] == kAck; });
 }
 
-uint8_t CheckID_B(Device& device) {
-    device.SetTimeouts(kCommandTimeouts);
-    const int row = selectedPLCIdx;
-    const uint16_t selectedId = selectedPLCID;
-    const BootIdRule rule = ThisBuildProfile().bootIdRule;
+uint8_t CheckID_B(Channel& channel, BootIdRule rule, int row) {
+    channel.device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[3];
     const bool accepted = RunBootExchange(
-        device, kIdWord.bytes, kIdWord.length, reply, sizeof reply, [&](const uint8_t* r) {
+        channel, kIdWord.bytes, kIdWord.length, reply, sizeof reply, [&](const uint8_t* r) {
             const auto id = static_cast<uint16_t>(r[1] << 8 | r[2]);
-            return r[0] == kAck && BootIdAccepted(rule, row, selectedId, id);
+            return r[0] == kAck && BootIdAccepted(rule, row, id);
         });
     return accepted ? 0 : kBootFailure;
 }
 
-uint8_t read_fu_version_B() {
-    Device& device = *hSerial;
-    device.SetTimeouts(kCommandTimeouts);
+uint8_t read_fu_version_B(Channel& channel, uint8_t& version) {
+    channel.device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[3];
-    if (!RunBootExchange(device, kVersionWord.bytes, kVersionWord.length, reply, sizeof reply,
+    if (!RunBootExchange(channel, kVersionWord.bytes, kVersionWord.length, reply, sizeof reply,
                          [](const uint8_t* r) { return r[0] == kAck; })) {
         return kBootFailure;
     }
     // Major number in the high nibble, minor (the high four bits of byte 2) in the low one.
-    ZL_fu_version = static_cast<uint8_t>(reply[1] * 16 + reply[2] / 16);
+    version = static_cast<uint8_t>(reply[1] * 16 + reply[2] / 16);
     return 0;
 }
 
-uint8_t SendErase_B(Device& device) {
-    device.SetTimeouts(kCommandTimeouts);
-    const uint16_t steps = EraseCount(selectedPLCIdx, jobImage.length);
-    flashStatus = 1;
-    progress = 0;
+uint8_t SendErase_B(Channel& channel, int row, uint32_t imageLength) {
+    channel.device.SetTimeouts(kCommandTimeouts);
+    const uint16_t steps = EraseCount(row, imageLength);
+    channel.progress.BeginPhase(Phase::Erasing, steps);
     for (uint32_t k = 0; k < steps; ++k) {
-        if (!RunAckExchange(device, kEraseWord.bytes, kEraseWord.length)) {
+        if (!RunAckExchange(channel, kEraseWord.bytes, kEraseWord.length)) {
             return kBootFailure;
         }
-        progress = static_cast<int32_t>(k * 100 / steps);
+        // The panel's percentage counts the steps before this one, as it always has.
+        channel.progress.Advance(k + 1, static_cast<int32_t>(k * 100 / steps));
     }
-    if (!RunAckExchange(device, kEndOfErase, sizeof kEndOfErase)) {
+    if (!RunAckExchange(channel, kEndOfErase, sizeof kEndOfErase)) {
         return kBootFailure;
     }
-    errCounter = 0;
-    progress = 100;
+    channel.progress.ClearErrCounter();
+    channel.progress.Advance(steps, 100);
     return 0;
 }
 
-uint8_t SendUpdate(Device& device) {
-    device.SetTimeouts(kCommandTimeouts);
-    if (!RunAckExchange(device, kUpdateWord.bytes, kUpdateWord.length)) {
+uint8_t SendUpdate(Channel& channel) {
+    channel.device.SetTimeouts(kCommandTimeouts);
+    if (!RunAckExchange(channel, kUpdateWord.bytes, kUpdateWord.length)) {
         return kBootFailure;
     }
-    ChangeLineSettings(device, kTransferLine);
-    errCounter = 0;
+    ChangeLineSettings(channel.device, kTransferLine);
+    channel.progress.ClearErrCounter();
     return 0;
 }
 

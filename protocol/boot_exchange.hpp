@@ -4,9 +4,8 @@
 
 #include <cstdint>
 
-#include "catalogue/job_state.hpp"
-#include "link/device.hpp"
 #include "protocol/boot_words.hpp"
+#include "protocol/channel.hpp"
 #include "protocol/retry.hpp"
 
 namespace fwburn {
@@ -14,9 +13,10 @@ namespace fwburn {
 // One exchange: `request` is written (after dropping unread input) until a complete reply of
 // `replyLength` bytes passes `accept`, or a counter reaches its sixth failure.
 template <typename Accept>
-bool RunBootExchange(Device& device, const uint8_t* request, uint32_t requestLength, uint8_t* reply,
-                     uint32_t replyLength, Accept accept) {
-    RetryBudget budget;
+bool RunBootExchange(Channel& channel, const uint8_t* request, uint32_t requestLength,
+                     uint8_t* reply, uint32_t replyLength, Accept accept) {
+    Device& device = channel.device;
+    RetryBudget budget(channel.progress);
     while (budget.AttemptsLeft()) {
         if (!WriteRequest(device, request, requestLength)) {
             budget.WriteFailed();
@@ -24,7 +24,7 @@ bool RunBootExchange(Device& device, const uint8_t* request, uint32_t requestLen
         }
         budget.BeforeRead();
         if (device.Read(reply, replyLength) == replyLength && accept(reply)) {
-            errCounter = 0;
+            channel.progress.ClearErrCounter();
             return true;
         }
         budget.BadReply();
@@ -33,6 +33,6 @@ bool RunBootExchange(Device& device, const uint8_t* request, uint32_t requestLen
 }
 
 // The common case: a one-byte reply that must be ACK.
-bool RunAckExchange(Device& device, const uint8_t* request, uint32_t requestLength);
+bool RunAckExchange(Channel& channel, const uint8_t* request, uint32_t requestLength);
 
 }  // namespace fwburn

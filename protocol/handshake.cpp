@@ -1,7 +1,6 @@
 #include "protocol/handshake.hpp"
 
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "protocol/app_exchange.hpp"
 #include "protocol/line_setup.hpp"
 #include "protocol/result_codes.hpp"
@@ -23,8 +22,9 @@ const ErrorReplyRow kModeQueryErrors[] = {
 
 }  // namespace
 
-void DummyComm(Device& device) {
-    ApplyLineSetup(device, kWakeTimeouts);
+void DummyComm(Channel& channel, int row) {
+    Device& device = channel.device;
+    ApplyLineSetup(device, row, kWakeTimeouts);
     uint8_t discard[kWakeReplyLength];
     const auto* wake = reinterpret_cast<const uint8_t*>(kWakeRequest.text);
     for (int i = 0; i < kWakeFrames; ++i) {
@@ -36,17 +36,17 @@ void DummyComm(Device& device) {
     }
 }
 
-uint8_t ConfirmComm(Device& device) {
-    ApplyLineSetup(device, kCommandTimeouts);
+uint8_t ConfirmComm(Channel& channel, int row) {
+    ApplyLineSetup(channel.device, row, kCommandTimeouts);
     uint8_t reply[kLongReplyLength];
-    const AppRequest& request = ModeQueryRequest(TargetByte(selectedPLCIdx));
+    const AppRequest& request = ModeQueryRequest(TargetByte(row));
     const bool accepted =
-        RunTwoCounterRule(device, request, reply, kLongReplyLength, [](const uint8_t* r) {
+        RunTwoCounterRule(channel, request, reply, kLongReplyLength, [](const uint8_t* r) {
             const uint8_t mode = ReplyByte(r, 4);
             return mode == kApplicationMode || mode == kBootMode;
         });
     if (accepted) {
-        errCounter = 0;
+        channel.progress.ClearErrCounter();
         return ReplyByte(reply, 4);
     }
     return FinalResultDecision(reply, kModeQueryErrors);

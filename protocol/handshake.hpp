@@ -3,14 +3,15 @@
 
 #include <cstdint>
 
-#include "link/device.hpp"
+#include "protocol/channel.hpp"
 
 namespace fwburn {
 
-// Sets the line up and exchanges throw-away wake frames. Never fails, touches no counter.
-void DummyComm(Device& device);
+// Sets the line up for `row`'s model and exchanges throw-away wake frames. Never fails, touches
+// no counter.
+void DummyComm(Channel& channel, int row);
 
 // Mode query: kApplicationMode (5), kBootMode (6), or a failure code 17, 18, 21, 22, 23 or 24.
-uint8_t ConfirmComm(Device& device);
+uint8_t ConfirmComm(Channel& channel, int row);
 
 }  // namespace fwburn

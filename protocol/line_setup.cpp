@@ -1,7 +1,6 @@
 #include "protocol/line_setup.hpp"
 
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 
 namespace fwburn {
 
@@ -20,8 +19,8 @@ void ChangeLineSettings(Device& device, const LineSettings& wanted) {
     device.SetLineSettings(settings);
 }
 
-void ApplyLineSetup(Device& device, const Timeouts& timeouts) {
-    if (!RowInFamily(selectedPLCIdx, Family::UsbLinked)) {
+void ApplyLineSetup(Device& device, int row, const Timeouts& timeouts) {
+    if (!IsUsbLinked(row)) {
         ChangeLineSettings(device, kApplicationLine);
     }
     device.SetTimeouts(timeouts);

@@ -19,8 +19,8 @@ extern const LineSettings kTransferLine;
 // The results are not examined: the exchange goes on with whatever the handle has.
 void ChangeLineSettings(Device& device, const LineSettings& wanted);
 
-// Start of DummyComm and ConfirmComm: the application-mode line on serial-linked models (a USB
-// device gets none), then the time-outs on every handle.
-void ApplyLineSetup(Device& device, const Timeouts& timeouts);
+// Start of DummyComm and ConfirmComm: the application-mode line when `row`'s model is
+// serial-linked (a USB device gets none), then the time-outs on every handle.
+void ApplyLineSetup(Device& device, int row, const Timeouts& timeouts);
 
 }  // namespace fwburn

@@ -1,23 +1,19 @@
 #include "protocol/retry.hpp"
 
-#include "catalogue/job_state.hpp"
-
 namespace fwburn {
 
 void RetryBudget::WriteFailed() {
     ++writeFailures_;
-    errCounter = writeFailures_;
-    totalErrCounter += 1;
+    progress_.Failed(writeFailures_);
 }
 
 void RetryBudget::BeforeRead() const {
-    errCounter = badReplies_;
+    progress_.ShowAttempt(badReplies_);
 }
 
 void RetryBudget::BadReply() {
     ++badReplies_;
-    errCounter = badReplies_;
-    totalErrCounter += 1;
+    progress_.Failed(badReplies_);
 }
 
 bool WriteRequest(Device& device, const uint8_t* bytes, uint32_t length) {

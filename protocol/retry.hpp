@@ -1,4 +1,4 @@
-// The two retry counters every command keeps per exchange, and how they move the job state's
+// The two retry counters every command keeps per exchange, and how they move the update's
 // errCounter and totalErrCounter. Six write failures or six bad replies, whichever comes first,
 // end the exchange: at most 11 attempts.
 #pragma once
@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "link/device.hpp"
+#include "protocol/progress.hpp"
 
 namespace fwburn {
 
@@ -13,6 +14,8 @@ constexpr uint8_t kMaxFailuresPerCounter = 5;  // the 6th failure of either kind
 
 class RetryBudget {
   public:
+    explicit RetryBudget(Progress& progress) : progress_(progress) {}
+
     bool AttemptsLeft() const {
         return writeFailures_ <= kMaxFailuresPerCounter && badReplies_ <= kMaxFailuresPerCounter;
     }
@@ -24,6 +27,7 @@ class RetryBudget {
     uint8_t badReplies() const { return badReplies_; }
 
   private:
+    Progress& progress_;
     uint8_t writeFailures_ = 0;
     uint8_t badReplies_ = 0;
 };

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "protocol/boot_exchange.hpp"
 #include "protocol/line_setup.hpp"
 #include "protocol/result_codes.hpp"
@@ -34,23 +33,14 @@ const uint8_t kEndOfTransfer[] = {kEot};
 
 }  // namespace
 
-void OpenImage(const uint8_t* data, uint32_t length) {
-    jobImage = JobImage{data, data != nullptr ? length : 0};
-    fin = data;
-    fileLength = jobImage.length;
-}
-
-uint32_t FileRead(uint8_t* buffer, uint32_t count) {
-    const uint8_t* end = jobImage.data + jobImage.length;
-    if (jobImage.data == nullptr || fin < jobImage.data || fin > end) {
+uint32_t ImageReader::FileRead(uint8_t* buffer, uint32_t count) {
+    if (image_.data == nullptr || at_ >= image_.length) {
         return 0;
     }
-    const auto left = static_cast<uint32_t>(end - fin);
+    const uint32_t left = image_.length - at_;
     const uint32_t n = count < left ? count : left;
-    if (n != 0) {
-        std::memcpy(buffer, fin, n);
-        fin += n;
-    }
+    std::memcpy(buffer, image_.data + at_, n);
+    at_ += n;
     return n;
 }
 
@@ -62,16 +52,13 @@ uint32_t CRC(const uint8_t* data, uint32_t length) {
     return crc;
 }
 
-void CloseFile() {
-    jobImage = JobImage{};
-}
-
-uint8_t SendFW(Device& device) {
-    device.SetTimeouts(kCommandTimeouts);
-    const TransferGeometry g = TransferGeometryFor(selectedPLCIdx, jobImage.length);
+uint8_t SendFW(Channel& channel, int row, ImageSpan image) {
+    channel.device.SetTimeouts(kCommandTimeouts);
+    const TransferGeometry g = TransferGeometryFor(row, image.length);
     const uint32_t blockSize = g.blockSize <= kMaxBlock ? g.blockSize : kMaxBlock;
-    flashStatus = 2;
-    progress = 0;
+    Progress& progress = channel.progress;
+    progress.BeginPhase(Phase::Programming, g.blockCount);
+    ImageReader reader(image);
 
     // One fixed frame, built once per block and resent unchanged.
     uint8_t frame[kMaxBlock + 5];
@@ -86,7 +73,7 @@ uint8_t SendFW(Device& device) {
         if (i == g.blockCount - 1 && g.bytesSent % blockSize != 0) {
             take = g.bytesSent % blockSize;
         }
-        if (FileRead(data, take) != take) {
+        if (reader.FileRead(data, take) != take) {
             return kBootFailure;
         }
         std::memset(data + take, kFill, blockSize - take);
@@ -94,20 +81,22 @@ uint8_t SendFW(Device& device) {
         data[blockSize] = static_cast<uint8_t>(crc >> 8);
         data[blockSize + 1] = static_cast<uint8_t>(crc);
 
-        errCounter = 0;
-        if (!RunAckExchange(device, frame, blockSize + 5)) {
+        progress.ClearErrCounter();
+        if (!RunAckExchange(channel, frame, blockSize + 5)) {
             return kBootFailure;  // no EOT after a block the controller did not take
         }
         ++blockNumber;
         ++acknowledged;
-        progress = static_cast<int32_t>(acknowledged * 100 / (g.blockCount + 1));
+        // The EOT counts as one step more: the percentage reaches 100 only when it is taken.
+        progress.Advance(acknowledged,
+                         static_cast<int32_t>(acknowledged * 100 / (g.blockCount + 1)));
     }
-    errCounter = 0;
-    if (!RunAckExchange(device, kEndOfTransfer, sizeof kEndOfTransfer)) {
+    progress.ClearErrCounter();
+    if (!RunAckExchange(channel, kEndOfTransfer, sizeof kEndOfTransfer)) {
         return kBootFailure;
     }
-    progress = 100;
-    errCounter = 0;
+    progress.ClearErrCounter();
+    progress.Advance(acknowledged, 100);
     return 0;
 }
 

@@ -3,27 +3,35 @@
 
 #include <cstdint>
 
-#include "link/device.hpp"
+#include "protocol/channel.hpp"
 
 namespace fwburn {
 
-// Starts a job's image: captures pointer and length once (jobImage), sets fin to the first byte
-// and fileLength to the length.
-void OpenImage(const uint8_t* data, uint32_t length);
+// The image an update sends: pointer and length, captured once when the update starts.
+struct ImageSpan {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+};
 
-// Copies up to `count` bytes from fin and advances it; never reads past the captured image.
-// Returns the count copied.
-uint32_t FileRead(uint8_t* buffer, uint32_t count);
+// Reads an image from its start; never reads past its end.
+class ImageReader {
+  public:
+    explicit ImageReader(ImageSpan image) : image_(image) {}
+    // Copies up to `count` bytes from the read position and advances it; returns the count
+    // copied.
+    uint32_t FileRead(uint8_t* buffer, uint32_t count);
+
+  private:
+    ImageSpan image_;
+    uint32_t at_ = 0;
+};
 
 // CRC-16/XMODEM (polynomial 0x1021, initial 0, no reflection), in the low 16 bits.
 uint32_t CRC(const uint8_t* data, uint32_t length);
 
-// Ends the job's hold on its image: nothing more can be read until the next OpenImage.
-void CloseFile();
-
-// Sends the captured image in blocks (geometry by model and image length), then EOT.
-// 0 on success; kBootFailure when a block or the EOT ran out of its retry budget, or the image
-// ran out before the geometry did. Leaves flashStatus at 2.
-uint8_t SendFW(Device& device);
+// Sends `image` in blocks (geometry by `row`'s model and the image length), then EOT. Begins the
+// programming phase and advances it block by block. 0 on success; kBootFailure when a block or
+// the EOT ran out of its retry budget, or the image ran out before the geometry did.
+uint8_t SendFW(Channel& channel, int row, ImageSpan image);
 
 }  // namespace fwburn
