@@ -1,20 +1,14 @@
 #include "protocol/frame.hpp"
 
+#include "link/hex.hpp"
+
 namespace fwburn {
 
 namespace {
 
-const char kHexDigits[] = "0123456789ABCDEF";
-
 // Replies are accepted in upper case only: lower-case letters are not hex digits here.
 int HexValue(uint8_t c) {
-    if (c >= '0' && c <= '9') {
-        return c - 0x30;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 0x37;
-    }
-    return -1;
+    return HexNibble(c, HexLetters::kUpperOnly);
 }
 
 }  // namespace
