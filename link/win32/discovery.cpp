@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "catalogue/job_state.hpp"
 #include "link/win32/port_names.hpp"
 
 namespace fwburn {
@@ -14,22 +13,22 @@ namespace {
 
 // The list only ever holds what the last filling put there: deleting that many entries at the
 // front empties it.
-void RemovePreviousEntries(HWND portList) {
-    for (int32_t i = 0; i < totalComPort; ++i) {
+void RemovePreviousEntries(HWND portList, int listed) {
+    for (int i = 0; i < listed; ++i) {
         SendMessageA(portList, CB_DELETESTRING, 0, 0);
     }
-    totalComPort = 0;
 }
 
 }  // namespace
 
-void EnumComPort(HWND portList) {
+int EnumComPort(HWND portList, int listed) {
     HDEVINFO devices =
         SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (devices == INVALID_HANDLE_VALUE) {
-        return;
+        return listed;
     }
-    RemovePreviousEntries(portList);
+    RemovePreviousEntries(portList, listed);
+    int count = 0;
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     char friendlyName[1024];
@@ -46,16 +45,17 @@ void EnumComPort(HWND portList) {
             continue;
         }
         SendMessageA(portList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(portName));
-        ++totalComPort;
+        ++count;
     }
     SetupDiDestroyDeviceInfoList(devices);
+    return count;
 }
 
-void EnumUSBPort(HWND portList) {
-    RemovePreviousEntries(portList);
+int EnumUSBPort(HWND portList, int listed) {
+    RemovePreviousEntries(portList, listed);
     SendMessageA(portList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("USB"));
     SendMessageA(portList, CB_SETCURSEL, 0, 0);
-    totalComPort = 1;
+    return 1;
 }
 
 }  // namespace fwburn

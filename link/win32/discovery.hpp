@@ -5,11 +5,12 @@
 
 namespace fwburn {
 
-// Lists every present device whose friendly name carries a port name, by that name. The list
-// keeps no entry of an earlier filling; none is selected. totalComPort counts the entries.
-void EnumComPort(HWND portList);
+// Lists every present device whose friendly name carries a port name, by that name, after
+// removing the `listed` entries an earlier filling put there; none is selected. Returns how many
+// entries the list now holds (`listed` when the devices cannot be enumerated: nothing changes).
+int EnumComPort(HWND portList, int listed);
 
-// Lists only "USB", selected.
-void EnumUSBPort(HWND portList);
+// Lists only "USB", selected, after removing the `listed` entries of an earlier filling; returns 1.
+int EnumUSBPort(HWND portList, int listed);
 
 }  // namespace fwburn

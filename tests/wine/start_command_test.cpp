@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/job_state.hpp"
 #include "ui/win32/start_command.hpp"
 
 namespace fwburn {
@@ -14,6 +13,8 @@ namespace {
 
 class RecordingActions final : public StartActions {
   public:
+    explicit RecordingActions(const WorkerFlag& worker) : worker_(worker) {}
+
     bool threadStarts = true;
     bool answerYes = false;
     std::vector<std::string> calls;
@@ -23,7 +24,7 @@ class RecordingActions final : public StartActions {
     void StopElapsedTimer() override { calls.push_back("timer off"); }
     bool ConfirmStandIn() override {
         // The question is asked with the flag already claimed: no second Start slips in.
-        calls.push_back(std::string("stand-in question") + (WorkerRunning() ? " (claimed)" : ""));
+        calls.push_back(std::string("stand-in question") + (worker_.Claimed() ? " (claimed)" : ""));
         return answerYes;
     }
     bool StartWorker(bool standInAllowed) override {
@@ -33,17 +34,14 @@ class RecordingActions final : public StartActions {
     void ShowError(const char* caption, const char* text) override {
         calls.push_back(std::string("message ") + caption + ": " + text);
     }
-};
 
-class StartCommandTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ResetJobState(); }
-    void TearDown() override { ResetJobState(); }
+  private:
+    const WorkerFlag& worker_;
 };
 
 using Calls = std::vector<std::string>;
 
-TEST_F(StartCommandTest, OnlyAClickOfTheButtonStartsAndAStandInAsksFirst) {
+TEST(StartCommandTest, OnlyAClickOfTheButtonStartsAndAStandInAsksFirst) {
     const struct {
         const char* name;
         StartOrigin origin;
@@ -85,39 +83,44 @@ TEST_F(StartCommandTest, OnlyAClickOfTheButtonStartsAndAStandInAsksFirst) {
         {"another notification", {5, true}, true, true, StartOutcome::NotAClick, Calls{}, false},
     };
     for (const auto& c : cases) {
-        ResetJobState();
-        RecordingActions actions;
+        WorkerFlag worker;
+        Figures figures;
+        RecordingActions actions(worker);
         actions.answerYes = c.answerYes;
-        EXPECT_EQ(StartCommand(c.origin, c.standIn, actions), c.outcome) << c.name;
+        EXPECT_EQ(StartCommand(c.origin, c.standIn, worker, figures, actions), c.outcome) << c.name;
         EXPECT_EQ(actions.calls, c.calls) << c.name;
-        EXPECT_EQ(WorkerRunning(), c.workerClaimed) << c.name;
+        EXPECT_EQ(worker.Claimed(), c.workerClaimed) << c.name;
     }
 }
 
-TEST_F(StartCommandTest, ASecondStartWhileAWorkerRunsIsRefused) {
-    RecordingActions first;
-    ASSERT_EQ(StartCommand({0, true}, false, first), StartOutcome::Started);
-    RecordingActions second;
+TEST(StartCommandTest, ASecondStartWhileAWorkerRunsIsRefused) {
+    WorkerFlag worker;
+    Figures figures;
+    RecordingActions first(worker);
+    ASSERT_EQ(StartCommand({0, true}, false, worker, figures, first), StartOutcome::Started);
+    RecordingActions second(worker);
     second.answerYes = true;
-    EXPECT_EQ(StartCommand({0, true}, true, second), StartOutcome::Busy);
+    EXPECT_EQ(StartCommand({0, true}, true, worker, figures, second), StartOutcome::Busy);
     EXPECT_TRUE(second.calls.empty());  // not queued, nothing touched, nothing asked
-    ReleaseWorker();                    // the worker's last step
-    RecordingActions third;
-    EXPECT_EQ(StartCommand({0, true}, false, third), StartOutcome::Started);
+    worker.Release();                   // the worker's last step
+    RecordingActions third(worker);
+    EXPECT_EQ(StartCommand({0, true}, false, worker, figures, third), StartOutcome::Started);
 }
 
-TEST_F(StartCommandTest, AWorkerThatCannotStartLeavesNothingRunning) {
-    elapsedTime = 3;
-    RecordingActions actions;
+TEST(StartCommandTest, AWorkerThatCannotStartLeavesNothingRunning) {
+    WorkerFlag worker;
+    Figures figures;
+    figures.elapsedTime = 3;
+    RecordingActions actions(worker);
     actions.threadStarts = false;
-    EXPECT_EQ(StartCommand({0, true}, false, actions), StartOutcome::ThreadFailed);
+    EXPECT_EQ(StartCommand({0, true}, false, worker, figures, actions), StartOutcome::ThreadFailed);
     EXPECT_EQ(actions.calls, (Calls{"disable", "timer on", "worker", "timer off", "enable",
                                     "message ERROR: CANNOT start the update"}));
-    EXPECT_EQ(elapsedTime.load(), 0);
-    EXPECT_FALSE(WorkerRunning());  // the next click can start again
+    EXPECT_EQ(figures.elapsedTime.load(), 0);
+    EXPECT_FALSE(worker.Claimed());  // the next click can start again
     actions.threadStarts = true;
     actions.calls.clear();
-    EXPECT_EQ(StartCommand({0, true}, false, actions), StartOutcome::Started);
+    EXPECT_EQ(StartCommand({0, true}, false, worker, figures, actions), StartOutcome::Started);
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "burn/messages.hpp"
-#include "catalogue/job_state.hpp"
 #include "catalogue/profile.hpp"
 #include "ui/win32/main_window.hpp"
 #include "ui/win32/painters.hpp"
@@ -197,7 +196,7 @@ bool clickWhenEnabled = false;
 
 LRESULT CALLBACK WatchedButton(HWND button, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_ENABLE && wParam == TRUE) {
-        ++(WorkerRunning() ? enabledWhileClaimed : enabledFree);
+        ++(WindowWorkerRunning() ? enabledWhileClaimed : enabledFree);
         if (clickWhenEnabled) {
             clickWhenEnabled = false;
             PostMessageA(button, BM_CLICK, 0, 0);
@@ -212,7 +211,7 @@ class WindowTest : public ::testing::Test {
         ASSERT_NE(TheWindow(), nullptr);
         // The stand-in question is part of what is tested here.
         ASSERT_TRUE(ThisBuildProfile().standInImage) << "needs a build without a real image";
-        ASSERT_FALSE(WorkerRunning());
+        ASSERT_FALSE(WindowWorkerRunning());
         ASSERT_TRUE(IsWindowEnabled(StartButton()));
         ASSERT_EQ(FindMessageBox(TheWindow()), nullptr);
     }
@@ -236,16 +235,16 @@ TEST(Painters, HoldNoGraphicsObjectOverManyTicks) {
     ASSERT_NE(window, nullptr);
     PumpFor(500);  // the first ticks settle what the window itself keeps
     const int before = LiveGdiObjects();
-    progress = 37;  // a red bar and a white track at every tick
-    PumpFor(3000);  // 30 ticks of timer 6
+    WindowUpdate().figures.progress = 37;  // a red bar and a white track at every tick
+    PumpFor(3000);                         // 30 ticks of timer 6
     HDC dc = GetDC(window);
     for (int i = 0; i < 500; ++i) {
-        PaintPanel(window, dc, true);
+        PaintPanel(window, dc, WindowUpdate().figures, true);
     }
     ReleaseDC(window, dc);
     InvalidateRect(window, nullptr, TRUE);
     PumpFor(300);  // WM_PAINT too
-    progress = 0;
+    WindowUpdate().figures.progress = 0;
     EXPECT_EQ(LiveGdiObjects(), before);
 }
 
@@ -275,7 +274,7 @@ TEST_F(WindowTest, EscapeAndCtrlBreakReachTheWindowAndStartNothing) {
         }
         RunLoopOverPostedMessages(window);
         EXPECT_EQ(DroppedPresses(k.key), before + 3) << k.name << " did not reach the window";
-        EXPECT_FALSE(WorkerRunning()) << k.name;
+        EXPECT_FALSE(WindowWorkerRunning()) << k.name;
         EXPECT_TRUE(IsWindowEnabled(button)) << k.name;
         PumpFor(300);
         EXPECT_EQ(FindMessageBox(window), nullptr) << k.name << " made a message box";
@@ -296,14 +295,14 @@ TEST_F(WindowTest, EscapeClosesAnOpenPortListAndStartsNothing) {
     RunLoopOverPostedMessages(window);
     EXPECT_EQ(DroppedPresses(VK_ESCAPE), before + 1);
     EXPECT_EQ(SendMessageA(ports, CB_GETDROPPEDSTATE, 0, 0), 0) << "the list stayed open";
-    EXPECT_FALSE(WorkerRunning());
+    EXPECT_FALSE(WindowWorkerRunning());
     EXPECT_TRUE(IsWindowEnabled(StartButton()));
     SendMessageA(ports, CB_SHOWDROPDOWN, FALSE, 0);
 }
 
 TEST_F(WindowTest, AStandInBuildAsksAndNoStartsNothing) {
     HWND window = TheWindow();
-    elapsedTime = 0;
+    WindowUpdate().figures.elapsedTime = 0;
     BoxAnswer answer(window, kStandInCaption, BoxAnswer::kEnter);  // No is the default
     PostMessageA(StartButton(), BM_CLICK, 0, 0);
     const SeenBox box = answer.Wait();
@@ -312,9 +311,9 @@ TEST_F(WindowTest, AStandInBuildAsksAndNoStartsNothing) {
     EXPECT_TRUE(box.yes && box.no && !box.ok);
     EXPECT_EQ(box.defaultButton, IDNO);
     PumpFor(1500);  // more than one tick of the elapsed-seconds timer, had it been started
-    EXPECT_FALSE(WorkerRunning());
+    EXPECT_FALSE(WindowWorkerRunning());
     EXPECT_TRUE(IsWindowEnabled(StartButton()));
-    EXPECT_EQ(elapsedTime.load(), 0);
+    EXPECT_EQ(WindowUpdate().figures.elapsedTime.load(), 0);
     EXPECT_EQ(FindMessageBox(window), nullptr);
 }
 
@@ -330,7 +329,7 @@ TEST_F(WindowTest, YesRunsTheUpdateAndStartComesBackOnlyWhenTheWorkerIsDone) {
         PostMessageA(button, BM_CLICK, 0, 0);
         yes.Wait();
     }
-    EXPECT_TRUE(WorkerRunning());
+    EXPECT_TRUE(WindowWorkerRunning());
     EXPECT_FALSE(IsWindowEnabled(button));  // disabled before the worker started
 
     // The worker finds no USB controller and says so in its one box; a click the moment Start
@@ -343,7 +342,7 @@ TEST_F(WindowTest, YesRunsTheUpdateAndStartComesBackOnlyWhenTheWorkerIsDone) {
     }
     const SeenBox question = again.Wait();
     EXPECT_EQ(question.caption, kStandInCaption) << "the click right after OK was refused";
-    EXPECT_TRUE(PumpUntil([&] { return IsWindowEnabled(button) && !WorkerRunning(); }));
+    EXPECT_TRUE(PumpUntil([&] { return IsWindowEnabled(button) && !WindowWorkerRunning(); }));
     EXPECT_EQ(enabledWhileClaimed.load(), 0) << "Start Burn came back before the worker was done";
     EXPECT_GE(enabledFree.load(), 1);
     SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProcedure));
@@ -360,7 +359,7 @@ TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow
     }
     // The worker holds its message box open: the update runs.
     ASSERT_TRUE(PumpUntil([&] { return FindMessageBox(window, kErrorCaption) != nullptr; }));
-    ASSERT_TRUE(WorkerRunning());
+    ASSERT_TRUE(WindowWorkerRunning());
 
     {
         BoxAnswer no(window, kCloseCaption, BoxAnswer::kEnter);  // No is the default
@@ -375,7 +374,7 @@ TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow
     }
     PumpFor(500);
     EXPECT_TRUE(IsWindow(window));
-    EXPECT_TRUE(WorkerRunning());
+    EXPECT_TRUE(WindowWorkerRunning());
     EXPECT_NE(FindMessageBox(window, kErrorCaption), nullptr);  // the worker's box, untouched
 
     {
@@ -385,7 +384,7 @@ TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow
     }
     // The worker's box goes without an answer, the worker ends, then the window.
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 5000));
-    EXPECT_FALSE(WorkerRunning());
+    EXPECT_FALSE(WindowWorkerRunning());
 }
 
 }  // namespace

@@ -5,11 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "burn/burn.hpp"
 #include "burn/messages.hpp"
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "catalogue/profile.hpp"
 #include "link/win32/discovery.hpp"
 #include "ui/win32/key_filter.hpp"
@@ -33,8 +33,6 @@ const char kCloseQuestion[] =
 namespace {
 
 OPENFILENAMEA ofn;
-HANDLE hf = INVALID_HANDLE_VALUE;
-HWND startButton = nullptr;
 
 constexpr int kIconId = 1;
 // After the operator said Yes to closing during an update, the window waits this long for the
@@ -52,33 +50,49 @@ struct Worker {
     bool closing = false;  // the operator chose to close: the window ends with the worker
     bool asking = false;   // the close question is open
 };
-Worker worker;
 
-// Presses of Escape and Ctrl+Break kept from the dialog keyboard handling.
-unsigned droppedEscapes = 0;
-unsigned droppedBreaks = 0;
-
-// What the worker's thread is started with; lives until the next start.
-struct WorkerLaunch {
-    HWND mainWindow;
-    HWND startButton;
-    bool standInAllowed;
+// Everything the window keeps, for the life of the process. Only the window thread touches it,
+// except the update and the flag while a worker runs (the update's figures are atomic; the job is
+// set before the worker starts and not touched again until the flag is free).
+struct WindowState {
+    HWND mainWindow = nullptr;
+    HWND startButton = nullptr;
+    Update update;  // the one update of this window: its painter reads these figures
+    WorkerFlag workerFlag;
+    Worker worker;
+    std::unique_ptr<Win32Operator> op;
+    int modelRow = -1;       // the catalogue row of the model the list shows
+    char portText[64] = {};  // the selected entry of the port list
+    int portCount = 0;       // entries the port list holds
+    // Presses of Escape and Ctrl+Break kept from the dialog keyboard handling.
+    unsigned droppedEscapes = 0;
+    unsigned droppedBreaks = 0;
 };
-WorkerLaunch launch{};
+WindowState state;
 
 unsigned __stdcall BurnThread(void* param) {
-    const auto* l = static_cast<const WorkerLaunch*>(param);
-    {
-        Win32Operator op(l->mainWindow, l->startButton, worker.stop);
-        BurnJob job = ThisBuildJob(op);
-        job.standInAllowed = l->standInAllowed;
-        StartBurn(job);  // gives up the one-worker flag as its last step
-    }
-    // Only now may Start Burn be enabled: a click then finds the flag free.
-    if (!PostMessageA(l->mainWindow, kWorkerEndedMessage, 0, 0) && !worker.stop.Requested()) {
-        EnableWindow(l->startButton, TRUE);
+    auto* w = static_cast<WindowState*>(param);
+    const HWND mainWindow = w->mainWindow;
+    const HWND button = w->startButton;
+    RunUpdate(w->update);
+    // Given up only now, before Start Burn may come back: a click then finds the flag free.
+    w->workerFlag.Release();
+    if (!PostMessageA(mainWindow, kWorkerEndedMessage, 0, 0) && !w->worker.stop.Requested()) {
+        EnableWindow(button, TRUE);
     }
     return 0;
+}
+
+// The job of the window's update, set on the window thread before its worker starts: this
+// build's image, the model the list shows, the selected port.
+void SetJob(WindowState& w, bool standInAllowed) {
+    Update& u = w.update;
+    u.op = w.op.get();
+    u.UseThisBuild();
+    u.row = w.modelRow;
+    u.SetPortName(w.portText);
+    u.standInAllowed = standInAllowed;
+    u.sink = nullptr;  // the painter reads the figures
 }
 
 class WindowStartActions final : public StartActions {
@@ -93,16 +107,14 @@ class WindowStartActions final : public StartActions {
                            MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
     }
     bool StartWorker(bool standInAllowed) override {
-        paramStruct.mainWindow = mainWindow_;
-        paramStruct.startButton = button_;
-        launch = WorkerLaunch{mainWindow_, button_, standInAllowed};
+        SetJob(state, standInAllowed);
         unsigned id = 0;
-        const uintptr_t thread = _beginthreadex(nullptr, 0, BurnThread, &launch, 0, &id);
+        const uintptr_t thread = _beginthreadex(nullptr, 0, BurnThread, &state, 0, &id);
         if (thread == 0) {
             return false;
         }
-        worker.thread = reinterpret_cast<HANDLE>(thread);
-        worker.threadId = id;
+        state.worker.thread = reinterpret_cast<HANDLE>(thread);
+        state.worker.threadId = id;
         return true;
     }
     void ShowError(const char* caption, const char* text) override {
@@ -126,6 +138,7 @@ BOOL CALLBACK CloseWorkerBox(HWND w, LPARAM) {
 // The operator asked to close the window. With no update running it closes; during one it asks,
 // and on Yes stops the worker, which ends its update at once and closes the port.
 void OnClose(HWND window) {
+    Worker& worker = state.worker;
     if (worker.closing || worker.asking) {
         return;
     }
@@ -153,6 +166,7 @@ void OnClose(HWND window) {
 }
 
 void OnWorkerEnded(HWND window) {
+    Worker& worker = state.worker;
     if (worker.thread != nullptr) {
         WaitForSingleObject(worker.thread, INFINITE);  // it posted this as its last act
         CloseHandle(worker.thread);
@@ -163,17 +177,16 @@ void OnWorkerEnded(HWND window) {
         DestroyWindow(window);
         return;
     }
-    EnableWindow(startButton, TRUE);
+    EnableWindow(state.startButton, TRUE);
 }
 
-// Copies the text of the selected port-list entry into selectedComPort.
+// Keeps the text of the selected port-list entry; the next Start takes it into the update.
 void TakeSelectedPort() {
     const LRESULT index = SendMessageA(hComPortList, CB_GETCURSEL, 0, 0);
     if (index == CB_ERR) {
         return;
     }
-    ComSelidx = static_cast<int32_t>(index);
-    char text[64] = {};
+    char text[sizeof state.portText] = {};
     const LRESULT length =
         SendMessageA(hComPortList, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
     if (length == CB_ERR || length >= static_cast<LRESULT>(sizeof text)) {
@@ -181,7 +194,7 @@ void TakeSelectedPort() {
     }
     SendMessageA(hComPortList, CB_GETLBTEXT, static_cast<WPARAM>(index),
                  reinterpret_cast<LPARAM>(text));
-    selectedComPort.Set(text);
+    std::memcpy(state.portText, text, sizeof text);
 }
 
 void Browse(HWND mainWindow) {
@@ -206,16 +219,6 @@ void Browse(HWND mainWindow) {
             SetWindowTextA(hwndFilePath, text);
         }
         // Nothing chosen here reaches an update: the worker always takes the built-in image.
-        hf = CreateFileA(szFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
-        if (hf != INVALID_HANDLE_VALUE) {
-            const DWORD size = GetFileSize(hf, nullptr);
-            if (size != INVALID_FILE_SIZE) {
-                fileLength = static_cast<uint32_t>(size);
-            }
-            CloseHandle(hf);
-            hf = INVALID_HANDLE_VALUE;
-        }
         isFileChosed = 1;
     } else if (remembered[0] != '\0') {
         std::memcpy(szFile, remembered, sizeof szFile);
@@ -236,9 +239,10 @@ void OnCommand(HWND mainWindow, int notification, int id, HWND sender) {
     if (id != kStartButtonId) {
         return;
     }
-    const StartOrigin origin{notification, sender != nullptr && sender == startButton};
-    WindowStartActions actions(mainWindow, startButton);
-    switch (StartCommand(origin, ThisBuildProfile().standInImage, actions)) {
+    const StartOrigin origin{notification, sender != nullptr && sender == state.startButton};
+    WindowStartActions actions(mainWindow, state.startButton);
+    switch (StartCommand(origin, ThisBuildProfile().standInImage, state.workerFlag,
+                         state.update.figures, actions)) {
         case StartOutcome::Started:
             isFileChosed = 1;
             break;
@@ -255,16 +259,16 @@ void OnCommand(HWND mainWindow, int notification, int id, HWND sender) {
 void PaintTick(HWND window) {
     HDC dc = GetDC(window);
     if (dc != nullptr) {
-        PaintPanel(window, dc, true);
+        PaintPanel(window, dc, state.update.figures, true);
         ReleaseDC(window, dc);
     }
 }
 
 // Fixes the model from the built-in image name; a name that is no catalogue model selects the
-// first entry of the sorted list.
-void FixModel(HWND modelList) {
+// first entry of the sorted list. Returns the catalogue row of the model shown.
+int FixModel(HWND modelList) {
     for (int row = 0; row < kModelCount; ++row) {
-        SendMessageA(modelList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(plcList[row]));
+        SendMessageA(modelList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ModelName(row)));
     }
     char model[10];
     ImageNameModel(ThisBuildProfile().imageName, model);
@@ -281,9 +285,8 @@ void FixModel(HWND modelList) {
     }
     std::memcpy(model, text, sizeof model - 1);
     model[sizeof model - 1] = '\0';
-    selectedPLC.Set(model);
-    SelectModelRow(FindModelRow(model));
     EnableWindow(modelList, FALSE);
+    return FindModelRow(model);
 }
 
 HWND CreateChild(HWND parent, HINSTANCE instance, const char* className, const char* text,
@@ -305,13 +308,13 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_PAINT: {
             PAINTSTRUCT ps;
             HDC dc = BeginPaint(window, &ps);
-            PaintPanel(window, dc, false);
+            PaintPanel(window, dc, state.update.figures, false);
             EndPaint(window, &ps);
             return 0;
         }
         case WM_TIMER:
             if (wParam == kElapsedTimerId) {
-                elapsedTime += 1;
+                state.update.figures.elapsedTime += 1;
             } else if (wParam == kPanelTimerId) {
                 PaintTick(window);
             } else if (wParam == kCloseTimerId) {
@@ -325,7 +328,9 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
             OnWorkerEnded(window);
             return 0;
         case kDroppedKeyCountMessage:
-            return wParam == VK_ESCAPE ? droppedEscapes : wParam == VK_CANCEL ? droppedBreaks : 0;
+            return wParam == VK_ESCAPE   ? state.droppedEscapes
+                   : wParam == VK_CANCEL ? state.droppedBreaks
+                                         : 0;
         case WM_COMMAND:
             OnCommand(window, HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam));
             return 0;
@@ -358,28 +363,35 @@ HWND CreateMainWindow(HINSTANCE instance, int showState) {
     if (mainWindow == nullptr) {
         return nullptr;
     }
-    startButton = CreateChild(mainWindow, instance, "BUTTON", "Start Burn",
-                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 60, 100,
-                              30, kStartButtonId);
+    state.mainWindow = mainWindow;
+    state.startButton = CreateChild(mainWindow, instance, "BUTTON", "Start Burn",
+                                    WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 60,
+                                    100, 30, kStartButtonId);
     HWND modelList = CreateChild(mainWindow, instance, "COMBOBOX", "",
                                  WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP |
                                      CBS_DROPDOWNLIST | CBS_AUTOHSCROLL | CBS_SORT | CBS_HASSTRINGS,
                                  10, 20, 100, 200, kModelListId);
-    FixModel(modelList);
+    state.modelRow = FixModel(modelList);
     hComPortList = CreateChild(mainWindow, instance, "COMBOBOX", "",
                                WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST |
                                    CBS_SORT | CBS_HASSTRINGS,
                                160, 20, 100, 200, kPortListId);
-    if (RowInFamily(selectedPLCIdx, Family::UsbLinked)) {
-        EnumUSBPort(hComPortList);
-    } else {
-        EnumComPort(hComPortList);
-    }
+    state.portCount = IsUsbLinked(state.modelRow) ? EnumUSBPort(hComPortList, state.portCount)
+                                                  : EnumComPort(hComPortList, state.portCount);
+    state.op = std::make_unique<Win32Operator>(mainWindow, state.startButton, state.worker.stop);
     SendMessageA(hComPortList, CB_SETCURSEL, 0, 0);
     TakeSelectedPort();
     SetTimer(mainWindow, kPanelTimerId, 100, nullptr);
     ShowWindow(mainWindow, showState);
     return mainWindow;
+}
+
+Update& WindowUpdate() {
+    return state.update;
+}
+
+bool WindowWorkerRunning() {
+    return state.workerFlag.Claimed();
 }
 
 int RunMessageLoop(HWND mainWindow) {
@@ -388,7 +400,7 @@ int RunMessageLoop(HWND mainWindow) {
         const KeyRoute route = RouteKeyMessage(msg, mainWindow, GetFocus());
         if (route != KeyRoute::Dialog) {
             if (IsDroppedKeyPress(msg)) {
-                ++(msg.wParam == VK_ESCAPE ? droppedEscapes : droppedBreaks);
+                ++(msg.wParam == VK_ESCAPE ? state.droppedEscapes : state.droppedBreaks);
             }
             if (route == KeyRoute::Control) {
                 DispatchMessageA(&msg);

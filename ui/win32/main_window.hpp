@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "burn/update.hpp"
+
 namespace fwburn {
 
 constexpr char szClassName[] = "WindowsApp";
@@ -35,6 +37,11 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 // image name, fills the port list, starts the panel timer and shows the window. A build with a
 // stand-in image says so in the title. nullptr when the class cannot be registered.
 HWND CreateMainWindow(HINSTANCE instance, int showState);
+
+// The window's one update, for the life of the process: its figures are what the panel paints.
+Update& WindowUpdate();
+// Whether the window's one-worker flag is taken (from Start until the worker has finished).
+bool WindowWorkerRunning();
 
 // Runs until the quit message, with the dialog keyboard handling of the main window (which never
 // sees Escape or Ctrl+Break); returns the quit message's exit code.

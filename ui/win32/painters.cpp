@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "catalogue/job_state.hpp"
 #include "catalogue/profile.hpp"
+#include "protocol/progress.hpp"
 #include "ui/win32/panel_text.hpp"
 
 namespace fwburn {
@@ -41,17 +41,17 @@ void Draw(HDC dc, const panel::Point& at, const panel::Text& text) {
 
 }  // namespace
 
-void DisplayElapsedTime(HWND, HDC dc) {
+void DisplayElapsedTime(HWND, HDC dc, const Figures& figures) {
     SetBkMode(dc, TRANSPARENT);
     EraseField(dc, panel::kElapsedField);
     Draw(dc, panel::kElapsedLabelAt, panel::kElapsedLabel,
          static_cast<int>(std::strlen(panel::kElapsedLabel)));
-    Draw(dc, panel::kElapsedNumberAt, panel::Figure(elapsedTime));
+    Draw(dc, panel::kElapsedNumberAt, panel::Figure(figures.elapsedTime));
 }
 
-void DisplayProgressBar(HWND, HDC dc) {
+void DisplayProgressBar(HWND, HDC dc, const Figures& figures) {
     SetBkMode(dc, TRANSPARENT);
-    const int32_t percent = progress;
+    const int32_t percent = figures.progress;
     Fill(dc, panel::kTrack, panel::kTrackColour);
     const panel::Box bar{panel::kTrack.left, panel::kTrack.top, panel::ProgressBarRight(percent),
                          panel::kTrack.bottom};
@@ -62,19 +62,19 @@ void DisplayProgressBar(HWND, HDC dc) {
     Draw(dc, panel::kProgressNumberAt, panel::Figure(percent));
 }
 
-void DisplayStatus(HWND, HDC dc) {
+void DisplayStatus(HWND, HDC dc, const Figures& figures) {
     SetBkMode(dc, TRANSPARENT);
     EraseField(dc, panel::kStatusField);
     Draw(dc, panel::kStatusLabelAt, panel::kStatusLabel,
          static_cast<int>(std::strlen(panel::kStatusLabel)));
-    const char* word = panel::PhaseWord(flashStatus);
+    const char* word = panel::PhaseWord(figures.flashStatus);
     Draw(dc, panel::kPhaseAt, word, static_cast<int>(std::strlen(word)));
 }
 
-void DisplayErrCounter(HWND, HDC dc) {
+void DisplayErrCounter(HWND, HDC dc, const Figures& figures) {
     SetBkMode(dc, TRANSPARENT);
     EraseField(dc, panel::kCounterField);
-    Draw(dc, panel::kCounterAt, panel::CounterText(errCounter, totalErrCounter));
+    Draw(dc, panel::kCounterAt, panel::CounterText(figures.errCounter, figures.totalErrCounter));
 }
 
 void DisplayDate(HWND, HDC dc) {
@@ -114,11 +114,11 @@ void DisplayLogo(HWND, HDC dc) {
     DeleteObject(bitmap);
 }
 
-void PaintPanel(HWND window, HDC dc, bool withLogo) {
-    DisplayElapsedTime(window, dc);
-    DisplayProgressBar(window, dc);
-    DisplayStatus(window, dc);
-    DisplayErrCounter(window, dc);
+void PaintPanel(HWND window, HDC dc, const Figures& figures, bool withLogo) {
+    DisplayElapsedTime(window, dc, figures);
+    DisplayProgressBar(window, dc, figures);
+    DisplayStatus(window, dc, figures);
+    DisplayErrCounter(window, dc, figures);
     DisplayDate(window, dc);
     if (withLogo) {
         DisplayLogo(window, dc);

@@ -2,7 +2,27 @@
 // stand-in question and the failed thread start are tested without a window.
 #pragma once
 
+#include <atomic>
+
+#include "protocol/progress.hpp"
+
 namespace fwburn {
+
+// One burn worker at a time, whatever the button's state says: claimed on the window thread by
+// Start, given up by the worker thread once its update has returned.
+class WorkerFlag {
+  public:
+    // True when the flag was free and is now taken.
+    bool TryClaim() {
+        bool expected = false;
+        return claimed_.compare_exchange_strong(expected, true, std::memory_order_acq_rel);
+    }
+    void Release() { claimed_.store(false, std::memory_order_release); }
+    bool Claimed() const { return claimed_.load(std::memory_order_acquire); }
+
+  private:
+    std::atomic<bool> claimed_{false};
+};
 
 // What the window does for a Start; the window implements it with its controls, timer 5, a
 // Yes/No message box and _beginthreadex.
@@ -14,8 +34,9 @@ class StartActions {
     virtual void StopElapsedTimer() = 0;
     // Asks whether to go on with a stand-in image (Yes/No, No the default); true for Yes.
     virtual bool ConfirmStandIn() = 0;
-    // Starts the burn worker on a thread of its own; false when no thread could be started.
-    // `standInAllowed`: the operator said Yes to the stand-in question.
+    // Sets the job of the window's update (on the window thread) and starts the burn worker on a
+    // thread of its own; false when no thread could be started. `standInAllowed`: the operator
+    // said Yes to the stand-in question.
     virtual bool StartWorker(bool standInAllowed) = 0;
     virtual void ShowError(const char* caption, const char* text) = 0;
 };
@@ -39,7 +60,9 @@ extern const char kThreadStartFailedMessage[];  // "CANNOT start the update"
 
 // Starts an update for a click of the Start Burn button when no worker runs. A build whose image
 // is a stand-in asks first, and starts nothing on No. The button is disabled before the worker
-// starts, so no second click can slip in between.
-StartOutcome StartCommand(const StartOrigin& origin, bool standInImage, StartActions& actions);
+// starts, so no second click can slip in between. `worker` is the window's one-worker flag,
+// `figures` those of the window's update (a worker that cannot start leaves its seconds at 0).
+StartOutcome StartCommand(const StartOrigin& origin, bool standInImage, WorkerFlag& worker,
+                          Figures& figures, StartActions& actions);
 
 }  // namespace fwburn

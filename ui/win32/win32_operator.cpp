@@ -4,13 +4,24 @@
 
 namespace fwburn {
 
-Answer Win32Operator::ShowMessage(const char* caption, const char* text, MessageIcon icon) {
+Answer Win32Operator::Show(const char* caption, const char* text, MessageIcon icon) {
     if (stop_.Requested()) {
         return Answer::Cancel;
     }
     const UINT style = MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION);
     MessageBoxA(mainWindow_, text, caption, style);
     return stop_.Requested() ? Answer::Cancel : Answer::Ok;
+}
+
+Answer Win32Operator::Prompt(ReconnectKind, const char* caption, const char* text) {
+    return Show(caption, text, MessageIcon::Information);
+}
+
+void Win32Operator::ShowOutcome(const UpdateOutcome& outcome) {
+    if (!outcome.shown()) {  // a cancelled update ends without a message
+        return;
+    }
+    Show(outcome.caption, outcome.text, outcome.icon);
 }
 
 void Win32Operator::EnableStart(bool enabled) {

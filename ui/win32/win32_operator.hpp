@@ -1,5 +1,6 @@
 // The operator seam of the window: modal message boxes owned by the main window, the Start Burn
-// button, timer 5, and the device opens of the Windows link. Used on the burn worker's thread.
+// button, timer 5, and the device opens of the Windows link. The window makes one for its life;
+// the burn worker's thread uses it.
 #pragma once
 
 #include <windows.h>
@@ -22,9 +23,11 @@ class Win32Operator final : public Operator {
     Win32Operator(HWND mainWindow, HWND startButton, const StopSignal& stop)
         : mainWindow_(mainWindow), startButton_(startButton), stop_(stop) {}
 
-    // Once the window has asked its worker to stop, no message is shown, waits end at once with
-    // Cancel, no port opens and the open link fails every call: the worker ends and closes it.
-    Answer ShowMessage(const char* caption, const char* text, MessageIcon icon) override;
+    // Once the window has asked its worker to stop, no message is shown (a prompt answers
+    // Cancel), waits end at once with Cancel, no port opens and the open link fails every call:
+    // the worker ends and closes it. A prompt closed by that stop answers Cancel too.
+    Answer Prompt(ReconnectKind kind, const char* caption, const char* text) override;
+    void ShowOutcome(const UpdateOutcome& outcome) override;
     // Disables Start Burn. Enabling is left to the window, which does it when the worker thread
     // has ended: the worker gives up its one-worker flag only after it asks to enable, and a
     // click on a button enabled before that would be refused.
@@ -36,6 +39,8 @@ class Win32Operator final : public Operator {
     void Close(Device* device) override;
 
   private:
+    // One modal OK box owned by the main window; Cancel when a stop came before or during it.
+    Answer Show(const char* caption, const char* text, MessageIcon icon);
     Device* Hold(HANDLE handle);
 
     HWND mainWindow_;
