@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "protocol/trace.hpp"
+#include "link/trace/trace_parser.hpp"
+#include "link/trace/trace_writer.hpp"
+#include "link/trace/tracing_device.hpp"
+#include "protocol/request_name.hpp"
 
 #include "fuzz/fuzz_device.hpp"
 #include "fuzz/require.hpp"
@@ -108,7 +111,7 @@ void Calls(const uint8_t* data, size_t size) {
     {
         TraceWriter writer(out, [&now] { return now; });
         fuzz::FuzzDevice device(data, size);  // replies from the same bytes, read on its own
-        TracingDevice traced(device, writer);
+        TracingDevice traced(device, writer, RequestName);
         std::vector<uint8_t> lastWrite;
         bool wrote = false;
         while (s.pos < s.size && expected.size() < 64) {

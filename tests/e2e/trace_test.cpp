@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "protocol/trace.hpp"
+#include "link/trace/trace_parser.hpp"
+#include "link/trace/trace_writer.hpp"
+#include "link/trace/tracing_device.hpp"
+#include "protocol/request_name.hpp"
 #include "tests/e2e/bench.hpp"
 #include "tests/support/replay_device.hpp"
 
@@ -47,7 +50,7 @@ TEST_P(Trace, RecordedUpdateReplaysByteForByte) {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     TraceWriter writer(file, [&bench] { return bench.link.NowMs(); });
-    TracingDevice traced(bench.link, writer);
+    TracingDevice traced(bench.link, writer, RequestName);
     auto open = [&]() -> Device* {
         return bench.link.Open() ? static_cast<Device*>(&traced) : &ClosedDevice();
     };

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/trace.hpp"
+#include "link/trace/trace_event.hpp"
 
 namespace fwburn::test {
 

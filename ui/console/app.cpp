@@ -21,6 +21,7 @@
 #include "catalogue/profile.hpp"
 #include "catalogue/sha256.hpp"
 #include "link/posix/discovery.hpp"
+#include "protocol/request_name.hpp"
 #include "ui/console/extract_image.hpp"
 #include "ui/console/json_line.hpp"
 #include "ui/console/mailbox.hpp"
@@ -179,7 +180,7 @@ class UpdateRun {
                            std::chrono::steady_clock::now().time_since_epoch())
                     .count();
             });
-            link_.TraceTo(trace_.get());
+            link_.TraceTo(trace_.get(), RequestName);
         }
     }
     ~UpdateRun() {

@@ -41,7 +41,7 @@ Device* PosixLink::Open(bool usb, std::string& failure) {
     opened_ = device_->path();
     if (trace_ != nullptr) {
         trace_->Note("open " + opened_);
-        traced_ = std::make_unique<TracingDevice>(*device_, *trace_);
+        traced_ = std::make_unique<TracingDevice>(*device_, *trace_, namer_);
         return traced_.get();
     }
     return device_.get();

@@ -4,9 +4,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "link/posix/posix_device.hpp"
-#include "protocol/trace.hpp"
+#include "link/trace/trace_writer.hpp"
+#include "link/trace/tracing_device.hpp"
 #include "ui/console/console_operator.hpp"
 
 namespace fwburn::console {
@@ -21,8 +23,12 @@ class PosixLink final : public Link {
     // (after a replug it may come back under another name); a serial-linked model has no port.
     explicit PosixLink(std::string path) : path_(std::move(path)) {}
 
-    // From now on every open device is recorded to `trace` (kept alive by the caller).
-    void TraceTo(TraceWriter* trace) { trace_ = trace; }
+    // From now on every open device is recorded to `trace` (kept alive by the caller), its
+    // writes named by `namer`.
+    void TraceTo(TraceWriter* trace, RequestNamer namer) {
+        trace_ = trace;
+        namer_ = std::move(namer);
+    }
 
     Device* Open(bool usb, std::string& failure) override;
     void Close(Device* device) override;
@@ -40,6 +46,7 @@ class PosixLink final : public Link {
     mutable std::timed_mutex mutex_;
     std::unique_ptr<posix::PosixDevice> device_;
     TraceWriter* trace_ = nullptr;
+    RequestNamer namer_;
     std::unique_ptr<TracingDevice> traced_;
     std::string opened_;
 };

@@ -1,88 +1,33 @@
-#include "protocol/trace.hpp"
+#include "link/trace/trace_parser.hpp"
 
-#include <cerrno>
 #include <cstring>
 #include <limits>
-#include <sstream>
 
-#include "protocol/requests.hpp"
+#include "link/hex.hpp"
 
 namespace fwburn {
 
 namespace {
 
-struct Word {
-    const char* text;
-    const char* name;
-};
-
-const Word kBootWords[] = {
-    {"ID", "ID"}, {"VERSION", "VERSION"}, {"ERASE", "ERASE"}, {"UPDATE", "UPDATE"}};
-
 // Far beyond the longest line the writer makes (a block of 261 bytes, a port path in a note).
 constexpr size_t kMaxLineLength = 1 << 16;
 constexpr uint8_t kUnknownSetting = 0xFF;  // a parity or stop-bit value written as "?"
 
-std::string Slug(const char* name) {
-    std::string out;
-    for (const char* c = name; *c != '\0'; ++c) {
-        if (*c == ' ') {
-            out += '-';
-        } else if (*c != '(' && *c != ')') {
-            out += *c;
-        }
-    }
-    return out;
-}
-
-const char* ParityText(uint8_t parity) {
-    switch (parity) {
-        case 0:
-            return "N";
-        case 1:
-            return "O";
-        case 2:
-            return "E";
-        default:
-            return "?";
-    }
-}
-
-const char* StopText(uint8_t stop) {
-    switch (stop) {
-        case 0:
-            return "1";
-        case 1:
-            return "1.5";
-        case 2:
-            return "2";
-        default:
-            return "?";
-    }
-}
-
-int HexNibble(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
+// Hex pairs in either case (a trace may have been edited by hand), or "-" for none.
 bool FromHex(const std::string& hex, std::vector<uint8_t>& out) {
     out.clear();
     if (hex == "-") {
         return true;
     }
-    if (hex.size() % 2 != 0)
+    if (hex.size() % 2 != 0) {
         return false;
+    }
     for (size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = HexNibble(hex[i]);
-        const int lo = HexNibble(hex[i + 1]);
-        if (hi < 0 || lo < 0)
+        const int hi = HexNibble(static_cast<uint8_t>(hex[i]), HexLetters::kEitherCase);
+        const int lo = HexNibble(static_cast<uint8_t>(hex[i + 1]), HexLetters::kEitherCase);
+        if (hi < 0 || lo < 0) {
             return false;
+        }
         out.push_back(static_cast<uint8_t>(hi * 16 + lo));
     }
     return true;
@@ -123,11 +68,6 @@ bool ParseNamed(const std::string& token, const char* name, T& out) {
     const size_t n = std::strlen(name);
     return token.size() > n + 1 && token.compare(0, n, name) == 0 && token[n] == '=' &&
            ParseField(token.substr(n + 1), out);
-}
-
-bool IsControl(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u < 0x20 || u == 0x7F;
 }
 
 // The line's words, split at runs of spaces; `rest` gets what follows the second word and one
@@ -220,175 +160,10 @@ bool ParseMs(const std::string& text, int64_t& ms) {
 
 }  // namespace
 
-std::string ToHex(const uint8_t* data, size_t length) {
-    if (length == 0) {
-        return "-";
-    }
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(2 * length);
-    for (size_t i = 0; i < length; ++i) {
-        s += kDigits[data[i] >> 4];
-        s += kDigits[data[i] & 15];
-    }
-    return s;
-}
-
-std::string RequestName(const uint8_t* data, uint32_t length) {
-    for (size_t i = 0; i < kAllAppRequestCount; ++i) {
-        const AppRequest& r = *kAllAppRequests[i];
-        if (r.length == length && std::memcmp(r.text, data, length) == 0) {
-            return Slug(r.name);
-        }
-    }
-    for (const Word& w : kBootWords) {
-        if (std::strlen(w.text) == length && std::memcmp(w.text, data, length) == 0) {
-            return w.name;
-        }
-    }
-    if (length == 1 && data[0] == 0x04) {
-        return "EOT";
-    }
-    if ((length == 261 || length == 133) && data[0] == 0x02) {
-        return "block-" + std::to_string(data[1]);
-    }
-    return "unknown";
-}
-
-bool TraceEvent::operator==(const TraceEvent& o) const {
-    return ms == o.ms && kind == o.kind && request == o.request && bytes == o.bytes &&
-           count == o.count && retry == o.retry && failed == o.failed && line == o.line &&
-           timeouts == o.timeouts && text == o.text;
-}
-
-std::string FormatTraceEvent(const TraceEvent& e) {
-    std::ostringstream o;
-    o << e.ms << ' ' << e.kind;
-    if (e.kind == "tx" || e.kind == "rx") {
-        o << ' ' << e.request << ' ' << ToHex(e.bytes.data(), e.bytes.size());
-        if (e.kind == "rx") {
-            o << " want=" << e.count;
-        } else if (e.count != e.bytes.size()) {
-            o << " written=" << e.count;
-        }
-        if (e.retry) {
-            o << " retry";
-        }
-    } else if (e.kind == "get-line") {
-        o << (e.failed ? " none" : "");
-    } else if (e.kind == "set-line") {
-        const LineSettings& s = e.line;
-        o << ' ' << s.baudRate << ' ' << int{s.byteSize} << ' ' << ParityText(s.parity) << ' '
-          << StopText(s.stopBits) << " dtr=" << int{s.dtrControl} << " rts=" << int{s.rtsControl}
-          << (e.failed ? " refused" : "");
-    } else if (e.kind == "timeouts") {
-        const Timeouts& t = e.timeouts;
-        o << ' ' << t.readInterval << ' ' << t.readTotalMultiplier << ' ' << t.readTotalConstant
-          << ' ' << t.writeTotalMultiplier << ' ' << t.writeTotalConstant;
-    } else if (e.kind == "note") {
-        std::string text = e.text;
-        for (char& c : text) {
-            c = IsControl(c) ? '?' : c;
-        }
-        o << ' ' << text;
-    }
-    return o.str();
-}
-
-TraceWriter::TraceWriter(std::FILE* out, std::function<int64_t()> clockMs)
-    : out_(out), clockMs_(std::move(clockMs)), start_(clockMs_()) {
-    Put("# fwburn link trace 1");
-}
-
-void TraceWriter::Put(const std::string& line) {
-    if (error_.load(std::memory_order_relaxed) != 0) {
-        return;  // a trace with a hole in it would mislead: it ends at the first failure
-    }
-    errno = 0;
-    if (std::fprintf(out_, "%s\n", line.c_str()) < 0 || std::fflush(out_) != 0 ||
-        std::ferror(out_) != 0) {
-        error_.store(errno != 0 ? errno : EIO, std::memory_order_relaxed);
-    }
-}
-
-void TraceWriter::Write(TraceEvent event) {
-    event.ms = clockMs_() - start_;
-    Put(FormatTraceEvent(event));
-}
-
-void TraceWriter::Note(const std::string& text) {
-    TraceEvent e;
-    e.kind = "note";
-    e.text = text;
-    Write(std::move(e));
-}
-
-uint32_t TracingDevice::Write(const uint8_t* data, uint32_t length) {
-    TraceEvent e;
-    e.kind = "tx";
-    e.bytes.assign(data, data + length);
-    const bool repeated = wrote_ && e.bytes == lastWrite_;
-    lastWrite_ = e.bytes;
-    wrote_ = true;
-    lastRequest_ = RequestName(data, length);
-    e.request = lastRequest_;
-    const uint32_t written = inner_.Write(data, length);
-    e.count = written;
-    e.retry = repeated && lastRequest_ != "wake";  // the wake frames go out five times by design
-    trace_.Write(std::move(e));
-    return written;
-}
-
-uint32_t TracingDevice::Read(uint8_t* buffer, uint32_t length) {
-    const uint32_t got = inner_.Read(buffer, length);
-    TraceEvent e;
-    e.kind = "rx";
-    e.request = lastRequest_;
-    e.bytes.assign(buffer, buffer + got);
-    e.count = length;
-    trace_.Write(std::move(e));
-    return got;
-}
-
-bool TracingDevice::GetLineSettings(LineSettings& settings) {
-    const bool ok = inner_.GetLineSettings(settings);
-    TraceEvent e;
-    e.kind = "get-line";
-    e.failed = !ok;
-    trace_.Write(std::move(e));
-    return ok;
-}
-
-bool TracingDevice::SetLineSettings(const LineSettings& settings) {
-    const bool ok = inner_.SetLineSettings(settings);
-    TraceEvent e;
-    e.kind = "set-line";
-    e.line = settings;
-    e.failed = !ok;
-    trace_.Write(std::move(e));
-    return ok;
-}
-
-bool TracingDevice::SetTimeouts(const Timeouts& t) {
-    const bool ok = inner_.SetTimeouts(t);
-    TraceEvent e;
-    e.kind = "timeouts";
-    e.timeouts = t;
-    trace_.Write(std::move(e));
-    return ok;
-}
-
-void TracingDevice::DiscardInput() {
-    inner_.DiscardInput();
-    TraceEvent e;
-    e.kind = "discard";
-    trace_.Write(std::move(e));
-}
-
 bool ParseTraceLine(const std::string& line, TraceEvent& e, std::string& why) {
     e = TraceEvent();
     for (char c : line) {
-        if (IsControl(c)) {
+        if (IsTraceControl(c)) {
             why = "control character";
             return false;
         }
