@@ -41,6 +41,8 @@ class Run {
     Operator& op_;
     Progress progress_;
     UpdateOutcome outcome_;
+    // Captured once at the start: a file picked in the front end meanwhile changes nothing here.
+    ImageSpan image_;
 };
 
 Next Run::End(OutcomeKind kind, const char* caption, const char* text, MessageIcon icon) {
@@ -137,13 +139,13 @@ Next Run::BootModeBranch() {
         }
     }
     u_.eraseBegun = true;
-    if (SendErase_B(ch, u_.row, u_.image.length) != 0) {
+    if (SendErase_B(ch, u_.row, image_.length) != 0) {
         return Fail(OutcomeKind::FailedAfterErase, kEraseFailedMessage);
     }
     if (SendUpdate(ch) != 0) {
         return Fail(OutcomeKind::FailedAfterErase, kUpdateSignalFailedMessage);
     }
-    if (SendFW(ch, u_.row, u_.image) != 0) {
+    if (SendFW(ch, u_.row, image_) != 0) {
         return Fail(OutcomeKind::FailedAfterErase, kTransferFailedMessage);
     }
     op_.StopElapsedTimer();
@@ -180,8 +182,9 @@ UpdateOutcome Run::Go() {
     op_.EnableStart(false);
     progress_.BeginPhase(Phase::Checking, 0);
 
-    const char* refusal = ImageRefusal(u_.row, u_.image.data != nullptr ? u_.image.length : 0);
-    if (refusal == nullptr && !Sha256Matches(u_.image.data, u_.image.length, u_.imageSha256)) {
+    image_ = u_.image;
+    const char* refusal = ImageRefusal(u_.row, image_.data != nullptr ? image_.length : 0);
+    if (refusal == nullptr && !Sha256Matches(image_.data, image_.length, u_.imageSha256)) {
         refusal = kImageCorruptedMessage;
     }
     if (refusal == nullptr && u_.standInImage && !u_.standInAllowed) {

@@ -8,7 +8,6 @@
 
 #include "burn/burn.hpp"
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "sim/controller.hpp"
 #include "sim/sim_link.hpp"
 #include "tests/support/recording_operator.hpp"
@@ -38,10 +37,9 @@ class Bench {
           controller(MakeConfig(options)),
           link(controller),
           options_(options) {
-        ResetJobState();
-        SelectModelRow(FindModelRow(options.selected.c_str()));
-        usb_ = RowInFamily(selectedPLCIdx, Family::UsbLinked);
-        selectedComPort.Set(usb_ ? "USB" : "COM3");
+        row_ = FindModelRow(options.selected.c_str());
+        EXPECT_GE(row_, 0) << options.selected;
+        update.SetPortName(IsUsbLinked(row_) ? "USB" : "COM3");
         op.openSerial = [this](const char*) { return Open(); };
         op.openUsb = [this] { return Open(); };
         op.close = [this](Device* d) {
@@ -58,35 +56,56 @@ class Bench {
             return Reconnecting();
         };
         op.onMessage = [this](const OperatorEvent& m) {
-            if (m.text.find("REPLUG the USB Cable") != std::string::npos) {
+            if (m.prompt && m.reconnect == ReconnectKind::ReplugUsb) {
                 link.Replug();
                 prompted_ = true;
                 return Reconnecting();
             }
-            if (m.text.find("POWER OFF=>ON") != std::string::npos) {
+            if (m.prompt && m.reconnect == ReconnectKind::PowerCycle) {
                 link.PowerCycle();
                 prompted_ = true;
                 return Reconnecting();
             }
+            EXPECT_FALSE(m.prompt) << "a prompt of no reconnect kind: " << m.text;
             finalMessages.push_back(m);
             return Answer::Ok;
         };
     }
 
-    // Runs one update (one press of Start) to its end.
+    // Runs one update (one press of Start) to its end with the bench's image; the port name is
+    // the one set last (at construction, or by the test since).
     void Start() {
-        BurnJob job = image.Job(op);
-        job.standInImage = options_.standInImage;
-        job.standInAllowed = options_.standInAllowed;
-        Start(job);
+        Prepare();
+        update.image = image.Span();
+        update.imageSha256 = image.sha256.c_str();
+        update.standInImage = options_.standInImage;
+        update.standInAllowed = options_.standInAllowed;
+        Run();
     }
-    // The same with a job of the caller's (the build's own image, for one).
-    void Start(const BurnJob& job) {
-        if (!TryClaimWorker()) {
-            ADD_FAILURE() << "a worker is still running";
+    // Fills the update's operator and model; the test may change the job before Run().
+    void Prepare() {
+        update.op = &op;
+        op.figures = &update.figures;
+        update.row = row_;
+    }
+    // The returned outcome is the message the operator was shown, word for word; a cancelled
+    // update shows none.
+    void Run() {
+        const size_t before = finalMessages.size();
+        outcome = RunUpdate(update);
+        if (!outcome.shown()) {
+            EXPECT_EQ(finalMessages.size(), before);
+            EXPECT_STREQ(outcome.caption, "");
+            EXPECT_STREQ(outcome.text, "");
             return;
         }
-        StartBurn(job);
+        ASSERT_EQ(finalMessages.size(), before + 1);
+        const OperatorEvent& m = finalMessages.back();
+        EXPECT_EQ(m.caption, outcome.caption);
+        EXPECT_EQ(m.text, outcome.text);
+        EXPECT_EQ(m.icon, outcome.icon);
+        EXPECT_EQ(m.outcome, outcome.kind);
+        EXPECT_EQ(m.erased, outcome.erased);
     }
 
     // The one final message of the last update.
@@ -126,6 +145,8 @@ class Bench {
     sim::Controller controller;
     sim::SimLink link;
     RecordingOperator op;
+    Update update;
+    UpdateOutcome outcome;  // what the last RunUpdate returned
 
   private:
     static sim::Config MakeConfig(const BenchOptions& o) {
@@ -144,7 +165,7 @@ class Bench {
     }
 
     BenchOptions options_;
-    bool usb_ = false;
+    int row_ = -1;
     bool prompted_ = false;
 };
 

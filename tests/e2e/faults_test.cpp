@@ -150,6 +150,7 @@ TEST_P(FaultMatrix, RightMessageBoundedTimeHonestSuccess) {
     const std::string text = bench.Final().text;
     EXPECT_EQ(text, c.expected);
     EXPECT_EQ(test::IsSuccessText(text), bench.FlashMatchesImage());
+    EXPECT_EQ(bench.outcome.kind == OutcomeKind::Success, test::IsSuccessText(text));
     EXPECT_LT(bench.link.NowMs(), 10 * 60 * 1000);
     // A late ACK to "ERASE" or "UPDATE" makes the host's resend a second command on the
     // controller: these words carry no number to tell a resend from the next one. The update

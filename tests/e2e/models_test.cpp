@@ -79,6 +79,8 @@ TEST_P(EveryModel, UpdatesEndToEnd) {
     EXPECT_EQ(final.flashStatus, 2);
     EXPECT_EQ(final.progress, 100);
     EXPECT_EQ(final.totalErrCounter, 0);
+    EXPECT_EQ(final.done, c.blocks);  // every block counted, exactly
+    EXPECT_EQ(final.total, c.blocks);
 
     EXPECT_TRUE(bench.FlashMatchesImage());
     EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
@@ -92,6 +94,9 @@ TEST_P(EveryModel, UpdatesEndToEnd) {
         EXPECT_EQ(messages[0].text, c.prompt);
         EXPECT_EQ(messages[0].caption, "Information");
         EXPECT_EQ(messages[0].icon, MessageIcon::Information);
+        EXPECT_TRUE(messages[0].prompt);
+        EXPECT_EQ(messages[0].reconnect,
+                  c.prompt == kReplug ? ReconnectKind::ReplugUsb : ReconnectKind::PowerCycle);
     }
     const auto waits = bench.op.Of(OperatorEvent::kWait);
     ASSERT_EQ(waits.size(), 1u);
@@ -102,14 +107,22 @@ TEST_P(EveryModel, UpdatesEndToEnd) {
     sequence += "TMEC";
     EXPECT_EQ(bench.op.Sequence(), sequence);
 
-    // The end of the update clears the panel.
-    EXPECT_EQ(flashStatus, 0);
-    EXPECT_EQ(progress, 0);
-    EXPECT_EQ(errCounter, 0);
-    EXPECT_EQ(totalErrCounter, 0);
-    EXPECT_EQ(elapsedTime, 0);
+    // The end of the update clears the panel and closes the device.
+    const Figures& f = bench.update.figures;
+    EXPECT_EQ(f.flashStatus, 0);
+    EXPECT_EQ(f.progress, 0);
+    EXPECT_EQ(f.errCounter, 0);
+    EXPECT_EQ(f.totalErrCounter, 0);
+    EXPECT_EQ(f.elapsedTime, 0);
+    EXPECT_EQ(f.done, 0u);
+    EXPECT_EQ(f.total, 0u);
     EXPECT_FALSE(bench.link.IsOpen());
-    EXPECT_FALSE(WorkerRunning());
+    EXPECT_EQ(bench.update.device, &ClosedDevice());
+
+    // The typed outcome.
+    EXPECT_EQ(bench.outcome.kind, OutcomeKind::Success);
+    EXPECT_STREQ(bench.outcome.text, final.text.c_str());
+    EXPECT_TRUE(bench.outcome.erased);
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, EveryModel, ::testing::ValuesIn(kModels),

@@ -150,12 +150,25 @@ std::vector<OutcomeCase> Cases() {
     return c;
 }
 
+// What kind of ending each message is, by category: the controller said no (wrong model or
+// variant, run mode, a bootloader it cannot take), or the exchange failed; after the erase began,
+// always a failed update.
+OutcomeKind ExpectedKind(const OutcomeCase& c) {
+    if (c.erased) {
+        return OutcomeKind::FailedAfterErase;
+    }
+    const bool refused = c.text == "PLC type is WRONG" || c.text == "PLC in RUN MODE" ||
+                         c.text.rfind("Check PLC, ", 0) == 0 ||
+                         c.text.rfind("The bootloader version is ", 0) == 0;
+    return refused ? OutcomeKind::ControllerRefused : OutcomeKind::CommunicationFailed;
+}
+
 class Outcome : public ::testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(Outcome, MessageTimerFiguresAndErase) {
     const OutcomeCase& c = GetParam();
     Bench bench(c.options);
-    elapsedTime = 42;
+    bench.update.figures.elapsedTime = 42;
     bench.Start();
     ASSERT_EQ(bench.finalMessages.size(), 1u);
     const OperatorEvent m = bench.Final();
@@ -176,11 +189,20 @@ TEST_P(Outcome, MessageTimerFiguresAndErase) {
     EXPECT_EQ(bench.controller.eraseSteps() > 0, c.erased);
     EXPECT_FALSE(bench.FlashMatchesImage());
     EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
-    for (int32_t figure : {flashStatus.load(), progress.load(), errCounter.load(),
-                           totalErrCounter.load(), elapsedTime.load()}) {
+    const Figures& f = bench.update.figures;
+    for (int32_t figure : {f.flashStatus.load(), f.progress.load(), f.errCounter.load(),
+                           f.totalErrCounter.load(), f.elapsedTime.load()}) {
         EXPECT_EQ(figure, 0);
     }
     EXPECT_FALSE(bench.link.IsOpen());
+
+    // The typed outcome: its kind, the message as shown, and whether an erase was asked for.
+    EXPECT_EQ(bench.outcome.kind, ExpectedKind(c)) << OutcomeName(bench.outcome.kind);
+    EXPECT_STREQ(bench.outcome.caption, "ERROR");
+    EXPECT_EQ(std::string(bench.outcome.text), c.text);
+    EXPECT_EQ(bench.outcome.icon, MessageIcon::Error);
+    EXPECT_EQ(bench.outcome.erased, c.erased);
+    EXPECT_TRUE(bench.outcome.shown());
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, Outcome, ::testing::ValuesIn(Cases()),

@@ -87,11 +87,13 @@ TEST(ProfileImage, TheBuildsJobAgainstTheController) {
         o.selected = "ZL500";
         o.imageLength = embedded.length;
         Bench bench(o);
-        BurnJob job = ThisBuildJob(bench.op);
-        EXPECT_EQ(job.standInImage, expected == 1);
-        EXPECT_FALSE(job.standInAllowed);  // the front end sets it after asking
-        job.standInAllowed = allowed;
-        bench.Start(job);
+        ASSERT_TRUE(bench.update.UseThisBuild());
+        bench.Prepare();
+        EXPECT_EQ(bench.update.row, FindModelRow("ZL500"));
+        EXPECT_EQ(bench.update.standInImage, expected == 1);
+        EXPECT_FALSE(bench.update.standInAllowed);  // the front end sets it after asking
+        bench.update.standInAllowed = allowed;
+        bench.Run();
 
         ASSERT_EQ(bench.finalMessages.size(), 1u);
         if (expected == 1 && !allowed) {

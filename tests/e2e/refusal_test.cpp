@@ -7,7 +7,6 @@
 
 #include "burn/burn.hpp"
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "tests/support/recording_operator.hpp"
 #include "tests/support/test_image.hpp"
 
@@ -23,10 +22,16 @@ struct RefusalCase {
     const char* model;
     uint32_t length;
     bool corrupt;
-    const char* port;  // selectedComPort
+    const char* port;  // the port name of the job
     const char* message;
     const char* sequence;  // operator calls, see RecordingOperator::Sequence
 };
+
+// Opens nothing: the refusals end before a port opens, the open failures at it.
+OutcomeKind KindOf(const RefusalCase& c) {
+    return std::string(c.sequence).size() > 4 ? OutcomeKind::PortNotOpened
+                                              : OutcomeKind::ImageRefused;
+}
 
 const RefusalCase kRefusals[] = {
     {"ZL500 one byte over its limit", "ZL500", 2076673, false, "USB",
@@ -56,9 +61,6 @@ class Refusal : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(Refusal, OneMessageNothingOpenedFiguresReset) {
     const RefusalCase& c = GetParam();
-    ResetJobState();
-    SelectModelRow(FindModelRow(c.model));
-    selectedComPort.Set(c.port);
     TestImage image(c.length, 99);
     if (c.corrupt) {
         image.bytes[5000] ^= 1;  // damaged after the build recorded its digest
@@ -69,9 +71,10 @@ TEST_P(Refusal, OneMessageNothingOpenedFiguresReset) {
         openedPort = port;
         return &ClosedDevice();
     };
-    elapsedTime = 12;
-    ASSERT_TRUE(TryClaimWorker());
-    EXPECT_EQ(StartBurn(image.Job(op)), 0);
+    Update update;
+    image.Job(update, op, FindModelRow(c.model), c.port);
+    update.figures.elapsedTime = 12;
+    const UpdateOutcome outcome = RunUpdate(update);
 
     EXPECT_EQ(op.Sequence(), c.sequence);
     const auto messages = op.Messages();
@@ -80,10 +83,14 @@ TEST_P(Refusal, OneMessageNothingOpenedFiguresReset) {
     EXPECT_EQ(messages[0].text, c.message);
     EXPECT_EQ(messages[0].icon, MessageIcon::Error);
     EXPECT_EQ(messages[0].elapsedTime, 12);  // still shown while the message is open
-    EXPECT_EQ(elapsedTime, 0);
-    EXPECT_EQ(hSerial, &ClosedDevice());
-    EXPECT_EQ(jobImage.data, nullptr);  // the image is freed
-    EXPECT_FALSE(WorkerRunning());
+    EXPECT_EQ(update.figures.elapsedTime, 0);
+    EXPECT_EQ(update.device, &ClosedDevice());
+    EXPECT_EQ(outcome.kind, KindOf(c));
+    EXPECT_STREQ(outcome.caption, "ERROR");
+    EXPECT_STREQ(outcome.text, c.message);
+    EXPECT_EQ(outcome.icon, MessageIcon::Error);
+    EXPECT_FALSE(outcome.erased);
+    EXPECT_EQ(messages[0].outcome, outcome.kind);
     if (std::string(c.sequence).find('S') != std::string::npos) {
         EXPECT_EQ(openedPort, c.port);  // opened exactly by the listed name
     }
@@ -93,13 +100,12 @@ INSTANTIATE_TEST_SUITE_P(Worker, Refusal, ::testing::ValuesIn(kRefusals),
                          [](const auto& p) { return test::TestName(p.param.name); });
 
 TEST(Worker, AnImageExactlyAtTheLimitIsNotRefused) {
-    ResetJobState();
-    SelectModelRow(FindModelRow("ZL500"));
     TestImage image(2076672, 5);
     RecordingOperator op;
-    ASSERT_TRUE(TryClaimWorker());
-    StartBurn(image.Job(op));
+    Update update;
+    image.Job(update, op, FindModelRow("ZL500"), "USB");
     // It got as far as opening the USB device (absent here).
+    EXPECT_EQ(RunUpdate(update).kind, OutcomeKind::PortNotOpened);
     EXPECT_EQ(op.Sequence(), "DUTME");
 }
 

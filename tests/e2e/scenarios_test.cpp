@@ -41,11 +41,11 @@ TEST(Scenario, RetriesCountAcrossTheReconnect) {
     EXPECT_EQ(messages[0].totalErrCounter, 2);  // the replug prompt, after the application pass
     EXPECT_EQ(bench.Final().totalErrCounter, 6);
     EXPECT_TRUE(bench.FlashMatchesImage());
-    EXPECT_EQ(totalErrCounter, 0);
+    EXPECT_EQ(bench.update.figures.totalErrCounter, 0);
 }
 
-// After the power cycle the port is opened again by the name selected then: the same as at the
-// start, or the one the operator picked in the window while the prompt was open.
+// After the power cycle the port is opened again by the update's port name: the same as at the
+// start, or the one the front end set while the prompt was open.
 TEST(Scenario, PowerCycleReopensThePortBySelectedName) {
     struct Case {
         const char* model;
@@ -65,12 +65,12 @@ TEST(Scenario, PowerCycleReopensThePortBySelectedName) {
         o.selected = c.model;
         o.imageLength = 5000;
         Bench bench(o);
-        selectedComPort.Set(c.atStart);
+        bench.update.SetPortName(c.atStart);
         const auto powerCycle = bench.op.onMessage;
         bench.op.onMessage = [&](const OperatorEvent& m) {
-            if (c.pickedDuringPrompt != nullptr &&
-                m.text.find("POWER OFF=>ON") != std::string::npos) {
-                selectedComPort.Set(c.pickedDuringPrompt);
+            if (c.pickedDuringPrompt != nullptr && m.prompt &&
+                m.reconnect == ReconnectKind::PowerCycle) {
+                bench.update.SetPortName(c.pickedDuringPrompt);
             }
             return powerCycle(m);
         };
@@ -142,8 +142,11 @@ TEST(Scenario, ControllerThatNeverLeavesItsApplicationIsAskedAgainUntilCancelled
         EXPECT_EQ(bench.controller.eraseSteps(), 0u);
         const std::string seq = bench.op.Sequence();
         EXPECT_EQ(seq.substr(seq.size() - 4), c.ending) << c.model;
-        EXPECT_EQ(flashStatus, 0);
+        EXPECT_EQ(bench.update.figures.flashStatus, 0);
         EXPECT_FALSE(bench.link.IsOpen());
+        EXPECT_EQ(bench.outcome.kind, OutcomeKind::Cancelled) << c.model;
+        EXPECT_FALSE(bench.outcome.shown()) << c.model;
+        EXPECT_FALSE(bench.outcome.erased) << c.model;
     }
 }
 
@@ -153,8 +156,10 @@ TEST(Scenario, APickedFileChangesNothingOfTheRunningUpdate) {
     o.imageLength = 9000;
     Bench bench(o);
     auto wait = bench.op.onWait;
+    test::TestImage other(123, 5);
     bench.op.onWait = [&](int s) {
-        fileLength = 123;  // the Browse command writes the chosen file's size
+        // A Browse meanwhile gives the front end another file: the next update's, not this one's.
+        bench.update.image = other.Span();
         return wait(s);
     };
     bench.Start();
@@ -169,26 +174,27 @@ TEST(Scenario, WorkerOnItsOwnThreadWhileThePanelReadsTheFigures) {
     Bench bench(o);
     std::atomic<bool> done{false};
     int maxProgress = 0;
+    Figures& figures = bench.update.figures;
     std::thread painter([&] {
         while (!done.load()) {
-            const int p = progress;
+            const int p = figures.progress;
             maxProgress = p > maxProgress ? p : maxProgress;
-            (void)flashStatus.load();
-            (void)errCounter.load();
-            (void)totalErrCounter.load();
-            elapsedTime += 1;  // timer 5 ticks on the window thread
+            (void)figures.flashStatus.load();
+            (void)figures.errCounter.load();
+            (void)figures.totalErrCounter.load();
+            (void)figures.done.load();
+            (void)figures.total.load();
+            figures.elapsedTime += 1;  // timer 5 ticks on the window thread
             std::this_thread::yield();
         }
     });
-    ASSERT_TRUE(TryClaimWorker());
-    std::thread worker([&] { StartBurn(bench.image.Job(bench.op)); });
+    std::thread worker([&] { bench.Start(); });
     worker.join();
     done = true;
     painter.join();
     EXPECT_EQ(bench.Final().text, "Firmware update is SUCCESSFUL!, please REPLUG the USB cable");
     EXPECT_TRUE(bench.FlashMatchesImage());
     EXPECT_LE(maxProgress, 100);
-    EXPECT_FALSE(WorkerRunning());
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ TEST_P(StandIn, RefusedBeforeThePortOpensUnlessAllowed) {
     o.standInImage = c.standIn;
     o.standInAllowed = c.allowed;
     Bench bench(o);
-    elapsedTime = 3;
+    bench.update.figures.elapsedTime = 3;
     bench.Start();
 
     ASSERT_EQ(bench.finalMessages.size(), 1u);
@@ -72,15 +72,17 @@ TEST_P(StandIn, RefusedBeforeThePortOpensUnlessAllowed) {
         EXPECT_EQ(bench.controller.requests(Phase::kWake), 0u);
         EXPECT_EQ(bench.controller.requests(Phase::kModeQuery), 0u);
         EXPECT_EQ(bench.controller.eraseSteps(), 0u);
-        EXPECT_EQ(elapsedTime, 0);
-        EXPECT_EQ(jobImage.data, nullptr);
+        EXPECT_EQ(bench.update.figures.elapsedTime, 0);
+        EXPECT_EQ(bench.outcome.kind, OutcomeKind::ImageRefused);
+        EXPECT_FALSE(bench.outcome.erased);
     } else {
         EXPECT_TRUE(test::IsSuccessText(m.text)) << m.text;
+        EXPECT_EQ(bench.outcome.kind, OutcomeKind::Success);
         EXPECT_TRUE(bench.FlashMatchesImage());
         EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
     }
     EXPECT_FALSE(bench.link.IsOpen());
-    EXPECT_FALSE(WorkerRunning());
+    EXPECT_EQ(bench.update.device, &ClosedDevice());
 }
 
 INSTANTIATE_TEST_SUITE_P(Worker, StandIn, ::testing::ValuesIn(kCases),

@@ -93,11 +93,9 @@ TEST_P(Trace, RecordedUpdateReplaysByteForByte) {
     test::RecordingOperator op;
     op.openUsb = [&] { return static_cast<Device*>(&replay); };
     op.openSerial = [&](const char*) { return static_cast<Device*>(&replay); };
-    ResetJobState();
-    SelectModelRow(FindModelRow(c.model));
-    selectedComPort.Set("COM3");
-    ASSERT_TRUE(TryClaimWorker());
-    StartBurn(bench.image.Job(op));
+    Update update;
+    bench.image.Job(update, op, FindModelRow(c.model));
+    RunUpdate(update);
     const auto messages = op.Messages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back().text, c.outcome);

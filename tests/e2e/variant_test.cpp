@@ -86,7 +86,7 @@ TEST_P(VariantRead, NoAcceptableReplyEndsBeforeTheUpdateRequest) {
     for (const Damage& d : kDamages) {
         SCOPED_TRACE(d.name);
         Bench bench(Options(c, d.kind, sim::kForever));
-        elapsedTime = 7;
+        bench.update.figures.elapsedTime = 7;
         bench.Start();
 
         ASSERT_EQ(bench.finalMessages.size(), 1u);
@@ -106,12 +106,18 @@ TEST_P(VariantRead, NoAcceptableReplyEndsBeforeTheUpdateRequest) {
         EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
 
         // Open, timer stop, the message, then the button and the port.
-        const std::string open = RowInFamily(selectedPLCIdx, Family::UsbLinked) ? "U" : "S";
+        const std::string open = IsUsbLinked(FindModelRow(c.selected)) ? "U" : "S";
         EXPECT_EQ(bench.op.Sequence(), "D" + open + "TMEC");
-        for (int32_t figure : {flashStatus.load(), progress.load(), errCounter.load(),
-                               totalErrCounter.load(), elapsedTime.load()}) {
+        const Figures& f = bench.update.figures;
+        for (int32_t figure : {f.flashStatus.load(), f.progress.load(), f.errCounter.load(),
+                               f.totalErrCounter.load(), f.elapsedTime.load()}) {
             EXPECT_EQ(figure, 0);
         }
+        // Silence confirms nothing: a failed exchange, not a refusal (unless the 0 it gives
+        // already names the other variant, as before), and nothing erased.
+        EXPECT_EQ(bench.outcome.kind, c.unanswered == kReadFailed ? OutcomeKind::CommunicationFailed
+                                                                  : OutcomeKind::ControllerRefused);
+        EXPECT_FALSE(bench.outcome.erased);
         EXPECT_FALSE(bench.link.IsOpen());
     }
 }

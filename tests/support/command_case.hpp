@@ -2,13 +2,15 @@
 // errCounter and progress noted as each request goes out.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
+#include "protocol/channel.hpp"
 #include "tests/support/fake_device.hpp"
 #include "tests/support/test_name.hpp"
 
@@ -23,18 +25,23 @@ inline std::vector<Reaction> Then(std::vector<Reaction> a, const std::vector<Rea
     return a;
 }
 
-// A device answering from `script`, then with silence; notes the figures at every write.
+// A device answering from `script`, then with silence; the figures its commands move, and those
+// figures noted at every write.
 struct ScriptedRun {
     FakeDevice device;
+    Figures figures;
+    Progress progress{figures};
+    Channel channel{device, progress};
     std::deque<Reaction> script;
     std::vector<int> errAtWrites;
     std::vector<int> progressAtWrites;
 
-    explicit ScriptedRun(const std::vector<Reaction>& reactions)
+    explicit ScriptedRun(const std::vector<Reaction>& reactions, int32_t totalErrCounter = 0)
         : script(reactions.begin(), reactions.end()) {
+        figures.totalErrCounter = totalErrCounter;
         device.fallback = [this](const Bytes&) {
-            errAtWrites.push_back(errCounter);
-            progressAtWrites.push_back(progress);
+            errAtWrites.push_back(figures.errCounter);
+            progressAtWrites.push_back(figures.progress);
             if (script.empty()) {
                 return Silence();
             }
@@ -43,10 +50,15 @@ struct ScriptedRun {
             return r;
         };
     }
+    ScriptedRun(const ScriptedRun&) = delete;
+    ScriptedRun& operator=(const ScriptedRun&) = delete;
 };
 
-inline void SelectModel(const char* name) {
-    SelectModelRow(FindModelRow(name));
+// The catalogue row of a model named in a table; fails the test when there is none.
+inline int Row(const char* name) {
+    const int row = FindModelRow(name);
+    EXPECT_GE(row, 0) << name;
+    return row;
 }
 
 }  // namespace fwburn::test

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "burn/operator.hpp"
-#include "catalogue/job_state.hpp"
+#include "protocol/progress.hpp"
 
 namespace fwburn::test {
 
@@ -18,32 +18,53 @@ struct OperatorEvent {
     std::string caption;  // message
     std::string text;     // message text, or the serial port name opened
     MessageIcon icon = MessageIcon::Error;
+    // A message is either a reconnect prompt (with what the person does) or the final outcome.
+    bool prompt = false;
+    ReconnectKind reconnect = ReconnectKind::Wait;
+    OutcomeKind outcome = OutcomeKind::Cancelled;
+    bool erased = false;
     bool enabled = false;  // EnableStart
     int seconds = 0;       // Wait
     // The panel's figures when the call was made.
     int32_t flashStatus = 0, progress = 0, errCounter = 0, totalErrCounter = 0, elapsedTime = 0;
+    uint32_t done = 0, total = 0;
 };
 
 class RecordingOperator : public Operator {
   public:
+    // The figures of the update this operator serves; read at every call.
+    const Figures* figures = nullptr;
     std::vector<OperatorEvent> events;
     std::function<Device*(const char* port)> openSerial = [](const char*) {
         return &ClosedDevice();
     };
     std::function<Device*()> openUsb = [] { return &ClosedDevice(); };
     std::function<void(Device*)> close = [](Device*) {};
+    // Called for prompts and for the final message; the answer counts for prompts only.
     std::function<Answer(const OperatorEvent& message)> onMessage = [](const OperatorEvent&) {
         return Answer::Ok;
     };
     std::function<Answer(int seconds)> onWait = [](int) { return Answer::Ok; };
 
-    Answer ShowMessage(const char* caption, const char* text, MessageIcon icon) override {
+    Answer Prompt(ReconnectKind kind, const char* caption, const char* text) override {
         OperatorEvent e = Event(OperatorEvent::kMessage);
         e.caption = caption;
         e.text = text;
-        e.icon = icon;
+        e.icon = MessageIcon::Information;
+        e.prompt = true;
+        e.reconnect = kind;
         events.push_back(e);
         return onMessage(e);
+    }
+    void ShowOutcome(const UpdateOutcome& outcome) override {
+        OperatorEvent e = Event(OperatorEvent::kMessage);
+        e.caption = outcome.caption;
+        e.text = outcome.text;
+        e.icon = outcome.icon;
+        e.outcome = outcome.kind;
+        e.erased = outcome.erased;
+        events.push_back(e);
+        onMessage(e);
     }
     void EnableStart(bool enabled) override {
         OperatorEvent e = Event(OperatorEvent::kEnableStart);
@@ -117,14 +138,18 @@ class RecordingOperator : public Operator {
     }
 
   private:
-    static OperatorEvent Event(OperatorEvent::Kind kind) {
+    OperatorEvent Event(OperatorEvent::Kind kind) const {
         OperatorEvent e;
         e.kind = kind;
-        e.flashStatus = flashStatus;
-        e.progress = progress;
-        e.errCounter = errCounter;
-        e.totalErrCounter = totalErrCounter;
-        e.elapsedTime = elapsedTime;
+        if (figures != nullptr) {
+            e.flashStatus = figures->flashStatus;
+            e.progress = figures->progress;
+            e.errCounter = figures->errCounter;
+            e.totalErrCounter = figures->totalErrCounter;
+            e.elapsedTime = figures->elapsedTime;
+            e.done = figures->done;
+            e.total = figures->total;
+        }
         return e;
     }
 };

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "burn/burn.hpp"
+#include "burn/update.hpp"
 #include "catalogue/sha256.hpp"
+#include "tests/support/recording_operator.hpp"
 
 namespace fwburn::test {
 
@@ -24,13 +25,23 @@ struct TestImage {
         sha256 = hex;
     }
 
-    BurnJob Job(Operator& op) const {
-        BurnJob job;
-        job.op = &op;
-        job.image = EmbeddedImage{bytes.empty() ? nullptr : bytes.data(),
-                                  static_cast<uint32_t>(bytes.size())};
-        job.imageSha256 = sha256.c_str();
-        return job;
+    ImageSpan Span() const {
+        return ImageSpan{bytes.empty() ? nullptr : bytes.data(),
+                         static_cast<uint32_t>(bytes.size())};
+    }
+
+    // Sets `update` up to send this image for the model `row`, through `op`.
+    void Job(Update& update, Operator& op, int row, const char* port = "COM3") const {
+        update.op = &op;
+        update.row = row;
+        update.SetPortName(port);
+        update.image = Span();
+        update.imageSha256 = sha256.c_str();
+    }
+    // The same, and the recording operator notes this update's figures at every call.
+    void Job(Update& update, RecordingOperator& op, int row, const char* port = "COM3") const {
+        Job(update, static_cast<Operator&>(op), row, port);
+        op.figures = &update.figures;
     }
 };
 

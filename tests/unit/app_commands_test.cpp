@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/job_state.hpp"
 #include "protocol/app_commands.hpp"
 #include "tests/support/command_case.hpp"
 #include "tests/support/replies.hpp"
@@ -55,13 +54,15 @@ void ExpectCommandShape(const test::FakeDevice& dev, const std::vector<std::stri
     }
 }
 
-class AppCommand : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ResetJobState();
-        totalErrCounter = 100;
-    }
-};
+// Every run starts with retries already counted by earlier commands of the update.
+constexpr int32_t kTotalBefore = 100;
+
+// The two analog-module models send target byte 0x5B instead of 0x59.
+bool IsAnalogModule(const std::string& model) {
+    return model == "30KT5-AIO" || model == "ZL500-AIO";
+}
+
+class AppCommand : public ::testing::Test {};
 
 // ---- CheckID_A ------------------------------------------------------------------------------
 
@@ -105,15 +106,13 @@ class CheckIdA : public AppCommand, public ::testing::WithParamInterface<IdCase>
 
 TEST_P(CheckIdA, Table) {
     const IdCase& c = GetParam();
-    test::SelectModel(c.model);
-    test::ScriptedRun run(c.script);
-    EXPECT_EQ(CheckID_A(run.device), c.result);
-    EXPECT_EQ(errCounter, c.errCounter);
-    EXPECT_EQ(totalErrCounter, 100 + c.totalRaised);
+    test::ScriptedRun run(c.script, kTotalBefore);
+    EXPECT_EQ(CheckID_A(run.channel, test::Row(c.model)), c.result);
+    EXPECT_EQ(run.figures.errCounter, c.errCounter);
+    EXPECT_EQ(run.figures.totalErrCounter, kTotalBefore + c.totalRaised);
     EXPECT_EQ(run.device.nowMs(), c.timeMs);
-    const std::string request = RowInFamily(selectedPLCIdx, Family::AnalogModule)
-                                    ? ":0064015B4944B3\r\n"
-                                    : ":006401594944B5\r\n";
+    const std::string request =
+        IsAnalogModule(c.model) ? ":0064015B4944B3\r\n" : ":006401594944B5\r\n";
     ExpectCommandShape(run.device, std::vector<std::string>(c.attempts, request));
     for (const Call& r : run.device.CallsOf(Call::kRead)) {
         EXPECT_EQ(r.requested, 19u);
@@ -155,8 +154,8 @@ class ReadRegisters : public AppCommand, public ::testing::WithParamInterface<Re
 TEST_P(ReadRegisters, BothRegistersSameRule) {
     const RegisterCase& c = GetParam();
     struct Which {
-        uint16_t (*read)(Device&);
-        uint16_t (*readTelling)(Device&, bool&);
+        uint16_t (*read)(Channel&);
+        uint16_t (*readTelling)(Channel&, bool&);
         const char* request;
     };
     for (const Which& w : {Which{READ_D1386, READ_D1386, ":0003156A00017D\r\n"},
@@ -164,18 +163,17 @@ TEST_P(ReadRegisters, BothRegistersSameRule) {
         for (const char* model : {"RV7-G", "ZL500-AIO"}) {  // the same request for every model
             // Both forms run the same exchange; only the second tells silence from a 0.
             for (bool telling : {false, true}) {
-                totalErrCounter = 100;
-                test::SelectModel(model);
-                test::ScriptedRun run(c.script);
+                SCOPED_TRACE(model);
+                test::ScriptedRun run(c.script, kTotalBefore);
                 bool answered = !c.answered;
-                EXPECT_EQ(telling ? w.readTelling(run.device, answered) : w.read(run.device),
+                EXPECT_EQ(telling ? w.readTelling(run.channel, answered) : w.read(run.channel),
                           c.value)
                     << w.request;
                 if (telling) {
                     EXPECT_EQ(answered, c.answered) << w.request;
                 }
-                EXPECT_EQ(errCounter, c.errCounter);
-                EXPECT_EQ(totalErrCounter, 100 + c.totalRaised);
+                EXPECT_EQ(run.figures.errCounter, c.errCounter);
+                EXPECT_EQ(run.figures.totalErrCounter, kTotalBefore + c.totalRaised);
                 ExpectCommandShape(run.device, std::vector<std::string>(c.attempts, w.request));
                 for (const Call& r : run.device.CallsOf(Call::kRead)) {
                     EXPECT_EQ(r.requested, 15u);
@@ -208,11 +206,9 @@ TEST_F(AppCommand, VersionQueryReturnsByteFourWhateverItHolds) {
     };
     for (const char* model : {"ZL500", "ZL500-AIO"}) {
         for (const Case& c : cases) {
-            test::SelectModel(model);
+            SCOPED_TRACE(model);
             test::ScriptedRun run(c.script);
-            hSerial = &run.device;  // the version query takes no handle: it uses hSerial
-            EXPECT_EQ(read_fu_version_A(), c.version);
-            hSerial = &ClosedDevice();
+            EXPECT_EQ(read_fu_version_A(run.channel), c.version);
             // Target byte 0x59 for every model, the analog module included.
             ExpectCommandShape(run.device,
                                std::vector<std::string>(c.attempts, ":00640159053D\r\n"));
@@ -261,12 +257,11 @@ class SendEraseA : public AppCommand, public ::testing::WithParamInterface<Updat
 
 TEST_P(SendEraseA, Table) {
     const UpdateCase& c = GetParam();
-    test::SelectModel(c.model);
-    const bool analog = RowInFamily(selectedPLCIdx, Family::AnalogModule);
-    test::ScriptedRun run(c.script);
-    EXPECT_EQ(SendErase_A(run.device), c.result);
-    EXPECT_EQ(errCounter, c.errCounter);
-    EXPECT_EQ(totalErrCounter, 100 + c.totalRaised);
+    const bool analog = IsAnalogModule(c.model);
+    test::ScriptedRun run(c.script, kTotalBefore);
+    EXPECT_EQ(SendErase_A(run.channel, test::Row(c.model)), c.result);
+    EXPECT_EQ(run.figures.errCounter, c.errCounter);
+    EXPECT_EQ(run.figures.totalErrCounter, kTotalBefore + c.totalRaised);
     EXPECT_EQ(run.device.nowMs(), c.timeMs);
     std::vector<std::string> writes;
     for (char w : c.writes) {

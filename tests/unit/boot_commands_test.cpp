@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/job_state.hpp"
 #include "catalogue/profile.hpp"
 #include "protocol/boot_commands.hpp"
 #include "protocol/transfer.hpp"
@@ -38,13 +37,10 @@ bool CpuRule() {
     return std::strcmp(ThisBuildProfile().name, "cpu") == 0;
 }
 
-class BootCommand : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ResetJobState();
-        totalErrCounter = 50;
-    }
-};
+// Retries already counted by earlier commands of the update.
+constexpr int32_t kTotalBefore = 50;
+
+class BootCommand : public ::testing::Test {};
 
 // ---- CheckID_B ------------------------------------------------------------------------------
 
@@ -84,16 +80,17 @@ class CheckIdB : public BootCommand, public ::testing::WithParamInterface<BootId
 TEST_P(CheckIdB, ByTheProfilesRule) {
     const BootIdCase& c = GetParam();
     const bool accepted = CpuRule() ? c.acceptedCpu : c.acceptedAio;
-    test::SelectModel(c.model);
     // The scripted reply, repeated: a wrong model answers the same on every attempt.
     std::vector<Reaction> script = c.script;
     if (!accepted) {
         script = Times(6, c.script.back());
     }
-    test::ScriptedRun run(script);
-    EXPECT_EQ(CheckID_B(run.device), accepted ? 0 : 16);
-    EXPECT_EQ(errCounter, accepted ? 0 : 6);
-    EXPECT_EQ(totalErrCounter, 50 + (accepted ? c.totalRaisedWhenAccepted : 6));
+    test::ScriptedRun run(script, kTotalBefore);
+    EXPECT_EQ(CheckID_B(run.channel, ThisBuildProfile().bootIdRule, test::Row(c.model)),
+              accepted ? 0 : 16);
+    EXPECT_EQ(run.figures.errCounter, accepted ? 0 : 6);
+    EXPECT_EQ(run.figures.totalErrCounter,
+              kTotalBefore + (accepted ? c.totalRaisedWhenAccepted : 6));
     EXPECT_EQ(run.device.calls()[0].kind, Call::kSetTimeouts);
     EXPECT_EQ(run.device.calls()[0].timeouts, kCommand);
     for (const std::string& w : run.device.Writes()) {
@@ -110,26 +107,25 @@ INSTANTIATE_TEST_SUITE_P(BootCommands, CheckIdB, ::testing::ValuesIn(kBootIdCase
 TEST_F(BootCommand, EveryCommandGivesUpAfterSixSilencesOrSixShortWrites) {
     struct Command {
         const char* name;
-        uint8_t (*run)(Device&);
+        uint8_t (*run)(Channel&, int row);
     };
     const Command commands[] = {
-        {"CheckID_B", CheckID_B},
-        {"read_fu_version_B", [](Device&) { return read_fu_version_B(); }},
-        {"SendErase_B", SendErase_B},
-        {"SendUpdate", SendUpdate},
+        {"CheckID_B",
+         [](Channel& ch, int row) { return CheckID_B(ch, ThisBuildProfile().bootIdRule, row); }},
+        {"read_fu_version_B",
+         [](Channel& ch, int) {
+             uint8_t version = 0;
+             return read_fu_version_B(ch, version);
+         }},
+        {"SendErase_B", [](Channel& ch, int row) { return SendErase_B(ch, row, 5000); }},
+        {"SendUpdate", [](Channel& ch, int) { return SendUpdate(ch); }},
     };
-    static const uint8_t image[5000] = {};
     for (const Command& c : commands) {
         for (bool shortWrites : {false, true}) {
-            test::SelectModel("ZL500-AIO");
-            OpenImage(image, sizeof image);
-            totalErrCounter = 0;
             test::ScriptedRun run(shortWrites ? Times(6, ShortWrite(1)) : std::vector<Reaction>{});
-            hSerial = &run.device;
-            EXPECT_EQ(c.run(run.device), 16) << c.name;
-            hSerial = &ClosedDevice();
-            EXPECT_EQ(errCounter, 6) << c.name;
-            EXPECT_EQ(totalErrCounter, 6) << c.name;
+            EXPECT_EQ(c.run(run.channel, test::Row("ZL500-AIO")), 16) << c.name;
+            EXPECT_EQ(run.figures.errCounter, 6) << c.name;
+            EXPECT_EQ(run.figures.totalErrCounter, 6) << c.name;
             EXPECT_EQ(run.device.Writes().size(), 6u) << c.name;
             EXPECT_EQ(run.device.nowMs(), 18000) << c.name;
             EXPECT_EQ(run.device.CallsOf(Call::kRead).size(), shortWrites ? 0u : 6u) << c.name;
@@ -143,7 +139,7 @@ TEST_F(BootCommand, VersionBytesBecomeOneNibblePair) {
     struct Case {
         std::vector<uint8_t> reply;
         uint8_t result;
-        uint8_t version;  // ZL_fu_version afterwards (0xEE: unchanged)
+        uint8_t version;  // the version afterwards (0xEE: unchanged)
     };
     const Case cases[] = {
         {{0x06, 0x01, 0x00}, 0, 0x10},  {{0x06, 0x00, 0x90}, 0, 0x09},
@@ -151,12 +147,10 @@ TEST_F(BootCommand, VersionBytesBecomeOneNibblePair) {
         {{0x15, 0x01, 0x00}, 16, 0xEE}, {{0x06, 0x01}, 16, 0xEE},
     };
     for (const Case& c : cases) {
-        ZL_fu_version = 0xEE;
+        uint8_t version = 0xEE;
         test::ScriptedRun run(Times(6, ReplyBytes(c.reply)));
-        hSerial = &run.device;
-        EXPECT_EQ(read_fu_version_B(), c.result);
-        hSerial = &ClosedDevice();
-        EXPECT_EQ(ZL_fu_version, c.version);
+        EXPECT_EQ(read_fu_version_B(run.channel, version), c.result);
+        EXPECT_EQ(version, c.version);
         EXPECT_EQ(run.device.Writes()[0], "VERSION");
     }
 }
@@ -196,14 +190,10 @@ class SendEraseB : public BootCommand, public ::testing::WithParamInterface<Eras
 
 TEST_P(SendEraseB, Table) {
     const EraseCase& c = GetParam();
-    static uint8_t image[2 * 1024 * 1024];
-    test::SelectModel(c.model);
-    OpenImage(image, c.length);
-    fileLength = 7;  // a Browse meanwhile changes nothing: the captured length counts
     test::ScriptedRun run(c.script);
-    EXPECT_EQ(SendErase_B(run.device), c.result);
-    EXPECT_EQ(flashStatus, 1);
-    EXPECT_EQ(progress, c.progressAfter);
+    EXPECT_EQ(SendErase_B(run.channel, test::Row(c.model), c.length), c.result);
+    EXPECT_EQ(run.figures.flashStatus, 1);
+    EXPECT_EQ(run.figures.progress, c.progressAfter);
     const auto writes = run.device.Writes();
     int erase = 0;
     bool eot = false;
@@ -218,7 +208,7 @@ TEST_P(SendEraseB, Table) {
     }
     if (c.result == 0) {
         EXPECT_EQ(writes.back(), std::string(1, '\x04'));
-        EXPECT_EQ(errCounter, 0);
+        EXPECT_EQ(run.figures.errCounter, 0);
     }
     // Time-outs are set once, before the first step.
     EXPECT_EQ(run.device.CallsOf(Call::kSetTimeouts).size(), 1u);
@@ -242,11 +232,10 @@ TEST_F(BootCommand, UpdateSwitchesTheLineOnlyWhenAcknowledged) {
             // Settings that cannot be read are written all the same.
             run.device.lineReadFails = handle == kSerialUnreadable;
             run.device.line = before;
-            totalErrCounter = 0;
-            EXPECT_EQ(SendUpdate(run.device), acknowledged ? 0 : 16);
+            EXPECT_EQ(SendUpdate(run.channel), acknowledged ? 0 : 16);
             EXPECT_EQ(run.device.Writes()[0], "UPDATE");
-            EXPECT_EQ(errCounter, acknowledged ? 0 : 6);
-            EXPECT_EQ(totalErrCounter, acknowledged ? 1 : 6);
+            EXPECT_EQ(run.figures.errCounter, acknowledged ? 0 : 6);
+            EXPECT_EQ(run.figures.totalErrCounter, acknowledged ? 1 : 6);
             const auto sets = run.device.CallsOf(Call::kSetLine);
             if (acknowledged) {
                 // Asked of every handle, USB included; only a serial port takes it.

@@ -93,27 +93,25 @@ class EveryRow : public ::testing::TestWithParam<int> {
 };
 
 TEST_P(EveryRow, NameIdAndLookup) {
-    EXPECT_STREQ(plcList[row()], want().name);
     EXPECT_STREQ(ModelName(row()), want().name);
-    EXPECT_EQ(plcID[row()], want().id);
+    EXPECT_STREQ(ModelAt(row()).name, want().name);
+    EXPECT_EQ(ModelId(row()), want().id);
+    EXPECT_EQ(ModelAt(row()).id, want().id);
     EXPECT_EQ(FindModelRow(want().name), row());
-    EXPECT_LE(std::strlen(plcList[row()]), 14u);
-    // The slot is zero-padded to its end.
-    for (size_t i = std::strlen(plcList[row()]); i < kModelNameSlot; ++i) {
-        EXPECT_EQ(plcList[row()][i], '\0');
-    }
+    // Fits the window's 15-character model text with its terminating zero.
+    EXPECT_LT(std::strlen(ModelName(row())), static_cast<size_t>(kModelNameSlot));
 }
 
-TEST_P(EveryRow, Families) {
-    EXPECT_EQ(RowInFamily(row(), Family::UsbLinked), want().usb);
-    EXPECT_EQ(RowInFamily(row(), Family::AnalogModule), want().analog);
-    EXPECT_EQ(RowInFamily(row(), Family::PowerCycle), want().powerCycle);
-    EXPECT_EQ(RowInFamily(row(), Family::WideBlock), want().wideBlock);
-    EXPECT_EQ(IsVersionChecked(want().id),
+TEST_P(EveryRow, Kinds) {
+    EXPECT_EQ(IsUsbLinked(row()), want().usb);
+    EXPECT_EQ(ModelAt(row()).link == LinkKind::Usb, want().usb);
+    EXPECT_EQ(ReadsBootloaderVersion(row()),
               want().check == Check::Version || want().check == Check::VersionJudged);
     const bool pair = want().check == Check::Pair12 || want().check == Check::Pair19 ||
                       want().check == Check::Pair21;
-    EXPECT_EQ(IsVariantPair(want().id), pair);
+    EXPECT_EQ(VariantRegisterFor(row()) != VariantRegister::None, pair);
+    // The 256-byte block is the wide one.
+    EXPECT_EQ(ModelAt(row()).blockSize == 256, want().wideBlock);
 }
 
 TEST_P(EveryRow, TargetByteAndSilentUpdateRequest) {
@@ -133,32 +131,32 @@ TEST_P(EveryRow, SizeLimitAtAndPastTheEdge) {
 }
 
 TEST_P(EveryRow, ApplicationIdCheckAndVariantRegister) {
-    EXPECT_TRUE(AppIdAccepted(want().id, want().id));
-    EXPECT_EQ(AppIdAccepted(want().id, 13), want().id == 12 || want().id == 13);
-    EXPECT_FALSE(AppIdAccepted(want().id, static_cast<uint16_t>(want().id ^ 0x8000)));
+    EXPECT_TRUE(AppIdAccepted(row(), want().id));
+    EXPECT_EQ(AppIdAccepted(row(), 13), want().id == 12 || want().id == 13);
+    EXPECT_FALSE(AppIdAccepted(row(), static_cast<uint16_t>(want().id ^ 0x8000)));
     VariantRegister reg = VariantRegister::None;
     if (want().check == Check::Pair12) {
         reg = VariantRegister::D1386;
     } else if (want().check == Check::Pair19 || want().check == Check::Pair21) {
         reg = VariantRegister::D1148;
     }
-    EXPECT_EQ(VariantRegisterFor(want().id), reg);
+    EXPECT_EQ(VariantRegisterFor(row()), reg);
 }
 
 TEST_P(EveryRow, BootIdRules) {
     std::set<uint16_t> candidates = {0x0000, 0x000C, 0x000D, 0x2001, 0x2003, 0x2006,
                                      0x3000, 0xA00B, 0x3010, 0x800C, 0xFFFF};
-    for (uint16_t id : plcID) {
-        candidates.insert(id);
-        candidates.insert(static_cast<uint16_t>(id & 0x7FFF));
+    for (const Row& r : kRows) {
+        candidates.insert(r.id);
+        candidates.insert(static_cast<uint16_t>(r.id & 0x7FFF));
     }
     for (uint16_t reply : candidates) {
         const auto& cpu = want().bootIdsCpu;
         const auto& aio = want().bootIdsAio;
         const bool cpuOk = std::find(cpu.begin(), cpu.end(), reply) != cpu.end();
         const bool aioOk = std::find(aio.begin(), aio.end(), reply) != aio.end();
-        EXPECT_EQ(BootIdAccepted(BootIdRule::Cpu, row(), want().id, reply), cpuOk) << reply;
-        EXPECT_EQ(BootIdAccepted(BootIdRule::Aio, row(), want().id, reply), aioOk) << reply;
+        EXPECT_EQ(BootIdAccepted(BootIdRule::Cpu, row(), reply), cpuOk) << reply;
+        EXPECT_EQ(BootIdAccepted(BootIdRule::Aio, row(), reply), aioOk) << reply;
     }
 }
 
@@ -225,24 +223,24 @@ TEST(Catalogue, LookupIsByExactWholeName) {
         EXPECT_EQ(FindModelRow(c.name), c.row) << c.name;
     }
     EXPECT_EQ(FindModelRow(nullptr), -1);
-    // Family tests by name are exact too.
-    EXPECT_TRUE(InFamily("HU", Family::UsbLinked));
-    EXPECT_FALSE(InFamily("hu", Family::UsbLinked));
-    EXPECT_FALSE(InFamily("ZL500-AI", Family::AnalogModule));
-    EXPECT_FALSE(InFamily("RV7-G ", Family::PowerCycle));
-    EXPECT_FALSE(InFamily(nullptr, Family::WideBlock));
+    EXPECT_EQ(FindModelRow("ZL500-AI"), -1);
+    EXPECT_EQ(FindModelRow("RV7-G "), -1);
 }
 
 TEST(Catalogue, RowsOutsideTheCatalogueMatchNothing) {
     for (int row : {-1, kModelCount, 1000}) {
         EXPECT_STREQ(ModelName(row), "");
-        EXPECT_FALSE(RowInFamily(row, Family::UsbLinked));
+        EXPECT_EQ(ModelId(row), 0);
+        EXPECT_FALSE(IsUsbLinked(row));
+        EXPECT_FALSE(AppIdAccepted(row, 0));
+        EXPECT_EQ(VariantRegisterFor(row), VariantRegister::None);
+        EXPECT_FALSE(ReadsBootloaderVersion(row));
         EXPECT_EQ(ImageSizeLimit(row).limit, 0x78000u);
     }
 }
 
 TEST(Catalogue, ZlAndAioShareAnIdAndDifferOnlyByName) {
-    EXPECT_EQ(plcID[17], plcID[18]);
+    EXPECT_EQ(ModelId(17), ModelId(18));
     EXPECT_NE(TargetByte(17), TargetByte(18));
     EXPECT_NE(ImageSizeLimit(17).limit, ImageSizeLimit(18).limit);
     EXPECT_NE(EraseCount(17, 11056 + 4096), EraseCount(18, 11056 + 4096));
@@ -325,7 +323,7 @@ TEST(Catalogue, VariantChecksBothWays) {
     };
     for (const Case& c : cases) {
         const int row = FindModelRow(c.selected);
-        const char* got = VariantMismatch(row, plcID[row], c.value);
+        const char* got = VariantMismatch(row, c.value);
         if (c.message == nullptr) {
             EXPECT_EQ(got, nullptr) << c.selected << " " << c.value;
         } else {

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "protocol/handshake.hpp"
 #include "tests/support/fake_device.hpp"
 #include "tests/support/replies.hpp"
@@ -33,11 +32,23 @@ const LineSettings k9600_7E1{9600, 7, 2, 0, 0, 0};
 
 class Handshake : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ResetJobState();
-        Select("ZL500");
+    void SetUp() override { Select("ZL500"); }
+    void Select(const char* model) {
+        row_ = FindModelRow(model);
+        ASSERT_GE(row_, 0) << model;
     }
-    void Select(const char* model) { ASSERT_TRUE(SelectModelRow(FindModelRow(model))); }
+    void Dummy(Device& device) {
+        Channel ch{device, progress_};
+        DummyComm(ch, row_);
+    }
+    uint8_t Confirm(Device& device) {
+        Channel ch{device, progress_};
+        return ConfirmComm(ch, row_);
+    }
+
+    int row_ = -1;
+    Figures figures;
+    Progress progress_{figures};
 };
 
 TEST_F(Handshake, DummyCommWakesFiveTimesAndReadsTenWhateverTheAnswer) {
@@ -47,9 +58,9 @@ TEST_F(Handshake, DummyCommWakesFiveTimesAndReadsTenWhateverTheAnswer) {
         if (answers) {
             dev.fallback = [](const test::Bytes&) { return Reply(":007F81\r\n00"); };
         }
-        errCounter = 3;
-        totalErrCounter = 7;
-        DummyComm(dev);
+        figures.errCounter = 3;
+        figures.totalErrCounter = 7;
+        Dummy(dev);
         EXPECT_EQ(dev.Writes(), std::vector<std::string>(5, ":007F81\r\n"));
         const auto reads = dev.CallsOf(Call::kRead);
         ASSERT_EQ(reads.size(), 10u);
@@ -57,8 +68,8 @@ TEST_F(Handshake, DummyCommWakesFiveTimesAndReadsTenWhateverTheAnswer) {
             EXPECT_EQ(r.requested, 11u);
         }
         EXPECT_EQ(dev.nowMs(), answers ? 5 * 200 : 10 * 200);
-        EXPECT_EQ(errCounter, 3);
-        EXPECT_EQ(totalErrCounter, 7);
+        EXPECT_EQ(figures.errCounter, 3);
+        EXPECT_EQ(figures.totalErrCounter, 7);
         // Line first, then time-outs, then the exchange.
         const auto& calls = dev.calls();
         ASSERT_GE(calls.size(), 3u);
@@ -75,8 +86,8 @@ TEST_F(Handshake, UsbHandleGetsTimeoutsButNoLineSettings) {
         Select(usbModel);
         FakeDevice dev;
         dev.serialPort = false;
-        DummyComm(dev);
-        ConfirmComm(dev);
+        Dummy(dev);
+        Confirm(dev);
         EXPECT_TRUE(dev.CallsOf(Call::kGetLine).empty()) << usbModel;
         EXPECT_TRUE(dev.CallsOf(Call::kSetLine).empty()) << usbModel;
         const auto t = dev.CallsOf(Call::kSetTimeouts);
@@ -90,7 +101,7 @@ TEST_F(Handshake, SerialModelsGet9600SevenEvenOneWithOtherFieldsKept) {
     Select("RV7-G");
     FakeDevice dev;
     dev.script.push_back(Reply(test::CommandReply(5)));
-    EXPECT_EQ(ConfirmComm(dev), 5);
+    EXPECT_EQ(Confirm(dev), 5);
     const auto& calls = dev.calls();
     ASSERT_GE(calls.size(), 4u);
     EXPECT_EQ(calls[0].kind, Call::kGetLine);
@@ -107,11 +118,11 @@ TEST_F(Handshake, LineIsWrittenWhenItCannotBeRead) {
     Select("RV7-G");
     FakeDevice dev;
     dev.lineReadFails = true;
-    DummyComm(dev);
+    Dummy(dev);
     EXPECT_EQ(dev.line, k9600_7E1);
     dev.line = LineSettings{19200, 8, 0, 0, 1, 1};
     dev.script.push_back(Reply(test::CommandReply(5)));
-    EXPECT_EQ(ConfirmComm(dev), 5);
+    EXPECT_EQ(Confirm(dev), 5);
     const auto sets = dev.CallsOf(Call::kSetLine);
     ASSERT_EQ(sets.size(), 2u);
     for (const Call& set : sets) {
@@ -189,7 +200,7 @@ TEST_P(ModeQuery, ResultCountersAndTime) {
     std::vector<int> errAtWrites;
     // Answers from the script, then silence, noting errCounter as each request goes out.
     dev.fallback = [&](const test::Bytes&) {
-        errAtWrites.push_back(errCounter);
+        errAtWrites.push_back(figures.errCounter);
         if (scripted.empty()) {
             return Silence();
         }
@@ -197,13 +208,13 @@ TEST_P(ModeQuery, ResultCountersAndTime) {
         scripted.pop_front();
         return r;
     };
-    totalErrCounter = 40;
-    errCounter = 0;
+    figures.totalErrCounter = 40;
+    figures.errCounter = 0;
 
-    const uint8_t result = ConfirmComm(dev);
+    const uint8_t result = Confirm(dev);
     EXPECT_EQ(result, c.result);
-    EXPECT_EQ(errCounter, c.errCounter);
-    EXPECT_EQ(totalErrCounter, 40 + c.totalRaised);
+    EXPECT_EQ(figures.errCounter, c.errCounter);
+    EXPECT_EQ(figures.totalErrCounter, 40 + c.totalRaised);
     EXPECT_EQ(dev.Writes(), std::vector<std::string>(c.writes, kModeQuery));
     EXPECT_EQ(dev.nowMs(), c.timeMs);
     if (!c.errCounterAtWrites.empty()) {
@@ -230,7 +241,7 @@ TEST_F(Handshake, AnalogModuleModelsAskWithTargetByte5B) {
         Select(model);
         FakeDevice dev;
         dev.script.push_back(Reply(test::CommandReply(6)));
-        EXPECT_EQ(ConfirmComm(dev), 6);
+        EXPECT_EQ(Confirm(dev), 6);
         EXPECT_EQ(dev.Writes(), std::vector<std::string>{kAnalogModeQuery}) << model;
     }
 }
@@ -240,7 +251,7 @@ TEST_F(Handshake, StaleReplyWaitingInTheInputIsNeverTakenForTheAnswer) {
     FakeDevice dev;
     dev.Inject(test::CommandReply(6));
     dev.script.push_back(Reply(test::CommandReply(5)));
-    EXPECT_EQ(ConfirmComm(dev), 5);
+    EXPECT_EQ(Confirm(dev), 5);
     const auto discards = dev.CallsOf(Call::kDiscard);
     ASSERT_EQ(discards.size(), 1u);
     EXPECT_EQ(test::ToText(discards[0].bytes), test::CommandReply(6));
@@ -253,9 +264,9 @@ TEST_F(Handshake, LateReplyToAnEarlierAttemptIsDroppedBeforeTheNextWrite) {
     dev.script.push_back(Reply(test::ErrorReply(1, 0), 3100));
     dev.script.push_back(ShortWrite(0));
     dev.script.push_back(Reply(test::CommandReply(5)));
-    totalErrCounter = 0;
-    EXPECT_EQ(ConfirmComm(dev), 5);
-    EXPECT_EQ(totalErrCounter, 2);
+    figures.totalErrCounter = 0;
+    EXPECT_EQ(Confirm(dev), 5);
+    EXPECT_EQ(figures.totalErrCounter, 2);
     EXPECT_EQ(dev.Writes().size(), 3u);
     const auto discards = dev.CallsOf(Call::kDiscard);
     ASSERT_EQ(discards.size(), 3u);
@@ -267,17 +278,17 @@ TEST_F(Handshake, LateReplyArrivingDuringTheNextReadIsJudgedAsThatReply) {
     // read. Same request, so the answer is as good as attempt 2's own.
     FakeDevice dev;
     dev.script.push_back(Reply(test::CommandReply(6), 3100));
-    EXPECT_EQ(ConfirmComm(dev), 6);
+    EXPECT_EQ(Confirm(dev), 6);
     EXPECT_EQ(dev.Writes().size(), 2u);
     EXPECT_EQ(dev.nowMs(), 3100);
 }
 
 TEST_F(Handshake, ClosedHandleFailsAtOnceWithNoResponse) {
-    totalErrCounter = 0;
-    DummyComm(ClosedDevice());
-    EXPECT_EQ(ConfirmComm(ClosedDevice()), 24);
-    EXPECT_EQ(errCounter, 6);
-    EXPECT_EQ(totalErrCounter, 6);
+    figures.totalErrCounter = 0;
+    Dummy(ClosedDevice());
+    EXPECT_EQ(Confirm(ClosedDevice()), 24);
+    EXPECT_EQ(figures.errCounter, 6);
+    EXPECT_EQ(figures.totalErrCounter, 6);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "protocol/transfer.hpp"
 #include "tests/support/ack_device.hpp"
 
@@ -65,11 +64,13 @@ class CountingAckDevice : public test::AckDevice {
 
 TEST(NoAllocation, WholeMainCpuTransfer) {
     std::vector<uint8_t> image(2076672, 0x5A);
-    ResetJobState();
-    SelectModelRow(FindModelRow("ZL500"));
-    OpenImage(image.data(), static_cast<uint32_t>(image.size()));
     CountingAckDevice device;
-    ASSERT_EQ(SendFW(device), 0);
+    Figures figures;
+    Progress progress(figures);
+    Channel channel{device, progress};
+    ASSERT_EQ(SendFW(channel, FindModelRow("ZL500"),
+                     ImageSpan{image.data(), static_cast<uint32_t>(image.size())}),
+              0);
     EXPECT_EQ(device.blocks, 8096);
     ASSERT_GE(device.atFirstBlock, 0);
     EXPECT_EQ(device.atEot - device.atFirstBlock, 0);

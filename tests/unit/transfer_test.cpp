@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/job_state.hpp"
 #include "protocol/transfer.hpp"
 #include "tests/support/block_receiver.hpp"
 #include "tests/support/command_case.hpp"
@@ -48,41 +47,49 @@ TEST(Crc, CheckValueAndAgreementWithABitwiseCrc) {
 
 TEST(FileRead, NeverReadsPastTheImage) {
     const Bytes image = RandomImage(300, 1);
-    OpenImage(image.data(), 300);
+    ImageReader reader(ImageSpan{image.data(), 300});
     uint8_t buffer[256];
-    EXPECT_EQ(FileRead(buffer, 256), 256u);
-    EXPECT_EQ(fin, image.data() + 256);
-    EXPECT_EQ(FileRead(buffer, 256), 44u);
+    EXPECT_EQ(reader.FileRead(buffer, 256), 256u);
+    EXPECT_EQ(std::memcmp(buffer, image.data(), 256), 0);
+    EXPECT_EQ(reader.FileRead(buffer, 256), 44u);
     EXPECT_EQ(std::memcmp(buffer, image.data() + 256, 44), 0);
-    EXPECT_EQ(FileRead(buffer, 256), 0u);
-    EXPECT_EQ(fin, image.data() + 300);
-    CloseFile();
-    EXPECT_EQ(FileRead(buffer, 1), 0u);
-    OpenImage(nullptr, 100);
-    EXPECT_EQ(jobImage.length, 0u);
-    EXPECT_EQ(FileRead(buffer, 1), 0u);
+    EXPECT_EQ(reader.FileRead(buffer, 256), 0u);
+    EXPECT_EQ(reader.FileRead(buffer, 1), 0u);
+    // A span without data reads nothing, whatever length it claims.
+    ImageReader none(ImageSpan{nullptr, 100});
+    EXPECT_EQ(none.FileRead(buffer, 1), 0u);
+    // Two readers of one image keep their own positions.
+    ImageReader a(ImageSpan{image.data(), 300});
+    ImageReader b(ImageSpan{image.data(), 300});
+    uint8_t one = 0;
+    ASSERT_EQ(a.FileRead(buffer, 10), 10u);
+    ASSERT_EQ(b.FileRead(&one, 1), 1u);
+    EXPECT_EQ(one, image[0]);
 }
 
 // A whole transfer against a receiver that acknowledges everything.
+// The figures are the transfer's own unless the test passes some it reads from its policy.
 struct Transfer {
     FakeDevice device;
     BlockReceiver receiver;
+    Figures ownFigures;
+    Figures& figures;
     std::vector<int> progressAtWrites;
     uint8_t result = 0xFF;
 
     Transfer(const char* model, const Bytes& image, size_t blockSize,
-             std::function<Reaction(size_t, int)> policy = nullptr)
-        : receiver(blockSize) {
-        ResetJobState();
-        test::SelectModel(model);
-        OpenImage(image.data(), static_cast<uint32_t>(image.size()));
+             std::function<Reaction(size_t, int)> policy = nullptr, Figures* shared = nullptr)
+        : receiver(blockSize), figures(shared != nullptr ? *shared : ownFigures) {
         receiver.policy = std::move(policy);
         device.fallback = [this](const Bytes& w) {
-            progressAtWrites.push_back(progress);
+            progressAtWrites.push_back(figures.progress);
             return receiver.OnWrite(w);
         };
-        flashStatus = 1;
-        result = SendFW(device);
+        figures.flashStatus = 1;
+        Progress progress(figures);
+        Channel channel{device, progress};
+        result = SendFW(channel, test::Row(model),
+                        ImageSpan{image.data(), static_cast<uint32_t>(image.size())});
     }
 };
 
@@ -119,10 +126,9 @@ TEST_P(Geometry, FramesFillAndReassembly) {
         EXPECT_EQ(received[i], 0x1A) << i;
     }
     EXPECT_EQ(received.size() - c.sent, c.lastFill);
-    EXPECT_EQ(fin, image.data() + c.sent);
     EXPECT_EQ(t.device.Writes().back(), std::string(1, '\x04'));
-    EXPECT_EQ(flashStatus, 2);
-    EXPECT_EQ(progress, 100);
+    EXPECT_EQ(t.figures.flashStatus, 2);
+    EXPECT_EQ(t.figures.progress, 100);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfer, Geometry, ::testing::ValuesIn(kGeometry),
@@ -177,13 +183,17 @@ TEST(Transfer, MainCpuImageWrapsBlockNumbersAndKeepsItsTail) {
 TEST(Transfer, NakTwiceOnTheThirdBlock) {
     const Bytes image = RandomImage(128 * 5, 5);
     std::vector<int> errAtWrites;
-    Transfer t("MN6", image, 128, [&](size_t index, int arrival) {
-        errAtWrites.push_back(errCounter);
-        if (index == 2 && arrival < 2) {
-            return BlockReceiver::Answer(0x15, 0);
-        }
-        return BlockReceiver::Answer(0x06, 0);
-    });
+    Figures figures;
+    Transfer t(
+        "MN6", image, 128,
+        [&](size_t index, int arrival) {
+            errAtWrites.push_back(figures.errCounter);
+            if (index == 2 && arrival < 2) {
+                return BlockReceiver::Answer(0x15, 0);
+            }
+            return BlockReceiver::Answer(0x06, 0);
+        },
+        &figures);
     ASSERT_EQ(t.result, 0);
     const auto writes = t.device.CallsOf(Call::kWrite);
     ASSERT_EQ(writes.size(), 8u);  // 5 blocks, two resends, EOT
@@ -191,7 +201,7 @@ TEST(Transfer, NakTwiceOnTheThirdBlock) {
     EXPECT_EQ(writes[3].bytes, writes[4].bytes);
     EXPECT_EQ(writes[5].bytes[1], 4);
     EXPECT_EQ(errAtWrites, (std::vector<int>{0, 0, 0, 1, 2, 0, 0}));
-    EXPECT_EQ(totalErrCounter, 2);
+    EXPECT_EQ(figures.totalErrCounter, 2);
     EXPECT_EQ(t.receiver.Received(), image);
 }
 
@@ -217,10 +227,10 @@ TEST(Transfer, ABlockThatNeverGetsItsAckEndsWithoutEot) {
         const auto writes = t.device.Writes();
         EXPECT_EQ(writes.size(), 3u + 6u) << c.name;
         EXPECT_NE(writes.back(), std::string(1, '\x04')) << c.name;
-        EXPECT_EQ(flashStatus, 2) << c.name;
-        EXPECT_EQ(progress, 3 * 100 / 7) << c.name;  // 6 blocks: divisor 7
-        EXPECT_EQ(errCounter, 6) << c.name;
-        EXPECT_EQ(totalErrCounter, 6) << c.name;
+        EXPECT_EQ(t.figures.flashStatus, 2) << c.name;
+        EXPECT_EQ(t.figures.progress, 3 * 100 / 7) << c.name;  // 6 blocks: divisor 7
+        EXPECT_EQ(t.figures.errCounter, 6) << c.name;
+        EXPECT_EQ(t.figures.totalErrCounter, 6) << c.name;
     }
 }
 
@@ -234,12 +244,12 @@ TEST(Transfer, UnacknowledgedEotFails) {
         }
         return receiver.OnWrite(w);
     };
-    ResetJobState();
-    test::SelectModel("PB");
-    OpenImage(image.data(), 300);
-    EXPECT_EQ(SendFW(dev), 16);
+    Figures figures;
+    Progress progress(figures);
+    Channel channel{dev, progress};
+    EXPECT_EQ(SendFW(channel, test::Row("PB"), ImageSpan{image.data(), 300}), 16);
     EXPECT_EQ(dev.Writes().size(), 3u + 6u);
-    EXPECT_EQ(progress, 3 * 100 / 4);
+    EXPECT_EQ(figures.progress, 3 * 100 / 4);
 }
 
 // The transfer runs on the 3000 ms command time-outs, set once before the first frame: an ACK
@@ -283,7 +293,7 @@ TEST(Transfer, CommandTimeoutsPaceEveryAttempt) {
                 return w.bytes.size() == 133 && w.bytes[1] == 1;
             }));
         EXPECT_EQ(sends, c.firstBlockSends) << c.name;
-        EXPECT_EQ(totalErrCounter, c.totalErrCounter) << c.name;
+        EXPECT_EQ(t.figures.totalErrCounter, c.totalErrCounter) << c.name;
         EXPECT_EQ(t.device.nowMs(), c.endMs) << c.name;
     }
 }
