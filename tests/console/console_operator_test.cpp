@@ -5,13 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "burn/burn.hpp"
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "sim/controller.hpp"
 #include "sim/sim_link.hpp"
 #include "tests/support/fake_device.hpp"
@@ -61,31 +62,48 @@ INSTANTIATE_TEST_SUITE_P(
 class ScriptedFrontEnd : public FrontEnd {
   public:
     Answer answer = Answer::Ok;
-    std::vector<std::string> log;
+    std::vector<std::string> log;   // what the operator asks and tells, progress aside
+    std::vector<Request> progress;  // the progress events, in order
     std::function<void(int seconds)> onSleep = [](int) {};
     std::function<void()> onPrompt = [] {};
 
-    Answer Ask(const char*, const char* text, int accepted) override {
-        log.push_back("ask" + std::to_string(accepted) + ":" + text);
-        onPrompt();
-        return answer;
+    Answer Send(Request r) override {
+        switch (r.kind) {
+            case Request::kAsk:
+            case Request::kAnswered:
+                log.push_back((r.kind == Request::kAsk ? "ask" : "auto") +
+                              std::to_string(r.number) + ":" + r.text);
+                onPrompt();
+                return r.kind == Request::kAsk ? answer : Answer::Ok;
+            case Request::kFinal:
+                log.push_back(std::string("final:") + r.outcome.caption + ": " + r.outcome.text);
+                break;
+            case Request::kGaveUp:
+                log.push_back("gave-up:" + std::to_string(r.number));
+                break;
+            case Request::kWaiting:
+                log.push_back("wait:" + std::to_string(r.number));
+                break;
+            case Request::kOpened:
+                log.push_back((r.reopen ? "reopened:" : "opened:") + r.text);
+                break;
+            case Request::kOpenFailed:
+                log.push_back((r.reopen ? "reopen-failed:" : "open-failed:") + r.text);
+                break;
+            case Request::kStopTimer:
+                log.push_back("stop-timer");
+                break;
+            case Request::kPhase:
+            case Request::kAdvanced:
+            case Request::kRetried:
+                progress.push_back(r);
+                break;
+            case Request::kDone:
+                log.push_back("done");
+                break;
+        }
+        return Answer::Ok;
     }
-    void AnsweredPrompt(const char*, const char* text, int accepted) override {
-        log.push_back("auto" + std::to_string(accepted) + ":" + text);
-        onPrompt();
-    }
-    void ShowFinal(const char* caption, const char* text, MessageIcon) override {
-        log.push_back(std::string("final:") + caption + ": " + text);
-    }
-    void GaveUp(int accepted) override { log.push_back("gave-up:" + std::to_string(accepted)); }
-    void Waiting(int seconds) override { log.push_back("wait:" + std::to_string(seconds)); }
-    void Opened(const std::string& path, bool reopen) override {
-        log.push_back(std::string(reopen ? "reopened:" : "opened:") + path);
-    }
-    void OpenFailed(const std::string& reason, bool reopen) override {
-        log.push_back(std::string(reopen ? "reopen-failed:" : "open-failed:") + reason);
-    }
-    void StopElapsedTimer() override { log.push_back("stop-timer"); }
     void Sleep(int seconds) override { onSleep(seconds); }
 
     std::vector<std::string> Finals() const {
@@ -124,21 +142,24 @@ TEST(ConsoleOperatorTest, FinalMessagesAreShownNotAsked) {
     ScriptedFrontEnd fe;
     ScriptedLink link;
     ConsoleOperator op(fe, link, false);
-    EXPECT_EQ(op.ShowMessage("ERROR", "PLC type is WRONG", MessageIcon::Error), Answer::Ok);
+    UpdateOutcome outcome;
+    outcome.kind = OutcomeKind::ControllerRefused;
+    outcome.caption = "ERROR";
+    std::snprintf(outcome.text, sizeof outcome.text, "PLC type is WRONG");
+    op.ShowOutcome(outcome);
     EXPECT_EQ(fe.log, std::vector<std::string>{"final:ERROR: PLC type is WRONG"});
-    EXPECT_FALSE(op.cancelled());
 }
 
 TEST(ConsoleOperatorTest, BothReconnectPromptsAreAskedAndEndOfInputCancels) {
-    for (const char* prompt : {kReplugPrompt, kPowerCyclePrompt}) {
+    const std::pair<ReconnectKind, const char*> prompts[] = {
+        {ReconnectKind::ReplugUsb, kReplugPrompt}, {ReconnectKind::PowerCycle, kPowerCyclePrompt}};
+    for (const auto& [kind, prompt] : prompts) {
         ScriptedFrontEnd fe;
         ScriptedLink link;
         ConsoleOperator op(fe, link, false);
-        EXPECT_EQ(op.ShowMessage("Information", prompt, MessageIcon::Information), Answer::Ok);
-        EXPECT_FALSE(op.cancelled());
+        EXPECT_EQ(op.Prompt(kind, "Information", prompt), Answer::Ok);
         fe.answer = Answer::Cancel;
-        EXPECT_EQ(op.ShowMessage("Information", prompt, MessageIcon::Information), Answer::Cancel);
-        EXPECT_TRUE(op.cancelled());
+        EXPECT_EQ(op.Prompt(kind, "Information", prompt), Answer::Cancel);
         EXPECT_EQ(fe.log, (std::vector<std::string>{std::string("ask1:") + prompt,
                                                     std::string("ask2:") + prompt}));
     }
@@ -149,13 +170,10 @@ TEST(ConsoleOperatorTest, YesAnswersThreeRequestsAndRefusesTheFourth) {
     ScriptedLink link;
     ConsoleOperator op(fe, link, true);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(op.ShowMessage("Information", kReplugPrompt, MessageIcon::Information),
-                  Answer::Ok);
+        EXPECT_EQ(op.Prompt(ReconnectKind::ReplugUsb, "Information", kReplugPrompt), Answer::Ok);
         EXPECT_EQ(op.WaitSeconds(5), Answer::Ok);
     }
-    EXPECT_EQ(op.ShowMessage("Information", kReplugPrompt, MessageIcon::Information),
-              Answer::Cancel);
-    EXPECT_TRUE(op.cancelled());
+    EXPECT_EQ(op.Prompt(ReconnectKind::ReplugUsb, "Information", kReplugPrompt), Answer::Cancel);
     EXPECT_EQ(fe.log.back(), "gave-up:3");
     EXPECT_EQ(fe.log[0], std::string("auto1:") + kReplugPrompt);
     EXPECT_EQ(fe.log[1], "wait:5");
@@ -186,13 +204,12 @@ class WorkerRun {
           link_(controller_),
           simLink_(link_),
           op_(frontEnd, simLink_, yes) {
-        ResetJobState();
         const int row = FindModelRow(model);
-        SelectModelRow(row);
-        selectedComPort.Set(RowInFamily(row, Family::UsbLinked) ? "USB" : "pts/3");
+        image_.Job(update_, op_, row, IsUsbLinked(row) ? "USB" : "pts/3");
+        update_.sink = &op_;
         frontEnd.onSleep = [this](int s) { link_.AdvanceMs(int64_t{s} * 1000); };
         frontEnd.onPrompt = [this, row] {
-            if (RowInFamily(row, Family::PowerCycle)) {
+            if (ReconnectFor(row).kind == ReconnectKind::PowerCycle) {
                 link_.PowerCycle();
             } else {
                 link_.Replug();
@@ -200,10 +217,7 @@ class WorkerRun {
         };
     }
 
-    void Run() {
-        ASSERT_TRUE(TryClaimWorker());
-        StartBurn(image_.Job(op_));
-    }
+    UpdateOutcome Run() { return RunUpdate(update_); }
 
     bool FlashMatches() const {
         const auto& flash = controller_.flash();
@@ -221,7 +235,6 @@ class WorkerRun {
 
     ScriptedFrontEnd frontEnd;
     const sim::Controller& controller() const { return controller_; }
-    const ConsoleOperator& op() const { return op_; }
 
   private:
     class SimLinkAdapter : public Link {
@@ -254,17 +267,17 @@ class WorkerRun {
     sim::SimLink link_;
     SimLinkAdapter simLink_;
     ConsoleOperator op_;
+    Update update_;
 };
 
 TEST(ConsoleWorkerTest, YesCarriesAUsbModelThroughItsReplugToSuccess) {
     WorkerRun run("ZL500-AIO", 11056, {}, true);
-    run.Run();
+    EXPECT_EQ(run.Run().kind, OutcomeKind::Success);
     EXPECT_EQ(
         run.frontEnd.Finals(),
         std::vector<std::string>{
             "final:Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable"});
     EXPECT_TRUE(run.FlashMatches());
-    EXPECT_FALSE(run.op().cancelled());
     EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 1u);
     EXPECT_EQ(run.controller().violationCount(), 0u);
 }
@@ -274,9 +287,8 @@ TEST(ConsoleWorkerTest, YesGivesUpOnAControllerThatStaysInItsApplication) {
         sim::Faults f;
         f.stayInApplication = true;
         WorkerRun run(model, 40000, f, true);
-        run.Run();
+        EXPECT_EQ(run.Run().kind, OutcomeKind::Cancelled) << model;
         EXPECT_TRUE(run.frontEnd.Finals().empty()) << model;
-        EXPECT_TRUE(run.op().cancelled()) << model;
         EXPECT_EQ(std::count(run.frontEnd.log.begin(), run.frontEnd.log.end(), "gave-up:3"), 1)
             << model;
         // Three requests followed by a reconnect, and the fourth that showed the loop.
@@ -288,9 +300,8 @@ TEST(ConsoleWorkerTest, YesGivesUpOnAControllerThatStaysInItsApplication) {
 TEST(ConsoleWorkerTest, EndOfInputAtThePromptEndsTheUpdateBeforeAnyErase) {
     WorkerRun run("ZL500", 40000, {}, false);
     run.frontEnd.answer = Answer::Cancel;
-    run.Run();
+    EXPECT_EQ(run.Run().kind, OutcomeKind::Cancelled);
     EXPECT_TRUE(run.frontEnd.Finals().empty());
-    EXPECT_TRUE(run.op().cancelled());
     EXPECT_EQ(run.frontEnd.log.back(), "stop-timer");
     EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 1u);
     EXPECT_EQ(run.controller().eraseSteps(), 0u);
@@ -298,7 +309,7 @@ TEST(ConsoleWorkerTest, EndOfInputAtThePromptEndsTheUpdateBeforeAnyErase) {
 
 TEST(ConsoleWorkerTest, SerialModelThatRestartsAloneNeedsNoAnswer) {
     WorkerRun run("TQ38", 40000, {}, false);
-    run.Run();
+    EXPECT_EQ(run.Run().kind, OutcomeKind::Success);
     EXPECT_EQ(run.frontEnd.Finals(),
               std::vector<std::string>{"final:INFORMATION: Firmware update is SUCCESSFUL"});
     EXPECT_TRUE(run.FlashMatches());

@@ -54,97 +54,81 @@ TEST(TotalsTest, DeliveredProfilesCountStepsAndBlocksOfTheirModels) {
     EXPECT_EQ(aio.blocks, 44u);
 }
 
-Figures At(int32_t status, int32_t percent, int32_t err = 0, int32_t total = 0) {
-    return Figures{status, percent, err, total};
-}
-
-TEST(TrackerTest, FollowsThePhasesAndCountsWhatThePercentageTells) {
-    ProgressTracker t(PhaseTotals{500, 8000, 256});
-    ProgressTracker::Changes c = t.Update(At(0, 0), 0.0);
-    EXPECT_FALSE(c.phase);
-    EXPECT_EQ(t.view().phase, Phase::kChecking);
+TEST(TrackerTest, FollowsThePhasesAndKeepsTheExactCounts) {
+    ProgressTracker t(256);
+    EXPECT_FALSE(t.PhaseStarted(Phase::Checking, 0, 0.0));  // where it starts
+    EXPECT_EQ(t.At(1.0).phase, Phase::Checking);
     EXPECT_EQ(t.view().total, 0u);
 
-    c = t.Update(At(1, 0), 2.0);
-    EXPECT_TRUE(c.phase);
-    EXPECT_EQ(t.finished().phase, Phase::kChecking);
-    EXPECT_EQ(t.view().phase, Phase::kErasing);
+    EXPECT_TRUE(t.PhaseStarted(Phase::Erasing, 500, 2.0));
+    EXPECT_EQ(t.view().phase, Phase::Erasing);
     EXPECT_EQ(t.view().total, 500u);
     EXPECT_STREQ(t.view().unit(), "steps");
 
-    c = t.Update(At(1, 40), 4.0);
-    EXPECT_TRUE(c.step);
-    EXPECT_EQ(t.view().done, 200u);
-    EXPECT_DOUBLE_EQ(t.view().phaseSeconds, 2.0);
-    EXPECT_DOUBLE_EQ(t.view().etaSeconds, 3.0);  // 200 steps in 2 s, 300 to go
-    EXPECT_LT(t.view().bytesPerSecond, 0);       // no bytes go out while erasing
+    // The count is the worker's, not one made up from the percentage (which would give 195).
+    t.Advanced(200, 500, 39);
+    const ProgressView& v = t.At(4.0);
+    EXPECT_EQ(v.done, 200u);
+    EXPECT_EQ(v.percent, 39);
+    EXPECT_DOUBLE_EQ(v.phaseSeconds, 2.0);
+    EXPECT_DOUBLE_EQ(v.etaSeconds, 3.0);  // 200 steps in 2 s, 300 to go
+    EXPECT_LT(v.bytesPerSecond, 0);       // no bytes go out while erasing
 
-    c = t.Update(At(1, 40), 4.1);
-    EXPECT_FALSE(c.step);
-    EXPECT_FALSE(c.phase);
+    EXPECT_FALSE(t.PhaseStarted(Phase::Erasing, 500, 4.5));  // no second start
+    EXPECT_EQ(t.view().done, 200u);
+    EXPECT_TRUE(t.PhaseStarted(Phase::Programming, 8000, 5.0));
+    EXPECT_EQ(t.view().done, 0u);
+    EXPECT_EQ(t.view().percent, 0);
 }
 
 TEST(TrackerTest, RateAndTimeLeftWhileProgramming) {
-    ProgressTracker t(PhaseTotals{500, 8000, 256});
-    t.Update(At(2, 0), 10.0);
-    t.Update(At(2, 25), 14.0);  // 2000 blocks of 256 bytes in 4 s
-    EXPECT_EQ(t.view().done, 2000u);
+    ProgressTracker t(256);
+    t.PhaseStarted(Phase::Programming, 8000, 10.0);
+    t.Advanced(2000, 8000, 24);  // 2000 blocks of 256 bytes in 4 s
+    EXPECT_EQ(t.At(14.0).done, 2000u);
     EXPECT_STREQ(t.view().unit(), "blocks");
     EXPECT_DOUBLE_EQ(t.view().bytesPerSecond, 128000.0);
     EXPECT_DOUBLE_EQ(t.view().etaSeconds, 12.0);
-    t.Update(At(2, 100), 26.0);
-    EXPECT_EQ(t.view().done, 8000u);
+    t.Advanced(8000, 8000, 100);
+    EXPECT_EQ(t.At(26.0).done, 8000u);
     EXPECT_DOUBLE_EQ(t.view().etaSeconds, 0.0);
 }
 
 TEST(TrackerTest, NoRateBeforeAnythingWasDoneOrTooSoonToTell) {
-    ProgressTracker t(PhaseTotals{500, 8000, 256});
-    t.Update(At(2, 0), 1.0);
-    t.Update(At(2, 0), 5.0);
+    ProgressTracker t(256);
+    t.PhaseStarted(Phase::Programming, 8000, 1.0);
+    t.At(5.0);
     EXPECT_LT(t.view().etaSeconds, 0);
     EXPECT_LT(t.view().bytesPerSecond, 0);
-    ProgressTracker quick(PhaseTotals{500, 8000, 256});
-    quick.Update(At(2, 10), 1.0);
-    quick.Update(At(2, 10), 1.1);
-    EXPECT_LT(quick.view().etaSeconds, 0);
+    ProgressTracker quick(256);
+    quick.PhaseStarted(Phase::Programming, 8000, 1.0);
+    quick.Advanced(800, 8000, 9);
+    EXPECT_LT(quick.At(1.1).etaSeconds, 0);
 }
 
-TEST(TrackerTest, AnEraseThatGaveWayToTheTransferIsShownComplete) {
-    ProgressTracker t(PhaseTotals{500, 8000, 256});
-    t.Update(At(1, 0), 1.0);
-    t.Update(At(1, 97), 3.0);
-    const ProgressTracker::Changes c = t.Update(At(2, 0), 3.1);
-    EXPECT_TRUE(c.phase);
-    EXPECT_EQ(t.finished().phase, Phase::kErasing);
-    EXPECT_EQ(t.finished().percent, 100);
-    EXPECT_EQ(t.finished().done, 500u);
-    EXPECT_EQ(t.view().phase, Phase::kProgramming);
-    EXPECT_EQ(t.view().done, 0u);
-}
-
-TEST(TrackerTest, EveryFailedAttemptIsARetry) {
-    ProgressTracker t(PhaseTotals{500, 8000, 256});
-    EXPECT_FALSE(t.Update(At(0, 0), 0).retry);
-    EXPECT_TRUE(t.Update(At(0, 0, 1, 1), 1).retry);
-    EXPECT_FALSE(t.Update(At(0, 0, 1, 1), 2).retry);
-    EXPECT_TRUE(t.Update(At(2, 3, 0, 3), 3).retry);  // two more between samples
-    EXPECT_EQ(t.view().errCounter, 0);
-    EXPECT_EQ(t.view().totalErrCounter, 3);
-    EXPECT_FALSE(t.Update(At(2, 4, 0, 3), 4).retry);
+TEST(TrackerTest, RetryCountersAreTakenAsGiven) {
+    ProgressTracker t(256);
+    t.Counters(2, 5);
+    EXPECT_EQ(t.view().errCounter, 2);
+    EXPECT_EQ(t.view().totalErrCounter, 5);
+    t.Counters(0, 5);  // the exchange went through at last
+    EXPECT_EQ(t.At(1.0).errCounter, 0);
+    EXPECT_EQ(t.view().totalErrCounter, 5);
 }
 
 TEST(TrackerTest, PercentOutsideItsRangeIsClamped) {
-    ProgressTracker t(PhaseTotals{10, 10, 128});
-    t.Update(At(2, 250), 1.0);
-    EXPECT_EQ(t.view().percent, 100);
+    ProgressTracker t(128);
+    t.PhaseStarted(Phase::Programming, 10, 0.0);
+    t.Advanced(10, 10, 250);
+    EXPECT_EQ(t.At(1.0).percent, 100);
     EXPECT_EQ(t.view().done, 10u);
-    t.Update(At(2, -4), 2.0);
-    EXPECT_EQ(t.view().percent, 0);
+    t.Advanced(0, 10, -4);
+    EXPECT_EQ(t.At(2.0).percent, 0);
 }
 
 ProgressView Programming() {
     ProgressView v;
-    v.phase = Phase::kProgramming;
+    v.phase = Phase::Programming;
     v.percent = 42;
     v.done = 3400;
     v.total = 8096;
@@ -189,7 +173,7 @@ TEST(LineTest, PlainLinesForALog) {
     EXPECT_EQ(PlainLine(Programming()),
               "Programming: 42%, 3400/8096 blocks, 87.0 kB/s, ETA 0:14, retries 1/4");
     ProgressView erase;
-    erase.phase = Phase::kErasing;
+    erase.phase = Phase::Erasing;
     erase.percent = 100;
     erase.done = erase.total = 506;
     erase.phaseSeconds = 12.6;

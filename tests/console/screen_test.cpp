@@ -5,9 +5,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "ui/console/console_operator.hpp"
 
 namespace fwburn::console {
 namespace {
@@ -78,22 +82,58 @@ size_t Count(const std::string& text, const std::string& part) {
     return n;
 }
 
-// One update's worth of output: start, a retry while checking, a prompt answered by --yes, the
-// erase in steps, the transfer percent by percent, and the final message.
+UpdateOutcome Outcome(OutcomeKind kind, const char* caption, const char* text,
+                      bool erased = false) {
+    UpdateOutcome o;
+    o.kind = kind;
+    o.caption = caption;
+    std::snprintf(o.text, sizeof o.text, "%s", text);
+    o.erased = erased;
+    return o;
+}
+
+Request Phased(Phase phase, uint32_t total) {
+    Request r;
+    r.kind = Request::kPhase;
+    r.phase = phase;
+    r.total = total;
+    return r;
+}
+
+Request Step(Phase phase, uint32_t done, uint32_t total, int32_t percent) {
+    Request r;
+    r.kind = Request::kAdvanced;
+    r.phase = phase;
+    r.done = done;
+    r.total = total;
+    r.percent = percent;
+    return r;
+}
+
+Request Retry(Phase phase, int32_t errCounter, int32_t totalErrCounter) {
+    Request r;
+    r.kind = Request::kRetried;
+    r.phase = phase;
+    r.errCounter = errCounter;
+    r.totalErrCounter = totalErrCounter;
+    return r;
+}
+
+Request Final(const UpdateOutcome& outcome) {
+    Request r;
+    r.kind = Request::kFinal;
+    r.outcome = outcome;
+    return r;
+}
+
+// A screen in one of its forms, fed with the worker's requests as the main loop feeds it.
 class ScreenRun {
   public:
-    // `eraseSeenComplete`: the samples catch the erase at 100 %, not only the transfer after it.
-    explicit ScreenRun(ScreenMode mode, int columns = 80, bool eraseSeenComplete = false)
+    explicit ScreenRun(ScreenMode mode, int columns = 80)
         : out_(std::tmpfile()),
           err_(std::tmpfile()),
-          screen_(mode, out_, err_, columns),
-          eraseSeenComplete_(eraseSeenComplete) {}
-    ~ScreenRun() {
-        std::fclose(out_);
-        std::fclose(err_);
-    }
-
-    void Update(const char* caption, const char* text, ExitCode code) {
+          screen_(Screen::Make(mode, out_, err_, columns)),
+          tracker_(256) {
         RunInfo info;
         info.program = "fwburn-cpu-cli";
         info.version = "0.1.0";
@@ -102,34 +142,50 @@ class ScreenRun {
         info.imageLength = 2076672;
         info.standIn = true;
         info.totals = PhaseTotals{506, 8096, 256};
-        ProgressTracker tracker(info.totals);
-        double now = 0;
-        const auto sample = [&](Figures f) {
-            now += 0.1;
-            const ProgressTracker::Changes c = tracker.Update(f, now);
-            screen_.Progress(tracker.view(), c, c.phase ? &tracker.finished() : nullptr, now);
-        };
-        screen_.Start(info);
-        screen_.Opened("/dev/pts/9", false);
-        sample({0, 0, 0, 0});
-        sample({0, 0, 1, 1});
-        screen_.Prompt("Information", "Please REPLUG the USB Cable, and then press OK to continue",
-                       false, 1);
-        screen_.Waiting(5);
-        screen_.Opened("/dev/pts/9", true);
-        for (int p = 0; p <= 98; p += 7) {
-            sample({1, p, 0, 1});
+        screen_->Start(info);
+    }
+    ~ScreenRun() {
+        std::fclose(out_);
+        std::fclose(err_);
+    }
+
+    Screen& screen() { return *screen_; }
+    // A request `step` seconds after the one before; `tick`: the 100 ms tick follows it.
+    void Send(const Request& r, double step = 0.1, bool tick = true) {
+        now_ += step;
+        EXPECT_TRUE(Present(*screen_, tracker_, r, now_));
+        if (tick) {
+            screen_->Tick(tracker_.At(now_));
         }
-        if (eraseSeenComplete_) {
-            sample({1, 100, 0, 1});
-        }
-        for (int p = 0; p <= 100; ++p) {
-            sample({2, p, 0, 1});
-        }
-        screen_.Final(caption, text, code, now);
-        screen_.Restore();
+    }
+    void Finish(const UpdateOutcome& outcome) {
+        Send(Final(outcome));
+        screen_->Restore();
         out = Contents(out_);
         err = Contents(err_);
+    }
+
+    // One update's worth of output: a retry while checking, a prompt answered by --yes, the erase
+    // step by step, the transfer block by block, and the final message.
+    void Update(const UpdateOutcome& outcome) {
+        screen_->Opened("/dev/pts/9", false);
+        Send(Phased(Phase::Checking, 0));
+        Send(Retry(Phase::Checking, 1, 1));
+        screen_->Prompt("Information", "Please REPLUG the USB Cable, and then press OK to continue",
+                        false, 1);
+        screen_->Waiting(5);
+        screen_->Opened("/dev/pts/9", true);
+        Send(Phased(Phase::Erasing, 506));
+        for (uint32_t k = 0; k < 506; ++k) {
+            Send(Step(Phase::Erasing, k + 1, 506, static_cast<int32_t>(k * 100 / 506)));
+        }
+        Send(Step(Phase::Erasing, 506, 506, 100));
+        Send(Phased(Phase::Programming, 8096));
+        for (uint32_t i = 1; i <= 8096; ++i) {
+            Send(Step(Phase::Programming, i, 8096, static_cast<int32_t>(i * 100 / 8097)));
+        }
+        Send(Step(Phase::Programming, 8096, 8096, 100));
+        Finish(outcome);
     }
 
     std::string out;
@@ -138,22 +194,23 @@ class ScreenRun {
   private:
     std::FILE* out_;
     std::FILE* err_;
-    Screen screen_;
-    bool eraseSeenComplete_;
+    std::unique_ptr<Screen> screen_;
+    ProgressTracker tracker_;
+    double now_ = 0;
 };
 
 constexpr char kSuccess[] = "Firmware update is SUCCESSFUL!, please REPLUG the USB cable";
 
 TEST(ScreenTest, PlainModeWritesWholeLinesAndATenthAtATime) {
     ScreenRun run(ScreenMode::kPlain);
-    run.Update("Information", kSuccess, kExitSuccess);
+    run.Update(Outcome(OutcomeKind::Success, "Information", kSuccess, true));
     EXPECT_EQ(run.out.find('\r'), std::string::npos);
     EXPECT_EQ(run.out.find('\033'), std::string::npos);
     EXPECT_EQ(Count(run.out, "\nErasing: 506 steps\n"), 1u);
     EXPECT_EQ(Count(run.out, "\nProgramming: 8096 blocks of 256 bytes\n"), 1u);
     EXPECT_EQ(Count(run.out, "Programming: "), 1u + 11u);  // the start, 0% to 100% by tenths
-    // The erase's last sample was at 98%: it is shown complete when the transfer starts.
     EXPECT_EQ(Count(run.out, "Erasing: 100%, 506/506 steps"), 1u);
+    EXPECT_EQ(Count(run.out, "Programming: 100%, 8096/8096 blocks"), 1u);
     EXPECT_EQ(Count(run.out, "Retry: 1 in this command, 1 in all"), 1u);
     EXPECT_NE(run.out.find("Port: /dev/pts/9\n"), std::string::npos);
     EXPECT_NE(run.out.find("Port reopened: /dev/pts/9\n"), std::string::npos);
@@ -166,14 +223,14 @@ TEST(ScreenTest, PlainModeWritesWholeLinesAndATenthAtATime) {
 
 TEST(ScreenTest, ErrorsGoToStderr) {
     ScreenRun run(ScreenMode::kPlain);
-    run.Update("ERROR", "Firmware update is FAILED", kExitFailedAfterErase);
+    run.Update(Outcome(OutcomeKind::FailedAfterErase, "ERROR", "Firmware update is FAILED", true));
     EXPECT_EQ(Lines(run.err).back(), "ERROR: Firmware update is FAILED");
     EXPECT_EQ(run.out.find("Firmware update is FAILED"), std::string::npos);
 }
 
 TEST(ScreenTest, JsonModeKeepsStdoutToOneValidObjectPerLine) {
     ScreenRun run(ScreenMode::kJson);
-    run.Update("Information", kSuccess, kExitSuccess);
+    run.Update(Outcome(OutcomeKind::Success, "Information", kSuccess, true));
     const std::vector<std::string> lines = Lines(run.out);
     ASSERT_FALSE(lines.empty());
     std::string why;
@@ -184,11 +241,14 @@ TEST(ScreenTest, JsonModeKeepsStdoutToOneValidObjectPerLine) {
     EXPECT_NE(lines.front().find(R"("standIn":true,"notice":"TEST BUILD: STAND-IN IMAGE")"),
               std::string::npos);
     EXPECT_EQ(lines.back(), std::string(R"({"event":"outcome","caption":"Information","text":")") +
-                                kSuccess + R"(","exitCode":0,"result":"success","elapsed":)" +
+                                kSuccess +
+                                R"(","exitCode":0,"result":"success","erased":true,"elapsed":)" +
                                 lines.back().substr(lines.back().rfind(':') + 1));
-    // Every percent of the transfer is a step; the erase's seven samples and its completion.
+    // One event per percent of each phase, from 0 to 100, with the exact count at each.
     EXPECT_EQ(Count(run.out, R"("event":"progress","phase":"program")"), 101u);
-    EXPECT_EQ(Count(run.out, R"("event":"progress","phase":"erase")"), 15u + 1u);
+    EXPECT_EQ(Count(run.out, R"("event":"progress","phase":"erase")"), 101u);
+    EXPECT_EQ(Count(run.out, R"("phase":"program","percent":1,"done":81,)"), 1u);
+    EXPECT_EQ(Count(run.out, R"("phase":"erase","percent":1,"done":7,)"), 1u);
     EXPECT_EQ(Count(run.out, R"("event":"phase")"), 2u);
     EXPECT_EQ(
         Count(run.out, R"({"event":"retry","phase":"check","errCounter":1,"totalErrCounter":1)"),
@@ -199,10 +259,10 @@ TEST(ScreenTest, JsonModeKeepsStdoutToOneValidObjectPerLine) {
     EXPECT_EQ(Lines(run.err).back(), std::string("Information: ") + kSuccess);
 }
 
-TEST(ScreenTest, AnEraseSeenCompleteIsReportedCompleteOnce) {
+TEST(ScreenTest, AnEraseIsReportedCompleteOnce) {
     for (ScreenMode mode : {ScreenMode::kJson, ScreenMode::kPlain}) {
-        ScreenRun run(mode, 80, true);
-        run.Update("Information", kSuccess, kExitSuccess);
+        ScreenRun run(mode);
+        run.Update(Outcome(OutcomeKind::Success, "Information", kSuccess, true));
         EXPECT_EQ(Count(run.out, R"("phase":"erase","percent":100,"done":506)") +
                       Count(run.out, "Erasing: 100%, 506/506 steps"),
                   1u)
@@ -212,7 +272,7 @@ TEST(ScreenTest, AnEraseSeenCompleteIsReportedCompleteOnce) {
 
 TEST(ScreenTest, TerminalModeRedrawsOneLinePerPhaseAndRestoresTheCursor) {
     ScreenRun run(ScreenMode::kTerminal, 100);
-    run.Update("Information", kSuccess, kExitSuccess);
+    run.Update(Outcome(OutcomeKind::Success, "Information", kSuccess, true));
     EXPECT_NE(run.out.find("\033[?25l"), std::string::npos);
     EXPECT_EQ(run.out.rfind("\033[?25h"), run.out.size() - 6);  // shown again, last of all
     // Redrawn in place: many carriage returns, few line ends.
@@ -249,11 +309,11 @@ TEST(ScreenTest, PromptAwaitingEnterSaysHowToAnswer) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     {
-        Screen screen(ScreenMode::kPlain, out, err);
-        screen.Prompt("Information", "Please POWER OFF=>ON the PLC, and then press OK to continue",
-                      true, 1);
-        screen.PromptAnswered(Answer::Cancel);
-        screen.Cancelled(3, false);
+        const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kPlain, out, err);
+        screen->Prompt("Information", "Please POWER OFF=>ON the PLC, and then press OK to continue",
+                       true, 1);
+        screen->PromptAnswered(Answer::Cancel);
+        screen->Cancelled(3, false);
     }
     const std::string e = Contents(err);
     EXPECT_NE(e.find("Information: Please POWER OFF=>ON the PLC, and then press OK to continue\n"
@@ -270,23 +330,20 @@ TEST(ScreenTest, TerminalStatusLineKeepsOffAPromptAwaitingEnter) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     {
-        Screen screen(ScreenMode::kTerminal, out, err, 80);
-        ProgressTracker tracker(PhaseTotals{6, 44, 256});
-        const auto sample = [&](double at) {
-            const ProgressTracker::Changes c = tracker.Update(Figures{}, at);
-            screen.Progress(tracker.view(), c, nullptr, at);
-        };
+        const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kTerminal, out, err, 80);
+        ProgressTracker tracker(256);
+        const auto sample = [&](double at) { screen->Tick(tracker.At(at)); };
         sample(1.0);
         const std::string before = Contents(out);
         EXPECT_NE(before.find("Checking     0:01"), std::string::npos);
-        screen.Prompt("Information", "Please REPLUG the USB Cable, and then press OK to continue",
-                      true, 1);
+        screen->Prompt("Information", "Please REPLUG the USB Cable, and then press OK to continue",
+                       true, 1);
         const std::string cleared = Contents(out);
         sample(2.0);
         sample(3.0);
         EXPECT_EQ(Contents(out), cleared);                        // nothing drawn over the question
         EXPECT_NE(cleared.find("\033[?25h"), std::string::npos);  // the cursor is back for it
-        screen.PromptAnswered(Answer::Ok);
+        screen->PromptAnswered(Answer::Ok);
         sample(4.0);
         EXPECT_NE(Contents(out).find("Checking     0:04"), std::string::npos);
     }
@@ -303,22 +360,22 @@ TEST(ScreenTest, InterruptedSaysBySignalAndWhatTheControllerNeeds) {
         const char* line;  // the stderr line
     };
     const Case cases[] = {
-        {ScreenMode::kJson, Phase::kProgramming,
+        {ScreenMode::kJson, Phase::Programming,
          R"("exitCode":131,"result":"interrupted","signal":"SIGQUIT","phase":"program")",
          "fwburn-cpu-cli: interrupted by SIGQUIT; the port is released; the erase had begun: the "
          "PLC needs a new update\n"},
-        {ScreenMode::kPlain, Phase::kChecking, nullptr,
+        {ScreenMode::kPlain, Phase::Checking, nullptr,
          "fwburn-cpu-cli: interrupted by SIGQUIT; the port is released\n"},
     };
     for (const Case& c : cases) {
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         {
-            Screen screen(c.mode, out, err);
+            const std::unique_ptr<Screen> screen = Screen::Make(c.mode, out, err);
             RunInfo info;
             info.program = "fwburn-cpu-cli";
-            screen.Start(info);
-            screen.Interrupted("SIGQUIT", 131, c.phase, 1.5);
+            screen->Start(info);
+            screen->Interrupted("SIGQUIT", 131, c.phase, 1.5);
         }
         const std::string o = Contents(out);
         if (c.json != nullptr) {
@@ -336,12 +393,12 @@ TEST(ScreenTest, ANoteIsALineOfItsOwnOnStderr) {
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         {
-            Screen screen(mode, out, err);
+            const std::unique_ptr<Screen> screen = Screen::Make(mode, out, err);
             RunInfo info;
             info.program = "fwburn-cpu-cli";
             info.standIn = false;
-            screen.Start(info);
-            screen.Note("give --allow-stand-in");
+            screen->Start(info);
+            screen->Note("give --allow-stand-in");
         }
         EXPECT_EQ(Contents(err), "fwburn-cpu-cli: give --allow-stand-in\n");
         const std::string o = Contents(out);

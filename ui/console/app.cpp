@@ -17,7 +17,6 @@
 #include "burn/burn.hpp"
 #include "burn/messages.hpp"
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "catalogue/profile.hpp"
 #include "catalogue/sha256.hpp"
 #include "link/posix/discovery.hpp"
@@ -85,7 +84,7 @@ int ShowVersion(const RunInfo& info, bool json) {
 
 int ListPorts(int row, bool json) {
     std::vector<std::string> ports;
-    if (RowInFamily(row, Family::UsbLinked)) {
+    if (IsUsbLinked(row)) {
         if (std::optional<std::string> usb = posix::FindUsbControllerTty()) {
             ports.push_back(*usb);
         }
@@ -121,22 +120,32 @@ int TerminalColumns() {
     return 80;
 }
 
+// The message the worker would show for an update refused before it started.
+UpdateOutcome Refusal(OutcomeKind kind, const char* text) {
+    UpdateOutcome outcome;
+    outcome.kind = kind;
+    outcome.caption = kErrorCaption;
+    std::snprintf(outcome.text, sizeof outcome.text, "%s", text);
+    return outcome;
+}
+
 // A test build without --allow-stand-in: refused before anything is locked or opened.
 int RefuseStandIn(const Options& options, const RunInfo& info) {
-    Screen screen(ModeFor(options), stdout, stderr, TerminalColumns());
-    screen.Start(info);
-    screen.Note(
+    const std::unique_ptr<Screen> screen = Screen::Make(ModeFor(options), stdout, stderr);
+    screen->Start(info);
+    screen->Note(
         "this test build's image is a stand-in of random bytes, not a firmware: written into a "
         "PLC it leaves the PLC unusable. Give --allow-stand-in to write it into a simulated or "
         "test controller.");
-    screen.Final(kErrorCaption, kStandInRefusedMessage, kExitImageRefused, 0.0);
+    screen->Final(Refusal(OutcomeKind::ImageRefused, kStandInRefusedMessage), kExitImageRefused,
+                  0.0);
     return kExitImageRefused;
 }
 
 // Another update holds the port, or its lock file is not safe to use: the port is not opened.
 int RefuseLocked(const Options& options, const RunInfo& info, bool usb, const PortLock& lock) {
-    Screen screen(ModeFor(options), stdout, stderr, TerminalColumns());
-    screen.Start(info);
+    const std::unique_ptr<Screen> screen = Screen::Make(ModeFor(options), stdout, stderr);
+    screen->Start(info);
     std::string reason;
     if (lock.busyFile().empty()) {
         reason = "cannot lock the port: " + lock.why();
@@ -151,10 +160,10 @@ int RefuseLocked(const Options& options, const RunInfo& info, bool usb, const Po
                  (lock.holder() > 0 ? std::to_string(lock.holder()) : std::string("unknown")) +
                  "; lock file " + lock.busyFile() + ")";
     }
-    screen.OpenFailed(reason, false);
+    screen->OpenFailed(reason, false);
     char text[30];
     OpenFailureText(usb ? "USB" : ShortPortName(options.port).c_str(), text);
-    screen.Final(kErrorCaption, text, kExitPortFailed, 0.0);
+    screen->Final(Refusal(OutcomeKind::PortNotOpened, text), kExitPortFailed, 0.0);
     return kExitPortFailed;
 }
 
@@ -162,15 +171,19 @@ int RefuseLocked(const Options& options, const RunInfo& info, bool usb, const Po
 // the figures, as the window thread is on its message loop.
 class UpdateRun {
   public:
-    UpdateRun(const Options& options, const RunInfo& info)
+    UpdateRun(const Options& options, const RunInfo& info, bool usb)
         : info_(info),
-          allowStandIn_(options.allowStandIn),
           output_(STDOUT_FILENO, STDERR_FILENO),
-          screen_(ModeFor(options), output_.out(), output_.err(), TerminalColumns()),
+          screen_(Screen::Make(ModeFor(options), output_.out(), output_.err(), TerminalColumns())),
           link_(options.port),
           operator_(mailbox_, link_, options.yes),
-          tracker_(info.totals),
+          tracker_(info.totals.blockSize),
           tracePath_(options.trace) {
+        update_.UseThisBuild();
+        update_.standInAllowed = options.allowStandIn;
+        update_.SetPortName(usb ? "USB" : ShortPortName(options.port).c_str());
+        update_.op = &operator_;
+        update_.sink = &operator_;
         if (!tracePath_.empty()) {
             traceFile_ = std::fopen(tracePath_.c_str(), "w");
         }
@@ -201,19 +214,18 @@ class UpdateRun {
     double Seconds() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
     void Sample();
     void CheckTrace();
-    void Show(const Figures& figures, double now);
     void Handle(const Request& request);
     void ReadAnswer(short revents);
     [[noreturn]] void Interrupt(int signo);
     void Drain(int signalFd);
 
     RunInfo info_;
-    bool allowStandIn_;
     OutputQueue output_;  // before the screen, which writes into it
-    Screen screen_;
+    std::unique_ptr<Screen> screen_;
     PosixLink link_;
     Mailbox mailbox_;
     ConsoleOperator operator_;
+    Update update_;
     ProgressTracker tracker_;
     std::string tracePath_;
     std::FILE* traceFile_ = nullptr;
@@ -224,11 +236,13 @@ class UpdateRun {
     bool asking_ = false;
     bool finalShown_ = false;
     bool gaveUp_ = false;
-    bool workerDone_ = false;
+    std::optional<UpdateOutcome> returned_;  // what the worker returned, once it has
     ExitCode code_ = kExitUnexpected;
     PortLock* lock_ = nullptr;  // the update's, while Run() holds it
 };
 
+// The tick: the elapsed time the window's timer counts, and the status line redrawn with the
+// retry counters as the panel shows them.
 void UpdateRun::Sample() {
     CheckTrace();
     if (finalShown_) {
@@ -236,21 +250,10 @@ void UpdateRun::Sample() {
     }
     const double now = Seconds();
     if (timerRunning_) {
-        elapsedTime = static_cast<int32_t>(now);
+        update_.figures.elapsedTime = static_cast<int32_t>(now);
     }
-    const Figures figures = SampleFigures();
-    // An erase of a few steps can begin and end between two samples; the transfer only ever
-    // follows a completed erase, so a transfer seen straight after the checks had one.
-    if (figures.flashStatus == 2 && tracker_.view().phase == Phase::kChecking) {
-        Figures erased = figures;
-        erased.flashStatus = 1;
-        erased.progress = 100;
-        // Retries seen now may belong to the transfer: leave them to it.
-        erased.errCounter = tracker_.view().errCounter;
-        erased.totalErrCounter = tracker_.view().totalErrCounter;
-        Show(erased, now);
-    }
-    Show(figures, now);
+    tracker_.Counters(update_.figures.errCounter, update_.figures.totalErrCounter);
+    screen_->Tick(tracker_.At(now));
 }
 
 // A trace that could not be written is said once and carried into the outcome; the update goes
@@ -261,51 +264,51 @@ void UpdateRun::CheckTrace() {
     }
     traceErrorShown_ = true;
     const std::string reason = std::strerror(trace_->WriteError());
-    screen_.Note("--trace " + tracePath_ + ": cannot write: " + reason +
-                 "; the trace stops here, the update goes on");
-    screen_.AddOutcomeField("traceError", reason);
-}
-
-void UpdateRun::Show(const Figures& figures, double now) {
-    const ProgressTracker::Changes changes = tracker_.Update(figures, now);
-    screen_.Progress(tracker_.view(), changes, changes.phase ? &tracker_.finished() : nullptr, now);
+    screen_->Note("--trace " + tracePath_ + ": cannot write: " + reason +
+                  "; the trace stops here, the update goes on");
+    screen_->AddOutcomeField("traceError", reason);
 }
 
 void UpdateRun::Handle(const Request& r) {
+    if (r.kind == Request::kFinal) {
+        code_ = ExitCodeFor(r.outcome.kind);
+        finalShown_ = true;
+        // The worker waits for the reply: its figures are the final ones.
+        tracker_.Counters(update_.figures.errCounter, update_.figures.totalErrCounter);
+    }
+    if (Present(*screen_, tracker_, r, Seconds())) {
+        if (r.kind == Request::kFinal) {
+            mailbox_.Reply(Answer::Ok);
+        }
+        return;
+    }
     switch (r.kind) {
         case Request::kAsk:
-            screen_.Prompt(r.caption.c_str(), r.text.c_str(), true, r.number);
-            asking_ = true;
-            return;
         case Request::kAnswered:
-            screen_.Prompt(r.caption.c_str(), r.text.c_str(), false, r.number);
-            return;
-        case Request::kFinal:
-            Sample();  // the worker waits for the reply: its figures are the final ones
-            code_ = ExitCodeForMessage(r.text.c_str());
-            screen_.Final(r.caption.c_str(), r.text.c_str(), code_, Seconds());
-            finalShown_ = true;
-            mailbox_.Reply(Answer::Ok);
+            asking_ = r.kind == Request::kAsk;
+            screen_->Prompt(r.caption.c_str(), r.text.c_str(), asking_, r.number);
             return;
         case Request::kGaveUp:
             gaveUp_ = true;
-            screen_.GaveUp(r.number);
+            screen_->GaveUp(r.number);
             return;
         case Request::kWaiting:
-            screen_.Waiting(r.number);
+            screen_->Waiting(r.number);
             return;
         case Request::kOpened:
-            screen_.Opened(r.text, r.reopen);
+            screen_->Opened(r.text, r.reopen);
             return;
         case Request::kOpenFailed:
-            screen_.OpenFailed(r.text, r.reopen);
+            screen_->OpenFailed(r.text, r.reopen);
             return;
         case Request::kStopTimer:
             timerRunning_ = false;
             mailbox_.Reply(Answer::Ok);
             return;
         case Request::kDone:
-            workerDone_ = true;
+            returned_ = r.outcome;
+            return;
+        default:
             return;
     }
 }
@@ -325,12 +328,12 @@ void UpdateRun::ReadAnswer(short revents) {
         }
         asking_ = false;
         if (n == 1) {
-            screen_.PromptAnswered(Answer::Ok);
+            screen_->PromptAnswered(Answer::Ok);
             mailbox_.Reply(Answer::Ok);
             return;
         }
     }
-    screen_.PromptAnswered(Answer::Cancel);
+    screen_->PromptAnswered(Answer::Cancel);
     mailbox_.Reply(Answer::Cancel);
 }
 
@@ -339,7 +342,9 @@ void UpdateRun::Interrupt(int signo) {
     link_.ReleaseForExit();
     const int status = ExitStatusForSignal(signo);
     CheckTrace();
-    screen_.Interrupted(EndingSignalName(signo), status, tracker_.view().phase, Seconds());
+    const double now = Seconds();
+    screen_->Settle(tracker_.At(now), now);
+    screen_->Interrupted(EndingSignalName(signo), status, tracker_.view().phase, now);
     output_.DrainUntil(Clock::now() + kLastWords);
     if (lock_ != nullptr) {
         lock_->Release();  // its file too; the kernel would drop the lock itself
@@ -376,22 +381,16 @@ int UpdateRun::Run(PortLock& lock) {
         return kExitUnexpected;
     }
 
-    screen_.Start(info_);
-    if (!TryClaimWorker()) {
-        screen_.Note("an update is running already");
-        Drain(signalFd);
-        return kExitUnexpected;
-    }
+    screen_->Start(info_);
     start_ = Clock::now();
     std::thread worker([this] {
-        BurnJob job = ThisBuildJob(operator_);
-        job.standInAllowed = allowStandIn_;
-        StartBurn(job);
-        mailbox_.Done();
+        Request done;
+        done.outcome = RunUpdate(update_);
+        mailbox_.Send(std::move(done));
     });
 
     Clock::time_point nextTick = Clock::now();
-    while (!workerDone_) {
+    while (!returned_) {
         pollfd fds[4] = {{signalFd, POLLIN, 0},
                          {mailbox_.wakeFd(), POLLIN, 0},
                          {asking_ ? STDIN_FILENO : -1, POLLIN, 0},
@@ -411,6 +410,12 @@ int UpdateRun::Run(PortLock& lock) {
                 Interrupt(SIGPIPE);
             }
         }
+        if (asking_ && fds[2].revents != 0) {
+            ReadAnswer(fds[2].revents);
+        }
+        while (std::optional<Request> request = mailbox_.Take()) {
+            Handle(*request);
+        }
         if (Clock::now() >= nextTick) {
             Sample();
             nextTick += std::chrono::milliseconds(kTickMs);
@@ -418,24 +423,18 @@ int UpdateRun::Run(PortLock& lock) {
                 nextTick = Clock::now() + std::chrono::milliseconds(kTickMs);
             }
         }
-        if (asking_ && fds[2].revents != 0) {
-            ReadAnswer(fds[2].revents);
-        }
-        while (std::optional<Request> request = mailbox_.Take()) {
-            Handle(*request);
-        }
     }
     worker.join();
     lock.Release();
     CheckTrace();  // the closing note comes after the outcome
 
     if (!finalShown_) {
-        code_ = operator_.cancelled() ? kExitCancelled : kExitUnexpected;
+        code_ = returned_->kind == OutcomeKind::Cancelled ? kExitCancelled : kExitUnexpected;
         if (code_ == kExitCancelled) {
-            screen_.Cancelled(Seconds(), gaveUp_);
+            screen_->Cancelled(Seconds(), gaveUp_);
         }
     }
-    screen_.Restore();
+    screen_->Restore();
     Drain(signalFd);
     return code_;
 }
@@ -476,10 +475,7 @@ int RunConsole(const char* program, int argc, char** argv) {
         return RefuseStandIn(options, info);
     }
 
-    // What the window does at start-up: the fixed model, and the port the worker names.
-    SelectModelRow(row);
-    selectedPLC.Set(model);
-    const bool usb = RowInFamily(row, Family::UsbLinked);
+    const bool usb = IsUsbLinked(row);
     Options chosen = options;
     if (!usb && chosen.port.empty()) {
         const std::vector<std::string> ports = posix::ListSerialPorts();
@@ -487,7 +483,6 @@ int RunConsole(const char* program, int argc, char** argv) {
             chosen.port = ports.front();
         }
     }
-    selectedComPort.Set(usb ? "USB" : ShortPortName(chosen.port).c_str());
     // Held from before the first open to after the last close, prompts included.
     PortLock lock;
     const std::vector<std::string> usbTtys =
@@ -496,7 +491,7 @@ int RunConsole(const char* program, int argc, char** argv) {
         PortLock::Status::kHeld) {
         return RefuseLocked(chosen, Describe(program, chosen, row), usb, lock);
     }
-    UpdateRun run(chosen, Describe(program, chosen, row));
+    UpdateRun run(chosen, Describe(program, chosen, row), usb);
     if (run.TraceFailed()) {
         std::fprintf(stderr, "%s: --trace %s: cannot write the file: %s\n", program,
                      chosen.trace.c_str(), std::strerror(errno));

@@ -1,15 +1,16 @@
 #include "ui/console/console_operator.hpp"
 
-#include <cstring>
-
-#include "catalogue/catalogue.hpp"
-
 namespace fwburn::console {
 
-bool IsReconnectPrompt(const char* text) {
-    return text != nullptr &&
-           (std::strcmp(text, kReplugPrompt) == 0 || std::strcmp(text, kPowerCyclePrompt) == 0);
+namespace {
+
+Request Of(Request::Kind kind) {
+    Request r;
+    r.kind = kind;
+    return r;
 }
+
+}  // namespace
 
 ReconnectLimit::Step ReconnectLimit::OnPrompt() {
     ++accepted_;
@@ -29,35 +30,45 @@ ReconnectLimit::Step ReconnectLimit::OnWait() {
     return accepted_ > kAcceptedRequests ? Step::kGiveUp : Step::kContinue;
 }
 
-Answer ConsoleOperator::ShowMessage(const char* caption, const char* text, MessageIcon icon) {
-    if (!IsReconnectPrompt(text)) {
-        frontEnd_.ShowFinal(caption, text, icon);
-        return Answer::Ok;
+Answer ConsoleOperator::GiveUp() {
+    Request r = Of(Request::kGaveUp);
+    r.number = limit_.accepted() - 1;
+    frontEnd_.Send(std::move(r));
+    return Answer::Cancel;
+}
+
+Answer ConsoleOperator::Prompt(ReconnectKind, const char* caption, const char* text) {
+    const ReconnectLimit::Step step = limit_.OnPrompt();
+    if (step == ReconnectLimit::Step::kGiveUp) {
+        return GiveUp();
     }
-    Answer answer = Answer::Ok;
-    switch (limit_.OnPrompt()) {
-        case ReconnectLimit::Step::kAsk:
-            answer = frontEnd_.Ask(caption, text, limit_.accepted());
-            break;
-        case ReconnectLimit::Step::kContinue:
-            frontEnd_.AnsweredPrompt(caption, text, limit_.accepted());
-            break;
-        case ReconnectLimit::Step::kGiveUp:
-            frontEnd_.GaveUp(limit_.accepted() - 1);
-            answer = Answer::Cancel;
-            break;
-    }
-    cancelled_ = answer == Answer::Cancel;
-    return answer;
+    Request r = Of(step == ReconnectLimit::Step::kAsk ? Request::kAsk : Request::kAnswered);
+    r.caption = caption;
+    r.text = text;
+    r.number = limit_.accepted();
+    const Answer answer = frontEnd_.Send(std::move(r));
+    return step == ReconnectLimit::Step::kAsk ? answer : Answer::Ok;
+}
+
+void ConsoleOperator::ShowOutcome(const UpdateOutcome& outcome) {
+    Request r = Of(Request::kFinal);
+    r.outcome = outcome;
+    frontEnd_.Send(std::move(r));
+}
+
+// Waits for the main thread: the worker clears the elapsed time right after, and the main thread
+// must have stopped counting it by then.
+void ConsoleOperator::StopElapsedTimer() {
+    frontEnd_.Send(Of(Request::kStopTimer));
 }
 
 Answer ConsoleOperator::WaitSeconds(int seconds) {
     if (limit_.OnWait() == ReconnectLimit::Step::kGiveUp) {
-        frontEnd_.GaveUp(limit_.accepted() - 1);
-        cancelled_ = true;
-        return Answer::Cancel;
+        return GiveUp();
     }
-    frontEnd_.Waiting(seconds);
+    Request r = Of(Request::kWaiting);
+    r.number = seconds;
+    frontEnd_.Send(std::move(r));
     frontEnd_.Sleep(seconds);
     return Answer::Ok;
 }
@@ -66,28 +77,41 @@ Device* ConsoleOperator::Open(bool usb) {
     const bool reopen = opens_++ > 0;
     std::string failure;
     Device* device = link_.Open(usb, failure);
-    if (device == nullptr) {
-        frontEnd_.OpenFailed(failure, reopen);
-        return &ClosedDevice();
-    }
-    frontEnd_.Opened(link_.OpenedPath(), reopen);
-    return device;
-}
-
-// The name is the one the worker keeps in selectedComPort, a short form of the path the link
-// opens; the link holds the full path.
-Device* ConsoleOperator::OpenSerial(const char*) {
-    return Open(false);
-}
-
-Device* ConsoleOperator::OpenUsb() {
-    return Open(true);
+    Request r = Of(device == nullptr ? Request::kOpenFailed : Request::kOpened);
+    r.text = device == nullptr ? failure : link_.OpenedPath();
+    r.reopen = reopen;
+    frontEnd_.Send(std::move(r));
+    return device == nullptr ? &ClosedDevice() : device;
 }
 
 void ConsoleOperator::Close(Device* device) {
     if (device != nullptr && device != &ClosedDevice()) {
         link_.Close(device);
     }
+}
+
+void ConsoleOperator::PhaseStarted(Phase phase, uint32_t total) {
+    Request r = Of(Request::kPhase);
+    r.phase = phase;
+    r.total = total;
+    frontEnd_.Send(std::move(r));
+}
+
+void ConsoleOperator::Advanced(Phase phase, uint32_t done, uint32_t total, int32_t percent) {
+    Request r = Of(Request::kAdvanced);
+    r.phase = phase;
+    r.done = done;
+    r.total = total;
+    r.percent = percent;
+    frontEnd_.Send(std::move(r));
+}
+
+void ConsoleOperator::Retried(Phase phase, int32_t errCounter, int32_t totalErrCounter) {
+    Request r = Of(Request::kRetried);
+    r.phase = phase;
+    r.errCounter = errCounter;
+    r.totalErrCounter = totalErrCounter;
+    frontEnd_.Send(std::move(r));
 }
 
 }  // namespace fwburn::console

@@ -1,32 +1,55 @@
-// The burn worker's operator in a console program: messages and prompts go to the front end on
-// the main thread, the device comes from a link, and a controller that never leaves its
-// application is given up on instead of being asked into its bootloader for ever.
+// The burn worker's operator and progress sink in a console program: what the worker asks and
+// tells goes to the front end on the main thread, the device comes from a link, and a controller
+// that never leaves its application is given up on instead of being asked into its bootloader for
+// ever.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "burn/operator.hpp"
+#include "protocol/progress.hpp"
 
 namespace fwburn::console {
 
-// The main thread's side, called from the worker. The calls that carry an answer block until
-// it is there; the others return at once.
+// One thing the worker asks or tells the main thread.
+struct Request {
+    enum Kind {
+        kAsk,  // a reconnect prompt the person must answer (Ok on Enter, Cancel at end of input)
+        kAnswered,    // a reconnect prompt --yes answered
+        kFinal,       // the final message; the worker waits until it is shown
+        kGaveUp,      // the controller stayed in its application after `number` requests
+        kWaiting,     // `number` seconds for the controller to restart
+        kOpened,      // `text` is the path
+        kOpenFailed,  // `text` is the path and the reason
+        kStopTimer,   // the worker waits until the elapsed time stopped counting
+        kPhase,       // a phase began with `total` steps
+        kAdvanced,    // `done` of `total` steps acknowledged, `percent` as the panel shows it
+        kRetried,     // an attempt failed: `errCounter` and `totalErrCounter` after it
+        kDone,        // the worker has returned `outcome`
+    };
+    Kind kind = kDone;
+    std::string caption;
+    std::string text;
+    UpdateOutcome outcome;
+    int number = 0;  // accepted update requests, or seconds
+    bool reopen = false;
+    Phase phase = Phase::Checking;
+    uint32_t done = 0;
+    uint32_t total = 0;
+    int32_t percent = 0;
+    int32_t errCounter = 0;
+    int32_t totalErrCounter = 0;
+
+    bool NeedsReply() const { return kind == kAsk || kind == kFinal || kind == kStopTimer; }
+};
+
+// The main thread's side, called from the worker.
 class FrontEnd {
   public:
     virtual ~FrontEnd() = default;
-    // A reconnect prompt the person must answer: Ok on Enter, Cancel at end of input. `accepted`
-    // counts the update requests the controller accepted so far.
-    virtual Answer Ask(const char* caption, const char* text, int accepted) = 0;
-    // A reconnect prompt answered by --yes, with the count of update requests accepted so far.
-    virtual void AnsweredPrompt(const char* caption, const char* text, int accepted) = 0;
-    // The update's final message; returns once it is shown.
-    virtual void ShowFinal(const char* caption, const char* text, MessageIcon icon) = 0;
-    // The controller stayed in its application after `accepted` update requests.
-    virtual void GaveUp(int accepted) = 0;
-    virtual void Waiting(int seconds) = 0;
-    virtual void Opened(const std::string& path, bool reopen) = 0;
-    virtual void OpenFailed(const std::string& reason, bool reopen) = 0;
-    virtual void StopElapsedTimer() = 0;
+    // Hands `request` over; one that NeedsReply() blocks until the main thread answers.
+    virtual Answer Send(Request request) = 0;
     // Sleeps on the worker thread.
     virtual void Sleep(int seconds) = 0;
 };
@@ -66,33 +89,33 @@ class ReconnectLimit {
     int accepted_ = 0;
 };
 
-class ConsoleOperator final : public Operator {
+class ConsoleOperator final : public Operator, public ProgressSink {
   public:
     ConsoleOperator(FrontEnd& frontEnd, Link& link, bool autoAnswer)
         : frontEnd_(frontEnd), link_(link), limit_(autoAnswer) {}
 
-    Answer ShowMessage(const char* caption, const char* text, MessageIcon icon) override;
+    Answer Prompt(ReconnectKind kind, const char* caption, const char* text) override;
+    void ShowOutcome(const UpdateOutcome& outcome) override;
     void EnableStart(bool) override {}
-    void StopElapsedTimer() override { frontEnd_.StopElapsedTimer(); }
+    void StopElapsedTimer() override;
     Answer WaitSeconds(int seconds) override;
-    Device* OpenSerial(const char* portName) override;
-    Device* OpenUsb() override;
+    // The name is the update's short form of the path; the link holds the full path.
+    Device* OpenSerial(const char*) override { return Open(false); }
+    Device* OpenUsb() override { return Open(true); }
     void Close(Device* device) override;
 
-    // The update ended at a reconnect step without a final message.
-    bool cancelled() const { return cancelled_; }
+    void PhaseStarted(Phase phase, uint32_t total) override;
+    void Advanced(Phase phase, uint32_t done, uint32_t total, int32_t percent) override;
+    void Retried(Phase phase, int32_t errCounter, int32_t totalErrCounter) override;
 
   private:
     Device* Open(bool usb);
+    Answer GiveUp();
 
     FrontEnd& frontEnd_;
     Link& link_;
     ReconnectLimit limit_;
     int opens_ = 0;
-    bool cancelled_ = false;
 };
-
-// The worker's two reconnect prompts.
-bool IsReconnectPrompt(const char* text);
 
 }  // namespace fwburn::console

@@ -20,17 +20,17 @@ Mailbox::~Mailbox() {
     close(wake_);
 }
 
-void Mailbox::Post(Request request) {
+Answer Mailbox::Send(Request request) {
+    const bool wait = request.NeedsReply();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back(std::move(request));
     }
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t done = write(wake_, &one, sizeof one);
-}
-
-Answer Mailbox::PostAndWait(Request request) {
-    Post(std::move(request));
+    if (!wait) {
+        return Answer::Ok;
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     replied_.wait(lock, [this] { return reply_.has_value(); });
     const Answer answer = *reply_;
@@ -38,77 +38,8 @@ Answer Mailbox::PostAndWait(Request request) {
     return answer;
 }
 
-Answer Mailbox::Ask(const char* caption, const char* text, int accepted) {
-    Request r;
-    r.kind = Request::kAsk;
-    r.caption = caption;
-    r.text = text;
-    r.number = accepted;
-    return PostAndWait(std::move(r));
-}
-
-void Mailbox::AnsweredPrompt(const char* caption, const char* text, int accepted) {
-    Request r;
-    r.kind = Request::kAnswered;
-    r.caption = caption;
-    r.text = text;
-    r.number = accepted;
-    Post(std::move(r));
-}
-
-void Mailbox::ShowFinal(const char* caption, const char* text, MessageIcon icon) {
-    Request r;
-    r.kind = Request::kFinal;
-    r.caption = caption;
-    r.text = text;
-    r.icon = icon;
-    PostAndWait(std::move(r));
-}
-
-void Mailbox::GaveUp(int accepted) {
-    Request r;
-    r.kind = Request::kGaveUp;
-    r.number = accepted;
-    Post(std::move(r));
-}
-
-void Mailbox::Waiting(int seconds) {
-    Request r;
-    r.kind = Request::kWaiting;
-    r.number = seconds;
-    Post(std::move(r));
-}
-
-void Mailbox::Opened(const std::string& path, bool reopen) {
-    Request r;
-    r.kind = Request::kOpened;
-    r.text = path;
-    r.reopen = reopen;
-    Post(std::move(r));
-}
-
-void Mailbox::OpenFailed(const std::string& reason, bool reopen) {
-    Request r;
-    r.kind = Request::kOpenFailed;
-    r.text = reason;
-    r.reopen = reopen;
-    Post(std::move(r));
-}
-
-// Waits for the main thread: the worker clears the elapsed time right after, and the main thread
-// must have stopped counting it by then.
-void Mailbox::StopElapsedTimer() {
-    Request r;
-    r.kind = Request::kStopTimer;
-    PostAndWait(std::move(r));
-}
-
 void Mailbox::Sleep(int seconds) {
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
-}
-
-void Mailbox::Done() {
-    Post(Request{});
 }
 
 std::optional<Request> Mailbox::Take() {

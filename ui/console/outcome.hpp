@@ -1,11 +1,13 @@
-// The console programs' exit statuses, and how a final message maps onto one.
+// The console programs' exit statuses: one per kind of ending.
 #pragma once
+
+#include "burn/outcome.hpp"
 
 namespace fwburn::console {
 
 enum ExitCode : int {
     kExitSuccess = 0,
-    kExitUnexpected = 1,         // a message this program does not know, or a local file error
+    kExitUnexpected = 1,         // an ending this program does not know, or a local file error
     kExitUsage = 2,              // the command line was wrong
     kExitImageRefused = 3,       // refused before the port was opened: size, missing, corrupted
     kExitPortFailed = 4,         // the port could not be opened
@@ -16,9 +18,8 @@ enum ExitCode : int {
     kExitInterrupted = 130,      // SIGINT; every ending signal N gives 128 + N (signals.hpp)
 };
 
-// The exit status for the final message of an update, by its exact text against the worker's
-// and the catalogue's messages.
-ExitCode ExitCodeForMessage(const char* text);
+// The exit status for the way an update ended.
+ExitCode ExitCodeFor(OutcomeKind kind);
 
 // One word per status, for the JSON outcome line.
 const char* ResultName(ExitCode code);

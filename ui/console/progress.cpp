@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 
 namespace fwburn::console {
 
@@ -32,22 +31,13 @@ std::string Retries(const ProgressView& view) {
 
 }  // namespace
 
-Figures SampleFigures() {
-    Figures f;
-    f.flashStatus = flashStatus;
-    f.progress = progress;
-    f.errCounter = errCounter;
-    f.totalErrCounter = totalErrCounter;
-    return f;
-}
-
 const char* PhaseName(Phase phase) {
     switch (phase) {
-        case Phase::kErasing:
+        case Phase::Erasing:
             return "erase";
-        case Phase::kProgramming:
+        case Phase::Programming:
             return "program";
-        case Phase::kChecking:
+        case Phase::Checking:
             break;
     }
     return "check";
@@ -55,11 +45,11 @@ const char* PhaseName(Phase phase) {
 
 const char* PhaseTitle(Phase phase) {
     switch (phase) {
-        case Phase::kErasing:
+        case Phase::Erasing:
             return "Erasing";
-        case Phase::kProgramming:
+        case Phase::Programming:
             return "Programming";
-        case Phase::kChecking:
+        case Phase::Checking:
             break;
     }
     return "Checking";
@@ -70,49 +60,44 @@ PhaseTotals TotalsFor(int row, uint32_t imageLength) {
     return PhaseTotals{EraseCount(row, imageLength), g.blockCount, g.blockSize};
 }
 
-ProgressTracker::Changes ProgressTracker::Update(const Figures& figures, double nowSeconds) {
-    Changes changes;
-    const Phase phase = figures.flashStatus == 1   ? Phase::kErasing
-                        : figures.flashStatus == 2 ? Phase::kProgramming
-                                                   : Phase::kChecking;
-    if (phase != view_.phase) {
-        changes.phase = true;
-        finished_ = view_;
-        if (finished_.phase == Phase::kErasing && phase == Phase::kProgramming) {
-            finished_.percent = 100;
-            finished_.done = finished_.total;
-            finished_.etaSeconds = 0;
-        }
-        phaseStart_ = nowSeconds;
-        view_.phase = phase;
-        view_.percent = -1;  // the new phase's first percentage is a step too
+bool ProgressTracker::PhaseStarted(Phase phase, uint32_t total, double now) {
+    if (phase == view_.phase) {
+        return false;
     }
-    view_.total = phase == Phase::kErasing       ? totals_.eraseSteps
-                  : phase == Phase::kProgramming ? totals_.blocks
-                                                 : 0;
-    const int percent = std::clamp(figures.progress, 0, 100);
-    changes.step = !changes.phase && percent != view_.percent && phase != Phase::kChecking;
-    view_.percent = phase == Phase::kChecking ? 0 : percent;
-    view_.done = static_cast<uint32_t>(uint64_t{view_.total} * view_.percent / 100);
-    view_.phaseSeconds = std::max(0.0, nowSeconds - phaseStart_);
+    view_.phase = phase;
+    view_.percent = 0;
+    view_.done = 0;
+    view_.total = total;
+    phaseStart_ = now;
+    return true;
+}
 
+void ProgressTracker::Advanced(uint32_t done, uint32_t total, int32_t percent) {
+    view_.done = done;
+    view_.total = total;
+    view_.percent = std::clamp(percent, 0, 100);
+}
+
+void ProgressTracker::Counters(int32_t errCounter, int32_t totalErrCounter) {
+    view_.errCounter = errCounter;
+    view_.totalErrCounter = totalErrCounter;
+}
+
+const ProgressView& ProgressTracker::At(double now) {
+    view_.phaseSeconds = std::max(0.0, now - phaseStart_);
     view_.bytesPerSecond = -1;
     view_.etaSeconds = -1;
     if (view_.done > 0 && view_.phaseSeconds >= kShortestRatedSeconds) {
         const double perSecond = view_.done / view_.phaseSeconds;
-        view_.etaSeconds = (view_.total - view_.done) / perSecond;
-        if (phase == Phase::kProgramming) {
-            view_.bytesPerSecond = perSecond * totals_.blockSize;
+        view_.etaSeconds = (view_.total - std::min(view_.done, view_.total)) / perSecond;
+        if (view_.phase == Phase::Programming) {
+            view_.bytesPerSecond = perSecond * blockSize_;
         }
     }
     if (view_.total > 0 && view_.percent == 100) {
         view_.etaSeconds = 0;
     }
-
-    changes.retry = figures.totalErrCounter > view_.totalErrCounter;
-    view_.errCounter = figures.errCounter;
-    view_.totalErrCounter = figures.totalErrCounter;
-    return changes;
+    return view_;
 }
 
 std::string FormatDuration(double seconds) {
@@ -148,13 +133,13 @@ std::string FormatBar(int percent, int width) {
 std::string TerminalLine(const ProgressView& view, int columns) {
     const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
     const std::string title = Format("%-11s", PhaseTitle(view.phase));
-    if (view.phase == Phase::kChecking) {
+    if (view.phase == Phase::Checking) {
         return (title + "  " + FormatDuration(view.phaseSeconds) + "  " + Retries(view))
             .substr(0, limit);
     }
     std::string figures =
         Format("%3d%%  %u/%u %s", view.percent, view.done, view.total, view.unit());
-    if (view.phase == Phase::kProgramming && view.bytesPerSecond >= 0) {
+    if (view.phase == Phase::Programming && view.bytesPerSecond >= 0) {
         figures += "  " + FormatRate(view.bytesPerSecond);
     }
     figures += "  ETA " + FormatDuration(view.etaSeconds) + "  " + Retries(view);
@@ -168,13 +153,13 @@ std::string TerminalLine(const ProgressView& view, int columns) {
 }
 
 std::string PlainLine(const ProgressView& view) {
-    if (view.phase == Phase::kChecking) {
+    if (view.phase == Phase::Checking) {
         return Format("%s: %s, %s", PhaseTitle(view.phase),
                       FormatDuration(view.phaseSeconds).c_str(), Retries(view).c_str());
     }
     std::string line = Format("%s: %d%%, %u/%u %s", PhaseTitle(view.phase), view.percent, view.done,
                               view.total, view.unit());
-    if (view.phase == Phase::kProgramming && view.bytesPerSecond >= 0) {
+    if (view.phase == Phase::Programming && view.bytesPerSecond >= 0) {
         line += ", " + FormatRate(view.bytesPerSecond);
     }
     if (view.percent == 100) {

@@ -1,22 +1,14 @@
-// The running update's figures as the console shows them: the phase, how far it got, the rate and
-// the time still to go, and the retry counters. Pure functions of samples and their times.
+// The running update's progress as the console shows it: the phase, the exact count the worker
+// reported, the rate and the time still to go, and the retry counters; the line formats.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "protocol/progress.hpp"
+
 namespace fwburn::console {
 
-// The panel's figures, read together (each one on its own is a relaxed load).
-struct Figures {
-    int32_t flashStatus = 0;
-    int32_t progress = 0;
-    int32_t errCounter = 0;
-    int32_t totalErrCounter = 0;
-};
-Figures SampleFigures();
-
-enum class Phase { kChecking, kErasing, kProgramming };
 const char* PhaseName(Phase phase);   // "check", "erase", "program": the JSON word
 const char* PhaseTitle(Phase phase);  // "Checking", "Erasing", "Programming"
 
@@ -29,9 +21,9 @@ struct PhaseTotals {
 PhaseTotals TotalsFor(int row, uint32_t imageLength);
 
 struct ProgressView {
-    Phase phase = Phase::kChecking;
+    Phase phase = Phase::Checking;
     int percent = 0;
-    uint32_t done = 0;   // erase steps or blocks, as far as the percentage tells
+    uint32_t done = 0;   // erase steps or blocks acknowledged
     uint32_t total = 0;  // 0 while checking
     double phaseSeconds = 0;
     double bytesPerSecond = -1;  // programming only; negative: not known yet
@@ -39,31 +31,26 @@ struct ProgressView {
     int32_t errCounter = 0;
     int32_t totalErrCounter = 0;
 
-    const char* unit() const { return phase == Phase::kErasing ? "steps" : "blocks"; }
+    const char* unit() const { return phase == Phase::Erasing ? "steps" : "blocks"; }
 };
 
+// Follows the worker's events; the times are seconds since the update started.
 class ProgressTracker {
   public:
-    explicit ProgressTracker(PhaseTotals totals) : totals_(totals) {}
+    explicit ProgressTracker(uint32_t blockSize) : blockSize_(blockSize) {}
 
-    struct Changes {
-        bool phase = false;  // a new phase began (its first view is in view(), the last one of
-                             // the phase before in finished())
-        bool step = false;   // the percentage moved within the phase
-        bool retry = false;  // an attempt failed since the last sample
-    };
-    // Takes a sample made `nowSeconds` after the update started.
-    Changes Update(const Figures& figures, double nowSeconds);
+    // False when the phase is the one under way already (the checks the tracker starts in).
+    bool PhaseStarted(Phase phase, uint32_t total, double now);
+    void Advanced(uint32_t done, uint32_t total, int32_t percent);
+    // The retry counters: from a failed attempt's event, or read from the figures.
+    void Counters(int32_t errCounter, int32_t totalErrCounter);
+    // The view at `now`: the rate and the time left are those of the phase so far.
+    const ProgressView& At(double now);
     const ProgressView& view() const { return view_; }
-    // The phase that ended at the last phase change. The erase ends only when all its steps are
-    // done (the transfer starts after that alone), so it is shown complete whatever the last
-    // sample caught of it.
-    const ProgressView& finished() const { return finished_; }
 
   private:
-    PhaseTotals totals_;
+    uint32_t blockSize_;
     ProgressView view_;
-    ProgressView finished_;
     double phaseStart_ = 0;
 };
 

@@ -1,13 +1,12 @@
-// Everything the console program prints while an update runs, on the main thread only: a status
-// line redrawn in place on a terminal, plain lines for a log, or JSON lines for automation.
-// Outcomes that are errors go to stderr, as do prompts, which a person must see even when
-// stdout goes to a file.
+// Everything the console program prints while an update runs, on the main thread only. The
+// people's lines are the same in every form; each renderer adds its own: a status line redrawn in
+// place on a terminal, whole lines for a log, or JSON events for automation. Outcomes that are
+// errors go to stderr, as do prompts, which a person must see even when stdout goes to a file.
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "burn/operator.hpp"
 #include "ui/console/outcome.hpp"
@@ -38,20 +37,22 @@ void AddBuildFields(JsonLine& line, const RunInfo& info);
 class Screen {
   public:
     // `columns` is the terminal's width (kTerminal only).
-    Screen(ScreenMode mode, std::FILE* out, std::FILE* err, int columns = 80);
+    static std::unique_ptr<Screen> Make(ScreenMode mode, std::FILE* out, std::FILE* err,
+                                        int columns = 80);
+    Screen(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+    virtual ~Screen() = default;
+    Screen(const Screen&) = delete;
+    Screen& operator=(const Screen&) = delete;
 
     void Start(const RunInfo& info);
     void Opened(const std::string& path, bool reopen);
     void OpenFailed(const std::string& reason, bool reopen);
-    // A sample and what it changed, `elapsed` seconds after the start.
-    void Progress(const ProgressView& view, const ProgressTracker::Changes& changes,
-                  const ProgressView* finished, double elapsed);
     void Waiting(int seconds);
     // A reconnect prompt: shown and awaiting Enter (`asking`), or answered by --yes.
     void Prompt(const char* caption, const char* text, bool asking, int accepted);
     void PromptAnswered(Answer answer);
     void GaveUp(int accepted);
-    void Final(const char* caption, const char* text, ExitCode code, double elapsed);
+    void Final(const UpdateOutcome& outcome, ExitCode code, double elapsed);
     // The update ended at a reconnect step; `announced` when GaveUp() said why already.
     void Cancelled(double elapsed, bool announced);
     // Ended by a signal; `exitCode` is the status the program ends with.
@@ -59,33 +60,49 @@ class Screen {
     // A line of its own on stderr, after the program's name.
     void Note(const std::string& text);
     // A field that every later JSON outcome line carries: what went wrong beside the update.
-    void AddOutcomeField(const char* key, const std::string& value);
-    // Leaves the terminal as it was found: the status line ended, the cursor shown.
-    void Restore();
+    virtual void AddOutcomeField(const char*, const std::string&) {}
 
-  private:
-    void Json(const std::string& line);
-    // The outcome line with the fields added above.
-    std::string OutcomeText(JsonLine& line) const;
-    // Ends the status line on a terminal, so that a full line can follow.
-    void BreakStatusLine();
+    // The worker's progress events, as they come, and the 100 ms tick. `finished` is the last
+    // view of the phase before.
+    virtual void PhaseStarted(const ProgressView& finished, const ProgressView& view,
+                              double elapsed) = 0;
+    virtual void Advanced(const ProgressView& view, double elapsed) = 0;
+    virtual void Retried(const ProgressView& view, double elapsed) = 0;
+    virtual void Tick(const ProgressView&) {}
+    // Where the worker stopped, shown exactly even between two lines of the usual cadence:
+    // before the outcome and an interruption.
+    virtual void Settle(const ProgressView& view, double elapsed) = 0;
+    // Leaves the terminal as it was found: the status line ended, the cursor shown.
+    virtual void Restore() {}
+
+  protected:
+    // An event for automation; `outcome` for the one that ends the run.
+    virtual void Event(JsonLine&, bool /*outcome*/ = false) {}
+    // A line that only informs: a person's line, or the event alone where events are written.
+    virtual void Inform(JsonLine&, const std::string& line) { OutLine(line); }
+    // The stream of the people's lines that are no errors.
+    virtual std::FILE* PeopleOut() { return out_; }
+    // Ends the status line on a terminal, so that a full line can follow; `keep` leaves it shown.
+    virtual void BreakStatusLine(bool /*keep*/ = false) {}
+    // A question waits for Enter (or no longer): the status line keeps off its line.
+    virtual void Asking(bool) {}
     void ErrorLine(const std::string& text);
     void OutLine(const std::string& text);
-    void DrawStatus(const ProgressView& view);
-    void EndPhaseLine(const ProgressView& view);
 
-    ScreenMode mode_;
     std::FILE* out_;
     std::FILE* err_;
-    int columns_;
     std::string program_;
     PhaseTotals totals_;
-    std::string status_;  // the status line on screen, empty when none
-    bool cursorHidden_ = false;
-    bool asking_ = false;  // a prompt waits for Enter: the status line keeps off its line
-    int lastPlainDecile_ = -1;
-    int lastJsonPercent_ = -1;  // of the phase under way
-    std::vector<std::pair<std::string, std::string>> outcomeFields_;
+    bool asking_ = false;  // a prompt waits for Enter
 };
+
+struct Request;
+// Shows what `request` tells, when it is a progress event or the final message (this after the
+// exact count where the worker stopped), `now` seconds after the start. False for any other.
+bool Present(Screen& screen, ProgressTracker& tracker, const Request& request, double now);
+
+std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err, int columns);
+std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err);
+std::unique_ptr<Screen> MakeJsonScreen(std::FILE* out, std::FILE* err);
 
 }  // namespace fwburn::console
