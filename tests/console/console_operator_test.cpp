@@ -320,3 +320,64 @@ TEST(ConsoleWorkerTest, SerialModelThatRestartsAloneNeedsNoAnswer) {
 
 }  // namespace
 }  // namespace fwburn::console
+
+namespace fwburn::console {
+namespace {
+
+std::vector<std::string> Events(const std::vector<Request>& progress) {
+    std::vector<std::string> out;
+    for (const Request& r : progress) {
+        const std::string phase = std::to_string(static_cast<int>(r.phase));
+        if (r.kind == Request::kPhase) {
+            out.push_back("phase" + phase + ":" + std::to_string(r.total));
+        } else if (r.kind == Request::kAdvanced) {
+            out.push_back(phase + ":" + std::to_string(r.done) + "/" + std::to_string(r.total) +
+                          "@" + std::to_string(r.percent));
+        } else {
+            out.push_back("retry" + phase + ":" + std::to_string(r.errCounter) + "/" +
+                          std::to_string(r.totalErrCounter));
+        }
+    }
+    return out;
+}
+
+// The operator passes on every event of the worker, in order, with its exact figures.
+TEST(ConsoleWorkerTest, EveryStepAndBlockReachesTheMainThread) {
+    WorkerRun run("ZL500-AIO", 11056, {}, true);
+    EXPECT_EQ(run.Run().kind, OutcomeKind::Success);
+    std::vector<std::string> expected = {"phase0:0", "phase1:6"};
+    for (uint32_t k = 0; k < 6; ++k) {
+        expected.push_back("1:" + std::to_string(k + 1) + "/6@" + std::to_string(k * 100 / 6));
+    }
+    expected.push_back("1:6/6@100");
+    expected.push_back("phase2:44");
+    for (uint32_t i = 1; i <= 44; ++i) {
+        expected.push_back("2:" + std::to_string(i) + "/44@" + std::to_string(i * 100 / 45));
+    }
+    expected.push_back("2:44/44@100");
+    EXPECT_EQ(Events(run.frontEnd.progress), expected);
+}
+
+// Block 101 is never taken: the last count is 100, and each failed attempt is told with both
+// counters.
+TEST(ConsoleWorkerTest, ABlockNeverTakenLeavesTheCountOfTheBlocksBefore) {
+    sim::Faults f;
+    f.replies.push_back(sim::ReplyFault{sim::Phase::kBlock, sim::FaultKind::kNak, 100});
+    WorkerRun run("ZL500-AIO", 40000, f, true);
+    const UpdateOutcome outcome = run.Run();
+    EXPECT_EQ(outcome.kind, OutcomeKind::FailedAfterErase);
+    EXPECT_TRUE(outcome.erased);
+    const std::vector<std::string> events = Events(run.frontEnd.progress);
+    const auto lastStep = std::find_if(events.rbegin(), events.rend(),
+                                       [](const std::string& e) { return e.rfind("2:", 0) == 0; });
+    ASSERT_NE(lastStep, events.rend());
+    EXPECT_EQ(lastStep->substr(0, lastStep->find('/')), "2:100");
+    std::vector<std::string> retries(lastStep.base(), events.end());
+    ASSERT_FALSE(retries.empty());
+    for (size_t i = 0; i < retries.size(); ++i) {
+        EXPECT_EQ(retries[i], "retry2:" + std::to_string(i + 1) + "/" + std::to_string(i + 1));
+    }
+}
+
+}  // namespace
+}  // namespace fwburn::console

@@ -159,7 +159,7 @@ class ScreenRun {
         }
     }
     void Finish(const UpdateOutcome& outcome) {
-        Send(Final(outcome));
+        Send(Final(outcome), 0.1, false);  // the figures are cleared after it: no more ticks
         screen_->Restore();
         out = Contents(out_);
         err = Contents(err_);
@@ -405,6 +405,136 @@ TEST(ScreenTest, ANoteIsALineOfItsOwnOnStderr) {
         EXPECT_EQ(o.find("STAND-IN"), std::string::npos) << o;  // a real image: no notice
         std::fclose(out);
         std::fclose(err);
+    }
+}
+
+}  // namespace
+}  // namespace fwburn::console
+
+namespace fwburn::console {
+namespace {
+
+// A controller that stops taking blocks at block 101 of 8096: every form shows 100 blocks done,
+// not the 81 the percentage (1 %) would stand for.
+TEST(ScreenTest, AFailureMidTransferShowsTheExactCountReached) {
+    struct Case {
+        ScreenMode mode;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {ScreenMode::kJson, R"("event":"progress","phase":"program","percent":1,"done":100,)"},
+        {ScreenMode::kPlain, "Programming: 1%, 100/8096 blocks"},
+        {ScreenMode::kTerminal, "1%  100/8096 blocks"},
+    };
+    for (const Case& c : cases) {
+        ScreenRun run(c.mode, 100);
+        run.Send(Phased(Phase::Erasing, 506));
+        run.Send(Step(Phase::Erasing, 506, 506, 100));
+        run.Send(Phased(Phase::Programming, 8096));
+        // Faster than the tick: the terminal draws none of these on its own.
+        for (uint32_t i = 1; i <= 100; ++i) {
+            run.Send(Step(Phase::Programming, i, 8096, static_cast<int32_t>(i * 100 / 8097)), 0.001,
+                     false);
+        }
+        run.Finish(
+            Outcome(OutcomeKind::FailedAfterErase, "ERROR", "Firmware update is FAILED", true));
+        EXPECT_EQ(Count(run.out, c.shown), 1u) << run.out;
+        EXPECT_EQ(Lines(run.err).back(), "ERROR: Firmware update is FAILED");
+    }
+}
+
+// An erase that began and failed between two ticks is still shown, with the steps it got to.
+TEST(ScreenTest, AnEraseBetweenTwoTicksShowsItsPhase) {
+    struct Case {
+        ScreenMode mode;
+        std::vector<const char*> shown;
+    };
+    const Case cases[] = {
+        {ScreenMode::kJson,
+         {R"({"event":"phase","phase":"erase","total":6,"unit":"steps")",
+          R"("event":"progress","phase":"erase","percent":83,"done":6,"total":6,)",
+          R"({"event":"retry","phase":"erase","errCounter":1,"totalErrCounter":1,)",
+          R"("exitCode":7,"result":"update-failed","erased":true,)"}},
+        {ScreenMode::kPlain,
+         {"\nErasing: 6 steps\nErasing: 0%, 0/6 steps", "\nErasing: 83%, 6/6 steps",
+          "\nRetry: 1 in this command, 1 in all\n"}},
+        {ScreenMode::kTerminal, {"Erasing", "83%  6/6 steps"}},
+    };
+    for (const Case& c : cases) {
+        ScreenRun run(c.mode, 100);
+        run.Send(Phased(Phase::Checking, 0));
+        run.Send(Phased(Phase::Erasing, 6), 0.01, false);
+        for (uint32_t k = 0; k < 6; ++k) {
+            run.Send(Step(Phase::Erasing, k + 1, 6, static_cast<int32_t>(k * 100 / 6)), 0.01,
+                     false);
+        }
+        run.Send(Retry(Phase::Erasing, 1, 1), 0.01, false);
+        run.Finish(Outcome(OutcomeKind::FailedAfterErase, "ERROR",
+                           "PLC DOES NOT respond to the erasing signal", true));
+        for (const char* part : c.shown) {
+            EXPECT_NE(run.out.find(part), std::string::npos) << part << " in\n" << run.out;
+        }
+    }
+}
+
+// Every failed attempt is an event of its own with both counters, however close together.
+TEST(ScreenTest, RetryEventsCarryBothCounters) {
+    for (ScreenMode mode : {ScreenMode::kJson, ScreenMode::kPlain}) {
+        ScreenRun run(mode);
+        run.Send(Phased(Phase::Programming, 44));
+        run.Send(Retry(Phase::Programming, 1, 1), 0.001, false);
+        run.Send(Retry(Phase::Programming, 2, 2), 0.001, false);
+        run.Send(Step(Phase::Programming, 1, 44, 2), 0.001, false);
+        run.Send(Retry(Phase::Programming, 1, 3), 0.001, false);
+        run.Finish(Outcome(OutcomeKind::Success, "Information", kSuccess, true));
+        const std::vector<std::string> expected =
+            mode == ScreenMode::kJson
+                ? std::vector<std::string>{R"("errCounter":1,"totalErrCounter":1,)",
+                                           R"("errCounter":2,"totalErrCounter":2,)",
+                                           R"("errCounter":1,"totalErrCounter":3,)"}
+                : std::vector<std::string>{"Retry: 1 in this command, 1 in all",
+                                           "Retry: 2 in this command, 2 in all",
+                                           "Retry: 1 in this command, 3 in all"};
+        size_t at = 0;
+        for (const std::string& part : expected) {
+            at = run.out.find(part, at);
+            ASSERT_NE(at, std::string::npos) << part << " in order in\n" << run.out;
+        }
+        EXPECT_EQ(Count(run.out, mode == ScreenMode::kJson ? "\"event\":\"retry\"" : "Retry: "),
+                  3u);
+    }
+}
+
+// The outcome line of every kind of ending: its status, its word, whether anything was erased;
+// success alone goes to stdout.
+TEST(ScreenTest, EveryKindOfEndingHasItsOutcomeLine) {
+    struct Case {
+        OutcomeKind kind;
+        bool erased;
+        const char* json;
+    };
+    const Case cases[] = {
+        {OutcomeKind::Success, true, R"("exitCode":0,"result":"success","erased":true,)"},
+        {OutcomeKind::ImageRefused, false,
+         R"("exitCode":3,"result":"image-refused","erased":false,)"},
+        {OutcomeKind::PortNotOpened, false,
+         R"("exitCode":4,"result":"port-failed","erased":false,)"},
+        {OutcomeKind::ControllerRefused, false,
+         R"("exitCode":5,"result":"controller-refused","erased":false,)"},
+        {OutcomeKind::CommunicationFailed, false,
+         R"("exitCode":6,"result":"communication-failed","erased":false,)"},
+        {OutcomeKind::FailedAfterErase, true,
+         R"("exitCode":7,"result":"update-failed","erased":true,)"},
+    };
+    for (const Case& c : cases) {
+        ScreenRun json(ScreenMode::kJson);
+        json.Finish(Outcome(c.kind, "X", "some text", c.erased));
+        EXPECT_NE(json.out.find(c.json), std::string::npos) << json.out;
+        ScreenRun plain(ScreenMode::kPlain);
+        plain.Finish(Outcome(c.kind, "X", "some text", c.erased));
+        const bool success = c.kind == OutcomeKind::Success;
+        EXPECT_EQ(plain.out.find("X: some text\n") != std::string::npos, success) << plain.out;
+        EXPECT_EQ(plain.err.find("X: some text\n") != std::string::npos, !success) << plain.err;
     }
 }
 

@@ -339,8 +339,29 @@ class FaultsAfterErase(Faults):
         self.assertTrue(retries, r)
         self.assertEqual(retries[-1]["totalErrCounter"], 3)
         self.assertEqual({e["phase"] for e in retries}, {"program"})
+        # One event per failed attempt, however fast they come, with both counters.
+        self.assertEqual([(e["errCounter"], e["totalErrCounter"]) for e in retries],
+                         [(1, 1), (2, 2), (3, 3)])
         sim.stop()
         self.assert_flash_is_image("aio", sim)
+
+    def test_a_block_never_taken_leaves_the_exact_count(self):
+        """Block 101 of 8096 is refused for good: 100 blocks were done, whatever the percentage
+        (1 %, which stands for 81 blocks) says."""
+        for args, shown in ((["--json"], None), ([], "Programming: 1%, 100/8096 blocks")):
+            with self.subTest(args=args):
+                sim = self.start_sim("cpu", "--fault", "nak@block:100", "--exit-after-update")
+                r = run_cli("cpu", "--port", sim.port, "--yes", *args)
+                self.assertEqual(r.code, 7, r)
+                if shown is None:
+                    steps = [e for e in r.json_lines()
+                             if e["event"] == "progress" and e["phase"] == "program"]
+                    self.assertEqual((steps[-1]["done"], steps[-1]["total"]), (100, 8096), r)
+                    self.assertEqual(r.json_lines()[-1]["erased"], True)
+                else:
+                    self.assertIn(shown, r.out)
+                sim.stop()
+                self.assertEqual(sim.summary["blocksTaken"], 100)
 
 
 class Reconnects(PtyCase):
