@@ -6,7 +6,6 @@
 #include <set>
 
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "fuzz/fuzz_device.hpp"
 #include "fuzz/reference_frame.hpp"
 #include "fuzz/require.hpp"
@@ -32,37 +31,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
         return 0;
     }
-    ResetJobState();
     const int row = data[0] % kModelCount;
     const int command = data[1] % 6;
-    SelectModelRow(row);
     fuzz::FuzzDevice dev(data + 2, size - 2);
-    hSerial = &dev;
-    totalErrCounter = 0;
+    Figures figures;
+    Progress progress(figures);
+    Channel ch{dev, progress};
+    const Figures& f = figures;
 
     switch (command) {
         case 0: {
-            const uint8_t r = ConfirmComm(dev);
+            const uint8_t r = ConfirmComm(ch, row);
             fuzz::Require(std::set<int>{5, 6, 17, 18, 21, 22, 23, 24}.count(r) == 1);
             if (r == 5 || r == 6) {
                 fuzz::Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == r);
-                fuzz::Require(errCounter == 0);
+                fuzz::Require(f.errCounter == 0);
             }
             break;
         }
         case 1: {
-            const uint8_t r = CheckID_A(dev);
+            const uint8_t r = CheckID_A(ch, row);
             fuzz::Require(std::set<int>{0, 18, 19, 21, 23, 24}.count(r) == 1);
             if (r == 0) {
                 fuzz::Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == 0x06);
                 const auto id = static_cast<uint16_t>(Decoded(dev, 5) << 8 | Decoded(dev, 6));
-                fuzz::Require(AppIdAccepted(selectedPLCID, id));
+                fuzz::Require(AppIdAccepted(row, id));
             }
             break;
         }
         case 2:
         case 3: {
-            const uint16_t v = command == 2 ? READ_D1386(dev) : READ_D1148(dev);
+            const uint16_t v = command == 2 ? READ_D1386(ch) : READ_D1148(ch);
             if (v != 0) {
                 fuzz::Require(LastReplyValid(dev, 15));
                 fuzz::Require(v == (Decoded(dev, 3) << 8 | Decoded(dev, 4)));
@@ -70,14 +69,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         case 4: {
-            const uint8_t v = read_fu_version_A();
+            const uint8_t v = read_fu_version_A(ch);
             if (v != 0) {
                 fuzz::Require(LastReplyValid(dev, 19) && Decoded(dev, 4) == v);
             }
             break;
         }
         case 5: {
-            const uint8_t r = SendErase_A(dev);
+            const uint8_t r = SendErase_A(ch, row);
             fuzz::Require(std::set<int>{0, 19, 20, 21, 23, 24}.count(r) == 1);
             if (r == 0 && !AcceptsSilentUpdateRequest(row)) {
                 // Accepted only after an ACK reply, and the acknowledgement went out last.
@@ -89,10 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // Six failures of either kind end a command: at most 11 attempts; the update request's
     // attempts may each add an acknowledgement that did not go out (a write failure).
-    fuzz::Require(errCounter >= 0 && errCounter <= 6);
-    fuzz::Require(totalErrCounter >= 0 && totalErrCounter <= 11);
+    fuzz::Require(f.errCounter >= 0 && f.errCounter <= 6);
+    fuzz::Require(f.totalErrCounter >= 0 && f.totalErrCounter <= 11);
     fuzz::Require(dev.writeCount <= (command == 5 ? 17u : 11u));
     fuzz::Require(dev.readCount <= 11);
-    hSerial = &ClosedDevice();
     return 0;
 }

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "catalogue/catalogue.hpp"
-#include "catalogue/job_state.hpp"
 #include "protocol/transfer.hpp"
 #include "tests/support/ack_device.hpp"
 
@@ -30,12 +29,14 @@ void BM_MainCpuTransferPerBlock(benchmark::State& state) {
     for (size_t i = 0; i < image.size(); ++i) {
         image[i] = static_cast<uint8_t>(i * 131 + (i >> 8));
     }
-    ResetJobState();
-    SelectModelRow(FindModelRow("ZL500"));
+    const int row = FindModelRow("ZL500");
     test::AckDevice device;
+    Figures figures;
+    Progress progress(figures);
+    Channel channel{device, progress};
+    const ImageSpan span{image.data(), static_cast<uint32_t>(image.size())};
     for (auto _ : state) {
-        OpenImage(image.data(), static_cast<uint32_t>(image.size()));
-        benchmark::DoNotOptimize(SendFW(device));
+        benchmark::DoNotOptimize(SendFW(channel, row, span));
     }
     state.counters["ns_per_block"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * 8096,
