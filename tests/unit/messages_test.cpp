@@ -37,6 +37,53 @@ TEST(Messages, FailureTablesByLowFourBits) {
     }
 }
 
+// Which failures are the controller saying no (a wrong model, run mode) and which a failed
+// exchange: a front end's exit status depends on it.
+TEST(Messages, FailureKindsByLowFourBits) {
+    constexpr auto R = OutcomeKind::ControllerRefused;
+    constexpr auto F = OutcomeKind::CommunicationFailed;
+    struct Case {
+        uint8_t code;
+        OutcomeKind modeQuery, modelId, updateRequest;
+    };
+    const Case cases[] = {
+        {0x11, F, F, F}, {0x12, F, F, F}, {0x13, F, F, F}, {0x14, F, F, F},
+        {0x15, R, R, R}, {0x16, R, F, F}, {0x17, F, F, F}, {0x18, F, F, F},
+        {0x10, F, F, F}, {0x19, F, F, F}, {0x08, F, F, F}, {0xF6, R, F, F},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ModeQueryFailureKind(c.code), c.modeQuery) << int{c.code};
+        EXPECT_EQ(ModelIdFailureKind(c.code), c.modelId) << int{c.code};
+        EXPECT_EQ(UpdateRequestFailureKind(c.code), c.updateRequest) << int{c.code};
+    }
+}
+
+TEST(Messages, OneWordPerOutcomeKind) {
+    struct Case {
+        OutcomeKind kind;
+        const char* word;
+    };
+    const Case cases[] = {
+        {OutcomeKind::Success, "success"},
+        {OutcomeKind::ImageRefused, "image-refused"},
+        {OutcomeKind::PortNotOpened, "port-failed"},
+        {OutcomeKind::ControllerRefused, "controller-refused"},
+        {OutcomeKind::CommunicationFailed, "communication-failed"},
+        {OutcomeKind::FailedAfterErase, "update-failed"},
+        {OutcomeKind::Cancelled, "cancelled"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_STREQ(OutcomeName(c.kind), c.word);
+    }
+    // Only a cancelled update shows no message.
+    UpdateOutcome o;
+    EXPECT_FALSE(o.shown());
+    EXPECT_FALSE(o.erased);
+    EXPECT_STREQ(o.caption, "");
+    o.kind = OutcomeKind::CommunicationFailed;
+    EXPECT_TRUE(o.shown());
+}
+
 TEST(Messages, OpenFailureTextKeepsTheListedName) {
     struct Case {
         const char* port;
