@@ -271,6 +271,7 @@ void UpdateRun::CheckTrace() {
 
 void UpdateRun::Handle(const Request& r) {
     if (r.kind == Request::kFinal) {
+        CheckTrace();  // a trace that failed is said before the outcome, which carries it
         code_ = ExitCodeFor(r.outcome.kind);
         finalShown_ = true;
         // The worker waits for the reply: its figures are the final ones.
