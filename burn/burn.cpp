@@ -237,7 +237,7 @@ bool Update::UseThisBuild() {
     return row >= 0;
 }
 
-UpdateOutcome RunUpdate(Update& update) {
+UpdateOutcome StartBurn(Update& update) {
     return Run(update).Go();
 }
 

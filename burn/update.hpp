@@ -1,5 +1,5 @@
 // One firmware update: everything it uses, in one object that the front end owns and passes to
-// RunUpdate. Nothing of an update lives anywhere else, so several can run in one process.
+// StartBurn. Nothing of an update lives anywhere else, so several can run in one process.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +51,6 @@ struct Update {
 
 // Runs `update` on the calling thread (the window and the console start it on a thread of its
 // own): from the image checks to the one final message, shown through the operator and returned.
-UpdateOutcome RunUpdate(Update& update);
+UpdateOutcome StartBurn(Update& update);
 
 }  // namespace fwburn

@@ -217,7 +217,7 @@ class WorkerRun {
         };
     }
 
-    UpdateOutcome Run() { return RunUpdate(update_); }
+    UpdateOutcome Run() { return StartBurn(update_); }
 
     bool FlashMatches() const {
         const auto& flash = controller_.flash();

@@ -92,7 +92,7 @@ class Bench {
     // update shows none.
     void Run() {
         const size_t before = finalMessages.size();
-        outcome = RunUpdate(update);
+        outcome = StartBurn(update);
         if (!outcome.shown()) {
             EXPECT_EQ(finalMessages.size(), before);
             EXPECT_STREQ(outcome.caption, "");
@@ -146,7 +146,7 @@ class Bench {
     sim::SimLink link;
     RecordingOperator op;
     Update update;
-    UpdateOutcome outcome;  // what the last RunUpdate returned
+    UpdateOutcome outcome;  // what the last StartBurn returned
 
   private:
     static sim::Config MakeConfig(const BenchOptions& o) {

@@ -74,7 +74,7 @@ TEST_P(Refusal, OneMessageNothingOpenedFiguresReset) {
     Update update;
     image.Job(update, op, FindModelRow(c.model), c.port);
     update.figures.elapsedTime = 12;
-    const UpdateOutcome outcome = RunUpdate(update);
+    const UpdateOutcome outcome = StartBurn(update);
 
     EXPECT_EQ(op.Sequence(), c.sequence);
     const auto messages = op.Messages();
@@ -105,7 +105,7 @@ TEST(Worker, AnImageExactlyAtTheLimitIsNotRefused) {
     Update update;
     image.Job(update, op, FindModelRow("ZL500"), "USB");
     // It got as far as opening the USB device (absent here).
-    EXPECT_EQ(RunUpdate(update).kind, OutcomeKind::PortNotOpened);
+    EXPECT_EQ(StartBurn(update).kind, OutcomeKind::PortNotOpened);
     EXPECT_EQ(op.Sequence(), "DUTME");
 }
 

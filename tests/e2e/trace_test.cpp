@@ -95,7 +95,7 @@ TEST_P(Trace, RecordedUpdateReplaysByteForByte) {
     op.openSerial = [&](const char*) { return static_cast<Device*>(&replay); };
     Update update;
     bench.image.Job(update, op, FindModelRow(c.model));
-    RunUpdate(update);
+    StartBurn(update);
     const auto messages = op.Messages();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.back().text, c.outcome);

@@ -386,7 +386,7 @@ int UpdateRun::Run(PortLock& lock) {
     start_ = Clock::now();
     std::thread worker([this] {
         Request done;
-        done.outcome = RunUpdate(update_);
+        done.outcome = StartBurn(update_);
         mailbox_.Send(std::move(done));
     });
 

@@ -74,7 +74,7 @@ unsigned __stdcall BurnThread(void* param) {
     auto* w = static_cast<WindowState*>(param);
     const HWND mainWindow = w->mainWindow;
     const HWND button = w->startButton;
-    RunUpdate(w->update);
+    StartBurn(w->update);
     // Given up only now, before Start Burn may come back: a click then finds the flag free.
     w->workerFlag.Release();
     if (!PostMessageA(mainWindow, kWorkerEndedMessage, 0, 0) && !w->worker.stop.Requested()) {
