@@ -114,7 +114,7 @@ int Handshake(Bench& bench, const std::string& modeQuery) {
 
 }  // namespace
 
-std::string StartBurn(Bench& bench, const Bytes& image, const UpdatePlan& plan) {
+std::string RunUpdate(Bench& bench, const Bytes& image, const UpdatePlan& plan) {
     const std::string t = plan.analog ? "5B" : "59";
     const std::string mode = plan.analog ? ":0064015B013F\r\n" : ":006401590141\r\n";
     const std::string id = plan.analog ? ":0064015B4944B3\r\n" : ":006401594944B5\r\n";

@@ -60,6 +60,6 @@ struct UpdatePlan {
 };
 
 // One whole update from the application firmware on; "" on success, else the first surprise.
-std::string StartBurn(Bench& bench, const Bytes& image, const UpdatePlan& plan);
+std::string RunUpdate(Bench& bench, const Bytes& image, const UpdatePlan& plan);
 
 }  // namespace fwburn::sim::test

@@ -40,7 +40,7 @@ TEST(SimUpdate, ACorrectHostUpdatesEachKindOfModel) {
             SCOPED_TRACE(std::string(c.model) + (wire ? " at wire speed" : ""));
             Bench b(MakeConfig(c.model, c.length), {wire});
             const Bytes image = test::MakeImage(c.length);
-            EXPECT_EQ(test::StartBurn(b, image, c.plan), "");
+            EXPECT_EQ(test::RunUpdate(b, image, c.plan), "");
             EXPECT_EQ(b.controller.violations(), std::vector<std::string>{});
             EXPECT_TRUE(b.controller.transferComplete());
             Bytes want(image.begin(), image.begin() + c.plan.sentBytes);
@@ -61,7 +61,7 @@ TEST(SimUpdate, AControllerThatStaysInTheApplicationNeverReachesTheBootloader) {
         SCOPED_TRACE(model);
         Bench b(MakeConfig(model, 3000, f));
         const Reconnect r = b.controller.model().reconnect;
-        EXPECT_EQ(test::StartBurn(b, test::MakeImage(3000), {false, r, 2, 128, 3000}),
+        EXPECT_EQ(test::RunUpdate(b, test::MakeImage(3000), {false, r, 2, 128, 3000}),
                   "no boot mode after the reconnect");
         EXPECT_EQ(b.controller.state(), State::kApplication);
         EXPECT_EQ(b.controller.requests(Phase::kUpdateRequest), 1u);
@@ -73,7 +73,7 @@ TEST(SimUpdate, AControllerInItsBootloaderAtPowerOnAnswersBootMode) {
     Faults f;
     f.bootAtPowerOn = true;
     Bench b(MakeConfig("ZL500", 9000, f));
-    EXPECT_EQ(test::StartBurn(b, test::MakeImage(9000), {false, kPlug, 2, 256, 4904}),
+    EXPECT_EQ(test::RunUpdate(b, test::MakeImage(9000), {false, kPlug, 2, 256, 4904}),
               "no application mode");
     EXPECT_EQ(b.controller.requests(Phase::kBootModeQuery), 1u);
 }
