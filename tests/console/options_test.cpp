@@ -14,7 +14,8 @@ ParsedCommandLine Parse(const std::vector<std::string>& args) {
 TEST(OptionsTest, NoArgumentsRunsOnTheDiscoveredPort) {
     const ParsedCommandLine p = Parse({});
     ASSERT_TRUE(p.run);
-    EXPECT_EQ(p.options.port, "");
+    EXPECT_TRUE(p.options.ports.empty());
+    EXPECT_FALSE(p.options.all);
     EXPECT_FALSE(p.options.yes);
     EXPECT_FALSE(p.options.json);
     EXPECT_FALSE(p.options.listPorts);
@@ -26,16 +27,32 @@ TEST(OptionsTest, NoArgumentsRunsOnTheDiscoveredPort) {
 TEST(OptionsTest, EveryOptionLandsInItsField) {
     const ParsedCommandLine p = Parse({"--port", "/dev/ttyUSB3", "--yes", "--json"});
     ASSERT_TRUE(p.run) << p.error;
-    EXPECT_EQ(p.options.port, "/dev/ttyUSB3");
+    EXPECT_EQ(p.options.ports, std::vector<std::string>{"/dev/ttyUSB3"});
     EXPECT_TRUE(p.options.yes);
     EXPECT_TRUE(p.options.json);
 
-    EXPECT_EQ(Parse({"--port=/dev/pts/4"}).options.port, "/dev/pts/4");
+    EXPECT_EQ(Parse({"--port=/dev/pts/4"}).options.ports, std::vector<std::string>{"/dev/pts/4"});
+    EXPECT_TRUE(Parse({"--all"}).options.all);
     EXPECT_TRUE(Parse({"-y"}).options.yes);
     EXPECT_TRUE(Parse({"--list-ports"}).options.listPorts);
     EXPECT_TRUE(Parse({"--version"}).options.version);
     EXPECT_EQ(Parse({"--extract-image", "out.bin"}).options.extractImage, "out.bin");
     EXPECT_TRUE(Parse({"--allow-stand-in"}).options.allowStandIn);
+}
+
+TEST(OptionsTest, EachPortOptionAddsAControllerInTheOrderGiven) {
+    const ParsedCommandLine p =
+        Parse({"--port", "/dev/ttyACM1", "--port=/dev/ttyACM0", "-y", "--port", "/dev/pts/7"});
+    ASSERT_TRUE(p.run) << p.error;
+    EXPECT_EQ(p.options.ports,
+              (std::vector<std::string>{"/dev/ttyACM1", "/dev/ttyACM0", "/dev/pts/7"}));
+    EXPECT_TRUE(p.options.yes);
+
+    const ParsedCommandLine all = Parse({"--all", "--json"});
+    ASSERT_TRUE(all.run) << all.error;
+    EXPECT_TRUE(all.options.all);
+    EXPECT_TRUE(all.options.ports.empty());
+    EXPECT_TRUE(Parse({"--all", "--list-ports"}).run);
 }
 
 TEST(OptionsTest, HelpPrintsTheOptionsAndTheExitStatusesAndSucceeds) {
@@ -45,7 +62,7 @@ TEST(OptionsTest, HelpPrintsTheOptionsAndTheExitStatusesAndSucceeds) {
         EXPECT_EQ(p.exitCode, 0);
         EXPECT_EQ(p.error, "");
         for (const char* word :
-             {"--port", "--list-ports", "--yes", "--extract-image", "--version", "--json",
+             {"--port", "--all", "--list-ports", "--yes", "--extract-image", "--version", "--json",
               "--allow-stand-in", "ZL500", "130 SIGINT", "143 SIGTERM"}) {
             EXPECT_NE(p.output.find(word), std::string::npos) << word;
         }
@@ -88,6 +105,14 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--trace", "--allow-stand-in"}, "--trace needs a value"},
                       UsageCase{{"--extract-image", "-y"}, "a file of that name: ./-y"},
                       UsageCase{{"--yes=no"}, "flag override"},
+                      // One path per --port: a second word is no second port.
+                      UsageCase{{"--port", "/dev/ttyS0", "/dev/ttyS1"}, "/dev/ttyS1"},
+                      UsageCase{{"--port", "/dev/ttyS0", "--port", ""}, "--port needs a path"},
+                      UsageCase{{"--port", "/dev/ttyS0", "--port", "-y"}, "not '-y'"},
+                      UsageCase{{"--port", "/dev/ttyS0", "--port", "/dev/ttyS0"}, "given twice"},
+                      UsageCase{{"--all", "--port", "/dev/ttyS0"}, "either --port or --all"},
+                      UsageCase{{"--all", "--version"}, "--all goes with"},
+                      UsageCase{{"--all=no"}, "flag override"},
                       UsageCase{{"--allow-stand-in=no"}, "flag override"}),
     [](const ::testing::TestParamInfo<UsageCase>& row) {
         std::string name = std::to_string(row.index);

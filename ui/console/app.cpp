@@ -45,6 +45,12 @@ constexpr int kTickMs = 100;  // the window repaints its panel every 100 ms too
 // How long an interrupted run gives the terminal for its last lines before it ends anyway.
 constexpr std::chrono::milliseconds kLastWords(300);
 
+// The one port of a single update; empty for the discovered one.
+const std::string& FirstPort(const Options& options) {
+    static const std::string none;
+    return options.ports.empty() ? none : options.ports.front();
+}
+
 RunInfo Describe(const char* program, const Options& options, int row) {
     const BuildProfile& profile = ThisBuildProfile();
     const EmbeddedImage image = TheEmbeddedImage();
@@ -56,7 +62,7 @@ RunInfo Describe(const char* program, const Options& options, int row) {
     info.imageLength = image.length;
     info.imageSha256 = profile.imageSha256;
     info.standIn = profile.standInImage;
-    info.port = options.port;
+    info.port = FirstPort(options);
     info.totals = TotalsFor(row, image.length);
     return info;
 }
@@ -153,8 +159,8 @@ int RefuseLocked(const Options& options, const RunInfo& info, bool usb, const Po
         // The port as the user named it, and what it resolved to when that differs.
         const std::string& identity = lock.busyIdentity();
         std::string what = identity == UsbControllerIdentity() ? "the PLC on USB" : identity;
-        if (!options.port.empty() && options.port != identity) {
-            what = options.port + " (" + what + ")";
+        if (!FirstPort(options).empty() && FirstPort(options) != identity) {
+            what = FirstPort(options) + " (" + what + ")";
         }
         reason = what + ": another update of this PLC is running (process " +
                  (lock.holder() > 0 ? std::to_string(lock.holder()) : std::string("unknown")) +
@@ -162,7 +168,7 @@ int RefuseLocked(const Options& options, const RunInfo& info, bool usb, const Po
     }
     screen->OpenFailed(reason, false);
     char text[30];
-    OpenFailureText(usb ? "USB" : ShortPortName(options.port).c_str(), text);
+    OpenFailureText(usb ? "USB" : ShortPortName(FirstPort(options)).c_str(), text);
     screen->Final(Refusal(OutcomeKind::PortNotOpened, text), kExitPortFailed, 0.0);
     return kExitPortFailed;
 }
@@ -175,13 +181,13 @@ class UpdateRun {
         : info_(info),
           output_(STDOUT_FILENO, STDERR_FILENO),
           screen_(Screen::Make(ModeFor(options), output_.out(), output_.err(), TerminalColumns())),
-          link_(options.port),
+          link_(FirstPort(options)),
           operator_(mailbox_, link_, options.yes),
           tracker_(info.totals.blockSize),
           tracePath_(options.trace) {
         update_.UseThisBuild();
         update_.standInAllowed = options.allowStandIn;
-        update_.SetPortName(usb ? "USB" : ShortPortName(options.port).c_str());
+        update_.SetPortName(usb ? "USB" : ShortPortName(FirstPort(options)).c_str());
         update_.op = &operator_;
         update_.sink = &operator_;
         if (!tracePath_.empty()) {
@@ -478,17 +484,19 @@ int RunConsole(const char* program, int argc, char** argv) {
 
     const bool usb = IsUsbLinked(row);
     Options chosen = options;
-    if (!usb && chosen.port.empty()) {
+    chosen.ports.resize(1);
+    if (!usb && chosen.ports.front().empty()) {
         const std::vector<std::string> ports = posix::ListSerialPorts();
         if (!ports.empty()) {
-            chosen.port = ports.front();
+            chosen.ports.front() = ports.front();
         }
     }
     // Held from before the first open to after the last close, prompts included.
     PortLock lock;
-    const std::vector<std::string> usbTtys =
-        usb && chosen.port.empty() ? posix::FindUsbControllerTtys() : std::vector<std::string>{};
-    if (lock.Take(UpdateIdentities(chosen.port, usb, usbTtys), LockDirectories()) !=
+    const std::vector<std::string> usbTtys = usb && chosen.ports.front().empty()
+                                                 ? posix::FindUsbControllerTtys()
+                                                 : std::vector<std::string>{};
+    if (lock.Take(UpdateIdentities(chosen.ports.front(), usb, usbTtys), LockDirectories()) !=
         PortLock::Status::kHeld) {
         return RefuseLocked(chosen, Describe(program, chosen, row), usb, lock);
     }

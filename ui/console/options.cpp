@@ -18,9 +18,13 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
     app.option_defaults()->always_capture_default(false)->disable_flag_override();
     app.get_formatter()->column_width(22);
 
-    app.add_option("--port", o.port,
-                   "Device to use (default: the controller's USB tty, or the first serial port)")
-        ->type_name("PATH");
+    // One path per --port: "--port a b" leaves "b" a stray argument, as it was.
+    app.add_option("--port", o.ports,
+                   "Device to use; once per controller for several at once (default: the "
+                   "controller's USB tty, or the first serial port)")
+        ->type_name("PATH")
+        ->allow_extra_args(false);
+    app.add_flag("--all", o.all, "Update every attached controller of this program's USB link");
     app.add_flag("--list-ports", o.listPorts, "List the ports this program would use");
     app.add_flag("-y,--yes", o.yes,
                  "Answer reconnect prompts at once; give up after 3 update requests "
@@ -73,8 +77,10 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
     std::string wrong;
     if (actions > 1) {
         wrong = "use only one of --list-ports, --version and --extract-image";
-    } else if (app.count("--port") > 0 && o.port.empty()) {
-        wrong = "--port needs a path";
+    } else if (o.all && !o.ports.empty()) {
+        wrong = "use either --port or --all";
+    } else if (o.all && (o.version || app.count("--extract-image") > 0)) {
+        wrong = "--all goes with an update or --list-ports, not with --version or --extract-image";
     } else if (app.count("--trace") > 0 && o.trace.empty()) {
         wrong = "--trace needs a file name";
     } else if (app.count("--extract-image") > 0 && o.extractImage.empty()) {
@@ -82,12 +88,27 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
     }
     // The parser also takes "--port --yes" as a port named "--yes": a value that looks like an
     // option is refused, and a file of such a name is still reachable as "./-name".
-    const std::pair<const char*, const std::string*> values[] = {
-        {"--port", &o.port}, {"--trace", &o.trace}, {"--extract-image", &o.extractImage}};
+    std::vector<std::pair<const char*, const std::string*>> values;
+    for (const std::string& port : o.ports) {
+        values.emplace_back("--port", &port);
+    }
+    values.emplace_back("--trace", &o.trace);
+    values.emplace_back("--extract-image", &o.extractImage);
     for (const auto& [name, value] : values) {
         if (wrong.empty() && !value->empty() && (*value)[0] == '-') {
             wrong = std::string(name) + " needs a value, not '" + *value +
                     "' (a file of that name: ./" + *value + ")";
+        }
+    }
+    // Two runs on one controller would fight over it: the second would fail on the lock.
+    for (std::size_t i = 0; wrong.empty() && i < o.ports.size(); ++i) {
+        if (o.ports[i].empty()) {
+            wrong = "--port needs a path";
+        }
+        for (std::size_t j = 0; wrong.empty() && j < i; ++j) {
+            if (o.ports[j] == o.ports[i]) {
+                wrong = "--port " + o.ports[i] + " is given twice";
+            }
         }
     }
     if (!wrong.empty()) {

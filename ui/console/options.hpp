@@ -7,7 +7,9 @@
 namespace fwburn::console {
 
 struct Options {
-    std::string port;           // --port: empty for the discovered port
+    // --port, once per controller, in the order given: empty for the discovered port.
+    std::vector<std::string> ports;
+    bool all = false;           // --all: every attached controller of the USB link
     bool listPorts = false;     // --list-ports
     bool yes = false;           // --yes
     std::string extractImage;   // --extract-image: the file to write
