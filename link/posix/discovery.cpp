@@ -50,24 +50,41 @@ std::vector<std::string> DeviceTtys(const fs::path& sysRoot) {
     return names;
 }
 
-// True when the nearest USB device above `tty` is the controller. USB devices are the sysfs
-// directories that carry `idVendor`; interfaces and the tty itself do not.
-bool BelongsToController(const fs::path& sysRoot, const std::string& tty) {
+// The nearest USB device above `tty`: the sysfs directory that carries `idVendor` (interfaces and
+// the tty itself do not). Hubs further up never count.
+std::optional<fs::path> NearestUsbDevice(const fs::path& sysRoot, const std::string& tty) {
     std::error_code ec;
     const fs::path top = fs::canonical(sysRoot, ec);
     if (ec) {
-        return false;
+        return std::nullopt;
     }
     fs::path dir = fs::canonical(sysRoot / "class" / "tty" / tty / "device", ec);
     for (; !ec && dir != top && dir.has_relative_path(); dir = dir.parent_path()) {
-        const std::optional<std::string> vendor = ReadAttribute(dir / "idVendor");
-        if (vendor) {
-            return *vendor == kControllerVendorId &&
-                   ReadAttribute(dir / "idProduct") ==
-                       std::optional<std::string>(kControllerProductId);
+        if (ReadAttribute(dir / "idVendor")) {
+            return dir;
         }
     }
-    return false;
+    return std::nullopt;
+}
+
+std::optional<UsbPort> Describe(const fs::path& sysRoot, const fs::path& dev,
+                                const std::string& tty) {
+    const std::optional<fs::path> usb = NearestUsbDevice(sysRoot, tty);
+    if (!usb) {
+        return std::nullopt;
+    }
+    UsbPort port;
+    port.tty = (dev / tty).string();
+    port.physical = usb->filename().string();
+    port.serial = ReadAttribute(*usb / "serial").value_or("");
+    port.product = ReadAttribute(*usb / "product").value_or("");
+    port.vendorId = ReadAttribute(*usb / "idVendor").value_or("");
+    port.productId = ReadAttribute(*usb / "idProduct").value_or("");
+    return port;
+}
+
+bool IsController(const UsbPort& port) {
+    return port.vendorId == kControllerVendorId && port.productId == kControllerProductId;
 }
 
 }  // namespace
@@ -97,16 +114,53 @@ std::vector<std::string> ListSerialPorts(const std::string& sysRoot, const std::
     return {ports.begin(), ports.end()};
 }
 
-std::vector<std::string> FindUsbControllerTtys(const std::string& sysRoot,
-                                               const std::string& devRoot) {
+std::string UsbPort::Identity() const {
+    return "usb " + physical + (serial.empty() ? std::string() : " serial " + serial);
+}
+
+std::vector<UsbPort> FindUsbControllers(const std::string& sysRoot, const std::string& devRoot) {
     const fs::path dev = fs::path(devRoot).lexically_normal();
-    std::vector<std::string> found;
+    std::vector<UsbPort> found;
     for (const std::string& name : DeviceTtys(sysRoot)) {
-        if (BelongsToController(sysRoot, name) && Exists(dev / name)) {
-            found.push_back((dev / name).string());
+        std::optional<UsbPort> port = Describe(sysRoot, dev, name);
+        if (port && IsController(*port) && Exists(dev / name)) {
+            found.push_back(std::move(*port));
         }
     }
     return found;
+}
+
+std::vector<std::string> FindUsbControllerTtys(const std::string& sysRoot,
+                                               const std::string& devRoot) {
+    std::vector<std::string> found;
+    for (UsbPort& port : FindUsbControllers(sysRoot, devRoot)) {
+        found.push_back(std::move(port.tty));
+    }
+    return found;
+}
+
+std::optional<UsbPort> DescribeUsbTty(const std::string& tty, const std::string& sysRoot,
+                                      const std::string& devRoot) {
+    // A /dev path names its tty by its last part, links followed: /dev/serial/by-id/... too.
+    std::error_code ec;
+    fs::path path(tty);
+    const fs::path resolved = fs::canonical(path, ec);
+    const std::string name = (ec ? path : resolved).filename().string();
+    if (name.empty()) {
+        return std::nullopt;
+    }
+    return Describe(sysRoot, fs::path(devRoot).lexically_normal(), name);
+}
+
+std::optional<std::string> FindControllerTty(const std::string& physical, const std::string& serial,
+                                             const std::string& sysRoot,
+                                             const std::string& devRoot) {
+    for (UsbPort& port : FindUsbControllers(sysRoot, devRoot)) {
+        if (port.physical == physical && (serial.empty() || port.serial == serial)) {
+            return std::move(port.tty);
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> FindUsbControllerTty(const std::string& sysRoot,

@@ -12,6 +12,20 @@ namespace fwburn::posix {
 constexpr char kControllerVendorId[] = "3b9e";
 constexpr char kControllerProductId[] = "0001";
 
+// A tty whose nearest USB device sysfs knows, with what that device says of itself.
+struct UsbPort {
+    std::string tty;        // the /dev path, which a replug may change
+    std::string physical;   // the device's sysfs name, e.g. "1-1.2": the socket it is plugged in
+    std::string serial;     // empty when the device has none
+    std::string product;    // the device's product string, empty when it has none
+    std::string vendorId;   // as sysfs writes it, e.g. "3b9e"
+    std::string productId;  // e.g. "0001"
+
+    // What follows the controller across a replug: the socket, and the serial number when the
+    // device has one. Never the tty name, which may come back swapped.
+    std::string Identity() const;
+};
+
 // Every serial port present, as /dev paths, sorted by text and without repeats: the targets of
 // the /dev/serial/by-id links, and the entries of <sys>/class/tty that are real ports. A tty
 // counts as real when
@@ -28,6 +42,20 @@ std::vector<std::string> ListSerialPorts(const std::string& sysRoot = "/sys",
 // id. Hubs further up never count.
 std::vector<std::string> FindUsbControllerTtys(const std::string& sysRoot = "/sys",
                                                const std::string& devRoot = "/dev");
+
+// The same ttys, with their USB details.
+std::vector<UsbPort> FindUsbControllers(const std::string& sysRoot = "/sys",
+                                        const std::string& devRoot = "/dev");
+
+// The USB details of `tty` (a /dev path or a name), when a USB device is above it.
+std::optional<UsbPort> DescribeUsbTty(const std::string& tty, const std::string& sysRoot = "/sys",
+                                      const std::string& devRoot = "/dev");
+
+// The controller's tty now at the socket `physical`, with the serial number `serial` when that is
+// not empty; nullopt while none is there (unplugged, or another device in that socket).
+std::optional<std::string> FindControllerTty(const std::string& physical, const std::string& serial,
+                                             const std::string& sysRoot = "/sys",
+                                             const std::string& devRoot = "/dev");
 
 // The first of them, if any.
 std::optional<std::string> FindUsbControllerTty(const std::string& sysRoot = "/sys",

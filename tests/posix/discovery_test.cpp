@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "link/posix/usb_open.hpp"
 #include "tests/posix/fake_sysfs.hpp"
 #include "tests/posix/pty.hpp"
@@ -96,6 +99,85 @@ TEST(Discovery, UsbOpenPassesOverAControllerThatIsHeld) {
     EXPECT_EQ(failure.reason, OpenError::kBusy);
     EXPECT_FALSE(OpenUsbController(&failure, t.dev(), t.dev()));
     EXPECT_EQ(failure.reason, OpenError::kMissing);
+}
+
+// An attribute the kernel gives some USB devices and not others.
+void WriteAttribute(const FakeSysfs& t, const std::string& device, const char* name,
+                    const std::string& value) {
+    std::ofstream(t.sys() + "/devices/" + device + "/" + name) << value << "\n";
+}
+
+TEST(Discovery, ControllersCarryTheirSocketSerialAndProduct) {
+    FakeSysfs t;
+    t.AddUsbDevice("pci0000:00/usb1/1-1", "1d6b", "0002");  // a hub: its details are no one's
+    WriteAttribute(t, "pci0000:00/usb1/1-1", "serial", "HUB");
+    t.AddUsbTty("ttyACM0", "pci0000:00/usb1/1-1/1-1.2", "3b9e", "0001");
+    WriteAttribute(t, "pci0000:00/usb1/1-1/1-1.2", "serial", "ZL5-0042");
+    WriteAttribute(t, "pci0000:00/usb1/1-1/1-1.2", "product", "ZL500 PLC");
+    t.AddUsbTty("ttyACM1", "pci0000:00/usb1/1-1/1-1.3", "3b9e", "0001");  // no serial, no name
+    t.AddUsbTty("ttyUSB0", "pci0000:00/usb1/1-2", "0403", "6001");        // not a controller
+    for (const char* node : {"ttyACM0", "ttyACM1", "ttyUSB0"}) {
+        t.AddDevNode(node);
+    }
+    const std::vector<UsbPort> found = FindUsbControllers(t.sys(), t.dev());
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].tty, t.dev() + "/ttyACM0");
+    EXPECT_EQ(found[0].physical, "1-1.2");
+    EXPECT_EQ(found[0].serial, "ZL5-0042");
+    EXPECT_EQ(found[0].product, "ZL500 PLC");
+    EXPECT_EQ(found[0].vendorId + ":" + found[0].productId, "3b9e:0001");
+    EXPECT_EQ(found[0].Identity(), "usb 1-1.2 serial ZL5-0042");
+    EXPECT_EQ(found[1].physical, "1-1.3");
+    EXPECT_EQ(found[1].serial, "");  // the hub's serial is not the device's
+    EXPECT_EQ(found[1].product, "");
+    EXPECT_EQ(found[1].Identity(), "usb 1-1.3");
+
+    // Any tty with a USB device above it is described, by its /dev path or through a link.
+    t.AddById("usb-FTDI-if00", "../../ttyUSB0");
+    const std::optional<UsbPort> adapter =
+        DescribeUsbTty(t.dev() + "/serial/by-id/usb-FTDI-if00", t.sys(), t.dev());
+    ASSERT_TRUE(adapter);
+    EXPECT_EQ(adapter->physical, "1-2");
+    EXPECT_EQ(adapter->vendorId, "0403");
+    t.AddTty("ttyS0", "pnp0/00:01", "4");
+    EXPECT_FALSE(DescribeUsbTty("/dev/ttyS0", t.sys(), t.dev()));
+}
+
+// After a replug the kernel may hand the tty names out the other way round: the socket and the
+// serial number find each controller again.
+TEST(Discovery, AControllerIsFoundAgainBySocketWhenTtyNamesSwap) {
+    struct Case {
+        const char* name;
+        const char* physical;
+        const char* serial;
+        const char* before;  // its tty before the replug
+        const char* after;   // and after; empty: not found
+    };
+    const Case cases[] = {
+        {"first socket", "1-1.2", "A1", "ttyACM0", "ttyACM1"},
+        {"second socket", "1-1.3", "B2", "ttyACM1", "ttyACM0"},
+        {"socket alone", "1-1.3", "", "ttyACM1", "ttyACM0"},
+        {"another device now in that socket", "1-1.2", "Z9", "", ""},
+        {"nothing in that socket", "1-1.4", "", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool swapped : {false, true}) {
+            FakeSysfs t;
+            const char* first = swapped ? "ttyACM1" : "ttyACM0";
+            const char* second = swapped ? "ttyACM0" : "ttyACM1";
+            t.AddUsbTty(first, "pci0000:00/usb1/1-1/1-1.2", "3b9e", "0001");
+            WriteAttribute(t, "pci0000:00/usb1/1-1/1-1.2", "serial", "A1");
+            t.AddUsbTty(second, "pci0000:00/usb1/1-1/1-1.3", "3b9e", "0001");
+            WriteAttribute(t, "pci0000:00/usb1/1-1/1-1.3", "serial", "B2");
+            t.AddDevNode("ttyACM0");
+            t.AddDevNode("ttyACM1");
+            const char* want = swapped ? c.after : c.before;
+            EXPECT_EQ(FindControllerTty(c.physical, c.serial, t.sys(), t.dev()),
+                      *want != 0 ? std::optional(t.dev() + "/" + want) : std::nullopt)
+                << (swapped ? "after" : "before");
+        }
+    }
 }
 
 }  // namespace
