@@ -113,6 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--all", "--port", "/dev/ttyS0"}, "either --port or --all"},
                       UsageCase{{"--all", "--version"}, "--all goes with"},
                       UsageCase{{"--all=no"}, "flag override"},
+                      UsageCase{{"--all", "--trace", "t.log"}, "records one controller"},
+                      UsageCase{{"--port", "a", "--port", "b", "--trace", "t"}, "one --port"},
                       UsageCase{{"--allow-stand-in=no"}, "flag override"}),
     [](const ::testing::TestParamInfo<UsageCase>& row) {
         std::string name = std::to_string(row.index);

@@ -22,6 +22,7 @@
 #include "link/posix/discovery.hpp"
 #include "protocol/request_name.hpp"
 #include "ui/console/extract_image.hpp"
+#include "ui/console/fleet.hpp"
 #include "ui/console/json_line.hpp"
 #include "ui/console/mailbox.hpp"
 #include "ui/console/options.hpp"
@@ -31,6 +32,7 @@
 #include "ui/console/posix_link.hpp"
 #include "ui/console/screen.hpp"
 #include "ui/console/signals.hpp"
+#include "ui/console/terminal_size.hpp"
 
 #ifndef FWBURN_VERSION
 #define FWBURN_VERSION "0.0.0"
@@ -118,12 +120,47 @@ ScreenMode ModeFor(const Options& options) {
     return ScreenMode::kPlain;
 }
 
-int TerminalColumns() {
-    winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) {
-        return size.ws_col;
+// Where discovery looks: the system's trees, or those a test lays out.
+std::string RootFor(const char* variable, const char* fallback) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+// Several controllers: each --port, or every USB controller attached now for --all. A USB port
+// given by its tty is followed by its socket and serial number from here on.
+int RunSeveral(const char* program, const Options& options, const RunInfo& info, bool usb) {
+    const std::string sys = RootFor("FWBURN_SYSFS_ROOT", "/sys");
+    const std::string dev = RootFor("FWBURN_DEV_ROOT", "/dev");
+    std::vector<FleetTarget> targets;
+    if (options.all) {
+        if (!usb) {
+            std::fprintf(stderr,
+                         "%s: --all finds controllers on the USB link; a %s is on a serial port: "
+                         "give each with --port\n",
+                         program, info.model.c_str());
+            return kExitUsage;
+        }
+        for (const posix::UsbPort& port : posix::FindUsbControllers(sys, dev)) {
+            targets.push_back({port.tty, port.physical, port.serial});
+        }
+        if (targets.empty()) {
+            std::fprintf(stderr, "%s: --all: no controller found on the USB link\n", program);
+            return kExitPortFailed;
+        }
+    } else {
+        for (const std::string& port : options.ports) {
+            FleetTarget target{port, "", ""};
+            const std::optional<posix::UsbPort> found =
+                usb ? posix::DescribeUsbTty(port, sys, dev) : std::nullopt;
+            if (found && found->vendorId == posix::kControllerVendorId &&
+                found->productId == posix::kControllerProductId) {
+                target.physical = found->physical;
+                target.serial = found->serial;
+            }
+            targets.push_back(target);
+        }
     }
-    return 80;
+    return RunFleet(options, info, ModeFor(options), usb, targets, sys, dev);
 }
 
 // The message the worker would show for an update refused before it started.
@@ -180,7 +217,8 @@ class UpdateRun {
     UpdateRun(const Options& options, const RunInfo& info, bool usb)
         : info_(info),
           output_(STDOUT_FILENO, STDERR_FILENO),
-          screen_(Screen::Make(ModeFor(options), output_.out(), output_.err(), TerminalColumns())),
+          screen_(Screen::Make(ModeFor(options), output_.out(), output_.err(),
+                               [this] { return width_.Columns(); })),
           link_(FirstPort(options)),
           operator_(mailbox_, link_, options.yes),
           tracker_(info.totals.blockSize),
@@ -226,7 +264,8 @@ class UpdateRun {
     void Drain(int signalFd);
 
     RunInfo info_;
-    OutputQueue output_;  // before the screen, which writes into it
+    OutputQueue output_;                  // before the screen, which writes into it
+    TerminalWidth width_{STDOUT_FILENO};  // before the worker starts: it blocks SIGWINCH
     std::unique_ptr<Screen> screen_;
     PosixLink link_;
     Mailbox mailbox_;
@@ -483,6 +522,9 @@ int RunConsole(const char* program, int argc, char** argv) {
     }
 
     const bool usb = IsUsbLinked(row);
+    if (options.all || options.ports.size() > 1) {
+        return RunSeveral(program, options, info, usb);
+    }
     Options chosen = options;
     chosen.ports.resize(1);
     if (!usb && chosen.ports.front().empty()) {

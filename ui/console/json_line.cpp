@@ -143,4 +143,10 @@ JsonLine& JsonLine::AddNull(const char* key) {
     return *this;
 }
 
+JsonLine& JsonLine::AddRaw(const char* key, const std::string& json) {
+    Key(key);
+    body_ += json;
+    return *this;
+}
+
 }  // namespace fwburn::console

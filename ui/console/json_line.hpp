@@ -17,6 +17,8 @@ class JsonLine {
     JsonLine& AddFixed(const char* key, double value);
     JsonLine& Add(const char* key, bool value);
     JsonLine& AddNull(const char* key);
+    // `json` as it is: an array or object built elsewhere.
+    JsonLine& AddRaw(const char* key, const std::string& json);
 
     // The object with its closing brace and a newline.
     std::string Text() const { return body_ + "}\n"; }

@@ -49,6 +49,7 @@ class JsonScreen final : public Screen {
 
   private:
     void Event(JsonLine& line, bool outcome = false) override {
+        AddTag(line);
         if (outcome) {
             for (const auto& field : outcomeFields_) {
                 line.Add(field.first.c_str(), field.second);

@@ -81,6 +81,8 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         wrong = "use either --port or --all";
     } else if (o.all && (o.version || app.count("--extract-image") > 0)) {
         wrong = "--all goes with an update or --list-ports, not with --version or --extract-image";
+    } else if (app.count("--trace") > 0 && (o.all || o.ports.size() > 1)) {
+        wrong = "--trace records one controller: give one --port";
     } else if (app.count("--trace") > 0 && o.trace.empty()) {
         wrong = "--trace needs a file name";
     } else if (app.count("--extract-image") > 0 && o.extractImage.empty()) {

@@ -7,9 +7,13 @@ namespace {
 
 class PlainScreen final : public Screen {
   public:
-    using Screen::Screen;
+    PlainScreen(std::FILE* out, std::FILE* err, bool progressLines)
+        : Screen(out, err), progressLines_(progressLines) {}
 
     void PhaseStarted(const ProgressView&, const ProgressView& view, double) override {
+        if (!progressLines_) {
+            return;
+        }
         if (view.phase == Phase::Erasing) {
             OutLine("Erasing: " + std::to_string(view.total) + " steps");
         } else if (view.phase == Phase::Programming) {
@@ -21,7 +25,7 @@ class PlainScreen final : public Screen {
     }
     // A line per tenth: a log of a 2 MB transfer stays readable.
     void Advanced(const ProgressView& view, double) override {
-        if (view.phase != Phase::Checking && view.percent / 10 != lastDecile_) {
+        if (progressLines_ && view.phase != Phase::Checking && view.percent / 10 != lastDecile_) {
             lastDecile_ = view.percent / 10;
             Line(view);
         }
@@ -31,7 +35,7 @@ class PlainScreen final : public Screen {
                 std::to_string(view.totalErrCounter) + " in all");
     }
     void Settle(const ProgressView& view, double) override {
-        if (view.phase != Phase::Checking && view.done != lastDone_) {
+        if (progressLines_ && view.phase != Phase::Checking && view.done != lastDone_) {
             Line(view);
         }
     }
@@ -42,14 +46,15 @@ class PlainScreen final : public Screen {
         OutLine(PlainLine(view));
     }
 
+    bool progressLines_;
     int lastDecile_ = -1;
     uint32_t lastDone_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err) {
-    return std::make_unique<PlainScreen>(out, err);
+std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err, bool progressLines) {
+    return std::make_unique<PlainScreen>(out, err, progressLines);
 }
 
 }  // namespace fwburn::console

@@ -24,7 +24,13 @@ Device* PosixLink::Open(bool usb, std::string& failure) {
     traced_.reset();
     device_.reset();
     posix::OpenFailure why;
-    if (!path_.empty()) {
+    if (find_) {
+        if (const std::optional<std::string> tty = find_()) {
+            device_ = posix::OpenSerialPort(*tty, &why);
+        } else {
+            why.message = absent_;
+        }
+    } else if (!path_.empty()) {
         device_ = posix::OpenSerialPort(path_, &why);
     } else if (usb) {
         device_ = posix::OpenUsbController(&why);

@@ -1,8 +1,10 @@
 // The console's link on Linux: the port given with --port, or the one discovery finds.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -22,6 +24,12 @@ class PosixLink final : public Link {
     // `path` empty: a USB-linked model opens the controller's USB tty, found anew at each open
     // (after a replug it may come back under another name); a serial-linked model has no port.
     explicit PosixLink(std::string path) : path_(std::move(path)) {}
+    // One of several USB controllers: its tty is looked up anew at each open by `find` (the
+    // controller's socket and serial number), since a replug may swap the tty names; nullopt
+    // while it is not attached, which `absent` words.
+    using Finder = std::function<std::optional<std::string>()>;
+    PosixLink(Finder find, std::string absent)
+        : find_(std::move(find)), absent_(std::move(absent)) {}
 
     // From now on every open device is recorded to `trace` (kept alive by the caller), its
     // writes named by `namer`.
@@ -43,6 +51,8 @@ class PosixLink final : public Link {
 
   private:
     std::string path_;
+    Finder find_;
+    std::string absent_;
     mutable std::timed_mutex mutex_;
     std::unique_ptr<posix::PosixDevice> device_;
     TraceWriter* trace_ = nullptr;

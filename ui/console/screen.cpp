@@ -18,6 +18,14 @@ std::unique_ptr<Screen> Screen::Make(ScreenMode mode, std::FILE* out, std::FILE*
     return MakePlainScreen(out, err);
 }
 
+std::unique_ptr<Screen> Screen::Make(ScreenMode mode, std::FILE* out, std::FILE* err,
+                                     std::function<int()> columns) {
+    if (mode == ScreenMode::kTerminal) {
+        return MakeTerminalScreen(out, err, std::move(columns));
+    }
+    return Make(mode, out, err);
+}
+
 void AddBuildFields(JsonLine& line, const RunInfo& info) {
     line.Add("program", info.program)
         .Add("version", info.version)
@@ -33,15 +41,21 @@ void AddBuildFields(JsonLine& line, const RunInfo& info) {
     }
 }
 
+void Screen::AddTag(JsonLine& line) const {
+    for (const auto& [key, value] : tagFields_) {
+        line.Add(key.c_str(), value);
+    }
+}
+
 void Screen::ErrorLine(const std::string& text) {
     BreakStatusLine();
-    std::fprintf(err_, "%s\n", text.c_str());
+    std::fprintf(err_, "%s%s\n", prefix_.c_str(), text.c_str());
     std::fflush(err_);
 }
 
 void Screen::OutLine(const std::string& text) {
     BreakStatusLine();
-    std::fprintf(PeopleOut(), "%s\n", text.c_str());
+    std::fprintf(PeopleOut(), "%s%s\n", prefix_.c_str(), text.c_str());
     std::fflush(PeopleOut());
 }
 
@@ -54,7 +68,9 @@ void Screen::Start(const RunInfo& info) {
     line.Add("eraseSteps", info.totals.eraseSteps)
         .Add("blocks", info.totals.blocks)
         .Add("blockSize", info.totals.blockSize);
-    if (info.port.empty()) {
+    if (!tagFields_.empty()) {
+        // the tag carries the port
+    } else if (info.port.empty()) {
         line.AddNull("port");
     } else {
         line.Add("port", info.port);
@@ -82,13 +98,17 @@ void Screen::Waiting(int seconds) {
     Inform(line, "Waiting " + std::to_string(seconds) + " s for the PLC to restart");
 }
 
-void Screen::Prompt(const char* caption, const char* text, bool asking, int accepted) {
+void Screen::PromptEvent(const char* caption, const char* text, bool asking, int accepted) {
     JsonLine line;
     Event(line.Add("event", "prompt")
               .Add("caption", caption)
               .Add("text", text)
               .Add("answer", asking ? "awaiting-enter" : "auto")
               .Add("accepted", accepted));
+}
+
+void Screen::Prompt(const char* caption, const char* text, bool asking, int accepted) {
+    PromptEvent(caption, text, asking, accepted);
     const std::string shown = std::string(caption) + ": " + text;
     if (!asking) {
         ErrorLine(shown + " [--yes]");
@@ -137,6 +157,7 @@ void Screen::Final(const UpdateOutcome& outcome, ExitCode code, double elapsed) 
     } else {
         ErrorLine(shown);
     }
+    Ended(code, elapsed);
 }
 
 void Screen::Cancelled(double elapsed, bool announced) {
@@ -152,6 +173,7 @@ void Screen::Cancelled(double elapsed, bool announced) {
     if (!announced) {
         ErrorLine(program_ + ": cancelled at the reconnect step; nothing was erased");
     }
+    Ended(kExitCancelled, elapsed);
 }
 
 void Screen::Note(const std::string& text) {
@@ -180,6 +202,7 @@ void Screen::Interrupted(const char* signalName, int exitCode, Phase phase, doub
         text += "; the erase had begun: the PLC needs a new update";
     }
     ErrorLine(text);
+    Ended(kExitInterrupted, elapsed);
 }
 
 bool Present(Screen& screen, ProgressTracker& tracker, const Request& r, double now) {

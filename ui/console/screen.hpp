@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "burn/operator.hpp"
 #include "ui/console/outcome.hpp"
@@ -39,10 +42,20 @@ class Screen {
     // `columns` is the terminal's width (kTerminal only).
     static std::unique_ptr<Screen> Make(ScreenMode mode, std::FILE* out, std::FILE* err,
                                         int columns = 80);
+    // A terminal whose width `columns` tells at each redraw, resizes followed.
+    static std::unique_ptr<Screen> Make(ScreenMode mode, std::FILE* out, std::FILE* err,
+                                        std::function<int()> columns);
     Screen(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
     virtual ~Screen() = default;
     Screen(const Screen&) = delete;
     Screen& operator=(const Screen&) = delete;
+
+    // One of several controllers: every line of a person starts with `prefix`, and every JSON
+    // event carries `fields` (the port and the controller's identity).
+    void Tag(std::string prefix, std::vector<std::pair<std::string, std::string>> fields) {
+        prefix_ = std::move(prefix);
+        tagFields_ = std::move(fields);
+    }
 
     void Start(const RunInfo& info);
     void Opened(const std::string& path, bool reopen);
@@ -50,6 +63,8 @@ class Screen {
     void Waiting(int seconds);
     // A reconnect prompt: shown and awaiting Enter (`asking`), or answered by --yes.
     void Prompt(const char* caption, const char* text, bool asking, int accepted);
+    // The prompt's event alone: the person's question is asked once for several controllers.
+    void PromptEvent(const char* caption, const char* text, bool asking, int accepted);
     void PromptAnswered(Answer answer);
     void GaveUp(int accepted);
     void Final(const UpdateOutcome& outcome, ExitCode code, double elapsed);
@@ -86,11 +101,17 @@ class Screen {
     virtual void BreakStatusLine(bool /*keep*/ = false) {}
     // A question waits for Enter (or no longer): the status line keeps off its line.
     virtual void Asking(bool) {}
+    // The run is over and its ending said: a last line of the form's own.
+    virtual void Ended(ExitCode, double /*elapsed*/) {}
     void ErrorLine(const std::string& text);
     void OutLine(const std::string& text);
 
+    void AddTag(JsonLine& line) const;
+
     std::FILE* out_;
     std::FILE* err_;
+    std::string prefix_;
+    std::vector<std::pair<std::string, std::string>> tagFields_;
     std::string program_;
     PhaseTotals totals_;
     bool asking_ = false;  // a prompt waits for Enter
@@ -102,7 +123,10 @@ struct Request;
 bool Present(Screen& screen, ProgressTracker& tracker, const Request& request, double now);
 
 std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err, int columns);
-std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err);
+std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err,
+                                           std::function<int()> columns);
+// `progressLines` false: the phases and their tenths are left to a board drawn elsewhere.
+std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err, bool progressLines = true);
 std::unique_ptr<Screen> MakeJsonScreen(std::FILE* out, std::FILE* err);
 
 }  // namespace fwburn::console
