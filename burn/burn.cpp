@@ -5,6 +5,7 @@
 
 #include "burn/messages.hpp"
 #include "catalogue/sha256.hpp"
+#include "link/counting_device.hpp"
 #include "protocol/app_commands.hpp"
 #include "protocol/boot_commands.hpp"
 #include "protocol/handshake.hpp"
@@ -26,7 +27,12 @@ class Run {
     UpdateOutcome Go();
 
   private:
-    Channel channel() { return Channel{*u_.device, progress_}; }
+    Channel channel() { return Channel{counting_, progress_}; }
+    Device* Opened(Device* device);
+    // Before a request: what came back so far, to tell its silence from the port's.
+    uint32_t Received() const { return counting_.received(); }
+    void NoteSilence(uint32_t receivedBefore);
+    void NoteWrongModel(uint16_t id, bool bootloader);
     Next Fail(OutcomeKind kind, const char* text);
     Next RefuseVersion(const char* text);
     Next End(OutcomeKind kind, const char* caption, const char* text, MessageIcon icon);
@@ -41,6 +47,9 @@ class Run {
     Operator& op_;
     Progress progress_;
     UpdateOutcome outcome_;
+    Diagnosis diagnosis_;
+    // Every exchange goes through it: it counts what the port gave back since it was opened.
+    CountingDevice counting_;
     // Captured once at the start: a file picked in the front end meanwhile changes nothing here.
     ImageSpan image_;
 };
@@ -51,7 +60,30 @@ Next Run::End(OutcomeKind kind, const char* caption, const char* text, MessageIc
     std::snprintf(outcome_.text, sizeof outcome_.text, "%s", text);
     outcome_.icon = icon;
     outcome_.erased = u_.eraseBegun;
+    outcome_.diagnosis = diagnosis_;
     return Next::End;
+}
+
+Device* Run::Opened(Device* device) {
+    counting_.Attach(*device);
+    return device;
+}
+
+void Run::NoteSilence(uint32_t receivedBefore) {
+    const uint32_t now = counting_.received();
+    diagnosis_.finding = now == 0                ? Finding::NoBytes
+                         : now == receivedBefore ? Finding::OnlyEarlier
+                                                 : Finding::NoValidReply;
+    diagnosis_.bytesReceived = now;
+    diagnosis_.sampleLength = static_cast<uint8_t>(counting_.sampleLength());
+    std::memcpy(diagnosis_.sample, counting_.sample(), counting_.sampleLength());
+}
+
+void Run::NoteWrongModel(uint16_t id, bool bootloader) {
+    diagnosis_.finding = Finding::WrongModel;
+    diagnosis_.id = id;
+    diagnosis_.bootloader = bootloader;
+    diagnosis_.bytesReceived = counting_.received();
 }
 
 Next Run::Fail(OutcomeKind kind, const char* text) {
@@ -82,25 +114,33 @@ Next Run::RunReconnect() {
         return op_.WaitSeconds(r.waitSeconds) == Answer::Cancel ? Cancelled() : Next::Pass;
     }
     op_.Close(u_.device);
-    u_.device = &ClosedDevice();
+    u_.device = Opened(&ClosedDevice());
     if (op_.Prompt(r.kind, kInformationCaption, r.prompt) == Answer::Cancel ||
         op_.WaitSeconds(r.waitSeconds) == Answer::Cancel) {
         return Cancelled();
     }
     // Not tested here: a reopen that failed shows up as a mode query without an answer.
-    u_.device = r.kind == ReconnectKind::ReplugUsb ? op_.OpenUsb() : op_.OpenSerial(u_.portName);
+    u_.device =
+        Opened(r.kind == ReconnectKind::ReplugUsb ? op_.OpenUsb() : op_.OpenSerial(u_.portName));
     return Next::Pass;
 }
 
 Next Run::ApplicationModeBranch() {
     Channel ch = channel();
-    const uint8_t idResult = CheckID_A(ch, u_.row);
+    uint32_t before = Received();
+    uint16_t id = 0;
+    bool idCame = false;
+    const uint8_t idResult = CheckID_A(ch, u_.row, id, idCame);
     if (idResult != 0) {
+        if (idResult == kNoAcceptableReply) {
+            idCame ? NoteWrongModel(id, false) : NoteSilence(before);
+        }
         return Fail(ModelIdFailureKind(idResult), ModelIdFailureMessage(idResult));
     }
     const VariantRegister reg = VariantRegisterFor(u_.row);
     if (reg != VariantRegister::None) {
         bool answered = false;
+        before = Received();
         const uint16_t value =
             reg == VariantRegister::D1386 ? READ_D1386(ch, answered) : READ_D1148(ch, answered);
         if (const char* mismatch = VariantMismatch(u_.row, value)) {
@@ -109,6 +149,7 @@ Next Run::ApplicationModeBranch() {
         // A read without an acceptable reply gives 0, the value that stands for RV7-KT5, TQ3 or
         // HU: silence must not confirm the variant whose firmware is about to be written.
         if (!answered) {
+            NoteSilence(before);
             return Fail(OutcomeKind::CommunicationFailed, kVariantReadFailedMessage);
         }
     } else if (ReadsBootloaderVersion(u_.row)) {
@@ -117,8 +158,12 @@ Next Run::ApplicationModeBranch() {
             return RefuseVersion(refusal);
         }
     }
+    before = Received();
     const uint8_t updateResult = SendErase_A(ch, u_.row);
     if (updateResult != 0) {
+        if (updateResult == kNoAcceptableReply) {
+            NoteSilence(before);
+        }
         return Fail(UpdateRequestFailureKind(updateResult),
                     UpdateRequestFailureMessage(updateResult));
     }
@@ -127,11 +172,17 @@ Next Run::ApplicationModeBranch() {
 
 Next Run::BootModeBranch() {
     Channel ch = channel();
-    if (CheckID_B(ch, u_.bootIdRule, u_.row) != 0) {
+    uint32_t before = Received();
+    uint16_t id = 0;
+    bool idCame = false;
+    if (CheckID_B(ch, u_.bootIdRule, u_.row, id, idCame) != 0) {
+        idCame ? NoteWrongModel(id, true) : NoteSilence(before);
         return Fail(OutcomeKind::ControllerRefused, kBootIdWrongMessage);
     }
     if (ReadsBootloaderVersion(u_.row)) {
+        before = Received();
         if (read_fu_version_B(ch, u_.ZL_fu_version) != 0) {
+            NoteSilence(before);
             return Fail(OutcomeKind::CommunicationFailed, kVersionReadFailedMessage);
         }
         if (const char* refusal = VersionRefusal(u_.row, u_.ZL_fu_version)) {
@@ -158,12 +209,16 @@ Next Run::BootModeBranch() {
 Next Run::RunPass() {
     Channel ch = channel();
     DummyComm(ch, u_.row);
+    const uint32_t before = Received();
     const uint8_t mode = ConfirmComm(ch, u_.row);
     if (mode == kApplicationMode) {
         return ApplicationModeBranch();
     }
     if (mode == kBootMode) {
         return BootModeBranch();
+    }
+    if (mode == kNoAcceptableReply) {
+        NoteSilence(before);
     }
     return Fail(ModeQueryFailureKind(mode), ModeQueryFailureMessage(mode));
 }
@@ -179,6 +234,7 @@ UpdateOutcome Run::Go() {
     u_.device = &ClosedDevice();
     u_.ZL_fu_version = 0;
     u_.eraseBegun = false;
+    diagnosis_ = Diagnosis{};
     op_.EnableStart(false);
     progress_.BeginPhase(Phase::Checking, 0);
 
@@ -199,7 +255,7 @@ UpdateOutcome Run::Go() {
     }
 
     const bool usb = IsUsbLinked(u_.row);
-    u_.device = usb ? op_.OpenUsb() : op_.OpenSerial(u_.portName);
+    u_.device = Opened(usb ? op_.OpenUsb() : op_.OpenSerial(u_.portName));
     if (u_.device == &ClosedDevice()) {
         char text[30];
         OpenFailureText(usb ? "USB" : u_.portName, text);

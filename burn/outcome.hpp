@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "burn/diagnosis.hpp"
+
 namespace fwburn {
 
 enum class MessageIcon { Error, Information };
@@ -26,6 +28,7 @@ struct UpdateOutcome {
     char text[kTextSize] = {};
     MessageIcon icon = MessageIcon::Error;
     bool erased = false;  // an erase was asked of the controller
+    Diagnosis diagnosis;  // what the worker saw of a failure before the erase, if anything
 
     bool shown() const { return kind != OutcomeKind::Cancelled; }
 };

@@ -38,14 +38,38 @@ uint16_t ReadRegister(Channel& channel, const AppRequest& request, bool& answere
 }  // namespace
 
 uint8_t CheckID_A(Channel& channel, int row) {
+    uint16_t id = 0;
+    bool received = false;
+    return CheckID_A(channel, row, id, received);
+}
+
+uint8_t CheckID_A(Channel& channel, int row, uint16_t& id, bool& received) {
     channel.device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[kLongReplyLength];
+    received = false;
     const bool accepted = RunTwoCounterRule(
-        channel, ModelIdRequest(TargetByte(row)), reply, kLongReplyLength, [row](const uint8_t* r) {
-            const auto id = static_cast<uint16_t>(ReplyByte(r, 5) << 8 | ReplyByte(r, 6));
-            return ReplyByte(r, 4) == kAsciiAck && AppIdAccepted(row, id);
+        channel, ModelIdRequest(TargetByte(row)), reply, kLongReplyLength, [&](const uint8_t* r) {
+            if (ReplyByte(r, 4) != kAsciiAck) {
+                return false;
+            }
+            id = static_cast<uint16_t>(ReplyByte(r, 5) << 8 | ReplyByte(r, 6));
+            received = true;
+            return AppIdAccepted(row, id);
         });
     return accepted ? 0 : FinalResultDecision(reply, kModelIdErrors);
+}
+
+uint8_t ReadModelId_A(Channel& channel, int row, uint16_t& id) {
+    channel.device.SetTimeouts(kCommandTimeouts);
+    uint8_t reply[kLongReplyLength];
+    const bool accepted =
+        RunTwoCounterRule(channel, ModelIdRequest(TargetByte(row)), reply, kLongReplyLength,
+                          [](const uint8_t* r) { return ReplyByte(r, 4) == kAsciiAck; });
+    if (!accepted) {
+        return FinalResultDecision(reply, kModelIdErrors);
+    }
+    id = static_cast<uint16_t>(ReplyByte(reply, 5) << 8 | ReplyByte(reply, 6));
+    return 0;
 }
 
 uint16_t READ_D1386(Channel& channel) {

@@ -11,6 +11,12 @@ namespace fwburn {
 
 // 0 when the controller reports the ID of `row`'s model; else 18, 19, 21, 23 or 24.
 uint8_t CheckID_A(Channel& channel, int row);
+// The same exchange; `received` is set when a reply passed its LRC with an ACK, and `id` is the
+// ID the last such reply carried: what a controller of another model answered.
+uint8_t CheckID_A(Channel& channel, int row, uint16_t& id, bool& received);
+// The model-ID query with `row`'s target byte, taking whatever ID comes: 0 and the ID, or the
+// failure codes of CheckID_A. For a probe that must not decide on the model.
+uint8_t ReadModelId_A(Channel& channel, int row, uint16_t& id);
 
 // Register values, high byte first; 0 when no acceptable reply came, the same value a register
 // holding 0 gives. The second form also tells the two apart: `answered` is true only when a reply

@@ -19,14 +19,36 @@ bool RunAckExchange(Channel& channel, const uint8_t* request, uint32_t requestLe
 }
 
 uint8_t CheckID_B(Channel& channel, BootIdRule rule, int row) {
+    uint16_t id = 0;
+    bool received = false;
+    return CheckID_B(channel, rule, row, id, received);
+}
+
+uint8_t CheckID_B(Channel& channel, BootIdRule rule, int row, uint16_t& id, bool& received) {
     channel.device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[3];
-    const bool accepted = RunBootExchange(
-        channel, kIdWord.bytes, kIdWord.length, reply, sizeof reply, [&](const uint8_t* r) {
-            const auto id = static_cast<uint16_t>(r[1] << 8 | r[2]);
-            return r[0] == kAck && BootIdAccepted(rule, row, id);
-        });
+    received = false;
+    const bool accepted = RunBootExchange(channel, kIdWord.bytes, kIdWord.length, reply,
+                                          sizeof reply, [&](const uint8_t* r) {
+                                              if (r[0] != kAck) {
+                                                  return false;
+                                              }
+                                              id = static_cast<uint16_t>(r[1] << 8 | r[2]);
+                                              received = true;
+                                              return BootIdAccepted(rule, row, id);
+                                          });
     return accepted ? 0 : kBootFailure;
+}
+
+uint8_t ReadBootId_B(Channel& channel, uint16_t& id) {
+    channel.device.SetTimeouts(kCommandTimeouts);
+    uint8_t reply[3];
+    if (!RunBootExchange(channel, kIdWord.bytes, kIdWord.length, reply, sizeof reply,
+                         [](const uint8_t* r) { return r[0] == kAck; })) {
+        return kBootFailure;
+    }
+    id = static_cast<uint16_t>(reply[1] << 8 | reply[2]);
+    return 0;
 }
 
 uint8_t read_fu_version_B(Channel& channel, uint8_t& version) {

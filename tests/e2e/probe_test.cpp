@@ -1,0 +1,154 @@
+// The probe against the simulated controller: what it reads of each kind of controller, whether
+// this program's image fits it and why not, and that it never asks for an update, an erase or a
+// block.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "burn/messages.hpp"
+#include "burn/probe.hpp"
+#include "protocol/result_codes.hpp"
+#include "sim/controller.hpp"
+#include "sim/sim_link.hpp"
+#include "tests/support/test_name.hpp"
+
+namespace fwburn {
+namespace {
+
+struct ProbeCase {
+    const char* name;
+    const char* program;    // the model this program's image is for
+    BootIdRule rule;        // the program's bootloader ID rule
+    const char* connected;  // the simulated controller
+    void (*faults)(sim::Faults&);
+    uint8_t mode;
+    uint8_t target;  // the address that answered
+    const char* models;
+    int id;       // the model ID (application) or bootloader ID (boot mode); -1 none read
+    int variant;  // the variant register's value; -1 none read
+    int version;  // the bootloader version; -1 none read
+    bool fits;
+    const char* why;  // a part of the reason it does not fit
+};
+
+void NoFault(sim::Faults&) {}
+void InBootloader(sim::Faults& f) {
+    f.bootAtPowerOn = true;
+}
+void OldBootloader(sim::Faults& f) {
+    f.version = sim::BootloaderVersion{1, 1};
+}
+void Silent(sim::Faults& f) {
+    f.silent = true;
+}
+void RunMode(sim::Faults& f) {
+    f.runMode = true;
+}
+
+constexpr auto kCpu = BootIdRule::Cpu;
+constexpr auto kAio = BootIdRule::Aio;
+
+// clang-format off
+const ProbeCase kCases[] = {
+    {"ZL500 program, ZL500", "ZL500", kCpu, "ZL500", NoFault, kApplicationMode, 0x59, "ZL500",
+     0x3010, -1, 0x10, true, ""},
+    {"ZL500-AIO program, ZL500-AIO", "ZL500-AIO", kAio, "ZL500-AIO", NoFault, kApplicationMode,
+     0x5B, "ZL500-AIO", 0x3010, -1, 0x10, true, ""},
+    {"ZL500 program, ZL500 in its bootloader", "ZL500", kCpu, "ZL500", InBootloader, kBootMode,
+     0x59, "ZL500", 0x3010, -1, 0x10, true, ""},
+    {"ZL500 program, ZL600", "ZL500", kCpu, "ZL600", NoFault, kApplicationMode, 0x59, "ZL600",
+     0x3000, -1, 0x10, false, "the PLC is a ZL600 (ID 0x3000"},
+    {"ZL500 program, ZL500-AIO at the other address", "ZL500", kCpu, "ZL500-AIO", NoFault,
+     kApplicationMode, 0x5B, "ZL500-AIO", 0x3010, -1, 0x10, false,
+     "the PLC is a ZL500-AIO (ID 0x3010, address 0x5B)"},
+    {"ZL500-AIO program, ZL500 at the other address", "ZL500-AIO", kAio, "ZL500", NoFault,
+     kApplicationMode, 0x59, "ZL500", 0x3010, -1, 0x10, false, "the PLC is a ZL500 ("},
+    {"ZL500-AIO program, a newer bootloader", "ZL500-AIO", kAio, "ZL500-AIO", OldBootloader,
+     kApplicationMode, 0x5B, "ZL500-AIO", 0x3010, -1, 0x11, false, "version is unknown"},
+    {"RV7-G program, RV7-G", "RV7-G", kCpu, "RV7-G", NoFault, kApplicationMode, 0x59, "RV7-G",
+     0x000C, 0x4138, -1, true, ""},
+    {"RV7-G program, RV7-KT5: the variant register tells", "RV7-G", kCpu, "RV7-KT5", NoFault,
+     kApplicationMode, 0x59, "RV7-KT5", 0x000C, 0x4135, -1, false,
+     "RV7-KT5 is different than RV7-G"},
+    {"TQ38 program, TQ38", "TQ38", kCpu, "TQ38", NoFault, kApplicationMode, 0x59, "TQ38", 0x0013,
+     28, -1, true, ""},
+    {"TQ38 program, TQ38 in its bootloader", "TQ38", kCpu, "TQ38", InBootloader, kBootMode, 0x59,
+     "TQ3 or TQ38", 0x0013, -1, -1, true, ""},
+    {"TQ38 program, MN6", "TQ38", kCpu, "MN6", NoFault, kApplicationMode, 0x59, "MN6", 0x000E, -1,
+     -1, false, "the PLC is a MN6"},
+    {"ZL500 program, silent", "ZL500", kCpu, "ZL500", Silent, kNoAcceptableReply, 0x59, "", -1,
+     -1, -1, false, "NO RESPONSE @ State 1"},
+    {"MN6 program, run mode", "MN6", kCpu, "MN6", RunMode, kRunMode, 0x59, "", -1, -1, -1, false,
+     "PLC in RUN MODE"},
+};
+// clang-format on
+
+class Probing : public ::testing::TestWithParam<ProbeCase> {};
+
+TEST_P(Probing, ReadsTheControllerAndJudgesTheFit) {
+    const ProbeCase& c = GetParam();
+    sim::Config config;
+    config.model = c.connected;
+    config.imageLength = 9000;
+    c.faults(config.faults);
+    sim::Controller controller(config);
+    sim::SimLink link(controller);
+    ASSERT_TRUE(link.Open());
+    Figures figures;
+    Progress progress(figures);
+    Channel channel{link, progress};
+    const int row = FindModelRow(c.program);
+    const uint32_t length = ModelAt(row).keepsImageTail ? 13096 : 9000;
+
+    const ProbeReport r = Probe(channel, row, c.rule, length);
+
+    EXPECT_EQ(r.mode, c.mode);
+    EXPECT_EQ(r.targetByte, c.target);
+    EXPECT_STREQ(r.models, c.models);
+    const bool boot = c.mode == kBootMode;
+    EXPECT_EQ(boot ? r.bootIdRead : r.idRead, c.id >= 0);
+    if (c.id >= 0) {
+        EXPECT_EQ(boot ? r.bootId : r.id, c.id);
+    }
+    EXPECT_EQ(r.variantRead, c.variant != -1);
+    if (c.variant >= 0) {
+        EXPECT_EQ(r.variantValue, c.variant);
+    }
+    EXPECT_EQ(r.versionRead, c.version >= 0);
+    if (c.version >= 0) {
+        EXPECT_EQ(r.version, c.version);
+    }
+    EXPECT_EQ(r.fits, c.fits) << r.why;
+    EXPECT_NE(std::string(r.why).find(c.why), std::string::npos) << r.why;
+    EXPECT_EQ(r.answered(), c.mode != kNoAcceptableReply);
+
+    // A look only: nothing that changes the controller was asked.
+    EXPECT_EQ(controller.requests(sim::Phase::kUpdateRequest), 0u);
+    EXPECT_EQ(controller.requests(sim::Phase::kEraseStep), 0u);
+    EXPECT_EQ(controller.requests(sim::Phase::kUpdate), 0u);
+    EXPECT_EQ(controller.requests(sim::Phase::kBlock), 0u);
+    EXPECT_EQ(controller.eraseSteps(), 0u);
+    EXPECT_EQ(controller.state(), boot ? sim::State::kBootloader : sim::State::kApplication);
+}
+
+INSTANTIATE_TEST_SUITE_P(Controllers, Probing, ::testing::ValuesIn(kCases),
+                         [](const auto& p) { return test::TestName(p.param.name); });
+
+TEST(Probing, SilenceIsToldApart) {
+    sim::Config config;
+    config.model = "ZL500";
+    config.imageLength = 13096;
+    config.faults.silent = true;
+    sim::Controller controller(config);
+    sim::SimLink link(controller);
+    ASSERT_TRUE(link.Open());
+    Figures figures;
+    Progress progress(figures);
+    Channel channel{link, progress};
+    const ProbeReport r = Probe(channel, FindModelRow("ZL500"), BootIdRule::Cpu, 13096);
+    EXPECT_FALSE(r.answered());
+    EXPECT_EQ(r.silence.finding, Finding::NoBytes);
+}
+
+}  // namespace
+}  // namespace fwburn
