@@ -291,12 +291,13 @@ TEST(ScreenTest, TerminalModeRedrawsOneLinePerPhaseAndRestoresTheCursor) {
             shown.push_back(text);
         }
     }
-    ASSERT_GE(shown.size(), 4u);
-    EXPECT_EQ(shown[shown.size() - 1], std::string("Information: ") + kSuccess);
-    EXPECT_EQ(shown[shown.size() - 2].rfind("Programming", 0), 0u) << shown[shown.size() - 2];
-    EXPECT_NE(shown[shown.size() - 2].find("100%  8096/8096 blocks"), std::string::npos);
-    EXPECT_EQ(shown[shown.size() - 3].rfind("Erasing", 0), 0u);
-    EXPECT_NE(shown[shown.size() - 3].find("100%  506/506 steps"), std::string::npos);
+    ASSERT_GE(shown.size(), 5u);
+    EXPECT_EQ(shown[shown.size() - 1].rfind("Result: ", 0), 0u) << shown[shown.size() - 1];
+    EXPECT_EQ(shown[shown.size() - 2], std::string("Information: ") + kSuccess);
+    EXPECT_EQ(shown[shown.size() - 3].rfind("Programming", 0), 0u) << shown[shown.size() - 3];
+    EXPECT_NE(shown[shown.size() - 3].find("100%  8096/8096 blocks"), std::string::npos);
+    EXPECT_EQ(shown[shown.size() - 4].rfind("Erasing", 0), 0u);
+    EXPECT_NE(shown[shown.size() - 4].find("100%  506/506 steps"), std::string::npos);
     for (const std::string& s : shown) {
         if (s.rfind("Checking", 0) == 0 || s.rfind("Erasing", 0) == 0 ||
             s.rfind("Programming", 0) == 0) {

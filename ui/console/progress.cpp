@@ -137,12 +137,38 @@ std::string TerminalLine(const ProgressView& view, int columns) {
         return (title + "  " + FormatDuration(view.phaseSeconds) + "  " + Retries(view))
             .substr(0, limit);
     }
-    std::string figures =
-        Format("%3d%%  %u/%u %s", view.percent, view.done, view.total, view.unit());
-    if (view.phase == Phase::Programming && view.bytesPerSecond >= 0) {
-        figures += "  " + FormatRate(view.bytesPerSecond);
+    const bool retried = view.errCounter != 0 || view.totalErrCounter != 0;
+    const std::string rate =
+        view.phase == Phase::Programming ? FormatRate(view.bytesPerSecond) : "";
+    // What is left out, one more at each step, until the line fits.
+    constexpr int kRate = 1, kIdleRetries = 2, kEta = 4, kRetries = 8, kUnit = 16;
+    constexpr int kSteps[] = {0,
+                              kRate,
+                              kRate | kIdleRetries,
+                              kRate | kIdleRetries | kEta,
+                              kRate | kIdleRetries | kEta | kRetries,
+                              kRate | kIdleRetries | kEta | kRetries | kUnit};
+    std::string figures;
+    for (const int dropped : kSteps) {
+        figures = Format("%3d%%  %u/%u", view.percent, view.done, view.total);
+        if ((dropped & kUnit) == 0) {
+            figures += std::string(" ") + view.unit();
+        }
+        if ((dropped & kRate) == 0 && !rate.empty()) {
+            figures += "  " + rate;
+        }
+        if ((dropped & kEta) == 0) {
+            figures += "  ETA " + FormatDuration(view.etaSeconds);
+        }
+        const bool retries =
+            (dropped & kRetries) == 0 && (retried || (dropped & kIdleRetries) == 0);
+        if (retries) {
+            figures += "  " + Retries(view);
+        }
+        if (title.size() + 2 + figures.size() <= limit) {
+            break;
+        }
     }
-    figures += "  ETA " + FormatDuration(view.etaSeconds) + "  " + Retries(view);
     // The bar takes what is left, up to 40 cells; below 10 it is left out. Around it: two gaps of
     // two blanks and its brackets.
     const long room =
@@ -150,6 +176,78 @@ std::string TerminalLine(const ProgressView& view, int columns) {
     const int width = static_cast<int>(std::min<long>(room, 40));
     const std::string bar = width >= 10 ? "  " + FormatBar(view.percent, width) : "";
     return (title + bar + "  " + figures).substr(0, limit);
+}
+
+namespace {
+
+constexpr size_t kShortestCutWord = 12;
+constexpr char kCut[] = "...";
+
+// `word` cut in its middle to `length` characters; the end keeps the larger half, where names
+// keep their version and date.
+std::string CutMiddle(const std::string& word, size_t length) {
+    const size_t kept = length - (sizeof kCut - 1);
+    const size_t head = kept / 2;
+    return word.substr(0, head) + kCut + word.substr(word.size() - (kept - head));
+}
+
+std::string FitOneLine(const std::string& text, size_t limit) {
+    if (text.size() <= limit) {
+        return text;
+    }
+    // The longest word gives way first.
+    size_t best = 0;
+    size_t bestLength = 0;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find(' ', at), text.size());
+        if (end - at > bestLength) {
+            best = at;
+            bestLength = end - at;
+        }
+        at = end + 1;
+    }
+    std::string line = text;
+    const size_t over = text.size() - limit;
+    if (bestLength > kShortestCutWord) {
+        const size_t length = std::max(kShortestCutWord, bestLength - std::min(over, bestLength));
+        line = text.substr(0, best) + CutMiddle(text.substr(best, bestLength), length) +
+               text.substr(best + bestLength);
+    }
+    // Then the rest goes on lines of its own, broken at blanks; a word longer than a line is cut.
+    std::string out;
+    size_t at = 0;
+    while (line.size() - at > limit) {
+        size_t cut = line.rfind(' ', at + limit);
+        if (cut == std::string::npos || cut <= at) {
+            out += line.substr(at, limit) + "\n";
+            at += limit;
+            continue;
+        }
+        out += line.substr(at, cut - at) + "\n";
+        at = cut + 1;
+    }
+    return out + line.substr(at);
+}
+
+}  // namespace
+
+std::string FitLine(const std::string& text, int columns) {
+    const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 1;
+    std::string out;
+    size_t at = 0;
+    for (;;) {
+        const size_t end = text.find('\n', at);
+        out += FitOneLine(text.substr(at, end == std::string::npos ? end : end - at), limit);
+        if (end == std::string::npos) {
+            return out;
+        }
+        out += '\n';
+        at = end + 1;
+    }
+}
+
+std::string ClosingLine(const std::string& result, double seconds) {
+    return "Result: " + result + ", total time " + FormatDuration(seconds);
 }
 
 std::string PlainLine(const ProgressView& view) {

@@ -62,7 +62,16 @@ std::string FormatRate(double bytesPerSecond);
 std::string FormatBar(int percent, int width);
 
 // The terminal's status line for `view`, at most `columns - 1` characters so that it never wraps.
+// What does not fit gives way in this order: the bar, the rate, retries that are all zero, the
+// time left, the retries, the unit; the phase and the counts stay down to 40 columns.
 std::string TerminalLine(const ProgressView& view, int columns);
+// A line printed once, fitted to `columns`: the longest word (an image name, a path) is cut in
+// its middle first, down to 12 characters; what still does not fit goes on more lines, broken
+// at blanks. Lines of their own are never run together.
+std::string FitLine(const std::string& text, int columns);
+// "Result: success, total time 0:42": the last line on a terminal; `result` is the JSON word,
+// coloured or not.
+std::string ClosingLine(const std::string& result, double seconds);
 // A line for a log: no bar, no carriage return.
 std::string PlainLine(const ProgressView& view);
 

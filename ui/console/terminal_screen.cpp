@@ -1,6 +1,12 @@
 // On a terminal: one status line per phase, redrawn in place at every tick; a finished phase
-// keeps its last line. The cursor is hidden while the line is redrawn.
+// keeps its last line. The cursor is hidden while the line is redrawn. The lines follow the
+// terminal's width as it is resized, and the last one gives the result, coloured unless NO_COLOR
+// is set, and the total time.
+#include <functional>
+#include <utility>
+
 #include "ui/console/screen.hpp"
+#include "ui/console/terminal_size.hpp"
 
 namespace fwburn::console {
 
@@ -9,11 +15,27 @@ namespace {
 constexpr char kClearToEnd[] = "\033[K";
 constexpr char kHideCursor[] = "\033[?25l";
 constexpr char kShowCursor[] = "\033[?25h";
+constexpr char kGreen[] = "\033[32m";
+constexpr char kRed[] = "\033[31m";
+constexpr char kYellow[] = "\033[33m";
+constexpr char kPlainColour[] = "\033[0m";
+
+const char* ColourOf(ExitCode code) {
+    switch (code) {
+        case kExitSuccess:
+            return kGreen;
+        case kExitCancelled:
+        case kExitInterrupted:
+            return kYellow;
+        default:
+            return kRed;
+    }
+}
 
 class TerminalScreen final : public Screen {
   public:
-    TerminalScreen(std::FILE* out, std::FILE* err, int columns)
-        : Screen(out, err), columns_(columns) {}
+    TerminalScreen(std::FILE* out, std::FILE* err, std::function<int()> columns)
+        : Screen(out, err), columns_(std::move(columns)), colour_(ColourWanted()) {}
 
     void PhaseStarted(const ProgressView& finished, const ProgressView& view, double) override {
         if (asking_) {
@@ -41,6 +63,13 @@ class TerminalScreen final : public Screen {
     }
 
   private:
+    // The lines of our own, the start line among them, fit; the window's messages stay whole.
+    void Inform(JsonLine&, const std::string& line) override { OutLine(FitLine(line, columns_())); }
+    void Ended(ExitCode code, double elapsed) override {
+        const char* result = ResultName(code);
+        OutLine(ClosingLine(colour_ ? std::string(ColourOf(code)) + result + kPlainColour : result,
+                            elapsed));
+    }
     void BreakStatusLine(bool keep = false) override {
         if (!status_.empty()) {
             std::fputs(keep ? "\n" : (std::string("\r") + kClearToEnd).c_str(), out_);
@@ -61,7 +90,7 @@ class TerminalScreen final : public Screen {
         }
     }
     void Draw(const ProgressView& view) {
-        const std::string line = TerminalLine(view, columns_);
+        const std::string line = TerminalLine(view, columns_());
         if (line == status_) {
             return;
         }
@@ -74,15 +103,21 @@ class TerminalScreen final : public Screen {
         status_ = line;
     }
 
-    int columns_;
+    std::function<int()> columns_;
+    bool colour_;
     std::string status_;  // the status line on screen, empty when none
     bool cursorHidden_ = false;
 };
 
 }  // namespace
 
+std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err,
+                                           std::function<int()> columns) {
+    return std::make_unique<TerminalScreen>(out, err, std::move(columns));
+}
+
 std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err, int columns) {
-    return std::make_unique<TerminalScreen>(out, err, columns);
+    return MakeTerminalScreen(out, err, [columns] { return columns; });
 }
 
 }  // namespace fwburn::console

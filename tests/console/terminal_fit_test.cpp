@@ -1,0 +1,365 @@
+// A terminal that fits: the status line gives way part by part as the terminal narrows, lines
+// printed once are fitted, the width is followed across SIGWINCH, and the last line gives the
+// result and the total time, coloured only where colour is wanted.
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ui/console/progress.hpp"
+#include "ui/console/screen.hpp"
+#include "ui/console/terminal_size.hpp"
+
+namespace fwburn::console {
+namespace {
+
+ProgressView Programming(int32_t errCounter, int32_t totalErrCounter) {
+    ProgressView v;
+    v.phase = Phase::Programming;
+    v.percent = 42;
+    v.done = 3400;
+    v.total = 8096;
+    v.phaseSeconds = 10;
+    v.bytesPerSecond = 87040;
+    v.etaSeconds = 13.8;
+    v.errCounter = errCounter;
+    v.totalErrCounter = totalErrCounter;
+    return v;
+}
+
+std::vector<std::string> Split(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        lines.push_back(text.substr(at, end - at));
+    }
+    lines.push_back(text.substr(at));
+    return lines;
+}
+
+TEST(TerminalLineTest, WholePartsGiveWayInTheirOrderAndTheCountsStay) {
+    struct Case {
+        int columns;
+        int32_t retries;  // both counters
+        const char* line;
+    };
+    const Case cases[] = {
+        {70, 1, "Programming   42%  3400/8096 blocks  87.0 kB/s  ETA 0:14  retries 1/1"},
+        {60, 1, "Programming   42%  3400/8096 blocks  ETA 0:14  retries 1/1"},  // the rate
+        {60, 0, "Programming   42%  3400/8096 blocks  ETA 0:14  retries 0/0"},
+        {50, 0, "Programming   42%  3400/8096 blocks  ETA 0:14"},     // retries that say nothing
+        {50, 1, "Programming   42%  3400/8096 blocks  retries 1/1"},  // retries over time left
+        {40, 1, "Programming   42%  3400/8096 blocks"},
+        {30, 1, "Programming   42%  3400/8096"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TerminalLine(Programming(c.retries, c.retries), c.columns), c.line)
+            << c.columns << " columns";
+    }
+}
+
+TEST(TerminalLineTest, AtAnyWidthFromFortyNoPartIsCutAndNothingWraps) {
+    ProgressView erase = Programming(0, 0);
+    erase.phase = Phase::Erasing;
+    erase.done = 212;
+    erase.total = 506;
+    for (const ProgressView& view : {Programming(2, 17), Programming(0, 0), erase}) {
+        const std::string counts = std::to_string(view.done) + "/" + std::to_string(view.total);
+        for (int columns = 40; columns <= 200; ++columns) {
+            const std::string line = TerminalLine(view, columns);
+            EXPECT_LT(line.size(), static_cast<size_t>(columns)) << line;
+            EXPECT_NE(line.find(counts + " "), std::string::npos) << line;  // unit kept too
+            // The last part is whole: a word of its own, not the start of one.
+            const std::string last = line.substr(line.rfind("  ") + 2);
+            const bool whole = last == counts + " " + view.unit() || last.rfind("ETA ", 0) == 0 ||
+                               last.rfind("retries ", 0) == 0 ||
+                               last.find("B/s") != std::string::npos;
+            EXPECT_TRUE(whole) << columns << ": " << line;
+        }
+    }
+}
+
+TEST(FitLineTest, ALineThatFitsIsLeftAlone) {
+    EXPECT_EQ(FitLine("Port: /dev/pts/4", 40), "Port: /dev/pts/4");
+    const std::string exact(79, 'x');
+    EXPECT_EQ(FitLine(exact, 80), exact);
+}
+
+TEST(FitLineTest, TheLongestWordIsCutInItsMiddleFirst) {
+    const std::string start =
+        "fwburn-cpu-cli 0.1.0: ZL500, image ZL500_v1.06.40_0628_01_DDRVA_odd_axis_resume.bin "
+        "(2076672 bytes)";
+    const std::string at80 = FitLine(start, 80);
+    EXPECT_EQ(at80.size(), 79u) << at80;
+    EXPECT_EQ(at80.find('\n'), std::string::npos) << at80;
+    EXPECT_EQ(at80.rfind("fwburn-cpu-cli 0.1.0: ZL500, image ZL500_v1.", 0), 0u) << at80;
+    const std::string end = "...is_resume.bin (2076672 bytes)";
+    EXPECT_EQ(at80.substr(at80.size() - end.size()), end) << at80;
+
+    // Too narrow even for the cut name: more lines, broken at blanks, none too long.
+    for (int columns : {60, 50, 40}) {
+        const std::string fitted = FitLine(start + "; TEST BUILD: STAND-IN IMAGE", columns);
+        std::string words;
+        for (const std::string& line : Split(fitted)) {
+            EXPECT_LT(line.size(), static_cast<size_t>(columns)) << fitted;
+            EXPECT_FALSE(line.empty()) << fitted;
+            words += (words.empty() ? "" : " ") + line;
+        }
+        EXPECT_EQ(words.rfind("fwburn-cpu-cli 0.1.0: ZL500, image ZL50", 0), 0u) << words;
+        EXPECT_NE(words.find(".bin (2076672 bytes); TEST BUILD: STAND-IN IMAGE"), std::string::npos)
+            << words;
+    }
+}
+
+TEST(FitLineTest, ShortWordsAreNeverCutOnlyBroken) {
+    const std::string fitted = FitLine("Waiting 1 s for the PLC to restart, then the next one", 20);
+    EXPECT_EQ(fitted, "Waiting 1 s for the\nPLC to restart,\nthen the next one");
+    EXPECT_EQ(FitLine("one\ntwo", 40), "one\ntwo");
+}
+
+TEST(ClosingLineTest, SaysTheResultAndTheTotalTime) {
+    EXPECT_EQ(ClosingLine("success", 42.4), "Result: success, total time 0:42");
+    EXPECT_EQ(ClosingLine("update-failed", 3725), "Result: update-failed, total time 1:02:05");
+}
+
+std::string Contents(std::FILE* f) {
+    std::fflush(f);
+    std::rewind(f);
+    std::string text;
+    for (int c; (c = std::fgetc(f)) != EOF;) {
+        text += static_cast<char>(c);
+    }
+    return text;
+}
+
+// The visible lines a terminal would show: what follows each line's last carriage return, the
+// escape sequences left out.
+std::vector<std::string> Visible(const std::string& text) {
+    std::vector<std::string> shown;
+    for (std::string line : Split(text)) {
+        line = line.substr(line.rfind('\r') == std::string::npos ? 0 : line.rfind('\r') + 1);
+        std::string plain;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '\033') {
+                while (i + 1 < line.size() &&
+                       !std::isalpha(static_cast<unsigned char>(line[++i]))) {
+                }
+                continue;
+            }
+            plain += line[i];
+        }
+        if (!plain.empty()) {
+            shown.push_back(plain);
+        }
+    }
+    return shown;
+}
+
+RunInfo Info() {
+    RunInfo info;
+    info.program = "fwburn-cpu-cli";
+    info.version = "0.1.0";
+    info.model = "ZL500";
+    info.imageName = "ZL500_v1.06.40_0628_01_DDRVA_odd_axis_resume.bin";
+    info.imageLength = 2076672;
+    info.standIn = true;
+    info.totals = PhaseTotals{506, 8096, 256};
+    return info;
+}
+
+UpdateOutcome Outcome(OutcomeKind kind, const char* caption, const char* text) {
+    UpdateOutcome outcome;
+    outcome.kind = kind;
+    outcome.caption = caption;
+    std::snprintf(outcome.text, sizeof outcome.text, "%s", text);
+    return outcome;
+}
+
+// Every redraw after a resize fits the new width: nothing the terminal would wrap.
+TEST(TerminalScreenTest, FollowsTheWidthItIsGivenAtEachRedraw) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    int columns = 80;
+    {
+        const std::unique_ptr<Screen> screen =
+            Screen::Make(ScreenMode::kTerminal, out, err, [&columns] { return columns; });
+        screen->Start(Info());
+        ProgressView v = Programming(1, 1);
+        screen->Tick(v);
+        const size_t before = Contents(out).size();
+        columns = 60;
+        v.done = 3401;
+        screen->Tick(v);
+        const std::string after = Contents(out).substr(before);
+        const std::vector<std::string> shown = Visible(after);
+        ASSERT_EQ(shown.size(), 1u) << after;
+        EXPECT_EQ(shown[0], "Programming   42%  3401/8096 blocks  ETA 0:14  retries 1/1");
+        columns = 45;
+        screen->Final(Outcome(OutcomeKind::Success, "INFORMATION", "Firmware update is SUCCESSFUL"),
+                      kExitSuccess, 61);
+    }
+    const std::vector<std::string> shown = Visible(Contents(out));
+    ASSERT_GE(shown.size(), 3u);
+    for (const std::string& line : {shown.front(), shown[1], shown.back()}) {
+        EXPECT_LT(line.size(), 80u) << line;  // the start line, cut to the width at the start
+    }
+    EXPECT_NE(shown.front().find("..."), std::string::npos) << shown.front();
+    EXPECT_EQ(shown.back(), "Result: success, total time 1:01");
+    std::fclose(out);
+    std::fclose(err);
+}
+
+// Colour on a terminal only, and not with NO_COLOR set to anything, the empty string included.
+TEST(TerminalScreenTest, TheResultIsColouredOnlyOnATerminalWithoutNoColor) {
+    struct Case {
+        ScreenMode mode;
+        const char* noColor;  // nullptr: unset
+        ExitCode code;
+        const char* painted;  // expected on stdout, nullptr: no escape sequence but the cursor's
+    };
+    const Case cases[] = {
+        {ScreenMode::kTerminal, nullptr, kExitSuccess, "Result: \033[32msuccess\033[0m, total"},
+        {ScreenMode::kTerminal, nullptr, kExitFailedAfterErase,
+         "Result: \033[31mupdate-failed\033[0m, total"},
+        {ScreenMode::kTerminal, nullptr, kExitCancelled, "Result: \033[33mcancelled\033[0m, total"},
+        {ScreenMode::kTerminal, "1", kExitSuccess, nullptr},
+        {ScreenMode::kTerminal, "", kExitFailedAfterErase, nullptr},
+        {ScreenMode::kPlain, nullptr, kExitSuccess, nullptr},
+        {ScreenMode::kJson, nullptr, kExitFailedAfterErase, nullptr},
+    };
+    const char* saved = std::getenv("NO_COLOR");
+    const std::string keep = saved != nullptr ? saved : "";
+    for (const Case& c : cases) {
+        if (c.noColor != nullptr) {
+            setenv("NO_COLOR", c.noColor, 1);
+        } else {
+            unsetenv("NO_COLOR");
+        }
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        {
+            const std::unique_ptr<Screen> screen = Screen::Make(c.mode, out, err, 80);
+            screen->Start(Info());
+            screen->Tick(Programming(0, 0));
+            if (c.code == kExitCancelled) {
+                screen->Cancelled(3, false);
+            } else if (c.code == kExitSuccess) {
+                screen->Final(Outcome(OutcomeKind::Success, "INFORMATION", "SUCCESSFUL"), c.code,
+                              3);
+            } else {
+                screen->Final(Outcome(OutcomeKind::FailedAfterErase, "ERROR", "FAILED"), c.code, 3);
+            }
+            screen->Restore();
+        }
+        std::string both = Contents(out) + Contents(err);
+        if (c.painted != nullptr) {
+            EXPECT_NE(both.find(c.painted), std::string::npos) << both;
+        } else {
+            for (const char* cursor : {"\033[?25l", "\033[?25h", "\033[K"}) {
+                for (size_t at; (at = both.find(cursor)) != std::string::npos;) {
+                    both.erase(at, std::string(cursor).size());
+                }
+            }
+            EXPECT_EQ(both.find('\033'), std::string::npos)
+                << static_cast<int>(c.mode) << " " << both;
+        }
+        std::fclose(out);
+        std::fclose(err);
+    }
+    if (saved != nullptr) {
+        setenv("NO_COLOR", keep.c_str(), 1);
+    } else {
+        unsetenv("NO_COLOR");
+    }
+}
+
+// Each ending gets the closing line on a terminal; a log and JSON keep their last lines as they
+// were.
+TEST(TerminalScreenTest, EveryEndingClosesWithTheTotalTimeOnATerminalOnly) {
+    setenv("NO_COLOR", "1", 1);
+    for (ScreenMode mode : {ScreenMode::kTerminal, ScreenMode::kPlain, ScreenMode::kJson}) {
+        for (int ending = 0; ending < 3; ++ending) {
+            std::FILE* out = std::tmpfile();
+            std::FILE* err = std::tmpfile();
+            {
+                const std::unique_ptr<Screen> screen = Screen::Make(mode, out, err, 80);
+                screen->Start(Info());
+                if (ending == 0) {
+                    screen->Final(Outcome(OutcomeKind::Success, "INFORMATION", "SUCCESSFUL"),
+                                  kExitSuccess, 75);
+                } else if (ending == 1) {
+                    screen->Cancelled(75, false);
+                } else {
+                    screen->Interrupted("SIGTERM", 143, Phase::Programming, 75);
+                }
+            }
+            const std::string o = Contents(out);
+            const char* result[] = {"success", "cancelled", "interrupted"};
+            const std::string closing =
+                std::string("Result: ") + result[ending] + ", total time 1:15\n";
+            if (mode == ScreenMode::kTerminal) {
+                ASSERT_GE(o.size(), closing.size()) << o;
+                EXPECT_EQ(o.substr(o.size() - closing.size()), closing) << o;
+            } else {
+                EXPECT_EQ((o + Contents(err)).find("total time"), std::string::npos) << o;
+            }
+            std::fclose(out);
+            std::fclose(err);
+        }
+    }
+    unsetenv("NO_COLOR");
+}
+
+void SetColumns(int fd, unsigned short columns) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    ioctl(fd, TIOCSWINSZ, &size);
+}
+
+// On a pseudo-terminal: the width at the start, then the new one after SIGWINCH, taken from the
+// descriptor even with another thread running that was started after it.
+TEST(TerminalWidthTest, IsReadAgainAfterSigwinch) {
+    EXPECT_EQ(ReadColumns(-1), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int master = -1;
+        int slave = -1;
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+            _exit(2);
+        }
+        SetColumns(master, 80);
+        TerminalWidth width(slave);
+        if (width.Columns() != 80 || ReadColumns(slave) != 80) {
+            _exit(3);
+        }
+        std::thread busy([] { usleep(300000); });  // would take the signal if it were unblocked
+        SetColumns(master, 60);
+        kill(getpid(), SIGWINCH);
+        usleep(50000);
+        const int after = width.Columns();
+        busy.join();
+        SetColumns(master, 100);  // no signal yet: the width last told stands
+        const int unsignalled = width.Columns();
+        kill(getpid(), SIGWINCH);
+        const int resized = width.Columns();
+        _exit(after == 60 && unsignalled == 60 && resized == 100 ? 0 : 4);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace fwburn::console

@@ -1,0 +1,38 @@
+// The terminal's width and colour. The width is followed while an update runs: a window or a pane
+// resized mid-transfer must not leave the status line longer than the screen, where every redraw
+// would wrap.
+#pragma once
+
+namespace fwburn::console {
+
+// Whether the terminal may be given colour: not with NO_COLOR in the environment, whatever its
+// value (an empty one included).
+bool ColourWanted();
+
+// The width of the terminal on `fd` in columns; 0 when it is no terminal or tells no width.
+int ReadColumns(int fd);
+
+// Follows the width of the terminal on `fd`: read once here, and again after each SIGWINCH.
+// SIGWINCH is blocked in the calling thread and read from a signalfd; make one per process,
+// before any other thread starts, so that every thread inherits the block and none takes the
+// signal away from the descriptor (or sees its calls interrupted by it).
+class TerminalWidth {
+  public:
+    explicit TerminalWidth(int fd, int fallback = 80);
+    ~TerminalWidth();
+    TerminalWidth(const TerminalWidth&) = delete;
+    TerminalWidth& operator=(const TerminalWidth&) = delete;
+
+    // The width now: re-read when the terminal was resized since the last call. A terminal that
+    // tells no width keeps the last one known.
+    int Columns();
+    // Readable after a resize, for a loop that would redraw at once; -1 without a signalfd.
+    int wakeFd() const { return signalFd_; }
+
+  private:
+    int fd_;
+    int columns_;
+    int signalFd_ = -1;
+};
+
+}  // namespace fwburn::console
