@@ -1,0 +1,68 @@
+#include "ui/console/fleet.hpp"
+
+#include <gtest/gtest.h>
+
+#include "ui/console/outcome.hpp"
+
+namespace fwburn::console {
+namespace {
+
+TEST(FleetTest, TheWorstOutcomeGivesTheStatusInAFixedOrder) {
+    struct Case {
+        std::vector<int> codes;
+        int worst;
+    };
+    const Case cases[] = {
+        {{0, 0, 0}, 0}, {{0, 8, 0}, 8},  // a cancel wrote nothing: anything else comes before it
+        {{8, 6, 0}, 6}, {{4, 0, 6}, 6},  // the order is fixed, not the first one met
+        {{3, 5, 4}, 5}, {{6, 7, 5}, 7},  // an erased controller comes first of all
+        {{1, 3, 8}, 3}, {{1, 8, 0}, 1},
+        {{0, 2}, 2},  // a status outside the order still counts as a failure
+        {{}, 0},
+    };
+    for (const Case& c : cases) {
+        std::string codes;
+        for (const int code : c.codes) {
+            codes += std::to_string(code) + " ";
+        }
+        EXPECT_EQ(WorstExitCode(c.codes), c.worst) << codes;
+    }
+}
+
+TEST(FleetTest, TargetsAreKnownBySocketAndSerialNeverByTty) {
+    const FleetTarget usb{"/dev/ttyACM0", "1-1.2", "ZL5-0042"};
+    EXPECT_EQ(usb.Identity(), "usb 1-1.2 serial ZL5-0042");
+    EXPECT_EQ(usb.Label(), "1-1.2");
+    const FleetTarget bare{"/dev/ttyACM1", "1-1.3", ""};
+    EXPECT_EQ(bare.Identity(), "usb 1-1.3");
+    const FleetTarget serial{"/dev/ttyUSB0", "", ""};
+    EXPECT_EQ(serial.Identity(), "/dev/ttyUSB0");
+    EXPECT_EQ(serial.Label(), "ttyUSB0");
+}
+
+TEST(FleetTest, TheSummaryTableHasAColumnEachAndFitsTheWidth) {
+    const std::vector<FleetResult> results = {
+        {"usb 1-1.2", 0, 125.0, "Information: Firmware update is SUCCESSFUL"},
+        {"/dev/ttyUSB12", 7, 3.2, "ERROR: Firmware update is FAILED"},
+    };
+    const std::vector<std::string> rows = SummaryTable(results, 0);
+    ASSERT_EQ(rows.size(), 3u);
+    // Every column starts where its heading does.
+    const size_t result = rows[0].find("RESULT");
+    const size_t message = rows[0].find("MESSAGE");
+    EXPECT_EQ(rows[1].find("success"), result);
+    EXPECT_EQ(rows[2].find("update-failed"), result);
+    EXPECT_EQ(rows[1].find("Information"), message);
+    EXPECT_EQ(rows[2].find("ERROR"), message);
+    EXPECT_NE(rows[1].find("2:05"), std::string::npos);
+    EXPECT_EQ(rows[2].rfind("/dev/ttyUSB12", 0), 0u);
+
+    for (const int columns : {40, 60, 80}) {
+        for (const std::string& row : SummaryTable(results, columns)) {
+            EXPECT_LT(row.size(), static_cast<size_t>(columns)) << row;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace fwburn::console
