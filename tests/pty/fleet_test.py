@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Several controllers updated at once by one console program: each on its own plcsim, one of
 them failing, in plain, JSON and prompt forms."""
+import json
 import os
 import subprocess
 import unittest
@@ -9,6 +10,25 @@ from console_pty_test import PtyCase, cli_command, need, run_cli
 
 SUCCESS_USB = "Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
 FAILED = "ERROR: Firmware update is FAILED"
+
+
+def fake_usb_tree(root, controllers):
+    """A sysfs and /dev tree with a controller per (tty, socket, serial); returns its env."""
+    sys_root, dev_root = os.path.join(root, "sys"), os.path.join(root, "dev")
+    for tty, socket, serial in controllers:
+        usb = os.path.join(sys_root, "devices/pci0000:00/usb1/1-1", socket)
+        interface = os.path.join(usb, socket + ":1.0")
+        os.makedirs(os.path.join(interface, "tty", tty))
+        for name, value in (("idVendor", "3b9e"), ("idProduct", "0001"), ("serial", serial),
+                            ("product", "ZL500 PLC")):
+            if value:
+                with open(os.path.join(usb, name), "w") as f:
+                    f.write(value + "\n")
+        os.makedirs(os.path.join(sys_root, "class/tty", tty))
+        os.symlink(interface, os.path.join(sys_root, "class/tty", tty, "device"))
+        os.makedirs(dev_root, exist_ok=True)
+        open(os.path.join(dev_root, tty), "w").close()
+    return dict(os.environ, FWBURN_SYSFS_ROOT=sys_root, FWBURN_DEV_ROOT=dev_root)
 
 
 class Fleet(PtyCase):
@@ -91,6 +111,29 @@ class Fleet(PtyCase):
                            stdin=subprocess.DEVNULL, timeout=60)
         self.assertEqual(p.returncode, 4, p.stderr)
         self.assertIn("no controller found", p.stderr)
+
+    def test_list_ports_tells_product_ids_serial_and_socket(self):
+        need(self, "aio")
+        env = fake_usb_tree(self.tmp.name, [("ttyACM0", "1-1.3", ""), ("ttyACM1", "1-1.2", "A1")])
+        dev = env["FWBURN_DEV_ROOT"]
+        p = subprocess.run(cli_command("aio", "--list-ports"), env=env, capture_output=True,
+                           text=True, stdin=subprocess.DEVNULL, timeout=60)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertEqual(p.stdout.splitlines(), [
+            dev + "/ttyACM0  ZL500 PLC  3b9e:0001  serial -  usb 1-1.3",
+            dev + "/ttyACM1  ZL500 PLC  3b9e:0001  serial A1  usb 1-1.2"])
+        p = subprocess.run(cli_command("aio", "--list-ports", "--json"), env=env,
+                           capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=60)
+        self.assertEqual([json.loads(line) for line in p.stdout.splitlines()], [
+            {"port": dev + "/ttyACM0", "product": "ZL500 PLC", "usbId": "3b9e:0001",
+             "serial": None, "usbPath": "1-1.3"},
+            {"port": dev + "/ttyACM1", "product": "ZL500 PLC", "usbId": "3b9e:0001",
+             "serial": "A1", "usbPath": "1-1.2"}])
+        empty = dict(env, FWBURN_SYSFS_ROOT="/nonexistent")
+        p = subprocess.run(cli_command("aio", "--list-ports"), env=empty, capture_output=True,
+                           text=True, stdin=subprocess.DEVNULL, timeout=60)
+        self.assertEqual((p.returncode, p.stdout), (0, ""))
+        self.assertIn("no controller on the USB link found", p.stderr)
 
 
 if __name__ == "__main__":

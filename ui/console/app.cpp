@@ -90,21 +90,52 @@ int ShowVersion(const RunInfo& info, bool json) {
     return kExitSuccess;
 }
 
-int ListPorts(int row, bool json) {
+// Where discovery looks: the system's trees, or those a test lays out.
+std::string RootFor(const char* variable, const char* fallback) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+// Per port: the path, and for a USB device its product, vendor:product, serial number and
+// socket, so that a bench with several controllers can tell them apart.
+int ListPorts(const char* program, int row, bool json) {
+    const std::string sys = RootFor("FWBURN_SYSFS_ROOT", "/sys");
+    const std::string dev = RootFor("FWBURN_DEV_ROOT", "/dev");
     std::vector<std::string> ports;
     if (IsUsbLinked(row)) {
-        if (std::optional<std::string> usb = posix::FindUsbControllerTty()) {
-            ports.push_back(*usb);
-        }
+        ports = posix::FindUsbControllerTtys(sys, dev);
     } else {
-        ports = posix::ListSerialPorts();
+        ports = posix::ListSerialPorts(sys, dev);
     }
     for (const std::string& port : ports) {
+        const std::optional<posix::UsbPort> usb = posix::DescribeUsbTty(port, sys, dev);
         if (json) {
-            std::fputs(JsonLine().Add("port", port).Text().c_str(), stdout);
+            JsonLine line;
+            line.Add("port", port);
+            const auto add = [&line, &usb](const char* key, const std::string& value) {
+                if (usb && !value.empty()) {
+                    line.Add(key, value);
+                } else {
+                    line.AddNull(key);
+                }
+            };
+            add("product", usb ? usb->product : "");
+            add("usbId", usb ? usb->vendorId + ":" + usb->productId : "");
+            add("serial", usb ? usb->serial : "");
+            add("usbPath", usb ? usb->physical : "");
+            std::fputs(line.Text().c_str(), stdout);
+        } else if (usb) {
+            std::printf("%s  %s  %s:%s  serial %s  usb %s\n", port.c_str(),
+                        usb->product.empty() ? "-" : usb->product.c_str(), usb->vendorId.c_str(),
+                        usb->productId.c_str(), usb->serial.empty() ? "-" : usb->serial.c_str(),
+                        usb->physical.c_str());
         } else {
             std::printf("%s\n", port.c_str());
         }
+    }
+    if (ports.empty()) {
+        std::fprintf(stderr, "%s: no %s found\n", program,
+                     IsUsbLinked(row) ? "controller on the USB link" : "serial port");
     }
     return kExitSuccess;
 }
@@ -118,12 +149,6 @@ ScreenMode ModeFor(const Options& options) {
         return ScreenMode::kTerminal;
     }
     return ScreenMode::kPlain;
-}
-
-// Where discovery looks: the system's trees, or those a test lays out.
-std::string RootFor(const char* variable, const char* fallback) {
-    const char* value = std::getenv(variable);
-    return value != nullptr && *value != '\0' ? value : fallback;
 }
 
 // Several controllers: each --port, or every USB controller attached now for --all. A USB port
@@ -279,6 +304,7 @@ class UpdateRun {
     Clock::time_point start_ = Clock::now();
     bool timerRunning_ = true;
     bool asking_ = false;
+    AnswerInput answerInput_;  // "n", "no" or "q" and Enter cancel
     bool finalShown_ = false;
     bool gaveUp_ = false;
     std::optional<UpdateOutcome> returned_;  // what the worker returned, once it has
@@ -361,26 +387,14 @@ void UpdateRun::Handle(const Request& r) {
 
 // One byte at a time: a line typed ahead, or piped in, answers one prompt and no more.
 void UpdateRun::ReadAnswer(short revents) {
-    if ((revents & POLLNVAL) != 0) {
+    char c = 0;
+    const ssize_t n = (revents & POLLNVAL) != 0 ? 0 : read(STDIN_FILENO, &c, 1);
+    const std::optional<Answer> answer = answerInput_.Take(n, c, errno);
+    if (answer) {
         asking_ = false;
-    } else {
-        char c = 0;
-        const ssize_t n = read(STDIN_FILENO, &c, 1);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            return;
-        }
-        if (n == 1 && c != '\n') {
-            return;
-        }
-        asking_ = false;
-        if (n == 1) {
-            screen_->PromptAnswered(Answer::Ok);
-            mailbox_.Reply(Answer::Ok);
-            return;
-        }
+        screen_->PromptAnswered(*answer);
+        mailbox_.Reply(*answer);
     }
-    screen_->PromptAnswered(Answer::Cancel);
-    mailbox_.Reply(Answer::Cancel);
 }
 
 // The port first: nothing after it, a blocked terminal least of all, may stand in its way.
@@ -512,7 +526,7 @@ int RunConsole(const char* program, int argc, char** argv) {
         return ShowVersion(info, options.json);
     }
     if (options.listPorts) {
-        return ListPorts(row, options.json);
+        return ListPorts(program, row, options.json);
     }
     if (!options.extractImage.empty()) {
         return ExtractImage(program, options.extractImage, options.json);
