@@ -160,8 +160,10 @@ TEST(ConsoleOperatorTest, BothReconnectPromptsAreAskedAndEndOfInputCancels) {
         EXPECT_EQ(op.Prompt(kind, "Information", prompt), Answer::Ok);
         fe.answer = Answer::Cancel;
         EXPECT_EQ(op.Prompt(kind, "Information", prompt), Answer::Cancel);
-        EXPECT_EQ(fe.log, (std::vector<std::string>{std::string("ask1:") + prompt,
-                                                    std::string("ask2:") + prompt}));
+        // Shown with the console's wording: Enter, not the window's OK button.
+        const std::string shown = ConsoleWording(prompt);
+        EXPECT_EQ(shown.find("press OK"), std::string::npos);
+        EXPECT_EQ(fe.log, (std::vector<std::string>{"ask1:" + shown, "ask2:" + shown}));
     }
 }
 
@@ -175,7 +177,7 @@ TEST(ConsoleOperatorTest, YesAnswersThreeRequestsAndRefusesTheFourth) {
     }
     EXPECT_EQ(op.Prompt(ReconnectKind::ReplugUsb, "Information", kReplugPrompt), Answer::Cancel);
     EXPECT_EQ(fe.log.back(), "gave-up:3");
-    EXPECT_EQ(fe.log[0], std::string("auto1:") + kReplugPrompt);
+    EXPECT_EQ(fe.log[0], "auto1:Please REPLUG the USB Cable, and then press Enter to continue");
     EXPECT_EQ(fe.log[1], "wait:5");
 }
 

@@ -1,5 +1,8 @@
 #include "ui/console/console_operator.hpp"
 
+#include <cctype>
+#include <cerrno>
+
 namespace fwburn::console {
 
 namespace {
@@ -11,6 +14,39 @@ Request Of(Request::Kind kind) {
 }
 
 }  // namespace
+
+std::string ConsoleWording(const std::string& text) {
+    static const std::string kOk = "press OK";
+    std::string shown = text;
+    const size_t at = shown.find(kOk);
+    if (at != std::string::npos) {
+        shown.replace(at, kOk.size(), "press Enter");
+    }
+    return shown;
+}
+
+Answer AnswerForLine(const std::string& line) {
+    std::string word;
+    for (const char c : line) {
+        if (!std::isspace(static_cast<unsigned char>(c))) {
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    return word == "n" || word == "no" || word == "q" ? Answer::Cancel : Answer::Ok;
+}
+
+std::optional<Answer> AnswerInput::Take(ssize_t n, char c, int error) {
+    if (n < 0 && (error == EINTR || error == EAGAIN)) {
+        return std::nullopt;
+    }
+    if (n == 1 && c != '\n') {
+        typed_ += c;
+        return std::nullopt;
+    }
+    const std::string line = typed_;
+    typed_.clear();
+    return n == 1 ? AnswerForLine(line) : Answer::Cancel;
+}
 
 ReconnectLimit::Step ReconnectLimit::OnPrompt() {
     ++accepted_;
@@ -44,7 +80,7 @@ Answer ConsoleOperator::Prompt(ReconnectKind, const char* caption, const char* t
     }
     Request r = Of(step == ReconnectLimit::Step::kAsk ? Request::kAsk : Request::kAnswered);
     r.caption = caption;
-    r.text = text;
+    r.text = ConsoleWording(text);
     r.number = limit_.accepted();
     const Answer answer = frontEnd_.Send(std::move(r));
     return step == ReconnectLimit::Step::kAsk ? answer : Answer::Ok;

@@ -4,7 +4,10 @@
 // ever.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "burn/operator.hpp"
@@ -63,6 +66,27 @@ class Link {
     virtual void Close(Device* device) = 0;
     // The path of the device opened last.
     virtual std::string OpenedPath() const = 0;
+};
+
+// A prompt's text as the console shows it: the window's "press OK" is Enter here, there being
+// no OK button.
+std::string ConsoleWording(const std::string& text);
+
+// The answer to a reconnect prompt from the line typed before Enter: "n", "no" or "q", in any
+// case and with blanks around, cancel; anything else, the empty line too, goes on.
+Answer AnswerForLine(const std::string& line);
+
+// A prompt's answer read from the terminal one byte at a time, so that a line typed ahead answers
+// one prompt and no more.
+class AnswerInput {
+  public:
+    // `n` is what read() returned for the one byte `c`: 1, 0 at end of input (which cancels), or
+    // -1. Empty while the line goes on or the read is to be tried again (EINTR, EAGAIN in
+    // `error`).
+    std::optional<Answer> Take(ssize_t n, char c, int error);
+
+  private:
+    std::string typed_;
 };
 
 // Counts the update requests the controller accepted (a reconnect prompt, or a wait that no

@@ -1,0 +1,87 @@
+// A reconnect prompt's answer as typed: Enter goes on, "n", "no" or "q" and Enter cancel, as end
+// of input does; one line answers one prompt. And the prompt's wording on a console.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "ui/console/console_operator.hpp"
+
+namespace fwburn::console {
+namespace {
+
+struct LineCase {
+    const char* typed;
+    Answer answer;
+};
+
+TEST(AnswerForLine, NoOrQuitCancelsAnythingElseGoesOn) {
+    const LineCase cases[] = {
+        {"", Answer::Ok},         {"y", Answer::Ok},     {"yes", Answer::Ok},
+        {"ok", Answer::Ok},       {"nope", Answer::Ok},  {"nn", Answer::Ok},
+        {"quit", Answer::Ok},     {"n", Answer::Cancel}, {"no", Answer::Cancel},
+        {"q", Answer::Cancel},    {"N", Answer::Cancel}, {"No", Answer::Cancel},
+        {"NO", Answer::Cancel},   {"Q", Answer::Cancel}, {"  no\t", Answer::Cancel},
+        {"no\r", Answer::Cancel},  // a terminal in raw mode sends CR before the LF
+    };
+    for (const LineCase& c : cases) {
+        EXPECT_EQ(AnswerForLine(c.typed), c.answer) << '"' << c.typed << '"';
+    }
+}
+
+// Feeds `input` byte by byte, then end of input when `closed`; the answers given, "o" for Ok and
+// "c" for Cancel.
+std::string Feed(AnswerInput& in, const std::string& input, bool closed) {
+    std::string answers;
+    for (const char c : input) {
+        if (const auto a = in.Take(1, c, 0)) {
+            answers += *a == Answer::Ok ? 'o' : 'c';
+        }
+    }
+    if (closed) {
+        if (const auto a = in.Take(0, 0, 0)) {
+            answers += *a == Answer::Ok ? 'o' : 'c';
+        }
+    }
+    return answers;
+}
+
+TEST(AnswerInput, OneLineAnswersOnePrompt) {
+    struct Case {
+        const char* input;
+        bool closed;
+        const char* answers;
+    } cases[] = {
+        {"\n", false, "o"},        {"no\n", false, "c"},
+        {"no", false, ""},  // no Enter yet: no answer
+        {"no", true, "c"},  // end of input cancels whatever was typed
+        {"", true, "c"},           {"\n\n", false, "oo"},
+        {"n\n\n", false, "co"},  // the word belongs to its own line only
+        {"yes\nq\n", false, "oc"},
+    };
+    for (const Case& c : cases) {
+        AnswerInput in;
+        EXPECT_EQ(Feed(in, c.input, c.closed), c.answers) << '"' << c.input << '"';
+    }
+}
+
+TEST(AnswerInput, AnInterruptedReadIsTriedAgain) {
+    AnswerInput in;
+    EXPECT_FALSE(in.Take(1, 'n', 0));
+    EXPECT_FALSE(in.Take(-1, 0, EINTR));
+    EXPECT_FALSE(in.Take(-1, 0, EAGAIN));
+    EXPECT_EQ(in.Take(1, '\n', 0), Answer::Cancel);
+    // A read that fails for good is an end of input.
+    EXPECT_EQ(in.Take(-1, 0, EIO), Answer::Cancel);
+}
+
+TEST(ConsoleWording, EnterInPlaceOfTheWindowsOkButton) {
+    EXPECT_EQ(ConsoleWording("Please REPLUG the USB Cable, and then press OK to continue"),
+              "Please REPLUG the USB Cable, and then press Enter to continue");
+    EXPECT_EQ(ConsoleWording("Please POWER OFF=>ON the PLC, and then press OK to continue"),
+              "Please POWER OFF=>ON the PLC, and then press Enter to continue");
+    EXPECT_EQ(ConsoleWording("nothing to change"), "nothing to change");
+}
+
+}  // namespace
+}  // namespace fwburn::console
