@@ -184,7 +184,7 @@ class Deliverables(PtyCase):
         self.assertNotIn("\r", r.out)  # not a terminal: plain lines
         self.assertIn("Erasing: 100%, 506/506 steps", r.out)
         self.assertIn("Programming: 100%, 8096/8096 blocks", r.out)
-        self.assertIn("Information: Please REPLUG the USB Cable, and then press OK to continue",
+        self.assertIn("Information: Please REPLUG the USB Cable, and then press Enter to continue",
                       r.err)
         sim.stop()
         self.assertEqual(sim.summary["blocksTaken"], 8096)
@@ -274,7 +274,7 @@ class TestProfiles(PtyCase):
         sim = self.start_sim("rv7g", "--exit-after-update")
         r = run_cli("rv7g", "--port", sim.port, input_text="\n")
         self.assertEqual(r.code, 0, r)
-        self.assertIn("Please POWER OFF=>ON the PLC, and then press OK to continue\n"
+        self.assertIn("Please POWER OFF=>ON the PLC, and then press Enter to continue\n"
                       "Press Enter to continue (end of input cancels): ", r.err)
         sim.stop()
         self.assertEqual(sim.summary["powerCycles"], 1)
