@@ -89,6 +89,7 @@ Answer ConsoleOperator::Prompt(ReconnectKind, const char* caption, const char* t
 void ConsoleOperator::ShowOutcome(const UpdateOutcome& outcome) {
     Request r = Of(Request::kFinal);
     r.outcome = outcome;
+    r.denied = denied_;
     frontEnd_.Send(std::move(r));
 }
 
@@ -113,6 +114,7 @@ Device* ConsoleOperator::Open(bool usb) {
     const bool reopen = opens_++ > 0;
     std::string failure;
     Device* device = link_.Open(usb, failure);
+    denied_ = device == nullptr && link_.LastOpenDenied();
     Request r = Of(device == nullptr ? Request::kOpenFailed : Request::kOpened);
     r.text = device == nullptr ? failure : link_.OpenedPath();
     r.reopen = reopen;

@@ -37,6 +37,7 @@ struct Request {
     UpdateOutcome outcome;
     int number = 0;  // accepted update requests, or seconds
     bool reopen = false;
+    bool denied = false;  // kFinal: the last open failed for want of permission
     Phase phase = Phase::Checking;
     uint32_t done = 0;
     uint32_t total = 0;
@@ -66,6 +67,8 @@ class Link {
     virtual void Close(Device* device) = 0;
     // The path of the device opened last.
     virtual std::string OpenedPath() const = 0;
+    // The last open failed for want of permission.
+    virtual bool LastOpenDenied() const { return false; }
 };
 
 // A prompt's text as the console shows it: the window's "press OK" is Enter here, there being
@@ -140,6 +143,7 @@ class ConsoleOperator final : public Operator, public ProgressSink {
     Link& link_;
     ReconnectLimit limit_;
     int opens_ = 0;
+    bool denied_ = false;
 };
 
 }  // namespace fwburn::console

@@ -37,6 +37,7 @@ Device* PosixLink::Open(bool usb, std::string& failure) {
     } else {
         why.message = "no serial port found (give one with --port)";
     }
+    denied_ = !device_ && why.reason == posix::OpenError::kDenied;
     if (!device_) {
         failure = why.message;
         if (trace_ != nullptr) {

@@ -41,6 +41,7 @@ class PosixLink final : public Link {
     Device* Open(bool usb, std::string& failure) override;
     void Close(Device* device) override;
     std::string OpenedPath() const override;
+    bool LastOpenDenied() const override { return denied_; }
 
     // For the main thread on a signal, just before the process ends (_exit closes the port):
     // clears the port's exclusive flag and drops what is queued, whatever the worker is doing
@@ -59,6 +60,7 @@ class PosixLink final : public Link {
     RequestNamer namer_;
     std::unique_ptr<TracingDevice> traced_;
     std::string opened_;
+    bool denied_ = false;  // the last open failed for want of permission
 };
 
 }  // namespace fwburn::console

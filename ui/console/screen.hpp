@@ -67,6 +67,8 @@ class Screen {
     void PromptEvent(const char* caption, const char* text, bool asking, int accepted);
     void PromptAnswered(Answer answer);
     void GaveUp(int accepted);
+    // What went wrong, said before the final message where there is more to tell (diagnosis.cpp).
+    void Diagnose(const UpdateOutcome& outcome, bool denied);
     void Final(const UpdateOutcome& outcome, ExitCode code, double elapsed);
     // The update ended at a reconnect step; `announced` when GaveUp() said why already.
     void Cancelled(double elapsed, bool announced);
