@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""The console programs on a pseudo-terminal of a set width, as a person's terminal: no line ever
+runs past the right edge (where the terminal would wrap it), also after the window is made
+narrower during the transfer; the result and total time close the run, coloured only without
+NO_COLOR, and output that is not a terminal carries no escape sequence at all.
+"""
+import fcntl
+import os
+import pty
+import re
+import select
+import signal
+import struct
+import subprocess
+import termios
+import time
+import unittest
+
+from console_pty_test import PtyCase, cli_command, need, run_cli
+
+# The window's own messages are printed whole, as the window shows them: a terminal may wrap those
+# once; they are never redrawn.
+WINDOW_MESSAGE = re.compile(r"^(Information|INFORMATION|ERROR|Error|WARNING|Warning): ")
+ESCAPE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
+
+
+def set_columns(fd, columns):
+    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+
+
+class Screen:
+    """A terminal's model: the cursor's column and the row under it, followed through carriage
+    returns, line ends, clears to the end of the line and other escape sequences (left out); a
+    character written past the last column wraps, as a terminal would make it."""
+
+    def __init__(self, columns):
+        self.columns = columns
+        self.column = 0
+        self.row = ""
+        self.wrapped = []  # (width then, the row so far)
+        self.lines = []    # every row as it was left at its line end
+
+    def feed(self, data, check=True):
+        for piece in re.split(rb"(\x1b\[[0-9;?]*[A-Za-z]|\r|\n)", data):
+            if not piece:
+                continue
+            if piece == b"\r":
+                self.column = 0
+            elif piece == b"\n":
+                self.lines.append(self.row)
+                self.column = 0
+                self.row = ""
+            elif piece == b"\x1b[K":
+                self.row = self.row[:self.column]
+            elif piece.startswith(b"\x1b"):
+                continue
+            else:
+                for ch in piece.decode(errors="replace"):
+                    self.row = self.row[:self.column] + ch + self.row[self.column + 1:]
+                    self.column += 1
+                    if self.column >= self.columns:
+                        if check and not WINDOW_MESSAGE.match(self.row):
+                            self.wrapped.append((self.columns, self.row))
+                        self.lines.append(self.row)
+                        self.column = 0
+                        self.row = ""
+
+
+class TerminalRun:
+    """A console program whose controlling terminal is a pty of `columns` columns: a resize of
+    the pty sends it SIGWINCH as a terminal window's would."""
+
+    def __init__(self, profile, port, columns, env=None):
+        self.master, slave = pty.openpty()
+        set_columns(self.master, columns)
+        environment = dict(os.environ, TERM="xterm")
+        environment.pop("NO_COLOR", None)
+        environment.update(env or {})
+
+        def controlling_terminal():
+            os.setsid()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+        self.proc = subprocess.Popen(cli_command(profile, "--port", port, "--yes"), stdin=slave,
+                                     stdout=slave, stderr=slave, env=environment,
+                                     preexec_fn=controlling_terminal, close_fds=True)
+        os.close(slave)
+        self.output = b""
+
+    def read(self, until=None, timeout=120):
+        """Reads until `until` (bytes) has come, or the program ended; what came meanwhile."""
+        start = len(self.output)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if until is not None and until in self.output[start:]:
+                break
+            ready, _, _ = select.select([self.master], [], [], 0.05)
+            if ready:
+                try:
+                    chunk = os.read(self.master, 65536)
+                except OSError:  # the program has ended and the line hung up
+                    break
+                if not chunk:
+                    break
+                self.output += chunk
+            elif self.proc.poll() is not None:
+                break
+        return self.output[start:]
+
+    def finish(self):
+        self.read()
+        os.close(self.master)
+        return self.proc.wait(timeout=30)
+
+
+class Widths(PtyCase):
+    def run_at(self, profile, columns, env=None, *sim_args):
+        need(self, profile)
+        sim = self.start_sim(profile, "--exit-after-update", *sim_args)
+        run = TerminalRun(profile, sim.port, columns, env)
+        return sim, run
+
+    def test_nothing_wraps_at_80_or_60_columns(self):
+        for columns in (80, 60):
+            with self.subTest(columns=columns):
+                sim, run = self.run_at("cpu", columns)
+                self.assertEqual(run.finish(), 0, run.output)
+                screen = Screen(columns)
+                screen.feed(run.output)
+                self.assertEqual(screen.wrapped, [], run.output[-400:])
+                text = run.output.decode()
+                self.assertIn("8096/8096 blocks", text)
+                start = [line for line in screen.lines if line.startswith("fwburn-cpu-cli")][0]
+                self.assertIn("...", start)  # the image name cut to fit
+                self.assertIn("(2076672", text)  # perhaps on a line of its own
+                self.assertRegex(screen.lines[-1], r"^Result: success, total time \d+:\d\d$")
+                self.assertIn(b"\x1b[32msuccess\x1b[0m", run.output)
+                sim.stop()
+                self.assert_flash_is_image("cpu", sim)
+
+    def test_a_window_made_narrower_mid_transfer_is_followed(self):
+        # Block 2001 is answered 2.5 s late: the pty is resized while the transfer waits on it.
+        sim, run = self.run_at("cpu", 80, None, "--fault", "late=2500@block:2000x1")
+        before = run.read(until=b"2000/8096 blocks", timeout=120)
+        self.assertIn(b"2000/8096 blocks", before)
+        self.assertIsNone(run.proc.poll())
+        screen = Screen(80)
+        screen.feed(run.output)
+        set_columns(run.master, 60)  # the kernel sends SIGWINCH to the program
+        resized = len(run.output)
+        time.sleep(0.3)  # a redraw already on its way may still be 80 wide
+        run.read(timeout=0.01)
+        grace = len(run.output)
+        screen.feed(run.output[resized:grace], check=False)
+        screen.columns = 60
+        code = run.finish()
+        after = run.output[grace:]
+        screen.feed(after)
+        self.assertEqual(code, 0, run.output[-400:])
+        self.assertEqual(screen.wrapped, [], after[-600:])
+        # The transfer went on after the resize, redrawn on the narrower line.
+        self.assertGreater(after.count(b"\r"), 5, after)
+        self.assertIn(b"8096/8096 blocks", after)
+        sim.stop()
+
+    def test_no_colour_with_no_color_set_even_empty(self):
+        for value in ("1", ""):
+            with self.subTest(NO_COLOR=value):
+                sim, run = self.run_at("aio", 80, {"NO_COLOR": value})
+                self.assertEqual(run.finish(), 0, run.output)
+                self.assertIn(b"Result: success, total time", run.output)
+                colours = [m for m in ESCAPE.findall(run.output)
+                           if m not in (b"\x1b[?25l", b"\x1b[?25h", b"\x1b[K")]
+                self.assertEqual(colours, [], run.output)
+                sim.stop()
+
+    def test_no_escape_sequence_without_a_terminal(self):
+        for args in ((), ("--json",)):
+            with self.subTest(args=args):
+                need(self, "aio")
+                sim = self.start_sim("aio", "--exit-after-update")
+                r = run_cli("aio", "--port", sim.port, "--yes", *args)
+                self.assertEqual(r.code, 0, r)
+                self.assertNotIn("\x1b", r.out + r.err)
+                self.assertNotIn("total time", r.out + r.err)
+                sim.stop()
+
+
+if __name__ == "__main__":
+    unittest.main()
