@@ -9,7 +9,6 @@ import os
 import pty
 import re
 import select
-import signal
 import struct
 import subprocess
 import termios
