@@ -23,6 +23,7 @@
 #include "protocol/request_name.hpp"
 #include "ui/console/extract_image.hpp"
 #include "ui/console/fleet.hpp"
+#include "ui/console/info.hpp"
 #include "ui/console/json_line.hpp"
 #include "ui/console/mailbox.hpp"
 #include "ui/console/options.hpp"
@@ -527,6 +528,9 @@ int RunConsole(const char* program, int argc, char** argv) {
     }
     if (options.listPorts) {
         return ListPorts(program, row, options.json);
+    }
+    if (options.info) {
+        return ShowInfo(program, options, row);
     }
     if (!options.extractImage.empty()) {
         return ExtractImage(program, options.extractImage, options.json);

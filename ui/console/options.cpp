@@ -26,6 +26,9 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         ->allow_extra_args(false);
     app.add_flag("--all", o.all, "Update every attached controller of this program's USB link");
     app.add_flag("--list-ports", o.listPorts, "List the ports this program would use");
+    app.add_flag("--info", o.info,
+                 "Look at each controller without changing anything: mode, model, variant, "
+                 "bootloader version, whether this program's image fits it");
     app.add_flag("-y,--yes", o.yes,
                  "Answer reconnect prompts at once; give up after 3 update requests "
                  "that left the PLC in its application");
@@ -73,10 +76,11 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         return parsed;
     }
     // Checked here rather than by the parser, whose help would list every exclusion.
-    const int actions = int{o.listPorts} + int{o.version} + int{app.count("--extract-image") > 0};
+    const int actions = int{o.listPorts} + int{o.version} + int{o.info} +
+                        int{app.count("--extract-image") > 0};
     std::string wrong;
     if (actions > 1) {
-        wrong = "use only one of --list-ports, --version and --extract-image";
+        wrong = "use only one of --list-ports, --info, --version and --extract-image";
     } else if (o.all && !o.ports.empty()) {
         wrong = "use either --port or --all";
     } else if (o.all && (o.version || app.count("--extract-image") > 0)) {

@@ -11,6 +11,7 @@ struct Options {
     std::vector<std::string> ports;
     bool all = false;           // --all: every attached controller of the USB link
     bool listPorts = false;     // --list-ports
+    bool info = false;          // --info: look at each controller, change nothing
     bool yes = false;           // --yes
     std::string extractImage;   // --extract-image: the file to write
     bool version = false;       // --version
