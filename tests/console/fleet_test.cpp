@@ -64,5 +64,56 @@ TEST(FleetTest, TheSummaryTableHasAColumnEachAndFitsTheWidth) {
     }
 }
 
+ProgressView Programming(uint32_t done, int32_t retries) {
+    ProgressView view;
+    view.phase = Phase::Programming;
+    view.done = done;
+    view.total = 44;
+    view.percent = static_cast<int>(done * 100 / 45);
+    view.phaseSeconds = 2;
+    view.bytesPerSecond = 7600;
+    view.etaSeconds = 1;
+    view.errCounter = retries;
+    view.totalErrCounter = retries;
+    return view;
+}
+
+TEST(FleetTest, AnEndedControllerKeepsItsResultAndWhereItStopped) {
+    const ProgressView checks;  // the checks count nothing
+    struct Case {
+        ProgressView view;
+        const char* result;
+        bool waiting;
+        std::string line;
+    };
+    const Case cases[] = {
+        {Programming(44, 0), "success", false, "1-1.2 success  Programming 44/44 blocks"},
+        {Programming(10, 6), "update-failed", false,
+         "1-1.2 update-failed  Programming 10/44 blocks  retries 6/6"},
+        {checks, "communication-failed", false, "1-1.2 communication-failed"},
+        {checks, "cancelled", false, "1-1.2 cancelled"},
+        {checks, nullptr, true, "1-1.2 waiting for the replug"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(BoardLine("1-1.2", c.view, c.result, c.waiting, 100), c.line);
+    }
+    // While it runs: the terminal's status line, rate and time left included.
+    const std::string running = BoardLine("1-1.2", Programming(10, 0), nullptr, false, 100);
+    EXPECT_EQ(running.rfind("1-1.2 Programming", 0), 0u) << running;
+    EXPECT_NE(running.find("10/44 blocks"), std::string::npos) << running;
+    EXPECT_NE(running.find("ETA"), std::string::npos) << running;
+
+    for (const int columns : {40, 60, 80}) {
+        for (const Case& c : cases) {
+            const std::string line = BoardLine("1-1.2.4.1", c.view, c.result, c.waiting, columns);
+            EXPECT_LT(line.size(), static_cast<size_t>(columns)) << line;
+        }
+        const std::string line =
+            BoardLine("1-1.2.4.1", Programming(10, 3), nullptr, false, columns);
+        EXPECT_LT(line.size(), static_cast<size_t>(columns)) << line;
+        EXPECT_NE(line.find("10/44"), std::string::npos) << line;
+    }
+}
+
 }  // namespace
 }  // namespace fwburn::console

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include "burn/burn.hpp"
 #include "burn/messages.hpp"
 #include "link/posix/discovery.hpp"
+#include "ui/console/console_operator.hpp"
 #include "ui/console/json_line.hpp"
 #include "ui/console/mailbox.hpp"
 #include "ui/console/outcome.hpp"
@@ -90,6 +90,30 @@ std::vector<std::string> SummaryTable(const std::vector<FleetResult>& results, i
     return lines;
 }
 
+std::string BoardLine(const std::string& label, const ProgressView& view, const char* result,
+                      bool waiting, int columns) {
+    const std::string tag = label + " ";
+    const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
+    if (result == nullptr) {
+        const std::string line =
+            waiting ? tag + "waiting for the replug"
+                    : tag + TerminalLine(view, columns - static_cast<int>(tag.size()));
+        return line.substr(0, limit);
+    }
+    // Nothing is left to come: no rate, no time left. A run that never began a phase has no
+    // count to tell (the checks counted nothing).
+    std::string line = tag + result;
+    if (view.phase != Phase::Checking) {
+        line += std::string("  ") + PhaseTitle(view.phase) + " " + std::to_string(view.done) + "/" +
+                std::to_string(view.total) + " " + view.unit();
+    }
+    if (view.errCounter != 0 || view.totalErrCounter != 0) {
+        line += "  retries " + std::to_string(view.errCounter) + "/" +
+                std::to_string(view.totalErrCounter);
+    }
+    return line.substr(0, limit);
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -98,6 +122,8 @@ constexpr std::chrono::milliseconds kLastWords(300);
 // A replug prompt waits this long for the other controllers to reach theirs, so that one
 // question covers them all; it is asked at once when every running update is waiting.
 constexpr std::chrono::milliseconds kGather(3000);
+// The one question's last line; its answer goes to every controller listed.
+constexpr char kQuestion[] = "Press Enter to continue with all of them (n and Enter cancels all): ";
 
 int Columns() {
     winsize size{};
@@ -132,6 +158,8 @@ struct Unit {
     std::string caption;
     std::string text;
     std::optional<UpdateOutcome> returned;
+    // Where it stopped, taken with the final message: the worker clears its figures after it.
+    std::optional<ProgressView> last;
     int code = kExitUnexpected;
     double elapsed = 0;
     std::string message;
@@ -159,7 +187,7 @@ class FleetRun {
     void Reply(fwburn::Answer answer);
     void ClearBoard();
     void DrawBoard();
-    std::string BoardLine(Unit& unit, int columns);
+    static std::string BoardLine(Unit& unit, int columns);
     void Summary();
     [[noreturn]] void Interrupt(int signo);
 
@@ -171,9 +199,9 @@ class FleetRun {
     std::vector<std::unique_ptr<Unit>> units_;
     Clock::time_point start_ = Clock::now();
     std::optional<Clock::time_point> firstWaiting_;
-    bool asking_ = false;  // the one question is on screen
-    std::string typed_;
-    int boardLines_ = 0;  // the board's lines on screen, for a terminal
+    bool asking_ = false;      // the one question is on screen
+    AnswerInput answerInput_;  // "n", "no" or "q" and Enter cancel, as end of input does
+    int boardLines_ = 0;       // the board's lines on screen, for a terminal
 };
 
 bool FleetRun::Lock(Unit& unit) {
@@ -209,6 +237,7 @@ void FleetRun::Handle(Unit& unit, const Request& r) {
     }
     if (Present(*unit.screen, unit.tracker, r, Seconds())) {
         if (r.kind == Request::kFinal) {
+            unit.last = unit.tracker.view();
             unit.mailbox.Reply(Answer::Ok);
         }
         return;
@@ -292,40 +321,17 @@ void FleetRun::AskIfReady() {
         text += "\n  " + unit->target.Identity() +
                 (unit->target.physical.empty() ? "" : " (" + unit->target.port + ")");
     }
-    std::fprintf(output_.err(),
-                 "%s\nPress Enter to continue (end of input cancels): ", text.c_str());
+    std::fprintf(output_.err(), "%s\n%s", text.c_str(), kQuestion);
     std::fflush(output_.err());
 }
 
-// One byte at a time: a line typed ahead answers one question and no more. "n", "no" or "q"
-// cancels, as end of input does.
+// One byte at a time: a line typed ahead answers one question and no more.
 void FleetRun::ReadAnswer(short revents) {
-    if ((revents & POLLNVAL) != 0) {
-        Reply(Answer::Cancel);
-        return;
-    }
     char c = 0;
-    const ssize_t n = read(STDIN_FILENO, &c, 1);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-        return;
+    const ssize_t n = (revents & POLLNVAL) != 0 ? 0 : read(STDIN_FILENO, &c, 1);
+    if (const std::optional<Answer> answer = answerInput_.Take(n, c, errno)) {
+        Reply(*answer);
     }
-    if (n == 1 && c != '\n') {
-        typed_ += c;
-        return;
-    }
-    if (n != 1) {
-        std::fputc('\n', output_.err());
-        Reply(Answer::Cancel);
-        return;
-    }
-    std::string word;
-    for (const char k : typed_) {
-        if (k != ' ' && k != '\t' && k != '\r') {
-            word += static_cast<char>(std::tolower(static_cast<unsigned char>(k)));
-        }
-    }
-    typed_.clear();
-    Reply(word == "n" || word == "no" || word == "q" ? Answer::Cancel : Answer::Ok);
 }
 
 void FleetRun::Reply(fwburn::Answer answer) {
@@ -342,14 +348,10 @@ void FleetRun::Reply(fwburn::Answer answer) {
 }
 
 std::string FleetRun::BoardLine(Unit& unit, int columns) {
-    const std::string tag = unit.target.Label() + " ";
-    if (unit.returned || unit.finalShown) {
-        return tag + ResultName(ExitCode(unit.code));
-    }
-    if (unit.waiting) {
-        return tag + "waiting for the replug";
-    }
-    return tag + TerminalLine(unit.tracker.view(), columns - static_cast<int>(tag.size()));
+    const bool ended = unit.returned || unit.finalShown;
+    return console::BoardLine(unit.target.Label(), unit.last ? *unit.last : unit.tracker.view(),
+                              ended ? ResultName(ExitCode(unit.code)) : nullptr, unit.waiting,
+                              columns);
 }
 
 void FleetRun::ClearBoard() {
@@ -392,7 +394,9 @@ void FleetRun::Tick() {
 }
 
 void FleetRun::Summary() {
-    ClearBoard();
+    // Each controller's last line stays, as a single update's last status line does.
+    DrawBoard();
+    boardLines_ = 0;
     std::vector<FleetResult> results;
     std::string controllers = "[";
     std::vector<int> codes;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ui/console/options.hpp"
+#include "ui/console/progress.hpp"
 #include "ui/console/screen.hpp"
 
 namespace fwburn::console {
@@ -37,6 +38,13 @@ struct FleetResult {
     std::string message;
 };
 std::vector<std::string> SummaryTable(const std::vector<FleetResult>& results, int columns);
+
+// A controller's line on a terminal, at most `columns - 1` characters: its label, then its status
+// line while it runs, or the wait for the replug; once it has ended (`result`, the JSON word, not
+// null) the result and where it stopped, the phase and its exact count, which stay on screen as a
+// single update's last status line does.
+std::string BoardLine(const std::string& label, const ProgressView& view, const char* result,
+                      bool waiting, int columns);
 
 // Updates every target at once. `sysRoot` and `devRoot` are where a USB controller is looked for
 // again after a replug.
