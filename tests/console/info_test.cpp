@@ -1,0 +1,153 @@
+// --info's table and JSON objects from probe reports: the columns of every kind of answer, the
+// reason line of a controller the image does not fit, the status of each port; and the option.
+#include "ui/console/info.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "protocol/result_codes.hpp"
+#include "ui/console/outcome.hpp"
+
+namespace fwburn::console {
+namespace {
+
+InfoRow Answered(const char* port, uint8_t mode, const char* models, bool fits,
+                 const char* why = "") {
+    InfoRow row;
+    row.port = port;
+    row.opened = true;
+    row.report.mode = mode;
+    row.report.targetByte = 0x59;
+    std::snprintf(row.report.models, sizeof row.report.models, "%s", models);
+    row.report.fits = fits;
+    std::snprintf(row.report.why, sizeof row.report.why, "%s", why);
+    return row;
+}
+
+std::vector<InfoRow> Rows() {
+    InfoRow zl500 = Answered("/dev/ttyACM0", kApplicationMode, "ZL500", true);
+    zl500.report.idRead = true;
+    zl500.report.id = 0x3010;
+    zl500.report.versionRead = true;
+    zl500.report.version = 0x10;
+    InfoRow kt5 = Answered("/dev/ttyUSB1", kApplicationMode, "RV7-KT5", false,
+                           "Check PLC, RV7-KT5 is different than RV7-G");
+    kt5.report.idRead = true;
+    kt5.report.id = 0x000C;
+    kt5.report.variantRegister = VariantRegister::D1386;
+    kt5.report.variantRead = true;
+    kt5.report.variantValue = 0x4135;
+    InfoRow boot = Answered("/dev/ttyACM2", kBootMode, "ZL500", true);
+    boot.report.bootIdRead = true;
+    boot.report.bootId = 0x3010;
+    InfoRow aio = Answered("/dev/ttyACM3", kApplicationMode, "ZL500-AIO", false, "at 0x5B");
+    aio.report.idRead = true;
+    aio.report.id = 0x3010;
+    aio.report.otherAddress = true;
+    aio.report.targetByte = 0x5B;
+    InfoRow silent =
+        Answered("/dev/ttyACM4", kNoAcceptableReply, "", false, "NO RESPONSE @ State 1");
+    silent.report.silence.finding = Finding::NoBytes;
+    InfoRow run = Answered("/dev/ttyS0", kRunMode, "", false, "PLC in RUN MODE");
+    InfoRow closed;
+    closed.port = "/dev/ttyACM9";
+    closed.openFailure = "/dev/ttyACM9: permission denied";
+    closed.denied = true;
+    return {zl500, kt5, boot, aio, silent, run, closed};
+}
+
+TEST(InfoTable, ARowPerPortThenWhyEachDoesNotFit) {
+    const std::vector<std::string> lines = InfoTable(Rows());
+    ASSERT_EQ(lines.size(), 1u + 7u + 5u);
+    const std::vector<std::vector<std::string>> columns = {
+        {"PORT", "MODE", "MODEL", "ID", "VARIANT", "BOOTLOADER", "FITS"},
+        {"/dev/ttyACM0", "application", "ZL500", "0x3010", "-", "1.0", "yes"},
+        {"/dev/ttyUSB1", "application", "RV7-KT5", "0x000C", "D1386=0x4135", "-", "no"},
+        {"/dev/ttyACM2", "bootloader", "ZL500", "boot", "0x3010", "-", "-", "yes"},
+        {"/dev/ttyACM3", "application", "ZL500-AIO", "0x3010", "@0x5B", "-", "-", "no"},
+        {"/dev/ttyACM4", "no", "answer", "-", "-", "-", "-", "no"},
+        {"/dev/ttyS0", "run", "mode", "-", "-", "-", "-", "no"},
+        {"/dev/ttyACM9", "not", "opened", "-", "-", "-", "-", "no"},
+    };
+    for (size_t i = 0; i < columns.size(); ++i) {
+        std::vector<std::string> words;
+        size_t at = 0;
+        const std::string& line = lines[i];
+        while ((at = line.find_first_not_of(' ', at)) != std::string::npos) {
+            const size_t end = line.find(' ', at);
+            words.push_back(line.substr(at, end - at));
+            at = end;
+        }
+        EXPECT_EQ(words, columns[i]) << line;
+        // The columns line up: FITS starts at the same place on every line.
+        EXPECT_EQ(line.rfind(' ') + 1, lines[0].find("FITS")) << line;
+    }
+    EXPECT_EQ(lines[8], "/dev/ttyUSB1: Check PLC, RV7-KT5 is different than RV7-G");
+    EXPECT_EQ(lines[9], "/dev/ttyACM3: at 0x5B");
+    EXPECT_EQ(lines[10].rfind("/dev/ttyACM4: NO RESPONSE @ State 1: not one byte came back", 0),
+              0u);
+    EXPECT_EQ(lines[11], "/dev/ttyS0: PLC in RUN MODE");
+    EXPECT_EQ(lines[12].rfind("/dev/ttyACM9: permission denied; no permission", 0), 0u)
+        << lines[12];
+    EXPECT_NE(lines[12].find("udev rule"), std::string::npos);
+}
+
+TEST(InfoExitCode, AnsweredOpenFailedOrSilent) {
+    const std::vector<InfoRow> rows = Rows();
+    const int expected[] = {0, 0, 0, 0, kExitCommFailed, 0, kExitPortFailed};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(InfoExitCode(rows[i]), expected[i]) << rows[i].port;
+    }
+}
+
+TEST(InfoJson, OneObjectPerPortWithNullsForWhatWasNotRead) {
+    const std::vector<InfoRow> rows = Rows();
+    const std::string prefix =
+        R"({"event":"info","program":"fwburn-cpu-cli","model":"ZL500","port":)";
+    struct Case {
+        size_t row;
+        std::vector<std::string> parts;
+    } cases[] = {
+        {0,
+         {R"("opened":true,"answered":true,"mode":"application","address":"0x59",)"
+          R"("otherAddress":false,"modelId":12304,"bootId":null,"models":"ZL500",)"
+          R"("variantRegister":null,"variantValue":null,"bootloaderVersion":"1.0",)"
+          R"("fits":true,"why":null,"exitCode":0})"}},
+        {1, {R"("variantRegister":"D1386","variantValue":16693)", R"("fits":false,"why":"Check)"}},
+        {2, {R"("mode":"bootloader")", R"("modelId":null,"bootId":12304,"models":"ZL500")"}},
+        {3, {R"("address":"0x5B","otherAddress":true)"}},
+        {4, {R"("answered":false,"mode":"no answer")", R"("models":null)", R"("exitCode":6})"}},
+        {6,
+         {R"("opened":false,"answered":false,"mode":"not opened","modelId":null)",
+          R"("exitCode":4})"}},
+    };
+    for (const Case& c : cases) {
+        const std::string line = InfoJson(rows[c.row], "fwburn-cpu-cli", "ZL500");
+        EXPECT_EQ(line.rfind(prefix + "\"" + rows[c.row].port + "\"", 0), 0u) << line;
+        EXPECT_EQ(line.back(), '\n');
+        EXPECT_EQ(line.find('\n'), line.size() - 1);
+        for (const std::string& part : c.parts) {
+            EXPECT_NE(line.find(part), std::string::npos) << line << "\nlacks: " << part;
+        }
+    }
+}
+
+TEST(InfoOption, GoesAloneAndTakesPorts) {
+    ParsedCommandLine p = ParseCommandLine("fwburn-cpu-cli", "ZL500",
+                                           {"--info", "--port", "/dev/a", "--port", "/dev/b"});
+    ASSERT_TRUE(p.run) << p.error;
+    EXPECT_TRUE(p.options.info);
+    EXPECT_EQ(p.options.ports, (std::vector<std::string>{"/dev/a", "/dev/b"}));
+    for (const char* other : {"--version", "--list-ports"}) {
+        p = ParseCommandLine("fwburn-cpu-cli", "ZL500", {"--info", other});
+        EXPECT_FALSE(p.run) << other;
+        EXPECT_EQ(p.exitCode, kExitUsage);
+        EXPECT_NE(p.error.find("--info"), std::string::npos) << p.error;
+    }
+}
+
+}  // namespace
+}  // namespace fwburn::console
