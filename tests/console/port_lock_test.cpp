@@ -120,6 +120,35 @@ TEST_F(PortLockTest, TheHolderWritesItsPidAndASecondTakerIsToldIt) {
     EXPECT_EQ(second.Take({port}, {dir}), PortLock::Status::kHeld) << second.why();
 }
 
+// Runs of several controllers share the USB identity; a run that discovers its controller, and
+// would take any, needs it alone.
+TEST_F(PortLockTest, SharedHoldersKeepOutOnlyAnExclusiveTaker) {
+    const std::string usb = UsbControllerIdentity();
+    using Mode = PortLock::Mode;
+    PortLock fleetA;
+    PortLock fleetB;
+    ASSERT_EQ(fleetA.Take({usb}, {dir}, Mode::kShared), PortLock::Status::kHeld) << fleetA.why();
+    ASSERT_EQ(fleetB.Take({usb}, {dir}, Mode::kShared), PortLock::Status::kHeld) << fleetB.why();
+    PortLock single;
+    EXPECT_EQ(single.Take({usb}, {dir}), PortLock::Status::kBusy);
+    EXPECT_EQ(single.holder(), getpid());
+    EXPECT_EQ(single.busyFile(), LockPath(usb));
+
+    // The first shared holder to go leaves the file to the other, still keeping the single out.
+    fleetA.Release();
+    EXPECT_EQ(access(LockPath(usb).c_str(), F_OK), 0);
+    EXPECT_EQ(single.Take({usb}, {dir}), PortLock::Status::kBusy);
+    fleetB.Release();
+    EXPECT_EQ(access(LockPath(usb).c_str(), F_OK), -1);  // the last one removes it
+    ASSERT_EQ(single.Take({usb}, {dir}), PortLock::Status::kHeld) << single.why();
+
+    // And the other way round: a shared taker is kept out while the single run holds it.
+    EXPECT_EQ(fleetA.Take({usb}, {dir}, Mode::kShared), PortLock::Status::kBusy);
+    EXPECT_EQ(fleetA.busyIdentity(), usb);
+    single.Release();
+    EXPECT_EQ(fleetA.Take({usb}, {dir}, Mode::kShared), PortLock::Status::kHeld);
+}
+
 TEST_F(PortLockTest, AllOrNone) {
     PortLock other;
     ASSERT_EQ(other.Take({"/dev/ttyB"}, {dir}), PortLock::Status::kHeld);

@@ -197,6 +197,11 @@ class FleetRun {
     bool usb_;
     OutputQueue output_;
     std::vector<std::unique_ptr<Unit>> units_;
+    // Shared by runs of several controllers, taken alone by a run that discovers its controller:
+    // that one would take any controller on the link, one of these among them while it is
+    // unplugged for its replug, when no tty of it is there to be locked.
+    PortLock usbLock_;
+    bool usbLockHeld_ = false;
     Clock::time_point start_ = Clock::now();
     std::optional<Clock::time_point> firstWaiting_;
     bool asking_ = false;      // the one question is on screen
@@ -204,22 +209,31 @@ class FleetRun {
     int boardLines_ = 0;       // the board's lines on screen, for a terminal
 };
 
+// Why `lock` was not had, for the line before the refusal.
+std::string LockRefusal(const PortLock& lock, const std::string& what) {
+    if (lock.busyFile().empty()) {
+        return "cannot lock the port: " + lock.why();
+    }
+    const std::string holder =
+        lock.holder() > 0 ? std::to_string(lock.holder()) : std::string("unknown");
+    return what + ": another update of this PLC is running (process " + holder + "; lock file " +
+           lock.busyFile() + ")";
+}
+
 bool FleetRun::Lock(Unit& unit) {
+    const bool usbController = !unit.target.physical.empty();
+    if (usbController && !usbLockHeld_) {
+        unit.screen->OpenFailed(LockRefusal(usbLock_, "the PLC on USB"), false);
+        return false;
+    }
     std::vector<std::string> identities{PortIdentity(unit.target.port)};
-    if (!unit.target.physical.empty()) {
+    if (usbController) {
         identities.push_back(unit.target.Identity());
     }
     if (unit.lock.Take(identities, LockDirectories()) == PortLock::Status::kHeld) {
         return true;
     }
-    const std::string holder =
-        unit.lock.holder() > 0 ? std::to_string(unit.lock.holder()) : std::string("unknown");
-    unit.screen->OpenFailed(unit.lock.busyFile().empty()
-                                ? "cannot lock the port: " + unit.lock.why()
-                                : unit.target.Identity() +
-                                      ": another update of this PLC is running (process " + holder +
-                                      "; lock file " + unit.lock.busyFile() + ")",
-                            false);
+    unit.screen->OpenFailed(LockRefusal(unit.lock, unit.target.Identity()), false);
     return false;
 }
 
@@ -451,6 +465,7 @@ void FleetRun::Interrupt(int signo) {
     for (auto& unit : units_) {
         unit->lock.Release();
     }
+    usbLock_.Release();
     _exit(status);
 }
 
@@ -487,6 +502,11 @@ int FleetRun::Run(const std::vector<FleetTarget>& targets, const std::string& sy
         units_.push_back(std::move(unit));
     }
     start_ = Clock::now();
+    if (std::any_of(targets.begin(), targets.end(),
+                    [](const FleetTarget& t) { return !t.physical.empty(); })) {
+        usbLockHeld_ = usbLock_.Take({UsbControllerIdentity()}, LockDirectories(),
+                                     PortLock::Mode::kShared) == PortLock::Status::kHeld;
+    }
     for (auto& unit : units_) {
         if (!Lock(*unit)) {
             UpdateOutcome refused;
@@ -560,6 +580,7 @@ int FleetRun::Run(const std::vector<FleetTarget>& targets, const std::string& sy
             unit->worker.join();
         }
     }
+    usbLock_.Release();  // every port is closed for good
     Summary();
     std::vector<int> codes;
     for (auto& unit : units_) {

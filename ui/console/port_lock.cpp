@@ -172,7 +172,10 @@ void PortLock::Release() {
     for (size_t i = 0; i < fds_.size(); ++i) {
         struct stat held {};
         struct stat there {};
-        if (fstat(fds_[i], &held) == 0 && lstat(files_[i].c_str(), &there) == 0 &&
+        // A shared file goes only with its last taker: another one still holds it when it cannot
+        // be had alone (and then the conversion may have dropped this lock, which goes anyway).
+        const bool alone = mode_ == Mode::kExclusive || flock(fds_[i], LOCK_EX | LOCK_NB) == 0;
+        if (alone && fstat(fds_[i], &held) == 0 && lstat(files_[i].c_str(), &there) == 0 &&
             held.st_dev == there.st_dev && held.st_ino == there.st_ino) {
             unlink(files_[i].c_str());  // may fail where another user made it: it stays, harmless
         }
@@ -183,8 +186,9 @@ void PortLock::Release() {
 }
 
 PortLock::Status PortLock::Take(const std::vector<std::string>& identities,
-                                const std::vector<std::string>& directories) {
+                                const std::vector<std::string>& directories, Mode mode) {
     Release();
+    mode_ = mode;
     holder_ = 0;
     busyFile_.clear();
     busyIdentity_.clear();
@@ -224,7 +228,7 @@ PortLock::Status PortLock::TakeOne(const std::string& identity,
             why_ = path + ": not a plain file with a single link";
             return Status::kFailed;
         }
-        const int locked = flock(fd, LOCK_EX | LOCK_NB);
+        const int locked = flock(fd, (mode_ == Mode::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB);
         const int lockError = locked == 0 ? 0 : errno;
         struct stat now {};
         if (locked == 0 && (lstat(path.c_str(), &now) != 0 || now.st_dev != st.st_dev ||

@@ -38,6 +38,10 @@ std::vector<std::string> LockDirectories();
 class PortLock {
   public:
     enum class Status { kHeld, kBusy, kFailed };
+    // kShared: held by any number of takers at once, and keeps out only an exclusive one (a run
+    // of several controllers shares the USB identity that a run discovering its controller takes
+    // alone, since that one would take any controller on the link).
+    enum class Mode { kExclusive, kShared };
 
     PortLock() = default;
     ~PortLock();
@@ -49,8 +53,9 @@ class PortLock {
     // anywhere (see why()). Never follows a symbolic link planted as the lock file, never
     // truncates a file, and writes its pid only into a plain file with a single link.
     Status Take(const std::vector<std::string>& identities,
-                const std::vector<std::string>& directories);
-    // Removes the lock files it made or may remove, then lets the locks go. A process that ends
+                const std::vector<std::string>& directories, Mode mode = Mode::kExclusive);
+    // Removes the lock files it made or may remove (a shared one only when no other taker holds
+    // it), then lets the locks go. A process that ends
     // without it (a signal, SIGKILL) leaves its files, unlocked: the next updater takes them.
     void Release();
 
@@ -65,6 +70,7 @@ class PortLock {
   private:
     Status TakeOne(const std::string& identity, const std::vector<std::string>& directories);
 
+    Mode mode_ = Mode::kExclusive;
     std::vector<int> fds_;
     std::vector<std::string> files_;
     int holder_ = 0;
