@@ -109,6 +109,10 @@ class Info(PtyCase):
         need(self, "cpu")
         r = run_cli("cpu", "--info", "--version", allow_stand_in=False)
         self.assertEqual(r.code, 2, r)
+        need(self, "rv7g")
+        r = run_cli("rv7g", "--info", "--all", allow_stand_in=False)
+        self.assertEqual(r.code, 2, r)
+        self.assertIn("give each with --port", r.err)
 
 
 class Diagnosis(PtyCase):

@@ -277,6 +277,13 @@ void ProbeOne(InfoRow& row, int programRow, OpenPorts& open) {
 
 int ShowInfo(const char* program, const Options& options, int row) {
     const bool usb = IsUsbLinked(row);
+    if (options.all && !usb && options.ports.empty()) {
+        std::fprintf(stderr,
+                     "%s: --all finds controllers on the USB link; a %s is on a serial port: give "
+                     "each with --port\n",
+                     program, ModelName(row));
+        return kExitUsage;
+    }
     const std::vector<std::string> ports = InfoPorts(options, usb);
     if (ports.empty()) {
         std::fprintf(stderr, "%s: --info: no %s found%s\n", program,
