@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
 """Several controllers updated at once by one console program: each on its own plcsim, one of
 them failing, in plain, JSON and prompt forms."""
+import fcntl
+import glob
 import json
 import os
+import select
+import signal
 import subprocess
+import time
 import unittest
 
-from console_pty_test import PtyCase, cli_command, need, run_cli
+from console_pty_test import PtyCase, cli_command, need, port_free, run_cli
 
 SUCCESS_USB = "Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
 FAILED = "ERROR: Firmware update is FAILED"
@@ -29,6 +34,68 @@ def fake_usb_tree(root, controllers):
         os.makedirs(dev_root, exist_ok=True)
         open(os.path.join(dev_root, tty), "w").close()
     return dict(os.environ, FWBURN_SYSFS_ROOT=sys_root, FWBURN_DEV_ROOT=dev_root)
+
+
+def linked_usb_tree(root, controllers):
+    """A sysfs and /dev tree where each (tty, socket, serial, pty) is a controller whose /dev
+    name is a symbolic link to the plcsim pty; returns its env and a function that moves a tty
+    name to another socket and pty, as a replug that renumbers the ttys does."""
+    sys_root, dev_root = os.path.join(root, "sys"), os.path.join(root, "dev")
+    os.makedirs(dev_root)
+    interfaces = {}
+    for _, socket, serial, _ in controllers:
+        usb = os.path.join(sys_root, "devices/pci0000:00/usb1/1-1", socket)
+        interfaces[socket] = os.path.join(usb, socket + ":1.0")
+        os.makedirs(interfaces[socket])
+        for name, value in (("idVendor", "3b9e"), ("idProduct", "0001"), ("serial", serial),
+                            ("product", "ZL500 PLC")):
+            with open(os.path.join(usb, name), "w") as f:
+                f.write(value + "\n")
+
+    def plug(tty, socket, pty):
+        link = os.path.join(sys_root, "class/tty", tty, "device")
+        os.makedirs(os.path.dirname(link), exist_ok=True)
+        for path, target in ((link, interfaces[socket]), (os.path.join(dev_root, tty), pty)):
+            if os.path.lexists(path):
+                os.unlink(path)
+            os.symlink(target, path)
+
+    for tty, socket, _, pty in controllers:
+        plug(tty, socket, pty)
+    return dict(os.environ, FWBURN_SYSFS_ROOT=sys_root, FWBURN_DEV_ROOT=dev_root), plug
+
+
+def read_until(proc, stream, text, timeout=120):
+    """What `stream` of `proc` gave until `text` came (it may end without a newline)."""
+    got = ""
+    deadline = time.monotonic() + timeout
+    while text not in got:
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([stream], [], [], left)[0]:
+            raise AssertionError("no %r within %d s; got:\n%s" % (text, timeout, got))
+        chunk = os.read(stream.fileno(), 4096).decode()
+        if not chunk:
+            raise AssertionError("ended before %r (exit %s); got:\n%s"
+                                 % (text, proc.wait(), got))
+        got += chunk
+    return got
+
+
+def lock_files(name):
+    """The lock files named `name` in the directories the programs lock in."""
+    dirs = ["/run/lock", os.environ.get("XDG_RUNTIME_DIR", ""), "/tmp"]
+    return [path for d in dirs if d for path in glob.glob(os.path.join(d, name))]
+
+
+def lock_directory():
+    """The first directory the programs would make a lock file in."""
+    for d in ["/run/lock", os.environ.get("XDG_RUNTIME_DIR", ""), "/tmp"]:
+        if d.startswith("/") and os.access(d, os.W_OK | os.X_OK):
+            return d
+    raise AssertionError("no directory for lock files")
+
+
+QUESTION = "Press Enter to continue with all of them (n and Enter cancels all): "
 
 
 class Fleet(PtyCase):
@@ -100,6 +167,147 @@ class Fleet(PtyCase):
         for sim in sims:
             sim.stop()
             self.assertEqual(sim.summary["replugs"], 1)
+
+    def test_no_and_enter_cancels_every_controller_waiting(self):
+        need(self, "aio")
+        sims = [self.start_sim("aio"), self.start_sim("aio")]
+        proc = subprocess.Popen(cli_command("aio", "--port", sims[0].port, "--port", sims[1].port),
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        try:
+            err = read_until(proc, proc.stderr, QUESTION)
+            out, rest = proc.communicate(b"No \n", timeout=60)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        err += rest.decode()
+        self.assertEqual(proc.returncode, 8, err)
+        self.assertEqual(err.count(QUESTION), 1, err)
+        summary = out.decode().split("Summary:\n", 1)[1].splitlines()
+        self.assertEqual([row.split()[1] for row in summary[1:]], ["cancelled", "cancelled"])
+        for sim in sims:
+            sim.stop()
+            self.assertEqual(sim.summary["blocksTaken"], 0)
+
+    def test_a_replug_that_swaps_the_tty_names_follows_each_controller(self):
+        need(self, "aio")
+        # The second controller NAKs its block 3 once: its retry must show under its own socket.
+        a, b = self.start_sim("aio"), self.start_sim("aio", "--fault", "nak@block:2x1")
+        env, plug = linked_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", "A1", a.port),
+                                                    ("ttyACM1", "1-1.3", "B2", b.port)])
+        dev = env["FWBURN_DEV_ROOT"]
+        proc = subprocess.Popen(cli_command("aio", "--all"), env=env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            err = read_until(proc, proc.stderr, QUESTION)
+            # Both are unplugged now; they come back with each other's tty name.
+            plug("ttyACM0", "1-1.3", b.port)
+            plug("ttyACM1", "1-1.2", a.port)
+            out, rest = proc.communicate(b"\n", timeout=300)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        out, err = out.decode(), err + rest.decode()
+        self.assertEqual(proc.returncode, 0, out + err)
+        lines = out.splitlines()
+        for socket, before, after in (("1-1.2", "ttyACM0", "ttyACM1"),
+                                      ("1-1.3", "ttyACM1", "ttyACM0")):
+            tag = "[%s] " % socket
+            self.assertIn(tag + "Port: %s/%s" % (dev, before), lines, out)
+            self.assertIn(tag + "Port reopened: %s/%s" % (dev, after), lines, out)
+            self.assertIn(tag + SUCCESS_USB, lines, out)
+        self.assertIn("[1-1.3] Retry: 1 in this command, 1 in all", lines, out)
+        self.assertNotIn("[1-1.2] Retry", out)
+        self.assertIn("usb 1-1.2 serial A1 (%s/ttyACM0)" % dev, err)
+        for sim in (a, b):
+            sim.stop()
+            self.assertEqual(sim.summary["replugs"], 1)
+            self.assert_flash_is_image("aio", sim)
+
+    def test_a_run_of_several_and_a_discovering_run_keep_each_other_out(self):
+        need(self, "aio")
+        a, b = self.start_sim("aio"), self.start_sim("aio")
+        env, _ = linked_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", "A1", a.port),
+                                                 ("ttyACM1", "1-1.3", "B2", b.port)])
+        proc = subprocess.Popen(cli_command("aio", "--all"), env=env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            # Waiting for the replug, both unplugged: a run that finds its controller by itself
+            # would take the first to come back.
+            read_until(proc, proc.stderr, QUESTION)
+            single = run_cli("aio", "--yes")
+            self.assertEqual(single.code, 4, single)
+            self.assertIn("the PLC on USB: another update of this PLC is running (process %d;"
+                          % proc.pid, single.err)
+            out, err = proc.communicate(b"\n", timeout=300)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        self.assertEqual(proc.returncode, 0, err)
+        self.assertEqual(lock_files("fwburn-usb-3b9e-0001.lock"), [])  # the last one out
+
+        # The other way round: while a discovering run holds the link, the several are refused.
+        fd = os.open(os.path.join(lock_directory(), "fwburn-usb-3b9e-0001.lock"),
+                     os.O_RDWR | os.O_CREAT, 0o644)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX)
+            os.pwrite(fd, b"%10d\n" % os.getpid(), 0)
+            p = subprocess.run(cli_command("aio", "--all", "--yes"), env=env, capture_output=True,
+                               text=True, stdin=subprocess.DEVNULL, timeout=60)
+        finally:
+            os.unlink(os.path.join(lock_directory(), "fwburn-usb-3b9e-0001.lock"))
+            os.close(fd)
+        self.assertEqual(p.returncode, 4, p)
+        for socket in ("1-1.2", "1-1.3"):
+            self.assertIn("[%s] fwburn-aio-cli: the PLC on USB: another update of this PLC is "
+                          "running (process %d;" % (socket, os.getpid()), p.stderr)
+        for sim in (a, b):  # the refused run never opened them
+            sim.stop()
+            self.assertEqual(sim.summary["replugs"], 1)
+            self.assertTrue(sim.summary["transferComplete"])
+
+    def test_sigterm_ends_every_update_and_releases_every_port(self):
+        need(self, "cpu")
+        sims = [self.start_sim("cpu", "--wire"), self.start_sim("cpu", "--wire")]
+        proc = subprocess.Popen(cli_command("cpu", "--port", sims[0].port, "--port",
+                                            sims[1].port, "--yes", "--json"),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+        try:
+            programming = set()
+            while len(programming) < 2:
+                line = proc.stdout.readline()
+                self.assertTrue(line, "ended before both were programming")
+                event = json.loads(line)
+                if event["event"] == "progress" and event["phase"] == "program":
+                    programming.add(event["port"])
+            locks = [f for s in sims
+                     for f in lock_files("fwburn-%s.lock" % s.port.replace("/", "_"))]
+            self.assertEqual(len(locks), 2, locks)
+            for sim in sims:
+                self.assertFalse(port_free(sim.port))
+            sent = time.monotonic()
+            proc.send_signal(signal.SIGTERM)
+            code = proc.wait(timeout=5)
+            took = time.monotonic() - sent
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        rest, err = proc.communicate()
+        self.assertEqual(code, 143, err)
+        self.assertLess(took, 1.5)
+        for sim in sims:
+            self.assertTrue(port_free(sim.port), "%s is still held" % sim.port)
+        self.assertEqual([f for f in locks if os.path.exists(f)], [])
+        outcomes = [json.loads(line) for line in rest.splitlines()]
+        outcomes = {e["port"]: (e["result"], e["signal"], e["phase"])
+                    for e in outcomes if e["event"] == "outcome"}
+        self.assertEqual(outcomes, {s.port: ("interrupted", "SIGTERM", "program") for s in sims})
+        for sim in sims:
+            tag = "[%s] " % sim.port[len("/dev/"):]
+            self.assertIn(tag + "fwburn-cpu-cli: interrupted by SIGTERM; the port is released", err)
+            sim.stop()
+            self.assertFalse(sim.summary["transferComplete"])
 
     def test_all_refuses_a_serial_model_and_says_when_no_controller_is_attached(self):
         need(self, "rv7g")
