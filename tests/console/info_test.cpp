@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/profile.hpp"
 #include "protocol/result_codes.hpp"
 #include "ui/console/outcome.hpp"
 
@@ -106,7 +107,8 @@ TEST(InfoExitCode, AnsweredOpenFailedOrSilent) {
 TEST(InfoJson, OneObjectPerPortWithNullsForWhatWasNotRead) {
     const std::vector<InfoRow> rows = Rows();
     const std::string prefix =
-        R"({"event":"info","program":"fwburn-cpu-cli","model":"ZL500","port":)";
+        R"({"event":"info","program":"fwburn-cpu-cli","model":"ZL500","standIn":)" +
+        std::string(ThisBuildProfile().standInImage ? "true" : "false") + R"(,"port":)";
     struct Case {
         size_t row;
         std::vector<std::string> parts;

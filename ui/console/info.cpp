@@ -161,7 +161,11 @@ std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows) {
 std::string InfoJson(const InfoRow& row, const std::string& program, const std::string& model) {
     const ProbeReport& r = row.report;
     JsonLine line;
-    line.Add("event", "info").Add("program", program).Add("model", model).Add("port", row.port);
+    line.Add("event", "info")
+        .Add("program", program)
+        .Add("model", model)
+        .Add("standIn", ThisBuildProfile().standInImage)
+        .Add("port", row.port);
     line.Add("opened", row.opened).Add("answered", row.opened && r.answered());
     line.Add("mode", ModeName(row));
     if (row.opened) {
@@ -353,6 +357,11 @@ int ShowInfo(const char* program, const Options& options, int row) {
     } else {
         for (const std::string& line : InfoTable(rows)) {
             std::printf("%s\n", line.c_str());
+        }
+        if (ThisBuildProfile().standInImage) {
+            std::printf(
+                "This test build's image is a stand-in of random bytes, not a firmware: written "
+                "into a PLC it leaves the PLC unusable.\n");
         }
     }
     std::fflush(stdout);
