@@ -3,6 +3,7 @@
 // the window's.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "burn/diagnosis.hpp"
@@ -82,6 +83,10 @@ const DiagnosisCase kCases[] = {
      false, 0},
 };
 // clang-format on
+
+void PrintTo(const DiagnosisCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WorkerDiagnosis : public ::testing::TestWithParam<DiagnosisCase> {};
 

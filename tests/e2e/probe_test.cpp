@@ -3,6 +3,7 @@
 // block.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "burn/messages.hpp"
@@ -82,6 +83,10 @@ const ProbeCase kCases[] = {
      "PLC in RUN MODE"},
 };
 // clang-format on
+
+void PrintTo(const ProbeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Probing : public ::testing::TestWithParam<ProbeCase> {};
 
