@@ -1,5 +1,9 @@
 #!/usr/bin/env python3
-"""Whole ZL500 updates over pseudo-terminals, for scripts/bench --pty.
+"""Whole updates over pseudo-terminals, for scripts/bench --pty and --gang.
+
+--pty: whole ZL500 updates, ours against a bare sender and against the line limit.
+--gang N[,N...] [--program cpu|aio]: N controllers updated at once by one process, each on its
+own plcsim with --wire, beside a single update in the same run.
 
 Every run gets its own plcsim (its own pty pair) in the bootloader. Wall time is from the host's
 start to its exit; CPU time is the host's own user+sys from wait4. The machine is shared (the
@@ -14,8 +18,9 @@ import tempfile
 import time
 
 BUILD = sys.argv[1] if len(sys.argv) > 1 else "build/bench"
+PROGRAM = "cpu"
 PLCSIM = os.path.join(BUILD, "sim/plcsim/plcsim")
-CLI = os.path.join(BUILD, "ui/console/fwburn-cpu-cli")
+CLI = os.path.join(BUILD, "ui/console/fwburn-%s-cli")
 BARE = os.path.join(BUILD, "tests/fwburn_bare_sender")
 REPEATS = 5  # short runs: the median of a few keeps one scheduling hiccup out
 
@@ -78,10 +83,10 @@ def main():
     load = open("/proc/loadavg").read().split()[:3]
     print(f"machine: {ncpu} CPUs, load average {' '.join(load)} at start")
     with tempfile.TemporaryDirectory(prefix="fwburn-bench-") as work:
-        subprocess.run([CLI, "--extract-image", os.path.join(work, "image.bin")], check=True,
-                       stdout=subprocess.DEVNULL)
+        subprocess.run([CLI % "cpu", "--extract-image", os.path.join(work, "image.bin")],
+                       check=True, stdout=subprocess.DEVNULL)
         # A bench build has no real image: its stand-in is written only when told.
-        ours_cmd = [CLI, "--port", "@PORT@", "--yes", "--allow-stand-in"]
+        ours_cmd = [CLI % "cpu", "--port", "@PORT@", "--yes", "--allow-stand-in"]
         bare_cmd = [BARE, "@PORT@", os.path.join(work, "image.bin")]
 
         ours, bare = [], []
@@ -126,5 +131,106 @@ def main():
     print(f"\nload average {' '.join(load)} at end")
 
 
+MODELS = {"cpu": "ZL500", "aio": "ZL500-AIO"}
+GANG_REPEATS = 3
+
+
+def start_sims(work, name, count, program):
+    """`count` plcsims with --wire, starting in their bootloader (no replug to wait for)."""
+    sims = []
+    for i in range(count):
+        summary = os.path.join(work, "%s-%d.json" % (name, i))
+        sim = subprocess.Popen(
+            [PLCSIM, "--model", MODELS[program], "--fault", "boot-at-power-on", "--image",
+             os.path.join(work, "image.bin"), "--wire", "--exit-after-update",
+             "--summary-json", summary], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            text=True)
+        sims.append((sim, sim.stdout.readline().rsplit(" on ", 1)[1].strip(), summary))
+    return sims
+
+
+def run_gang(work, name, count, program):
+    """One process updating `count` controllers at once: per controller its time (from the
+    program's JSON), and the process's CPU time, wall time and peak RSS (wait4)."""
+    sims = start_sims(work, name, count, program)
+    cmd = [CLI % program, "--yes", "--allow-stand-in", "--json"]
+    for _, port, _ in sims:
+        cmd += ["--port", port]
+    # Each controller's time is when its outcome line came, on this clock: the program's own
+    # "elapsed" is in tenths of a second.
+    busy0, total0 = cpu_ticks()
+    t0 = time.monotonic()
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    times, events = [], []
+    for line in proc.stdout:
+        events.append(json.loads(line))
+        if events[-1]["event"] == "outcome":
+            times.append(time.monotonic() - t0)
+    _, status, ru = os.wait4(proc.pid, 0)
+    proc.returncode = 0  # reaped here
+    wall = time.monotonic() - t0
+    busy1, total1 = cpu_ticks()
+    proc.stdout.close()
+    with open(os.path.join(work, name + ".jsonl"), "w") as f:
+        f.writelines(json.dumps(e) + "\n" for e in events)
+    for sim, _, summary in sims:
+        try:
+            sim.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            sim.kill()
+            sys.exit("bench: plcsim did not end after " + name)
+        sim.stdout.close()
+        with open(summary) as f:
+            s = json.load(f)
+        if not s["transferComplete"] or not s["flashMatchesImage"] or s["violations"]:
+            sys.exit(f"bench: {name} left a controller not updated; see {work}")
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0 or len(times) != count:
+        sys.exit(f"bench: {name} failed (exit {code}); see {work}")
+    return {"slowest": max(times), "wall": wall, "cpu": ru.ru_utime + ru.ru_stime,
+            "rss": ru.ru_maxrss, "busy": (busy1 - busy0) / max(1, total1 - total0)}
+
+
+def gang(counts, program):
+    ncpu = os.cpu_count()
+    load = open("/proc/loadavg").read().split()[:3]
+    print(f"machine: {ncpu} CPUs, load average {' '.join(load)} at start")
+    print(f"program: fwburn-{program}-cli ({MODELS[program]}), plcsim --wire, "
+          f"median of {GANG_REPEATS} runs each")
+    rows = []
+    with tempfile.TemporaryDirectory(prefix="fwburn-gang-") as work:
+        subprocess.run([CLI % program, "--extract-image", os.path.join(work, "image.bin")],
+                       check=True, stdout=subprocess.DEVNULL)
+        for n in counts:
+            single, several = [], []
+            for i in range(GANG_REPEATS):  # interleaved: a change of load hits both alike
+                single.append(run_gang(work, f"single{n}-{i}", 1, program))
+                several.append(run_gang(work, f"gang{n}-{i}", n, program))
+
+            def med(runs, key):
+                return statistics.median(r[key] for r in runs)
+            extra = (med(several, "rss") - med(single, "rss")) / (n - 1) if n > 1 else None
+            rows.append((n, med(single, "slowest"), med(several, "slowest"),
+                         med(several, "cpu") / med(several, "wall") / n * 100,
+                         med(single, "rss"), med(several, "rss"), extra,
+                         med(several, "busy") * 100))
+    load = open("/proc/loadavg").read().split()[:3]
+    print()
+    print(f"{'N':>3} {'single s':>9} {'slowest s':>10} {'ratio':>6} {'cpu %/ctl':>10} "
+          f"{'rss 1 KiB':>10} {'rss N KiB':>10} {'KiB/extra':>10} {'CPUs busy':>10}")
+    for n, one, slowest, cpu, rss1, rssn, extra, busy in rows:
+        e = f"{extra:10.0f}" if extra is not None else f"{'-':>10}"
+        print(f"{n:3d} {one:9.3f} {slowest:10.3f} {slowest / one:6.3f} {cpu:10.3f} "
+              f"{rss1:10d} {rssn:10.0f} {e} {busy:9.0f}%")
+    print("\ntargets: ratio <= 1.05, host CPU < 1 % of wall time per controller")
+    print(f"load average {' '.join(load)} at end")
+
+
 if __name__ == "__main__":
-    main()
+    if len(sys.argv) > 2 and sys.argv[2] == "--gang":
+        counts = [int(n) for n in (sys.argv[3] if len(sys.argv) > 3 else "1,4,8").split(",")]
+        if len(sys.argv) > 5 and sys.argv[4] == "--program":
+            PROGRAM = sys.argv[5]
+        gang(counts, PROGRAM)
+    else:
+        main()
