@@ -135,7 +135,11 @@ Next Run::ApplicationModeBranch() {
         if (idResult == kNoAcceptableReply) {
             idCame ? NoteWrongModel(id, false) : NoteSilence(before);
         }
-        return Fail(ModelIdFailureKind(idResult), ModelIdFailureMessage(idResult));
+        // A valid reply with another model's ID is a wrong controller, not a bad line, though the
+        // message (the window's) says no response came.
+        const bool wrongModel = idResult == kNoAcceptableReply && idCame;
+        return Fail(wrongModel ? OutcomeKind::ControllerRefused : ModelIdFailureKind(idResult),
+                    ModelIdFailureMessage(idResult));
     }
     const VariantRegister reg = VariantRegisterFor(u_.row);
     if (reg != VariantRegister::None) {

@@ -23,6 +23,7 @@ struct OutcomeCase {
     bool timerAfterMessage = false;  // only the refused bootloader versions
     bool erased = false;             // the controller's program memory was erased
     int flashStatusShown = 0;        // the phase on the panel while the message is open
+    bool anotherModel = false;       // a valid reply named another model: a wrong controller
 };
 
 sim::ReplyFault Fault(Phase phase, FaultKind kind, int skip = 0, uint8_t cls = 0,
@@ -76,7 +77,8 @@ std::vector<OutcomeCase> Cases() {
          "PLC type is WRONG"},
         {"id unknown class", Options("MN6", {Fault(Phase::kIdQuery, E, 0, 7, 2)}),
          "UNKNOWN ERROR CODE @ State 2"},
-        {"another model answers", Options("ZL500", {}, "ZL600", 13096), "NO RESPONSE @ State 2"},
+        {"another model answers", Options("ZL500", {}, "ZL600", 13096), "NO RESPONSE @ State 2",
+         false, false, 0, true},
         // Update request.
         {"update flow error 3", Options("MN6", {Fault(Phase::kUpdateRequest, E, 0, 2, 3)}),
          "FLOW ERROR @ State 3"},
@@ -156,6 +158,9 @@ std::vector<OutcomeCase> Cases() {
 OutcomeKind ExpectedKind(const OutcomeCase& c) {
     if (c.erased) {
         return OutcomeKind::FailedAfterErase;
+    }
+    if (c.anotherModel) {
+        return OutcomeKind::ControllerRefused;
     }
     const bool refused = c.text == "PLC type is WRONG" || c.text == "PLC in RUN MODE" ||
                          c.text.rfind("Check PLC, ", 0) == 0 ||

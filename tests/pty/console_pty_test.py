@@ -285,7 +285,8 @@ BEFORE_ERASE = [
     ("aio", ["--fault", "silent"], 6, "ERROR: NO RESPONSE @ State 1"),
     ("aio", ["--fault", "error=2/1@mode-query"], 6, "ERROR: FLOW ERROR @ State 1"),
     ("aio", ["--fault", "run-mode"], 5, "ERROR: PLC in RUN MODE"),
-    ("aio", ["--fault", "app-id=0x3000"], 6, "ERROR: NO RESPONSE @ State 2"),
+    # Another model's ID in a valid reply: a wrong controller, whatever the message says.
+    ("aio", ["--fault", "app-id=0x3000"], 5, "ERROR: NO RESPONSE @ State 2"),
     ("aio", ["--fault", "error=2/3@id-query"], 6, "ERROR: FLOW ERROR @ State 3"),
     ("aio", ["--fault", "version=0.9"], 5,
      "ERROR: The bootloader version is V0.9, do not support AIO FW update"),
