@@ -318,7 +318,7 @@ TEST(ScreenTest, PromptAwaitingEnterSaysHowToAnswer) {
     }
     const std::string e = Contents(err);
     EXPECT_NE(e.find("Information: Please POWER OFF=>ON the PLC, and then press OK to continue\n"
-                     "Press Enter to continue (end of input cancels): \n"),
+                     "Press Enter to continue (n and Enter cancels): \n"),
               std::string::npos)
         << e;
     EXPECT_NE(e.find("cancelled"), std::string::npos);

@@ -275,7 +275,7 @@ class TestProfiles(PtyCase):
         r = run_cli("rv7g", "--port", sim.port, input_text="\n")
         self.assertEqual(r.code, 0, r)
         self.assertIn("Please POWER OFF=>ON the PLC, and then press Enter to continue\n"
-                      "Press Enter to continue (end of input cancels): ", r.err)
+                      "Press Enter to continue (n and Enter cancels): ", r.err)
         sim.stop()
         self.assertEqual(sim.summary["powerCycles"], 1)
 

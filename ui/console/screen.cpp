@@ -117,7 +117,7 @@ void Screen::Prompt(const char* caption, const char* text, bool asking, int acce
     BreakStatusLine();
     asking_ = true;
     Asking(true);
-    std::fprintf(err_, "%s\nPress Enter to continue (end of input cancels): ", shown.c_str());
+    std::fprintf(err_, "%s\nPress Enter to continue (n and Enter cancels): ", shown.c_str());
     std::fflush(err_);
 }
 
