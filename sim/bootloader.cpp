@@ -114,7 +114,7 @@ void Controller::StartEraseStep() {
     }
     ++eraseSteps_;
     if (eraseSteps_ == config_.faults.linkLossAfterEraseStep) {
-        linkLost_ = true;
+        LoseLink();
     }
 }
 

@@ -266,11 +266,13 @@ std::string ParseFault(std::string_view text, Faults& faults) {
     } else if (name == "link-loss") {
         const bool block = hasPhase && where.phase == Phase::kBlock;
         const bool erase = hasPhase && where.phase == Phase::kEraseStep;
-        if ((!block && !erase) || where.timesGiven || value) {
-            return "link-loss takes only @block[:SKIP] or @erase-step[:SKIP]: link-loss@block:99";
+        if ((!block && !erase) || value) {
+            return "link-loss takes only @block[:SKIP][xTIMES] or @erase-step[:SKIP][xTIMES]: "
+                   "link-loss@block:99";
         }
         (block ? f.linkLossAfterBlock : f.linkLossAfterEraseStep) =
             static_cast<uint32_t>(where.skip) + 1;
+        f.linkLossTimes = where.times;
     } else {
         const auto* kind = [&]() -> const FaultKind* {
             for (const auto& k : kKinds) {
@@ -344,6 +346,7 @@ std::string FaultGrammarHelp() {
            "                          or power cycle\n"
            "    link-loss@erase-step[:SKIP] the same as \"ERASE\" number SKIP+1 of an erase "
            "arrives\n"
+           "                          xTIMES: only the first TIMES times (default: every time)\n"
            "    stay-in-application   comes back in the application after every restart\n"
            "    boot-at-power-on      starts (and restarts) in the bootloader\n"
            "  Examples: nak@block:9x2  error=2/3@id-query  late=4000@mode-query:1x1\n";

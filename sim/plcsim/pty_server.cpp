@@ -126,11 +126,8 @@ std::string PtyServer::Open() {
             }
         }
         facts_.slavePath = options_.ttyPath;
-        if (const std::string e = OpenLine(); !e.empty()) {
-            return e;
-        }
-        startUs_ = NowUs();
-        return "";
+        startUs_ = NowUs();  // the controller's time 0
+        return OpenLine();
     }
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {

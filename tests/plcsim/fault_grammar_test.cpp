@@ -76,8 +76,11 @@ TEST(FaultGrammar, WholeControllerFaults) {
         {"link-loss@block", [](const Faults& f) { return f.linkLossAfterBlock == 1; }},
         {"link-loss@erase-step:9",
          [](const Faults& f) {
-             return f.linkLossAfterEraseStep == 10 && f.linkLossAfterBlock == 0;
+             return f.linkLossAfterEraseStep == 10 && f.linkLossAfterBlock == 0 &&
+                    f.linkLossTimes == kForever;
          }},
+        {"link-loss@block:19x1",
+         [](const Faults& f) { return f.linkLossAfterBlock == 20 && f.linkLossTimes == 1; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -133,8 +136,7 @@ TEST(FaultGrammar, ErrorsNameTheProblemAndChangeNothing) {
         {"version=256.0", "MAJOR.MINOR"},
         {"link-loss", "link-loss takes only"},
         {"link-loss@update", "link-loss takes only"},
-        {"link-loss@erase-step:2x1", "link-loss takes only"},
-        {"link-loss@block:3x2", "link-loss takes only"},
+        {"link-loss=3@block", "link-loss takes only"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

@@ -183,8 +183,8 @@ cut_and_recover() {
         fail "flash differs from the image after the second run"
 }
 
-s4_unplug_transfer() { cut_and_recover 7 20 --exit-after-update --fault link-loss@block:20; }
-s5a_unplug_erase() { cut_and_recover 7 20 --exit-after-update --fault link-loss@erase-step:1; }
+s4_unplug_transfer() { cut_and_recover 7 20 --exit-after-update --fault link-loss@block:19x1; }
+s5a_unplug_erase() { cut_and_recover 7 20 --exit-after-update --fault link-loss@erase-step:1x1; }
 s5b_unplug_replug_wait() { cut_and_recover 6 40 --exit-after-update --no-auto-reconnect; }
 
 # 6: the test profile RV7-G on the machine's UART, its controller on the host's side of QEMU's
