@@ -198,12 +198,13 @@ s6_uart() {
     wait "$watch" 2>/dev/null
     note "line settings: $(cut -d' ' -f2- "$W/line.txt" | tr '\n' ',' )"
     [ "$CLI_STATUS" = 0 ] || return 1
-    # 9600 7E1 for the application and again for the bootloader (the reopen after the power
-    # cycle passes through raw 8N1), then 115200 8N1 for the transfer.
+    # 9600 7E1 from the application's handshake through the bootloader's (the reopen after the
+    # power cycle sets it again; its moment of raw 8N1 is mostly too short to be seen), then
+    # 115200 8N1 for the transfer and nothing else after it. A pseudo-terminal would show 8N1.
     seq=$(cut -d' ' -f2- "$W/line.txt" | tr '\n' ',' | sed 's/ /-/g')
     case "$seq" in
-        *9600-7E1,*9600-7E1,*115200-8N1,) ;;
-        *) fail "the UART did not hold 9600 7E1 in both modes, then 115200 8N1" ;;
+        *9600-7E1,115200-8N1,) ;;
+        *) fail "the UART did not hold 9600 7E1, then 115200 8N1" ;;
     esac
 }
 
@@ -226,7 +227,11 @@ bench() {
     bare=$(($(now_cs) - t0))
     stop_sim
     [ "$status" = 0 ] || fail "bare sender exit $status: $(cat "$W/bare.out")" || return 1
-    echo "VMTEST BENCH ours=$(printf "%d.%02d" $((ours / 100)) $((ours % 100))) bare=$(printf "%d.%02d" $((bare / 100)) $((bare % 100)))"
+    # The updater's own clock from the erase on: the part the bare sender does too (before it,
+    # the handshake waits out its wake-up reads).
+    erase=$(grep -m1 '"event":"phase","phase":"erase"' "$W/cli.out" | sed 's/.*"elapsed":\([0-9.]*\).*/\1/')
+    end=$(grep '"event":"outcome"' "$W/cli.out" | sed 's/.*"elapsed":\([0-9.]*\).*/\1/')
+    echo "VMTEST BENCH erase=$erase end=$end ours=$(printf "%d.%02d" $((ours / 100)) $((ours % 100))) bare=$(printf "%d.%02d" $((bare / 100)) $((bare % 100)))"
 }
 
 run_one() {
