@@ -248,9 +248,9 @@ run_one() {
 }
 
 run_scenarios() {
-    for s in 1-cpu:s1_cpu 2-aio:s2_aio 3-other-node:s3_other_node \
+    for s in 6-uart:s6_uart 1-cpu:s1_cpu 2-aio:s2_aio 3-other-node:s3_other_node \
         4-unplug-transfer:s4_unplug_transfer 5a-unplug-erase:s5a_unplug_erase \
-        5b-unplug-replug-wait:s5b_unplug_replug_wait 6-uart:s6_uart bench:bench; do
+        5b-unplug-replug-wait:s5b_unplug_replug_wait bench:bench; do
         name=${s%%:*}
         case ",$1," in
             *,all,* | *",$name,"*) run_one "$name" "${s#*:}" ;;
