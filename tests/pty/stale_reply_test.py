@@ -139,5 +139,41 @@ class StaleAck(PtyCase):
                     self.assertEqual(sim.summary["blocksTaken"], blocks - 1)
 
 
+class TooFastALine(PtyCase):
+    """A controller that answers sooner than its line could carry the request (an emulated UART
+    passes bytes on at once): with the rule on, every reply is dropped, and the trace says how
+    many bytes went, so that such a line is told from a silent controller."""
+
+    def run_rv7g(self, *sim_args):
+        sim = self.start_sim("rv7g", "--exit-after-update", *sim_args)
+        trace = os.path.join(self.tmp.name, "trace.txt")
+        env = dict(os.environ, FWBURN_WIRE_TIMING="on")
+        p = subprocess.run(cli_command("rv7g", "--port", sim.port, "--yes", "--trace", trace),
+                           env=env, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                           timeout=300)
+        sim.stop()
+        with open(trace) as f:
+            notes = [line.split(" ", 2)[2] for line in f.read().splitlines()
+                     if line.split(" ")[1:2] == ["note"]]
+        return p, sim, notes
+
+    def test_the_trace_counts_the_replies_dropped_as_stale(self):
+        need(self, "rv7g")
+        p, sim, notes = self.run_rv7g()  # no --wire: each reply comes at once
+        self.assertEqual(p.returncode, 6, p.stderr)
+        self.assertEqual(p.stderr.splitlines()[-1], "ERROR: NO RESPONSE @ State 1")
+        sent = sim.summary["bytesSent"]
+        self.assertGreater(sent, 0)
+        # Every byte the controller sent was dropped, and said so once, just before the close.
+        self.assertEqual(notes[-2:], ["stale %d bytes dropped" % sent, "close " + sim.port])
+        self.assertEqual(sum(n.startswith("stale ") for n in notes), 1)
+
+        # At wire speed no reply is early: a success, and no such note.
+        p, sim, notes = self.run_rv7g("--wire")
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assert_flash_is_image("rv7g", sim)
+        self.assertFalse([n for n in notes if n.startswith("stale ")], notes)
+
+
 if __name__ == "__main__":
     unittest.main()
