@@ -188,24 +188,40 @@ s5a_unplug_erase() { cut_and_recover 7 20 --exit-after-update --fault link-loss@
 s5b_unplug_replug_wait() { cut_and_recover 6 40 --exit-after-update --no-auto-reconnect; }
 
 # 6: the test profile RV7-G on the machine's UART, its controller on the host's side of QEMU's
-# serial line. The line settings are read back from the UART while the update runs.
+# serial line. After every line setting the updater makes (its trace says when), the watcher reads
+# back what the UART holds.
 s6_uart() {
     [ -e /dev/ttyS1 ] || fail "no /dev/ttyS1" || return 1
-    line_watch /dev/ttyS1 >"$W/line.txt" &
+    : >"$W/trace.txt"
+    line_watch /dev/ttyS1 "$W/trace.txt" >"$W/line.txt" &
     watch=$!
-    run_cli rv7g --port /dev/ttyS1
+    run_cli rv7g --port /dev/ttyS1 --trace "$W/trace.txt"
+    sleep 0.2
     kill "$watch"
     wait "$watch" 2>/dev/null
-    note "line settings: $(cut -d' ' -f2- "$W/line.txt" | tr '\n' ',' )"
-    [ "$CLI_STATUS" = 0 ] || return 1
-    # 9600 7E1 from the application's handshake through the bootloader's (the reopen after the
-    # power cycle sets it again; its moment of raw 8N1 is mostly too short to be seen), then
-    # 115200 8N1 for the transfer and nothing else after it. A pseudo-terminal would show 8N1.
-    seq=$(cut -d' ' -f2- "$W/line.txt" | tr '\n' ',' | sed 's/ /-/g')
-    case "$seq" in
-        *9600-7E1,115200-8N1,) ;;
-        *) fail "the UART did not hold 9600 7E1, then 115200 8N1" ;;
-    esac
+    seq=$(line_sequence "$W/line.txt")
+    note "line settings: $seq"
+    # A reply dropped as stale on a sound line means the controller answered faster than a wire
+    # allows (or the rule misfires): either way the scenario proves nothing about a real line.
+    stale=$(sed -n 's/^[0-9]* note \(stale .*\)/\1/p' "$W/trace.txt")
+    [ -z "$stale" ] || note "replies came sooner than the line could carry them: $stale"
+    [ "$CLI_STATUS" = 0 ] && [ -z "$stale" ] || return 1
+    # 9600 7E1 in application mode up to the update request, again in the bootloader after the
+    # power cycle and the reopen up to its UPDATE, then 115200 8N1 for the transfer; each held by
+    # the UART as set (a pseudo-terminal would hold 8N1 throughout: "9600-7E1>9600-8N1").
+    [ "$seq" = "open 9600-7E1 update-request open 9600-7E1 UPDATE 115200-8N1" ] ||
+        fail "the UART did not hold 9600 7E1 in both modes, then 115200 8N1"
+}
+
+# The watcher's record as words, repeats merged: "open" per open, the setting held after each
+# set-line ("held" differing from the asked one shows as asked>held), the application's
+# update-request and the bootloader's UPDATE by name.
+line_sequence() {
+    awk '$2 == "open" { w = "open" }
+         $2 == "set" { w = ($3 == $5) ? $3 : $3 ">" $5 }
+         $2 == "tx" && ($3 == "update-request" || $3 == "UPDATE") { w = $3 }
+         $2 == "tx" && $3 != "update-request" && $3 != "UPDATE" { next }
+         w != last { printf "%s%s", sep, w; sep = " "; last = w }' "$1"
 }
 
 # The benchmark: the bootloader part of a ZL500 update over cdc_acm, ours against a bare
