@@ -113,6 +113,9 @@ void Controller::StartEraseStep() {
         flashIncomplete_ = true;
     }
     ++eraseSteps_;
+    if (eraseSteps_ == config_.faults.linkLossAfterEraseStep) {
+        LoseLink();
+    }
 }
 
 void Controller::EndErase() {

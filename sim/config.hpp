@@ -71,10 +71,12 @@ struct Faults {
     std::optional<uint16_t> d1386{};
     std::optional<uint16_t> d1148{};
     std::optional<BootloaderVersion> version{};
-    uint32_t linkLossAfterBlock = 0;  // the link dies when this block arrives (its ACK is lost)
-    bool stayInApplication = false;   // every restart after an accepted update comes back in
-                                      // the application
-    bool bootAtPowerOn = false;       // starts (and restarts) in the bootloader
+    uint32_t linkLossAfterBlock = 0;      // the link dies when this block arrives (its ACK is lost)
+    uint32_t linkLossAfterEraseStep = 0;  // the same for this "ERASE" of an erase phase
+    int linkLossTimes = kForever;         // how often the link dies so; then never again
+    bool stayInApplication = false;       // every restart after an accepted update comes back in
+                                          // the application
+    bool bootAtPowerOn = false;           // starts (and restarts) in the bootloader
 };
 
 struct Timing {

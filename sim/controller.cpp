@@ -136,6 +136,14 @@ void Controller::PowerOn() {
     NewSession();
 }
 
+void Controller::LoseLink() {
+    const int times = config_.faults.linkLossTimes;
+    if (times == kForever || linkLosses_ < times) {
+        ++linkLosses_;
+        linkLost_ = true;
+    }
+}
+
 void Controller::NewSession() {
     modeQueried_ = false;
     idQueried_ = false;

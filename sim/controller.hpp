@@ -95,6 +95,7 @@ class Controller {
     void Violation(const std::string& text);
     void CheckLine(const std::string& what);
     void PowerOn();
+    void LoseLink();
     void NewSession();
     uint8_t Target() const { return model_->analogModule ? 0x5B : 0x59; }
 
@@ -132,6 +133,7 @@ class Controller {
     int64_t now_ = 0;
     int64_t bootDueMs_ = 0;
     bool linkLost_ = false;
+    int linkLosses_ = 0;
 
     // Intake
     Unit unit_ = Unit::kNone;

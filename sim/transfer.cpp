@@ -97,7 +97,7 @@ void Controller::TakeBlock(uint8_t number, const std::vector<uint8_t>& data, uin
         CheckFill(data);
     }
     if (ordinal == config_.faults.linkLossAfterBlock) {
-        linkLost_ = true;
+        LoseLink();
     }
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -172,11 +173,16 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     }
     // Whatever arrived before we owned the port belongs to nobody.
     tcflush(fd, TCIOFLUSH);
-    return std::unique_ptr<PosixDevice>(new PosixDevice(fd, path, t));
+    std::unique_ptr<PosixDevice> device(new PosixDevice(fd, path, t));
+    device->SetWireTiming(
+        WireTimingOverride(std::getenv("FWBURN_WIRE_TIMING")).value_or(PortHasWire(fd)));
+    return device;
 }
 
 PosixDevice::PosixDevice(int fd, std::string path, const termios& requested)
-    : fd_(fd), path_(std::move(path)), requested_(requested) {}
+    : fd_(fd), path_(std::move(path)), requested_(requested) {
+    wire_.SetLine(requested_);
+}
 
 PosixDevice::~PosixDevice() {
     // The exclusive flag lives with the tty, not with our descriptor: a pseudo-terminal's outlives
@@ -191,6 +197,7 @@ uint32_t PosixDevice::Write(const uint8_t* data, uint32_t length) {
         deadline = Clock::now() + Millis(uint64_t{timeouts_.writeTotalMultiplier} * length +
                                          timeouts_.writeTotalConstant);
     }
+    const Clock::time_point start = Clock::now();
     uint32_t count = 0;
     while (count < length) {
         const ssize_t n = write(fd_, data + count, length - count);
@@ -206,6 +213,7 @@ uint32_t PosixDevice::Write(const uint8_t* data, uint32_t length) {
             break;
         }
     }
+    wire_.Wrote(start, count);
     return count;
 }
 
@@ -218,6 +226,12 @@ uint32_t PosixDevice::Read(uint8_t* buffer, uint32_t length) {
     while (count < length) {
         // With VMIN and VTIME 0 an empty line reads as 0 bytes, not as EAGAIN.
         const ssize_t n = read(fd_, buffer + count, length - count);
+        if (n > 0 && wireTiming_ && Clock::now() < wire_.EarliestReply()) {
+            // All of it was there before the request could have reached the far end. A byte read
+            // later than that is kept: its arrival time is no longer known.
+            staleDropped_ += static_cast<uint64_t>(n);
+            continue;
+        }
         if (n > 0) {
             count += static_cast<uint32_t>(n);
             lastByte = Clock::now();
@@ -276,6 +290,7 @@ bool PosixDevice::SetLineSettings(const LineSettings& settings) {
         return false;
     }
     requested_ = t;
+    wire_.SetLine(t);
     // After the baud change: leaving B0 raises DTR and RTS again on some drivers.
     bool linesSet = SetModemLine(fd_, TIOCM_DTR, settings.dtrControl == kControlEnabled);
     if (settings.rtsControl != kControlHandshake) {

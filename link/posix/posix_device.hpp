@@ -8,6 +8,7 @@
 #include <string>
 
 #include "link/device.hpp"
+#include "link/posix/wire_timing.hpp"
 
 namespace fwburn::posix {
 
@@ -39,6 +40,8 @@ class PosixDevice final : public Device {
     // an interval other than 0 or MAXDWORD ends the read after that long without a byte; interval
     // MAXDWORD with both totals 0 returns at once with what is there; interval and multiplier
     // MAXDWORD with a constant returns as soon as anything came. A hung-up line ends a read early.
+    // On a port with a wire, bytes that arrive before the last write could have crossed it are
+    // dropped and the read goes on waiting: they cannot be its reply.
     uint32_t Read(uint8_t* buffer, uint32_t length) override;
     // What the kernel holds now, which on a pseudo-terminal is always 8 bits without parity.
     bool GetLineSettings(LineSettings& settings) override;
@@ -47,6 +50,13 @@ class PosixDevice final : public Device {
     bool SetLineSettings(const LineSettings& settings) override;
     bool SetTimeouts(const Timeouts& timeouts) override;
     void DiscardInput() override;
+
+    // Whether the stale-reply rule above applies: set at the open from the port's kind and
+    // FWBURN_WIRE_TIMING.
+    bool wireTiming() const { return wireTiming_; }
+    void SetWireTiming(bool on) { wireTiming_ = on; }
+    // Bytes dropped by that rule since the open.
+    uint64_t staleBytesDropped() const { return staleDropped_; }
 
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }
@@ -66,6 +76,9 @@ class PosixDevice final : public Device {
     // tty raises both.
     uint8_t dtr_ = 1;
     uint8_t rts_ = 1;
+    bool wireTiming_ = false;
+    WireClock wire_;
+    uint64_t staleDropped_ = 0;
 };
 
 }  // namespace fwburn::posix

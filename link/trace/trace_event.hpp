@@ -9,7 +9,9 @@
 //   <ms> set-line <baud> <bits> <parity N|O|E> <stop 1|1.5|2> dtr=<n> rts=<n> [refused]
 //   <ms> timeouts <interval> <read-mult> <read-const> <write-mult> <write-const>
 //   <ms> discard
-//   <ms> note <text>              (open and close of the port, by whoever opens it)
+//   <ms> note <text>              (open and close of the port, by whoever opens it; before a
+//                                  close, "stale <n> bytes dropped" if replies came sooner than
+//                                  the line could have carried the request)
 // <request> names what the bytes are ("mode-query", "ID", "block-17", "EOT", ...); rx carries the
 // name of the request it answers. <hex> is "-" for no bytes. A parity or stop-bit value the
 // updater never uses is written "?". Lines starting with '#' are comments.

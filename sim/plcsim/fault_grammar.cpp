@@ -264,10 +264,15 @@ std::string ParseFault(std::string_view text, Faults& faults) {
             error = ParseVersion(value, f);
         }
     } else if (name == "link-loss") {
-        if (!hasPhase || where.phase != Phase::kBlock || where.timesGiven || value) {
-            return "link-loss takes only @block[:SKIP]: link-loss@block:99";
+        const bool block = hasPhase && where.phase == Phase::kBlock;
+        const bool erase = hasPhase && where.phase == Phase::kEraseStep;
+        if ((!block && !erase) || value) {
+            return "link-loss takes only @block[:SKIP][xTIMES] or @erase-step[:SKIP][xTIMES]: "
+                   "link-loss@block:99";
         }
-        f.linkLossAfterBlock = static_cast<uint32_t>(where.skip) + 1;
+        (block ? f.linkLossAfterBlock : f.linkLossAfterEraseStep) =
+            static_cast<uint32_t>(where.skip) + 1;
+        f.linkLossTimes = where.times;
     } else {
         const auto* kind = [&]() -> const FaultKind* {
             for (const auto& k : kKinds) {
@@ -339,6 +344,9 @@ std::string FaultGrammarHelp() {
            "    link-loss@block[:SKIP] the link dies as block SKIP+1 arrives: the block is\n"
            "                          written, its ACK lost, and nothing passes until a replug\n"
            "                          or power cycle\n"
+           "    link-loss@erase-step[:SKIP] the same as \"ERASE\" number SKIP+1 of an erase "
+           "arrives\n"
+           "                          xTIMES: only the first TIMES times (default: every time)\n"
            "    stay-in-application   comes back in the application after every restart\n"
            "    boot-at-power-on      starts (and restarts) in the bootloader\n"
            "  Examples: nak@block:9x2  error=2/3@id-query  late=4000@mode-query:1x1\n";

@@ -96,6 +96,11 @@ const char* const kFooter =
     "Reconnects: a host that closes the port while the controller waits for a USB replug or a\n"
     "power cycle (or while its link is lost) stands for the operator; SIGUSR1 replugs and\n"
     "SIGUSR2 power-cycles by hand. SIGINT, SIGTERM and SIGHUP end the run.\n"
+    "With --tty, which shows no host's close, the operator acts --reconnect-after MS after the\n"
+    "controller began to wait; with --udc-file a replug, a power cycle, a USB model's restart\n"
+    "into its bootloader and a lost link unbind the gadget from its UDC (the host sees the\n"
+    "cable pulled), and all but the lost link bind it again; --no-auto-reconnect then pulls\n"
+    "the cable at the replug prompt and leaves it out until SIGUSR1.\n"
     "\n"
     "--exit-after-update ends the run when a host that wrote something closes the port,\n"
     "after an update that failed or not (a close for a reconnect does not count), or 1 s\n"
@@ -125,6 +130,7 @@ int main(int argc, char** argv) {
     fwburn::sim::plcsim::ServeOptions serve;
     bool noAutoReconnect = false;
     bool instant = false;
+    int64_t reconnectAfterMs = -1;
 
     app.add_option("--model", model, "Controller model, exact catalogue name")
         ->capture_default_str();
@@ -145,6 +151,22 @@ int main(int argc, char** argv) {
         ->type_name("PATH");
     app.add_flag("--no-auto-reconnect", noAutoReconnect,
                  "A host's close is no replug or power cycle; use SIGUSR1 / SIGUSR2");
+    auto* ttyOption =
+        app.add_option("--tty", serve.ttyPath,
+                       "Serve this existing tty (a USB gadget's /dev/ttyGS0) instead of a new "
+                       "pseudo-terminal")
+            ->type_name("PATH");
+    app.add_option("--udc-file", serve.udcFile,
+                   "The gadget's UDC file in configfs: replugs, power cycles, restarts and a lost "
+                   "link unbind and rebind it")
+        ->type_name("PATH")
+        ->needs(ttyOption);
+    auto* reconnectOption =
+        app.add_option("--reconnect-after", reconnectAfterMs,
+                       "The operator replugs or power-cycles MS after the controller began to "
+                       "wait for it (default with --tty 1000; else at the host's close)")
+            ->type_name("MS")
+            ->check(CLI::Range(int64_t{0}, int64_t{3600000}));
     app.add_flag("--exit-after-update", serve.exitAfterUpdate, "Exit when one update is over");
     app.add_option("--flash-out", flashOut, "Write the received image bytes to FILE at exit")
         ->type_name("FILE");
@@ -160,6 +182,9 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : kExitUsage;
     }
     serve.autoReconnect = !noAutoReconnect;
+    // Nobody closes a tty for the operator: on one, the operator acts after a while.
+    serve.reconnectAfterMs =
+        reconnectOption->count() > 0 ? reconnectAfterMs : (serve.ttyPath.empty() ? -1 : 1000);
 
     if (listModels) {
         for (const auto& m : fwburn::sim::Models()) {
@@ -214,6 +239,9 @@ int main(int argc, char** argv) {
         return usage(e.what());
     }
 
+    if (serve.wire && !serve.ttyPath.empty()) {
+        return usage("--wire needs a pseudo-terminal: a tty has its own line time");
+    }
     fwburn::sim::plcsim::PtyServer server(*controller, serve);
     if (const std::string e = server.Open(); !e.empty()) {
         std::fprintf(stderr, "plcsim: %s\n", e.c_str());

@@ -25,6 +25,11 @@ constexpr int64_t kNever = INT64_MAX;
 constexpr int64_t kRestartLookUs = 50000;
 // A host that keeps the port open after a complete transfer has read the last ACK by then.
 constexpr int64_t kCompleteLingerUs = 1000000;
+// A served tty that went away is looked for again this often.
+constexpr int64_t kReopenLookUs = 100000;
+// How long a replugged cable stays out, and how long an unplug may take to reach the line.
+constexpr useconds_t kCableOutUs = 200000;
+constexpr int kHangUpWaitMs = 1000;
 
 struct BaudEntry {
     speed_t speed;
@@ -80,7 +85,10 @@ std::string Errno(const char* what) {
 }  // namespace
 
 PtyServer::PtyServer(Controller& controller, ServeOptions options)
-    : controller_(controller), options_(options), lastState_(controller.state()) {}
+    : controller_(controller),
+      options_(std::move(options)),
+      tty_(!options_.ttyPath.empty()),
+      lastState_(controller.state()) {}
 
 PtyServer::~PtyServer() {
     for (int fd : {signals_, watch_, master_}) {
@@ -110,6 +118,17 @@ std::string PtyServer::Open() {
         return Errno("signalfd");
     }
 
+    if (tty_) {
+        if (!options_.udcFile.empty()) {
+            udc_.emplace(options_.udcFile);
+            if (const std::string e = udc_->Load(); !e.empty()) {
+                return e;
+            }
+        }
+        facts_.slavePath = options_.ttyPath;
+        startUs_ = NowUs();  // the controller's time 0
+        return OpenLine();
+    }
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
         return Errno("posix_openpt");
@@ -140,6 +159,60 @@ std::string PtyServer::Open() {
     }
     startUs_ = NowUs();  // the controller's time 0
     return "";
+}
+
+// The served tty, raw: a gadget's tty starts with echo and canonical input, and comes back so
+// after every replug.
+std::string PtyServer::OpenLine() {
+    const int fd = open(options_.ttyPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return Errno(options_.ttyPath.c_str());
+    }
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) {
+        const std::string e = Errno(options_.ttyPath.c_str());
+        close(fd);
+        return e;
+    }
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        const std::string e = Errno(options_.ttyPath.c_str());
+        close(fd);
+        return e;
+    }
+    tcflush(fd, TCIOFLUSH);
+    master_ = fd;
+    connected_ = true;
+    hungUp_ = false;
+    sessionBytes_ = 0;
+    reopenDueUs_ = -1;
+    Log("serving " + options_.ttyPath);
+    return "";
+}
+
+// The served tty hung up (its USB device went away): what was on its way is lost.
+void PtyServer::LineHungUp(const char* why) {
+    if (master_ >= 0) {
+        close(master_);
+        master_ = -1;
+    }
+    connected_ = false;
+    hungUp_ = true;
+    DropOutput();
+    reopenDueUs_ = NowUs() + kReopenLookUs;
+    Log(std::string("the line hung up (") + why + ")");
+}
+
+void PtyServer::TryReopen(int64_t nowUs) {
+    if (!tty_ || master_ >= 0 || reopenDueUs_ < 0 || nowUs < reopenDueUs_ ||
+        (udc_ && !udc_->plugged())) {
+        return;
+    }
+    if (OpenLine().empty()) {
+        return;
+    }
+    reopenDueUs_ = nowUs + kReopenLookUs;
 }
 
 int64_t PtyServer::NowUs() const {
@@ -202,7 +275,8 @@ std::string PtyServer::Serve() {
         }
         // While no slave is open the master reports a hang-up without end: leave it out then.
         pollfd fds[3] = {
-            {hungUp_ ? -1 : master_, static_cast<short>(POLLIN | (txBlocked_ ? POLLOUT : 0)), 0},
+            {hungUp_ || master_ < 0 ? -1 : master_,
+             static_cast<short>(POLLIN | (txBlocked_ ? POLLOUT : 0)), 0},
             {watch_, POLLIN, 0},
             {signals_, POLLIN, 0},
         };
@@ -211,6 +285,10 @@ std::string PtyServer::Serve() {
                 continue;
             }
             return Errno("poll");
+        }
+        if (tty_ && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            LineHungUp("poll");
+            continue;
         }
         if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) {
             return "the pseudo-terminal failed";
@@ -232,17 +310,111 @@ std::string PtyServer::Serve() {
         if ((fds[2].revents & POLLIN) != 0) {
             HandleSignals();
         }
+        if (!failure_.empty()) {
+            return failure_;
+        }
     }
-    return "";
+    return failure_;
 }
 
 void PtyServer::Step(int64_t nowUs) {
     FeedDue(nowUs);
     controller_.AdvanceTo(Ms(nowUs));
     Collect();
-    if (controller_.state() != lastState_) {
-        Log(std::string(StateName(lastState_)) + " -> " + StateName(controller_.state()));
-        lastState_ = controller_.state();
+    WatchState(nowUs);
+    TryReopen(nowUs);
+}
+
+void PtyServer::WatchState(int64_t nowUs) {
+    const State state = controller_.state();
+    const bool usb = controller_.model().link == LinkKind::kUsb;
+    if (state != lastState_) {
+        Log(std::string(StateName(lastState_)) + " -> " + StateName(state));
+        const bool waiting = state == State::kAwaitingReplug || state == State::kAwaitingPowerCycle;
+        reconnectDueUs_ = waiting && options_.reconnectAfterMs >= 0
+                              ? nowUs + options_.reconnectAfterMs * 1000
+                              : -1;
+        const State before = lastState_;
+        lastState_ = state;
+        // A USB model that restarts by itself leaves the bus and enumerates anew.
+        if (before == State::kRestarting && usb && udc_) {
+            UsbUnplug("the controller restarts");
+            usleep(kCableOutUs);
+            UsbPlug();
+        }
+    }
+    if (controller_.LinkLost() != linkLostSeen_) {
+        linkLostSeen_ = controller_.LinkLost();
+        if (linkLostSeen_ && usb && udc_) {
+            UsbUnplug("the link is lost");  // until a replug (SIGUSR1)
+        }
+    }
+    if (reconnectDueUs_ >= 0 && nowUs >= reconnectDueUs_) {
+        reconnectDueUs_ = -1;
+        OperatorReconnect(nowUs);
+    }
+}
+
+void PtyServer::OperatorReconnect(int64_t nowUs) {
+    const State state = controller_.state();
+    if (!options_.autoReconnect) {
+        // The operator pulls the cable and walks away: it stays out until SIGUSR1.
+        if (udc_ && state == State::kAwaitingReplug) {
+            UsbUnplug("the cable is pulled for good");
+        }
+        return;
+    }
+    if (state == State::kAwaitingReplug) {
+        Replug(nowUs, "the operator");
+    } else if (state == State::kAwaitingPowerCycle) {
+        PowerCycle(nowUs, "the operator");
+    }
+}
+
+void PtyServer::UsbUnplug(const char* why) {
+    if (!udc_ || !udc_->plugged()) {
+        return;
+    }
+    if (const std::string e = udc_->Unplug(); !e.empty()) {
+        failure_ = e;
+        return;
+    }
+    ++facts_.usbUnplugs;
+    Log(std::string("USB unplugged (") + why + ")");
+    // The hang-up must land on this descriptor before it is closed: the same tty opened after the
+    // replug would otherwise take it.
+    if (master_ >= 0) {
+        const int64_t until = NowUs() + int64_t{kHangUpWaitMs} * 1000;
+        for (int64_t now = NowUs(); now < until; now = NowUs()) {
+            pollfd p{master_, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>((until - now) / 1000) + 1) < 0 && errno != EINTR) {
+                break;
+            }
+            if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                break;
+            }
+            uint8_t discard[256];
+            if ((p.revents & POLLIN) != 0 && read(master_, discard, sizeof discard) == 0) {
+                break;
+            }
+        }
+    }
+    LineHungUp(why);
+    reopenDueUs_ = -1;  // until the gadget is bound again
+}
+
+void PtyServer::UsbPlug() {
+    if (!udc_ || udc_->plugged()) {
+        return;
+    }
+    if (const std::string e = udc_->Plug(); !e.empty()) {
+        failure_ = e;
+        return;
+    }
+    Log("USB plugged in");
+    if (master_ < 0) {
+        reopenDueUs_ = NowUs();
+        TryReopen(reopenDueUs_);
     }
 }
 
@@ -344,6 +516,12 @@ int64_t PtyServer::NextDueUs(int64_t nowUs) const {
     if (controller_.state() == State::kRestarting) {
         next = std::min(next, nowUs + kRestartLookUs);
     }
+    if (reconnectDueUs_ >= 0) {
+        next = std::min(next, reconnectDueUs_);
+    }
+    if (tty_ && master_ < 0 && reopenDueUs_ >= 0) {
+        next = std::min(next, std::max(reopenDueUs_, nowUs));
+    }
     if (completeSinceUs_ >= 0) {
         next = std::min(next, completeSinceUs_ + kCompleteLingerUs);
     }
@@ -375,6 +553,10 @@ std::string PtyServer::DrainMaster() {
         const ssize_t n = read(master_, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
+        }
+        if (tty_ && (n == 0 || (n < 0 && errno == EIO))) {
+            LineHungUp("read");
+            return "";
         }
         if (n < 0 && errno == EIO) {
             // Every host has closed the slave: the last of them is gone.
@@ -488,6 +670,11 @@ void PtyServer::HostGone(int64_t nowUs, bool talked) {
 }
 
 void PtyServer::Replug(int64_t nowUs, const char* why) {
+    const bool cable = udc_ && controller_.model().link == LinkKind::kUsb;
+    if (cable && udc_->plugged()) {
+        UsbUnplug(why);
+        usleep(kCableOutUs);
+    }
     controller_.Replug(Ms(nowUs));
     // A serial model does not restart on a replug, but its lost cable is back.
     if (controller_.LinkLost()) {
@@ -498,13 +685,24 @@ void PtyServer::Replug(int64_t nowUs, const char* why) {
     }
     ++facts_.replugs;
     Log(std::string("replug (") + why + ")");
+    if (cable) {
+        UsbPlug();
+    }
 }
 
 void PtyServer::PowerCycle(int64_t nowUs, const char* why) {
+    const bool cable = udc_ && controller_.model().link == LinkKind::kUsb;
+    if (cable) {
+        UsbUnplug(why);  // a controller switched off leaves the bus
+        usleep(kCableOutUs);
+    }
     controller_.PowerCycle(Ms(nowUs));
     DropOutput();  // what the controller had not yet sent died with it
     ++facts_.powerCycles;
     Log(std::string("power cycle (") + why + ")");
+    if (cable) {
+        UsbPlug();
+    }
 }
 
 void PtyServer::DropOutput() {

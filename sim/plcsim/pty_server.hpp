@@ -12,11 +12,13 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/controller.hpp"
 #include "sim/plcsim/summary.hpp"
+#include "sim/plcsim/udc.hpp"
 
 namespace fwburn::sim::plcsim {
 
@@ -29,6 +31,16 @@ struct ServeOptions {
     // Stop when one update is over: see Run().
     bool exitAfterUpdate = false;
     bool verbose = false;
+    // Serve this existing tty (a USB gadget's ttyGS0) instead of a new pseudo-terminal. A tty
+    // shows no host's open or close: the line is there while it is not hung up.
+    std::string ttyPath;
+    // The gadget's UDC file: a replug, a power cycle, a restart of a USB model and a lost link
+    // unbind the gadget (the host sees the cable pulled) and, but for the lost link, bind it again.
+    std::string udcFile;
+    // The operator's replug or power cycle comes this long after the controller began to wait for
+    // it; -1: at a host's close of the pseudo-terminal. Without autoReconnect a gadget's cable is
+    // pulled then and stays out until SIGUSR1.
+    int64_t reconnectAfterMs = -1;
 };
 
 class PtyServer {
@@ -83,6 +95,13 @@ class PtyServer {
     int64_t NextDueUs(int64_t nowUs) const;
     void CheckFinished(int64_t nowUs);
 
+    std::string OpenLine();
+    void LineHungUp(const char* why);
+    void TryReopen(int64_t nowUs);
+    void WatchState(int64_t nowUs);
+    void OperatorReconnect(int64_t nowUs);
+    void UsbUnplug(const char* why);
+    void UsbPlug();
     std::string DrainMaster();
     std::string HandleWatch();
     void HandleSignals();
@@ -95,7 +114,13 @@ class PtyServer {
 
     Controller& controller_;
     ServeOptions options_;
-    int master_ = -1;
+    bool tty_ = false;  // serving options_.ttyPath
+    std::optional<UdcSwitch> udc_;
+    int64_t reconnectDueUs_ = -1;  // the operator's replug or power cycle comes then
+    int64_t reopenDueUs_ = -1;     // tty: look for the line again then
+    bool linkLostSeen_ = false;
+    std::string failure_;  // what failed outside the loop's own calls
+    int master_ = -1;      // the pseudo-terminal's master, or the served tty
     int watch_ = -1;
     int signals_ = -1;
     sigset_t oldMask_{};

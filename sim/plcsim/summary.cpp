@@ -110,6 +110,7 @@ std::string SummaryJson(const Controller& c, const ServedFacts& facts,
     field("hostOpens", std::to_string(facts.hostOpens));
     field("replugs", std::to_string(facts.replugs));
     field("powerCycles", std::to_string(facts.powerCycles));
+    field("usbUnplugs", std::to_string(facts.usbUnplugs));
     field("bytesReceived", std::to_string(facts.bytesReceived));
     field("bytesSent", std::to_string(facts.bytesSent));
     field("bytesDropped", std::to_string(facts.bytesDropped));

@@ -74,6 +74,13 @@ TEST(FaultGrammar, WholeControllerFaults) {
         // ":SKIP" counts the blocks that go through: the link dies as the next one arrives.
         {"link-loss@block:99", [](const Faults& f) { return f.linkLossAfterBlock == 100; }},
         {"link-loss@block", [](const Faults& f) { return f.linkLossAfterBlock == 1; }},
+        {"link-loss@erase-step:9",
+         [](const Faults& f) {
+             return f.linkLossAfterEraseStep == 10 && f.linkLossAfterBlock == 0 &&
+                    f.linkLossTimes == kForever;
+         }},
+        {"link-loss@block:19x1",
+         [](const Faults& f) { return f.linkLossAfterBlock == 20 && f.linkLossTimes == 1; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -128,8 +135,8 @@ TEST(FaultGrammar, ErrorsNameTheProblemAndChangeNothing) {
         {"version=1.16", "MAJOR.MINOR"},
         {"version=256.0", "MAJOR.MINOR"},
         {"link-loss", "link-loss takes only"},
-        {"link-loss@erase-step", "link-loss takes only"},
-        {"link-loss@block:3x2", "link-loss takes only"},
+        {"link-loss@update", "link-loss takes only"},
+        {"link-loss=3@block", "link-loss takes only"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

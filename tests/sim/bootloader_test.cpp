@@ -75,6 +75,41 @@ TEST(SimBootloader, EraseCountsItsStepsAgainstTheImageLength) {
     }
 }
 
+TEST(SimBootloader, LinkLostDuringTheEraseTakesTheStepAndAnswersNothingUntilAReplug) {
+    Faults f;
+    f.linkLossAfterEraseStep = 2;
+    Bench b(InBoot("ZL500-AIO", 11056, f));
+    b.Ask("ID", 3);
+    EXPECT_EQ(b.Ask("ERASE", 1), "\x06");
+    EXPECT_EQ(b.Ask("ERASE", 1), "");  // taken, its ACK lost with the link
+    EXPECT_TRUE(b.controller.LinkLost());
+    EXPECT_EQ(b.controller.eraseSteps(), 2u);
+    b.link.Close();
+    b.link.Replug();
+    ASSERT_TRUE(b.link.Open());
+    b.link.SetTimeouts(test::kCommandTimeouts);
+    // The erase was cut short: what comes back is the bootloader, taking commands again.
+    EXPECT_FALSE(b.controller.LinkLost());
+    EXPECT_EQ(b.controller.state(), State::kBootloader);
+    EXPECT_EQ(b.Ask("ID", 3).size(), 3u);
+}
+
+TEST(SimBootloader, ALinkLossLimitedInTimesLetsTheNextEraseThrough) {
+    Faults f;
+    f.linkLossAfterEraseStep = 1;
+    f.linkLossTimes = 1;
+    Bench b(InBoot("ZL500-AIO", 11056, f));
+    b.Ask("ID", 3);
+    EXPECT_EQ(b.Ask("ERASE", 1), "");
+    b.link.Close();
+    b.link.Replug();
+    ASSERT_TRUE(b.link.Open());
+    b.link.SetTimeouts(test::kCommandTimeouts);
+    b.Ask("ID", 3);
+    EXPECT_EQ(b.Ask("ERASE", 1), "\x06");
+    EXPECT_FALSE(b.controller.LinkLost());
+}
+
 TEST(SimBootloader, RefusesOrFlagsCommandsOutOfPlace) {
     const struct {
         const char* name;

@@ -4,6 +4,7 @@
 #include <termios.h>
 
 #include <chrono>
+#include <string>
 
 #include "link/posix/usb_open.hpp"
 
@@ -58,6 +59,11 @@ void PosixLink::Close(Device* device) {
     std::lock_guard<std::timed_mutex> lock(mutex_);
     if (device_ && (device == device_.get() || (traced_ && device == traced_.get()))) {
         if (trace_ != nullptr) {
+            // Said only when it happened: the one sign in a trace that the line delivered
+            // replies sooner than its baud rate allows (a stale byte, or a line with no wire).
+            if (const uint64_t stale = device_->staleBytesDropped(); stale > 0) {
+                trace_->Note("stale " + std::to_string(stale) + " bytes dropped");
+            }
             trace_->Note("close " + opened_);
         }
         traced_.reset();

@@ -1,0 +1,294 @@
+# The scenarios of the test machine, sourced by its /init. Each one prints
+#   VMTEST RESULT <name> PASS|FAIL <seconds>
+# and notes on the way ("VMTEST NOTE <name>: ..."). The controller is plcsim on the gadget's
+# /dev/ttyGS0, the updaters find its /dev/ttyACM<n> through cdc_acm, as on a real machine.
+
+G=/sys/kernel/config/usb_gadget/plc
+IMAGES=/vm/images
+SCENARIO=""
+SIM=""
+W=""
+
+now_cs() {
+    read -r up _ </proc/uptime
+    echo "${up%.*}${up#*.}"
+}
+
+note() {
+    echo "VMTEST NOTE $SCENARIO: $*"
+}
+
+fail() {
+    note "$*"
+    return 1
+}
+
+# The controller's USB port: vendor 3b9e, product 0001, one ACM function, bound to the dummy UDC.
+gadget_up() {
+    if [ ! -d "$G" ]; then
+        mkdir "$G" "$G/strings/0x409" "$G/functions/acm.plc" "$G/configs/c.1" || return 1
+        echo 0x3b9e >"$G/idVendor"
+        echo 0x0001 >"$G/idProduct"
+        echo Korvan >"$G/strings/0x409/manufacturer"
+        echo "PLC" >"$G/strings/0x409/product"
+        echo VM0001 >"$G/strings/0x409/serialnumber"
+        ln -s "$G/functions/acm.plc" "$G/configs/c.1/"
+    fi
+    if [ -z "$(cat "$G/UDC")" ]; then
+        ls /sys/class/udc | head -n 1 >"$G/UDC" || return 1
+    fi
+    wait_for_acm 10
+}
+
+# Waits until the controller's tty is there (whatever its number); prints its path.
+wait_for_acm() {
+    n=$(($1 * 10))
+    while [ "$n" -gt 0 ]; do
+        for t in /sys/class/tty/ttyACM*; do
+            [ -e "$t" ] && [ -e "/dev/${t##*/}" ] && { echo "/dev/${t##*/}"; return 0; }
+        done
+        sleep 0.1
+        n=$((n - 1))
+    done
+    return 1
+}
+
+# start_sim MODEL IMAGE ARGS...: plcsim on the gadget's side of the cable, in the background.
+start_sim() {
+    model=$1 image=$2
+    shift 2
+    plcsim --tty /dev/ttyGS0 --udc-file "$G/UDC" --model "$model" --image "$image" \
+        --flash-out "$W/flash.bin" --summary-json "$W/summary.json" --verbose "$@" \
+        >"$W/sim.out" 2>"$W/sim.log" &
+    SIM=$!
+    n=50
+    while [ ! -s "$W/sim.out" ] && [ "$n" -gt 0 ]; do sleep 0.1; n=$((n - 1)); done
+    [ -s "$W/sim.out" ] || { cat "$W/sim.log"; return 1; }
+}
+
+stop_sim() {
+    [ -n "$SIM" ] || return 0
+    kill -TERM "$SIM" 2>/dev/null
+    wait "$SIM"
+    SIM=""
+}
+
+# The image bytes a host sends (ZL500 never sends its last 4096) against what plcsim's flash got.
+flash_matches() {
+    image=$1 sent=$2
+    head -c "$sent" "$image" >"$W/expected.bin"
+    cmp -s "$W/expected.bin" "$W/flash.bin" || return 1
+    grep -q '"transferComplete": *true' "$W/summary.json" &&
+        grep -q '"flashMatchesImage": *true' "$W/summary.json" &&
+        grep -q '"violationCount": *0' "$W/summary.json"
+}
+
+image_sent() {
+    size=$(wc -c <"$1")
+    [ "$2" = cpu ] && size=$((size - 4096))
+    echo "$size"
+}
+
+# run_cli PROFILE ARGS...: the updater in the foreground; stdout (JSON lines) and stderr kept.
+run_cli() {
+    profile=$1
+    shift
+    "fwburn-$profile-cli" --yes --allow-stand-in --json "$@" >"$W/cli.out" 2>"$W/cli.err"
+    CLI_STATUS=$?
+    CLI_OUTCOME=$(tail -n 1 "$W/cli.err")
+    note "fwburn-$profile-cli exit $CLI_STATUS: $CLI_OUTCOME"
+}
+
+# The paths of the opens in the last run, in order.
+opened_paths() {
+    grep '"event": *"open"' "$W/cli.out" | sed 's/.*"path": *"\([^"]*\)".*/\1/' | tr '\n' ' '
+}
+
+dump() {
+    for f in "$W"/cli.out "$W"/cli.err "$W"/sim.log; do
+        [ -f "$f" ] || continue
+        echo "----- $SCENARIO: ${f##*/}"
+        grep -v '"event": *"progress"' "$f" | tail -n 40
+    done
+}
+
+# 1 and 2: a full update without --port, found through sysfs, across a real replug.
+full_update() {
+    profile=$1 model=$2
+    gadget_up >/dev/null || return 1
+    start_sim "$model" "$IMAGES/$profile.bin" --exit-after-update || return 1
+    run_cli "$profile"
+    wait "$SIM"
+    SIM=""
+    [ "$CLI_STATUS" = 0 ] || return 1
+    note "opened: $(opened_paths)"
+    grep -q '"replugs": *1' "$W/summary.json" || fail "no replug" || return 1
+    grep -q '"usbUnplugs": *1' "$W/summary.json" || fail "the USB device did not go away" || return 1
+    [ "$(grep -c '"event": *"open"' "$W/cli.out")" = 2 ] || fail "not opened twice" || return 1
+    flash_matches "$IMAGES/$profile.bin" "$(image_sent "$IMAGES/$profile.bin" "$profile")" ||
+        fail "flash differs from the image"
+}
+
+s1_cpu() { full_update cpu ZL500; }
+s2_aio() { full_update aio ZL500-AIO; }
+
+# 3: another program holds the old node open across the replug: the controller comes back
+# under the next number, and the updater finds it there by its identity.
+s3_other_node() {
+    before=$(gadget_up) || return 1
+    sleep 3600 <"$before" &
+    holder=$!
+    start_sim ZL500-AIO "$IMAGES/aio.bin" --exit-after-update || return 1
+    run_cli aio
+    wait "$SIM"
+    SIM=""
+    kill "$holder"
+    wait "$holder" 2>/dev/null
+    paths=$(opened_paths)
+    note "held $before; opened: $paths"
+    [ "$CLI_STATUS" = 0 ] || return 1
+    set -- $paths
+    [ "$1" = "$before" ] && [ -n "$2" ] && [ "$2" != "$before" ] ||
+        fail "expected a reopen under another node than $before" || return 1
+    flash_matches "$IMAGES/aio.bin" "$(image_sent "$IMAGES/aio.bin" aio)" ||
+        fail "flash differs from the image"
+}
+
+# An update cut off by FAULT (the cable pulled for good, or at the replug prompt with
+# --no-auto-reconnect): the status WANT within LIMIT seconds, the port and the update's lock
+# released; the cable back (SIGUSR1) and a second run recovers the controller.
+cut_and_recover() {
+    want=$1 limit=$2
+    shift 2
+    gadget_up >/dev/null || return 1
+    start_sim ZL500-AIO "$IMAGES/aio.bin" "$@" || return 1
+    t0=$(now_cs)
+    run_cli aio
+    took=$(($(now_cs) - t0))
+    note "first run took $(printf "%d.%02d" $((took / 100)) $((took % 100))) s"
+    [ "$CLI_STATUS" = "$want" ] || fail "expected exit $want" || return 1
+    [ "$took" -le $((limit * 100)) ] || fail "longer than $limit s" || return 1
+    ls /run/lock/fwburn-* >/dev/null 2>&1 && fail "a lock file is left: $(ls /run/lock)" && return 1
+    kill -USR1 "$SIM"
+    port=$(wait_for_acm 10) || fail "the controller did not come back" || return 1
+    # Released: no process has the controller's tty open.
+    for fd in /proc/[0-9]*/fd/*; do
+        [ "$(readlink "$fd" 2>/dev/null)" = "$port" ] && { fail "$port is still held: $fd"; return 1; }
+    done
+    run_cli aio
+    [ "$CLI_STATUS" = 0 ] || return 1
+    wait "$SIM"
+    SIM=""
+    flash_matches "$IMAGES/aio.bin" "$(image_sent "$IMAGES/aio.bin" aio)" ||
+        fail "flash differs from the image after the second run"
+}
+
+s4_unplug_transfer() { cut_and_recover 7 20 --exit-after-update --fault link-loss@block:19x1; }
+s5a_unplug_erase() { cut_and_recover 7 20 --exit-after-update --fault link-loss@erase-step:1x1; }
+s5b_unplug_replug_wait() { cut_and_recover 6 40 --exit-after-update --no-auto-reconnect; }
+
+# 6: the test profile RV7-G on the machine's UART, its controller on the host's side of QEMU's
+# serial line. After every line setting the updater makes (its trace says when), the watcher reads
+# back what the UART holds.
+s6_uart() {
+    [ -e /dev/ttyS1 ] || fail "no /dev/ttyS1" || return 1
+    : >"$W/trace.txt"
+    line_watch /dev/ttyS1 "$W/trace.txt" >"$W/line.txt" &
+    watch=$!
+    run_cli rv7g --port /dev/ttyS1 --trace "$W/trace.txt"
+    sleep 0.2
+    kill "$watch"
+    wait "$watch" 2>/dev/null
+    seq=$(line_sequence "$W/line.txt")
+    note "line settings: $seq"
+    # A reply dropped as stale on a sound line means the controller answered faster than a wire
+    # allows (or the rule misfires): either way the scenario proves nothing about a real line.
+    stale=$(sed -n 's/^[0-9]* note \(stale .*\)/\1/p' "$W/trace.txt")
+    [ -z "$stale" ] || note "replies came sooner than the line could carry them: $stale"
+    [ "$CLI_STATUS" = 0 ] && [ -z "$stale" ] || return 1
+    # 9600 7E1 in application mode up to the update request, again in the bootloader after the
+    # power cycle and the reopen up to its UPDATE, then 115200 8N1 for the transfer; each held by
+    # the UART as set (a pseudo-terminal would hold 8N1 throughout: "9600-7E1>9600-8N1").
+    [ "$seq" = "open 9600-7E1 update-request open 9600-7E1 UPDATE 115200-8N1" ] ||
+        fail "the UART did not hold 9600 7E1 in both modes, then 115200 8N1"
+}
+
+# 6b: the same line with a proxy on the host that corrupts the last block every time it is sent
+# and repeats the previous block's ACK a few milliseconds later, before the block could have
+# crossed the line: the updater drops those ACKs, the controller's NAKs stand, and the update
+# fails instead of ending "SUCCESSFUL" with a block missing.
+s6b_uart_stale() {
+    run_cli rv7g --port /dev/ttyS1 --trace "$W/trace.txt"
+    stale=$(sed -n 's/^[0-9]* note stale \([0-9]*\) .*/\1/p' "$W/trace.txt")
+    note "stale bytes dropped: ${stale:-none}"
+    if grep -q SUCCESSFUL "$W/cli.out" "$W/cli.err"; then
+        fail "a success with a corrupted last block"
+        return 1
+    fi
+    [ "$CLI_STATUS" = 7 ] && [ "$CLI_OUTCOME" = "ERROR: Firmware update is FAILED" ] ||
+        fail "expected exit 7, FAILED" || return 1
+    [ "${stale:-0}" -ge 1 ] || fail "no repeated ACK was dropped"
+}
+
+# The watcher's record as words, repeats merged: "open" per open, the setting held after each
+# set-line ("held" differing from the asked one shows as asked>held), the application's
+# update-request and the bootloader's UPDATE by name.
+line_sequence() {
+    awk '$2 == "open" { w = "open" }
+         $2 == "set" { w = ($3 == $5) ? $3 : $3 ">" $5 }
+         $2 == "tx" && ($3 == "update-request" || $3 == "UPDATE") { w = $3 }
+         $2 == "tx" && $3 != "update-request" && $3 != "UPDATE" { next }
+         w != last { printf "%s%s", sep, w; sep = " "; last = w }' "$1"
+}
+
+# The benchmark: the bootloader part of a ZL500 update over cdc_acm, ours against a bare
+# stop-and-wait sender, one run each, both against a controller that starts in its bootloader.
+bench() {
+    gadget_up >/dev/null || return 1
+    start_sim ZL500 "$IMAGES/cpu.bin" --fault boot-at-power-on --exit-after-update || return 1
+    t0=$(now_cs)
+    run_cli cpu
+    ours=$(($(now_cs) - t0))
+    wait "$SIM"
+    SIM=""
+    [ "$CLI_STATUS" = 0 ] || return 1
+    port=$(gadget_up) || return 1
+    start_sim ZL500 "$IMAGES/cpu.bin" --fault boot-at-power-on --exit-after-update || return 1
+    t0=$(now_cs)
+    bare_sender "$port" "$IMAGES/cpu.bin" >"$W/bare.out" 2>&1
+    status=$?
+    bare=$(($(now_cs) - t0))
+    stop_sim
+    [ "$status" = 0 ] || fail "bare sender exit $status: $(cat "$W/bare.out")" || return 1
+    # The updater's own clock from the erase on: the part the bare sender does too (before it,
+    # the handshake waits out its wake-up reads).
+    erase=$(grep -m1 '"event":"phase","phase":"erase"' "$W/cli.out" | sed 's/.*"elapsed":\([0-9.]*\).*/\1/')
+    end=$(grep '"event":"outcome"' "$W/cli.out" | sed 's/.*"elapsed":\([0-9.]*\).*/\1/')
+    echo "VMTEST BENCH erase=$erase end=$end ours=$(printf "%d.%02d" $((ours / 100)) $((ours % 100))) bare=$(printf "%d.%02d" $((bare / 100)) $((bare % 100)))"
+}
+
+run_one() {
+    SCENARIO=$1
+    W=/tmp/$1
+    mkdir -p "$W"
+    echo "VMTEST BEGIN $1"
+    t0=$(now_cs)
+    if "$2"; then verdict=PASS; else verdict=FAIL; fi
+    stop_sim
+    t=$(($(now_cs) - t0))
+    [ "$verdict" = PASS ] || dump
+    echo "VMTEST RESULT $1 $verdict $(printf "%d.%02d" $((t / 100)) $((t % 100)))"
+}
+
+run_scenarios() {
+    for s in 6-uart:s6_uart 6b-uart-stale:s6b_uart_stale 1-cpu:s1_cpu 2-aio:s2_aio \
+        3-other-node:s3_other_node 4-unplug-transfer:s4_unplug_transfer 5a-unplug-erase:s5a_unplug_erase \
+        5b-unplug-replug-wait:s5b_unplug_replug_wait bench:bench; do
+        name=${s%%:*}
+        # The stale-ACK scenario needs the host's proxy on the line: it runs only when named.
+        case ",$1," in
+            *",$name,"*) run_one "$name" "${s#*:}" ;;
+            *,all,*) [ "$name" = 6b-uart-stale ] || run_one "$name" "${s#*:}" ;;
+        esac
+    done
+}

@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""A stale block acknowledgement on the guest's UART: a proxy between QEMU's serial line and plcsim.
+
+    stale_ack_proxy.py UPSTREAM TARGET DELAY_MS SUMMARY_JSON
+
+Serves a pseudo-terminal of its own (its path is the first line on stdout: "proxy on PATH") for
+QEMU's serial backend and relays to plcsim's port UPSTREAM, passing on the line settings the
+guest's UART sets. Every send of the TARGET-th block (counted from 1; a resend of a block does
+not count again) has one data byte inverted, so the controller NAKs it, and the previous block's
+ACK goes to the guest DELAY_MS after the block's first byte came through: sooner than the block
+could have crossed a real line at 115200. Bytes reach the proxy in the pieces QEMU's UART sends,
+so blocks are found in the byte stream, not per read. On SIGTERM it writes SUMMARY_JSON: blocks
+seen, sends of the target, and for each ACK injected its delay after the block's first byte.
+"""
+import json
+import os
+import select
+import signal
+import sys
+import termios
+import time
+import tty
+
+STX, ACK = 0x02, 0x06
+BLOCK = 3 + 128 + 2  # STX, number, its complement, data, CRC (the test profile's block size)
+CORRUPT_AT = 10
+
+
+class BlockFinder:
+    """Follows the host's bytes once the line runs at transfer speed. A block starts with STX
+    followed by a number and its complement; anything else between blocks (EOT) is passed over."""
+
+    def __init__(self, target):
+        self.target = target
+        self.numbers = []  # block numbers in the order the host sent them
+        self.at = 0  # position in the current block, 0 between blocks
+        self.head = []
+        self.hit = False  # the current block is a send of the target
+
+    def ordinal(self):
+        return 1 + sum(1 for a, b in zip(self.numbers, self.numbers[1:]) if a != b)
+
+    def feed(self, data, on_target_start):
+        """Returns the bytes to pass on: the target's data byte inverted."""
+        out = bytearray(data)
+        for i, b in enumerate(data):
+            if self.at == 0:
+                if b == STX:
+                    self.at, self.head = 1, [b]
+                continue
+            if self.at < 3:
+                self.head.append(b)
+                self.at += 1
+                if self.at == 3:
+                    if self.head[2] != 255 - self.head[1]:
+                        self.at = 0  # not a block after all
+                        continue
+                    self.numbers.append(self.head[1])
+                    self.hit = self.ordinal() == self.target
+                    if self.hit:
+                        on_target_start()
+                continue
+            if self.hit and self.at == CORRUPT_AT:
+                out[i] ^= 0xFF
+            self.at += 1
+            if self.at == BLOCK:
+                self.at = 0
+        return bytes(out)
+
+
+def main():
+    upstream, summary_path = sys.argv[1], sys.argv[4]
+    target, delay = int(sys.argv[2]), float(sys.argv[3])
+    up = os.open(upstream, os.O_RDWR | os.O_NOCTTY)
+    tty.setraw(up)
+    master, slave = os.openpty()
+    tty.setraw(slave)  # kept open: the master reads no hang-up before QEMU opens it
+    print("proxy on " + os.ttyname(slave), flush=True)
+
+    finder = BlockFinder(target)
+    due, injected, sends = [], [], [0]
+    stop_r, stop_w = os.pipe()
+    signal.signal(signal.SIGTERM, lambda *_: os.write(stop_w, b"x"))
+
+    def target_starts():
+        sends[0] += 1
+        now = time.monotonic()
+        due.append((now + delay / 1000.0, now))
+
+    while True:
+        timeout = max(0.0, min(d for d, _ in due) - time.monotonic()) if due else None
+        ready, _, _ = select.select([master, up, stop_r], [], [], timeout)
+        now = time.monotonic()
+        for item in [d for d in due if d[0] <= now]:
+            due.remove(item)
+            os.write(master, bytes([ACK]))
+            injected.append(round((time.monotonic() - item[1]) * 1000, 2))
+        if stop_r in ready:
+            break
+        if master in ready:
+            data = os.read(master, 4096)
+            host = termios.tcgetattr(master)
+            line = termios.tcgetattr(up)
+            if (line[4], line[5], line[2]) != (host[4], host[5], host[2]):
+                line[4], line[5], line[2] = host[4], host[5], host[2]
+                termios.tcsetattr(up, termios.TCSANOW, line)
+            if host[5] == termios.B115200:
+                data = finder.feed(data, target_starts)
+            os.write(up, data)
+        if up in ready:
+            os.write(master, os.read(up, 4096))
+
+    with open(summary_path, "w") as f:
+        json.dump({"blocks": finder.ordinal() if finder.numbers else 0, "targetSends": sends[0],
+                   "injectedAfterMs": injected}, f)
+
+
+if __name__ == "__main__":
+    main()
