@@ -18,7 +18,7 @@ struct ServedFacts {
     uint32_t hostOpens = 0;           // opens of the port by hosts
     uint32_t replugs = 0;
     uint32_t powerCycles = 0;
-    uint32_t usbUnplugs = 0;    // times the gadget was unbound from its UDC (--udc-file)
+    uint32_t usbUnplugs = 0;  // times the gadget was unbound from its UDC (--udc-file)
     uint64_t bytesReceived = 0;
     uint64_t bytesSent = 0;
     uint64_t bytesDropped = 0;  // controller output while no host had the port open

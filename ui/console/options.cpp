@@ -76,8 +76,8 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         return parsed;
     }
     // Checked here rather than by the parser, whose help would list every exclusion.
-    const int actions = int{o.listPorts} + int{o.version} + int{o.info} +
-                        int{app.count("--extract-image") > 0};
+    const int actions =
+        int{o.listPorts} + int{o.version} + int{o.info} + int{app.count("--extract-image") > 0};
     std::string wrong;
     if (actions > 1) {
         wrong = "use only one of --list-ports, --info, --version and --extract-image";
