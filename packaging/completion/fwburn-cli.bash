@@ -30,7 +30,7 @@ _fwburn_cli()
             return
             ;;
     esac
-    COMPREPLY=($(compgen -W '-h --help --port --list-ports -y --yes --extract-image --version
-        --trace --allow-stand-in --json' -- "$cur"))
+    COMPREPLY=($(compgen -W '-h --help --port --all --list-ports --info -y --yes --extract-image
+        --version --trace --allow-stand-in --json' -- "$cur"))
 }
 complete -F _fwburn_cli fwburn-cpu-cli fwburn-aio-cli

@@ -10,18 +10,18 @@ _plcsim()
             COMPREPLY=($(compgen -W "$("${COMP_WORDS[0]}" --list-models 2>/dev/null)" -- "$cur"))
             return
             ;;
-        --image | --link | --flash-out | --summary-json)
+        --image | --link | --flash-out | --summary-json | --tty | --udc-file)
             local IFS=$'\n'
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
             return
             ;;
-        --image-length | --fault)
+        --image-length | --fault | --reconnect-after)
             return
             ;;
     esac
     COMPREPLY=($(compgen -W '-h --help --model --image-length --image --fault --wire --instant
-        --link --no-auto-reconnect --exit-after-update --flash-out --summary-json --list-models
+        --link --tty --udc-file --reconnect-after --no-auto-reconnect --exit-after-update --flash-out --summary-json --list-models
         -v --verbose' -- "$cur"))
 }
 complete -F _plcsim plcsim
