@@ -19,7 +19,8 @@ from console_pty_test import PtyCase, cli_command, need, run_cli
 
 # The window's own messages are printed whole, as the window shows them: a terminal may wrap those
 # once; they are never redrawn.
-WINDOW_MESSAGE = re.compile(r"^(Information|INFORMATION|ERROR|Error|WARNING|Warning): ")
+WINDOW_MESSAGE = re.compile(
+    r"^(\[[^\]]*\] )?(Information|INFORMATION|ERROR|Error|WARNING|Warning): ")
 ESCAPE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
 
 
@@ -69,7 +70,7 @@ class TerminalRun:
     """A console program whose controlling terminal is a pty of `columns` columns: a resize of
     the pty sends it SIGWINCH as a terminal window's would."""
 
-    def __init__(self, profile, port, columns, env=None):
+    def __init__(self, profile, port, columns, env=None, more=()):
         self.master, slave = pty.openpty()
         set_columns(self.master, columns)
         environment = dict(os.environ, TERM="xterm")
@@ -80,7 +81,7 @@ class TerminalRun:
             os.setsid()
             fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 
-        self.proc = subprocess.Popen(cli_command(profile, "--port", port, "--yes"), stdin=slave,
+        self.proc = subprocess.Popen(cli_command(profile, "--port", port, *more, "--yes"), stdin=slave,
                                      stdout=slave, stderr=slave, env=environment,
                                      preexec_fn=controlling_terminal, close_fds=True)
         os.close(slave)
@@ -161,6 +162,21 @@ class Widths(PtyCase):
         self.assertGreater(after.count(b"\r"), 5, after)
         self.assertIn(b"8096/8096 blocks", after)
         sim.stop()
+
+    def test_several_controllers_fit_and_keep_their_retries_on_their_lines(self):
+        need(self, "aio")
+        good = self.start_sim("aio", "--exit-after-update")
+        bad = self.start_sim("aio", "--exit-after-update", "--fault", "nak@block:30x99")
+        run = TerminalRun("aio", good.port, 60, more=("--port", bad.port))
+        self.assertEqual(run.finish(), 7, run.output)
+        screen = Screen(60)
+        screen.feed(run.output)
+        self.assertEqual(screen.wrapped, [], run.output[-600:])
+        # The failing controller's line carries its retries; no line of its own is said for each.
+        self.assertNotIn(b"Retry:", run.output)
+        text = run.output.decode()
+        self.assertRegex(text, r"update-failed +Programming 30/44 blocks +retries 6/6")
+        self.assertIn("Summary:", text)
 
     def test_no_colour_with_no_color_set_even_empty(self):
         for value in ("1", ""):

@@ -161,7 +161,7 @@ void Screen::Diagnose(const UpdateOutcome& outcome, bool denied) {
         line.Add("bytesReceived", e.bytesReceived).Add("lastBytes", e.lastBytes);
     }
     Event(line);
-    ErrorLine(program_ + ": " + e.text);
+    OwnErrorLine(program_ + ": " + e.text);
 }
 
 }  // namespace fwburn::console

@@ -486,9 +486,12 @@ int FleetRun::Run(const std::vector<FleetTarget>& targets, const std::string& sy
         }
         auto unit =
             std::make_unique<Unit>(target, std::move(find), options_.yes, info_.totals.blockSize);
-        unit->screen = mode_ == ScreenMode::kJson ? MakeJsonScreen(output_.out(), output_.err())
-                                                  : MakePlainScreen(output_.out(), output_.err(),
-                                                                    mode_ == ScreenMode::kPlain);
+        unit->screen =
+            mode_ == ScreenMode::kJson
+                ? MakeJsonScreen(output_.out(), output_.err())
+                : MakePlainScreen(output_.out(), output_.err(), mode_ == ScreenMode::kPlain,
+                                  mode_ == ScreenMode::kTerminal ? std::function<int()>(Columns)
+                                                                 : std::function<int()>());
         unit->screen->Tag("[" + target.Label() + "] ",
                           {{"port", target.port}, {"identity", target.Identity()}});
         unit->update.UseThisBuild();

@@ -1,4 +1,9 @@
 // For a log: whole lines only, a phase's start, one line per tenth of it and one per retry.
+// Several controllers on a terminal use it too, without the progress lines (each controller's
+// line below them shows its progress and retries), their own lines fitted to the width.
+#include <functional>
+#include <utility>
+
 #include "ui/console/screen.hpp"
 
 namespace fwburn::console {
@@ -7,8 +12,8 @@ namespace {
 
 class PlainScreen final : public Screen {
   public:
-    PlainScreen(std::FILE* out, std::FILE* err, bool progressLines)
-        : Screen(out, err), progressLines_(progressLines) {}
+    PlainScreen(std::FILE* out, std::FILE* err, bool progressLines, std::function<int()> columns)
+        : Screen(out, err), progressLines_(progressLines), columns_(std::move(columns)) {}
 
     void PhaseStarted(const ProgressView&, const ProgressView& view, double) override {
         if (!progressLines_) {
@@ -31,6 +36,9 @@ class PlainScreen final : public Screen {
         }
     }
     void Retried(const ProgressView& view, double) override {
+        if (!progressLines_) {
+            return;
+        }
         OutLine("Retry: " + std::to_string(view.errCounter) + " in this command, " +
                 std::to_string(view.totalErrCounter) + " in all");
     }
@@ -41,20 +49,28 @@ class PlainScreen final : public Screen {
     }
 
   private:
+    std::string Fit(const std::string& line) override {
+        if (!columns_) {
+            return line;
+        }
+        return FitLine(line, columns_() - static_cast<int>(prefix_.size()));
+    }
     void Line(const ProgressView& view) {
         lastDone_ = view.done;
         OutLine(PlainLine(view));
     }
 
     bool progressLines_;
+    std::function<int()> columns_;  // empty: a log, nothing is fitted
     int lastDecile_ = -1;
     uint32_t lastDone_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err, bool progressLines) {
-    return std::make_unique<PlainScreen>(out, err, progressLines);
+std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err, bool progressLines,
+                                        std::function<int()> columns) {
+    return std::make_unique<PlainScreen>(out, err, progressLines, std::move(columns));
 }
 
 }  // namespace fwburn::console

@@ -89,7 +89,7 @@ void Screen::Opened(const std::string& path, bool reopen) {
 void Screen::OpenFailed(const std::string& reason, bool reopen) {
     JsonLine line;
     Event(line.Add("event", "open-failed").Add("reason", reason).Add("reopen", reopen));
-    ErrorLine(program_ + ": " + (reopen ? "reopening failed: " : "") + reason);
+    OwnErrorLine(program_ + ": " + (reopen ? "reopening failed: " : "") + reason);
 }
 
 void Screen::Waiting(int seconds) {
@@ -136,8 +136,9 @@ void Screen::PromptAnswered(Answer answer) {
 void Screen::GaveUp(int accepted) {
     JsonLine line;
     Event(line.Add("event", "gave-up").Add("accepted", accepted));
-    ErrorLine(program_ + ": the PLC stayed in application mode after " + std::to_string(accepted) +
-              " accepted update requests; giving up (nothing was erased)");
+    OwnErrorLine(program_ + ": the PLC stayed in application mode after " +
+                 std::to_string(accepted) +
+                 " accepted update requests; giving up (nothing was erased)");
 }
 
 void Screen::Final(const UpdateOutcome& outcome, ExitCode code, double elapsed) {
@@ -171,13 +172,13 @@ void Screen::Cancelled(double elapsed, bool announced) {
               .AddFixed("elapsed", elapsed),
           true);
     if (!announced) {
-        ErrorLine(program_ + ": cancelled at the reconnect step; nothing was erased");
+        OwnErrorLine(program_ + ": cancelled at the reconnect step; nothing was erased");
     }
     Ended(kExitCancelled, elapsed);
 }
 
 void Screen::Note(const std::string& text) {
-    ErrorLine(program_ + ": " + text);
+    OwnErrorLine(program_ + ": " + text);
 }
 
 void Screen::Interrupted(const char* signalName, int exitCode, Phase phase, double elapsed) {
@@ -201,7 +202,7 @@ void Screen::Interrupted(const char* signalName, int exitCode, Phase phase, doub
     if (phase != Phase::Checking) {
         text += "; the erase had begun: the PLC needs a new update";
     }
-    ErrorLine(text);
+    OwnErrorLine(text);
     Ended(kExitInterrupted, elapsed);
 }
 

@@ -96,7 +96,11 @@ class Screen {
     // An event for automation; `outcome` for the one that ends the run.
     virtual void Event(JsonLine&, bool /*outcome*/ = false) {}
     // A line that only informs: a person's line, or the event alone where events are written.
-    virtual void Inform(JsonLine&, const std::string& line) { OutLine(line); }
+    virtual void Inform(JsonLine&, const std::string& line) { OutLine(Fit(line)); }
+    // One of our own lines, fitted to a terminal's width (the window's messages are never
+    // fitted: they keep their exact text).
+    virtual std::string Fit(const std::string& line) { return line; }
+    void OwnErrorLine(const std::string& text) { ErrorLine(Fit(text)); }
     // The stream of the people's lines that are no errors.
     virtual std::FILE* PeopleOut() { return out_; }
     // Ends the status line on a terminal, so that a full line can follow; `keep` leaves it shown.
@@ -127,8 +131,10 @@ bool Present(Screen& screen, ProgressTracker& tracker, const Request& request, d
 std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err, int columns);
 std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err,
                                            std::function<int()> columns);
-// `progressLines` false: the phases and their tenths are left to a board drawn elsewhere.
-std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err, bool progressLines = true);
+// `progressLines` false: the phases, their tenths and the retries are left to a board drawn
+// elsewhere; `columns`, when given, is the terminal's width that our own lines are fitted to.
+std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err, bool progressLines = true,
+                                        std::function<int()> columns = {});
 std::unique_ptr<Screen> MakeJsonScreen(std::FILE* out, std::FILE* err);
 
 }  // namespace fwburn::console

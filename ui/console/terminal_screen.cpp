@@ -64,7 +64,7 @@ class TerminalScreen final : public Screen {
 
   private:
     // The lines of our own, the start line among them, fit; the window's messages stay whole.
-    void Inform(JsonLine&, const std::string& line) override { OutLine(FitLine(line, columns_())); }
+    std::string Fit(const std::string& line) override { return FitLine(line, columns_()); }
     void Ended(ExitCode code, double elapsed) override {
         const char* result = ResultName(code);
         OutLine(ClosingLine(colour_ ? std::string(ColourOf(code)) + result + kPlainColour : result,
