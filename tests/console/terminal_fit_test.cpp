@@ -125,6 +125,13 @@ TEST(FitLineTest, ShortWordsAreNeverCutOnlyBroken) {
     const std::string fitted = FitLine("Waiting 1 s for the PLC to restart, then the next one", 20);
     EXPECT_EQ(fitted, "Waiting 1 s for the\nPLC to restart,\nthen the next one");
     EXPECT_EQ(FitLine("one\ntwo", 40), "one\ntwo");
+    // A word longer than the cut's shortest is no name: prose is broken, not cut.
+    const std::string said =
+        "fwburn-aio-cli: the erase had begun: the PLC's firmware is gone; run "
+        "the update again to recover the PLC";
+    const std::string broken = FitLine(said, 60);
+    EXPECT_EQ(broken.find("..."), std::string::npos) << broken;
+    EXPECT_EQ(broken.rfind("fwburn-aio-cli: the erase", 0), 0u) << broken;
 }
 
 TEST(ClosingLineTest, SaysTheResultAndTheTotalTime) {

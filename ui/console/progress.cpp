@@ -200,7 +200,9 @@ std::string FitOneLine(const std::string& text, size_t limit) {
     size_t bestLength = 0;
     for (size_t at = 0; at < text.size();) {
         const size_t end = std::min(text.find(' ', at), text.size());
-        if (end - at > bestLength) {
+        // Only a name is cut (an image file, a path): prose is broken at its blanks instead.
+        const bool name = text.substr(at, end - at).find_first_of("._/") != std::string::npos;
+        if (name && end - at > bestLength) {
             best = at;
             bestLength = end - at;
         }
