@@ -404,6 +404,9 @@ void UpdateRun::Interrupt(int signo) {
     const int status = ExitStatusForSignal(signo);
     CheckTrace();
     const double now = Seconds();
+    while (std::optional<Request> request = mailbox_.TakeProgress()) {
+        Present(*screen_, tracker_, *request, now);
+    }
     screen_->Settle(tracker_.At(now), now);
     screen_->Interrupted(EndingSignalName(signo), status, tracker_.view().phase, now);
     output_.DrainUntil(Clock::now() + kLastWords);

@@ -455,6 +455,9 @@ void FleetRun::Interrupt(int signo) {
     const int status = ExitStatusForSignal(signo);
     const double now = Seconds();
     for (auto& unit : units_) {
+        while (std::optional<Request> request = unit->mailbox.TakeProgress()) {
+            Present(*unit->screen, unit->tracker, *request, now);
+        }
         if (!unit->returned && !unit->finalShown) {
             unit->screen->Settle(unit->tracker.At(now), now);
             unit->screen->Interrupted(EndingSignalName(signo), status, unit->tracker.view().phase,

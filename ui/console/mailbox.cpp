@@ -22,12 +22,15 @@ Mailbox::~Mailbox() {
 
 Answer Mailbox::Send(Request request) {
     const bool wait = request.NeedsReply();
+    const bool progressStep = request.kind == Request::kAdvanced;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back(std::move(request));
     }
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t done = write(wake_, &one, sizeof one);
+    if (!progressStep) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t done = write(wake_, &one, sizeof one);
+    }
     if (!wait) {
         return Answer::Ok;
     }
@@ -43,10 +46,25 @@ void Mailbox::Sleep(int seconds) {
 }
 
 std::optional<Request> Mailbox::Take() {
-    uint64_t count;
-    [[maybe_unused]] const ssize_t done = read(wake_, &count, sizeof count);
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.empty()) {
+        // Only now: a wake-up written after this read comes with a request queued before it.
+        uint64_t count;
+        [[maybe_unused]] const ssize_t done = read(wake_, &count, sizeof count);
+        return std::nullopt;
+    }
+    Request r = std::move(queue_.front());
+    queue_.pop_front();
+    return r;
+}
+
+std::optional<Request> Mailbox::TakeProgress() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.empty()) {
+        return std::nullopt;
+    }
+    const Request::Kind kind = queue_.front().kind;
+    if (kind != Request::kPhase && kind != Request::kAdvanced && kind != Request::kRetried) {
         return std::nullopt;
     }
     Request r = std::move(queue_.front());
