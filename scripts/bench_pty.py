@@ -149,6 +149,18 @@ def start_sims(work, name, count, program):
     return sims
 
 
+def peak_kib(pid):
+    """VmHWM of a running process, in KiB; 0 once it is gone."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
 def run_gang(work, name, count, program):
     """One process updating `count` controllers at once: per controller its time (from the
     program's JSON), and the process's CPU time, wall time and peak RSS (wait4)."""
@@ -162,7 +174,9 @@ def run_gang(work, name, count, program):
     t0 = time.monotonic()
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     times, events = [], []
+    hwm = 0  # the updater's peak resident memory, KiB, read while it runs
     for line in proc.stdout:
+        hwm = max(hwm, peak_kib(proc.pid))
         events.append(json.loads(line))
         if events[-1]["event"] == "outcome":
             times.append(time.monotonic() - t0)
@@ -188,7 +202,7 @@ def run_gang(work, name, count, program):
     if code != 0 or len(times) != count:
         sys.exit(f"bench: {name} failed (exit {code}); see {work}")
     return {"slowest": max(times), "wall": wall, "cpu": ru.ru_utime + ru.ru_stime,
-            "rss": ru.ru_maxrss, "busy": (busy1 - busy0) / max(1, total1 - total0)}
+            "rss": hwm or ru.ru_maxrss, "busy": (busy1 - busy0) / max(1, total1 - total0)}
 
 
 def gang(counts, program):
