@@ -132,7 +132,7 @@ def main():
 
 
 MODELS = {"cpu": "ZL500", "aio": "ZL500-AIO"}
-GANG_REPEATS = 3
+GANG_REPEATS = int(os.environ.get("FWBURN_GANG_REPEATS", "3"))  # short runs: a few, interleaved
 
 
 def start_sims(work, name, count, program):
