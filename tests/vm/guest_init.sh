@@ -18,7 +18,7 @@ done </modules/order
 mount -t configfs configfs /sys/kernel/config
 
 . /vm/scenarios.sh
-run_scenarios "${VMTEST_ONLY:-all}"
+run_scenarios "${VMTEST_ONLY:-usb}"
 echo "VMTEST DONE"
 sync
 poweroff -f

@@ -103,9 +103,16 @@ sim_on() {
         --image "$image" --flash-out "$W/${tag}flash.bin" --summary-json "$W/${tag}summary.json" \
         --verbose "$@" >"$W/${tag}sim.out" 2>"$W/${tag}sim.log" &
     SIM_PID=$!
-    n=50
-    while [ ! -s "$W/${tag}sim.out" ] && [ "$n" -gt 0 ]; do sleep 0.1; n=$((n - 1)); done
-    [ -s "$W/${tag}sim.out" ] || { cat "$W/${tag}sim.log"; return 1; }
+    # Serving once it says so: it flushes the line as it opens it, and a host that wrote sooner
+    # lost its first bytes (the bare sender, which never repeats a request, then hung). The
+    # gadget's tty may still be closing for the controller before, which waits up to 15 s for
+    # replies the host never read to drain.
+    n=200
+    while ! grep -q "serving " "$W/${tag}sim.log" 2>/dev/null && [ "$n" -gt 0 ]; do
+        sleep 0.1
+        n=$((n - 1))
+    done
+    grep -q "serving " "$W/${tag}sim.log" || { cat "$W/${tag}sim.log"; return 1; }
 }
 
 # start_sim MODEL IMAGE ARGS...: the controller behind the first gadget.
@@ -171,6 +178,8 @@ dump() {
         echo "----- $SCENARIO: ${f##*/}"
         grep -v '"event": *"progress"' "$f" | tail -n 40
     done
+    echo "----- $SCENARIO: the kernel's last words"
+    dmesg | tail -n 30
 }
 
 # 1 and 2: a full update without --port, found through sysfs, across a real replug.
@@ -337,12 +346,12 @@ s6_uart() {
         fail "the UART did not hold 9600 7E1 in both modes, then 115200 8N1"
 }
 
-# 6b: the same line with a proxy on the host that corrupts the last block every time it is sent
-# and repeats the previous block's ACK a few milliseconds later, before the block could have
-# crossed the line: the updater drops those ACKs, the controller's NAKs stand, and the update
+# 6b: the same kind of line (ttyS2) with a proxy on the host that corrupts the last block every
+# time it is sent and repeats the previous block's ACK a few milliseconds later, before the block
+# could have crossed the line: the updater drops those ACKs, the controller's NAKs stand, and the update
 # fails instead of ending "SUCCESSFUL" with a block missing.
 s6b_uart_stale() {
-    run_cli rv7g --port /dev/ttyS1 --trace "$W/trace.txt"
+    run_cli rv7g --port /dev/ttyS2 --trace "$W/trace.txt"
     stale=$(sed -n 's/^[0-9]* note stale \([0-9]*\) .*/\1/p' "$W/trace.txt")
     note "stale bytes dropped: ${stale:-none}"
     if grep -q SUCCESSFUL "$W/cli.out" "$W/cli.err"; then
@@ -389,13 +398,16 @@ bench() {
 bench_one() {
     port=$(gadget_up) || return 1
     start_sim ZL500 "$IMAGES/cpu.bin" --fault boot-at-power-on --exit-after-update || return 1
+    # The bare sender never repeats a request: its first bytes written right after a plug were
+    # seen to get lost. A second for the device to settle, outside both timings.
+    sleep 1
     t0=$(now_cs)
     if [ "$1" = ours ]; then
         run_cli cpu
         status=$CLI_STATUS
     else
         # It has no time-outs of its own: a silent controller would hold the machine.
-        timeout 120 bare_sender "$port" "$IMAGES/cpu.bin" >"$W/bare.out" 2>&1
+        timeout 40 bare_sender "$port" "$IMAGES/cpu.bin" >"$W/bare.out" 2>&1
         status=$?
     fi
     took=$(($(now_cs) - t0))
@@ -432,13 +444,13 @@ run_one() {
 run_scenarios() {
     for s in 6-uart:s6_uart 6b-uart-stale:s6b_uart_stale 1-cpu:s1_cpu 2-aio:s2_aio \
         3-other-node:s3_other_node 4-unplug-transfer:s4_unplug_transfer 5a-unplug-erase:s5a_unplug_erase \
-        5b-unplug-replug-wait:s5b_unplug_replug_wait 7-two:s7_two 7b-two-one-lost:s7b_two_one_lost \
-        bench:bench; do
+        5b-unplug-replug-wait:s5b_unplug_replug_wait bench:bench 7-two:s7_two \
+        7b-two-one-lost:s7b_two_one_lost; do
         name=${s%%:*}
-        # The stale-ACK scenario needs the host's proxy on the line: it runs only when named.
+        # "usb": every scenario but the serial ones, which need the host's side of the line.
         case ",$1," in
             *",$name,"*) run_one "$name" "${s#*:}" ;;
-            *,all,*) [ "$name" = 6b-uart-stale ] || run_one "$name" "${s#*:}" ;;
+            *,usb,*) case "$name" in 6*) ;; *) run_one "$name" "${s#*:}" ;; esac ;;
         esac
     done
 }
