@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <string>
 
-#include "ui/console/console_operator.hpp"
+#include "ui/console/session/console_operator.hpp"
 
 namespace fwburn::console {
 namespace {

@@ -1,6 +1,6 @@
 // The console's operator: what it asks, what it answers by itself, when it gives up. First on its
 // own with a scripted front end, then driving the real worker against the in-process simulator.
-#include "ui/console/console_operator.hpp"
+#include "ui/console/session/console_operator.hpp"
 
 #include <gtest/gtest.h>
 

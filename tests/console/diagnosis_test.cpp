@@ -1,7 +1,7 @@
 // The console's words about what went wrong, said before the final message: one finding per kind
 // of ending the worker reports, the catalogue's names for the ID the PLC gave, the access a
 // denied port needs; and the operator carrying a denied open to the final message.
-#include "ui/console/diagnosis.hpp"
+#include "ui/console/show/diagnosis.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/console/console_operator.hpp"
-#include "ui/console/screen.hpp"
+#include "ui/console/session/console_operator.hpp"
+#include "ui/console/show/screen.hpp"
 
 namespace fwburn::console {
 namespace {

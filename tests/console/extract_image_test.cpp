@@ -1,7 +1,7 @@
 // --extract-image's file replacement on every kind of target, on failed and short writes, under
 // signals and on files of others: the target is replaced whole or left as it was, nothing else is
 // touched, and no temporary file stays behind. tests/pty/files_test.py runs the program itself.
-#include "ui/console/extract_image.hpp"
+#include "ui/console/posix/extract_image.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>

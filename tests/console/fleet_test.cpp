@@ -1,8 +1,9 @@
-#include "ui/console/fleet.hpp"
+#include "ui/console/session/target.hpp"
+#include "ui/console/show/board.hpp"
 
 #include <gtest/gtest.h>
 
-#include "ui/console/outcome.hpp"
+#include "ui/console/session/outcome.hpp"
 
 namespace fwburn::console {
 namespace {
@@ -30,18 +31,18 @@ TEST(FleetTest, TheWorstOutcomeGivesTheStatusInAFixedOrder) {
 }
 
 TEST(FleetTest, TargetsAreKnownBySocketAndSerialNeverByTty) {
-    const FleetTarget usb{"/dev/ttyACM0", "1-1.2", "ZL5-0042"};
+    const Target usb{"/dev/ttyACM0", "1-1.2", "ZL5-0042"};
     EXPECT_EQ(usb.Identity(), "usb 1-1.2 serial ZL5-0042");
     EXPECT_EQ(usb.Label(), "1-1.2");
-    const FleetTarget bare{"/dev/ttyACM1", "1-1.3", ""};
+    const Target bare{"/dev/ttyACM1", "1-1.3", ""};
     EXPECT_EQ(bare.Identity(), "usb 1-1.3");
-    const FleetTarget serial{"/dev/ttyUSB0", "", ""};
+    const Target serial{"/dev/ttyUSB0", "", ""};
     EXPECT_EQ(serial.Identity(), "/dev/ttyUSB0");
     EXPECT_EQ(serial.Label(), "ttyUSB0");
 }
 
 TEST(FleetTest, TheSummaryTableHasAColumnEachAndFitsTheWidth) {
-    const std::vector<FleetResult> results = {
+    const std::vector<SummaryRow> results = {
         {"usb 1-1.2", 0, 125.0, "Information: Firmware update is SUCCESSFUL"},
         {"/dev/ttyUSB12", 7, 3.2, "ERROR: Firmware update is FAILED"},
     };

@@ -1,6 +1,6 @@
 // --info's table and JSON objects from probe reports: the columns of every kind of answer, the
 // reason line of a controller the image does not fit, the status of each port; and the option.
-#include "ui/console/info.hpp"
+#include "ui/console/show/info_table.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,15 @@
 
 #include "catalogue/profile.hpp"
 #include "protocol/result_codes.hpp"
-#include "ui/console/outcome.hpp"
+#include "ui/console/session/outcome.hpp"
 
 namespace fwburn::console {
 namespace {
+
+// The tests link the ZL500's profile.
+int ProgramRowForTest() {
+    return FindModelRow("ZL500");
+}
 
 InfoRow Answered(const char* port, uint8_t mode, const char* models, bool fits,
                  const char* why = "") {
@@ -61,7 +66,7 @@ std::vector<InfoRow> Rows() {
 }
 
 TEST(InfoTable, ARowPerPortThenWhyEachDoesNotFit) {
-    const std::vector<std::string> lines = InfoTable(Rows());
+    const std::vector<std::string> lines = InfoTable(Rows(), ProgramRowForTest());
     ASSERT_EQ(lines.size(), 1u + 7u + 5u);
     const std::vector<std::vector<std::string>> columns = {
         {"PORT", "MODE", "MODEL", "ID", "VARIANT", "BOOTLOADER", "FITS"},
@@ -127,7 +132,7 @@ TEST(InfoJson, OneObjectPerPortWithNullsForWhatWasNotRead) {
           R"("exitCode":4})"}},
     };
     for (const Case& c : cases) {
-        const std::string line = InfoJson(rows[c.row], "fwburn-cpu-cli", "ZL500");
+        const std::string line = InfoJson(rows[c.row], "fwburn-cpu-cli", ProgramRowForTest());
         EXPECT_EQ(line.rfind(prefix + "\"" + rows[c.row].port + "\"", 0), 0u) << line;
         EXPECT_EQ(line.back(), '\n');
         EXPECT_EQ(line.find('\n'), line.size() - 1);

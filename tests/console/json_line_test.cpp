@@ -1,4 +1,4 @@
-#include "ui/console/json_line.hpp"
+#include "ui/console/show/json_line.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/console/options.hpp"
+#include "ui/console/cli/options.hpp"
 
 #include <gtest/gtest.h>
 

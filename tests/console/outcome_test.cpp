@@ -1,6 +1,6 @@
 // The exit status a script sees for each way an update ends. The statuses and words are written
 // out here: a renumbered status must fail this test.
-#include "ui/console/outcome.hpp"
+#include "ui/console/session/outcome.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The terminal's writer: a reader that does not read never holds back the caller, and what is
 // written still arrives whole and in order once it reads again.
-#include "ui/console/output_queue.hpp"
+#include "ui/console/posix/output_queue.hpp"
 
 #include <fcntl.h>
 #include <poll.h>

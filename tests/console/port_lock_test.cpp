@@ -1,7 +1,7 @@
 // The update lock: names, identities, and what a hostile directory holds in place of a lock file.
 // Locks are taken in a scratch directory; a second PortLock in this process opens the file anew,
 // which flock() treats like another process.
-#include "ui/console/port_lock.hpp"
+#include "ui/console/posix/port_lock.hpp"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,4 +1,5 @@
-#include "ui/console/posix_link.hpp"
+#include "ui/console/posix/posix_link.hpp"
+#include "ui/console/show/wording.hpp"
 
 #include <gtest/gtest.h>
 

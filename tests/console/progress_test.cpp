@@ -1,4 +1,4 @@
-#include "ui/console/progress.hpp"
+#include "ui/console/show/progress.hpp"
 
 #include <gtest/gtest.h>
 

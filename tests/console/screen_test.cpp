@@ -1,5 +1,5 @@
 // What the console prints, in each of its three modes, for samples fed through the tracker.
-#include "ui/console/screen.hpp"
+#include "ui/console/show/screen.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/console/console_operator.hpp"
+#include "ui/console/session/console_operator.hpp"
 
 namespace fwburn::console {
 namespace {

@@ -1,6 +1,6 @@
 // Each signal that would end the process ends an update the same way: read from the descriptor
 // the main loop polls, never acted on by default. Each case runs in a child process of its own.
-#include "ui/console/signals.hpp"
+#include "ui/console/posix/signals.hpp"
 
 #include <poll.h>
 #include <sys/signalfd.h>

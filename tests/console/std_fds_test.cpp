@@ -1,6 +1,6 @@
 // A program started with standard descriptors closed: each becomes /dev/null, so that the next
 // file it opens gets a number above 2. Each case runs in a child process of its own.
-#include "ui/console/std_fds.hpp"
+#include "ui/console/posix/std_fds.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

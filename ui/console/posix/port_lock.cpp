@@ -1,0 +1,273 @@
+#include "ui/console/posix/port_lock.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "catalogue/sha256.hpp"
+#include "link/posix/discovery.hpp"
+
+namespace fwburn::console {
+
+std::string UsbControllerIdentity() {
+    return std::string("usb-") + posix::kControllerVendorId + "-" + posix::kControllerProductId;
+}
+
+namespace {
+
+constexpr size_t kLongestName = 200;  // well inside NAME_MAX, with room for the digest
+
+bool Plain(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '+';
+}
+
+// Opens the lock file without following a link planted in its place. Made anew it is ours and
+// readable by all, so that other users' updaters can test the lock; an existing one is opened
+// for writing where allowed, else for reading, which is enough for flock().
+int OpenLockFile(const std::string& path) {
+    constexpr int kFlags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, 0644);
+        if (fd >= 0) {
+            fchmod(fd, 0644);  // whatever the umask
+            return fd;
+        }
+        if (errno != EEXIST) {
+            return -1;
+        }
+        fd = open(path.c_str(), O_RDWR | kFlags);
+        if (fd < 0 && errno == EACCES) {
+            fd = open(path.c_str(), O_RDONLY | kFlags);
+        }
+        if (fd >= 0 || errno != ENOENT) {
+            return fd;
+        }
+        // Removed between the two opens: make it again.
+    }
+    return -1;
+}
+
+// A directory that is no use to this user: go on to the next.
+bool PassOver(int error) {
+    return error == EACCES || error == EPERM || error == EROFS || error == ENOENT ||
+           error == ENOTDIR;
+}
+
+// The pid /proc/locks shows holding an flock() on the file; 0 when none is listed.
+int HolderFromProcLocks(const struct stat& st) {
+    std::ifstream locks("/proc/locks");
+    char device[64];
+    std::snprintf(device, sizeof device, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    std::string line;
+    while (std::getline(locks, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; waiters have "->" after the number.
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, where;
+        fields >> number >> kind >> mode >> access >> pid >> where;
+        if (kind == "FLOCK" && where == device) {
+            return std::atoi(pid.c_str());
+        }
+    }
+    return 0;
+}
+
+// The pid the holder wrote; it writes it right after taking the lock, so an empty file is
+// looked at again for a moment.
+int HolderFromFile(int fd) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        char text[32] = {};
+        if (pread(fd, text, sizeof text - 1, 0) > 0) {
+            const long pid = std::strtol(text, nullptr, 10);
+            if (pid > 0 && pid <= INT_MAX) {
+                return static_cast<int>(pid);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string PortIdentity(const std::string& path) {
+    if (char* resolved = realpath(path.c_str(), nullptr)) {
+        std::string identity(resolved);
+        std::free(resolved);
+        return identity;
+    }
+    if (!path.empty() && path[0] == '/') {
+        return path;
+    }
+    char cwd[PATH_MAX];
+    return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
+}
+
+std::string LockFileName(const std::string& identity) {
+    std::string name;
+    for (const char c : identity) {
+        if (Plain(c)) {
+            name += c;
+        } else if (c == '/') {
+            name += '_';
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            name += escaped;
+        }
+    }
+    if (name.size() > kLongestName) {
+        char hex[65];
+        Sha256Hex(Sha256(reinterpret_cast<const uint8_t*>(identity.data()), identity.size()), hex);
+        name = name.substr(0, kLongestName - 33) + "-" + std::string(hex, 32);
+    }
+    return "fwburn-" + name + ".lock";
+}
+
+std::vector<std::string> UpdateIdentities(const std::string& port, bool usb,
+                                          const std::vector<std::string>& usbTtys) {
+    if (!port.empty()) {
+        return {PortIdentity(port)};
+    }
+    if (!usb) {
+        return {};
+    }
+    std::vector<std::string> identities{UsbControllerIdentity()};
+    for (const std::string& tty : usbTtys) {
+        identities.push_back(PortIdentity(tty));
+    }
+    return identities;
+}
+
+std::vector<std::string> LockDirectories() {
+    std::vector<std::string> dirs{"/run/lock"};
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/') {
+        dirs.emplace_back(runtime);
+    }
+    dirs.emplace_back("/tmp");
+    return dirs;
+}
+
+PortLock::~PortLock() {
+    Release();
+}
+
+// The file goes while it is still locked, and only if it is still the one locked: an updater that
+// opened it meanwhile finds its lock on a file no longer there and takes a new one (TakeOne).
+void PortLock::Release() {
+    for (size_t i = 0; i < fds_.size(); ++i) {
+        struct stat held {};
+        struct stat there {};
+        // A shared file goes only with its last taker: another one still holds it when it cannot
+        // be had alone (and then the conversion may have dropped this lock, which goes anyway).
+        const bool alone = mode_ == Mode::kExclusive || flock(fds_[i], LOCK_EX | LOCK_NB) == 0;
+        if (alone && fstat(fds_[i], &held) == 0 && lstat(files_[i].c_str(), &there) == 0 &&
+            held.st_dev == there.st_dev && held.st_ino == there.st_ino) {
+            unlink(files_[i].c_str());  // may fail where another user made it: it stays, harmless
+        }
+        close(fds_[i]);  // the flock goes with the last descriptor of the file
+    }
+    fds_.clear();
+    files_.clear();
+}
+
+PortLock::Status PortLock::Take(const std::vector<std::string>& identities,
+                                const std::vector<std::string>& directories, Mode mode) {
+    Release();
+    mode_ = mode;
+    holder_ = 0;
+    busyFile_.clear();
+    busyIdentity_.clear();
+    why_.clear();
+    for (const std::string& identity : identities) {
+        const Status status = TakeOne(identity, directories);
+        if (status != Status::kHeld) {
+            Release();
+            return status;
+        }
+    }
+    return Status::kHeld;
+}
+
+PortLock::Status PortLock::TakeOne(const std::string& identity,
+                                   const std::vector<std::string>& directories) {
+    const std::string name = LockFileName(identity);
+    int replaced = 0;
+    size_t next = 0;
+    while (next < directories.size()) {
+        const std::string path = directories[next] + "/" + name;
+        const int fd = OpenLockFile(path);
+        if (fd < 0) {
+            const int error = errno;
+            if (PassOver(error)) {
+                ++next;
+                continue;
+            }
+            why_ = path + ": " +
+                   (error == ELOOP ? std::string("a symbolic link, not a lock file")
+                                   : std::string(std::strerror(error)));
+            return Status::kFailed;
+        }
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+            close(fd);
+            why_ = path + ": not a plain file with a single link";
+            return Status::kFailed;
+        }
+        const int locked = flock(fd, (mode_ == Mode::kShared ? LOCK_SH : LOCK_EX) | LOCK_NB);
+        const int lockError = locked == 0 ? 0 : errno;
+        struct stat now {};
+        if (locked == 0 && (lstat(path.c_str(), &now) != 0 || now.st_dev != st.st_dev ||
+                            now.st_ino != st.st_ino)) {
+            // Removed or replaced while it was being opened: a lock on a file nobody else can
+            // find keeps nobody out. Take the one that is there now.
+            close(fd);
+            if (++replaced > 3) {
+                why_ = path + ": replaced again and again";
+                return Status::kFailed;
+            }
+            continue;
+        }
+        if (locked != 0) {
+            const int error = lockError;
+            if (error == EWOULDBLOCK) {
+                holder_ = HolderFromProcLocks(st);
+                if (holder_ == 0) {
+                    holder_ = HolderFromFile(fd);
+                }
+                busyFile_ = path;
+                busyIdentity_ = identity;
+            } else {
+                why_ = path + ": " + std::strerror(error);
+            }
+            close(fd);
+            return error == EWOULDBLOCK ? Status::kBusy : Status::kFailed;
+        }
+        // Fixed width at the start, never truncated: a longer old text cannot leave digits behind
+        // that would read as part of the pid.
+        char text[16];
+        const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(getpid()));
+        [[maybe_unused]] const ssize_t written = pwrite(fd, text, static_cast<size_t>(length), 0);
+        fds_.push_back(fd);
+        files_.push_back(path);
+        return Status::kHeld;
+    }
+    why_ = "no directory for the lock file " + name + " can be written";
+    return Status::kFailed;
+}
+
+}  // namespace fwburn::console

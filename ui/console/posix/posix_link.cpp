@@ -1,0 +1,88 @@
+#include "ui/console/posix/posix_link.hpp"
+
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <chrono>
+#include <string>
+
+#include "link/posix/usb_open.hpp"
+#include "protocol/request_name.hpp"
+
+namespace fwburn::console {
+
+void PosixLink::TraceTo(TraceWriter* trace) {
+    TraceTo(trace, RequestName);
+}
+
+Device* PosixLink::Open(bool usb, std::string& failure) {
+    std::lock_guard<std::timed_mutex> lock(mutex_);
+    traced_.reset();
+    device_.reset();
+    posix::OpenFailure why;
+    if (find_) {
+        if (const std::optional<std::string> tty = find_()) {
+            device_ = posix::OpenSerialPort(*tty, &why);
+        } else {
+            why.message = absent_;
+        }
+    } else if (!path_.empty()) {
+        device_ = posix::OpenSerialPort(path_, &why);
+    } else if (usb) {
+        device_ = posix::OpenUsbController(&why, sysRoot_, devRoot_);
+    } else {
+        why.message = "no serial port found (give one with --port)";
+    }
+    denied_ = !device_ && why.reason == posix::OpenError::kDenied;
+    if (!device_) {
+        failure = why.message;
+        if (trace_ != nullptr) {
+            trace_->Note("open failed " + failure);
+        }
+        return nullptr;
+    }
+    opened_ = device_->path();
+    if (trace_ != nullptr) {
+        trace_->Note("open " + opened_);
+        traced_ = std::make_unique<TracingDevice>(*device_, *trace_, namer_);
+        return traced_.get();
+    }
+    return device_.get();
+}
+
+void PosixLink::Close(Device* device) {
+    std::lock_guard<std::timed_mutex> lock(mutex_);
+    if (device_ && (device == device_.get() || (traced_ && device == traced_.get()))) {
+        if (trace_ != nullptr) {
+            // Said only when it happened: the one sign in a trace that the line delivered
+            // replies sooner than its baud rate allows (a stale byte, or a line with no wire).
+            if (const uint64_t stale = device_->staleBytesDropped(); stale > 0) {
+                trace_->Note("stale " + std::to_string(stale) + " bytes dropped");
+            }
+            trace_->Note("close " + opened_);
+        }
+        traced_.reset();
+        device_.reset();
+    }
+}
+
+std::string PosixLink::OpenedPath() const {
+    std::lock_guard<std::timed_mutex> lock(mutex_);
+    return opened_;
+}
+
+void PosixLink::ReleaseForExit() {
+    if (!mutex_.try_lock_for(std::chrono::milliseconds(300))) {
+        return;
+    }
+    if (device_) {
+        // The exclusive flag outlives the descriptor on a pseudo-terminal, so it goes first. The
+        // descriptor itself, and its lock, go with the process: the worker may be reading it.
+        // Nothing left to send, so that the last close does not wait for output to drain.
+        const int fd = device_->fd();
+        ioctl(fd, TIOCNXCL);
+        tcflush(fd, TCIOFLUSH);
+    }
+}
+
+}  // namespace fwburn::console

@@ -1,0 +1,66 @@
+#include "ui/console/posix/terminal_size.hpp"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace fwburn::console {
+
+bool ColourWanted() {
+    return std::getenv("NO_COLOR") == nullptr;
+}
+
+int ReadColumns(int fd) {
+    winsize size{};
+    if (ioctl(fd, TIOCGWINSZ, &size) != 0) {
+        return 0;
+    }
+    return size.ws_col;
+}
+
+TerminalWidth::TerminalWidth(int fd, int fallback) : fd_(fd), columns_(fallback) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGWINCH);
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &set, &before);
+    signalFd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (signalFd_ < 0) {
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
+    if (const int now = ReadColumns(fd_); now > 0) {
+        columns_ = now;
+    }
+}
+
+TerminalWidth::~TerminalWidth() {
+    if (signalFd_ >= 0) {
+        close(signalFd_);
+    }
+}
+
+int TerminalWidth::Columns() {
+    if (signalFd_ < 0) {
+        // Nothing tells of a resize: ask each time, which costs one system call per redraw.
+        if (const int now = ReadColumns(fd_); now > 0) {
+            columns_ = now;
+        }
+        return columns_;
+    }
+    bool resized = false;
+    signalfd_siginfo info{};
+    while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        resized = true;
+    }
+    if (resized) {
+        if (const int now = ReadColumns(fd_); now > 0) {
+            columns_ = now;
+        }
+    }
+    return columns_;
+}
+
+}  // namespace fwburn::console

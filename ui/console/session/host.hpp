@@ -1,0 +1,80 @@
+// The session's operating system, behind one seam: its output streams and terminal, its signals
+// and keyboard, its ports, their links and locks. The session itself is the same everywhere;
+// each system has a host (posix/ for Linux).
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "burn/operator.hpp"
+#include "ui/console/session/console_operator.hpp"
+#include "ui/console/session/targets.hpp"
+
+namespace fwburn {
+class TraceWriter;
+}
+
+namespace fwburn::console {
+
+// A lock held from before a run's first open to after its last close.
+class HeldLock {
+  public:
+    virtual ~HeldLock() = default;
+    virtual void Release() = 0;
+};
+
+// A link that the host can let go of for good when a signal ends the process.
+class SessionLink : public Link {
+  public:
+    // Clears the port's exclusive flag and drops its queued bytes, whatever the worker is doing.
+    virtual void ReleaseForExit() = 0;
+    // Records every open device to `trace` from now on.
+    virtual void TraceTo(TraceWriter* trace) = 0;
+};
+
+class Host : public PortFinder {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // Streams whose writes never hold up the caller.
+    virtual std::FILE* out() = 0;
+    virtual std::FILE* err() = 0;
+    // The terminal's width now, resizes followed; 0 when stdout is no terminal.
+    virtual int Columns() = 0;
+
+    // From any thread: a request waits for the session.
+    virtual void Wake() = 0;
+
+    struct Event {
+        int signal = 0;                   // a signal that ends the run: its number,
+        const char* signalName = nullptr;  // its name ("SIGTERM"),
+        int signalStatus = 0;              // and the status a shell shows for it
+        std::optional<Answer> answer;      // a line typed at a question
+    };
+    // Until `deadline`, a Wake(), a signal, or with `answering` a line typed (or end of input).
+    virtual Event Wait(Clock::time_point deadline, bool answering) = 0;
+
+    // Every identity locked, `shared` where several runs may hold it, or nullptr with the line
+    // that says who holds it or why it could not be had, `what` naming the port in it.
+    virtual std::unique_ptr<HeldLock> Lock(const std::vector<std::string>& identities, bool shared,
+                                           const std::string& what, std::string& refusal) = 0;
+    // The USB link's own identity, held shared by every run of a pinned controller and alone by
+    // a run that takes whichever controller it finds.
+    virtual std::string UsbLinkIdentity() = 0;
+
+    // The link to a target: its port, or a pinned controller's tty found again at each open.
+    virtual std::unique_ptr<SessionLink> MakeLink(const Target& target) = 0;
+
+    // Waits for the last lines to go out; false when a signal cut the wait short.
+    virtual bool Drain() = 0;
+    // Gives the last lines a moment, and no more: the terminal may not be taking them.
+    virtual void LastWords() = 0;
+    // Ends the process with `status` at once: its ports and locks go with it.
+    [[noreturn]] virtual void Exit(int status) = 0;
+};
+
+}  // namespace fwburn::console

@@ -1,0 +1,45 @@
+// The worker's way to the main thread: the operator's calls and the progress events become
+// requests in a queue that the main thread's loop takes, next to its signals, the keyboard and the
+// 100 ms ticks. A request that needs an answer blocks the worker until the main thread replies,
+// as a modal message box blocks the window's worker.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+#include "ui/console/session/console_operator.hpp"
+
+namespace fwburn::console {
+
+class Mailbox final : public FrontEnd {
+  public:
+    // `wake` tells the main thread that a request waits (it may be called from any thread).
+    explicit Mailbox(std::function<void()> wake) : wake_(std::move(wake)) {}
+    Mailbox(const Mailbox&) = delete;
+    Mailbox& operator=(const Mailbox&) = delete;
+
+    // Worker thread.
+    Answer Send(Request request) override;
+    void Sleep(int seconds) override;
+
+    // Main thread. The next request, or none. A step acknowledged does not wake the main thread
+    // (a worker sending one per block would wake it thousands of times a second): it is taken at
+    // the next tick, 100 ms at most, in its order with the others.
+    std::optional<Request> Take();
+    // The next request only when it is a progress event: before a signal ends the run, so that
+    // the count shown is where the worker got to.
+    std::optional<Request> TakeProgress();
+    void Reply(Answer answer);
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable replied_;
+    std::deque<Request> queue_;
+    std::optional<Answer> reply_;
+    std::function<void()> wake_;
+};
+
+}  // namespace fwburn::console

@@ -1,0 +1,92 @@
+#include "ui/console/session/question.hpp"
+
+#include <string>
+
+#include "ui/console/show/progress.hpp"
+
+namespace fwburn::console {
+
+namespace {
+
+// The one question's last line; its answer goes to every controller listed.
+constexpr char kQuestion[] = "Press Enter to continue with all of them (n and Enter cancels all): ";
+
+}  // namespace
+
+void Question::Arrived(Run& run, const Request& r) {
+    run.waiting = true;
+    run.caption = r.caption;
+    run.text = r.text;
+    if (!several_) {
+        asking_ = true;
+        run.screen->Prompt(r.caption.c_str(), r.text.c_str(), true, r.number);
+        return;
+    }
+    run.screen->PromptEvent(r.caption.c_str(), r.text.c_str(), true, r.number);
+    if (!firstWaiting_) {
+        firstWaiting_ = Clock::now();
+    }
+    if (asking_ && !json_) {
+        // The question on screen covers it too: said on a line of its own.
+        std::fprintf(err_, "\n%s waits for this Enter too: ", run.target.Identity().c_str());
+        std::fflush(err_);
+    }
+}
+
+bool Question::Ready(const std::vector<std::unique_ptr<Run>>& runs) const {
+    if (!several_ || asking_ || !firstWaiting_) {
+        return false;
+    }
+    bool everyone = true;
+    bool anyWaiting = false;
+    for (const auto& run : runs) {
+        if (run->waiting) {
+            anyWaiting = true;
+        } else if (!run->ended()) {
+            everyone = false;
+        }
+    }
+    return anyWaiting && (everyone || Clock::now() >= *firstWaiting_ + kGather);
+}
+
+void Question::Ask(const std::vector<std::unique_ptr<Run>>& runs, int columns) {
+    std::vector<Run*> waiting;
+    for (const auto& run : runs) {
+        if (run->waiting) {
+            waiting.push_back(run.get());
+        }
+    }
+    asking_ = true;
+    // The window's own words are kept as they are.
+    std::string text = waiting.front()->caption + ": " + waiting.front()->text + "\nWaiting:";
+    for (Run* run : waiting) {
+        const std::string line = "  " + run->target.Identity() +
+                                 (run->target.pinned() ? " (" + run->target.port + ")" : "");
+        text += "\n" + (columns > 0 ? FitLine(line, columns) : line);
+    }
+    std::fprintf(err_, "%s\n%s", text.c_str(), kQuestion);
+    std::fflush(err_);
+}
+
+void Question::Answered(const std::vector<std::unique_ptr<Run>>& runs, Answer answer) {
+    asking_ = false;
+    firstWaiting_.reset();
+    for (const auto& run : runs) {
+        if (run->waiting) {
+            run->waiting = false;
+            run->screen->PromptAnswered(answer);
+            run->mailbox.Reply(answer);
+        }
+    }
+    std::fflush(err_);
+}
+
+void Question::Interrupted() {
+    if (asking_ && several_) {
+        std::fputc('\n', err_);  // off the question's line
+        std::fflush(err_);
+    }
+    asking_ = false;
+}
+
+}  // namespace fwburn::console

@@ -1,0 +1,66 @@
+#include "ui/console/session/run.hpp"
+
+#include "catalogue/profile.hpp"
+#include "ui/console/session/outcome.hpp"
+
+namespace fwburn::console {
+
+Run::Run(Kind k, const Target& t, Host& host, bool yes, uint32_t blockSize)
+    : kind(k),
+      target(t),
+      link(host.MakeLink(t)),
+      mailbox([&host] { host.Wake(); }),
+      op(mailbox, *link, yes),
+      tracker(blockSize) {
+    look.port = t.port;
+}
+
+Run::~Run() {
+    Join();
+}
+
+void Run::Join() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void Run::Start(int programRow) {
+    worker_ = std::thread([this, programRow] {
+        Request done;
+        if (kind == Kind::kUpdate) {
+            done.outcome = StartBurn(update);
+        } else {
+            Probe(programRow);
+        }
+        mailbox.Send(std::move(done));
+    });
+}
+
+// Through the same link as an update, so that the port is opened, traced and let go of alike.
+void Run::Probe(int programRow) {
+    std::string failure;
+    Device* device = link->Open(false, failure);
+    if (device == nullptr) {
+        look.openFailure = failure;
+        look.denied = link->LastOpenDenied();
+        return;
+    }
+    look.opened = true;
+    Figures figures;
+    Progress progress(figures);
+    Channel channel{*device, progress};
+    look.report = fwburn::Probe(channel, programRow, ThisBuildProfile().bootIdRule,
+                                TheEmbeddedImage().length);
+    link->Close(device);
+}
+
+void Run::Refused(int exitCode, const UpdateOutcome& outcome, double now) {
+    returned = outcome;
+    code = exitCode;
+    elapsed = now;
+    message = std::string(outcome.caption) + ": " + outcome.text;
+    look.openFailure = outcome.text;
+}
+
+}  // namespace fwburn::console

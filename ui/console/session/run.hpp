@@ -1,0 +1,70 @@
+// One target of a session: an update of one controller, or a look at one with --info. Its worker
+// thread talks to the session through its mailbox; everything else here is the session's, on
+// the main thread.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "burn/burn.hpp"
+#include "ui/console/session/console_operator.hpp"
+#include "ui/console/session/host.hpp"
+#include "ui/console/session/mailbox.hpp"
+#include "ui/console/session/target.hpp"
+#include "ui/console/show/info_table.hpp"
+#include "ui/console/show/progress.hpp"
+#include "ui/console/show/screen.hpp"
+
+namespace fwburn::console {
+
+class Run {
+  public:
+    enum class Kind { kUpdate, kLook };
+
+    Run(Kind kind, const Target& target, Host& host, bool yes, uint32_t blockSize);
+    ~Run();
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    // Starts the worker: StartBurn for an update, the probe for a look (`programRow` is the
+    // program's model).
+    void Start(int programRow);
+    // Refused before it began (its lock was not had): `code` and what the person was told.
+    void Refused(int exitCode, const UpdateOutcome& outcome, double now);
+    // The worker is done with the port for good.
+    bool ended() const { return returned.has_value(); }
+    void Join();
+
+    const Kind kind;
+    const Target target;
+    std::unique_ptr<SessionLink> link;
+    Mailbox mailbox;
+    ConsoleOperator op;
+    Update update;
+    ProgressTracker tracker;
+    std::unique_ptr<Screen> screen;  // an update's
+    std::unique_ptr<HeldLock> lock;
+    InfoRow look;  // a look's findings, once it has ended
+
+    bool timerRunning = true;
+    bool finalShown = false;
+    bool gaveUp = false;
+    bool waiting = false;  // at a reconnect prompt, for Enter
+    std::string caption;   // of that prompt
+    std::string text;
+    std::optional<UpdateOutcome> returned;
+    // Where it stopped, taken with the final message: the worker clears its figures after it.
+    std::optional<ProgressView> last;
+    int code = 1;
+    double elapsed = 0;
+    std::string message;  // the final message, for a summary
+
+  private:
+    void Probe(int programRow);
+
+    std::thread worker_;
+};
+
+}  // namespace fwburn::console

@@ -1,0 +1,487 @@
+#include "ui/console/session/session.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "burn/messages.hpp"
+#include "link/trace/trace_writer.hpp"
+#include "ui/console/session/outcome.hpp"
+#include "ui/console/show/board.hpp"
+#include "ui/console/show/json_line.hpp"
+#include "ui/console/show/wording.hpp"
+
+namespace fwburn::console {
+
+namespace {
+
+constexpr std::chrono::milliseconds kTick(100);  // the window repaints its panel every 100 ms too
+
+// The message the worker would show for an update refused before it started.
+UpdateOutcome NotOpened(const std::string& portName) {
+    UpdateOutcome outcome;
+    outcome.kind = OutcomeKind::PortNotOpened;
+    outcome.caption = kErrorCaption;
+    char text[30];
+    OpenFailureText(portName.c_str(), text);
+    std::snprintf(outcome.text, sizeof outcome.text, "%s", text);
+    return outcome;
+}
+
+bool IsProgress(Request::Kind kind) {
+    return kind == Request::kPhase || kind == Request::kAdvanced || kind == Request::kRetried ||
+           kind == Request::kStopTimer || kind == Request::kDone;
+}
+
+}  // namespace
+
+// The link's bytes and settings recorded to a file; a write that fails is said once and carried
+// into the outcome, and the update goes on.
+class Session::Trace {
+  public:
+    explicit Trace(std::string path) : path_(std::move(path)) {
+        file_ = std::fopen(path_.c_str(), "w");
+        if (file_ != nullptr) {
+            writer_ = std::make_unique<TraceWriter>(file_, [] {
+                return std::chrono::duration_cast<std::chrono::milliseconds>(
+                           Clock::now().time_since_epoch())
+                    .count();
+            });
+        }
+    }
+    ~Trace() {
+        writer_.reset();
+        if (file_ != nullptr) {
+            std::fclose(file_);
+        }
+    }
+    TraceWriter* writer() { return writer_.get(); }
+    void Check(Screen& screen) {
+        if (writer_ == nullptr || shown_ || writer_->WriteError() == 0) {
+            return;
+        }
+        shown_ = true;
+        const std::string reason = std::strerror(writer_->WriteError());
+        screen.Note("--trace " + path_ + ": cannot write: " + reason +
+                    "; the trace stops here, the update goes on");
+        screen.AddOutcomeField("traceError", reason);
+    }
+
+  private:
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<TraceWriter> writer_;
+    bool shown_ = false;
+};
+
+Session::Session(Host& host, const Options& options, const RunInfo& info, ScreenMode mode,
+                 int programRow, Run::Kind kind)
+    : host_(host),
+      options_(options),
+      info_(info),
+      mode_(mode),
+      programRow_(programRow),
+      kind_(kind),
+      usb_(IsUsbLinked(programRow)) {}
+
+Session::~Session() = default;
+
+double Session::Seconds() const {
+    return std::chrono::duration<double>(Clock::now() - start_).count();
+}
+
+void Session::Prepare(const Target& target) {
+    auto run = std::make_unique<console::Run>(kind_, target, host_, options_.yes,
+                                              info_.totals.blockSize);
+    runs_.push_back(std::move(run));
+}
+
+// Every kind of run takes the same locks: the port's, a pinned controller's own, and the USB
+// link's, so that neither a look nor another update takes a controller that an update holds
+// while it is unplugged for its replug.
+bool Session::Lock(console::Run& run) {
+    const std::string what =
+        run.target.pinned() ? run.target.Identity()
+        : run.target.port.empty() ? "the PLC on USB"
+                                  : run.target.port;
+    if (usb_ && linkLock_ == nullptr) {
+        return false;  // refused with the link's lock already
+    }
+    std::string refusal;
+    run.lock = host_.Lock(TargetIdentities(run.target, host_), false, what, refusal);
+    if (run.lock == nullptr) {
+        Refuse(run, refusal);
+        return false;
+    }
+    return true;
+}
+
+void Session::Refuse(console::Run& run, const std::string& reason) {
+    const UpdateOutcome refused =
+        NotOpened(usb_ ? "USB" : ShortPortName(run.target.port.empty() ? "" : run.target.port));
+    run.Refused(kExitPortFailed, refused, Seconds());
+    run.look.openFailure = reason;
+    if (run.screen != nullptr) {
+        run.screen->OpenFailed(reason, false);
+        run.screen->Final(refused, kExitPortFailed, run.elapsed);
+    }
+}
+
+void Session::Handle(console::Run& run, const Request& r) {
+    if (several() && !IsProgress(r.kind)) {
+        ClearBoard();
+    }
+    if (r.kind == Request::kDone) {
+        run.returned = r.outcome;
+        Ended(run);
+        return;
+    }
+    if (r.kind == Request::kFinal) {
+        if (trace_ != nullptr) {
+            trace_->Check(*run.screen);  // said before the outcome, which carries it
+        }
+        run.code = ExitCodeFor(r.outcome.kind);
+        run.finalShown = true;
+        run.elapsed = Seconds();
+        run.message = std::string(r.outcome.caption) + ": " + r.outcome.text;
+        // The worker waits for the reply: its figures are the final ones.
+        run.tracker.Counters(run.update.figures.errCounter, run.update.figures.totalErrCounter);
+    }
+    if (Present(*run.screen, run.tracker, r, Seconds())) {
+        if (r.kind == Request::kFinal) {
+            run.last = run.tracker.view();
+            run.mailbox.Reply(Answer::Ok);
+        }
+        return;
+    }
+    switch (r.kind) {
+        case Request::kAsk:
+            question_->Arrived(run, r);
+            return;
+        case Request::kAnswered:
+            run.screen->Prompt(r.caption.c_str(), r.text.c_str(), false, r.number);
+            return;
+        case Request::kGaveUp:
+            run.gaveUp = true;
+            run.screen->GaveUp(r.number);
+            return;
+        case Request::kWaiting:
+            run.screen->Waiting(r.number);
+            return;
+        case Request::kOpened:
+            run.screen->Opened(r.text, r.reopen);
+            return;
+        case Request::kOpenFailed:
+            run.screen->OpenFailed(r.text, r.reopen);
+            return;
+        case Request::kStopTimer:
+            run.timerRunning = false;
+            run.mailbox.Reply(Answer::Ok);
+            return;
+        default:
+            return;
+    }
+}
+
+// The worker has returned: its port is closed for good, and its lock goes.
+void Session::Ended(console::Run& run) {
+    run.elapsed = run.finalShown ? run.elapsed : Seconds();
+    if (run.kind == Run::Kind::kUpdate && !run.finalShown) {
+        ClearBoard();
+        run.code = run.returned->kind == OutcomeKind::Cancelled ? kExitCancelled : kExitUnexpected;
+        if (run.code == kExitCancelled) {
+            run.screen->Cancelled(run.elapsed, run.gaveUp);
+            run.message = "cancelled at the reconnect step; nothing was erased";
+        }
+    }
+    if (run.kind == Run::Kind::kLook) {
+        run.code = InfoExitCode(run.look);
+    }
+    if (run.lock != nullptr) {
+        run.lock->Release();
+    }
+}
+
+// The tick: the elapsed time the window's timer counts, and the status lines redrawn with the
+// retry counters as the panel shows them.
+void Session::Tick() {
+    if (trace_ != nullptr) {
+        trace_->Check(*runs_.front()->screen);
+    }
+    const double now = Seconds();
+    for (auto& run : runs_) {
+        if (run->kind != Run::Kind::kUpdate || run->finalShown || run->ended()) {
+            continue;  // the worker clears the figures after the final message: keep its view
+        }
+        if (run->timerRunning) {
+            run->update.figures.elapsedTime = static_cast<int32_t>(now);
+        }
+        run->tracker.Counters(run->update.figures.errCounter,
+                              run->update.figures.totalErrCounter);
+        if (several()) {
+            run->tracker.At(now);
+        } else {
+            run->screen->Tick(run->tracker.At(now));
+        }
+    }
+    DrawBoard();
+}
+
+void Session::ClearBoard() {
+    if (boardLines_ > 0) {
+        std::fprintf(host_.out(), "\033[%dA\r\033[J", boardLines_);
+        std::fflush(host_.out());
+        boardLines_ = 0;
+    }
+}
+
+// A terminal shows one line per controller, redrawn in place below the lines already said.
+void Session::DrawBoard() {
+    if (!several() || kind_ != Run::Kind::kUpdate || mode_ != ScreenMode::kTerminal ||
+        question_->asking()) {
+        return;
+    }
+    const int columns = host_.Columns();
+    std::string text = boardLines_ > 0 ? "\033[" + std::to_string(boardLines_) + "A\r" : "\r";
+    for (auto& run : runs_) {
+        const bool ended = run->ended() || run->finalShown;
+        text += BoardLine(run->target.Label(), run->last ? *run->last : run->tracker.view(),
+                          ended ? ResultName(ExitCode(run->code)) : nullptr, run->waiting,
+                          columns) +
+                "\033[K\n";
+    }
+    std::fputs(text.c_str(), host_.out());
+    std::fflush(host_.out());
+    boardLines_ = static_cast<int>(runs_.size());
+}
+
+// The ports first: nothing after them, a blocked terminal least of all, may stand in their way.
+void Session::Interrupt(const Host::Event& signal) {
+    for (auto& run : runs_) {
+        run->link->ReleaseForExit();
+    }
+    ClearBoard();
+    question_->Interrupted();
+    const int status = signal.signalStatus;
+    const double now = Seconds();
+    if (kind_ == Run::Kind::kLook) {
+        std::fprintf(host_.err(), "%s: --info interrupted by %s\n", info_.program.c_str(),
+                     signal.signalName);
+        std::fflush(host_.err());
+    }
+    for (auto& run : runs_) {
+        if (run->kind != Run::Kind::kUpdate || run->ended() || run->finalShown) {
+            continue;
+        }
+        if (trace_ != nullptr) {
+            trace_->Check(*run->screen);
+        }
+        while (std::optional<Request> request = run->mailbox.TakeProgress()) {
+            Present(*run->screen, run->tracker, *request, now);
+        }
+        run->screen->Settle(run->tracker.At(now), now);
+        run->screen->Interrupted(signal.signalName, status, run->tracker.view().phase, now);
+    }
+    host_.LastWords();
+    for (auto& run : runs_) {
+        if (run->lock != nullptr) {
+            run->lock->Release();  // its file too; the kernel would drop the lock itself
+        }
+    }
+    if (linkLock_ != nullptr) {
+        linkLock_->Release();
+    }
+    host_.Exit(status);
+    std::_Exit(status);  // not reached: the host has ended the process
+}
+
+int Session::Run(const TargetChoice& choice) {
+    const bool update = kind_ == Run::Kind::kUpdate;
+    if (update && !options_.trace.empty()) {
+        trace_ = std::make_unique<Trace>(options_.trace);
+        if (trace_->writer() == nullptr) {
+            std::fprintf(host_.err(), "%s: --trace %s: cannot write the file: %s\n",
+                         info_.program.c_str(), options_.trace.c_str(), std::strerror(errno));
+            return kExitUsage;
+        }
+    }
+    for (const Target& target : choice.targets) {
+        Prepare(target);
+    }
+    question_ = std::make_unique<Question>(host_.err(), several(), mode_ == ScreenMode::kJson);
+    for (auto& run : runs_) {
+        if (!update) {
+            continue;
+        }
+        const std::function<int()> columns = [this] { return host_.Columns(); };
+        if (several()) {
+            run->screen = mode_ == ScreenMode::kJson
+                              ? MakeJsonScreen(host_.out(), host_.err())
+                              : MakePlainScreen(host_.out(), host_.err(), mode_ == ScreenMode::kPlain,
+                                                mode_ == ScreenMode::kTerminal ? columns
+                                                                               : std::function<int()>());
+            run->screen->Tag("[" + run->target.Label() + "] ",
+                             {{"port", run->target.port}, {"identity", run->target.Identity()}});
+        } else {
+            run->screen = Screen::Make(mode_, host_.out(), host_.err(), columns);
+        }
+        Update& u = run->update;
+        u.UseThisBuild();
+        u.standInAllowed = options_.allowStandIn;
+        u.SetPortName(usb_ ? "USB" : ShortPortName(run->target.port).c_str());
+        u.op = &run->op;
+        u.sink = &run->op;
+        RunInfo info = info_;
+        info.port = several() ? run->target.port : options_.ports.empty() ? "" : options_.ports.front();
+        run->screen->Start(info);
+        if (trace_ != nullptr) {
+            run->link->TraceTo(trace_->writer());
+        }
+    }
+    start_ = Clock::now();
+    if (usb_) {
+        std::string refusal;
+        linkLock_ = host_.Lock({host_.UsbLinkIdentity()}, !choice.discovering, "the PLC on USB",
+                               refusal);
+        if (linkLock_ == nullptr) {
+            for (auto& run : runs_) {
+                Refuse(*run, refusal);
+            }
+        }
+    }
+    for (auto& run : runs_) {
+        if (!run->ended() && Lock(*run)) {
+            run->Start(programRow_);
+        }
+    }
+
+    Clock::time_point nextTick = Clock::now();
+    const auto running = [this] {
+        return std::any_of(runs_.begin(), runs_.end(), [](const auto& r) { return !r->ended(); });
+    };
+    while (running()) {
+        const Host::Event event = host_.Wait(nextTick, question_->asking());
+        if (event.signal != 0) {
+            Interrupt(event);
+        }
+        if (event.answer) {
+            if (several()) {
+                ClearBoard();
+            }
+            question_->Answered(runs_, *event.answer);
+        }
+        for (auto& run : runs_) {
+            while (std::optional<Request> request = run->mailbox.Take()) {
+                Handle(*run, *request);
+            }
+        }
+        if (several() && update && question_->Ready(runs_)) {
+            ClearBoard();
+            question_->Ask(runs_, mode_ == ScreenMode::kTerminal ? host_.Columns() : 0);
+        }
+        if (Clock::now() >= nextTick) {
+            Tick();
+            nextTick += kTick;
+            if (nextTick < Clock::now()) {
+                nextTick = Clock::now() + kTick;
+            }
+        }
+    }
+    return Finish();
+}
+
+int Session::Finish() {
+    for (auto& run : runs_) {
+        run->Join();
+    }
+    if (linkLock_ != nullptr) {
+        linkLock_->Release();  // every port is closed for good
+    }
+    int code = kExitSuccess;
+    if (kind_ == Run::Kind::kLook) {
+        code = LookResults();
+    } else if (several()) {
+        code = Summary();
+    } else {
+        code = runs_.front()->code;
+        if (trace_ != nullptr) {
+            trace_->Check(*runs_.front()->screen);  // the closing note comes after the outcome
+        }
+    }
+    for (auto& run : runs_) {
+        if (run->screen != nullptr) {
+            run->screen->Restore();
+        }
+    }
+    return code;
+}
+
+// Each controller's last line stays, as a single update's last status line does; then the table.
+int Session::Summary() {
+    DrawBoard();
+    boardLines_ = 0;
+    std::vector<SummaryRow> rows;
+    std::vector<int> codes;
+    std::string controllers = "[";
+    for (auto& run : runs_) {
+        codes.push_back(run->code);
+        rows.push_back({run->target.Identity(), run->code, run->elapsed, run->message});
+        JsonLine one;
+        one.Add("port", run->target.port)
+            .Add("identity", run->target.Identity())
+            .Add("result", ResultName(ExitCode(run->code)))
+            .Add("exitCode", run->code)
+            .Add("message", run->message)
+            .AddFixed("elapsed", run->elapsed);
+        std::string object = one.Text();
+        object.pop_back();  // its newline
+        controllers += (controllers.size() > 1 ? "," : "") + object;
+    }
+    const int worst = WorstExitCode(codes);
+    if (mode_ == ScreenMode::kJson) {
+        JsonLine line;
+        line.Add("event", "summary")
+            .AddRaw("controllers", controllers + "]")
+            .Add("exitCode", worst)
+            .Add("result", ResultName(ExitCode(worst)))
+            .AddFixed("elapsed", Seconds());
+        std::fputs(line.Text().c_str(), host_.out());
+    } else {
+        std::fputs("Summary:\n", host_.out());
+        for (const std::string& row :
+             SummaryTable(rows, mode_ == ScreenMode::kTerminal ? host_.Columns() : 0)) {
+            std::fprintf(host_.out(), "%s\n", row.c_str());
+        }
+    }
+    std::fflush(host_.out());
+    return worst;
+}
+
+int Session::LookResults() {
+    std::vector<InfoRow> rows;
+    std::vector<int> codes;
+    for (auto& run : runs_) {
+        rows.push_back(run->look);
+        codes.push_back(InfoExitCode(run->look));
+    }
+    if (options_.json) {
+        for (const InfoRow& row : rows) {
+            std::fputs(InfoJson(row, info_.program, programRow_).c_str(), host_.out());
+        }
+    } else {
+        for (const std::string& line : InfoTable(rows, programRow_)) {
+            std::fprintf(host_.out(), "%s\n", line.c_str());
+        }
+        if (info_.standIn) {
+            std::fputs(
+                "This test build's image is a stand-in of random bytes, not a firmware: written "
+                "into a PLC it leaves the PLC unusable.\n",
+                host_.out());
+        }
+    }
+    std::fflush(host_.out());
+    return WorstExitCode(codes);
+}
+
+}  // namespace fwburn::console

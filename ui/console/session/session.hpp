@@ -1,0 +1,64 @@
+// The console's one session: N targets, each run by a worker of its own, and this thread on the
+// terminal, the keyboard, the signals and the figures, as the window thread is on its message
+// loop. One controller is the session of one; --info is a session of looks.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "ui/console/cli/options.hpp"
+#include "ui/console/session/host.hpp"
+#include "ui/console/session/question.hpp"
+#include "ui/console/session/run.hpp"
+#include "ui/console/session/targets.hpp"
+#include "ui/console/show/screen.hpp"
+
+namespace fwburn::console {
+
+class Session {
+  public:
+    // `programRow` is the program's model; `info` what its start line says.
+    Session(Host& host, const Options& options, const RunInfo& info, ScreenMode mode,
+            int programRow, Run::Kind kind);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Runs every target to its end and returns the exit status; a signal ends the process.
+    int Run(const TargetChoice& choice);
+
+  private:
+    using Clock = Host::Clock;
+    double Seconds() const;
+    bool several() const { return runs_.size() > 1; }
+    void Prepare(const Target& target);
+    bool Lock(console::Run& run);
+    void Refuse(console::Run& run, const std::string& reason);
+    void Handle(console::Run& run, const Request& r);
+    void Ended(console::Run& run);
+    void Tick();
+    void ClearBoard();
+    void DrawBoard();
+    void CheckTrace();
+    [[noreturn]] void Interrupt(const Host::Event& signal);
+    int Finish();
+    int Summary();
+    int LookResults();
+
+    Host& host_;
+    const Options& options_;
+    RunInfo info_;
+    ScreenMode mode_;
+    int programRow_;
+    Run::Kind kind_;
+    bool usb_;
+    std::vector<std::unique_ptr<console::Run>> runs_;
+    std::unique_ptr<HeldLock> linkLock_;  // the USB link's own identity
+    std::unique_ptr<Question> question_;
+    Clock::time_point start_ = Clock::now();
+    int boardLines_ = 0;  // the board's lines on screen, for a terminal
+    class Trace;
+    std::unique_ptr<Trace> trace_;  // --trace, of the one controller
+};
+
+}  // namespace fwburn::console

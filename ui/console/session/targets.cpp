@@ -1,0 +1,109 @@
+#include "ui/console/session/targets.hpp"
+
+#include <map>
+
+#include "ui/console/session/outcome.hpp"
+#include "ui/console/show/wording.hpp"
+
+namespace fwburn::console {
+
+std::string Target::Identity() const {
+    if (physical.empty()) {
+        return port;
+    }
+    return "usb " + physical + (serial.empty() ? std::string() : " serial " + serial);
+}
+
+std::string Target::Label() const {
+    return physical.empty() ? ShortPortName(port) : physical;
+}
+
+namespace {
+
+// A port of the controller's USB link keeps its socket and serial number.
+Target Pin(const std::string& port, bool usb, PortFinder& ports) {
+    Target target{port, "", ""};
+    if (!usb) {
+        return target;
+    }
+    const std::optional<posix::UsbPort> found = ports.Describe(port);
+    if (found && found->vendorId == posix::kControllerVendorId &&
+        found->productId == posix::kControllerProductId) {
+        target.physical = found->physical;
+        target.serial = found->serial;
+    }
+    return target;
+}
+
+TargetChoice Refuse(int code, std::string error) {
+    TargetChoice choice;
+    choice.exitCode = code;
+    choice.error = std::move(error);
+    return choice;
+}
+
+}  // namespace
+
+TargetChoice ChooseTargets(const Options& options, bool usb, bool look, const std::string& model,
+                           PortFinder& ports) {
+    const char* what = usb ? "controller on the USB link" : "serial port";
+    TargetChoice choice;
+    if (!options.ports.empty() && !options.ports.front().empty()) {
+        std::map<std::string, std::string> seen;  // device -> the --port that named it
+        for (const std::string& port : options.ports) {
+            const auto [at, fresh] = seen.emplace(ports.DeviceKey(port), port);
+            if (!fresh) {
+                return Refuse(kExitUsage, "--port " + at->second + " and --port " + port +
+                                              " are one port: give each controller once");
+            }
+            choice.targets.push_back(Pin(port, usb, ports));
+        }
+        return choice;
+    }
+    if (options.all) {
+        if (!usb) {
+            return Refuse(kExitUsage, "--all finds controllers on the USB link; a " + model +
+                                          " is on a serial port: give each with --port");
+        }
+        for (const posix::UsbPort& port : ports.Controllers()) {
+            choice.targets.push_back({port.tty, port.physical, port.serial});
+        }
+        if (choice.targets.empty()) {
+            return Refuse(kExitPortFailed, std::string(look ? "--info" : "--all") +
+                                               ": no controller found on the USB link");
+        }
+        return choice;
+    }
+    if (usb) {
+        const std::vector<posix::UsbPort> found = ports.Controllers();
+        if (!found.empty()) {
+            choice.targets.push_back({found.front().tty, found.front().physical,
+                                      found.front().serial});
+            return choice;
+        }
+    } else if (const std::vector<std::string> found = ports.SerialPorts(); !found.empty()) {
+        choice.targets.push_back({found.front(), "", ""});
+        return choice;
+    }
+    if (look) {
+        return Refuse(kExitPortFailed, std::string("--info: no ") + what +
+                                           " found (give one with --port)");
+    }
+    // An update goes on to its open, which fails and says so as the window does.
+    choice.targets.push_back({"", "", ""});
+    choice.discovering = usb;
+    return choice;
+}
+
+std::vector<std::string> TargetIdentities(const Target& target, PortFinder& ports) {
+    std::vector<std::string> identities;
+    if (!target.port.empty()) {
+        identities.push_back(ports.LockIdentity(target.port));
+    }
+    if (target.pinned()) {
+        identities.push_back(target.Identity());
+    }
+    return identities;
+}
+
+}  // namespace fwburn::console

@@ -1,0 +1,51 @@
+// The one policy for what a run works on and what it locks, whatever the kind of run: one
+// controller, several, or a look with --info.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/posix/discovery.hpp"
+#include "ui/console/cli/options.hpp"
+#include "ui/console/session/target.hpp"
+
+namespace fwburn::console {
+
+// What the session asks of the machine about its ports; the host answers.
+class PortFinder {
+  public:
+    virtual ~PortFinder() = default;
+    // Every controller on the USB link now, with its socket and serial number.
+    virtual std::vector<posix::UsbPort> Controllers() = 0;
+    // Every serial port present.
+    virtual std::vector<std::string> SerialPorts() = 0;
+    // The USB details of the device behind `port`, when there is one.
+    virtual std::optional<posix::UsbPort> Describe(const std::string& port) = 0;
+    // What tells one port from another: the device it opens, however it is named (a symbolic
+    // link and its target, or two nodes of one device, are one port).
+    virtual std::string DeviceKey(const std::string& port) = 0;
+    // What a port is locked under: the path it resolves to.
+    virtual std::string LockIdentity(const std::string& port) = 0;
+};
+
+struct TargetChoice {
+    int exitCode = 0;   // not 0: nothing to run, `error` says why
+    std::string error;  // after the program's name
+    std::vector<Target> targets;
+    // A USB-linked model with nothing found at start: its one run looks for any controller at
+    // each open, and so keeps every other run off the link while it runs.
+    bool discovering = false;
+};
+
+// The targets of the command line: each --port, every USB controller with --all, else the one
+// an update would use (the first USB controller, the first serial port). A USB controller is
+// pinned by its socket and serial number from here on. Two --port naming one device are a usage
+// error, before anything is opened or locked. `look`: for --info.
+TargetChoice ChooseTargets(const Options& options, bool usb, bool look, const std::string& model,
+                           PortFinder& ports);
+
+// The lock identities of one target: its port's, and a pinned controller's own.
+std::vector<std::string> TargetIdentities(const Target& target, PortFinder& ports);
+
+}  // namespace fwburn::console

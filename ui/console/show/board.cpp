@@ -1,0 +1,64 @@
+#include "ui/console/show/board.hpp"
+
+#include <algorithm>
+
+#include "ui/console/session/outcome.hpp"
+
+namespace fwburn::console {
+
+std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, int columns) {
+    size_t controllerWidth = std::string("CONTROLLER").size();
+    size_t resultWidth = std::string("RESULT").size();
+    for (const SummaryRow& r : results) {
+        controllerWidth = std::max(controllerWidth, r.controller.size());
+        resultWidth = std::max(resultWidth, std::string(ResultName(ExitCode(r.exitCode))).size());
+    }
+    const auto row = [&](const std::string& controller, const std::string& result,
+                         const std::string& time, const std::string& message) {
+        std::string line = controller + std::string(controllerWidth - controller.size() + 2, ' ') +
+                           result + std::string(resultWidth - result.size() + 2, ' ') +
+                           std::string(time.size() < 7 ? 7 - time.size() : 0, ' ') + time + "  " +
+                           message;
+        // Printed once, but on a narrow terminal still kept to one line each.
+        if (columns > 0 && line.size() > static_cast<size_t>(columns - 1)) {
+            line.resize(columns > 4 ? columns - 4 : 0);
+            line += "...";
+        }
+        while (!line.empty() && line.back() == ' ') {
+            line.pop_back();
+        }
+        return line;
+    };
+    std::vector<std::string> lines{row("CONTROLLER", "RESULT", "TIME", "MESSAGE")};
+    for (const SummaryRow& r : results) {
+        lines.push_back(row(r.controller, ResultName(ExitCode(r.exitCode)),
+                            FormatDuration(r.elapsed), r.message));
+    }
+    return lines;
+}
+
+std::string BoardLine(const std::string& label, const ProgressView& view, const char* result,
+                      bool waiting, int columns) {
+    const std::string tag = label + " ";
+    const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
+    if (result == nullptr) {
+        const std::string line =
+            waiting ? tag + "waiting for the replug"
+                    : tag + TerminalLine(view, columns - static_cast<int>(tag.size()));
+        return line.substr(0, limit);
+    }
+    // Nothing is left to come: no rate, no time left. A run that never began a phase has no
+    // count to tell (the checks counted nothing).
+    std::string line = tag + result;
+    if (view.phase != Phase::Checking) {
+        line += std::string("  ") + PhaseTitle(view.phase) + " " + std::to_string(view.done) + "/" +
+                std::to_string(view.total) + " " + view.unit();
+    }
+    if (view.errCounter != 0 || view.totalErrCounter != 0) {
+        line += "  retries " + std::to_string(view.errCounter) + "/" +
+                std::to_string(view.totalErrCounter);
+    }
+    return line.substr(0, limit);
+}
+
+}  // namespace fwburn::console

@@ -1,0 +1,29 @@
+// Several controllers on one terminal: a line per controller redrawn in place while they run,
+// and the summary table at the end.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ui/console/show/progress.hpp"
+
+namespace fwburn::console {
+
+// One line per controller for the summary table: controller, result, time and message, in
+// columns, `columns` wide at most (0: no limit).
+struct SummaryRow {
+    std::string controller;
+    int exitCode = 0;
+    double elapsed = 0;
+    std::string message;
+};
+std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, int columns);
+
+// A controller's line on a terminal, at most `columns - 1` characters: its label, then its status
+// line while it runs, or the wait for the replug; once it has ended (`result`, the JSON word, not
+// null) the result and where it stopped, the phase and its exact count, which stay on screen as a
+// single update's last status line does.
+std::string BoardLine(const std::string& label, const ProgressView& view, const char* result,
+                      bool waiting, int columns);
+
+}  // namespace fwburn::console

@@ -1,0 +1,167 @@
+#include "ui/console/show/diagnosis.hpp"
+
+#include <cstdio>
+
+#include "burn/diagnosis.hpp"
+#include "catalogue/profile.hpp"
+#include "ui/console/show/json_line.hpp"
+#include "ui/console/show/screen.hpp"
+
+namespace fwburn::console {
+
+namespace {
+
+std::string Hex4(uint16_t id) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", id);
+    return text;
+}
+
+// The models whose bootloader, under `rule`, answers `id` at `row`'s address.
+std::string BootModels(uint16_t id, BootIdRule rule, int row) {
+    std::string names;
+    for (int r = 0; r < kModelCount; ++r) {
+        if (kModels[r].targetByte == TargetByte(row) && BootIdAccepted(rule, r, id)) {
+            names += (names.empty() ? "" : " or ") + std::string(kModels[r].name);
+        }
+    }
+    return names;
+}
+
+void WrongModel(Explanation& e, const Diagnosis& d, int row, BootIdRule rule) {
+    e.finding = "wrong-model";
+    e.hasId = true;
+    e.id = d.id;
+    e.bootloader = d.bootloader;
+    if (d.bootloader) {
+        e.models = BootModels(d.id, rule, row);
+    } else {
+        char names[64];
+        ModelNamesForId(d.id, TargetByte(row), names, sizeof names);
+        e.models = names;
+    }
+    const std::string what = e.models.empty() ? "a model this program does not know" : e.models;
+    e.text = std::string(d.bootloader ? "the PLC's bootloader answered ID "
+                                      : "the PLC answered "
+                                        "model ID ") +
+             Hex4(d.id) + " (" + what + "); this program updates " + ModelName(row) + " (ID " +
+             Hex4(ModelId(row)) + ") only: use the updater of the PLC's model";
+}
+
+void Silence(Explanation& e, const Diagnosis& d, int row) {
+    e.bytesReceived = d.bytesReceived;
+    e.lastBytes = Printable(d.sample, d.sampleLength);
+    switch (d.finding) {
+        case Finding::NoBytes:
+            e.finding = "no-bytes";
+            e.text =
+                "not one byte came back on this port: check the cable, the PLC's power and that "
+                "this is the PLC's port";
+            return;
+        case Finding::OnlyEarlier: {
+            char address[8];
+            std::snprintf(address, sizeof address, "0x%02X", TargetByte(row));
+            e.finding = "only-earlier";
+            e.text = "the PLC answered earlier requests (last: \"" + e.lastBytes +
+                     "\") but never this one, sent for " + ModelName(row) + " at address " +
+                     address +
+                     ": a controller of another model answers in another way; --info "
+                     "tells what it is";
+            return;
+        }
+        case Finding::NoValidReply:
+            e.finding = "no-valid-reply";
+            e.text = std::to_string(d.bytesReceived) +
+                     " bytes came back, never a valid reply (last: \"" + e.lastBytes +
+                     "\"): check the line settings, or another device is on this port";
+            return;
+        default:
+            return;
+    }
+}
+
+}  // namespace
+
+std::string Printable(const uint8_t* bytes, size_t length) {
+    std::string text;
+    for (size_t i = 0; i < length; ++i) {
+        const uint8_t b = bytes[i];
+        if (b == '\r') {
+            text += "\\r";
+        } else if (b == '\n') {
+            text += "\\n";
+        } else if (b == '\\' || b == '"') {
+            text += '\\';
+            text += static_cast<char>(b);
+        } else if (b >= 0x20 && b < 0x7F) {
+            text += static_cast<char>(b);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", b);
+            text += hex;
+        }
+    }
+    return text;
+}
+
+Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied) {
+    Explanation e;
+    switch (outcome.kind) {
+        case OutcomeKind::PortNotOpened:
+            if (denied) {
+                e.finding = "permission-denied";
+                e.text = IsUsbLinked(row)
+                             ? "no permission to open the PLC's port: install the package's udev "
+                               "rule (/usr/lib/udev/rules.d/70-fwburn.rules) and replug the PLC "
+                               "(or run: sudo udevadm trigger); a serial adapter needs the group "
+                               "dialout (sudo adduser $USER dialout, then log in again)"
+                             : "no permission to open the port: serial ports belong to the group "
+                               "dialout: sudo adduser $USER dialout, then log in again";
+            }
+            return e;
+        case OutcomeKind::FailedAfterErase:
+            e.finding = "erased";
+            e.text =
+                "the erase had begun: the PLC's firmware is gone; run the update again to recover "
+                "the PLC (it waits in its bootloader)";
+            return e;
+        case OutcomeKind::ControllerRefused:
+        case OutcomeKind::CommunicationFailed:
+            break;
+        default:
+            return e;
+    }
+    const Diagnosis& d = outcome.diagnosis;
+    if (d.finding == Finding::WrongModel) {
+        WrongModel(e, d, row, rule);
+    } else {
+        Silence(e, d, row);
+    }
+    return e;
+}
+
+// The program's own model: every console program is built for one.
+void Screen::Diagnose(const UpdateOutcome& outcome, bool denied) {
+    char model[10];
+    ImageNameModel(ThisBuildProfile().imageName, model);
+    const Explanation e =
+        Explain(outcome, FindModelRow(model), ThisBuildProfile().bootIdRule, denied);
+    if (e.finding.empty()) {
+        return;
+    }
+    JsonLine line;
+    line.Add("event", "diagnosis").Add("finding", e.finding).Add("text", e.text);
+    if (e.hasId) {
+        line.Add("id", static_cast<int>(e.id))
+            .Add("idHex", Hex4(e.id))
+            .Add("from", e.bootloader ? "bootloader" : "application")
+            .Add("models", e.models);
+    }
+    if (e.bytesReceived >= 0) {
+        line.Add("bytesReceived", e.bytesReceived).Add("lastBytes", e.lastBytes);
+    }
+    Event(line);
+    OwnErrorLine(program_ + ": " + e.text);
+}
+
+}  // namespace fwburn::console

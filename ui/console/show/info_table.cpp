@@ -1,0 +1,182 @@
+#include "ui/console/show/info_table.hpp"
+
+#include <algorithm>
+
+#include "burn/messages.hpp"
+#include "catalogue/profile.hpp"
+#include "protocol/result_codes.hpp"
+#include "ui/console/session/outcome.hpp"
+#include "ui/console/show/diagnosis.hpp"
+#include "ui/console/show/json_line.hpp"
+#include "ui/console/show/wording.hpp"
+
+namespace fwburn::console {
+
+namespace {
+
+std::string ModeName(const InfoRow& row) {
+    if (!row.opened) {
+        return "not opened";
+    }
+    switch (row.report.mode) {
+        case kApplicationMode:
+            return "application";
+        case kBootMode:
+            return "bootloader";
+        case kRunMode:
+            return "run mode";
+        case kNoAcceptableReply:
+            return "no answer";
+        default:
+            return "error reply";
+    }
+}
+
+std::string Version(uint8_t version) {
+    return std::to_string(version >> 4) + "." + std::to_string(version & 0x0F);
+}
+
+const char* RegisterName(VariantRegister reg) {
+    return reg == VariantRegister::D1386 ? "D1386" : reg == VariantRegister::D1148 ? "D1148" : "";
+}
+
+// Why the row's controller takes no update from this program, or what kept it from answering.
+std::string Why(const InfoRow& row, int programRow) {
+    if (!row.opened) {
+        UpdateOutcome o;
+        o.kind = OutcomeKind::PortNotOpened;
+        const Explanation e = Explain(o, programRow, ThisBuildProfile().bootIdRule, row.denied);
+        return row.openFailure + (e.text.empty() ? "" : "; " + e.text);
+    }
+    const ProbeReport& r = row.report;
+    std::string why = r.why;
+    if (!r.answered()) {
+        switch (r.silence.finding) {
+            case Finding::NoBytes:
+                why += ": not one byte came back: check the cable, the PLC's power and the port";
+                break;
+            case Finding::OnlyEarlier:
+                why += ": the wake-up was answered, the mode query never, at either address";
+                break;
+            case Finding::NoValidReply:
+                why += ": " + std::to_string(r.silence.bytesReceived) +
+                       " bytes came back, never a valid reply (last: \"" +
+                       Printable(r.silence.sample, r.silence.sampleLength) +
+                       "\"): check the line settings, or another device is on this port";
+                break;
+            default:
+                break;
+        }
+    }
+    return why;
+}
+
+}  // namespace
+
+int InfoExitCode(const InfoRow& row) {
+    if (!row.opened) {
+        return kExitPortFailed;
+    }
+    return row.report.answered() ? kExitSuccess : kExitCommFailed;
+}
+
+std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow) {
+    std::vector<std::vector<std::string>> cells = {
+        {"PORT", "MODE", "MODEL", "ID", "VARIANT", "BOOTLOADER", "FITS"}};
+    for (const InfoRow& row : rows) {
+        const ProbeReport& r = row.report;
+        std::string id = "-";
+        if (row.opened && r.idRead) {
+            id = Hex(r.id, 4);
+        } else if (row.opened && r.bootIdRead) {
+            id = "boot " + Hex(r.bootId, 4);
+        }
+        if (row.opened && r.otherAddress) {
+            id += " @" + Hex(r.targetByte, 2);
+        }
+        const bool named = row.opened && (r.idRead || r.bootIdRead);
+        cells.push_back(
+            {row.port, ModeName(row), named ? (r.models[0] != '\0' ? r.models : "unknown") : "-",
+             id,
+             row.opened && r.variantRead
+                 ? std::string(RegisterName(r.variantRegister)) + "=" + Hex(r.variantValue, 4)
+                 : "-",
+             row.opened && r.versionRead ? Version(r.version) : "-",
+             row.opened && r.fits ? "yes" : "no"});
+    }
+    std::vector<size_t> widths(cells.front().size(), 0);
+    for (const auto& line : cells) {
+        for (size_t i = 0; i < line.size(); ++i) {
+            widths[i] = std::max(widths[i], line[i].size());
+        }
+    }
+    std::vector<std::string> lines;
+    for (const auto& line : cells) {
+        std::string text;
+        for (size_t i = 0; i < line.size(); ++i) {
+            text += line[i];
+            if (i + 1 < line.size()) {
+                text += std::string(widths[i] - line[i].size() + 2, ' ');
+            }
+        }
+        lines.push_back(text);
+    }
+        for (const InfoRow& row : rows) {
+        if (!row.opened || !row.report.fits) {
+            // An open failure names its path already.
+            lines.push_back((row.opened ? row.port + ": " : "") + Why(row, programRow));
+        }
+    }
+    return lines;
+}
+
+std::string InfoJson(const InfoRow& row, const std::string& program, int programRow) {
+    const ProbeReport& r = row.report;
+    JsonLine line;
+    line.Add("event", "info")
+        .Add("program", program)
+        .Add("model", ModelName(programRow))
+        .Add("standIn", ThisBuildProfile().standInImage)
+        .Add("port", row.port);
+    line.Add("opened", row.opened).Add("answered", row.opened && r.answered());
+    line.Add("mode", ModeName(row));
+    if (row.opened) {
+        line.Add("address", Hex(r.targetByte, 2)).Add("otherAddress", r.otherAddress);
+    }
+    const auto idField = [&](const char* key, bool read, uint16_t id) {
+        if (row.opened && read) {
+            line.Add(key, static_cast<int>(id));
+        } else {
+            line.AddNull(key);
+        }
+    };
+    idField("modelId", r.idRead, r.id);
+    idField("bootId", r.bootIdRead, r.bootId);
+    if (row.opened && (r.idRead || r.bootIdRead)) {
+        line.Add("models", std::string(r.models));
+    } else {
+        line.AddNull("models");
+    }
+    if (row.opened && r.variantRead) {
+        line.Add("variantRegister", RegisterName(r.variantRegister))
+            .Add("variantValue", static_cast<int>(r.variantValue));
+    } else {
+        line.AddNull("variantRegister").AddNull("variantValue");
+    }
+    if (row.opened && r.versionRead) {
+        line.Add("bootloaderVersion", Version(r.version));
+    } else {
+        line.AddNull("bootloaderVersion");
+    }
+    const bool fits = row.opened && r.fits;
+    line.Add("fits", fits);
+    if (fits) {
+        line.AddNull("why");
+    } else {
+        line.Add("why", Why(row, programRow));
+    }
+    line.Add("exitCode", InfoExitCode(row));
+    return line.Text();
+}
+
+}  // namespace fwburn::console

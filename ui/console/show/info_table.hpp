@@ -1,0 +1,30 @@
+// What --info found, for people (a table) and for automation (one JSON object per port).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "burn/probe.hpp"
+
+namespace fwburn::console {
+
+// What one port gave.
+struct InfoRow {
+    std::string port;
+    bool opened = false;
+    std::string openFailure;  // when not opened: the path and the reason, or who holds its lock
+    bool denied = false;      // not opened for want of permission
+    ProbeReport report;       // when opened
+};
+
+// The exit status of one row: 0 when the controller answered, 4 when the port did not open, 6
+// when nothing valid came back.
+int InfoExitCode(const InfoRow& row);
+
+// The table for people: a header and one row per port, then one line per port whose controller
+// this program's image (for the model of `programRow`) does not fit, saying why.
+std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow);
+// One JSON object per port, with this program's `program` name and model.
+std::string InfoJson(const InfoRow& row, const std::string& program, int programRow);
+
+}  // namespace fwburn::console

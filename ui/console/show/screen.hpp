@@ -1,0 +1,140 @@
+// Everything the console program prints while an update runs, on the main thread only. The
+// people's lines are the same in every form; each renderer adds its own: a status line redrawn in
+// place on a terminal, whole lines for a log, or JSON events for automation. Outcomes that are
+// errors go to stderr, as do prompts, which a person must see even when stdout goes to a file.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "burn/operator.hpp"
+#include "ui/console/session/outcome.hpp"
+#include "ui/console/show/progress.hpp"
+
+namespace fwburn::console {
+
+class JsonLine;
+
+enum class ScreenMode { kTerminal, kPlain, kJson };
+
+struct RunInfo {
+    std::string program;
+    std::string version;
+    std::string model;
+    std::string imageName;
+    uint32_t imageLength = 0;
+    std::string imageSha256;
+    bool standIn = false;
+    std::string port;  // --port, or empty
+    PhaseTotals totals;
+};
+
+// What a JSON line says of the build (the start event and --version): program, version, model,
+// image, imageLength, sha256, standIn and notice.
+void AddBuildFields(JsonLine& line, const RunInfo& info);
+
+class Screen {
+  public:
+    // `columns` is the terminal's width (kTerminal only).
+    static std::unique_ptr<Screen> Make(ScreenMode mode, std::FILE* out, std::FILE* err,
+                                        int columns = 80);
+    // A terminal whose width `columns` tells at each redraw, resizes followed.
+    static std::unique_ptr<Screen> Make(ScreenMode mode, std::FILE* out, std::FILE* err,
+                                        std::function<int()> columns);
+    Screen(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+    virtual ~Screen() = default;
+    Screen(const Screen&) = delete;
+    Screen& operator=(const Screen&) = delete;
+
+    // One of several controllers: every line of a person starts with `prefix`, and every JSON
+    // event carries `fields` (the port and the controller's identity).
+    void Tag(std::string prefix, std::vector<std::pair<std::string, std::string>> fields) {
+        prefix_ = std::move(prefix);
+        tagFields_ = std::move(fields);
+    }
+
+    void Start(const RunInfo& info);
+    void Opened(const std::string& path, bool reopen);
+    void OpenFailed(const std::string& reason, bool reopen);
+    void Waiting(int seconds);
+    // A reconnect prompt: shown and awaiting Enter (`asking`), or answered by --yes.
+    void Prompt(const char* caption, const char* text, bool asking, int accepted);
+    // The prompt's event alone: the person's question is asked once for several controllers.
+    void PromptEvent(const char* caption, const char* text, bool asking, int accepted);
+    void PromptAnswered(Answer answer);
+    void GaveUp(int accepted);
+    // What went wrong, said before the final message where there is more to tell (diagnosis.cpp).
+    void Diagnose(const UpdateOutcome& outcome, bool denied);
+    void Final(const UpdateOutcome& outcome, ExitCode code, double elapsed);
+    // The update ended at a reconnect step; `announced` when GaveUp() said why already.
+    void Cancelled(double elapsed, bool announced);
+    // Ended by a signal; `exitCode` is the status the program ends with.
+    void Interrupted(const char* signalName, int exitCode, Phase phase, double elapsed);
+    // A line of its own on stderr, after the program's name.
+    void Note(const std::string& text);
+    // A field that every later JSON outcome line carries: what went wrong beside the update.
+    virtual void AddOutcomeField(const char*, const std::string&) {}
+
+    // The worker's progress events, as they come, and the 100 ms tick. `finished` is the last
+    // view of the phase before.
+    virtual void PhaseStarted(const ProgressView& finished, const ProgressView& view,
+                              double elapsed) = 0;
+    virtual void Advanced(const ProgressView& view, double elapsed) = 0;
+    virtual void Retried(const ProgressView& view, double elapsed) = 0;
+    virtual void Tick(const ProgressView&) {}
+    // Where the worker stopped, shown exactly even between two lines of the usual cadence:
+    // before the outcome and an interruption.
+    virtual void Settle(const ProgressView& view, double elapsed) = 0;
+    // Leaves the terminal as it was found: the status line ended, the cursor shown.
+    virtual void Restore() {}
+
+  protected:
+    // An event for automation; `outcome` for the one that ends the run.
+    virtual void Event(JsonLine&, bool /*outcome*/ = false) {}
+    // A line that only informs: a person's line, or the event alone where events are written.
+    virtual void Inform(JsonLine&, const std::string& line) { OutLine(Fit(line)); }
+    // One of our own lines, fitted to a terminal's width (the window's messages are never
+    // fitted: they keep their exact text).
+    virtual std::string Fit(const std::string& line) { return line; }
+    void OwnErrorLine(const std::string& text) { ErrorLine(Fit(text)); }
+    // The stream of the people's lines that are no errors.
+    virtual std::FILE* PeopleOut() { return out_; }
+    // Ends the status line on a terminal, so that a full line can follow; `keep` leaves it shown.
+    virtual void BreakStatusLine(bool /*keep*/ = false) {}
+    // A question waits for Enter (or no longer): the status line keeps off its line.
+    virtual void Asking(bool) {}
+    // The run is over and its ending said: a last line of the form's own.
+    virtual void Ended(ExitCode, double /*elapsed*/) {}
+    void ErrorLine(const std::string& text);
+    void OutLine(const std::string& text);
+
+    void AddTag(JsonLine& line) const;
+
+    std::FILE* out_;
+    std::FILE* err_;
+    std::string prefix_;
+    std::vector<std::pair<std::string, std::string>> tagFields_;
+    std::string program_;
+    PhaseTotals totals_;
+    bool asking_ = false;  // a prompt waits for Enter
+};
+
+struct Request;
+// Shows what `request` tells, when it is a progress event or the final message (this after the
+// exact count where the worker stopped), `now` seconds after the start. False for any other.
+bool Present(Screen& screen, ProgressTracker& tracker, const Request& request, double now);
+
+std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err, int columns);
+std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err,
+                                           std::function<int()> columns);
+// `progressLines` false: the phases, their tenths and the retries are left to a board drawn
+// elsewhere; `columns`, when given, is the terminal's width that our own lines are fitted to.
+std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err, bool progressLines = true,
+                                        std::function<int()> columns = {});
+std::unique_ptr<Screen> MakeJsonScreen(std::FILE* out, std::FILE* err);
+
+}  // namespace fwburn::console

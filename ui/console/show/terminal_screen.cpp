@@ -1,0 +1,123 @@
+// On a terminal: one status line per phase, redrawn in place at every tick; a finished phase
+// keeps its last line. The cursor is hidden while the line is redrawn. The lines follow the
+// terminal's width as it is resized, and the last one gives the result, coloured unless NO_COLOR
+// is set, and the total time.
+#include <functional>
+#include <utility>
+
+#include "ui/console/show/screen.hpp"
+#include "ui/console/posix/terminal_size.hpp"
+
+namespace fwburn::console {
+
+namespace {
+
+constexpr char kClearToEnd[] = "\033[K";
+constexpr char kHideCursor[] = "\033[?25l";
+constexpr char kShowCursor[] = "\033[?25h";
+constexpr char kGreen[] = "\033[32m";
+constexpr char kRed[] = "\033[31m";
+constexpr char kYellow[] = "\033[33m";
+constexpr char kPlainColour[] = "\033[0m";
+
+const char* ColourOf(ExitCode code) {
+    switch (code) {
+        case kExitSuccess:
+            return kGreen;
+        case kExitCancelled:
+        case kExitInterrupted:
+            return kYellow;
+        default:
+            return kRed;
+    }
+}
+
+class TerminalScreen final : public Screen {
+  public:
+    TerminalScreen(std::FILE* out, std::FILE* err, std::function<int()> columns)
+        : Screen(out, err), columns_(std::move(columns)), colour_(ColourWanted()) {}
+
+    void PhaseStarted(const ProgressView& finished, const ProgressView& view, double) override {
+        if (asking_) {
+            return;
+        }
+        if (finished.phase == Phase::Checking) {
+            BreakStatusLine();
+        } else {
+            Draw(finished);
+            BreakStatusLine(true);
+        }
+        Draw(view);
+    }
+    void Advanced(const ProgressView&, double) override {}
+    void Retried(const ProgressView&, double) override {}
+    void Tick(const ProgressView& view) override {
+        if (!asking_) {
+            Draw(view);
+        }
+    }
+    void Settle(const ProgressView& view, double) override { Tick(view); }
+    void Restore() override {
+        BreakStatusLine();
+        ShowCursor();
+    }
+
+  private:
+    // The lines of our own, the start line among them, fit; the window's messages stay whole.
+    std::string Fit(const std::string& line) override { return FitLine(line, columns_()); }
+    void Ended(ExitCode code, double elapsed) override {
+        const char* result = ResultName(code);
+        OutLine(ClosingLine(colour_ ? std::string(ColourOf(code)) + result + kPlainColour : result,
+                            elapsed));
+    }
+    void BreakStatusLine(bool keep = false) override {
+        if (!status_.empty()) {
+            std::fputs(keep ? "\n" : (std::string("\r") + kClearToEnd).c_str(), out_);
+            std::fflush(out_);
+            status_.clear();
+        }
+    }
+    void Asking(bool asking) override {
+        if (asking) {
+            ShowCursor();
+        }
+    }
+    void ShowCursor() {
+        if (cursorHidden_) {
+            std::fputs(kShowCursor, out_);
+            std::fflush(out_);
+            cursorHidden_ = false;
+        }
+    }
+    void Draw(const ProgressView& view) {
+        const std::string line = TerminalLine(view, columns_());
+        if (line == status_) {
+            return;
+        }
+        if (!cursorHidden_) {
+            std::fputs(kHideCursor, out_);
+            cursorHidden_ = true;
+        }
+        std::fprintf(out_, "\r%s%s", line.c_str(), kClearToEnd);
+        std::fflush(out_);
+        status_ = line;
+    }
+
+    std::function<int()> columns_;
+    bool colour_;
+    std::string status_;  // the status line on screen, empty when none
+    bool cursorHidden_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err,
+                                           std::function<int()> columns) {
+    return std::make_unique<TerminalScreen>(out, err, std::move(columns));
+}
+
+std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err, int columns) {
+    return MakeTerminalScreen(out, err, [columns] { return columns; });
+}
+
+}  // namespace fwburn::console

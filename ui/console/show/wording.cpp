@@ -1,0 +1,33 @@
+#include "ui/console/show/wording.hpp"
+
+#include <cstdio>
+
+namespace fwburn::console {
+
+std::string ShortPortName(const std::string& path) {
+    static const std::string kDev = "/dev/";
+    constexpr size_t kFits = 9;
+    if (path.compare(0, kDev.size(), kDev) == 0 && path.size() - kDev.size() <= kFits) {
+        return path.substr(kDev.size());  // "ttyUSB0", "pts/12": as a person names them
+    }
+    const size_t slash = path.find_last_of('/');
+    return (slash == std::string::npos ? path : path.substr(slash + 1)).substr(0, kFits);
+}
+
+std::string Hex(unsigned value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+std::string LockRefusal(const std::string& what, int holder, const std::string& busyFile,
+                        const std::string& why) {
+    if (busyFile.empty()) {
+        return "cannot lock the port: " + why;
+    }
+    return what + ": another update of this PLC is running (process " +
+           (holder > 0 ? std::to_string(holder) : std::string("unknown")) + "; lock file " +
+           busyFile + ")";
+}
+
+}  // namespace fwburn::console

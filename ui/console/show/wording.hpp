@@ -1,0 +1,21 @@
+// Words the console says in more than one place: a port's short name, numbers in hex, and why a
+// port's lock was not had. One wording each, whatever kind of run says it.
+#pragma once
+
+#include <string>
+
+namespace fwburn::console {
+
+// The name the worker keeps for a port (at most 9 characters: its messages quote it): the path
+// below /dev when it fits, else the file name, cut to fit.
+std::string ShortPortName(const std::string& path);
+
+// "0x3010" with `digits` hex digits at least.
+std::string Hex(unsigned value, int digits);
+
+// The line before a refusal for want of the lock: who holds it (`holder`, 0 when it cannot be
+// told) and its file, or, without a file, why no lock could be taken (`why`).
+std::string LockRefusal(const std::string& what, int holder, const std::string& busyFile,
+                        const std::string& why);
+
+}  // namespace fwburn::console
