@@ -141,15 +141,21 @@ std::vector<std::string> FindUsbControllerTtys(const std::string& sysRoot,
 
 std::optional<UsbPort> DescribeUsbTty(const std::string& tty, const std::string& sysRoot,
                                       const std::string& devRoot) {
-    // A /dev path names its tty by its last part, links followed: /dev/serial/by-id/... too.
+    // A /dev path names its tty by its last part, or, for a link such as /dev/serial/by-id/...,
+    // by the last part of what it points to.
     std::error_code ec;
     fs::path path(tty);
+    const fs::path devDir = fs::path(devRoot).lexically_normal();
+    if (!path.filename().empty() &&
+        fs::exists(fs::path(sysRoot) / "class/tty" / path.filename(), ec)) {
+        return Describe(sysRoot, devDir, path.filename().string());
+    }
     const fs::path resolved = fs::canonical(path, ec);
     const std::string name = (ec ? path : resolved).filename().string();
     if (name.empty()) {
         return std::nullopt;
     }
-    return Describe(sysRoot, fs::path(devRoot).lexically_normal(), name);
+    return Describe(sysRoot, devDir, name);
 }
 
 std::optional<std::string> FindControllerTty(const std::string& physical, const std::string& serial,

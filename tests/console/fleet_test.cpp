@@ -43,8 +43,8 @@ TEST(FleetTest, TargetsAreKnownBySocketAndSerialNeverByTty) {
 
 TEST(FleetTest, TheSummaryTableHasAColumnEachAndFitsTheWidth) {
     const std::vector<SummaryRow> results = {
-        {"usb 1-1.2", 0, 125.0, "Information: Firmware update is SUCCESSFUL"},
-        {"/dev/ttyUSB12", 7, 3.2, "ERROR: Firmware update is FAILED"},
+        {"usb 1-1.2", 0, 125.0, "Information: Firmware update is SUCCESSFUL", ""},
+        {"/dev/ttyUSB12", 7, 3.2, "ERROR: Firmware update is FAILED", ""},
     };
     const std::vector<std::string> rows = SummaryTable(results, 0);
     ASSERT_EQ(rows.size(), 3u);

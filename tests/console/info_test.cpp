@@ -1,5 +1,6 @@
 // --info's table and JSON objects from probe reports: the columns of every kind of answer, the
 // reason line of a controller the image does not fit, the status of each port; and the option.
+#include "ui/console/cli/options.hpp"
 #include "ui/console/show/info_table.hpp"
 
 #include <gtest/gtest.h>

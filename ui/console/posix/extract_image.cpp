@@ -13,8 +13,8 @@
 #include "burn/messages.hpp"
 #include "catalogue/profile.hpp"
 #include "catalogue/sha256.hpp"
-#include "ui/console/show/json_line.hpp"
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/show/json_line.hpp"
 
 namespace fwburn::console {
 

@@ -175,7 +175,8 @@ std::optional<posix::UsbPort> PosixHost::Describe(const std::string& port) {
 std::string PosixHost::DeviceKey(const std::string& port) {
     struct stat st {};
     if (stat(port.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
-        return "char " + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+        return "char " + std::to_string(major(st.st_rdev)) + ":" +
+               std::to_string(minor(st.st_rdev));
     }
     return PortIdentity(port);
 }

@@ -50,7 +50,7 @@ class Host : public PortFinder {
     virtual void Wake() = 0;
 
     struct Event {
-        int signal = 0;                   // a signal that ends the run: its number,
+        int signal = 0;                    // a signal that ends the run: its number,
         const char* signalName = nullptr;  // its name ("SIGTERM"),
         int signalStatus = 0;              // and the status a shell shows for it
         std::optional<Answer> answer;      // a line typed at a question

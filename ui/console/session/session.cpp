@@ -6,10 +6,9 @@
 #include <cstring>
 
 #include "burn/messages.hpp"
-#include "link/trace/trace_writer.hpp"
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/session/trace_file.hpp"
 #include "ui/console/show/board.hpp"
-#include "ui/console/show/json_line.hpp"
 #include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
@@ -36,45 +35,6 @@ bool IsProgress(Request::Kind kind) {
 
 }  // namespace
 
-// The link's bytes and settings recorded to a file; a write that fails is said once and carried
-// into the outcome, and the update goes on.
-class Session::Trace {
-  public:
-    explicit Trace(std::string path) : path_(std::move(path)) {
-        file_ = std::fopen(path_.c_str(), "w");
-        if (file_ != nullptr) {
-            writer_ = std::make_unique<TraceWriter>(file_, [] {
-                return std::chrono::duration_cast<std::chrono::milliseconds>(
-                           Clock::now().time_since_epoch())
-                    .count();
-            });
-        }
-    }
-    ~Trace() {
-        writer_.reset();
-        if (file_ != nullptr) {
-            std::fclose(file_);
-        }
-    }
-    TraceWriter* writer() { return writer_.get(); }
-    void Check(Screen& screen) {
-        if (writer_ == nullptr || shown_ || writer_->WriteError() == 0) {
-            return;
-        }
-        shown_ = true;
-        const std::string reason = std::strerror(writer_->WriteError());
-        screen.Note("--trace " + path_ + ": cannot write: " + reason +
-                    "; the trace stops here, the update goes on");
-        screen.AddOutcomeField("traceError", reason);
-    }
-
-  private:
-    std::string path_;
-    std::FILE* file_ = nullptr;
-    std::unique_ptr<TraceWriter> writer_;
-    bool shown_ = false;
-};
-
 Session::Session(Host& host, const Options& options, const RunInfo& info, ScreenMode mode,
                  int programRow, Run::Kind kind)
     : host_(host),
@@ -92,8 +52,8 @@ double Session::Seconds() const {
 }
 
 void Session::Prepare(const Target& target) {
-    auto run = std::make_unique<console::Run>(kind_, target, host_, options_.yes,
-                                              info_.totals.blockSize);
+    auto run =
+        std::make_unique<console::Run>(kind_, target, host_, options_.yes, info_.totals.blockSize);
     runs_.push_back(std::move(run));
 }
 
@@ -101,13 +61,9 @@ void Session::Prepare(const Target& target) {
 // link's, so that neither a look nor another update takes a controller that an update holds
 // while it is unplugged for its replug.
 bool Session::Lock(console::Run& run) {
-    const std::string what =
-        run.target.pinned() ? run.target.Identity()
-        : run.target.port.empty() ? "the PLC on USB"
-                                  : run.target.port;
-    if (usb_ && linkLock_ == nullptr) {
-        return false;  // refused with the link's lock already
-    }
+    const std::string what = run.target.pinned()       ? run.target.Identity()
+                             : run.target.port.empty() ? "the PLC on USB"
+                                                       : run.target.port;
     std::string refusal;
     run.lock = host_.Lock(TargetIdentities(run.target, host_), false, what, refusal);
     if (run.lock == nullptr) {
@@ -217,8 +173,7 @@ void Session::Tick() {
         if (run->timerRunning) {
             run->update.figures.elapsedTime = static_cast<int32_t>(now);
         }
-        run->tracker.Counters(run->update.figures.errCounter,
-                              run->update.figures.totalErrCounter);
+        run->tracker.Counters(run->update.figures.errCounter, run->update.figures.totalErrCounter);
         if (several()) {
             run->tracker.At(now);
         } else {
@@ -246,10 +201,10 @@ void Session::DrawBoard() {
     std::string text = boardLines_ > 0 ? "\033[" + std::to_string(boardLines_) + "A\r" : "\r";
     for (auto& run : runs_) {
         const bool ended = run->ended() || run->finalShown;
-        text += BoardLine(run->target.Label(), run->last ? *run->last : run->tracker.view(),
-                          ended ? ResultName(ExitCode(run->code)) : nullptr, run->waiting,
-                          columns) +
-                "\033[K\n";
+        text +=
+            BoardLine(run->target.Label(), run->last ? *run->last : run->tracker.view(),
+                      ended ? ResultName(ExitCode(run->code)) : nullptr, run->waiting, columns) +
+            "\033[K\n";
     }
     std::fputs(text.c_str(), host_.out());
     std::fflush(host_.out());
@@ -299,7 +254,7 @@ void Session::Interrupt(const Host::Event& signal) {
 int Session::Run(const TargetChoice& choice) {
     const bool update = kind_ == Run::Kind::kUpdate;
     if (update && !options_.trace.empty()) {
-        trace_ = std::make_unique<Trace>(options_.trace);
+        trace_ = std::make_unique<TraceFile>(options_.trace);
         if (trace_->writer() == nullptr) {
             std::fprintf(host_.err(), "%s: --trace %s: cannot write the file: %s\n",
                          info_.program.c_str(), options_.trace.c_str(), std::strerror(errno));
@@ -316,11 +271,12 @@ int Session::Run(const TargetChoice& choice) {
         }
         const std::function<int()> columns = [this] { return host_.Columns(); };
         if (several()) {
-            run->screen = mode_ == ScreenMode::kJson
-                              ? MakeJsonScreen(host_.out(), host_.err())
-                              : MakePlainScreen(host_.out(), host_.err(), mode_ == ScreenMode::kPlain,
-                                                mode_ == ScreenMode::kTerminal ? columns
-                                                                               : std::function<int()>());
+            run->screen =
+                mode_ == ScreenMode::kJson
+                    ? MakeJsonScreen(host_.out(), host_.err())
+                    : MakePlainScreen(
+                          host_.out(), host_.err(), mode_ == ScreenMode::kPlain,
+                          mode_ == ScreenMode::kTerminal ? columns : std::function<int()>());
             run->screen->Tag("[" + run->target.Label() + "] ",
                              {{"port", run->target.port}, {"identity", run->target.Identity()}});
         } else {
@@ -333,14 +289,19 @@ int Session::Run(const TargetChoice& choice) {
         u.op = &run->op;
         u.sink = &run->op;
         RunInfo info = info_;
-        info.port = several() ? run->target.port : options_.ports.empty() ? "" : options_.ports.front();
+        info.port = several()                ? run->target.port
+                    : options_.ports.empty() ? ""
+                                             : options_.ports.front();
         run->screen->Start(info);
         if (trace_ != nullptr) {
             run->link->TraceTo(trace_->writer());
         }
     }
     start_ = Clock::now();
-    if (usb_) {
+    // A look holds a port exclusively while it probes: no update can take it meanwhile.
+    const bool pinned = std::any_of(choice.targets.begin(), choice.targets.end(),
+                                    [](const Target& t) { return t.pinned(); });
+    if (update && (pinned || choice.discovering)) {
         std::string refusal;
         linkLock_ = host_.Lock({host_.UsbLinkIdentity()}, !choice.discovering, "the PLC on USB",
                                refusal);
@@ -422,66 +383,20 @@ int Session::Summary() {
     DrawBoard();
     boardLines_ = 0;
     std::vector<SummaryRow> rows;
-    std::vector<int> codes;
-    std::string controllers = "[";
     for (auto& run : runs_) {
-        codes.push_back(run->code);
-        rows.push_back({run->target.Identity(), run->code, run->elapsed, run->message});
-        JsonLine one;
-        one.Add("port", run->target.port)
-            .Add("identity", run->target.Identity())
-            .Add("result", ResultName(ExitCode(run->code)))
-            .Add("exitCode", run->code)
-            .Add("message", run->message)
-            .AddFixed("elapsed", run->elapsed);
-        std::string object = one.Text();
-        object.pop_back();  // its newline
-        controllers += (controllers.size() > 1 ? "," : "") + object;
+        rows.push_back(
+            {run->target.Identity(), run->code, run->elapsed, run->message, run->target.port});
     }
-    const int worst = WorstExitCode(codes);
-    if (mode_ == ScreenMode::kJson) {
-        JsonLine line;
-        line.Add("event", "summary")
-            .AddRaw("controllers", controllers + "]")
-            .Add("exitCode", worst)
-            .Add("result", ResultName(ExitCode(worst)))
-            .AddFixed("elapsed", Seconds());
-        std::fputs(line.Text().c_str(), host_.out());
-    } else {
-        std::fputs("Summary:\n", host_.out());
-        for (const std::string& row :
-             SummaryTable(rows, mode_ == ScreenMode::kTerminal ? host_.Columns() : 0)) {
-            std::fprintf(host_.out(), "%s\n", row.c_str());
-        }
-    }
-    std::fflush(host_.out());
-    return worst;
+    return ShowSummary(host_.out(), rows, mode_ == ScreenMode::kJson,
+                       mode_ == ScreenMode::kTerminal ? host_.Columns() : 0, Seconds());
 }
 
 int Session::LookResults() {
     std::vector<InfoRow> rows;
-    std::vector<int> codes;
     for (auto& run : runs_) {
         rows.push_back(run->look);
-        codes.push_back(InfoExitCode(run->look));
     }
-    if (options_.json) {
-        for (const InfoRow& row : rows) {
-            std::fputs(InfoJson(row, info_.program, programRow_).c_str(), host_.out());
-        }
-    } else {
-        for (const std::string& line : InfoTable(rows, programRow_)) {
-            std::fprintf(host_.out(), "%s\n", line.c_str());
-        }
-        if (info_.standIn) {
-            std::fputs(
-                "This test build's image is a stand-in of random bytes, not a firmware: written "
-                "into a PLC it leaves the PLC unusable.\n",
-                host_.out());
-        }
-    }
-    std::fflush(host_.out());
-    return WorstExitCode(codes);
+    return ShowInfo(host_.out(), rows, info_.program, programRow_, options_.json, info_.standIn);
 }
 
 }  // namespace fwburn::console

@@ -11,6 +11,7 @@
 #include "ui/console/session/question.hpp"
 #include "ui/console/session/run.hpp"
 #include "ui/console/session/targets.hpp"
+#include "ui/console/session/trace_file.hpp"
 #include "ui/console/show/screen.hpp"
 
 namespace fwburn::console {
@@ -56,9 +57,8 @@ class Session {
     std::unique_ptr<HeldLock> linkLock_;  // the USB link's own identity
     std::unique_ptr<Question> question_;
     Clock::time_point start_ = Clock::now();
-    int boardLines_ = 0;  // the board's lines on screen, for a terminal
-    class Trace;
-    std::unique_ptr<Trace> trace_;  // --trace, of the one controller
+    int boardLines_ = 0;                // the board's lines on screen, for a terminal
+    std::unique_ptr<TraceFile> trace_;  // --trace, of the one controller
 };
 
 }  // namespace fwburn::console

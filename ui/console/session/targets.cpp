@@ -77,8 +77,8 @@ TargetChoice ChooseTargets(const Options& options, bool usb, bool look, const st
     if (usb) {
         const std::vector<posix::UsbPort> found = ports.Controllers();
         if (!found.empty()) {
-            choice.targets.push_back({found.front().tty, found.front().physical,
-                                      found.front().serial});
+            choice.targets.push_back(
+                {found.front().tty, found.front().physical, found.front().serial});
             return choice;
         }
     } else if (const std::vector<std::string> found = ports.SerialPorts(); !found.empty()) {
@@ -86,8 +86,8 @@ TargetChoice ChooseTargets(const Options& options, bool usb, bool look, const st
         return choice;
     }
     if (look) {
-        return Refuse(kExitPortFailed, std::string("--info: no ") + what +
-                                           " found (give one with --port)");
+        return Refuse(kExitPortFailed,
+                      std::string("--info: no ") + what + " found (give one with --port)");
     }
     // An update goes on to its open, which fails and says so as the window does.
     choice.targets.push_back({"", "", ""});

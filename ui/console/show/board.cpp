@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/show/json_line.hpp"
 
 namespace fwburn::console {
 
@@ -59,6 +60,42 @@ std::string BoardLine(const std::string& label, const ProgressView& view, const 
                 std::to_string(view.totalErrCounter);
     }
     return line.substr(0, limit);
+}
+
+int ShowSummary(std::FILE* out, const std::vector<SummaryRow>& rows, bool json, int columns,
+                double elapsed) {
+    std::vector<int> codes;
+    std::string controllers = "[";
+    for (const SummaryRow& row : rows) {
+        codes.push_back(row.exitCode);
+        JsonLine one;
+        one.Add("port", row.port)
+            .Add("identity", row.controller)
+            .Add("result", ResultName(ExitCode(row.exitCode)))
+            .Add("exitCode", row.exitCode)
+            .Add("message", row.message)
+            .AddFixed("elapsed", row.elapsed);
+        std::string object = one.Text();
+        object.pop_back();  // its newline
+        controllers += (controllers.size() > 1 ? "," : "") + object;
+    }
+    const int worst = WorstExitCode(codes);
+    if (json) {
+        JsonLine line;
+        line.Add("event", "summary")
+            .AddRaw("controllers", controllers + "]")
+            .Add("exitCode", worst)
+            .Add("result", ResultName(ExitCode(worst)))
+            .AddFixed("elapsed", elapsed);
+        std::fputs(line.Text().c_str(), out);
+    } else {
+        std::fputs("Summary:\n", out);
+        for (const std::string& row : SummaryTable(rows, columns)) {
+            std::fprintf(out, "%s\n", row.c_str());
+        }
+    }
+    std::fflush(out);
+    return worst;
 }
 
 }  // namespace fwburn::console

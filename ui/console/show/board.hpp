@@ -2,6 +2,7 @@
 // and the summary table at the end.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,12 +13,17 @@ namespace fwburn::console {
 // One line per controller for the summary table: controller, result, time and message, in
 // columns, `columns` wide at most (0: no limit).
 struct SummaryRow {
-    std::string controller;
+    std::string controller;  // its identity
     int exitCode = 0;
     double elapsed = 0;
     std::string message;
+    std::string port;
 };
 std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, int columns);
+// Writes the summary to `out`, the table or one `summary` JSON event, and returns the status of
+// the worst outcome; `elapsed` is the whole run's time.
+int ShowSummary(std::FILE* out, const std::vector<SummaryRow>& rows, bool json, int columns,
+                double elapsed);
 
 // A controller's line on a terminal, at most `columns - 1` characters: its label, then its status
 // line while it runs, or the wait for the replug; once it has ended (`result`, the JSON word, not

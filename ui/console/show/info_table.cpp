@@ -121,7 +121,7 @@ std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int program
         }
         lines.push_back(text);
     }
-        for (const InfoRow& row : rows) {
+    for (const InfoRow& row : rows) {
         if (!row.opened || !row.report.fits) {
             // An open failure names its path already.
             lines.push_back((row.opened ? row.port + ": " : "") + Why(row, programRow));
@@ -177,6 +177,30 @@ std::string InfoJson(const InfoRow& row, const std::string& program, int program
     }
     line.Add("exitCode", InfoExitCode(row));
     return line.Text();
+}
+
+int ShowInfo(std::FILE* out, const std::vector<InfoRow>& rows, const std::string& program,
+             int programRow, bool json, bool standIn) {
+    std::vector<int> codes;
+    for (const InfoRow& row : rows) {
+        codes.push_back(InfoExitCode(row));
+        if (json) {
+            std::fputs(InfoJson(row, program, programRow).c_str(), out);
+        }
+    }
+    if (!json) {
+        for (const std::string& line : InfoTable(rows, programRow)) {
+            std::fprintf(out, "%s\n", line.c_str());
+        }
+        if (standIn) {
+            std::fputs(
+                "This test build's image is a stand-in of random bytes, not a firmware: written "
+                "into a PLC it leaves the PLC unusable.\n",
+                out);
+        }
+    }
+    std::fflush(out);
+    return WorstExitCode(codes);
 }
 
 }  // namespace fwburn::console

@@ -1,6 +1,7 @@
 // What --info found, for people (a table) and for automation (one JSON object per port).
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,8 @@ int InfoExitCode(const InfoRow& row);
 std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow);
 // One JSON object per port, with this program's `program` name and model.
 std::string InfoJson(const InfoRow& row, const std::string& program, int programRow);
+// Writes the table, or the JSON objects, to `out`; returns the worst status of the rows.
+int ShowInfo(std::FILE* out, const std::vector<InfoRow>& rows, const std::string& program,
+             int programRow, bool json, bool standIn);
 
 }  // namespace fwburn::console

@@ -5,8 +5,8 @@
 #include <functional>
 #include <utility>
 
-#include "ui/console/show/screen.hpp"
 #include "ui/console/posix/terminal_size.hpp"
+#include "ui/console/show/screen.hpp"
 
 namespace fwburn::console {
 

@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""What every kind of run shares: the ports it chooses, the identities it locks, the discovery
+trees it looks in, and the way a signal ends it at a question."""
+import fcntl
+import os
+import signal
+import subprocess
+import unittest
+
+from console_pty_test import PtyCase, cli_command, need, port_free, run_cli
+from fleet_test import QUESTION, SUCCESS_USB, linked_usb_tree, lock_directory, read_until
+
+PROMPT = "Press Enter to continue (n and Enter cancels): "
+
+
+def lock_name(identity):
+    """The lock file's name for `identity`, as the programs spell it."""
+    keep = set("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-+")
+    return "fwburn-%s.lock" % "".join(
+        "_" if c == "/" else c if c in keep else "%%%02X" % ord(c) for c in identity)
+
+
+class Session(PtyCase):
+    def test_a_look_is_refused_a_controller_that_an_update_holds_by_its_usb_identity(self):
+        need(self, "aio")
+        sim = self.start_sim("aio")
+        env, _ = linked_usb_tree(self.tmp.name, [("ttyACM1", "1-1.2", "S1", sim.port)])
+        # Another updater holds the controller by its socket and serial number, as one waiting
+        # for its replug does while the controller comes back under another tty name.
+        path = os.path.join(lock_directory(), lock_name("usb 1-1.2 serial S1"))
+        fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o644)
+        self.addCleanup(os.unlink, path)
+        self.addCleanup(os.close, fd)
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        for args in (["--info", "--port", env["FWBURN_DEV_ROOT"] + "/ttyACM1"], ["--info"],
+                     ["--info", "--json"]):
+            with self.subTest(args=args):
+                p = subprocess.run(cli_command("aio", *args), env=env, capture_output=True,
+                                   text=True, stdin=subprocess.DEVNULL, timeout=120)
+                self.assertEqual(p.returncode, 4, p.stdout + p.stderr)
+                self.assertIn("another update of this PLC is running (process %d" % os.getpid(),
+                              p.stdout)
+        sim.stop()
+        self.assertEqual(sim.summary["bytesReceived"], 0)
+
+    def test_one_port_named_twice_through_a_link_is_a_usage_error(self):
+        need(self, "rv7g")
+        sim = self.start_sim("rv7g")
+        alias = os.path.join(self.tmp.name, "alias")
+        os.symlink(sim.port, alias)
+        r = run_cli("rv7g", "--port", sim.port, "--port", alias, "--yes")
+        self.assertEqual(r.code, 2, r)
+        self.assertIn("--port %s and --port %s are one port" % (sim.port, alias), r.err)
+        self.assertTrue(port_free(sim.port))
+        sim.stop()
+        self.assertEqual(sim.summary["bytesReceived"], 0)
+
+    def test_a_discovering_run_keeps_to_its_controller_across_a_replug_that_swaps_names(self):
+        need(self, "aio")
+        a, b = self.start_sim("aio"), self.start_sim("aio")
+        env, plug = linked_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", "S1", a.port),
+                                                    ("ttyACM1", "1-1.3", "S2", b.port)])
+        dev = env["FWBURN_DEV_ROOT"]
+        # The look finds its controller in the same trees as the update.
+        p = subprocess.run(cli_command("aio", "--info", "--json"), env=env, capture_output=True,
+                           text=True, stdin=subprocess.DEVNULL, timeout=120)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertIn('"port":"%s/ttyACM0"' % dev, p.stdout.replace(" ", ""))
+        proc = subprocess.Popen(cli_command("aio"), env=env, stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            read_until(proc, proc.stderr, PROMPT)
+            # The other controller comes back under the name this one had.
+            plug("ttyACM0", "1-1.3", b.port)
+            plug("ttyACM1", "1-1.2", a.port)
+            out, err = proc.communicate(b"\n", timeout=300)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        out = out.decode()
+        self.assertEqual(proc.returncode, 0, out + err.decode())
+        self.assertIn("Port reopened: %s/ttyACM1" % dev, out.splitlines())
+        self.assertIn(SUCCESS_USB, out)
+        a.stop()
+        b.stop()
+        self.assert_flash_is_image("aio", a)
+        self.assertEqual(b.summary["blocksTaken"], 0)
+
+    def test_a_signal_at_the_shared_question_ends_on_a_line_of_its_own(self):
+        need(self, "aio")
+        sims = [self.start_sim("aio"), self.start_sim("aio")]
+        proc = subprocess.Popen(cli_command("aio", "--port", sims[0].port, "--port",
+                                            sims[1].port),
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        try:
+            err = read_until(proc, proc.stderr, QUESTION)
+            proc.send_signal(signal.SIGTERM)
+            _, rest = proc.communicate(timeout=60)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+        err += rest.decode()
+        self.assertEqual(proc.returncode, 128 + signal.SIGTERM, err)
+        self.assertIn(QUESTION + "\n[", err)
+
+
+if __name__ == "__main__":
+    unittest.main()
