@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "ui/console/posix/terminal_size.hpp"
 #include "ui/console/show/progress.hpp"
 #include "ui/console/show/screen.hpp"
-#include "ui/console/posix/terminal_size.hpp"
 
 namespace fwburn::console {
 namespace {

@@ -303,8 +303,8 @@ int Session::Run(const TargetChoice& choice) {
                                     [](const Target& t) { return t.pinned(); });
     if (update && (pinned || choice.discovering)) {
         std::string refusal;
-        linkLock_ = host_.Lock({host_.UsbLinkIdentity()}, !choice.discovering, "the PLC on USB",
-                               refusal);
+        linkLock_ =
+            host_.Lock({host_.UsbLinkIdentity()}, !choice.discovering, "the PLC on USB", refusal);
         if (linkLock_ == nullptr) {
             for (auto& run : runs_) {
                 Refuse(*run, refusal);
