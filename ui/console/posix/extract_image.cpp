@@ -13,16 +13,13 @@
 #include "burn/messages.hpp"
 #include "catalogue/profile.hpp"
 #include "catalogue/sha256.hpp"
+#include "ui/console/posix/signals.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/json_line.hpp"
 
 namespace fwburn::console {
 
 namespace {
-
-// Signals whose default action ends the process: each removes the temporary file first.
-const int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,
-                              SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
 
 // The temporary file as the handlers see it; set and cleared with the signals blocked.
 volatile sig_atomic_t gTemporaryDir = -1;
@@ -36,15 +33,6 @@ extern "C" void RemoveTemporaryAndEnd(int signo) {
     raise(signo);  // delivered with the default action as the handler returns
 }
 
-sigset_t EndingSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signo : kEndingSignals) {
-        sigaddset(&set, signo);
-    }
-    return set;
-}
-
 // For the life of one replacement: the ending signals remove the temporary file (unblocked, so
 // that a caller's blocked signal cannot wait past the end), and a file size limit is an error
 // of the write, not the end of the process.
@@ -54,8 +42,8 @@ class SignalScope {
         struct sigaction action {};
         action.sa_handler = RemoveTemporaryAndEnd;
         sigfillset(&action.sa_mask);
-        for (size_t i = 0; i < kCount; ++i) {
-            sigaction(kEndingSignals[i], &action, &saved_[i]);
+        for (size_t i = 0; i < count_; ++i) {
+            sigaction(signals_[i], &action, &saved_[i]);
         }
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
@@ -66,16 +54,19 @@ class SignalScope {
     ~SignalScope() {
         pthread_sigmask(SIG_SETMASK, &savedMask_, nullptr);
         sigaction(SIGXFSZ, &savedXfsz_, nullptr);
-        for (size_t i = 0; i < kCount; ++i) {
-            sigaction(kEndingSignals[i], &saved_[i], nullptr);
+        for (size_t i = 0; i < count_; ++i) {
+            sigaction(signals_[i], &saved_[i], nullptr);
         }
     }
     SignalScope(const SignalScope&) = delete;
     SignalScope& operator=(const SignalScope&) = delete;
 
   private:
-    static constexpr size_t kCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
-    struct sigaction saved_[kCount];
+    // Every signal that ends an update; SIGXFSZ among them is ignored just after (its handler is
+    // set and then replaced: the order of the saved actions stays one).
+    size_t count_ = 0;
+    const int* signals_ = EndingSignalList(count_);
+    struct sigaction saved_[16];
     struct sigaction savedXfsz_;
     sigset_t savedMask_;
 };
