@@ -38,6 +38,7 @@ class PortLockTest : public ::testing::Test {
         char path[] = "/tmp/fwburn-lock-test-XXXXXX";
         ASSERT_NE(mkdtemp(path), nullptr);
         dir = path;
+        ASSERT_EQ(chmod(path, 01777), 0);  // as /run/lock and /tmp are
     }
     void TearDown() override { ASSERT_EQ(std::system(("rm -rf " + dir).c_str()), 0); }
     std::string LockPath(const std::string& identity) const {
@@ -241,29 +242,66 @@ TEST_F(PortLockTest, AnExistingFileIsLockedWithoutBeingTruncated) {
     EXPECT_EQ(second.holder(), getpid());
 }
 
-TEST_F(PortLockTest, GoesOnToTheNextDirectoryWhereOneIsOfNoUse) {
-    Write(dir + "/plain-file", "");
-    PortLock lock;
-    ASSERT_EQ(lock.Take({port}, {dir + "/missing", dir + "/plain-file", dir}),
-              PortLock::Status::kHeld)
-        << lock.why();
-    EXPECT_EQ(lock.files(), std::vector<std::string>{LockPath(port)});
-
-    PortLock nowhere;
-    EXPECT_EQ(nowhere.Take({port}, {dir + "/missing"}), PortLock::Status::kFailed);
-    EXPECT_EQ(nowhere.why(),
-              "no directory for the lock file fwburn-_dev_ttyUSB7.lock can be written");
+// The place is the machine's choice: /run/lock where it is shared by all with the sticky bit,
+// else /tmp; a place that cannot be used is refused, never swapped for one others do not see.
+TEST_F(PortLockTest, LocksInTheFirstDirectorySharedByAllOrRefusesNamingIt) {
+    struct Place {
+        const char* what;
+        int runMode;  // -1: missing, -2: a plain file
+        int tmpMode;
+        const char* where;  // "run", "tmp", or "" for a refusal
+        const char* why;    // the start of the refusal after "<tmp>: "
+    };
+    const Place places[] = {
+        {"both shared", 01777, 01777, "run", ""},
+        {"run/lock root's alone", 0755, 01777, "tmp", ""},
+        {"run/lock without the sticky bit", 0777, 01777, "tmp", ""},
+        {"run/lock not writable by others", 01775, 01777, "tmp", ""},
+        {"run/lock missing", -1, 01777, "tmp", ""},
+        {"run/lock a file", -2, 01777, "tmp", ""},
+        {"tmp unusable but not needed", 01777, 0700, "run", ""},
+        {"neither shared", 0755, 0755, "", "mode 0755; "},
+        {"tmp without the sticky bit", -1, 0777, "", "mode 0777; "},
+        {"neither there", -1, -1, "", "No such file or directory; "},
+        {"tmp a file", -1, -2, "", "not a directory; "},
+    };
+    for (const Place& p : places) {
+        SCOPED_TRACE(p.what);
+        const std::string run = dir + "/run";
+        const std::string tmp = dir + "/tmp";
+        for (const auto& [path, mode] : {std::pair{run, p.runMode}, std::pair{tmp, p.tmpMode}}) {
+            if (mode == -2) {
+                Write(path, "");
+            } else if (mode >= 0) {
+                ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+                ASSERT_EQ(chmod(path.c_str(), static_cast<mode_t>(mode)), 0);
+            }
+        }
+        PortLock lock;
+        const PortLock::Status status = lock.Take({port}, {run, tmp});
+        if (std::string(p.where).empty()) {
+            EXPECT_EQ(status, PortLock::Status::kFailed);
+            EXPECT_EQ(lock.why().rfind(tmp + ": " + p.why, 0), 0u) << lock.why();
+            EXPECT_NE(lock.why().find("(" + run + " is not writable by all"), std::string::npos)
+                << lock.why();
+        } else {
+            const std::string place = p.where == std::string("run") ? run : tmp;
+            ASSERT_EQ(status, PortLock::Status::kHeld) << lock.why();
+            EXPECT_EQ(lock.files(), std::vector<std::string>{place + "/" + LockFileName(port)});
+        }
+        lock.Release();
+        ASSERT_EQ(std::system(("rm -rf '" + run + "' '" + tmp + "'").c_str()), 0);
+    }
 }
 
-TEST(LockDirectoriesTest, RunLockThenTheUsersOwnThenTmp) {
+// Whoever runs it and wherever: the environment has no say in where the locks are.
+TEST(LockDirectoriesTest, TheSameWithAndWithoutAUsersRuntimeDirectory) {
     const char* saved = std::getenv("XDG_RUNTIME_DIR");
     const std::string keep = saved != nullptr ? saved : "";
-    setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
-    EXPECT_EQ(LockDirectories(), (std::vector<std::string>{"/run/lock", "/run/user/1000", "/tmp"}));
-    setenv("XDG_RUNTIME_DIR", "relative", 1);  // not a usable runtime directory
-    EXPECT_EQ(LockDirectories(), (std::vector<std::string>{"/run/lock", "/tmp"}));
     unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(LockDirectories(), (std::vector<std::string>{"/run/lock", "/tmp"}));
+    const std::vector<std::string> without = LockDirectories();
+    setenv("XDG_RUNTIME_DIR", "/tmp", 1);
+    EXPECT_EQ(LockDirectories(), without);
     if (saved != nullptr) {
         setenv("XDG_RUNTIME_DIR", keep.c_str(), 1);
     }

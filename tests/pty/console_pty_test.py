@@ -120,6 +120,17 @@ def port_free(path):
         os.close(fd)
 
 
+def lock_directory():
+    """Where every updater on this machine keeps its lock files: /run/lock where it is writable
+    by all with the sticky bit, else /tmp."""
+    try:
+        if os.stat("/run/lock").st_mode & 0o1777 == 0o1777:
+            return "/run/lock"
+    except OSError:
+        pass
+    return "/tmp"
+
+
 IMAGE_DIR = tempfile.TemporaryDirectory(prefix="fwburn-pty-images-")
 
 

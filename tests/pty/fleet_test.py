@@ -11,7 +11,7 @@ import subprocess
 import time
 import unittest
 
-from console_pty_test import PtyCase, cli_command, need, port_free, run_cli
+from console_pty_test import PtyCase, cli_command, lock_directory, need, port_free, run_cli
 
 SUCCESS_USB = "Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
 FAILED = "ERROR: Firmware update is FAILED"
@@ -82,17 +82,8 @@ def read_until(proc, stream, text, timeout=120):
 
 
 def lock_files(name):
-    """The lock files named `name` in the directories the programs lock in."""
-    dirs = ["/run/lock", os.environ.get("XDG_RUNTIME_DIR", ""), "/tmp"]
-    return [path for d in dirs if d for path in glob.glob(os.path.join(d, name))]
-
-
-def lock_directory():
-    """The first directory the programs would make a lock file in."""
-    for d in ["/run/lock", os.environ.get("XDG_RUNTIME_DIR", ""), "/tmp"]:
-        if d.startswith("/") and os.access(d, os.W_OK | os.X_OK):
-            return d
-    raise AssertionError("no directory for lock files")
+    """The lock files named `name` where the programs lock."""
+    return glob.glob(os.path.join(lock_directory(), name))
 
 
 QUESTION = "Press Enter to continue with all of them (n and Enter cancels all): "

@@ -9,7 +9,7 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t tmpfs tmpfs /tmp
 mount -t tmpfs tmpfs /run
-mkdir -p /run/lock
+mkdir -p -m 1777 /run/lock  # as on Debian: the one place of every updater's lock files
 echo "VMTEST BOOTED $(cut -d' ' -f1 /proc/uptime)"
 
 while read -r module; do

@@ -60,10 +60,16 @@ int OpenLockFile(const std::string& path) {
     return -1;
 }
 
-// A directory that is no use to this user: go on to the next.
-bool PassOver(int error) {
-    return error == EACCES || error == EPERM || error == EROFS || error == ENOENT ||
-           error == ENOTDIR;
+// Writable by all, with the sticky bit: every user's updater can make its lock file there and
+// none can remove another's. A property of the machine, the same whoever looks.
+bool SharedByAll(const struct stat& st) {
+    return S_ISDIR(st.st_mode) && (st.st_mode & 01777) == 01777;
+}
+
+std::string ModeText(const struct stat& st) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return text;
 }
 
 // The pid /proc/locks shows holding an flock() on the file; 0 when none is listed.
@@ -153,13 +159,36 @@ std::vector<std::string> UpdateIdentities(const std::string& port, bool usb,
 }
 
 std::vector<std::string> LockDirectories() {
-    std::vector<std::string> dirs{"/run/lock"};
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/') {
-        dirs.emplace_back(runtime);
+    return {"/run/lock", "/tmp"};
+}
+
+std::string ChooseLockDirectory(const std::vector<std::string>& candidates) {
+    for (const std::string& dir : candidates) {
+        struct stat st {};
+        if (stat(dir.c_str(), &st) == 0 && SharedByAll(st)) {
+            return dir;
+        }
     }
-    dirs.emplace_back("/tmp");
-    return dirs;
+    return candidates.empty() ? std::string() : candidates.back();
+}
+
+std::string LockDirectoryFault(const std::string& dir) {
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0) {
+        return dir + ": " + std::strerror(errno) + "; it is where the lock files go";
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return dir + ": not a directory; it is where the lock files go";
+    }
+    if (!SharedByAll(st)) {
+        return dir + ": mode " + ModeText(st) +
+               "; the lock files need a directory writable by all with the sticky bit (1777), "
+               "where every updater on this machine sees every other one's lock";
+    }
+    if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return dir + ": " + std::strerror(errno) + "; this user cannot make its lock file there";
+    }
+    return {};
 }
 
 PortLock::~PortLock() {
@@ -193,8 +222,23 @@ PortLock::Status PortLock::Take(const std::vector<std::string>& identities,
     busyFile_.clear();
     busyIdentity_.clear();
     why_.clear();
+    if (identities.empty()) {
+        return Status::kHeld;
+    }
+    const std::string dir = ChooseLockDirectory(directories);
+    if (dir.empty()) {
+        why_ = "no directory for the lock files";
+        return Status::kFailed;
+    }
+    why_ = LockDirectoryFault(dir);
+    if (!why_.empty()) {
+        if (dir != directories.front()) {
+            why_ += " (" + directories.front() + " is not writable by all with the sticky bit)";
+        }
+        return Status::kFailed;
+    }
     for (const std::string& identity : identities) {
-        const Status status = TakeOne(identity, directories);
+        const Status status = TakeOne(identity, dir);
         if (status != Status::kHeld) {
             Release();
             return status;
@@ -203,20 +247,12 @@ PortLock::Status PortLock::Take(const std::vector<std::string>& identities,
     return Status::kHeld;
 }
 
-PortLock::Status PortLock::TakeOne(const std::string& identity,
-                                   const std::vector<std::string>& directories) {
-    const std::string name = LockFileName(identity);
-    int replaced = 0;
-    size_t next = 0;
-    while (next < directories.size()) {
-        const std::string path = directories[next] + "/" + name;
+PortLock::Status PortLock::TakeOne(const std::string& identity, const std::string& dir) {
+    const std::string path = dir + "/" + LockFileName(identity);
+    for (int replaced = 0;;) {
         const int fd = OpenLockFile(path);
         if (fd < 0) {
             const int error = errno;
-            if (PassOver(error)) {
-                ++next;
-                continue;
-            }
             why_ = path + ": " +
                    (error == ELOOP ? std::string("a symbolic link, not a lock file")
                                    : std::string(std::strerror(error)));
@@ -266,8 +302,6 @@ PortLock::Status PortLock::TakeOne(const std::string& identity,
         files_.push_back(path);
         return Status::kHeld;
     }
-    why_ = "no directory for the lock file " + name + " can be written";
-    return Status::kFailed;
 }
 
 }  // namespace fwburn::console

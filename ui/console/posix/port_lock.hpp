@@ -31,9 +31,20 @@ std::string LockFileName(const std::string& identity);
 std::vector<std::string> UpdateIdentities(const std::string& port, bool usb,
                                           const std::vector<std::string>& usbTtys);
 
-// Where lock files go, in order: /run/lock, then $XDG_RUNTIME_DIR, then /tmp. A directory is
-// passed over where the lock file neither exists nor can be made.
+// Where lock files may go, in order: /run/lock, then /tmp. One place for every updater on the
+// machine, whoever runs it and whatever its environment: a per-user directory such as
+// $XDG_RUNTIME_DIR would hide its locks from other users and from the same user's sessions without
+// it (ssh, cron, su).
 std::vector<std::string> LockDirectories();
+
+// The one of `candidates` the lock files go in: the first that is a directory writable by all
+// with the sticky bit (mode 1777), else the last, whose fault LockDirectoryFault() tells. It
+// depends on the directories alone, so every updater on the machine chooses the same one.
+std::string ChooseLockDirectory(const std::vector<std::string>& candidates);
+
+// Why `dir` cannot hold this user's lock files, naming it (missing, not a directory, not mode
+// 1777, not writable for this user); empty when it can.
+std::string LockDirectoryFault(const std::string& dir);
 
 class PortLock {
   public:
@@ -48,10 +59,11 @@ class PortLock {
     PortLock(const PortLock&) = delete;
     PortLock& operator=(const PortLock&) = delete;
 
-    // Takes the lock of every identity, or of none: kBusy when another process holds one (see
-    // holder() and busyFile()), kFailed when a lock file is not safe to use or cannot be made
-    // anywhere (see why()). Never follows a symbolic link planted as the lock file, never
-    // truncates a file, and writes its pid only into a plain file with a single link.
+    // Takes the lock of every identity, or of none, in the directory ChooseLockDirectory() picks
+    // of `directories`: kBusy when another process holds one (see holder() and busyFile()),
+    // kFailed when that directory cannot be used or a lock file is not safe to use (see why()).
+    // Never follows a symbolic link planted as the lock file, never truncates a file, and writes
+    // its pid only into a plain file with a single link.
     Status Take(const std::vector<std::string>& identities,
                 const std::vector<std::string>& directories, Mode mode = Mode::kExclusive);
     // Removes the lock files it made or may remove (a shared one only when no other taker holds
@@ -68,7 +80,7 @@ class PortLock {
     const std::vector<std::string>& files() const { return files_; }
 
   private:
-    Status TakeOne(const std::string& identity, const std::vector<std::string>& directories);
+    Status TakeOne(const std::string& identity, const std::string& dir);
 
     Mode mode_ = Mode::kExclusive;
     std::vector<int> fds_;
