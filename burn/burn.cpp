@@ -48,8 +48,11 @@ class Run {
     Progress progress_;
     UpdateOutcome outcome_;
     Diagnosis diagnosis_;
-    // Every exchange goes through it: it counts what the port gave back since it was opened.
+    // Every exchange goes through it: it counts what came back in the whole update, on every port
+    // opened, and since the last open.
     CountingDevice counting_;
+    bool reopened_ = false;      // the port was opened again after an accepted update request
+    bool reopenFailed_ = false;  // and that open failed: the port is the closed device
     // Captured once at the start: a file picked in the front end meanwhile changes nothing here.
     ImageSpan image_;
 };
@@ -69,9 +72,13 @@ Device* Run::Opened(Device* device) {
     return device;
 }
 
+// A failed reopen leaves the closed device, which is silent: the silence is the reopen's.
 void Run::NoteSilence(uint32_t receivedBefore) {
     const uint32_t now = counting_.received();
-    diagnosis_.finding = now == 0                ? Finding::NoBytes
+    const bool silentSinceReopen = reopened_ && counting_.receivedSinceAttach() == 0;
+    diagnosis_.finding = reopenFailed_           ? Finding::NotReopened
+                         : now == 0              ? Finding::NoBytes
+                         : silentSinceReopen     ? Finding::SilentSinceReopen
                          : now == receivedBefore ? Finding::OnlyEarlier
                                                  : Finding::NoValidReply;
     diagnosis_.bytesReceived = now;
@@ -119,9 +126,12 @@ Next Run::RunReconnect() {
         op_.WaitSeconds(r.waitSeconds) == Answer::Cancel) {
         return Cancelled();
     }
-    // Not tested here: a reopen that failed shows up as a mode query without an answer.
+    // A reopen that failed is not acted on here: it shows up as a mode query without an answer
+    // (the window's message), and in the diagnosis as what it is.
     u_.device =
         Opened(r.kind == ReconnectKind::ReplugUsb ? op_.OpenUsb() : op_.OpenSerial(u_.portName));
+    reopened_ = true;
+    reopenFailed_ = u_.device == &ClosedDevice();
     return Next::Pass;
 }
 

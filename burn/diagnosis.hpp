@@ -1,6 +1,6 @@
 // What the worker saw when an update ended before the erase for want of a good answer: the ID a
-// controller of another model gave, or how silent the port was. The final message stays the
-// window's; a front end adds this where it has room to explain.
+// controller of another model gave, how silent the port was, or that it could not be reopened. The
+// final message stays the window's; a front end adds this where it has room to explain.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +11,12 @@ namespace fwburn {
 enum class Finding {
     None,
     WrongModel,    // a valid reply carried the ID of another model (`id`; `bootloader` says whose)
-    NoBytes,       // not one byte came back since the port was opened
+    NoBytes,       // not one byte came back in the whole update
     OnlyEarlier,   // earlier requests were answered (the wake-up at least), the failing one never
     NoValidReply,  // bytes came back to the failing request, none of them a valid reply
+    NotReopened,   // the port could not be opened again after the controller accepted the update
+                   // request (the front end knows why)
+    SilentSinceReopen,  // answers came before the port was reopened, not one byte since
 };
 
 struct Diagnosis {
@@ -22,7 +25,7 @@ struct Diagnosis {
     Finding finding = Finding::None;
     bool bootloader = false;  // the ID came from the bootloader, not the application
     uint16_t id = 0;
-    uint32_t bytesReceived = 0;  // since the last open
+    uint32_t bytesReceived = 0;  // in the whole update, on every port it opened
     // The first bytes of the last read that brought any.
     uint8_t sample[kSampleSize] = {};
     uint8_t sampleLength = 0;

@@ -1,6 +1,8 @@
-// A device seen through a counter: how many bytes came back since it was attached, and the first
-// bytes of the last read that brought any. It tells "nothing ever came back on this port" from
-// "bytes came, none made a valid reply", which the retry counters alone cannot.
+// A device seen through a counter: how many bytes came back, in all and since the device now
+// attached was, and the first bytes of the last read that brought any. It tells "nothing ever came
+// back" from "bytes came, none made a valid reply", which the retry counters alone cannot; the
+// counts go on across devices, so that a port reopened after a replug does not hide what the
+// controller answered before it.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +19,10 @@ class CountingDevice final : public Device {
     CountingDevice() = default;
     explicit CountingDevice(Device& inner) { Attach(inner); }
 
-    // Follows `inner` from now on, with every count back to 0.
+    // Follows `inner` from now on; receivedSinceAttach() starts again from 0.
     void Attach(Device& inner) {
         inner_ = &inner;
-        received_ = 0;
-        sampleLength_ = 0;
+        attachedAt_ = received_;
     }
 
     uint32_t Write(const uint8_t* data, uint32_t length) override {
@@ -46,12 +47,14 @@ class CountingDevice final : public Device {
     void DiscardInput() override { inner_->DiscardInput(); }
 
     uint32_t received() const { return received_; }
+    uint32_t receivedSinceAttach() const { return received_ - attachedAt_; }
     const uint8_t* sample() const { return sample_; }
     uint32_t sampleLength() const { return sampleLength_; }
 
   private:
     Device* inner_ = &ClosedDevice();
     uint32_t received_ = 0;
+    uint32_t attachedAt_ = 0;
     uint8_t sample_[kSampleSize] = {};
     uint32_t sampleLength_ = 0;
 };

@@ -17,6 +17,7 @@
 #include "sim/sim_link.hpp"
 #include "tests/support/fake_device.hpp"
 #include "tests/support/test_image.hpp"
+#include "ui/console/show/diagnosis.hpp"
 
 namespace fwburn::console {
 namespace {
@@ -64,6 +65,7 @@ class ScriptedFrontEnd : public FrontEnd {
     Answer answer = Answer::Ok;
     std::vector<std::string> log;   // what the operator asks and tells, progress aside
     std::vector<Request> progress;  // the progress events, in order
+    Request final;                  // the last final message
     std::function<void(int seconds)> onSleep = [](int) {};
     std::function<void()> onPrompt = [] {};
 
@@ -77,6 +79,7 @@ class ScriptedFrontEnd : public FrontEnd {
                 return r.kind == Request::kAsk ? answer : Answer::Ok;
             case Request::kFinal:
                 log.push_back(std::string("final:") + r.outcome.caption + ": " + r.outcome.text);
+                final = r;
                 break;
             case Request::kGaveUp:
                 log.push_back("gave-up:" + std::to_string(r.number));
@@ -235,6 +238,13 @@ class WorkerRun {
         return true;
     }
 
+    // Every open after the first fails so, when set: the controller does not come back, or its
+    // port may not be opened.
+    void FailReopens(const std::string& why, bool denied) {
+        simLink_.reopenFailure = why;
+        simLink_.reopenDenied = denied;
+    }
+
     ScriptedFrontEnd frontEnd;
     const sim::Controller& controller() const { return controller_; }
 
@@ -243,6 +253,12 @@ class WorkerRun {
       public:
         explicit SimLinkAdapter(sim::SimLink& link) : link_(link) {}
         Device* Open(bool, std::string& failure) override {
+            denied_ = false;
+            if (opens_++ > 0 && !reopenFailure.empty()) {
+                failure = reopenFailure;
+                denied_ = reopenDenied;
+                return nullptr;
+            }
             if (link_.Open()) {
                 return &link_;
             }
@@ -251,9 +267,15 @@ class WorkerRun {
         }
         void Close(Device*) override { link_.Close(); }
         std::string OpenedPath() const override { return "sim"; }
+        bool LastOpenDenied() const override { return denied_; }
+
+        std::string reopenFailure;
+        bool reopenDenied = false;
 
       private:
         sim::SimLink& link_;
+        int opens_ = 0;
+        bool denied_ = false;
     };
 
     static sim::Config Config(const char* model, uint32_t length, sim::Faults faults) {
@@ -307,6 +329,44 @@ TEST(ConsoleWorkerTest, EndOfInputAtThePromptEndsTheUpdateBeforeAnyErase) {
     EXPECT_EQ(run.frontEnd.log.back(), "stop-timer");
     EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 1u);
     EXPECT_EQ(run.controller().eraseSteps(), 0u);
+}
+
+// The controller answered and accepted the update request; the reopen after the replug fails.
+// The console says that, with the reopen's reason, and the access hint where it was denied.
+TEST(ConsoleWorkerTest, AFailedReopenIsDiagnosedAsSuch) {
+    struct ReopenCase {
+        const char* why;
+        bool denied;
+        const char* finding;
+        std::vector<const char*> says;
+    };
+    const ReopenCase cases[] = {
+        {"/dev/ttyACM0: No such file or directory",
+         false,
+         "not-reopened",
+         {"did not come back", "(/dev/ttyACM0: No such file or directory)"}},
+        {"/dev/ttyACM0: permission denied",
+         true,
+         "permission-denied",
+         {"may not be opened again (/dev/ttyACM0: permission denied)", "70-fwburn.rules"}},
+    };
+    for (const ReopenCase& c : cases) {
+        SCOPED_TRACE(c.why);
+        WorkerRun run("ZL500", 40000, {}, true);
+        run.FailReopens(c.why, c.denied);
+        EXPECT_EQ(run.Run().kind, OutcomeKind::CommunicationFailed);
+        EXPECT_EQ(run.frontEnd.Finals(),
+                  std::vector<std::string>{"final:ERROR: NO RESPONSE @ State 1"});
+        const Request& final = run.frontEnd.final;
+        const Explanation e = Explain(final.outcome, FindModelRow("ZL500"), BootIdRule::Cpu,
+                                      final.denied, final.openFailure);
+        EXPECT_EQ(e.finding, c.finding);
+        for (const char* part : c.says) {
+            EXPECT_NE(e.text.find(part), std::string::npos) << e.text << "\nlacks: " << part;
+        }
+        EXPECT_GT(e.bytesReceived, 0);  // what the controller answered before the replug
+        EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 1u);
+    }
 }
 
 TEST(ConsoleWorkerTest, SerialModelThatRestartsAloneNeedsNoAnswer) {

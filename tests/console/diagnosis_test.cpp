@@ -38,6 +38,7 @@ struct ExplainCase {
     const char* finding;  // "" for nothing to add
     std::vector<const char*> says;
     const char* models;
+    const char* openFailure = "";  // why the update's last open failed
 };
 
 std::vector<ExplainCase> Cases() {
@@ -109,6 +110,25 @@ std::vector<ExplainCase> Cases() {
          "no-valid-reply",
          {"9 bytes came back, never a valid reply", "\"~~~\""},
          nullptr},
+        // After the update request: a serial port may not be opened again, or the reopened one
+        // stayed silent (the worker's test has a USB port that did not come back).
+        {"a serial port reopened denied",
+         "RV7-G",
+         kCpu,
+         Ending(kComm, Finding::NotReopened),
+         true,
+         "permission-denied",
+         {"may not be opened again", "group dialout"},
+         nullptr,
+         "/dev/ttyUSB0: permission denied"},
+        {"silent since the reopen",
+         "ZL500",
+         kCpu,
+         Ending(kComm, Finding::SilentSinceReopen, 0, false, ":007F0081\r\n"),
+         false,
+         "silent-since-reopen",
+         {"answered before its port was reopened", "last: \":007F0081\\r\\n\""},
+         nullptr},
         {"erased",
          "ZL500",
          kCpu,
@@ -145,7 +165,8 @@ std::vector<ExplainCase> Cases() {
 TEST(Explain, OneFindingPerEnding) {
     for (const ExplainCase& c : Cases()) {
         SCOPED_TRACE(c.name);
-        const Explanation e = Explain(c.outcome, FindModelRow(c.program), c.rule, c.denied);
+        const Explanation e =
+            Explain(c.outcome, FindModelRow(c.program), c.rule, c.denied, c.openFailure);
         EXPECT_EQ(e.finding, c.finding);
         EXPECT_EQ(e.text.empty(), std::string(c.finding).empty()) << e.text;
         for (const char* part : c.says) {

@@ -131,25 +131,52 @@ TEST(WorkerDiagnosis, NothingToTellAfterASuccess) {
     EXPECT_EQ(bench.outcome.diagnosis.finding, Finding::None);
 }
 
-// After the replug the port is new: what the application answered before it does not count.
-TEST(WorkerDiagnosis, CountsFromTheLastOpen) {
-    BenchOptions o;
-    o.selected = "ZL500";
-    o.imageLength = 13096;
-    sim::ReplyFault wake;
-    wake.phase = Phase::kWake;
-    wake.kind = FaultKind::kSilence;
-    wake.skip = 5;  // the first pass's five wake-ups are answered
-    sim::ReplyFault mode;
-    mode.phase = Phase::kBootModeQuery;
-    mode.kind = FaultKind::kSilence;
-    o.faults.replies = {wake, mode};
-    Bench bench(o);
-    bench.Start();
-    EXPECT_STREQ(bench.outcome.text, "NO RESPONSE @ State 1");
-    EXPECT_EQ(bench.reconnects, 1);
-    EXPECT_EQ(bench.outcome.diagnosis.finding, Finding::NoBytes);
-    EXPECT_EQ(bench.outcome.diagnosis.bytesReceived, 0u);
+// After the replug or power cycle the port is opened anew, and may not open at all: what the
+// application answered before still counts, and the silence is told as the reopen's.
+TEST(WorkerDiagnosis, AfterTheRequestTheReopenIsToldAndTheBytesBeforeItCount) {
+    struct ReopenCase {
+        const char* name;
+        const char* model;  // a replug and a power-cycle model
+        bool reopens;
+        Finding finding;
+    };
+    const ReopenCase cases[] = {
+        {"replugged, silent since", "ZL500", true, Finding::SilentSinceReopen},
+        {"replugged, not there", "ZL500", false, Finding::NotReopened},
+        {"power-cycled, not there", "RV7-G", false, Finding::NotReopened},
+    };
+    for (const ReopenCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        BenchOptions o;
+        o.selected = c.model;
+        o.imageLength = 13096;
+        sim::ReplyFault wake;
+        wake.phase = Phase::kWake;
+        wake.kind = FaultKind::kSilence;
+        wake.skip = 5;  // the first pass's five wake-ups are answered
+        sim::ReplyFault mode;
+        mode.phase = Phase::kBootModeQuery;
+        mode.kind = FaultKind::kSilence;
+        o.faults.replies = {wake, mode};
+        Bench bench(o);
+        int opens = 0;
+        const auto open = [&]() -> Device* {
+            return ++opens > 1 && !c.reopens ? &ClosedDevice()
+                   : bench.link.Open()       ? static_cast<Device*>(&bench.link)
+                                             : &ClosedDevice();
+        };
+        bench.op.openUsb = open;
+        bench.op.openSerial = [&](const char*) { return open(); };
+        bench.Start();
+        EXPECT_STREQ(bench.outcome.text, "NO RESPONSE @ State 1");  // the window's, unchanged
+        EXPECT_EQ(bench.reconnects, 1);
+        EXPECT_EQ(opens, 2);
+        const Diagnosis& d = bench.outcome.diagnosis;
+        EXPECT_EQ(d.finding, c.finding);
+        EXPECT_GT(d.bytesReceived, 0u);  // the application's answers before the request
+        ASSERT_GT(d.sampleLength, 0);
+        EXPECT_EQ(d.sample[0], ':');
+    }
 }
 
 struct NamesCase {

@@ -2,11 +2,13 @@
 """--info against plcsim: what each program reads of its own model, of another model, of a
 bootloader and of a silent port, in a table and in JSON, never changing the controller; and the
 words an update says about what went wrong before its final message."""
+import json
 import os
+import subprocess
 import tempfile
 import unittest
 
-from console_pty_test import PROGRAMS, Plcsim, PtyCase, need, run_cli
+from console_pty_test import PROGRAMS, Plcsim, PtyCase, cli_command, need, run_cli
 
 CHANGES = ("update-request", "erase-step", "erase-end", "update", "block", "transfer-end")
 
@@ -141,6 +143,34 @@ class Diagnosis(PtyCase):
         r = run_cli("aio", "--port", sim.port, "--yes")
         self.assertEqual(r.code, 7, r)
         self.assertIn("run the update again to recover the PLC", r.err)
+
+    def test_a_port_gone_at_the_replug_is_said_to_be_so(self):
+        """The PLC answered and took the update request; its port is not there to reopen."""
+        need(self, "aio")
+        sim = self.start_sim("aio")
+        alias = os.path.join(self.tmp.name, "plc")
+        os.symlink(sim.port, alias)
+        proc = subprocess.Popen(cli_command("aio", "--port", alias, "--json"),
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+        try:
+            for line in proc.stdout:
+                if json.loads(line)["event"] == "prompt":
+                    break
+            os.unlink(alias)
+            out, err = proc.communicate("\n", timeout=120)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.communicate()
+        self.assertEqual(proc.returncode, 6, err)
+        events = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual([e["event"] for e in events[-2:]], ["diagnosis", "outcome"])
+        self.assertEqual(events[-2]["finding"], "not-reopened")
+        self.assertGreater(events[-2]["bytesReceived"], 0)
+        self.assertIn("did not come back: its port could not be opened again (%s: " % alias, err)
+        self.assertNotIn("not one byte", err)
+        self.assertEqual(sim.stop()["eraseSteps"], 0)
 
     def test_no_and_enter_cancel_at_the_prompt(self):
         need(self, "aio")

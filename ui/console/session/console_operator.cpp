@@ -90,6 +90,7 @@ void ConsoleOperator::ShowOutcome(const UpdateOutcome& outcome) {
     Request r = Of(Request::kFinal);
     r.outcome = outcome;
     r.denied = denied_;
+    r.openFailure = openFailure_;
     frontEnd_.Send(std::move(r));
 }
 
@@ -115,6 +116,7 @@ Device* ConsoleOperator::Open(bool usb) {
     std::string failure;
     Device* device = link_.Open(usb, failure);
     denied_ = device == nullptr && link_.LastOpenDenied();
+    openFailure_ = device == nullptr ? failure : std::string();
     Request r = Of(device == nullptr ? Request::kOpenFailed : Request::kOpened);
     r.text = device == nullptr ? failure : link_.OpenedPath();
     r.reopen = reopen;

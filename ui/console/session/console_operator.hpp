@@ -37,7 +37,8 @@ struct Request {
     UpdateOutcome outcome;
     int number = 0;  // accepted update requests, or seconds
     bool reopen = false;
-    bool denied = false;  // kFinal: the last open failed for want of permission
+    bool denied = false;      // kFinal: the last open failed for want of permission
+    std::string openFailure;  // kFinal: why the last open failed; empty when it did not
     Phase phase = Phase::Checking;
     uint32_t done = 0;
     uint32_t total = 0;
@@ -144,6 +145,7 @@ class ConsoleOperator final : public Operator, public ProgressSink {
     ReconnectLimit limit_;
     int opens_ = 0;
     bool denied_ = false;
+    std::string openFailure_;
 };
 
 }  // namespace fwburn::console

@@ -48,10 +48,50 @@ void WrongModel(Explanation& e, const Diagnosis& d, int row, BootIdRule rule) {
              Hex4(ModelId(row)) + ") only: use the updater of the PLC's model";
 }
 
-void Silence(Explanation& e, const Diagnosis& d, int row) {
+// What a user who may not open the port needs.
+std::string AccessHint(int row) {
+    return IsUsbLinked(row)
+               ? "install the package's udev rule (/usr/lib/udev/rules.d/70-fwburn.rules) "
+                 "and replug the PLC (or run: sudo udevadm trigger); a serial adapter "
+                 "needs the group dialout (sudo adduser $USER dialout, then log in "
+                 "again)"
+               : "serial ports belong to the group dialout: sudo adduser $USER "
+                 "dialout, then log in again";
+}
+
+// The controller accepted the update request and went to restart; its port then failed to open.
+// The bytes counted are those it answered before.
+void NotReopened(Explanation& e, bool denied, const std::string& openFailure, int row) {
+    const std::string why = openFailure.empty() ? "" : " (" + openFailure + ")";
+    if (denied) {
+        e.finding = "permission-denied";
+        e.text = "the PLC accepted the update request, but its port may not be opened again" + why +
+                 ": " + AccessHint(row);
+        return;
+    }
+    e.finding = "not-reopened";
+    e.text =
+        "the PLC accepted the update request but did not come back: its port could not be "
+        "opened again" +
+        why +
+        "; check the cable and the PLC's power, then run the update again (nothing was "
+        "erased)";
+}
+
+void Silence(Explanation& e, const Diagnosis& d, int row, bool denied,
+             const std::string& openFailure) {
     e.bytesReceived = d.bytesReceived;
     e.lastBytes = Printable(d.sample, d.sampleLength);
     switch (d.finding) {
+        case Finding::NotReopened:
+            NotReopened(e, denied, openFailure, row);
+            return;
+        case Finding::SilentSinceReopen:
+            e.finding = "silent-since-reopen";
+            e.text = "the PLC answered before its port was reopened (last: \"" + e.lastBytes +
+                     "\"), not one byte since: check that it came back (the cable, its power) "
+                     "and that the port reopened is the PLC's";
+            return;
         case Finding::NoBytes:
             e.finding = "no-bytes";
             e.text =
@@ -104,19 +144,16 @@ std::string Printable(const uint8_t* bytes, size_t length) {
     return text;
 }
 
-Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied) {
+Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied,
+                    const std::string& openFailure) {
     Explanation e;
     switch (outcome.kind) {
         case OutcomeKind::PortNotOpened:
             if (denied) {
                 e.finding = "permission-denied";
-                e.text = IsUsbLinked(row)
-                             ? "no permission to open the PLC's port: install the package's udev "
-                               "rule (/usr/lib/udev/rules.d/70-fwburn.rules) and replug the PLC "
-                               "(or run: sudo udevadm trigger); a serial adapter needs the group "
-                               "dialout (sudo adduser $USER dialout, then log in again)"
-                             : "no permission to open the port: serial ports belong to the group "
-                               "dialout: sudo adduser $USER dialout, then log in again";
+                e.text = std::string(IsUsbLinked(row) ? "no permission to open the PLC's port: "
+                                                      : "no permission to open the port: ") +
+                         AccessHint(row);
             }
             return e;
         case OutcomeKind::FailedAfterErase:
@@ -135,17 +172,17 @@ Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool
     if (d.finding == Finding::WrongModel) {
         WrongModel(e, d, row, rule);
     } else {
-        Silence(e, d, row);
+        Silence(e, d, row, denied, openFailure);
     }
     return e;
 }
 
 // The program's own model: every console program is built for one.
-void Screen::Diagnose(const UpdateOutcome& outcome, bool denied) {
+void Screen::Diagnose(const UpdateOutcome& outcome, bool denied, const std::string& openFailure) {
     char model[10];
     ImageNameModel(ThisBuildProfile().imageName, model);
     const Explanation e =
-        Explain(outcome, FindModelRow(model), ThisBuildProfile().bootIdRule, denied);
+        Explain(outcome, FindModelRow(model), ThisBuildProfile().bootIdRule, denied, openFailure);
     if (e.finding.empty()) {
         return;
     }

@@ -23,9 +23,11 @@ struct Explanation {
     std::string lastBytes;       // printable: the first bytes of the last read that brought any
 };
 
-// `row` and `rule` are the program's model and bootloader ID rule; `denied` when the port could not
-// be opened for want of permission.
-Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied);
+// `row` and `rule` are the program's model and bootloader ID rule; `denied` when the update's last
+// open (the first, or a reopen after the update request) failed for want of permission, and
+// `openFailure` why that open failed (the path and the reason), if it did.
+Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied,
+                    const std::string& openFailure = {});
 
 // Bytes as a person can read them: printable ASCII as it is, CR and LF as \r and \n, anything
 // else as \xHH.

@@ -68,7 +68,8 @@ class Screen {
     void PromptAnswered(Answer answer);
     void GaveUp(int accepted);
     // What went wrong, said before the final message where there is more to tell (diagnosis.cpp).
-    void Diagnose(const UpdateOutcome& outcome, bool denied);
+    // `denied` and `openFailure` tell of the update's last open, when it failed.
+    void Diagnose(const UpdateOutcome& outcome, bool denied, const std::string& openFailure = {});
     void Final(const UpdateOutcome& outcome, ExitCode code, double elapsed);
     // The update ended at a reconnect step; `announced` when GaveUp() said why already.
     void Cancelled(double elapsed, bool announced);
