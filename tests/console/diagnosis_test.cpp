@@ -206,6 +206,7 @@ TEST(Diagnose, StderrLineAndJsonEventBeforeTheOutcome) {
             auto screen = Screen::Make(mode, out, err);
             RunInfo info;
             info.program = "fwburn-cpu-cli";
+            info.row = FindModelRow("ZL500");
             screen->Start(info);
             const UpdateOutcome o =
                 Ending(OutcomeKind::CommunicationFailed, Finding::WrongModel, 0x3000);

@@ -37,6 +37,7 @@ RunInfo Describe(const char* program, const Options& options, int row) {
     info.standIn = profile.standInImage;
     info.port = options.ports.empty() ? "" : options.ports.front();
     info.totals = TotalsFor(row, image.length);
+    info.row = row;
     return info;
 }
 

@@ -6,16 +6,11 @@
 #include "catalogue/profile.hpp"
 #include "ui/console/show/json_line.hpp"
 #include "ui/console/show/screen.hpp"
+#include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
 
 namespace {
-
-std::string Hex4(uint16_t id) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", id);
-    return text;
-}
 
 // The models whose bootloader, under `rule`, answers `id` at `row`'s address.
 std::string BootModels(uint16_t id, BootIdRule rule, int row) {
@@ -44,8 +39,8 @@ void WrongModel(Explanation& e, const Diagnosis& d, int row, BootIdRule rule) {
     e.text = std::string(d.bootloader ? "the PLC's bootloader answered ID "
                                       : "the PLC answered "
                                         "model ID ") +
-             Hex4(d.id) + " (" + what + "); this program updates " + ModelName(row) + " (ID " +
-             Hex4(ModelId(row)) + ") only: use the updater of the PLC's model";
+             Hex(d.id, 4) + " (" + what + "); this program updates " + ModelName(row) + " (ID " +
+             Hex(ModelId(row), 4) + ") only: use the updater of the PLC's model";
 }
 
 // What a user who may not open the port needs.
@@ -99,8 +94,7 @@ void Silence(Explanation& e, const Diagnosis& d, int row, bool denied,
                 "this is the PLC's port";
             return;
         case Finding::OnlyEarlier: {
-            char address[8];
-            std::snprintf(address, sizeof address, "0x%02X", TargetByte(row));
+            const std::string address = Hex(TargetByte(row), 2);
             e.finding = "only-earlier";
             e.text = "the PLC answered earlier requests (last: \"" + e.lastBytes +
                      "\") but never this one, sent for " + ModelName(row) + " at address " +
@@ -177,12 +171,9 @@ Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool
     return e;
 }
 
-// The program's own model: every console program is built for one.
 void Screen::Diagnose(const UpdateOutcome& outcome, bool denied, const std::string& openFailure) {
-    char model[10];
-    ImageNameModel(ThisBuildProfile().imageName, model);
     const Explanation e =
-        Explain(outcome, FindModelRow(model), ThisBuildProfile().bootIdRule, denied, openFailure);
+        Explain(outcome, row_, ThisBuildProfile().bootIdRule, denied, openFailure);
     if (e.finding.empty()) {
         return;
     }
@@ -190,7 +181,7 @@ void Screen::Diagnose(const UpdateOutcome& outcome, bool denied, const std::stri
     line.Add("event", "diagnosis").Add("finding", e.finding).Add("text", e.text);
     if (e.hasId) {
         line.Add("id", static_cast<int>(e.id))
-            .Add("idHex", Hex4(e.id))
+            .Add("idHex", Hex(e.id, 4))
             .Add("from", e.bootloader ? "bootloader" : "application")
             .Add("models", e.models);
     }

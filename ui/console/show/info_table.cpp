@@ -51,21 +51,15 @@ std::string Why(const InfoRow& row, int programRow) {
     const ProbeReport& r = row.report;
     std::string why = r.why;
     if (!r.answered()) {
-        switch (r.silence.finding) {
-            case Finding::NoBytes:
-                why += ": not one byte came back: check the cable, the PLC's power and the port";
-                break;
-            case Finding::OnlyEarlier:
-                why += ": the wake-up was answered, the mode query never, at either address";
-                break;
-            case Finding::NoValidReply:
-                why += ": " + std::to_string(r.silence.bytesReceived) +
-                       " bytes came back, never a valid reply (last: \"" +
-                       Printable(r.silence.sample, r.silence.sampleLength) +
-                       "\"): check the line settings, or another device is on this port";
-                break;
-            default:
-                break;
+        if (r.silence.finding == Finding::OnlyEarlier) {
+            why += ": the wake-up was answered, the mode query never, at either address";
+        } else {
+            // The words an update's diagnosis has for the same silence.
+            UpdateOutcome o;
+            o.kind = OutcomeKind::CommunicationFailed;
+            o.diagnosis = r.silence;
+            const Explanation e = Explain(o, programRow, ThisBuildProfile().bootIdRule, false);
+            why += e.text.empty() ? "" : ": " + e.text;
         }
     }
     return why;

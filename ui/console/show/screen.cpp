@@ -61,6 +61,7 @@ void Screen::OutLine(const std::string& text) {
 
 void Screen::Start(const RunInfo& info) {
     program_ = info.program;
+    row_ = info.row;
     totals_ = info.totals;
     JsonLine line;
     line.Add("event", "start");

@@ -31,6 +31,7 @@ struct RunInfo {
     bool standIn = false;
     std::string port;  // --port, or empty
     PhaseTotals totals;
+    int row = -1;  // the program's model
 };
 
 // What a JSON line says of the build (the start event and --version): program, version, model,
@@ -120,6 +121,7 @@ class Screen {
     std::string prefix_;
     std::vector<std::pair<std::string, std::string>> tagFields_;
     std::string program_;
+    int row_ = -1;
     PhaseTotals totals_;
     bool asking_ = false;  // a prompt waits for Enter
 };
