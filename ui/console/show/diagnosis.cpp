@@ -1,21 +1,14 @@
 #include "ui/console/show/diagnosis.hpp"
 
-#include <cstdio>
-
 #include "burn/diagnosis.hpp"
 #include "catalogue/profile.hpp"
 #include "ui/console/show/json_line.hpp"
 #include "ui/console/show/screen.hpp"
+#include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
 
 namespace {
-
-std::string Hex4(uint16_t id) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", id);
-    return text;
-}
 
 // The models whose bootloader, under `rule`, answers `id` at `row`'s address.
 std::string BootModels(uint16_t id, BootIdRule rule, int row) {
@@ -44,8 +37,8 @@ void WrongModel(Explanation& e, const Diagnosis& d, int row, BootIdRule rule) {
     e.text = std::string(d.bootloader ? "the PLC's bootloader answered ID "
                                       : "the PLC answered "
                                         "model ID ") +
-             Hex4(d.id) + " (" + what + "); this program updates " + ModelName(row) + " (ID " +
-             Hex4(ModelId(row)) + ") only: use the updater of the PLC's model";
+             Hex(d.id, 4) + " (" + what + "); this program updates " + ModelName(row) + " (ID " +
+             Hex(ModelId(row), 4) + ") only: use the updater of the PLC's model";
 }
 
 void Silence(Explanation& e, const Diagnosis& d, int row) {
@@ -59,12 +52,10 @@ void Silence(Explanation& e, const Diagnosis& d, int row) {
                 "this is the PLC's port";
             return;
         case Finding::OnlyEarlier: {
-            char address[8];
-            std::snprintf(address, sizeof address, "0x%02X", TargetByte(row));
             e.finding = "only-earlier";
             e.text = "the PLC answered earlier requests (last: \"" + e.lastBytes +
                      "\") but never this one, sent for " + ModelName(row) + " at address " +
-                     address +
+                     Hex(TargetByte(row), 2) +
                      ": a controller of another model answers in another way; --info "
                      "tells what it is";
             return;
@@ -81,28 +72,6 @@ void Silence(Explanation& e, const Diagnosis& d, int row) {
 }
 
 }  // namespace
-
-std::string Printable(const uint8_t* bytes, size_t length) {
-    std::string text;
-    for (size_t i = 0; i < length; ++i) {
-        const uint8_t b = bytes[i];
-        if (b == '\r') {
-            text += "\\r";
-        } else if (b == '\n') {
-            text += "\\n";
-        } else if (b == '\\' || b == '"') {
-            text += '\\';
-            text += static_cast<char>(b);
-        } else if (b >= 0x20 && b < 0x7F) {
-            text += static_cast<char>(b);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", b);
-            text += hex;
-        }
-    }
-    return text;
-}
 
 Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied) {
     Explanation e;
@@ -153,7 +122,7 @@ void Screen::Diagnose(const UpdateOutcome& outcome, bool denied) {
     line.Add("event", "diagnosis").Add("finding", e.finding).Add("text", e.text);
     if (e.hasId) {
         line.Add("id", static_cast<int>(e.id))
-            .Add("idHex", Hex4(e.id))
+            .Add("idHex", Hex(e.id, 4))
             .Add("from", e.bootloader ? "bootloader" : "application")
             .Add("models", e.models);
     }

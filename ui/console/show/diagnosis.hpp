@@ -8,6 +8,7 @@
 
 #include "burn/outcome.hpp"
 #include "catalogue/catalogue.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 
@@ -26,9 +27,5 @@ struct Explanation {
 // `row` and `rule` are the program's model and bootloader ID rule; `denied` when the port could not
 // be opened for want of permission.
 Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied);
-
-// Bytes as a person can read them: printable ASCII as it is, CR and LF as \r and \n, anything
-// else as \xHH.
-std::string Printable(const uint8_t* bytes, size_t length);
 
 }  // namespace fwburn::console
