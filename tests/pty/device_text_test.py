@@ -22,12 +22,13 @@ class DeviceText(PtyCase):
                 self.assertNotIn(byte, text, repr(text))
 
     def several(self):
-        """One controller with a hostile serial, socket and /dev directory, updated by --all
-        with the question answered: its plain lines on stdout, the question on stderr."""
+        """Two controllers, one with a hostile serial, socket and /dev directory, updated by
+        --all with the question answered: their plain lines on stdout, the question on stderr."""
         need(self, "aio")
-        sim = self.start_sim("aio")
-        socket = "1-1.2" + HOSTILE
-        env, _ = linked_usb_tree(self.tmp.name, [("ttyACM0", socket, HOSTILE, sim.port)])
+        sims = [self.start_sim("aio"), self.start_sim("aio")]
+        env, _ = linked_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2" + HOSTILE, HOSTILE,
+                                                  sims[0].port),
+                                                 ("ttyACM1", "1-1.3", "B2", sims[1].port)])
         dev = os.path.join(self.tmp.name, "dev" + HOSTILE)
         os.rename(env["FWBURN_DEV_ROOT"], dev)
         env["FWBURN_DEV_ROOT"] = dev
