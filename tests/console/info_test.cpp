@@ -11,6 +11,7 @@
 
 #include "catalogue/profile.hpp"
 #include "protocol/result_codes.hpp"
+#include "ui/console/cli/options.hpp"
 #include "ui/console/session/outcome.hpp"
 
 namespace fwburn::console {

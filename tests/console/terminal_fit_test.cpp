@@ -134,6 +134,28 @@ TEST(FitLineTest, ShortWordsAreNeverCutOnlyBroken) {
     EXPECT_EQ(broken.rfind("fwburn-aio-cli: the erase", 0), 0u) << broken;
 }
 
+// The window's text keeps every word: broken at blanks only, a word longer than a line whole.
+TEST(WrapLineTest, BreaksTheWindowsTextAtBlanksAndNeverCutsAWord) {
+    struct Case {
+        const char* text;
+        int columns;
+        const char* wrapped;
+    };
+    const Case cases[] = {
+        {"Information: Please REPLUG the USB Cable, and then press Enter to continue [--yes]", 80,
+         "Information: Please REPLUG the USB Cable, and then press Enter to continue\n[--yes]"},
+        {"Information: Please REPLUG the USB Cable, and then press Enter to continue [--yes]", 40,
+         "Information: Please REPLUG the USB\nCable, and then press Enter to continue\n[--yes]"},
+        {"ERROR: CANNOT open /dev/serial/by-id/usb-Korvan_ZL500_0123456789-if00 Port!!!", 40,
+         "ERROR: CANNOT open\n/dev/serial/by-id/usb-Korvan_ZL500_0123456789-if00\nPort!!!"},
+        {"a b\nlonger_than_the_line", 8, "a b\nlonger_than_the_line"},
+        {"fits as it is", 14, "fits as it is"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(WrapLine(c.text, c.columns), c.wrapped) << c.columns;
+    }
+}
+
 TEST(ClosingLineTest, SaysTheResultAndTheTotalTime) {
     EXPECT_EQ(ClosingLine("success", 42.4), "Result: success, total time 0:42");
     EXPECT_EQ(ClosingLine("update-failed", 3725), "Result: update-failed, total time 1:02:05");
@@ -366,6 +388,72 @@ TEST(TerminalWidthTest, IsReadAgainAfterSigwinch) {
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// What a screen prints of the window's text and of its own, at the narrowest widths it serves:
+// no line the terminal would wrap, and every word of the window's text kept.
+TEST(TerminalScreenTest, PromptsAndEndingsFitTheWidthWithEveryWord) {
+    setenv("NO_COLOR", "1", 1);
+    const std::string replug = "Please REPLUG the USB Cable, and then press Enter to continue";
+    const std::string failed = "PLC DOES NOT respond to the update signal, please REPLUG the cable";
+    for (const int columns : {80, 40}) {
+        for (const bool several : {false, true}) {
+            std::FILE* out = std::tmpfile();
+            std::FILE* err = std::tmpfile();
+            {
+                const std::unique_ptr<Screen> screen =
+                    several ? MakePlainScreen(out, err, false, [columns] { return columns; })
+                            : Screen::Make(ScreenMode::kTerminal, out, err, columns);
+                if (several) {
+                    screen->Tag("[1-1.2] ", {});
+                }
+                screen->Start(Info());
+                screen->Prompt("Information", replug.c_str(), false, 1);
+                screen->Prompt("Information", replug.c_str(), true, 2);
+                std::fputc('\n', err);  // the terminal's echo of Enter
+                screen->PromptAnswered(Answer::Ok);
+                screen->Final(Outcome(OutcomeKind::FailedAfterErase, "ERROR", failed.c_str()),
+                              kExitFailedAfterErase, 3725);
+            }
+            const std::string said = Contents(out) + Contents(err);
+            std::string words;
+            for (const std::string& line : Visible(said)) {
+                EXPECT_LT(line.size(), static_cast<size_t>(columns)) << line;
+                words += line + " ";
+            }
+            for (const std::string& whole :
+                 {"Information: " + replug + " [--yes]",
+                  "Information: " + replug + " Press Enter to continue (n and Enter cancels):",
+                  "ERROR: " + failed}) {
+                EXPECT_NE(words.find(whole), std::string::npos) << columns << " " << said;
+            }
+            if (!several) {
+                EXPECT_NE(words.find("Result: update-failed, total time 1:02:05"),
+                          std::string::npos)
+                    << said;
+            }
+            std::fclose(out);
+            std::fclose(err);
+        }
+    }
+    unsetenv("NO_COLOR");
+}
+
+// Coloured, the closing line is fitted on its visible text: the colour takes no column.
+TEST(TerminalScreenTest, TheColouredClosingLineFitsByWhatItShows) {
+    unsetenv("NO_COLOR");
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    {
+        const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kTerminal, out, err, 42);
+        screen->Cancelled(3725, true);
+    }
+    const std::string said = Contents(out);
+    EXPECT_NE(said.find("Result: \033[33mcancelled\033[0m, total time 1:02:05\n"),
+              std::string::npos)
+        << said;
+    std::fclose(out);
+    std::fclose(err);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The console programs on a pseudo-terminal of a set width, as a person's terminal: no line ever
-runs past the right edge (where the terminal would wrap it), also after the window is made
-narrower during the transfer; the result and total time close the run, coloured only without
+runs past the right edge (where the terminal would wrap it), the window's own messages broken
+between their words, also after the window is made narrower during the transfer; the result and total time close the run, coloured only without
 NO_COLOR, and output that is not a terminal carries no escape sequence at all.
 """
 import fcntl
@@ -17,10 +17,6 @@ import unittest
 
 from console_pty_test import PtyCase, cli_command, need, run_cli
 
-# The window's own messages are printed whole, as the window shows them: a terminal may wrap those
-# once; they are never redrawn.
-WINDOW_MESSAGE = re.compile(
-    r"^(\[[^\]]*\] )?(Information|INFORMATION|ERROR|Error|WARNING|Warning): ")
 ESCAPE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
 
 
@@ -59,7 +55,7 @@ class Screen:
                     self.row = self.row[:self.column] + ch + self.row[self.column + 1:]
                     self.column += 1
                     if self.column >= self.columns:
-                        if check and not WINDOW_MESSAGE.match(self.row):
+                        if check:
                             self.wrapped.append((self.columns, self.row))
                         self.lines.append(self.row)
                         self.column = 0
@@ -137,6 +133,23 @@ class Widths(PtyCase):
                 self.assertIn(b"\x1b[32msuccess\x1b[0m", run.output)
                 sim.stop()
                 self.assert_flash_is_image("cpu", sim)
+
+    def test_the_windows_messages_break_between_words_at_80_and_40_columns(self):
+        # The reconnect line with --yes is 82 columns, the success message 72.
+        for columns in (80, 40):
+            with self.subTest(columns=columns):
+                sim, run = self.run_at("aio", columns)
+                self.assertEqual(run.finish(), 0, run.output)
+                screen = Screen(columns)
+                screen.feed(run.output)
+                self.assertEqual(screen.wrapped, [], run.output)
+                words = " ".join(line.strip() for line in screen.lines)
+                for said in ("Information: Please REPLUG the USB Cable, and then press Enter to "
+                             "continue [--yes]",
+                             "Information: Firmware update is SUCCESSFUL!, please REPLUG the "
+                             "USB cable"):
+                    self.assertIn(said, words)
+                sim.stop()
 
     def test_a_window_made_narrower_mid_transfer_is_followed(self):
         # Block 2001 is answered 2.5 s late: the pty is resized while the transfer waits on it.

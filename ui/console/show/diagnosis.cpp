@@ -1,7 +1,5 @@
 #include "ui/console/show/diagnosis.hpp"
 
-#include <cstdio>
-
 #include "burn/diagnosis.hpp"
 #include "catalogue/profile.hpp"
 #include "ui/console/show/json_line.hpp"
@@ -94,11 +92,10 @@ void Silence(Explanation& e, const Diagnosis& d, int row, bool denied,
                 "this is the PLC's port";
             return;
         case Finding::OnlyEarlier: {
-            const std::string address = Hex(TargetByte(row), 2);
             e.finding = "only-earlier";
             e.text = "the PLC answered earlier requests (last: \"" + e.lastBytes +
                      "\") but never this one, sent for " + ModelName(row) + " at address " +
-                     address +
+                     Hex(TargetByte(row), 2) +
                      ": a controller of another model answers in another way; --info "
                      "tells what it is";
             return;
@@ -115,28 +112,6 @@ void Silence(Explanation& e, const Diagnosis& d, int row, bool denied,
 }
 
 }  // namespace
-
-std::string Printable(const uint8_t* bytes, size_t length) {
-    std::string text;
-    for (size_t i = 0; i < length; ++i) {
-        const uint8_t b = bytes[i];
-        if (b == '\r') {
-            text += "\\r";
-        } else if (b == '\n') {
-            text += "\\n";
-        } else if (b == '\\' || b == '"') {
-            text += '\\';
-            text += static_cast<char>(b);
-        } else if (b >= 0x20 && b < 0x7F) {
-            text += static_cast<char>(b);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", b);
-            text += hex;
-        }
-    }
-    return text;
-}
 
 Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied,
                     const std::string& openFailure) {

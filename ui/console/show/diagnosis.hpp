@@ -8,6 +8,7 @@
 
 #include "burn/outcome.hpp"
 #include "catalogue/catalogue.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 
@@ -28,9 +29,5 @@ struct Explanation {
 // `openFailure` why that open failed (the path and the reason), if it did.
 Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied,
                     const std::string& openFailure = {});
-
-// Bytes as a person can read them: printable ASCII as it is, CR and LF as \r and \n, anything
-// else as \xHH.
-std::string Printable(const uint8_t* bytes, size_t length);
 
 }  // namespace fwburn::console

@@ -20,10 +20,10 @@ class PlainScreen final : public Screen {
             return;
         }
         if (view.phase == Phase::Erasing) {
-            OutLine("Erasing: " + std::to_string(view.total) + " steps");
+            OutLine(Fit("Erasing: " + std::to_string(view.total) + " steps"));
         } else if (view.phase == Phase::Programming) {
-            OutLine("Programming: " + std::to_string(view.total) + " blocks of " +
-                    std::to_string(totals_.blockSize) + " bytes");
+            OutLine(Fit("Programming: " + std::to_string(view.total) + " blocks of " +
+                        std::to_string(totals_.blockSize) + " bytes"));
         }
         lastDecile_ = -1;
         Advanced(view, 0);
@@ -39,8 +39,8 @@ class PlainScreen final : public Screen {
         if (!progressLines_) {
             return;
         }
-        OutLine("Retry: " + std::to_string(view.errCounter) + " in this command, " +
-                std::to_string(view.totalErrCounter) + " in all");
+        OutLine(Fit("Retry: " + std::to_string(view.errCounter) + " in this command, " +
+                    std::to_string(view.totalErrCounter) + " in all"));
     }
     void Settle(const ProgressView& view, double) override {
         if (progressLines_ && view.phase != Phase::Checking && view.done != lastDone_) {
@@ -50,14 +50,16 @@ class PlainScreen final : public Screen {
 
   private:
     std::string Fit(const std::string& line) override {
-        if (!columns_) {
-            return line;
-        }
-        return FitLine(line, columns_() - static_cast<int>(prefix_.size()));
+        return columns_ ? FitLine(line, Room()) : line;
     }
+    std::string Wrap(const std::string& line) override {
+        return columns_ ? WrapLine(line, Room()) : line;
+    }
+    // The columns left after the prefix.
+    int Room() { return columns_() - static_cast<int>(prefix_.size()); }
     void Line(const ProgressView& view) {
         lastDone_ = view.done;
-        OutLine(PlainLine(view));
+        OutLine(Fit(PlainLine(view)));
     }
 
     bool progressLines_;

@@ -191,6 +191,31 @@ std::string CutMiddle(const std::string& word, size_t length) {
     return word.substr(0, head) + kCut + word.substr(word.size() - (kept - head));
 }
 
+// `line` on lines of at most `limit` characters, broken at blanks. A word longer than a line is
+// cut where `cutLong`, else left whole on a line of its own (the terminal wraps it).
+std::string BreakAtBlanks(const std::string& line, size_t limit, bool cutLong) {
+    std::string out;
+    size_t at = 0;
+    while (line.size() - at > limit) {
+        const size_t cut = line.rfind(' ', at + limit);
+        if (cut != std::string::npos && cut > at) {
+            out += line.substr(at, cut - at) + "\n";
+            at = cut + 1;
+        } else if (cutLong) {
+            out += line.substr(at, limit) + "\n";
+            at += limit;
+        } else {
+            const size_t end = line.find(' ', at + 1);  // the long word's own end
+            if (end == std::string::npos) {
+                break;
+            }
+            out += line.substr(at, end - at) + "\n";
+            at = end + 1;
+        }
+    }
+    return out + line.substr(at);
+}
+
 std::string FitOneLine(const std::string& text, size_t limit) {
     if (text.size() <= limit) {
         return text;
@@ -216,36 +241,36 @@ std::string FitOneLine(const std::string& text, size_t limit) {
                text.substr(best + bestLength);
     }
     // Then the rest goes on lines of its own, broken at blanks; a word longer than a line is cut.
-    std::string out;
-    size_t at = 0;
-    while (line.size() - at > limit) {
-        size_t cut = line.rfind(' ', at + limit);
-        if (cut == std::string::npos || cut <= at) {
-            out += line.substr(at, limit) + "\n";
-            at += limit;
-            continue;
-        }
-        out += line.substr(at, cut - at) + "\n";
-        at = cut + 1;
-    }
-    return out + line.substr(at);
+    return BreakAtBlanks(line, limit, true);
 }
 
-}  // namespace
-
-std::string FitLine(const std::string& text, int columns) {
+// Each of `text`'s lines fitted by `fit` to `columns - 1` characters.
+template <typename Fit>
+std::string EachLine(const std::string& text, int columns, Fit fit) {
     const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 1;
     std::string out;
     size_t at = 0;
     for (;;) {
         const size_t end = text.find('\n', at);
-        out += FitOneLine(text.substr(at, end == std::string::npos ? end : end - at), limit);
+        out += fit(text.substr(at, end == std::string::npos ? end : end - at), limit);
         if (end == std::string::npos) {
             return out;
         }
         out += '\n';
         at = end + 1;
     }
+}
+
+}  // namespace
+
+std::string FitLine(const std::string& text, int columns) {
+    return EachLine(text, columns, FitOneLine);
+}
+
+std::string WrapLine(const std::string& text, int columns) {
+    return EachLine(text, columns, [](const std::string& line, size_t limit) {
+        return BreakAtBlanks(line, limit, false);
+    });
 }
 
 std::string ClosingLine(const std::string& result, double seconds) {

@@ -69,6 +69,9 @@ std::string TerminalLine(const ProgressView& view, int columns);
 // its middle first, down to 12 characters; what still does not fit goes on more lines, broken
 // at blanks. Lines of their own are never run together.
 std::string FitLine(const std::string& text, int columns);
+// The window's message text fitted to `columns` without losing a word: broken at blanks only; a
+// word longer than a line keeps a line of its own, whole, and the terminal wraps it.
+std::string WrapLine(const std::string& text, int columns);
 // "Result: success, total time 0:42": the last line on a terminal; `result` is the JSON word,
 // coloured or not.
 std::string ClosingLine(const std::string& result, double seconds);

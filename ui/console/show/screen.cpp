@@ -3,6 +3,7 @@
 #include "burn/messages.hpp"
 #include "ui/console/session/console_operator.hpp"
 #include "ui/console/show/json_line.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 
@@ -39,6 +40,12 @@ void AddBuildFields(JsonLine& line, const RunInfo& info) {
     } else {
         line.AddNull("notice");
     }
+}
+
+void Screen::Tag(const std::string& prefix,
+                 std::vector<std::pair<std::string, std::string>> fields) {
+    prefix_ = Shown(prefix);
+    tagFields_ = std::move(fields);
 }
 
 void Screen::AddTag(JsonLine& line) const {
@@ -84,13 +91,13 @@ void Screen::Start(const RunInfo& info) {
 void Screen::Opened(const std::string& path, bool reopen) {
     JsonLine line;
     line.Add("event", "open").Add("path", path).Add("reopen", reopen);
-    Inform(line, (reopen ? "Port reopened: " : "Port: ") + path);
+    Inform(line, (reopen ? "Port reopened: " : "Port: ") + Shown(path));
 }
 
 void Screen::OpenFailed(const std::string& reason, bool reopen) {
     JsonLine line;
     Event(line.Add("event", "open-failed").Add("reason", reason).Add("reopen", reopen));
-    OwnErrorLine(program_ + ": " + (reopen ? "reopening failed: " : "") + reason);
+    OwnErrorLine(program_ + ": " + (reopen ? "reopening failed: " : "") + Shown(reason));
 }
 
 void Screen::Waiting(int seconds) {
@@ -110,15 +117,16 @@ void Screen::PromptEvent(const char* caption, const char* text, bool asking, int
 
 void Screen::Prompt(const char* caption, const char* text, bool asking, int accepted) {
     PromptEvent(caption, text, asking, accepted);
-    const std::string shown = std::string(caption) + ": " + text;
+    const std::string shown = Shown(std::string(caption) + ": " + text);
     if (!asking) {
-        ErrorLine(shown + " [--yes]");
+        ErrorLine(Wrap(shown + " [--yes]"));
         return;
     }
     BreakStatusLine();
     asking_ = true;
     Asking(true);
-    std::fprintf(err_, "%s\nPress Enter to continue (n and Enter cancels): ", shown.c_str());
+    std::fprintf(err_, "%s\n%s", Wrap(shown).c_str(),
+                 Fit("Press Enter to continue (n and Enter cancels): ").c_str());
     std::fflush(err_);
 }
 
@@ -153,7 +161,7 @@ void Screen::Final(const UpdateOutcome& outcome, ExitCode code, double elapsed) 
               .AddFixed("elapsed", elapsed),
           true);
     BreakStatusLine(true);  // the last status line stays, as the panel keeps its figures
-    const std::string shown = std::string(outcome.caption) + ": " + outcome.text;
+    const std::string shown = Wrap(Shown(std::string(outcome.caption) + ": " + outcome.text));
     if (code == kExitSuccess) {
         OutLine(shown);
     } else {
@@ -179,7 +187,7 @@ void Screen::Cancelled(double elapsed, bool announced) {
 }
 
 void Screen::Note(const std::string& text) {
-    OwnErrorLine(program_ + ": " + text);
+    OwnErrorLine(program_ + ": " + Shown(text));
 }
 
 void Screen::Interrupted(const char* signalName, int exitCode, Phase phase, double elapsed) {

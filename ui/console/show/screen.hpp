@@ -52,11 +52,9 @@ class Screen {
     Screen& operator=(const Screen&) = delete;
 
     // One of several controllers: every line of a person starts with `prefix`, and every JSON
-    // event carries `fields` (the port and the controller's identity).
-    void Tag(std::string prefix, std::vector<std::pair<std::string, std::string>> fields) {
-        prefix_ = std::move(prefix);
-        tagFields_ = std::move(fields);
-    }
+    // event carries `fields` (the port and the controller's identity). The prefix is shown with
+    // its control characters escaped (Shown): it names a device.
+    void Tag(const std::string& prefix, std::vector<std::pair<std::string, std::string>> fields);
 
     void Start(const RunInfo& info);
     void Opened(const std::string& path, bool reopen);
@@ -99,9 +97,11 @@ class Screen {
     virtual void Event(JsonLine&, bool /*outcome*/ = false) {}
     // A line that only informs: a person's line, or the event alone where events are written.
     virtual void Inform(JsonLine&, const std::string& line) { OutLine(Fit(line)); }
-    // One of our own lines, fitted to a terminal's width (the window's messages are never
-    // fitted: they keep their exact text).
+    // One of our own lines, fitted to a terminal's width: a long name may be cut in its middle.
     virtual std::string Fit(const std::string& line) { return line; }
+    // The window's message text (a prompt, the final message), fitted to a terminal's width
+    // without losing a word of it: broken at blanks only.
+    virtual std::string Wrap(const std::string& line) { return line; }
     void OwnErrorLine(const std::string& text) { ErrorLine(Fit(text)); }
     // The stream of the people's lines that are no errors.
     virtual std::FILE* PeopleOut() { return out_; }

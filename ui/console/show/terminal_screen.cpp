@@ -65,10 +65,16 @@ class TerminalScreen final : public Screen {
   private:
     // The lines of our own, the start line among them, fit; the window's messages stay whole.
     std::string Fit(const std::string& line) override { return FitLine(line, columns_()); }
+    std::string Wrap(const std::string& line) override { return WrapLine(line, columns_()); }
+    // Fitted before it is coloured: the colour takes no column.
     void Ended(ExitCode code, double elapsed) override {
-        const char* result = ResultName(code);
-        OutLine(ClosingLine(colour_ ? std::string(ColourOf(code)) + result + kPlainColour : result,
-                            elapsed));
+        const std::string result = ResultName(code);
+        std::string line = Fit(ClosingLine(result, elapsed));
+        const size_t at = line.find(result);
+        if (colour_ && at != std::string::npos) {
+            line.replace(at, result.size(), ColourOf(code) + result + kPlainColour);
+        }
+        OutLine(line);
     }
     void BreakStatusLine(bool keep = false) override {
         if (!status_.empty()) {

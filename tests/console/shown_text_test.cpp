@@ -1,0 +1,162 @@
+// Text from a device or a path made safe for a terminal, and the screens that print such text:
+// nothing a device supplies reaches a terminal as a control sequence.
+#include "ui/console/show/shown_text.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "ui/console/show/screen.hpp"
+
+namespace fwburn::console {
+namespace {
+
+// A serial number that would retitle the window and paint the rest red.
+const std::string kHostile = "AB\033]0;PWNED\a\033[31mRED";
+
+TEST(ShownTest, EscapesWhatATerminalWouldObeyAndKeepsPrintableUtf8) {
+    struct Case {
+        std::string text;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"ZL500 serial 12AB-x_y /dev/ttyACM0", "ZL500 serial 12AB-x_y /dev/ttyACM0"},
+        {kHostile, "AB\\x1B]0;PWNED\\x07\\x1B[31mRED"},
+        {std::string("a\0b\r\n\t\x7F", 7), "a\\x00b\\r\\n\\x09\\x7F"},
+        {"C:\\x\\", "C:\\x\\"},                                                // a backslash stays
+        {"M\xC3\xBCller \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80", nullptr},  // kept as it is
+        {"nbsp\xC2\xA0"
+         "end",
+         nullptr},  // U+00A0 is printable
+        {"csi\xC2\x9B"
+         "31m",
+         "csi\\xC2\\x9B31m"},              // U+009B, encoded
+        {"nel\xC2\x85", "nel\\xC2\\x85"},  // U+0085
+        {"raw\x9B"
+         "31m",
+         "raw\\x9B31m"},                                        // a C1 byte alone
+        {"\x80\xBF", "\\x80\\xBF"},                             // stray continuations
+        {"\xC0\xAF\xE0\x80\xAF", "\\xC0\\xAF\\xE0\\x80\\xAF"},  // overlong
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},                    // a surrogate
+        {"\xF4\x90\x80\x80\xF5", "\\xF4\\x90\\x80\\x80\\xF5"},  // past U+10FFFF
+        {"cut\xE2\x82", "cut\\xE2\\x82"},                       // cut short
+        {"\xE2\x82"
+         "A",
+         "\\xE2\\x82A"},  // broken off
+        {"rlo\xE2\x80\xAE"
+         "gpj.exe",
+         "rlo\\xE2\\x80\\xAEgpj.exe"},  // reorders
+        {"ls\xE2\x80\xA8"
+         "x",
+         "ls\\xE2\\x80\\xA8x"},          // breaks the line
+        {"\xE2\x80\x94 dash", nullptr},  // U+2014 is printable
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Shown(c.text), c.shown != nullptr ? c.shown : c.text) << c.text;
+    }
+}
+
+// Whatever the bytes, what is shown needs no more escaping and holds no control byte.
+TEST(ShownTest, EveryOutputIsCleanForAnyInput) {
+    const auto check = [](const std::string& text) {
+        const std::string shown = Shown(text);
+        EXPECT_EQ(Shown(shown), shown) << text;
+        for (const char c : shown) {
+            const auto b = static_cast<unsigned char>(c);
+            ASSERT_TRUE(b >= 0x20 && b != 0x7F) << text;
+        }
+    };
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b) {
+            check({static_cast<char>(a), static_cast<char>(b)});
+        }
+    }
+    std::mt19937 random(20);
+    std::uniform_int_distribution<int> byte(0x7F, 0xFF);  // mostly multi-byte leads and tails
+    for (int n = 0; n < 20000; ++n) {
+        std::string text(1 + n % 7, ' ');
+        for (char& c : text) {
+            c = static_cast<char>(byte(random));
+        }
+        check(text);
+    }
+}
+
+std::string Contents(std::FILE* f) {
+    std::fflush(f);
+    std::rewind(f);
+    std::string text;
+    for (int c; (c = std::fgetc(f)) != EOF;) {
+        text += static_cast<char>(c);
+    }
+    return text;
+}
+
+// Every line a screen prints with a device's name or a path in it, in each form: the people's
+// lines carry no control byte of the device's, JSON carries its text exactly.
+TEST(ShownTest, NoScreenPassesADevicesTextRaw) {
+    struct Case {
+        const char* name;
+        std::unique_ptr<Screen> (*make)(std::FILE*, std::FILE*);
+    };
+    const Case cases[] = {
+        {"terminal", [](std::FILE* o, std::FILE* e) { return MakeTerminalScreen(o, e, 80); }},
+        {"plain", [](std::FILE* o, std::FILE* e) { return MakePlainScreen(o, e); }},
+        {"several on a terminal",
+         [](std::FILE* o, std::FILE* e) {
+             return MakePlainScreen(o, e, false, [] { return 80; });
+         }},
+        {"json", [](std::FILE* o, std::FILE* e) { return MakeJsonScreen(o, e); }},
+    };
+    setenv("NO_COLOR", "1", 1);
+    for (const Case& c : cases) {
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        {
+            const std::unique_ptr<Screen> screen = c.make(out, err);
+            screen->Tag("[" + kHostile + "] ", {{"port", "/dev/" + kHostile}});
+            RunInfo info;
+            info.program = "fwburn-cpu-cli";
+            screen->Start(info);
+            screen->Opened("/dev/" + kHostile, false);
+            screen->OpenFailed("/dev/" + kHostile + ": in use by another program", true);
+            screen->Note("--trace /tmp/" + kHostile + ": cannot write");
+            screen->Prompt("Information", kHostile.c_str(), false, 1);
+            UpdateOutcome outcome;
+            outcome.kind = OutcomeKind::PortNotOpened;
+            outcome.caption = "ERROR";
+            std::snprintf(outcome.text, sizeof outcome.text, "CANNOT open %s Port!!!",
+                          kHostile.substr(0, 8).c_str());
+            screen->Final(outcome, kExitPortFailed, 1);
+            screen->Restore();
+        }
+        std::string people = Contents(err);
+        std::string events;
+        if (std::string(c.name) == "json") {
+            events = Contents(out);
+        } else {
+            people += Contents(out);
+        }
+        // The terminal's own sequences: the cursor and the clear to the end of the line.
+        for (const char* own : {"\033[?25l", "\033[?25h", "\033[K"}) {
+            for (size_t at; (at = people.find(own)) != std::string::npos;) {
+                people.erase(at, std::string(own).size());
+            }
+        }
+        EXPECT_EQ(people.find_first_of("\033\a\x9B"), std::string::npos) << c.name << people;
+        EXPECT_NE(people.find("AB\\x1B]0;PWNED\\x07"), std::string::npos) << c.name << people;
+        if (!events.empty()) {
+            EXPECT_NE(events.find("AB\\u001b]0;PWNED\\u0007\\u001b[31mRED"), std::string::npos)
+                << events;
+        }
+        std::fclose(out);
+        std::fclose(err);
+    }
+    unsetenv("NO_COLOR");
+}
+
+}  // namespace
+}  // namespace fwburn::console

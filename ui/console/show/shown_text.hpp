@@ -1,0 +1,23 @@
+// Text that comes from outside the program (a USB device's product and serial strings, sysfs
+// names, paths, a controller's bytes) made safe to print: a terminal obeys control characters,
+// so a device could otherwise retitle the window, recolour it or move the cursor over our lines.
+// JSON needs none of this: its strings escape every control character already.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fwburn::console {
+
+// `text` as a terminal may show it: valid printable UTF-8 as it is; C0 controls, DEL, C1
+// controls (raw or encoded as UTF-8), the marks that reorder or break a line (U+061C, U+200E,
+// U+200F, U+2028-U+202E, U+2066-U+2069) and bytes that are no valid UTF-8 escaped byte by byte,
+// as Printable does ("\r", "\n", "\xHH"). A backslash stays as it is: names keep their look.
+std::string Shown(const std::string& text);
+
+// Bytes as a person can read them between quotes: printable ASCII as it is, CR and LF as \r and
+// \n, a backslash and a quote escaped, anything else as \xHH.
+std::string Printable(const uint8_t* bytes, size_t length);
+
+}  // namespace fwburn::console
