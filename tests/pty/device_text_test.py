@@ -56,7 +56,6 @@ class DeviceText(PtyCase):
 
     # Needs the several-controller run to show its question's "Waiting:" lines and the summary
     # table's controller column through Shown.
-    @unittest.expectedFailure
     def test_nothing_of_a_hostile_device_reaches_the_output_raw(self):
         out, err = self.several()
         self.assert_clean(out, err)
@@ -64,7 +63,6 @@ class DeviceText(PtyCase):
         self.assertIn("serial " + SHOWN, out.split("Summary:\n", 1)[1])
 
     # Needs --list-ports to show the port, product and serial through Shown.
-    @unittest.expectedFailure
     def test_list_ports_shows_a_hostile_product_and_serial_escaped(self):
         need(self, "aio")
         env = fake_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", HOSTILE)])
@@ -83,7 +81,6 @@ class DeviceText(PtyCase):
         self.assertIn("ZL500\\x1B[2J PLC  3b9e:0001  serial " + SHOWN, p.stdout)
 
     # Needs --info's table (its port column and the reason a port did not open) through Shown.
-    @unittest.expectedFailure
     def test_info_shows_a_hostile_port_path_escaped(self):
         need(self, "aio")
         port = os.path.join(self.tmp.name, "tty" + HOSTILE)

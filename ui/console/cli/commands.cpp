@@ -15,6 +15,7 @@
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/session/session.hpp"
 #include "ui/console/show/json_line.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 #ifndef FWBURN_VERSION
 #define FWBURN_VERSION "0.0.0"
@@ -93,13 +94,13 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
             add("usbPath", found ? found->physical : "");
             std::fputs(line.Text().c_str(), host.out());
         } else if (found) {
-            std::fprintf(host.out(), "%s  %s  %s:%s  serial %s  usb %s\n", port.c_str(),
-                         found->product.empty() ? "-" : found->product.c_str(),
-                         found->vendorId.c_str(), found->productId.c_str(),
-                         found->serial.empty() ? "-" : found->serial.c_str(),
-                         found->physical.c_str());
+            std::fprintf(host.out(), "%s  %s  %s:%s  serial %s  usb %s\n", Shown(port).c_str(),
+                         found->product.empty() ? "-" : Shown(found->product).c_str(),
+                         Shown(found->vendorId).c_str(), Shown(found->productId).c_str(),
+                         found->serial.empty() ? "-" : Shown(found->serial).c_str(),
+                         Shown(found->physical).c_str());
         } else {
-            std::fprintf(host.out(), "%s\n", port.c_str());
+            std::fprintf(host.out(), "%s\n", Shown(port).c_str());
         }
     }
     if (ports.empty()) {

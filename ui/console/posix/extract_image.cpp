@@ -16,6 +16,7 @@
 #include "ui/console/posix/signals.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/json_line.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 
@@ -255,7 +256,8 @@ int ExtractImage(const char* program, const std::string& file, bool json) {
     }
     std::string error;
     if (!ReplaceFile(file, image.data, image.length, error)) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", program, file.c_str(), error.c_str());
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", program, Shown(file).c_str(),
+                     error.c_str());
         return kExitUnexpected;
     }
     if (json) {
@@ -268,7 +270,7 @@ int ExtractImage(const char* program, const std::string& file, bool json) {
                        .c_str(),
                    stdout);
     } else {
-        std::printf("%s: %u bytes\n", file.c_str(), image.length);
+        std::printf("%s: %u bytes\n", Shown(file).c_str(), image.length);
     }
     return kExitSuccess;
 }

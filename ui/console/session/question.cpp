@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ui/console/show/progress.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 
@@ -28,7 +29,8 @@ void Question::Arrived(Run& run, const Request& r) {
     }
     if (asking_ && !json_) {
         // The question on screen covers it too: said on a line of its own.
-        std::fprintf(err_, "\n%s waits for this Enter too: ", run.target.Identity().c_str());
+        std::fprintf(err_, "\n%s",
+                     Fit(Shown(run.target.Identity()) + " waits for this Enter too: ").c_str());
         std::fflush(err_);
     }
 }
@@ -49,7 +51,17 @@ bool Question::Ready(const std::vector<std::unique_ptr<Run>>& runs) const {
     return anyWaiting && (everyone || Clock::now() >= *firstWaiting_ + kGather);
 }
 
-void Question::Ask(const std::vector<std::unique_ptr<Run>>& runs, int columns) {
+std::string Question::Fit(const std::string& line) const {
+    const int columns = columns_ ? columns_() : 0;
+    return columns > 0 ? FitLine(line, columns) : line;
+}
+
+std::string Question::Wrap(const std::string& line) const {
+    const int columns = columns_ ? columns_() : 0;
+    return columns > 0 ? WrapLine(line, columns) : line;
+}
+
+void Question::Ask(const std::vector<std::unique_ptr<Run>>& runs) {
     std::vector<Run*> waiting;
     for (const auto& run : runs) {
         if (run->waiting) {
@@ -57,14 +69,14 @@ void Question::Ask(const std::vector<std::unique_ptr<Run>>& runs, int columns) {
         }
     }
     asking_ = true;
-    // The window's own words are kept as they are.
-    std::string text = waiting.front()->caption + ": " + waiting.front()->text + "\nWaiting:";
+    std::string text =
+        Wrap(Shown(waiting.front()->caption + ": " + waiting.front()->text)) + "\nWaiting:";
     for (Run* run : waiting) {
-        const std::string line = "  " + run->target.Identity() +
-                                 (run->target.pinned() ? " (" + run->target.port + ")" : "");
-        text += "\n" + (columns > 0 ? FitLine(line, columns) : line);
+        const std::string line = Shown("  " + run->target.Identity() +
+                                       (run->target.pinned() ? " (" + run->target.port + ")" : ""));
+        text += "\n" + Fit(line);
     }
-    std::fprintf(err_, "%s\n%s", text.c_str(), kQuestion);
+    std::fprintf(err_, "%s\n%s", text.c_str(), Fit(kQuestion).c_str());
     std::fflush(err_);
 }
 

@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "ui/console/session/console_operator.hpp"
@@ -20,8 +22,10 @@ class Question {
     // A question waits this long for the other controllers to reach theirs.
     static constexpr std::chrono::milliseconds kGather{3000};
 
-    // `err` is where it is asked; `several`: the runs share one question; `json`: only events.
-    Question(std::FILE* err, bool several, bool json) : err_(err), several_(several), json_(json) {}
+    // `err` is where it is asked; `several`: the runs share one question; `json`: only events;
+    // `columns`, on a terminal, its width, which our own lines keep to.
+    Question(std::FILE* err, bool several, bool json, std::function<int()> columns = {})
+        : err_(err), several_(several), json_(json), columns_(std::move(columns)) {}
 
     // Enter is awaited.
     bool asking() const { return asking_; }
@@ -29,17 +33,22 @@ class Question {
     void Arrived(Run& run, const Request& r);
     // Time to ask several: every running update waits, or the first has waited long enough.
     bool Ready(const std::vector<std::unique_ptr<Run>>& runs) const;
-    // Asks it, listing every run waiting; lines of our own fitted to `columns` (0: no limit).
-    void Ask(const std::vector<std::unique_ptr<Run>>& runs, int columns);
+    // Asks it, listing every run waiting.
+    void Ask(const std::vector<std::unique_ptr<Run>>& runs);
     // The line typed, or end of input: every run waiting gets it.
     void Answered(const std::vector<std::unique_ptr<Run>>& runs, Answer answer);
     // A signal ends the run: what follows starts on a line of its own.
     void Interrupted();
 
   private:
+    // A line of our own fitted to the terminal; the window's words wrapped, never cut.
+    std::string Fit(const std::string& line) const;
+    std::string Wrap(const std::string& line) const;
+
     std::FILE* err_;
     bool several_;
     bool json_;
+    std::function<int()> columns_;
     bool asking_ = false;
     std::optional<Clock::time_point> firstWaiting_;
 };

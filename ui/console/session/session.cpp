@@ -264,7 +264,10 @@ int Session::Run(const TargetChoice& choice) {
     for (const Target& target : choice.targets) {
         Prepare(target);
     }
-    question_ = std::make_unique<Question>(host_.err(), several(), mode_ == ScreenMode::kJson);
+    question_ = std::make_unique<Question>(
+        host_.err(), several(), mode_ == ScreenMode::kJson,
+        mode_ == ScreenMode::kTerminal ? std::function<int()>([this] { return host_.Columns(); })
+                                       : std::function<int()>());
     for (auto& run : runs_) {
         if (!update) {
             continue;
@@ -339,7 +342,7 @@ int Session::Run(const TargetChoice& choice) {
         }
         if (several() && update && question_->Ready(runs_)) {
             ClearBoard();
-            question_->Ask(runs_, mode_ == ScreenMode::kTerminal ? host_.Columns() : 0);
+            question_->Ask(runs_);
         }
         if (Clock::now() >= nextTick) {
             Tick();

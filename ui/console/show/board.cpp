@@ -4,6 +4,7 @@
 
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/json_line.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 
@@ -11,7 +12,7 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
     size_t controllerWidth = std::string("CONTROLLER").size();
     size_t resultWidth = std::string("RESULT").size();
     for (const SummaryRow& r : results) {
-        controllerWidth = std::max(controllerWidth, r.controller.size());
+        controllerWidth = std::max(controllerWidth, Shown(r.controller).size());
         resultWidth = std::max(resultWidth, std::string(ResultName(ExitCode(r.exitCode))).size());
     }
     const auto row = [&](const std::string& controller, const std::string& result,
@@ -32,15 +33,15 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
     };
     std::vector<std::string> lines{row("CONTROLLER", "RESULT", "TIME", "MESSAGE")};
     for (const SummaryRow& r : results) {
-        lines.push_back(row(r.controller, ResultName(ExitCode(r.exitCode)),
-                            FormatDuration(r.elapsed), r.message));
+        lines.push_back(row(Shown(r.controller), ResultName(ExitCode(r.exitCode)),
+                            FormatDuration(r.elapsed), Shown(r.message)));
     }
     return lines;
 }
 
 std::string BoardLine(const std::string& label, const ProgressView& view, const char* result,
                       bool waiting, int columns) {
-    const std::string tag = label + " ";
+    const std::string tag = Shown(label) + " ";
     const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
     if (result == nullptr) {
         const std::string line =

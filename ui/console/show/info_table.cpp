@@ -8,6 +8,7 @@
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/diagnosis.hpp"
 #include "ui/console/show/json_line.hpp"
+#include "ui/console/show/shown_text.hpp"
 #include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
@@ -90,8 +91,8 @@ std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int program
         }
         const bool named = row.opened && (r.idRead || r.bootIdRead);
         cells.push_back(
-            {row.port, ModeName(row), named ? (r.models[0] != '\0' ? r.models : "unknown") : "-",
-             id,
+            {Shown(row.port), ModeName(row),
+             named ? (r.models[0] != '\0' ? r.models : "unknown") : "-", id,
              row.opened && r.variantRead
                  ? std::string(RegisterName(r.variantRegister)) + "=" + Hex(r.variantValue, 4)
                  : "-",
@@ -118,7 +119,7 @@ std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int program
     for (const InfoRow& row : rows) {
         if (!row.opened || !row.report.fits) {
             // An open failure names its path already.
-            lines.push_back((row.opened ? row.port + ": " : "") + Why(row, programRow));
+            lines.push_back(Shown((row.opened ? row.port + ": " : "") + Why(row, programRow)));
         }
     }
     return lines;
