@@ -252,6 +252,7 @@ TEST(QueuedFileTest, WhatIsDroppedIsCountedExactly) {
         for (int i = 200; i < 210; ++i) {
             file.Post("line " + std::to_string(i) + "\n");
         }
+        EXPECT_EQ(file.Missing(), 110u);  // the pipe is full: not one of them is in it yet
         const std::string text = pipe.ReadUntil("line 209\n");
         ASSERT_TRUE(file.DrainUntil(Clock::now() + milliseconds(1000)));
         ASSERT_EQ(text.size() % 9, 0u) << text;

@@ -270,7 +270,7 @@ class Trace(PtyCase):
     DROPPED = re.compile(r"--trace (\S+): (\d+) lines dropped: the file did not take them in time")
 
     def assert_drop_reported(self, out, err, path):
-        said = [m for m in map(DROPPED.search, err.splitlines()) if m]
+        said = [m for m in map(self.DROPPED.search, err.splitlines()) if m]
         self.assertEqual([m.group(1) for m in said], [path], err[-2000:])
         events = [json.loads(line) for line in out.splitlines()]
         self.assertEqual(events[-1]["result"], "success", events[-1])

@@ -59,7 +59,7 @@ size_t ConsoleTrace::DroppedAtOutcome() {
     if (file_ == nullptr) {
         return 0;
     }
-    if (file_->Stalled(kStall)) {
+    if (!file_->DrainUntil(QueuedFile::Clock::now() + kStall) && file_->Stalled(kStall)) {
         file_->GiveUp();
     }
     return file_->Dropped();
@@ -76,7 +76,7 @@ size_t ConsoleTrace::Finish() {
             break;
         }
     }
-    return file_->Dropped();
+    return file_->Missing();
 }
 
 std::string ConsoleTrace::DroppedNote(size_t dropped) const {

@@ -19,8 +19,9 @@ namespace fwburn::console {
 
 class ConsoleTrace {
   public:
-    // A file that has taken no byte for this long while lines wait is given up on.
-    static constexpr std::chrono::milliseconds kStall{1000};
+    // A file that has taken no byte for this long while lines wait is given up on (as long as
+    // the terminal's last lines get when a signal ends the program).
+    static constexpr std::chrono::milliseconds kStall{300};
     // The end waits at most this long for a file that takes its lines slowly.
     static constexpr std::chrono::milliseconds kEndAtMost{10000};
 
@@ -43,11 +44,14 @@ class ConsoleTrace {
     std::string ErrorNote() const;
     std::string ErrorReason() const;
 
-    // At the outcome, without waiting: lines still waiting for a file that has taken nothing for
-    // kStall are dropped now, so that the count the outcome carries is what the file misses.
+    // At the outcome, while the worker waits for it to be shown: waits at most kStall for the
+    // lines so far; those waiting for a file that took nothing in that time are dropped now. The
+    // lines dropped, which the file will miss (a line still being written is not counted: it may
+    // get out yet).
     size_t DroppedAtOutcome();
     // At the end, once the worker has returned: waits while the file takes the lines, at most
-    // kStall without a byte and kEndAtMost in all; the rest is dropped. The lines dropped.
+    // kStall without a byte and kEndAtMost in all; the rest is dropped. The lines the file
+    // misses, a line still being written counted with them (the program leaves it behind).
     size_t Finish();
     // The lines dropped so far.
     size_t Dropped() const { return file_ != nullptr ? file_->Dropped() : 0; }

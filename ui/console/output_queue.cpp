@@ -37,7 +37,6 @@ class WriterThreads {
         std::deque<Piece> queue;
         size_t pending = 0;
         bool writing = false;
-        bool writingGivenUp = false;  // the piece being written is counted dropped
         Clock::time_point movedAt{};  // since then work waited and no byte went out
         int error = 0;                // the first failed write's, where it ends the lane
         size_t droppedPieces = 0;
@@ -141,10 +140,6 @@ class WriterThreads {
         while (!lane.queue.empty()) {
             DropFront(lane);
         }
-        if (lane.writing && !lane.writingGivenUp) {
-            lane.writingGivenUp = true;
-            ++lane.droppedPieces;
-        }
         changed.notify_all();
     }
 
@@ -188,14 +183,10 @@ class WriterThreads {
             lane.queue.pop_front();
             lane.pending -= piece.bytes.size();
             lane.writing = true;
-            lane.writingGivenUp = false;
             lock.unlock();
             const int error = WriteAll(lane, piece);
             lock.lock();
             lane.writing = false;
-            if (error == 0 && lane.writingGivenUp) {
-                --lane.droppedPieces;  // it went out after all
-            }
             if (error == EPIPE) {
                 brokenPipe = true;
                 Wake();
@@ -353,6 +344,12 @@ int QueuedFile::Error() const {
 size_t QueuedFile::Dropped() const {
     std::lock_guard<std::mutex> lock(writers_->mutex);
     return writers_->lanes[0].droppedPieces;
+}
+
+size_t QueuedFile::Missing() const {
+    std::lock_guard<std::mutex> lock(writers_->mutex);
+    const WriterThreads::Lane& lane = writers_->lanes[0];
+    return lane.droppedPieces + lane.queue.size() + (lane.writing ? 1 : 0);
 }
 
 bool QueuedFile::Stalled(Clock::duration limit) const {

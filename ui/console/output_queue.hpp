@@ -83,8 +83,9 @@ class QueuedFile {
     size_t Dropped() const;
     // Pieces wait, and the file has taken no byte of them for `limit`.
     bool Stalled(Clock::duration limit) const;
-    // Drops what waits, counted; a piece being written counts as dropped unless it gets written
-    // all the same.
+    // Pieces dropped, waiting or being written: what the file misses if the writer stops now.
+    size_t Missing() const;
+    // Drops what waits, counted; a piece being written is left to its write.
     void GiveUp();
     // Waits until nothing waits or `deadline` has passed.
     bool DrainUntil(Clock::time_point deadline);
