@@ -24,18 +24,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+std::string MakeDirectory() {
+    char name[] = "/tmp/fwburn-trace-XXXXXX";
+    EXPECT_NE(mkdtemp(name), nullptr);
+    return name;
+}
+
 struct Scratch {
-    Scratch() {
-        char name[] = "/tmp/fwburn-trace-XXXXXX";
-        EXPECT_NE(mkdtemp(name), nullptr);
-        dir = name;
-    }
     ~Scratch() {
         unlink(path.c_str());
         rmdir(dir.c_str());
     }
-    std::string dir;
-    std::string path = dir + "/trace";
+    const std::string dir = MakeDirectory();
+    const std::string path = dir + "/trace";
 };
 
 int64_t Zero() {
