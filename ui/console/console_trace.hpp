@@ -23,7 +23,7 @@ class ConsoleTrace {
     // the terminal's last lines get when a signal ends the program).
     static constexpr std::chrono::milliseconds kStall{300};
     // The end waits at most this long for a file that takes its lines slowly.
-    static constexpr std::chrono::milliseconds kEndAtMost{10000};
+    static constexpr std::chrono::milliseconds kEndAtMost{5000};
 
     // Opens `path` as the shell's `>` does (a FIFO waits for its reader there too); an empty
     // path asks for no trace. `clockMs` stamps the lines.
