@@ -4,12 +4,21 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace fwburn::console {
 namespace {
@@ -25,8 +34,10 @@ struct Pipe {
         w = fds[1];
     }
     ~Pipe() {
-        CloseRead();
-        close(w);
+        if (!leftOpen) {
+            CloseRead();
+            close(w);
+        }
     }
     void CloseRead() {
         if (r >= 0) {
@@ -68,6 +79,8 @@ struct Pipe {
     int r = -1;
     int w = -1;
     bool filled = false;
+    bool leftOpen = false;  // for a writer still in its write: closed under it, the number could
+                            // be reused by the next test's file
 };
 
 void Say(std::FILE* f, const std::string& text) {
@@ -144,12 +157,172 @@ TEST(OutputQueueTest, AReaderThatWentAwayIsReportedNotASignal) {
 TEST(OutputQueueTest, LeavingDoesNotWaitForAStuckOutput) {
     Pipe out;
     out.Fill();
+    out.leftOpen = true;  // as the program's stdout and stderr, which it never closes
     const Clock::time_point start = Clock::now();
     {
         OutputQueue queue(out.w, out.w);
         Say(queue.out(), "stuck\n");
     }
     EXPECT_LT(Clock::now() - start, milliseconds(500));
+}
+
+// A file that takes nothing: a write blocks until a reader reads, which none does.
+struct Unread {
+    const char* name;
+    std::function<void(int& writeFd, std::vector<int>& keep)> make;
+};
+
+std::vector<Unread> UnreadFiles() {
+    return {
+        {"pipe",
+         [](int& w, std::vector<int>& keep) {
+             int fds[2];
+             ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+             keep.push_back(fds[0]);
+             w = fds[1];
+         }},
+        {"FIFO",
+         [](int& w, std::vector<int>& keep) {
+             char dir[] = "/tmp/fwburn-fifo-XXXXXX";
+             ASSERT_NE(mkdtemp(dir), nullptr);
+             const std::string path = std::string(dir) + "/trace";
+             ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+             keep.push_back(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+             w = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+             unlink(path.c_str());
+             rmdir(dir);
+         }},
+        {"pty",
+         [](int& w, std::vector<int>& keep) {
+             int master = -1;
+             ASSERT_EQ(openpty(&master, &w, nullptr, nullptr, nullptr), 0);
+             keep.push_back(master);
+         }},
+    };
+}
+
+TEST(QueuedFileTest, AFileThatTakesNothingNeverHoldsUpThePoster) {
+    for (const Unread& unread : UnreadFiles()) {
+        SCOPED_TRACE(unread.name);
+        int w = -1;
+        std::vector<int> keep;
+        unread.make(w, keep);
+        ASSERT_GE(w, 0);
+        const int flags = fcntl(w, F_GETFL);
+        fcntl(w, F_SETFL, flags | O_NONBLOCK);
+        const std::string block(512, 'x');
+        while (write(w, block.data(), block.size()) > 0) {  // full: the next write blocks
+        }
+        fcntl(w, F_SETFL, flags);
+        QueuedFile file(w, 8 * 1024);
+        const std::string line(200, 'x');
+        std::vector<Clock::duration> took;
+        for (int i = 0; i < 5000; ++i) {  // 1 MB: far beyond what the file and the bound hold
+            const Clock::time_point start = Clock::now();
+            file.Post(line + "\n");
+            took.push_back(Clock::now() - start);
+        }
+        // A blocked write would never return; a busy machine may preempt the caller now and then.
+        std::sort(took.begin(), took.end());
+        EXPECT_LT(took[took.size() * 99 / 100], milliseconds(5));
+        EXPECT_LT(took.back(), milliseconds(250));
+        EXPECT_GT(file.Dropped(), 0u);
+        EXPECT_EQ(file.Error(), 0);
+        EXPECT_FALSE(file.DrainUntil(Clock::now() + milliseconds(50)));
+        // A pty takes a few bytes more as its line discipline moves them on; then nothing.
+        const Clock::time_point deadline = Clock::now() + milliseconds(2000);
+        while (!file.Stalled(milliseconds(50)) && Clock::now() < deadline) {
+            std::this_thread::sleep_for(milliseconds(10));
+        }
+        EXPECT_TRUE(file.Stalled(milliseconds(50)));
+        for (int fd : keep) {
+            close(fd);
+        }
+    }
+}
+
+// Every piece posted is either in the file, whole and in order, or counted dropped.
+TEST(QueuedFileTest, WhatIsDroppedIsCountedExactly) {
+    for (const bool giveUp : {false, true}) {
+        SCOPED_TRACE(giveUp ? "given up on" : "beyond the bound");
+        Pipe pipe;
+        pipe.Fill();
+        QueuedFile file(dup(pipe.w), 100);
+        for (int i = 100; i < 200; ++i) {
+            file.Post("line " + std::to_string(i) + "\n");  // 9 bytes each
+        }
+        if (giveUp) {
+            file.GiveUp();
+        }
+        for (int i = 200; i < 210; ++i) {
+            file.Post("line " + std::to_string(i) + "\n");
+        }
+        EXPECT_EQ(file.Missing(), 110u);  // the pipe is full: not one of them is in it yet
+        const std::string text = pipe.ReadUntil("line 209\n");
+        ASSERT_TRUE(file.DrainUntil(Clock::now() + milliseconds(1000)));
+        ASSERT_EQ(text.size() % 9, 0u) << text;
+        int last = 0;
+        for (size_t at = 0; at < text.size(); at += 9) {
+            const int n = std::atoi(text.substr(at + 5, 3).c_str());
+            EXPECT_GT(n, last) << text;
+            last = n;
+        }
+        EXPECT_EQ(file.Dropped() + text.size() / 9, 110u);
+        EXPECT_FALSE(file.Stalled(milliseconds(0)));
+    }
+}
+
+// The first failed write ends the file: nothing more goes out, and none of it counts as dropped.
+// The signal such a write raises is not the process's: this test would end with it.
+TEST(QueuedFileTest, AFailedWriteEndsTheFileWithItsError) {
+    struct Case {
+        const char* name;
+        int error;
+        std::function<int()> open;
+    };
+    char dir[] = "/tmp/fwburn-queued-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string big = std::string(dir) + "/big";
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    const Case cases[] = {
+        {"full disk", ENOSPC, [] { return open("/dev/full", O_WRONLY | O_CLOEXEC); }},
+        {"reader gone", EPIPE,
+         [] {
+             int fds[2];
+             EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
+             close(fds[0]);
+             return fds[1];
+         }},
+        {"size limit", EFBIG,
+         [&] {
+             rlimit small = before;
+             small.rlim_cur = 27;
+             setrlimit(RLIMIT_FSIZE, &small);
+             return open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int fd = c.open();
+        ASSERT_GE(fd, 0);
+        QueuedFile file(fd);
+        for (int i = 10; i < 20; ++i) {
+            file.Post("line " + std::to_string(i) + "\n");
+        }
+        ASSERT_TRUE(file.DrainUntil(Clock::now() + milliseconds(1000)));
+        EXPECT_EQ(file.Error(), c.error);
+        file.Post("after\n");
+        EXPECT_TRUE(file.DrainUntil(Clock::now() + milliseconds(1000)));
+        EXPECT_EQ(file.Error(), c.error);
+        EXPECT_EQ(file.Dropped(), 0u);
+    }
+    setrlimit(RLIMIT_FSIZE, &before);
+    struct stat st {};
+    ASSERT_EQ(stat(big.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 27);  // three lines fit, and nothing was tried after the failure
+    unlink(big.c_str());
+    rmdir(dir);
 }
 
 }  // namespace

@@ -1,21 +1,25 @@
 #!/usr/bin/env python3
 """The files the console programs write, under hostile conditions: --extract-image next to planted
 links, device nodes, FIFOs, other people's files, long names and full disks; --trace to a disk
-that is full from the start or fills up during the update.
+that is full from the start or fills up during the update, or to a terminal or FIFO nobody reads.
 
 CTest runs one test class per entry (see CMakeLists.txt), as for console_pty_test.py.
 """
+import fcntl
 import hashlib
 import json
 import os
+import pty
+import re
 import resource
 import shutil
 import stat
 import subprocess
 import tempfile
+import threading
 import unittest
 
-from console_pty_test import PtyCase, need, program_path, run_cli
+from console_pty_test import PtyCase, cli_command, need, program_path, run_cli
 
 UNSHARE = shutil.which("unshare")
 
@@ -258,6 +262,83 @@ class Trace(PtyCase):
         self.assertNotIn(" note close", lines[-1])
         sim.stop()
         self.assert_flash_is_image("aio", sim)
+
+    # ZL500's trace is some 4.7 MB, far beyond what a terminal, a FIFO and the trace's queue
+    # hold: most of it has to go. The update takes some 8 s here; a trace that held up the
+    # worker held it until somebody read.
+    NORMAL_TIME = 40
+    DROPPED = re.compile(r"--trace (\S+): (\d+) lines dropped: the file did not take them in time")
+
+    def assert_drop_reported(self, out, err, path):
+        said = [m for m in map(self.DROPPED.search, err.splitlines()) if m]
+        self.assertEqual([m.group(1) for m in said], [path], err[-2000:])
+        events = [json.loads(line) for line in out.splitlines()]
+        self.assertEqual(events[-1]["result"], "success", events[-1])
+        self.assertEqual(events[-1]["exitCode"], 0)
+        self.assertNotIn("traceError", events[-1])
+        # The outcome counts what was dropped before it; the closing lines come after it.
+        self.assertGreater(events[-1]["traceDropped"], 0)
+        self.assertLessEqual(events[-1]["traceDropped"], int(said[0].group(2)))
+
+    def test_a_trace_onto_a_terminal_nobody_reads_does_not_hold_up_the_update(self):
+        need(self, "cpu")
+        sim = self.start_sim("cpu", "--exit-after-update")
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        p = subprocess.Popen(cli_command("cpu", "--port", sim.port, "--yes", "--json",
+                                         "--trace", "/dev/stderr"),
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=slave)
+        os.close(slave)
+        read = []
+        try:
+            # Nobody reads the terminal until the controller has its firmware.
+            sim.proc.wait(timeout=self.NORMAL_TIME)
+
+            def drain():
+                try:
+                    while True:
+                        read.append(os.read(master, 65536))
+                except OSError:  # EIO: the program has closed its end
+                    pass
+            reader = threading.Thread(target=drain)
+            reader.start()
+            out = p.stdout.read().decode()
+            self.assertEqual(p.wait(timeout=30), 0)
+            reader.join(timeout=30)
+        finally:
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+            p.stdout.close()
+        err = b"".join(read).decode(errors="replace").replace("\r\n", "\n")
+        self.assert_drop_reported(out, err, "/dev/stderr")
+        sim.stop()
+        self.assert_flash_is_image("cpu", sim)
+
+    def test_a_trace_onto_a_fifo_nobody_reads_does_not_hold_up_the_update(self):
+        need(self, "cpu")
+        sim = self.start_sim("cpu", "--exit-after-update")
+        fifo = os.path.join(self.tmp.name, "trace")
+        os.mkfifo(fifo)
+        # Open for reading, so that the program's open does not wait, and never read.
+        r = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        self.addCleanup(os.close, r)
+        fcntl.fcntl(r, 1031, 4096)  # F_SETPIPE_SZ: full after the first few lines
+        p = subprocess.Popen(cli_command("cpu", "--port", sim.port, "--yes", "--json",
+                                         "--trace", fifo),
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+        try:
+            sim.proc.wait(timeout=self.NORMAL_TIME)
+            out, err = p.communicate(timeout=30)
+        finally:
+            if p.poll() is None:
+                p.kill()
+                p.communicate()
+        self.assertEqual(p.returncode, 0, err)
+        self.assert_drop_reported(out, err, fifo)
+        sim.stop()
+        self.assert_flash_is_image("cpu", sim)
 
 
 if __name__ == "__main__":

@@ -16,10 +16,17 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace fwburn::console {
 
-struct OutputQueue::State {
+// What OutputQueue and QueuedFile share: pieces queued per lane, one thread per lane writing
+// them in order, the bound on what waits, and what the writes met. The threads hold it alive:
+// one left blocked in a write still has everything it needs.
+class WriterThreads {
+  public:
+    using Clock = std::chrono::steady_clock;
+
     struct Piece {
         int fd;
         std::string bytes;
@@ -30,60 +37,114 @@ struct OutputQueue::State {
         std::deque<Piece> queue;
         size_t pending = 0;
         bool writing = false;
+        Clock::time_point movedAt{};  // since then work waited and no byte went out
+        int error = 0;                // the first failed write's, where it ends the lane
+        size_t droppedPieces = 0;
     };
 
-    State(int out, int err, size_t limit)
-        : maxPending(limit),
-          wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-          errFd(err),
-          shared(SameFile(out, err)) {
-        if (wake < 0) {
+    struct Options {
+        int lanes = 1;
+        size_t maxPending = OutputQueue::kDefaultMaxPending;
+        bool endAtError = false;  // nothing more after a failed write
+        bool wakes = false;       // an eventfd tells the main loop of idle writers and EPIPE
+        int ownedFd = -1;         // closed with the last owner
+    };
+
+    explicit WriterThreads(const Options& options)
+        : maxPending(options.maxPending),
+          endAtError(options.endAtError),
+          ownedFd(options.ownedFd),
+          wake(options.wakes ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1),
+          lanes(static_cast<size_t>(options.lanes)) {
+        if (options.wakes && wake < 0) {
             throw std::runtime_error("eventfd failed");
         }
     }
-    ~State() { close(wake); }
+    ~WriterThreads() {
+        if (wake >= 0) {
+            close(wake);
+        }
+        if (ownedFd >= 0) {
+            close(ownedFd);
+        }
+    }
+    WriterThreads(const WriterThreads&) = delete;
+    WriterThreads& operator=(const WriterThreads&) = delete;
 
-    static bool SameFile(int a, int b) {
-        struct stat sa {};
-        struct stat sb {};
-        return a == b || (fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-                          sa.st_ino == sb.st_ino);
+    // Signals are the main thread's: the writers start with all of them blocked. So SIGTTOU
+    // cannot stop the process for a write from the background (the write goes through), and a
+    // reader gone or a file over its size limit is EPIPE or EFBIG, not a signal.
+    static void Start(const std::shared_ptr<WriterThreads>& self) {
+        sigset_t all;
+        sigset_t before;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &before);
+        for (Lane& lane : self->lanes) {
+            std::thread([self, &lane] { self->Run(lane); }).detach();
+        }
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
     }
 
-    int laneCount() const { return shared ? 1 : 2; }
-    Lane& LaneOf(int fd) { return lanes[!shared && fd == errFd ? 1 : 0]; }
+    static bool Busy(const Lane& lane) { return !lane.queue.empty() || lane.writing; }
 
     bool IdleLocked() const {
         for (const Lane& lane : lanes) {
-            if (!lane.queue.empty() || lane.writing) {
+            if (Busy(lane)) {
                 return false;
             }
         }
         return true;
     }
-
-    void Wake() {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t done = write(wake, &one, sizeof one);
+    bool Idle() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return IdleLocked();
+    }
+    bool DrainUntil(Clock::time_point deadline) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_until(lock, deadline, [this] { return IdleLocked(); });
     }
 
-    void Post(int fd, const char* data, size_t size) {
+    void Wake() {
+        if (wake >= 0) {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t done = write(wake, &one, sizeof one);
+        }
+    }
+
+    void Post(size_t index, int fd, const char* data, size_t size) {
         std::lock_guard<std::mutex> lock(mutex);
-        if (stop) {
+        Lane& lane = lanes[index];
+        if (stop || lane.error != 0) {
             return;
         }
-        Lane& lane = LaneOf(fd);
+        if (!Busy(lane)) {
+            lane.movedAt = Clock::now();
+        }
         lane.queue.push_back(Piece{fd, std::string(data, size)});
         lane.pending += size;
         while (lane.pending > maxPending && lane.queue.size() > 1) {
-            dropped += lane.queue.front().bytes.size();
-            lane.pending -= lane.queue.front().bytes.size();
-            lane.queue.pop_front();
+            DropFront(lane);
         }
         changed.notify_all();
     }
 
-    void WriteAll(const Piece& piece) {
+    void DropFront(Lane& lane) {
+        dropped += lane.queue.front().bytes.size();
+        lane.pending -= lane.queue.front().bytes.size();
+        lane.queue.pop_front();
+        ++lane.droppedPieces;
+    }
+
+    void GiveUp(Lane& lane) {
+        std::lock_guard<std::mutex> lock(mutex);
+        while (!lane.queue.empty()) {
+            DropFront(lane);
+        }
+        changed.notify_all();
+    }
+
+    // 0 when all of the piece went out, else the errno of the write that failed.
+    int WriteAll(Lane& lane, const Piece& piece) {
         const char* data = piece.bytes.data();
         size_t left = piece.bytes.size();
         while (left > 0) {
@@ -91,6 +152,8 @@ struct OutputQueue::State {
             if (n > 0) {
                 data += n;
                 left -= static_cast<size_t>(n);
+                std::lock_guard<std::mutex> lock(mutex);
+                lane.movedAt = Clock::now();
                 continue;
             }
             if (n < 0 && errno == EINTR) {
@@ -101,14 +164,12 @@ struct OutputQueue::State {
                 poll(&p, 1, -1);
                 continue;
             }
-            if (n < 0 && errno == EPIPE) {
-                brokenPipe = true;
-                Wake();
-            }
             // A terminal that hung up, a full disk, a closed descriptor: the rest is lost.
+            const int error = n < 0 ? errno : EIO;
             dropped += left;
-            return;
+            return error;
         }
+        return 0;
     }
 
     void Run(Lane& lane) {
@@ -123,38 +184,56 @@ struct OutputQueue::State {
             lane.pending -= piece.bytes.size();
             lane.writing = true;
             lock.unlock();
-            WriteAll(piece);
+            const int error = WriteAll(lane, piece);
             lock.lock();
             lane.writing = false;
-            if (IdleLocked()) {
-                changed.notify_all();
+            if (error == EPIPE) {
+                brokenPipe = true;
                 Wake();
+            }
+            if (error != 0 && endAtError) {
+                lane.error = error;
+                lane.queue.clear();
+                lane.pending = 0;
+            }
+            if (!Busy(lane)) {
+                changed.notify_all();
+                if (IdleLocked()) {
+                    Wake();
+                }
             }
         }
     }
 
+    void Stop() {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+        changed.notify_all();
+    }
+
     const size_t maxPending;
+    const bool endAtError;
+    const int ownedFd;
     const int wake;
-    const int errFd;
-    const bool shared;
     std::mutex mutex;
-    std::condition_variable changed;  // a piece came, the writers went idle, or stop
-    Lane lanes[2];
+    std::condition_variable changed;  // a piece came, a writer went idle, or stop
+    std::vector<Lane> lanes;          // never resized: each thread holds its own
     bool stop = false;
     std::atomic<bool> brokenPipe{false};
-    std::atomic<size_t> dropped{0};
+    std::atomic<size_t> dropped{0};  // bytes
 };
 
 namespace {
 
 struct Sink {
-    std::shared_ptr<OutputQueue::State> state;
+    std::shared_ptr<WriterThreads> writers;
+    size_t lane;
     int fd;
 };
 
 ssize_t SinkWrite(void* cookie, const char* data, size_t size) {
     const Sink* sink = static_cast<Sink*>(cookie);
-    sink->state->Post(sink->fd, data, size);
+    sink->writers->Post(sink->lane, sink->fd, data, size);
     return static_cast<ssize_t>(size);
 }
 
@@ -163,8 +242,8 @@ int SinkClose(void* cookie) {
     return 0;
 }
 
-std::FILE* OpenSink(const std::shared_ptr<OutputQueue::State>& state, int fd) {
-    Sink* sink = new Sink{state, fd};
+std::FILE* OpenSink(const std::shared_ptr<WriterThreads>& writers, size_t lane, int fd) {
+    Sink* sink = new Sink{writers, lane, fd};
     cookie_io_functions_t io{};
     io.write = SinkWrite;
     io.close = SinkClose;
@@ -178,31 +257,31 @@ std::FILE* OpenSink(const std::shared_ptr<OutputQueue::State>& state, int fd) {
     return f;
 }
 
+bool SameFile(int a, int b) {
+    struct stat sa {};
+    struct stat sb {};
+    return a == b || (fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+                      sa.st_ino == sb.st_ino);
+}
+
 }  // namespace
 
-OutputQueue::OutputQueue(int outFd, int errFd, size_t maxPending)
-    : state_(std::make_shared<State>(outFd, errFd, maxPending)) {
-    out_ = OpenSink(state_, outFd);
-    err_ = OpenSink(state_, errFd);
-    // Signals are the main thread's: the writers start with all of them blocked. So SIGTTOU
-    // cannot stop the process for a write from the background (the write goes through), and a
-    // reader gone is EPIPE, not a signal.
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &before);
-    for (int lane = 0; lane < state_->laneCount(); ++lane) {
-        std::thread([state = state_, lane] { state->Run(state->lanes[lane]); }).detach();
-    }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+OutputQueue::OutputQueue(int outFd, int errFd, size_t maxPending) {
+    const bool shared = SameFile(outFd, errFd);
+    WriterThreads::Options options;
+    options.lanes = shared ? 1 : 2;
+    options.maxPending = maxPending;
+    options.wakes = true;
+    writers_ = std::make_shared<WriterThreads>(options);
+    out_ = OpenSink(writers_, 0, outFd);
+    err_ = OpenSink(writers_, shared ? 0 : 1, errFd);
+    WriterThreads::Start(writers_);
 }
 
 OutputQueue::~OutputQueue() {
     std::fclose(out_);
     std::fclose(err_);
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->stop = true;
-    state_->changed.notify_all();
+    writers_->Stop();
 }
 
 std::FILE* OutputQueue::out() const {
@@ -214,32 +293,77 @@ std::FILE* OutputQueue::err() const {
 }
 
 int OutputQueue::wakeFd() const {
-    return state_->wake;
+    return writers_->wake;
 }
 
 void OutputQueue::Take() {
     uint64_t count;
-    [[maybe_unused]] const ssize_t done = read(state_->wake, &count, sizeof count);
+    [[maybe_unused]] const ssize_t done = read(writers_->wake, &count, sizeof count);
 }
 
 bool OutputQueue::Idle() const {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    return state_->IdleLocked();
+    return writers_->Idle();
 }
 
 bool OutputQueue::BrokenPipe() const {
-    return state_->brokenPipe;
+    return writers_->brokenPipe;
 }
 
 size_t OutputQueue::Dropped() const {
-    return state_->dropped;
+    return writers_->dropped;
 }
 
 bool OutputQueue::DrainUntil(Clock::time_point deadline) {
     std::fflush(out_);
     std::fflush(err_);
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    return state_->changed.wait_until(lock, deadline, [this] { return state_->IdleLocked(); });
+    return writers_->DrainUntil(deadline);
+}
+
+QueuedFile::QueuedFile(int fd, size_t maxPending) {
+    WriterThreads::Options options;
+    options.maxPending = maxPending;
+    options.endAtError = true;
+    options.ownedFd = fd;
+    writers_ = std::make_shared<WriterThreads>(options);
+    WriterThreads::Start(writers_);
+}
+
+QueuedFile::~QueuedFile() {
+    writers_->Stop();
+}
+
+void QueuedFile::Post(const std::string& piece) {
+    writers_->Post(0, writers_->ownedFd, piece.data(), piece.size());
+}
+
+int QueuedFile::Error() const {
+    std::lock_guard<std::mutex> lock(writers_->mutex);
+    return writers_->lanes[0].error;
+}
+
+size_t QueuedFile::Dropped() const {
+    std::lock_guard<std::mutex> lock(writers_->mutex);
+    return writers_->lanes[0].droppedPieces;
+}
+
+size_t QueuedFile::Missing() const {
+    std::lock_guard<std::mutex> lock(writers_->mutex);
+    const WriterThreads::Lane& lane = writers_->lanes[0];
+    return lane.droppedPieces + lane.queue.size() + (lane.writing ? 1 : 0);
+}
+
+bool QueuedFile::Stalled(Clock::duration limit) const {
+    std::lock_guard<std::mutex> lock(writers_->mutex);
+    const WriterThreads::Lane& lane = writers_->lanes[0];
+    return WriterThreads::Busy(lane) && Clock::now() - lane.movedAt >= limit;
+}
+
+void QueuedFile::GiveUp() {
+    writers_->GiveUp(writers_->lanes[0]);
+}
+
+bool QueuedFile::DrainUntil(Clock::time_point deadline) {
+    return writers_->DrainUntil(deadline);
 }
 
 }  // namespace fwburn::console

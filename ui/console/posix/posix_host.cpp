@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "ui/console/posix/console_trace.hpp"
 #include "ui/console/posix/port_lock.hpp"
 #include "ui/console/posix/posix_link.hpp"
 #include "ui/console/posix/signals.hpp"
@@ -134,6 +135,16 @@ std::unique_ptr<SessionLink> PosixHost::MakeLink(const Target& target) {
             return posix::FindControllerTty(target.physical, target.serial, sys, dev);
         },
         target.Identity() + ": the controller is not attached");
+}
+
+std::unique_ptr<LinkTrace> PosixHost::OpenTrace(const std::string& path, int& error) {
+    auto trace = std::make_unique<ConsoleTrace>(path, [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   Clock::now().time_since_epoch())
+            .count();
+    });
+    error = trace->OpenError();
+    return error == 0 ? std::move(trace) : nullptr;
 }
 
 bool PosixHost::Drain() {

@@ -32,6 +32,7 @@ class PosixHost final : public Host {
                                    const std::string& what, std::string& refusal) override;
     std::string UsbLinkIdentity() override;
     std::unique_ptr<SessionLink> MakeLink(const Target& target) override;
+    std::unique_ptr<LinkTrace> OpenTrace(const std::string& path, int& error) override;
     bool Drain() override;
     void LastWords() override;
     [[noreturn]] void Exit(int status) override;

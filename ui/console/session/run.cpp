@@ -2,6 +2,7 @@
 
 #include "catalogue/profile.hpp"
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
 
@@ -23,6 +24,28 @@ void Run::Join() {
     if (worker_.joinable()) {
         worker_.join();
     }
+}
+
+void Run::PrepareUpdate(Host& host, const RunInfo& info, ScreenMode mode, bool several, bool usb,
+                        bool allowStandIn) {
+    const std::function<int()> columns = [&host] { return host.Columns(); };
+    if (several) {
+        screen =
+            mode == ScreenMode::kJson
+                ? MakeJsonScreen(host.out(), host.err())
+                : MakePlainScreen(host.out(), host.err(), mode == ScreenMode::kPlain,
+                                  mode == ScreenMode::kTerminal ? columns : std::function<int()>());
+        screen->Tag("[" + target.Label() + "] ",
+                    {{"port", target.port}, {"identity", target.Identity()}});
+    } else {
+        screen = Screen::Make(mode, host.out(), host.err(), columns);
+    }
+    update.UseThisBuild();
+    update.standInAllowed = allowStandIn;
+    update.SetPortName(usb ? "USB" : ShortPortName(target.port).c_str());
+    update.op = &op;
+    update.sink = &op;
+    screen->Start(info);
 }
 
 void Run::Start(int programRow) {

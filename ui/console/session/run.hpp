@@ -28,6 +28,10 @@ class Run {
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 
+    // An update's screen (tagged with the target where it is one of several) and its job; the
+    // screen says the start line.
+    void PrepareUpdate(Host& host, const RunInfo& info, ScreenMode mode, bool several, bool usb,
+                       bool allowStandIn);
     // Starts the worker: StartBurn for an update, the probe for a look (`programRow` is the
     // program's model).
     void Start(int programRow);

@@ -7,8 +7,8 @@
 
 #include "burn/messages.hpp"
 #include "ui/console/session/outcome.hpp"
-#include "ui/console/session/trace_file.hpp"
 #include "ui/console/show/board.hpp"
+#include "ui/console/show/shown_text.hpp"
 #include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
@@ -74,8 +74,7 @@ bool Session::Lock(console::Run& run) {
 }
 
 void Session::Refuse(console::Run& run, const std::string& reason) {
-    const UpdateOutcome refused =
-        NotOpened(usb_ ? "USB" : ShortPortName(run.target.port.empty() ? "" : run.target.port));
+    const UpdateOutcome refused = NotOpened(usb_ ? "USB" : ShortPortName(run.target.port));
     run.Refused(kExitPortFailed, refused, Seconds());
     run.look.openFailure = reason;
     if (run.screen != nullptr) {
@@ -94,8 +93,9 @@ void Session::Handle(console::Run& run, const Request& r) {
         return;
     }
     if (r.kind == Request::kFinal) {
-        if (trace_ != nullptr) {
-            trace_->Check(*run.screen);  // said before the outcome, which carries it
+        CheckTrace(*run.screen);  // said before the outcome, which carries it
+        if (const size_t dropped = trace_ != nullptr ? trace_->DroppedAtOutcome() : 0) {
+            run.screen->AddOutcomeCount("traceDropped", static_cast<int64_t>(dropped));
         }
         run.code = ExitCodeFor(r.outcome.kind);
         run.finalShown = true;
@@ -162,8 +162,8 @@ void Session::Ended(console::Run& run) {
 // The tick: the elapsed time the window's timer counts, and the status lines redrawn with the
 // retry counters as the panel shows them.
 void Session::Tick() {
-    if (trace_ != nullptr) {
-        trace_->Check(*runs_.front()->screen);
+    if (kind_ == Run::Kind::kUpdate) {
+        CheckTrace(*runs_.front()->screen);
     }
     const double now = Seconds();
     for (auto& run : runs_) {
@@ -181,6 +181,17 @@ void Session::Tick() {
         }
     }
     DrawBoard();
+}
+
+// A trace that could not be written is said once and carried into the outcome; the update goes
+// on, and its exit status stays its own.
+void Session::CheckTrace(Screen& screen) {
+    if (trace_ == nullptr || traceErrorShown_ || trace_->WriteError() == 0) {
+        return;
+    }
+    traceErrorShown_ = true;
+    screen.Note(trace_->ErrorNote());
+    screen.AddOutcomeField("traceError", trace_->ErrorReason());
 }
 
 void Session::ClearBoard() {
@@ -229,9 +240,7 @@ void Session::Interrupt(const Host::Event& signal) {
         if (run->kind != Run::Kind::kUpdate || run->ended() || run->finalShown) {
             continue;
         }
-        if (trace_ != nullptr) {
-            trace_->Check(*run->screen);
-        }
+        CheckTrace(*run->screen);
         while (std::optional<Request> request = run->mailbox.TakeProgress()) {
             Present(*run->screen, run->tracker, *request, now);
         }
@@ -254,10 +263,12 @@ void Session::Interrupt(const Host::Event& signal) {
 int Session::Run(const TargetChoice& choice) {
     const bool update = kind_ == Run::Kind::kUpdate;
     if (update && !options_.trace.empty()) {
-        trace_ = std::make_unique<TraceFile>(options_.trace);
-        if (trace_->writer() == nullptr) {
+        int error = 0;
+        trace_ = host_.OpenTrace(options_.trace, error);
+        if (trace_ == nullptr) {
             std::fprintf(host_.err(), "%s: --trace %s: cannot write the file: %s\n",
-                         info_.program.c_str(), options_.trace.c_str(), std::strerror(errno));
+                         info_.program.c_str(), Shown(options_.trace).c_str(),
+                         std::strerror(error));
             return kExitUsage;
         }
     }
@@ -269,35 +280,16 @@ int Session::Run(const TargetChoice& choice) {
         mode_ == ScreenMode::kTerminal ? std::function<int()>([this] { return host_.Columns(); })
                                        : std::function<int()>());
     for (auto& run : runs_) {
-        if (!update) {
-            continue;
-        }
-        const std::function<int()> columns = [this] { return host_.Columns(); };
-        if (several()) {
-            run->screen =
-                mode_ == ScreenMode::kJson
-                    ? MakeJsonScreen(host_.out(), host_.err())
-                    : MakePlainScreen(
-                          host_.out(), host_.err(), mode_ == ScreenMode::kPlain,
-                          mode_ == ScreenMode::kTerminal ? columns : std::function<int()>());
-            run->screen->Tag("[" + run->target.Label() + "] ",
-                             {{"port", run->target.port}, {"identity", run->target.Identity()}});
-        } else {
-            run->screen = Screen::Make(mode_, host_.out(), host_.err(), columns);
-        }
-        Update& u = run->update;
-        u.UseThisBuild();
-        u.standInAllowed = options_.allowStandIn;
-        u.SetPortName(usb_ ? "USB" : ShortPortName(run->target.port).c_str());
-        u.op = &run->op;
-        u.sink = &run->op;
-        RunInfo info = info_;
-        info.port = several()                ? run->target.port
-                    : options_.ports.empty() ? ""
-                                             : options_.ports.front();
-        run->screen->Start(info);
-        if (trace_ != nullptr) {
-            run->link->TraceTo(trace_->writer());
+        if (update) {
+            RunInfo info = info_;
+            // One controller's start line names the port as given; null when discovered.
+            info.port = several()                ? run->target.port
+                        : options_.ports.empty() ? ""
+                                                 : options_.ports.front();
+            run->PrepareUpdate(host_, info, mode_, several(), usb_, options_.allowStandIn);
+            if (trace_ != nullptr) {
+                run->link->TraceTo(trace_->writer());
+            }
         }
     }
     start_ = Clock::now();
@@ -369,8 +361,11 @@ int Session::Finish() {
         code = Summary();
     } else {
         code = runs_.front()->code;
-        if (trace_ != nullptr) {
-            trace_->Check(*runs_.front()->screen);  // the closing note comes after the outcome
+        // The closing note comes after the outcome: only now is a failure on it known.
+        const size_t dropped = trace_ != nullptr ? trace_->Finish() : 0;
+        CheckTrace(*runs_.front()->screen);
+        if (dropped > 0) {
+            runs_.front()->screen->Note(trace_->DroppedNote(dropped));
         }
     }
     for (auto& run : runs_) {

@@ -11,7 +11,6 @@
 #include "ui/console/session/question.hpp"
 #include "ui/console/session/run.hpp"
 #include "ui/console/session/targets.hpp"
-#include "ui/console/session/trace_file.hpp"
 #include "ui/console/show/screen.hpp"
 
 namespace fwburn::console {
@@ -40,7 +39,7 @@ class Session {
     void Tick();
     void ClearBoard();
     void DrawBoard();
-    void CheckTrace();
+    void CheckTrace(Screen& screen);
     [[noreturn]] void Interrupt(const Host::Event& signal);
     int Finish();
     int Summary();
@@ -58,7 +57,8 @@ class Session {
     std::unique_ptr<Question> question_;
     Clock::time_point start_ = Clock::now();
     int boardLines_ = 0;                // the board's lines on screen, for a terminal
-    std::unique_ptr<TraceFile> trace_;  // --trace, of the one controller
+    std::unique_ptr<LinkTrace> trace_;  // --trace, of the one controller
+    bool traceErrorShown_ = false;
 };
 
 }  // namespace fwburn::console

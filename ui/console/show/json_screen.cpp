@@ -1,5 +1,6 @@
 // For automation: stdout carries one JSON object per line and nothing else; the people's lines go
 // to stderr. Progress events come per percent of a phase, with the exact counts.
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -15,7 +16,10 @@ class JsonScreen final : public Screen {
     using Screen::Screen;
 
     void AddOutcomeField(const char* key, const std::string& value) override {
-        outcomeFields_.emplace_back(key, value);
+        outcomeFields_.emplace_back(key, JsonString(value));
+    }
+    void AddOutcomeCount(const char* key, int64_t value) override {
+        outcomeFields_.emplace_back(key, std::to_string(value));
     }
     void PhaseStarted(const ProgressView&, const ProgressView& view, double elapsed) override {
         JsonLine line;
@@ -52,7 +56,7 @@ class JsonScreen final : public Screen {
         AddTag(line);
         if (outcome) {
             for (const auto& field : outcomeFields_) {
-                line.Add(field.first.c_str(), field.second);
+                line.AddRaw(field.first.c_str(), field.second);
             }
         }
         std::fputs(line.Text().c_str(), out_);
@@ -78,7 +82,7 @@ class JsonScreen final : public Screen {
 
     int lastPercent_ = -1;
     uint32_t lastDone_ = 0;
-    std::vector<std::pair<std::string, std::string>> outcomeFields_;
+    std::vector<std::pair<std::string, std::string>> outcomeFields_;  // values as JSON
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 // errors go to stderr, as do prompts, which a person must see even when stdout goes to a file.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -78,6 +79,7 @@ class Screen {
     void Note(const std::string& text);
     // A field that every later JSON outcome line carries: what went wrong beside the update.
     virtual void AddOutcomeField(const char*, const std::string&) {}
+    virtual void AddOutcomeCount(const char*, int64_t) {}
 
     // The worker's progress events, as they come, and the 100 ms tick. `finished` is the last
     // view of the phase before.

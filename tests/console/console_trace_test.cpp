@@ -1,0 +1,143 @@
+// The --trace file: the worker's lines never wait for the file, what the file misses is counted
+// exactly, and a write that fails ends the trace.
+#include "ui/console/posix/console_trace.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "link/trace/trace_parser.hpp"
+
+namespace fwburn::console {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+std::string MakeDirectory() {
+    char name[] = "/tmp/fwburn-trace-XXXXXX";
+    EXPECT_NE(mkdtemp(name), nullptr);
+    return name;
+}
+
+struct Scratch {
+    ~Scratch() {
+        unlink(path.c_str());
+        rmdir(dir.c_str());
+    }
+    const std::string dir = MakeDirectory();
+    const std::string path = dir + "/trace";
+};
+
+int64_t Zero() {
+    return 0;
+}
+
+TEST(ConsoleTraceTest, AFifoNobodyReadsCostsTheWorkerNothingAndEveryLineIsAccounted) {
+    Scratch scratch;
+    ASSERT_EQ(mkfifo(scratch.path.c_str(), 0600), 0);
+    const int reader = open(scratch.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    fcntl(reader, F_SETPIPE_SZ, 4096);
+    ConsoleTrace trace(scratch.path, Zero, 16 * 1024);
+    ASSERT_NE(trace.writer(), nullptr);
+
+    size_t posted = 1;  // the header
+    std::vector<Clock::duration> took;
+    for (int i = 0; i < 2000; ++i, ++posted) {
+        const Clock::time_point start = Clock::now();
+        trace.writer()->Note("block " + std::to_string(i) + std::string(100, '.'));
+        took.push_back(Clock::now() - start);
+    }
+    // A blocked write would never return; a busy machine may preempt the caller now and then.
+    std::sort(took.begin(), took.end());
+    EXPECT_LT(took[took.size() * 99 / 100], milliseconds(5));
+    EXPECT_LT(took.back(), milliseconds(250));
+    const size_t beyondTheBound = trace.Dropped();
+    EXPECT_GT(beyondTheBound, 0u);
+    Clock::time_point start = Clock::now();
+    const size_t atOutcome = trace.DroppedAtOutcome();
+    EXPECT_LT(Clock::now() - start, ConsoleTrace::kStall + milliseconds(500));
+    EXPECT_GT(atOutcome, beyondTheBound);  // what waited is given up on
+
+    trace.writer()->Note("close");  // after the outcome: queued for a file given up on once
+    ++posted;
+    start = Clock::now();
+    const size_t atEnd = trace.Finish();
+    EXPECT_LT(Clock::now() - start, ConsoleTrace::kStall + milliseconds(500));
+    EXPECT_GT(atEnd, atOutcome);
+    EXPECT_EQ(trace.WriteError(), 0);
+
+    // The reader comes back: what it finds and what was counted are all the lines, no more.
+    std::string text;
+    pollfd p{reader, POLLIN, 0};
+    while (poll(&p, 1, 200) > 0) {
+        char buffer[4096];
+        const ssize_t n = read(reader, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    close(reader);
+    const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    EXPECT_EQ(lines + trace.Dropped(), posted);
+    EXPECT_LE(trace.Dropped(), atEnd);  // the line being written at the end got out after all
+}
+
+TEST(ConsoleTraceTest, ARegularFileGetsEveryLineAndNothingIsDropped) {
+    Scratch scratch;
+    ConsoleTrace trace(scratch.path, Zero);
+    ASSERT_NE(trace.writer(), nullptr);
+    for (int i = 0; i < 1000; ++i) {
+        trace.writer()->Note("line " + std::to_string(i));
+    }
+    EXPECT_EQ(trace.DroppedAtOutcome(), 0u);
+    EXPECT_EQ(trace.Finish(), 0u);
+    std::FILE* in = std::fopen(scratch.path.c_str(), "r");
+    ASSERT_NE(in, nullptr);
+    std::vector<TraceEvent> events;
+    std::string error;
+    EXPECT_TRUE(ParseTrace(in, events, &error)) << error;
+    std::fclose(in);
+    ASSERT_EQ(events.size(), 1000u);
+    EXPECT_EQ(events.back().text, "line 999");
+}
+
+TEST(ConsoleTraceTest, WhatCannotBeOpenedOrWrittenIsTold) {
+    struct Case {
+        const char* path;
+        int openError;
+        int writeError;
+    };
+    const Case cases[] = {
+        {"", 0, 0},  // no trace asked for
+        {"/nonexistent-fwburn-dir/trace", ENOENT, 0},
+        {"/dev/full", 0, ENOSPC},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        ConsoleTrace trace(c.path, Zero);
+        EXPECT_EQ(trace.OpenError(), c.openError);
+        EXPECT_EQ(trace.writer() != nullptr, c.path[0] != '\0' && c.openError == 0);
+        EXPECT_EQ(trace.Finish(), 0u);
+        EXPECT_EQ(trace.WriteError(), c.writeError);
+        if (trace.writer() != nullptr) {
+            trace.writer()->Note("after");  // the writer learns of the failure and stops
+            EXPECT_EQ(trace.writer()->WriteError(), c.writeError);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace fwburn::console
