@@ -64,6 +64,7 @@ Next Run::End(OutcomeKind kind, const char* caption, const char* text, MessageIc
     outcome_.icon = icon;
     outcome_.erased = u_.eraseBegun;
     outcome_.diagnosis = diagnosis_;
+    outcome_.surplusBytes = u_.figures.surplusBytes;
     return Next::End;
 }
 

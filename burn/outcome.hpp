@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "burn/diagnosis.hpp"
 
@@ -29,6 +30,9 @@ struct UpdateOutcome {
     MessageIcon icon = MessageIcon::Error;
     bool erased = false;  // an erase was asked of the controller
     Diagnosis diagnosis;  // what the worker saw of a failure before the erase, if anything
+    // Bytes beyond one reply per request during the image transfer: late or doubled replies that
+    // were dropped, or caught after the last block. 0 on a clean line.
+    uint32_t surplusBytes = 0;
 
     bool shown() const { return kind != OutcomeKind::Cancelled; }
 };

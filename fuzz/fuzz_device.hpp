@@ -53,7 +53,8 @@ class FuzzDevice : public Device {
         timeouts = t;
         return true;
     }
-    void DiscardInput() override {}
+    uint32_t DiscardInput() override { return 0; }
+    uint32_t ReadLatencyMs() const override { return 0; }
 
     bool Exhausted() const { return pos_ >= size_; }
 

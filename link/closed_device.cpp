@@ -11,7 +11,8 @@ class Closed final : public Device {
     bool GetLineSettings(LineSettings&) override { return false; }
     bool SetLineSettings(const LineSettings&) override { return false; }
     bool SetTimeouts(const Timeouts&) override { return false; }
-    void DiscardInput() override {}
+    uint32_t DiscardInput() override { return 0; }
+    uint32_t ReadLatencyMs() const override { return 0; }
 };
 
 }  // namespace

@@ -44,7 +44,8 @@ class CountingDevice final : public Device {
         return inner_->SetLineSettings(settings);
     }
     bool SetTimeouts(const Timeouts& timeouts) override { return inner_->SetTimeouts(timeouts); }
-    void DiscardInput() override { inner_->DiscardInput(); }
+    uint32_t DiscardInput() override { return inner_->DiscardInput(); }
+    uint32_t ReadLatencyMs() const override { return inner_->ReadLatencyMs(); }
 
     uint32_t received() const { return received_; }
     uint32_t receivedSinceAttach() const { return received_ - attachedAt_; }

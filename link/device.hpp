@@ -64,8 +64,13 @@ class Device {
     virtual bool GetLineSettings(LineSettings& settings) = 0;
     virtual bool SetLineSettings(const LineSettings& settings) = 0;
     virtual bool SetTimeouts(const Timeouts& timeouts) = 0;
-    // Drops every byte that has arrived and not been read.
-    virtual void DiscardInput() = 0;
+    // Drops every byte that has arrived and not been read; returns how many that were, as far as
+    // the port can count them (0 where it cannot).
+    virtual uint32_t DiscardInput() = 0;
+    // How long the link may hold bytes that have arrived before a read can see them: the latency
+    // timer of a USB-serial adapter, which sends a short packet only when it runs out. 0 for a
+    // UART, a pseudo-terminal and the controller's own USB port.
+    virtual uint32_t ReadLatencyMs() const = 0;
 };
 
 // The handle of no device: every call fails at once. What an open failure leaves behind.

@@ -36,6 +36,7 @@ void Progress::Reset() {
     figures_.totalErrCounter = 0;
     figures_.done = 0;
     figures_.total = 0;
+    figures_.surplusBytes = 0;
 }
 
 }  // namespace fwburn

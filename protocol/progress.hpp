@@ -44,6 +44,9 @@ struct Figures {
     Figure<int32_t> elapsedTime{0};  // whole seconds, counted by the front end's timer
     Figure<uint32_t> done{0};        // erase steps or blocks acknowledged in this phase
     Figure<uint32_t> total{0};       // erase steps or blocks of this phase; 0 while checking
+    // Bytes beyond the one reply each request takes, seen during the image transfer: dropped
+    // unread before a write, or caught after the last block's acknowledgement.
+    Figure<uint32_t> surplusBytes{0};
 };
 
 // What a front end is told as it happens, on the update's own thread.
@@ -75,6 +78,7 @@ class Progress {
     // An attempt failed: errCounter becomes `failures`, totalErrCounter counts one more.
     void Failed(int32_t failures);
     void ClearErrCounter() { figures_.errCounter = 0; }
+    void Surplus(uint32_t bytes) { figures_.surplusBytes += bytes; }
     // The end of an update: every figure back to 0.
     void Reset();
 

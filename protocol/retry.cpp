@@ -16,8 +16,11 @@ void RetryBudget::BadReply() {
     progress_.Failed(badReplies_);
 }
 
-bool WriteRequest(Device& device, const uint8_t* bytes, uint32_t length) {
-    device.DiscardInput();
+bool WriteRequest(Device& device, const uint8_t* bytes, uint32_t length, uint32_t* dropped) {
+    const uint32_t n = device.DiscardInput();
+    if (dropped != nullptr) {
+        *dropped = n;
+    }
     return device.Write(bytes, length) == length;
 }
 

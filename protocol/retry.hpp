@@ -33,7 +33,9 @@ class RetryBudget {
 };
 
 // Drops unread input, then writes the whole request. A reply that came too late for an earlier
-// attempt is thus never taken as the reply to this one. True when every byte was written.
-bool WriteRequest(Device& device, const uint8_t* bytes, uint32_t length);
+// attempt is thus never taken as the reply to this one. True when every byte was written; the
+// count of bytes dropped goes to `dropped` when given.
+bool WriteRequest(Device& device, const uint8_t* bytes, uint32_t length,
+                  uint32_t* dropped = nullptr);
 
 }  // namespace fwburn

@@ -7,6 +7,7 @@
 #include "protocol/boot_exchange.hpp"
 #include "protocol/line_setup.hpp"
 #include "protocol/result_codes.hpp"
+#include "protocol/retry.hpp"
 
 namespace fwburn {
 
@@ -31,7 +32,72 @@ constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
 
 const uint8_t kEndOfTransfer[] = {kEot};
 
+// The last block's guard. The controller's own USB port has no line: a block crosses in a few
+// 1 ms frames, and a controller refuses a damaged block as soon as its CRC is checked. On a line,
+// the block's wire time comes first, then the same turn-around.
+constexpr uint32_t kUsbLinkGuardMs = 30;
+constexpr uint32_t kReplyTurnaroundMs = 10;
+constexpr uint32_t kLongestGuardMs = 100;
+
+// One frame under the boot-mode retry rule until an ACK is taken; what each discard drops is
+// counted. With `guardMs`, an ACK stands only when no second byte follows within that time.
+bool SendUntilAcknowledged(Channel& channel, const uint8_t* frame, uint32_t length,
+                           uint32_t guardMs) {
+    Device& device = channel.device;
+    Progress& progress = channel.progress;
+    RetryBudget budget(progress);
+    while (budget.AttemptsLeft()) {
+        uint32_t dropped = 0;
+        const bool written = WriteRequest(device, frame, length, &dropped);
+        progress.Surplus(dropped);
+        if (!written) {
+            budget.WriteFailed();
+            continue;
+        }
+        budget.BeforeRead();
+        uint8_t reply = 0;
+        if (device.Read(&reply, 1) != 1 || reply != kAck) {
+            budget.BadReply();
+            continue;
+        }
+        if (guardMs != 0) {
+            // The ACK carries no block number: a byte more means two replies came for one send,
+            // and the ACK may be a stale one standing in for the NAK of a damaged block. The
+            // block goes again, as after a lost ACK: a controller that did take it knows the
+            // repeat by its number, acknowledges it and writes it once; one that refused it takes
+            // it now. Ending FAILED instead would throw away a whole update for one stray byte;
+            // a line that keeps doubling replies still runs out of this block's budget.
+            device.SetTimeouts(
+                Timeouts{kMaxDword, 0, guardMs, 0, kCommandTimeouts.writeTotalConstant});
+            uint8_t second = 0;
+            const bool doubled = device.Read(&second, 1) == 1;
+            device.SetTimeouts(kCommandTimeouts);
+            if (doubled) {
+                progress.Surplus(1);
+                budget.BadReply();
+                continue;
+            }
+        }
+        progress.ClearErrCounter();
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+uint32_t LastBlockGuardMs(int row, uint32_t frameLength, uint32_t readLatencyMs) {
+    if (IsUsbLinked(row)) {
+        return kUsbLinkGuardMs;
+    }
+    // Start, data and stop bits of the transfer line, rounded up to whole milliseconds.
+    const uint32_t bitsPerByte = 1 + kTransferLine.byteSize + 1;
+    const uint32_t wireMs =
+        (frameLength * bitsPerByte * 1000 + kTransferLine.baudRate - 1) / kTransferLine.baudRate;
+    const uint32_t latency = readLatencyMs < kLongestGuardMs ? readLatencyMs : kLongestGuardMs;
+    const uint32_t guard = wireMs + kReplyTurnaroundMs + latency;
+    return guard < kLongestGuardMs ? guard : kLongestGuardMs;
+}
 
 uint32_t ImageReader::FileRead(uint8_t* buffer, uint32_t count) {
     if (image_.data == nullptr || at_ >= image_.length) {
@@ -58,7 +124,11 @@ uint8_t SendFW(Channel& channel, int row, ImageSpan image) {
     const uint32_t blockSize = g.blockSize <= kMaxBlock ? g.blockSize : kMaxBlock;
     Progress& progress = channel.progress;
     progress.BeginPhase(Phase::Programming, g.blockCount);
+    progress.figures().surplusBytes = 0;
     ImageReader reader(image);
+    // Only after the last block: a stale ACK in the middle is followed by a block the controller
+    // refuses as out of order, which ends in a failure, never a success.
+    const uint32_t guardMs = LastBlockGuardMs(row, blockSize + 5, channel.device.ReadLatencyMs());
 
     // One fixed frame, built once per block and resent unchanged.
     uint8_t frame[kMaxBlock + 5];
@@ -82,7 +152,8 @@ uint8_t SendFW(Channel& channel, int row, ImageSpan image) {
         data[blockSize + 1] = static_cast<uint8_t>(crc);
 
         progress.ClearErrCounter();
-        if (!RunAckExchange(channel, frame, blockSize + 5)) {
+        const bool last = i == g.blockCount - 1;
+        if (!SendUntilAcknowledged(channel, frame, blockSize + 5, last ? guardMs : 0)) {
             return kBootFailure;  // no EOT after a block the controller did not take
         }
         ++blockNumber;
@@ -92,7 +163,7 @@ uint8_t SendFW(Channel& channel, int row, ImageSpan image) {
                          static_cast<int32_t>(acknowledged * 100 / (g.blockCount + 1)));
     }
     progress.ClearErrCounter();
-    if (!RunAckExchange(channel, kEndOfTransfer, sizeof kEndOfTransfer)) {
+    if (!SendUntilAcknowledged(channel, kEndOfTransfer, sizeof kEndOfTransfer, 0)) {
         return kBootFailure;
     }
     progress.ClearErrCounter();

@@ -29,9 +29,17 @@ class ImageReader {
 // CRC-16/XMODEM (polynomial 0x1021, initial 0, no reflection), in the low 16 bits.
 uint32_t CRC(const uint8_t* data, uint32_t length);
 
+// How long SendFW listens after the last block's ACK for a second reply: on a serial-linked
+// model the frame's wire time at the transfer rate, the controller's turn-around and the link's
+// read latency; a fixed time on the controller's own USB port. Never more than 100 ms.
+uint32_t LastBlockGuardMs(int row, uint32_t frameLength, uint32_t readLatencyMs);
+
 // Sends `image` in blocks (geometry by `row`'s model and the image length), then EOT. Begins the
-// programming phase and advances it block by block. 0 on success; kBootFailure when a block or
-// the EOT ran out of its retry budget, or the image ran out before the geometry did.
+// programming phase and advances it block by block. The last block's ACK stands only when no
+// second reply follows it within LastBlockGuardMs; otherwise the block is sent again under its
+// retry budget. Bytes beyond the replies are counted in the figures' surplusBytes. 0 on success;
+// kBootFailure when a block or the EOT ran out of its retry budget, or the image ran out before the
+// geometry did.
 uint8_t SendFW(Channel& channel, int row, ImageSpan image);
 
 }  // namespace fwburn

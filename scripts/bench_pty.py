@@ -2,6 +2,7 @@
 """Whole updates over pseudo-terminals, for scripts/bench --pty and --gang.
 
 --pty: whole ZL500 updates, ours against a bare sender and against the line limit.
+--pty --wire-only: only the update against the line limit (about 3 minutes).
 --gang N[,N...] [--program cpu|aio]: N controllers updated at once by one process, each on its
 own plcsim with --wire, beside a single update in the same run.
 
@@ -78,7 +79,23 @@ def wire_limit(s):
     return slow * 10 / 9600 + fast * 10 / 115200
 
 
+def wire_only():
+    """The whole ZL500 update at line speed against the line limit, alone."""
+    with tempfile.TemporaryDirectory(prefix="fwburn-bench-") as work:
+        subprocess.run([CLI % "cpu", "--extract-image", os.path.join(work, "image.bin")],
+                       check=True, stdout=subprocess.DEVNULL)
+        ours_cmd = [CLI % "cpu", "--port", "@PORT@", "--yes", "--allow-stand-in"]
+        wire = run_update(work, "wire", ours_cmd, ["--wire", "--instant"])
+    limit = wire_limit(wire["summary"])
+    print(f"ZL500 --wire --instant: {wire['wall']:.3f} s, wire limit {limit:.3f} s, "
+          f"ratio {wire['wall'] / limit:.4f}, over the limit {wire['wall'] - limit:.3f} s, "
+          f"host CPU {wire['cpu']:.3f} s, all CPUs busy {wire['busy'] * 100:.0f}%")
+
+
 def main():
+    if "--wire-only" in sys.argv[2:]:
+        wire_only()
+        return
     ncpu = os.cpu_count()
     load = open("/proc/loadavg").read().split()[:3]
     print(f"machine: {ncpu} CPUs, load average {' '.join(load)} at start")

@@ -131,10 +131,13 @@ bool SimLink::SetTimeouts(const Timeouts& timeouts) {
     return true;
 }
 
-void SimLink::DiscardInput() {
+uint32_t SimLink::DiscardInput() {
+    uint32_t dropped = 0;
     while (!input_.empty() && input_.front().atMs <= now_) {
         input_.pop_front();
+        ++dropped;
     }
+    return dropped;
 }
 
 void SimLink::Collect() {

@@ -51,7 +51,8 @@ class SimLink final : public Device {
     bool GetLineSettings(LineSettings& settings) override;
     bool SetLineSettings(const LineSettings& settings) override;
     bool SetTimeouts(const Timeouts& timeouts) override;
-    void DiscardInput() override;
+    uint32_t DiscardInput() override;
+    uint32_t ReadLatencyMs() const override { return 0; }
 
   private:
     struct Pending {

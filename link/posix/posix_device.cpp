@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -174,8 +175,16 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     // Whatever arrived before we owned the port belongs to nobody.
     tcflush(fd, TCIOFLUSH);
     std::unique_ptr<PosixDevice> device(new PosixDevice(fd, path, t));
-    device->SetWireTiming(
-        WireTimingOverride(std::getenv("FWBURN_WIRE_TIMING")).value_or(PortHasWire(fd)));
+    // The kernel's name of the tty: /dev/serial/by-id and other links resolve to it.
+    std::error_code ec;
+    const std::string name = std::filesystem::canonical(path, ec).filename().string();
+    const char* sysRoot = std::getenv("FWBURN_SYSFS_ROOT");
+    const std::optional<uint32_t> adapter =
+        ec ? std::nullopt
+           : UsbSerialLatencyMs(sysRoot != nullptr && *sysRoot != '\0' ? sysRoot : "/sys", name);
+    device->readLatencyMs_ = adapter.value_or(0);
+    device->SetWireTiming(WireTimingOverride(std::getenv("FWBURN_WIRE_TIMING"))
+                              .value_or(PortHasWire(fd, adapter.has_value())));
     return device;
 }
 
@@ -306,8 +315,13 @@ bool PosixDevice::SetTimeouts(const Timeouts& timeouts) {
     return true;
 }
 
-void PosixDevice::DiscardInput() {
+uint32_t PosixDevice::DiscardInput() {
+    int waiting = 0;
+    if (ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) {
+        waiting = 0;
+    }
     tcflush(fd_, TCIFLUSH);
+    return static_cast<uint32_t>(waiting);
 }
 
 }  // namespace fwburn::posix

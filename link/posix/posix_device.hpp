@@ -49,10 +49,13 @@ class PosixDevice final : public Device {
     // the request where the port has modem lines.
     bool SetLineSettings(const LineSettings& settings) override;
     bool SetTimeouts(const Timeouts& timeouts) override;
-    void DiscardInput() override;
+    // Drops the input the kernel holds and says how much that was (bytes an adapter still holds
+    // are neither seen nor dropped).
+    uint32_t DiscardInput() override;
+    uint32_t ReadLatencyMs() const override { return readLatencyMs_; }
 
-    // Whether the stale-reply rule above applies: set at the open from the port's kind and
-    // FWBURN_WIRE_TIMING.
+    // Whether the stale-reply rule above applies: set at the open from the port's kind (sysfs
+    // under FWBURN_SYSFS_ROOT, /sys by default, and TIOCGSERIAL) and FWBURN_WIRE_TIMING.
     bool wireTiming() const { return wireTiming_; }
     void SetWireTiming(bool on) { wireTiming_ = on; }
     // Bytes dropped by that rule since the open.
@@ -79,6 +82,7 @@ class PosixDevice final : public Device {
     bool wireTiming_ = false;
     WireClock wire_;
     uint64_t staleDropped_ = 0;
+    uint32_t readLatencyMs_ = 0;
 };
 
 }  // namespace fwburn::posix

@@ -4,7 +4,10 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace fwburn::posix {
 
@@ -74,7 +77,30 @@ void WireClock::Wrote(Clock::time_point start, uint32_t length) {
     lineFree_ = std::max(lineFree_, start) + WireTime(length);
 }
 
-bool PortHasWire(int fd) {
+std::optional<uint32_t> UsbSerialLatencyMs(const std::string& sysRoot, const std::string& name) {
+    namespace fs = std::filesystem;
+    constexpr uint32_t kFtdiDefaultMs = 16;
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+        return std::nullopt;
+    }
+    const fs::path device = fs::path(sysRoot) / "class" / "tty" / name / "device";
+    std::error_code ec;
+    const fs::path subsystem = fs::read_symlink(device / "subsystem", ec);
+    if (ec || subsystem.filename() != "usb-serial") {
+        return std::nullopt;
+    }
+    std::ifstream in(device / "latency_timer");
+    long ms = -1;
+    if (in >> ms && ms >= 0 && ms <= 255) {
+        return static_cast<uint32_t>(ms);
+    }
+    return kFtdiDefaultMs;
+}
+
+bool PortHasWire(int fd, bool usbSerial) {
+    if (usbSerial) {
+        return true;
+    }
     serial_struct s;
     std::memset(&s, 0, sizeof s);
     return ioctl(fd, TIOCGSERIAL, &s) == 0 && s.type != PORT_UNKNOWN;

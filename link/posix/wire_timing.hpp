@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace fwburn::posix {
 
@@ -35,9 +36,17 @@ class WireClock {
     Clock::time_point lineFree_{};
 };
 
-// Whether the port at `fd` has a wire with a baud rate: a UART of the serial core or a USB-serial
-// adapter reports its UART type through TIOCGSERIAL; cdc_acm and pseudo-terminals report none.
-bool PortHasWire(int fd);
+// A USB-serial adapter's port, told by what sysfs says of the tty `name` (e.g. "ttyUSB0") under
+// `sysRoot`: its device sits on the usb-serial bus. The value is the adapter's latency timer in
+// ms, from the driver's latency_timer attribute where it has one (ftdi_sio), else the FTDI default
+// of 16. nullopt for every other kind of port (cdc_acm's device is a USB interface, a UART's a
+// platform or pnp device, a pseudo-terminal has none).
+std::optional<uint32_t> UsbSerialLatencyMs(const std::string& sysRoot, const std::string& name);
+
+// Whether the port at `fd` has a wire with a baud rate: a USB-serial adapter (`usbSerial`, which
+// the UART type cannot tell: ftdi_sio, cp210x, pl2303 and ch341 report none), or a UART of the
+// serial core, whose TIOCGSERIAL type is known. cdc_acm and pseudo-terminals have none.
+bool PortHasWire(int fd, bool usbSerial);
 
 // FWBURN_WIRE_TIMING: "on" or "off" decide for every port (a pseudo-terminal behind a wire-speed
 // simulator has a wire the open cannot see); anything else leaves it to PortHasWire.

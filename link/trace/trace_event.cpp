@@ -79,6 +79,10 @@ std::string FormatTraceEvent(const TraceEvent& e) {
         const Timeouts& t = e.timeouts;
         o << ' ' << t.readInterval << ' ' << t.readTotalMultiplier << ' ' << t.readTotalConstant
           << ' ' << t.writeTotalMultiplier << ' ' << t.writeTotalConstant;
+    } else if (e.kind == "discard") {
+        if (e.count != 0) {
+            o << " dropped=" << e.count;
+        }
     } else if (e.kind == "note") {
         std::string text = e.text;
         for (char& c : text) {

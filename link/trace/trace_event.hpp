@@ -8,7 +8,7 @@
 //   <ms> get-line [none]
 //   <ms> set-line <baud> <bits> <parity N|O|E> <stop 1|1.5|2> dtr=<n> rts=<n> [refused]
 //   <ms> timeouts <interval> <read-mult> <read-const> <write-mult> <write-const>
-//   <ms> discard
+//   <ms> discard [dropped=<n>]      (n: the bytes that were waiting unread, when any)
 //   <ms> note <text>              (open and close of the port, by whoever opens it; before a
 //                                  close, "stale <n> bytes dropped" if replies came sooner than
 //                                  the line could have carried the request)
@@ -32,7 +32,7 @@ struct TraceEvent {
     std::string kind;  // tx, rx, get-line, set-line, timeouts, discard, note
     std::string request;
     std::vector<uint8_t> bytes;
-    uint32_t count = 0;   // tx: count written; rx: count asked for
+    uint32_t count = 0;   // tx: count written; rx: count asked for; discard: bytes dropped
     bool retry = false;   // tx: the same bytes as the write before
     bool failed = false;  // get-line: none; set-line: refused
     LineSettings line;

@@ -192,7 +192,8 @@ bool ParseTraceLine(const std::string& line, TraceEvent& e, std::string& why) {
         ok = w.size() == 2 || e.failed;
         why = "bad get-line";
     } else if (e.kind == "discard") {
-        ok = w.size() == 2;
+        ok = w.size() == 2 ||
+             (w.size() == 3 && ParseNamed(w[2], "dropped", e.count) && e.count != 0);
         why = "bad discard";
     } else if (e.kind == "note") {
         e.text = rest;

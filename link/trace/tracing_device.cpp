@@ -59,11 +59,13 @@ bool TracingDevice::SetTimeouts(const Timeouts& t) {
     return ok;
 }
 
-void TracingDevice::DiscardInput() {
-    inner_.DiscardInput();
+uint32_t TracingDevice::DiscardInput() {
+    const uint32_t dropped = inner_.DiscardInput();
     TraceEvent e;
     e.kind = "discard";
+    e.count = dropped;
     trace_.Write(std::move(e));
+    return dropped;
 }
 
 }  // namespace fwburn

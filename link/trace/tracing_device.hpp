@@ -29,7 +29,8 @@ class TracingDevice : public Device {
     bool GetLineSettings(LineSettings& settings) override;
     bool SetLineSettings(const LineSettings& settings) override;
     bool SetTimeouts(const Timeouts& timeouts) override;
-    void DiscardInput() override;
+    uint32_t DiscardInput() override;
+    uint32_t ReadLatencyMs() const override { return inner_.ReadLatencyMs(); }
 
   private:
     Device& inner_;

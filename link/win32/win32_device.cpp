@@ -82,12 +82,26 @@ bool Win32Device::SetTimeouts(const Timeouts& timeouts) {
     return handle_ != INVALID_HANDLE_VALUE && SetCommTimeouts(handle_, &t) != FALSE;
 }
 
-void Win32Device::DiscardInput() {
+uint32_t Win32Device::DiscardInput() {
     // A late reply to an earlier attempt must not be read as the reply to the next request. A USB
-    // device handle is no comm device: PurgeComm fails there and nothing is lost by it.
-    if (handle_ != INVALID_HANDLE_VALUE) {
-        PurgeComm(handle_, PURGE_RXCLEAR);
+    // device handle is no comm device: both calls fail there and nothing is lost by it. A byte
+    // that lands between the count and the purge is dropped uncounted.
+    if (handle_ == INVALID_HANDLE_VALUE) {
+        return 0;
     }
+    DWORD errors = 0;
+    COMSTAT status{};
+    const uint32_t waiting =
+        ClearCommError(handle_, &errors, &status) ? static_cast<uint32_t>(status.cbInQue) : 0;
+    PurgeComm(handle_, PURGE_RXCLEAR);
+    return waiting;
+}
+
+uint32_t Win32Device::ReadLatencyMs() const {
+    constexpr uint32_t kAdapterLatencyMs = 16;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    return handle_ != INVALID_HANDLE_VALUE && calls_.get(handle_, &dcb) ? kAdapterLatencyMs : 0;
 }
 
 HANDLE OpenSerialPort(const char* listedName) {

@@ -34,7 +34,10 @@ class Win32Device final : public Device {
     bool GetLineSettings(LineSettings& settings) override;
     bool SetLineSettings(const LineSettings& settings) override;
     bool SetTimeouts(const Timeouts& timeouts) override;
-    void DiscardInput() override;
+    uint32_t DiscardInput() override;
+    // Any COM port may be a USB-serial adapter, which Windows does not tell apart from a UART
+    // here: the FTDI default latency timer for every port that has line settings.
+    uint32_t ReadLatencyMs() const override;
 
   private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;

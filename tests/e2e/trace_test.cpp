@@ -129,18 +129,21 @@ TEST(TraceFormat, NamesAndParsing) {
     std::fputs(
         "# header\n12 tx ID 4944 written=1 retry\n15 rx ID 06 want=3\n"
         "20 set-line 115200 8 N 1 dtr=0 rts=0\n21 timeouts 4294967295 0 3000 0 3000\n"
-        "22 discard\n23 note open /dev/ttyACM0\n",
+        "22 discard\n23 note open /dev/ttyACM0\n24 discard dropped=3\n",
         file);
     std::rewind(file);
     std::vector<TraceEvent> events;
     std::string error;
     ASSERT_TRUE(ParseTrace(file, events, &error)) << error;
-    ASSERT_EQ(events.size(), 6u);
+    ASSERT_EQ(events.size(), 7u);
     EXPECT_EQ(events[0].count, 1u);
     EXPECT_EQ(events[0].bytes, (std::vector<uint8_t>{'I', 'D'}));
     EXPECT_EQ(events[1].count, 3u);
     EXPECT_EQ(events[2].line, (LineSettings{115200, 8, 0, 0, 0, 0}));
     EXPECT_EQ(events[3].timeouts.readTotalConstant, 3000u);
+    EXPECT_EQ(events[6].count, 3u);
+    EXPECT_EQ(FormatTraceEvent(events[6]), "24 discard dropped=3");
+    EXPECT_EQ(FormatTraceEvent(events[4]), "22 discard");
     std::rewind(file);
     std::fputs("5 tx ID 49G4\n", file);
     std::rewind(file);
@@ -218,6 +221,8 @@ const MalformedCase kMalformed[] = {
     {"5 timeouts 1 2 3 4 5 6", "bad time-outs"},
     {"5 get-line maybe", "bad get-line"},
     {"5 discard now", "bad discard"},
+    {"5 discard dropped=0", "bad discard"},
+    {"5 discard dropped=1 dropped=1", "bad discard"},
     {"5 note a\tb", "control character"},
     {"5 flush", "unknown event flush"},
 };

@@ -41,6 +41,17 @@ void FakeSysfs::AddTty(const std::string& name, const std::string& parent,
                                  sys() + "/class/tty/" + name);
 }
 
+void FakeSysfs::AddTtyOnBus(const std::string& name, const std::string& parent,
+                            const std::string& subsystem, const std::string& latency) {
+    AddTty(name, parent);
+    const fs::path dir = fs::path(sys()) / "devices" / parent;
+    fs::create_directories(sys() + "/bus/" + subsystem);
+    fs::create_directory_symlink(fs::relative(sys() + "/bus/" + subsystem, dir), dir / "subsystem");
+    if (!latency.empty()) {
+        Write((dir / "latency_timer").string(), latency);
+    }
+}
+
 void FakeSysfs::AddUsbDevice(const std::string& path, const std::string& vendor,
                              const std::string& product) {
     const std::string dir = sys() + "/devices/" + path;

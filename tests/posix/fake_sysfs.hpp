@@ -18,6 +18,10 @@ class FakeSysfs {
     // A tty under devices/<parent>/tty/<name> with a `device` link to the parent, or under
     // devices/virtual/tty without one when `parent` is empty. `type` empty: no `type` attribute.
     void AddTty(const std::string& name, const std::string& parent, const std::string& type = "");
+    // A tty whose parent device at devices/<parent> sits on the bus `subsystem` ("usb-serial",
+    // "usb", "platform"), with a latency_timer attribute when `latency` is not empty.
+    void AddTtyOnBus(const std::string& name, const std::string& parent,
+                     const std::string& subsystem, const std::string& latency = "");
     // A USB device at devices/<path> with its ids; its interface 1.0 is `path` + "/<last>:1.0".
     void AddUsbDevice(const std::string& path, const std::string& vendor,
                       const std::string& product);

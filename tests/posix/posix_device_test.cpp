@@ -139,9 +139,13 @@ TEST_F(PosixDeviceTest, WriteStopsAtItsTimeoutWithTheCountWritten) {
     EXPECT_LE(elapsed, 1000);
 }
 
-TEST_F(PosixDeviceTest, DiscardInputDropsWhatCameBefore) {
+TEST_F(PosixDeviceTest, DiscardInputDropsWhatCameBeforeAndCountsIt) {
     Preload("stale");
-    device->DiscardInput();
+    EXPECT_EQ(device->DiscardInput(), 5u);
+    EXPECT_EQ(device->DiscardInput(), 0u);
+    // A flood is dropped at once, however much the kernel holds.
+    Preload(std::string(3000, 'x'));
+    EXPECT_EQ(device->DiscardInput(), 3000u);
     pty.Send("fresh");
     device->SetTimeouts({kMaxDword, 0, 200, 0, 200});
     EXPECT_EQ(ReadText(10), "fresh");

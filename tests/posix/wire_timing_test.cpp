@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <thread>
 
 #include "link/posix/posix_device.hpp"
+#include "tests/posix/fake_sysfs.hpp"
 #include "tests/posix/pty.hpp"
 
 namespace fwburn::posix::test {
@@ -69,19 +73,59 @@ TEST(WireClock, BytesQueueBehindTheOnesStillOnTheLine) {
     EXPECT_LE(w.EarliestReply(), Clock::now());
 }
 
-TEST(WireTiming, OverrideAndPortKind) {
+TEST(WireTiming, Override) {
     EXPECT_EQ(WireTimingOverride(nullptr), std::nullopt);
     EXPECT_EQ(WireTimingOverride("on"), std::optional<bool>(true));
     EXPECT_EQ(WireTimingOverride("off"), std::optional<bool>(false));
     EXPECT_EQ(WireTimingOverride("1"), std::nullopt);
     EXPECT_EQ(WireTimingOverride(""), std::nullopt);
-    Pty pty;
-    ASSERT_TRUE(pty.ok());
-    auto device = OpenSerialPort(pty.slavePath());
-    ASSERT_TRUE(device);
-    // A pseudo-terminal has no wire; only the explicit switch turns the rule on for it.
-    EXPECT_FALSE(PortHasWire(device->fd()));
-    EXPECT_FALSE(device->wireTiming());
+}
+
+// The port's kind as sysfs tells it: the open looks up the tty's own name (here a pty's, dressed
+// up in a fake tree) under FWBURN_SYSFS_ROOT. A USB-serial adapter reports no UART type, so only
+// the bus its device sits on says that it has a wire, and how long it holds short reads.
+TEST(WireTiming, PortKindFromSysfs) {
+    struct Case {
+        const char* what;
+        const char* subsystem;  // nullptr: no entry at all (a pseudo-terminal)
+        const char* latency;
+        bool wire;
+        uint32_t latencyMs;
+    };
+    const Case cases[] = {
+        {"ftdi_sio, default latency", "usb-serial", "16", true, 16},
+        {"ftdi_sio, latency set to 1", "usb-serial", "1", true, 1},
+        {"an adapter without latency_timer", "usb-serial", "", true, 16},
+        {"an adapter with a garbled latency_timer", "usb-serial", "x", true, 16},
+        {"cdc_acm: the controller's own USB port", "usb", "", false, 0},
+        {"a platform device", "platform", "", false, 0},
+        {"a pseudo-terminal", nullptr, "", false, 0},
+    };
+    unsetenv("FWBURN_WIRE_TIMING");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Pty pty;
+        ASSERT_TRUE(pty.ok());
+        const std::string name = std::filesystem::path(pty.slavePath()).filename().string();
+        FakeSysfs t;
+        if (c.subsystem != nullptr) {
+            t.AddTtyOnBus(name, "usb1/1-1/1-1:1.0/" + name, c.subsystem, c.latency);
+        }
+        EXPECT_EQ(UsbSerialLatencyMs(t.sys(), name).has_value(), c.wire);
+        setenv("FWBURN_SYSFS_ROOT", t.sys().c_str(), 1);
+        auto device = OpenSerialPort(pty.slavePath());
+        unsetenv("FWBURN_SYSFS_ROOT");
+        ASSERT_TRUE(device);
+        EXPECT_EQ(device->wireTiming(), c.wire);
+        EXPECT_EQ(device->ReadLatencyMs(), c.latencyMs);
+        EXPECT_EQ(PortHasWire(device->fd(), false), false);  // a pty reports no UART type
+    }
+    // Names that would leave the tty class directory are no port's.
+    FakeSysfs t;
+    t.AddTtyOnBus("ttyUSB0", "usb1/1-1/1-1:1.0/ttyUSB0", "usb-serial");
+    EXPECT_EQ(UsbSerialLatencyMs(t.sys(), "ttyUSB0"), std::optional<uint32_t>(16));
+    EXPECT_EQ(UsbSerialLatencyMs(t.sys(), "../tty/ttyUSB0"), std::nullopt);
+    EXPECT_EQ(UsbSerialLatencyMs(t.sys(), ""), std::nullopt);
 }
 
 // The far end answers at once with a stale byte, then with the reply when the request could have

@@ -109,7 +109,7 @@ bool FakeDevice::SetTimeouts(const Timeouts& timeouts) {
     return true;
 }
 
-void FakeDevice::DiscardInput() {
+uint32_t FakeDevice::DiscardInput() {
     Call call = NewCall(Call::kDiscard);
     while (!input_.empty() && input_.front().atMs <= now_) {
         call.bytes.push_back(input_.front().byte);
@@ -117,6 +117,7 @@ void FakeDevice::DiscardInput() {
     }
     call.count = static_cast<uint32_t>(call.bytes.size());
     calls_.push_back(call);
+    return call.count;
 }
 
 void FakeDevice::Inject(const std::string& text, int64_t delayMs) {

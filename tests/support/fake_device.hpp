@@ -61,13 +61,15 @@ class FakeDevice : public Device {
     // still applies. Shows a caller (or a device) that gives up on the write when the read fails.
     bool lineReadFails = false;
     LineSettings line{19200, 8, 0, 0, 1, 1};  // what the port had before anybody touched it
+    uint32_t readLatencyMs = 0;               // what the link says of itself
 
     uint32_t Write(const uint8_t* data, uint32_t length) override;
     uint32_t Read(uint8_t* buffer, uint32_t length) override;
     bool GetLineSettings(LineSettings& settings) override;
     bool SetLineSettings(const LineSettings& settings) override;
     bool SetTimeouts(const Timeouts& timeouts) override;
-    void DiscardInput() override;
+    uint32_t DiscardInput() override;
+    uint32_t ReadLatencyMs() const override { return readLatencyMs; }
 
     // Puts bytes on the line now, as if the controller had sent them unasked.
     void Inject(const std::string& text, int64_t delayMs = 0);

@@ -48,7 +48,8 @@ class ReplayDevice : public Device {
     bool GetLineSettings(LineSettings&) override { return true; }
     bool SetLineSettings(const LineSettings&) override { return true; }
     bool SetTimeouts(const Timeouts&) override { return true; }
-    void DiscardInput() override {}
+    uint32_t DiscardInput() override { return 0; }
+    uint32_t ReadLatencyMs() const override { return 0; }
 
     bool Finished() const { return at_ == exchanges_.size(); }
     std::vector<std::string> mismatches;

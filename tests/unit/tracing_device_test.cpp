@@ -150,12 +150,16 @@ TEST(TracingDevice, PassesSettingsThroughAndRecordsTheirOutcome) {
     EXPECT_FALSE(t.device.SetLineSettings(line));
     const Timeouts timeouts{kMaxDword, 0, 200, 0, 200};
     t.device.SetTimeouts(timeouts);
-    t.device.DiscardInput();
+    t.fake.Inject("late");
+    t.fake.readLatencyMs = 16;
+    EXPECT_EQ(t.device.ReadLatencyMs(), 16u);
+    EXPECT_EQ(t.device.DiscardInput(), 4u);  // the count passes through, and into the trace
+    EXPECT_EQ(t.device.DiscardInput(), 0u);
     EXPECT_EQ(t.fake.timeouts(), timeouts);
-    EXPECT_EQ(t.fake.CallsOf(test::Call::kDiscard).size(), 1u);
+    EXPECT_EQ(t.fake.CallsOf(test::Call::kDiscard).size(), 2u);
 
     const std::vector<TraceEvent> events = t.Events();
-    ASSERT_EQ(events.size(), 4u);
+    ASSERT_EQ(events.size(), 5u);
     EXPECT_EQ(events[0].kind, "get-line");
     EXPECT_TRUE(events[0].failed);
     EXPECT_EQ(events[1].kind, "set-line");
@@ -164,6 +168,8 @@ TEST(TracingDevice, PassesSettingsThroughAndRecordsTheirOutcome) {
     EXPECT_EQ(events[2].kind, "timeouts");
     EXPECT_EQ(events[2].timeouts, timeouts);
     EXPECT_EQ(events[3].kind, "discard");
+    EXPECT_EQ(events[3].count, 4u);
+    EXPECT_EQ(events[4].count, 0u);
 }
 
 }  // namespace

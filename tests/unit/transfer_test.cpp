@@ -254,7 +254,7 @@ TEST(Transfer, UnacknowledgedEotFails) {
 
 // The transfer runs on the 3000 ms command time-outs, set once before the first frame: an ACK
 // 2999 ms after a frame is taken, one at 3001 ms is too late, and a silent or unwritable frame
-// costs 3000 ms an attempt.
+// costs 3000 ms an attempt. Only the last block's guard (22 ms for a 133-byte frame) sets others.
 TEST(Transfer, CommandTimeoutsPaceEveryAttempt) {
     const Timeouts command{0xFFFFFFFF, 0, 3000, 0, 3000};
     struct Case {
@@ -284,8 +284,13 @@ TEST(Transfer, CommandTimeoutsPaceEveryAttempt) {
         });
         EXPECT_EQ(t.result, c.result) << c.name;
         const auto set = t.device.CallsOf(Call::kSetTimeouts);
-        ASSERT_EQ(set.size(), 1u) << c.name;
+        const int64_t guardMs = c.result == 0 ? 22 : 0;
+        ASSERT_EQ(set.size(), guardMs != 0 ? 3u : 1u) << c.name;
         EXPECT_EQ(set[0].timeouts, command) << c.name;
+        if (guardMs != 0) {
+            EXPECT_EQ(set[1].timeouts, (Timeouts{0xFFFFFFFF, 0, 22, 0, 3000})) << c.name;
+            EXPECT_EQ(set[2].timeouts, command) << c.name;
+        }
         EXPECT_EQ(t.device.calls().front().kind, Call::kSetTimeouts) << c.name;
         const auto writes = t.device.CallsOf(Call::kWrite);
         const size_t sends =
@@ -294,7 +299,7 @@ TEST(Transfer, CommandTimeoutsPaceEveryAttempt) {
             }));
         EXPECT_EQ(sends, c.firstBlockSends) << c.name;
         EXPECT_EQ(t.figures.totalErrCounter, c.totalErrCounter) << c.name;
-        EXPECT_EQ(t.device.nowMs(), c.endMs) << c.name;
+        EXPECT_EQ(t.device.nowMs(), c.endMs + guardMs) << c.name;
     }
 }
 
@@ -333,6 +338,107 @@ TEST(Transfer, LateAcknowledgementNeverSkipsABlock) {
         }
     }
     EXPECT_GT(successes, 0);
+}
+
+TEST(Transfer, LastBlockGuardFollowsTheLink) {
+    struct Case {
+        const char* model;
+        uint32_t frame;
+        uint32_t latencyMs;
+        uint32_t guardMs;
+    };
+    const Case cases[] = {
+        {"ZL500-AIO", 261, 16, 30},  // the controller's own USB port: no line
+        {"MN6", 133, 0, 12 + 10},    // 11.5 ms of wire at 115200, rounded up, and the turn-around
+        {"30KT5-AIO", 261, 0, 23 + 10},
+        {"30KT5-AIO", 261, 16, 23 + 10 + 16},  // an adapter's default latency timer
+        {"30KT5-AIO", 261, 67, 100},           // never more than 100 ms
+        {"30KT5-AIO", 261, 255, 100},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LastBlockGuardMs(test::Row(c.model), c.frame, c.latencyMs), c.guardMs)
+            << c.model << " " << c.latencyMs;
+    }
+}
+
+// Two replies to one send of the last block: the first an ACK, the second whatever the controller
+// meant (or a stray repeat). The first can be a stale ACK that stands for a NAK, so it stands only
+// when nothing follows within the guard; otherwise the block goes again under its budget. However
+// the bytes fall, the host ends with the whole image or fails: never a success with a block
+// missing, and a clean last block costs one quiet read and nothing on the wire.
+TEST(Transfer, ASecondReplyToTheLastBlockIsNeverTakenForItsAcknowledgement) {
+    constexpr uint8_t kAck = 0x06, kNak = 0x15;
+    // A refusal (not taken by the receiver) with a stale ACK `staleMs` after the send.
+    const auto refusedBehindStaleAck = [](int64_t staleMs, int64_t nakMs) {
+        Reaction r = BlockReceiver::Answer(kNak, nakMs);
+        r.arrivals.push_back({staleMs, {kAck}});
+        return r;
+    };
+    struct Case {
+        const char* name;
+        const char* model;
+        std::function<Reaction(int arrival)> last;  // the answer to each send of the last block
+        uint8_t result;
+        size_t lastSends;
+        uint32_t surplus;
+    };
+    const Case cases[] = {
+        {"clean", "MN6", [](int) { return BlockReceiver::Answer(kAck, 0); }, 0, 1, 0},
+        {"stale ACK, the NAK inside the guard, every send", "MN6",
+         [&](int) { return refusedBehindStaleAck(5, 15); }, 16, 6, 6},
+        {"stale ACK, the NAK at the guard's last millisecond", "MN6",
+         [&](int) { return refusedBehindStaleAck(5, 5 + 22); }, 16, 6, 6},
+        {"stale ACK on the USB link, every send", "ZL500-AIO",
+         [&](int) { return refusedBehindStaleAck(1, 1 + 30); }, 16, 6, 6},
+        {"stale ACK once, then taken", "MN6",
+         [&](int n) {
+             return n == 0 ? refusedBehindStaleAck(5, 15) : BlockReceiver::Answer(kAck, 0);
+         },
+         0, 2, 1},
+        {"a repeated ACK after the real one: sent again, taken once", "HU",
+         [](int n) {
+             Reaction r = BlockReceiver::Answer(kAck, 0);
+             if (n == 0) {
+                 r.arrivals.push_back({20, {kAck}});
+             }
+             return r;
+         },
+         0, 2, 1},
+        {"a flood after the ACK", "HU",
+         [](int n) {
+             Reaction r = BlockReceiver::Answer(kAck, 0);
+             if (n == 0) {
+                 r.arrivals.push_back({1, Bytes(500, 0x55)});
+             }
+             return r;
+         },
+         0, 2, 500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t blockSize = std::string(c.model) == "MN6" ? 128 : 256;
+        const Bytes image = RandomImage(blockSize * 3 - 7, 33);
+        Transfer t(c.model, image, blockSize, [&](size_t index, int arrival) {
+            return index == 2 ? c.last(arrival) : BlockReceiver::Answer(kAck, 0);
+        });
+        const auto writes = t.device.CallsOf(Call::kWrite);
+        const size_t lastSends =
+            static_cast<size_t>(std::count_if(writes.begin(), writes.end(), [](const Call& w) {
+                return w.bytes.size() > 1 && w.bytes[1] == 3;
+            }));
+        EXPECT_EQ(t.result, c.result);
+        EXPECT_EQ(lastSends, c.lastSends);
+        EXPECT_EQ(t.figures.surplusBytes, c.surplus);
+        if (t.result == 0) {
+            EXPECT_EQ(t.receiver.Received().size(), 3 * blockSize);
+            EXPECT_TRUE(std::equal(image.begin(), image.end(), t.receiver.Received().begin()));
+            EXPECT_EQ(writes.back().bytes, Bytes{0x04});
+        } else {
+            EXPECT_NE(writes.back().bytes, Bytes{0x04});
+            EXPECT_EQ(t.receiver.blocks.size(), 2u);
+        }
+        EXPECT_TRUE(t.receiver.violations.empty());
+    }
 }
 
 }  // namespace

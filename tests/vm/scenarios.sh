@@ -363,6 +363,86 @@ s6b_uart_stale() {
     [ "${stale:-0}" -ge 1 ] || fail "no repeated ACK was dropped"
 }
 
+# Waits until a tty of the kind NAME (ttyUSB) is there; prints its path.
+wait_for_tty() {
+    n=$(($2 * 10))
+    while [ "$n" -gt 0 ]; do
+        for t in /sys/class/tty/"$1"*; do
+            [ -e "$t" ] && [ -e "/dev/${t##*/}" ] && { echo "/dev/${t##*/}"; return 0; }
+        done
+        sleep 0.1
+        n=$((n - 1))
+    done
+    return 1
+}
+
+# 6c: RV7-G through a USB-serial adapter (QEMU's FTDI, bound by usbserial and ftdi_sio as
+# ttyUSB0), with the host's proxy corrupting the last block on every send and repeating the
+# previous ACK 5, 15 and 25 ms after it, one transfer each: before the block could have crossed
+# the line, after it, and after the controller's NAK. The block never gets through, so the only
+# sound end is exit 7; a success would be one with a block missing. The 5 ms repeats come
+# sooner than the wire allows: the stale-reply rule, on for the adapter by what sysfs says of it,
+# drops them. The first run starts in the application and goes through the power cycle: after
+# every line setting the updater makes, the watcher reads back what ftdi_sio holds.
+s6c_ftdi_stale() {
+    tty=$(wait_for_tty ttyUSB 10) || fail "no ttyUSB: $(ls /sys/class/tty | tr '\n' ' ')" ||
+        return 1
+    driver=$(basename "$(readlink "/sys/class/tty/${tty#/dev/}/device/driver")")
+    note "$tty, driver $driver, latency_timer $(cat "/sys/class/tty/${tty#/dev/}/device/latency_timer" 2>/dev/null)"
+    [ "$driver" = ftdi_sio ] || fail "not bound by ftdi_sio" || return 1
+    for delay in 5 15 25; do
+        : >"$W/trace-$delay.txt"
+        if [ "$delay" = 5 ]; then
+            line_watch "$tty" "$W/trace-5.txt" >"$W/line.txt" &
+            watch=$!
+        fi
+        run_cli rv7g --port "$tty" --trace "$W/trace-$delay.txt"
+        if [ "$delay" = 5 ]; then
+            sleep 0.2
+            kill "$watch"
+            wait "$watch" 2>/dev/null
+            seq=$(line_sequence "$W/line.txt")
+            note "line settings: $seq"
+            [ "$seq" = "open 9600-7E1 update-request open 9600-7E1 UPDATE 115200-8N1" ] ||
+                fail "the adapter did not hold 9600 7E1 in both modes, then 115200 8N1" || return 1
+        fi
+        stale=$(sed -n 's/^[0-9]* note stale \([0-9]*\) .*/\1/p' "$W/trace-$delay.txt")
+        surplus=$(sed -n 's/.*"surplusBytes":\([0-9]*\).*/\1/p' "$W/cli.out" | tail -n 1)
+        note "repeat $delay ms: stale bytes dropped ${stale:-none}, surplus bytes ${surplus:-none}"
+        if grep -q SUCCESSFUL "$W/cli.out" "$W/cli.err"; then
+            fail "repeat $delay ms: a success with a corrupted last block"
+            return 1
+        fi
+        [ "$CLI_STATUS" = 7 ] && [ "$CLI_OUTCOME" = "ERROR: Firmware update is FAILED" ] ||
+            fail "repeat $delay ms: expected exit 7, FAILED" || return 1
+        [ "$delay" != 5 ] || [ "${stale:-0}" -ge 1 ] ||
+            fail "repeat 5 ms: the adapter's line dropped no early ACK" || return 1
+    done
+}
+
+# 6d: a clean update through the adapter (the host checks the flash), the line settings read back
+# again: after 6c the controller waits in its bootloader, so the update starts there.
+s6d_ftdi() {
+    tty=$(wait_for_tty ttyUSB 10) || fail "no ttyUSB" || return 1
+    : >"$W/trace.txt"
+    line_watch "$tty" "$W/trace.txt" >"$W/line.txt" &
+    watch=$!
+    run_cli rv7g --port "$tty" --trace "$W/trace.txt"
+    sleep 0.2
+    kill "$watch"
+    wait "$watch" 2>/dev/null
+    seq=$(line_sequence "$W/line.txt")
+    note "line settings: $seq"
+    stale=$(sed -n 's/^[0-9]* note \(stale .*\)/\1/p' "$W/trace.txt")
+    [ -z "$stale" ] || note "replies came sooner than the line could carry them: $stale"
+    [ "$CLI_STATUS" = 0 ] && [ -z "$stale" ] || return 1
+    case "$seq" in
+        "open 9600-7E1 UPDATE 115200-8N1" | \
+            "open 9600-7E1 update-request open 9600-7E1 UPDATE 115200-8N1") ;;
+        *) fail "the adapter did not hold 9600 7E1, then 115200 8N1" ;;
+    esac
+}
+
 # The watcher's record as words, repeats merged: "open" per open, the setting held after each
 # set-line ("held" differing from the asked one shows as asked>held), the application's
 # update-request and the bootloader's UPDATE by name.
@@ -442,7 +522,8 @@ run_one() {
 }
 
 run_scenarios() {
-    for s in 6-uart:s6_uart 6b-uart-stale:s6b_uart_stale 1-cpu:s1_cpu 2-aio:s2_aio \
+    for s in 6-uart:s6_uart 6b-uart-stale:s6b_uart_stale 6c-ftdi-stale:s6c_ftdi_stale \
+        6d-ftdi:s6d_ftdi 1-cpu:s1_cpu 2-aio:s2_aio \
         3-other-node:s3_other_node 4-unplug-transfer:s4_unplug_transfer 5a-unplug-erase:s5a_unplug_erase \
         5b-unplug-replug-wait:s5b_unplug_replug_wait bench:bench 7-two:s7_two \
         7b-two-one-lost:s7b_two_one_lost; do

@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
 """A stale block acknowledgement on the guest's UART: a proxy between QEMU's serial line and plcsim.
 
-    stale_ack_proxy.py UPSTREAM TARGET DELAY_MS SUMMARY_JSON
+    stale_ack_proxy.py UPSTREAM TARGET DELAY_MS[,DELAY_MS...] SUMMARY_JSON
 
 Serves a pseudo-terminal of its own (its path is the first line on stdout: "proxy on PATH") for
-QEMU's serial backend and relays to plcsim's port UPSTREAM, passing on the line settings the
-guest's UART sets. Every send of the TARGET-th block (counted from 1; a resend of a block does
-not count again) has one data byte inverted, so the controller NAKs it, and the previous block's
-ACK goes to the guest DELAY_MS after the block's first byte came through: sooner than the block
-could have crossed a real line at 115200. Bytes reach the proxy in the pieces QEMU's UART sends,
-so blocks are found in the byte stream, not per read. On SIGTERM it writes SUMMARY_JSON: blocks
-seen, sends of the target, and for each ACK injected its delay after the block's first byte.
+QEMU's serial backend (the guest's UART, or its emulated USB-serial adapter) and relays to
+plcsim's port UPSTREAM, passing on the line settings the guest sets. Every send of the TARGET-th
+block (counted from 1; a resend of a block does not count again) has one data byte inverted, so
+the controller NAKs it, and the previous block's ACK goes to the guest DELAY_MS after the block's
+first byte came through: 5 ms is sooner than the block could have crossed a line at 115200, 15
+and 25 ms later. Each transfer (the line switched to 115200) takes the next delay of the list,
+the last one repeating; a delay of 0 leaves that transfer alone. Bytes reach the proxy in the
+pieces QEMU sends, so blocks are found in the byte stream, not per read. On SIGTERM it writes
+SUMMARY_JSON: blocks seen and sends of the target in the last transfer, and per transfer the
+delay and, for each ACK injected, its delay after the block's first byte.
 """
 import json
 import os
@@ -70,7 +73,7 @@ class BlockFinder:
 
 def main():
     upstream, summary_path = sys.argv[1], sys.argv[4]
-    target, delay = int(sys.argv[2]), float(sys.argv[3])
+    target, delays = int(sys.argv[2]), [float(d) for d in sys.argv[3].split(",")]
     up = os.open(upstream, os.O_RDWR | os.O_NOCTTY)
     tty.setraw(up)
     master, slave = os.openpty()
@@ -78,11 +81,16 @@ def main():
     print("proxy on " + os.ttyname(slave), flush=True)
 
     finder = BlockFinder(target)
-    due, injected, sends = [], [], [0]
+    due, sends = [], [0]
+    transfers = []  # per transfer: its delay and the ACKs injected in it
+    fast = False
     stop_r, stop_w = os.pipe()
     signal.signal(signal.SIGTERM, lambda *_: os.write(stop_w, b"x"))
 
     def target_starts():
+        delay = transfers[-1]["delayMs"]
+        if delay <= 0:
+            return
         sends[0] += 1
         now = time.monotonic()
         due.append((now + delay / 1000.0, now))
@@ -94,7 +102,7 @@ def main():
         for item in [d for d in due if d[0] <= now]:
             due.remove(item)
             os.write(master, bytes([ACK]))
-            injected.append(round((time.monotonic() - item[1]) * 1000, 2))
+            transfers[-1]["injectedAfterMs"].append(round((time.monotonic() - item[1]) * 1000, 2))
         if stop_r in ready:
             break
         if master in ready:
@@ -104,7 +112,15 @@ def main():
             if (line[4], line[5], line[2]) != (host[4], host[5], host[2]):
                 line[4], line[5], line[2] = host[4], host[5], host[2]
                 termios.tcsetattr(up, termios.TCSANOW, line)
-            if host[5] == termios.B115200:
+            if host[5] == termios.B115200 and not fast:
+                # A transfer begins: the next delay, a fresh count of blocks.
+                finder = BlockFinder(target if delays[min(len(transfers), len(delays) - 1)] > 0
+                                     else None)
+                transfers.append({"delayMs": delays[min(len(transfers), len(delays) - 1)],
+                                  "injectedAfterMs": []})
+                sends[0] = 0
+            fast = host[5] == termios.B115200
+            if fast:
                 data = finder.feed(data, target_starts)
             os.write(up, data)
         if up in ready:
@@ -112,7 +128,8 @@ def main():
 
     with open(summary_path, "w") as f:
         json.dump({"blocks": finder.ordinal() if finder.numbers else 0, "targetSends": sends[0],
-                   "injectedAfterMs": injected}, f)
+                   "injectedAfterMs": transfers[-1]["injectedAfterMs"] if transfers else [],
+                   "transfers": transfers}, f)
 
 
 if __name__ == "__main__":

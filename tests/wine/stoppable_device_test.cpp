@@ -35,7 +35,11 @@ class CountingDevice final : public Device {
         calls.push_back("set time-outs");
         return true;
     }
-    void DiscardInput() override { calls.push_back("discard"); }
+    uint32_t DiscardInput() override {
+        calls.push_back("discard");
+        return 0;
+    }
+    uint32_t ReadLatencyMs() const override { return 0; }
 };
 
 // Every call of the seam once; how many succeeded.

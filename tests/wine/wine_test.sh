@@ -623,6 +623,82 @@ close_during_update() {
     echo "PASS: closing during an update asks; No lets it finish, Yes stops it, closes the port and ends cleanly"
 }
 
+# The window's update with the virtual-machine tier's stale-ACK proxy between the COM port's pty
+# and plcsim: every send of the last block corrupted (the controller NAKs it) and the previous
+# ACK repeated DELAY ms after it. Windows has no early-byte rule; the last block's guard alone
+# stands between that ACK and the EOT. The window must end "Firmware update is FAILED" with the
+# controller short of its last block, or "SUCCESSFUL" with the flash whole, which a block that
+# never gets through rules out.
+stale_ack() {
+    local program=$1 model=$2 port=$3 image=$4 delay=$5 block=$6 name
+    name=$(basename "$program" .exe)-stale
+    [ -n "${PLCSIM:-}" ] && [ -x "$PLCSIM" ] || skip "needs plcsim (build the native preset)"
+    local flash="$ARTIFACTS/$name.flash.bin" summary="$ARTIFACTS/$name.summary.json"
+    local proxy_json="$ARTIFACTS/$name.proxy.json" proxy_out="$ARTIFACTS/$name.proxy.out"
+    local blocks=$(( ($(stat -c %s "$image") + block - 1) / block ))
+    rm -f "$flash" "$summary" "$proxy_json" "$WINEPREFIX/dosdevices/$port"
+    start_xvfb
+    add_fixture_port 2 "USB Serial Port (${port^^})"
+    # Behind the proxy plcsim never sees the host's close: the operator's power cycle comes
+    # --reconnect-after.
+    peer_log="$ARTIFACTS/$tag.peer.log"
+    peer_kind=plcsim
+    "$PLCSIM" --model "$model" --image "$image" --flash-out "$flash" --summary-json "$summary" \
+        --wire --reconnect-after 500 -v >"$peer_log" 2>&1 &
+    peer_pid=$!
+    started+=($peer_pid)
+    local until=$((SECONDS + 60)) upstream="" line=""
+    until [ -n "$upstream" ]; do
+        [ $SECONDS -le $until ] || fail "plcsim did not start: $(cat "$peer_log")"
+        sleep 0.1
+        upstream=$(sed -n 's/^plcsim: .* on \(\/dev\/[^ ]*\)$/\1/p' "$peer_log" | head -n 1)
+    done
+    python3 "$here/../vm/stale_ack_proxy.py" "$upstream" "$blocks" "$delay" "$proxy_json" \
+        >"$proxy_out" 2>&1 &
+    local proxy_pid=$!
+    started+=($proxy_pid)
+    until [ -n "$line" ]; do
+        [ $SECONDS -le $until ] || fail "the proxy did not start: $(cat "$proxy_out")"
+        sleep 0.1
+        line=$(sed -n 's/^proxy on //p' "$proxy_out")
+    done
+    ln -s "$line" "$WINEPREFIX/dosdevices/$port"
+    note "controller: plcsim on $upstream, the proxy on $line as ${port^^}, block $blocks attacked"
+    start_program "$program"
+    expect "selected ${port^^}" select-port "${port^^}"
+    start_update "$name" yes
+    expect "box caption=[Information] text=[Please POWER OFF=>ON the PLC, and then press OK to continue]" box 120
+    expect "ok pressed" ok
+    local box
+    box=$(probe box 240)
+    screenshot "$name-end"
+    expect "ok pressed" ok
+    wait_for 60 "start enabled=1" start-state
+    stop_program
+    kill "$proxy_pid" "$peer_pid" 2>/dev/null
+    wait_exit "$proxy_pid" 30 || fail "the proxy did not end"
+    wait_exit "$peer_pid" 30 || fail "plcsim did not end"
+    python3 - "$proxy_json" "$summary" "$flash" "$image" "$blocks" "$box" <<'PY' | tee -a "$log"
+import json, sys
+proxy, summary = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]))
+flash, image, blocks, box = open(sys.argv[3], "rb").read(), open(sys.argv[4], "rb").read(), int(sys.argv[5]), sys.argv[6]
+print("proxy: %d sends of block %d, ACKs injected %s ms after its first byte"
+      % (proxy["targetSends"], blocks, proxy["injectedAfterMs"]))
+print("controller: %d blocks taken, transfer complete %s" % (summary["blocksTaken"], summary["transferComplete"]))
+if not proxy["injectedAfterMs"] or proxy["blocks"] != blocks:
+    sys.exit("the proxy injected nothing into block %d" % blocks)
+if "text=[Firmware update is FAILED]" in box:
+    sys.exit(0 if summary["blocksTaken"] == blocks - 1 and not summary["transferComplete"]
+             else "FAILED, but the controller took %d blocks" % summary["blocksTaken"])
+if "text=[Firmware update is SUCCESSFUL]" in box:
+    sys.exit(0 if flash[:len(image)] == image and summary["transferComplete"]
+             else "SUCCESSFUL with a block missing: %d of %d" % (summary["blocksTaken"], blocks))
+sys.exit("the window ended with " + box)
+PY
+    [ "${PIPESTATUS[0]}" -eq 0 ] || fail "the update's end: $box"
+    echo "PASS: a repeated ACK for a corrupted last block under Wine: $box"
+}
+
 # A program built with a real image (a fixture of the right size): no stand-in word anywhere, and
 # Start goes to the port without a question.
 real_image() {
@@ -700,6 +776,7 @@ case "$scenario" in
     prefix-cleanup) prefix_cleanup ;;
     delivered) needs_prefix && check_arch "${1:-}" && delivered "$@" ;;
     full-update) needs_prefix && check_arch "${1:-}" && full_update "$@" ;;
+    stale-ack) needs_prefix && check_arch "${1:-}" && stale_ack "$@" ;;
     close-during-update) needs_prefix && check_arch "${1:-}" && close_during_update "$@" ;;
     real-image) needs_prefix && check_arch "${1:-}" && real_image "$@" ;;
     gtest) needs_prefix && check_arch "${1:-}" && gtest "$@" ;;

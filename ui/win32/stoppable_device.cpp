@@ -22,10 +22,8 @@ bool StoppableDevice::SetTimeouts(const Timeouts& timeouts) {
     return !Stopped() && inner_.SetTimeouts(timeouts);
 }
 
-void StoppableDevice::DiscardInput() {
-    if (!Stopped()) {
-        inner_.DiscardInput();
-    }
+uint32_t StoppableDevice::DiscardInput() {
+    return Stopped() ? 0 : inner_.DiscardInput();
 }
 
 }  // namespace fwburn

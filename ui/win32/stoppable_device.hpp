@@ -18,7 +18,8 @@ class StoppableDevice final : public Device {
     bool GetLineSettings(LineSettings& settings) override;
     bool SetLineSettings(const LineSettings& settings) override;
     bool SetTimeouts(const Timeouts& timeouts) override;
-    void DiscardInput() override;
+    uint32_t DiscardInput() override;
+    uint32_t ReadLatencyMs() const override { return inner_.ReadLatencyMs(); }
 
   private:
     bool Stopped() const { return stop_.load(std::memory_order_acquire); }

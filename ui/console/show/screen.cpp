@@ -158,6 +158,7 @@ void Screen::Final(const UpdateOutcome& outcome, ExitCode code, double elapsed) 
               .Add("exitCode", static_cast<int>(code))
               .Add("result", ResultName(code))
               .Add("erased", outcome.erased)
+              .Add("surplusBytes", outcome.surplusBytes)
               .AddFixed("elapsed", elapsed),
           true);
     BreakStatusLine(true);  // the last status line stays, as the panel keeps its figures
