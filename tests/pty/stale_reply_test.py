@@ -128,25 +128,34 @@ class StaleAck(PtyCase):
             for delay_ms in (5, 10, 15, 25):
                 for wire_timing in ("on", "off"):
                     with self.subTest(profile=profile, delay_ms=delay_ms, wire_timing=wire_timing):
-                        p, proxy, sim = self.run_through_proxy(profile, blocks, wire_timing,
-                                                               delay_ms, "--json")
-                        self.assertTrue(proxy.injected, "no ACK was injected")
-                        self.assertTrue(all(delay_ms / 1000 <= t <= delay_ms / 1000 + 0.008
-                                            for t in proxy.injected), proxy.injected)
-                        outcome = json.loads(p.stdout.splitlines()[-1])
-                        self.assertEqual(outcome["event"], "outcome")
-                        if p.returncode == 0:
-                            self.assert_flash_is_image(profile, sim)
-                        else:
-                            self.assertEqual(p.returncode, 7, p.stdout + p.stderr)
-                            self.assertNotIn("SUCCESSFUL", p.stdout + p.stderr)
-                            self.assertEqual(p.stderr.splitlines()[-1],
-                                             "ERROR: Firmware update is FAILED")
-                            self.assertEqual(sim.summary["blocksTaken"], blocks - 1)
-                        if wire_timing == "off":
-                            # Every stale ACK was read as a reply, caught after one, or
-                            # dropped before a write: none vanishes unsaid.
-                            self.assertGreaterEqual(outcome["surplusBytes"], 1, outcome)
+                        # A case counts only when the proxy repeated the ACK when it was
+                        # meant to; a loaded machine may make it late, and the run is made again.
+                        # Every run, late or not, must end whole or FAILED.
+                        for _ in range(3):
+                            p, proxy, sim = self.run_through_proxy(profile, blocks, wire_timing,
+                                                                   delay_ms, "--json")
+                            self.assert_whole_or_failed(profile, blocks, wire_timing, p, sim)
+                            self.assertTrue(proxy.injected, "no ACK was injected")
+                            on_time = all(delay_ms / 1000 <= t <= delay_ms / 1000 + 0.008
+                                          for t in proxy.injected)
+                            if on_time:
+                                break
+                        self.assertTrue(on_time, proxy.injected)
+
+    def assert_whole_or_failed(self, profile, blocks, wire_timing, p, sim):
+        outcome = json.loads(p.stdout.splitlines()[-1])
+        self.assertEqual(outcome["event"], "outcome")
+        if p.returncode == 0:
+            self.assert_flash_is_image(profile, sim)
+        else:
+            self.assertEqual(p.returncode, 7, p.stdout + p.stderr)
+            self.assertNotIn("SUCCESSFUL", p.stdout + p.stderr)
+            self.assertEqual(p.stderr.splitlines()[-1], "ERROR: Firmware update is FAILED")
+            self.assertEqual(sim.summary["blocksTaken"], blocks - 1)
+        if wire_timing == "off":
+            # Every stale ACK was read as a reply, caught after one, or dropped before a write:
+            # none vanishes unsaid.
+            self.assertGreaterEqual(outcome["surplusBytes"], 1, outcome)
 
     def test_a_clean_update_puts_the_same_bytes_on_the_wire(self):
         """Each request once, in order, the EOT straight after the last block's ACK: the guard
