@@ -45,10 +45,16 @@ gadget_tty() {
 # The controller's USB port bound to the first dummy UDC; prints its ttyACM.
 gadget_up() {
     gadget_make "$G" VM0001 || return 1
-    if [ -z "$(cat "$G/UDC")" ]; then
-        ls /sys/class/udc | head -n 1 >"$G/UDC" || return 1
-    fi
-    wait_for_acm 10
+    # The controller before may still be letting go of the UDC (its own unplug as it ends): the
+    # bind is tried again for 2 s, and a failure says so.
+    n=20
+    while [ -z "$(cat "$G/UDC")" ]; do
+        ls /sys/class/udc | head -n 1 >"$G/UDC" 2>/dev/null && break
+        n=$((n - 1))
+        [ "$n" -gt 0 ] || fail "cannot bind the controller's gadget to a UDC" >&2 || return 1
+        sleep 0.1
+    done
+    wait_for_acm 10 || fail "the controller's ttyACM did not come" >&2 || return 1
 }
 
 # A second controller on the other UDC (another virtual USB controller, another bus).
