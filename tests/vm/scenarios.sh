@@ -111,9 +111,9 @@ sim_on() {
     SIM_PID=$!
     # Serving once it says so: it flushes the line as it opens it, and a host that wrote sooner
     # lost its first bytes (the bare sender, which never repeats a request, then hung). The
-    # gadget's tty may still be closing for the controller before, which waits up to 15 s for
-    # replies the host never read to drain.
-    n=200
+    # gadget's tty may still be closing for the controller before, which waits for replies the
+    # host never read to drain: up to the tty's closing wait, 30 s (20 s were seen not to do).
+    n=400
     while ! grep -q "serving " "$W/${tag}sim.log" 2>/dev/null && [ "$n" -gt 0 ]; do
         sleep 0.1
         n=$((n - 1))
