@@ -528,10 +528,12 @@ run_one() {
 }
 
 run_scenarios() {
+    # The benchmark first, on a gadget nothing has unplugged yet: after the unplug scenarios its
+    # controller's tty was seen still closing for the one before, past 40 s.
     for s in 6-uart:s6_uart 6b-uart-stale:s6b_uart_stale 6c-ftdi-stale:s6c_ftdi_stale \
-        6d-ftdi:s6d_ftdi 1-cpu:s1_cpu 2-aio:s2_aio \
+        6d-ftdi:s6d_ftdi bench:bench 1-cpu:s1_cpu 2-aio:s2_aio \
         3-other-node:s3_other_node 4-unplug-transfer:s4_unplug_transfer 5a-unplug-erase:s5a_unplug_erase \
-        5b-unplug-replug-wait:s5b_unplug_replug_wait bench:bench 7-two:s7_two \
+        5b-unplug-replug-wait:s5b_unplug_replug_wait 7-two:s7_two \
         7b-two-one-lost:s7b_two_one_lost; do
         name=${s%%:*}
         # "usb": every scenario but the serial ones, which need the host's side of the line.
