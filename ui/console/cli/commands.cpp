@@ -1,17 +1,14 @@
 #include "ui/console/cli/commands.hpp"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "burn/messages.hpp"
 #include "catalogue/catalogue.hpp"
 #include "catalogue/profile.hpp"
+#include "ui/console/cli/extract.hpp"
 #include "ui/console/cli/options.hpp"
-#include "ui/console/posix/extract_image.hpp"
-#include "ui/console/posix/posix_host.hpp"
+#include "ui/console/cli/platform.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/session/session.hpp"
 #include "ui/console/show/json_line.hpp"
@@ -70,14 +67,14 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
     const bool usb = IsUsbLinked(row);
     std::vector<std::string> ports;
     if (usb) {
-        for (const posix::UsbPort& port : host.Controllers()) {
+        for (const UsbPort& port : host.Controllers()) {
             ports.push_back(port.tty);
         }
     } else {
         ports = host.SerialPorts();
     }
     for (const std::string& port : ports) {
-        const std::optional<posix::UsbPort> found = host.Describe(port);
+        const std::optional<UsbPort> found = host.Describe(port);
         if (json) {
             JsonLine line;
             line.Add("port", port);
@@ -114,11 +111,7 @@ ScreenMode ModeFor(const Options& options) {
     if (options.json) {
         return ScreenMode::kJson;
     }
-    const char* term = std::getenv("TERM");
-    if (isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0) {
-        return ScreenMode::kTerminal;
-    }
-    return ScreenMode::kPlain;
+    return TerminalOutput() ? ScreenMode::kTerminal : ScreenMode::kPlain;
 }
 
 // A test build without --allow-stand-in: refused before anything is locked or opened.
@@ -185,16 +178,15 @@ int RunConsole(const char* program, int argc, char** argv) {
         // Its own signal handling: a signal removes the temporary file it is writing.
         return ExtractImage(program, options.extractImage, options.json);
     }
-    PosixHost host;
-    if (host.Failed()) {
-        std::fprintf(stderr, "%s: cannot take signals: %s\n", program, std::strerror(errno));
+    const std::unique_ptr<Host> host = MakeHost(program);
+    if (host == nullptr) {
         return kExitUnexpected;
     }
-    const int code = Command(host, program, options, row);
+    const int code = Command(*host, program, options, row);
     // What is left is the terminal taking the last lines: a signal now ends the wait, not the
     // update, whose status stands.
-    if (!host.Drain()) {
-        host.Exit(code);
+    if (!host->Drain()) {
+        host->Exit(code);
     }
     return code;
 }

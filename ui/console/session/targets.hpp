@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/posix/discovery.hpp"
+#include "link/usb_port.hpp"
 #include "ui/console/cli/options.hpp"
 #include "ui/console/session/target.hpp"
 
@@ -17,11 +17,11 @@ class PortFinder {
   public:
     virtual ~PortFinder() = default;
     // Every controller on the USB link now, with its socket and serial number.
-    virtual std::vector<posix::UsbPort> Controllers() = 0;
+    virtual std::vector<UsbPort> Controllers() = 0;
     // Every serial port present.
     virtual std::vector<std::string> SerialPorts() = 0;
     // The USB details of the device behind `port`, when there is one.
-    virtual std::optional<posix::UsbPort> Describe(const std::string& port) = 0;
+    virtual std::optional<UsbPort> Describe(const std::string& port) = 0;
     // What tells one port from another: the device it opens, however it is named (a symbolic
     // link and its target, or two nodes of one device, are one port).
     virtual std::string DeviceKey(const std::string& port) = 0;
