@@ -51,6 +51,7 @@ note() { echo "$*" | tee -a "$log"; }
 
 started=()  # pids of what this test started, ended on exit by their pid
 xvfb_pid=""
+prefix_wait=1  # 0 for the console cases, which share their prefix with each other at once
 cleanup() {
     local pid
     for pid in "${started[@]}"; do
@@ -61,7 +62,7 @@ cleanup() {
     done
     # The prefix's own processes (its desktop and services) end by themselves once no program
     # runs; wait for that, so the next test starts them on its own display.
-    [ -d "$WINEPREFIX" ] && timeout 30 wineserver -w 2>/dev/null
+    [ "$prefix_wait" = 1 ] && [ -d "$WINEPREFIX" ] && timeout 30 wineserver -w 2>/dev/null
     if [ -n "$xvfb_pid" ]; then
         kill "$xvfb_pid" 2>/dev/null
         wait "$xvfb_pid" 2>/dev/null
@@ -390,6 +391,9 @@ check_arch() {
 }
 
 # --- scenarios ---------------------------------------------------------------------------------
+
+# shellcheck source=console_cases.sh
+. "$here/console_cases.sh"
 
 prefix_setup() {
     command -v "$WINE" >/dev/null || skip "Wine is not installed"
@@ -781,5 +785,10 @@ case "$scenario" in
     real-image) needs_prefix && check_arch "${1:-}" && real_image "$@" ;;
     gtest) needs_prefix && check_arch "${1:-}" && gtest "$@" ;;
     link) needs_prefix && check_arch "${1:-}" && link_tests "$@" ;;
+    console-update) needs_prefix && check_arch "${1:-}" && console_update "$@" ;;
+    console-fleet) needs_prefix && check_arch "${1:-}" && console_fleet "$@" ;;
+    console-looks) needs_prefix && check_arch "${1:-}" "${2:-}" && console_looks "$@" ;;
+    console-interrupt) needs_prefix && check_arch "${1:-}" && console_interrupt "$@" ;;
+    console-lock) needs_prefix && check_arch "${1:-}" "${2:-}" && console_lock "$@" ;;
     *) fail "unknown scenario $scenario" ;;
 esac

@@ -62,7 +62,8 @@ int ShowVersion(Host& host, const RunInfo& info, bool json) {
 }
 
 // Per port: the path, and for a USB device its product, vendor:product, serial number and
-// socket, so that a bench with several controllers can tell them apart.
+// socket (its instance on Windows), so that a bench with several controllers can tell them
+// apart; the name the system gives a port where it gives one.
 int ListPorts(Host& host, const char* program, int row, bool json) {
     const bool usb = IsUsbLinked(row);
     std::vector<std::string> ports;
@@ -78,6 +79,9 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
         if (json) {
             JsonLine line;
             line.Add("port", port);
+            if (const std::string name = host.FriendlyName(port); !name.empty()) {
+                line.Add("name", name);
+            }
             const auto add = [&line, &found](const char* key, const std::string& value) {
                 if (found && !value.empty()) {
                     line.Add(key, value);
@@ -97,7 +101,9 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
                          found->serial.empty() ? "-" : Shown(found->serial).c_str(),
                          Shown(found->physical).c_str());
         } else {
-            std::fprintf(host.out(), "%s\n", Shown(port).c_str());
+            const std::string name = host.FriendlyName(port);
+            std::fprintf(host.out(), "%s%s%s\n", Shown(port).c_str(), name.empty() ? "" : "  ",
+                         Shown(name).c_str());
         }
     }
     if (ports.empty()) {

@@ -27,6 +27,9 @@ class PortFinder {
     virtual std::string DeviceKey(const std::string& port) = 0;
     // What a port is locked under: the path it resolves to.
     virtual std::string LockIdentity(const std::string& port) = 0;
+    // The name the system gives the port's device ("USB Serial Port (COM3)"); empty where it
+    // gives none.
+    virtual std::string FriendlyName(const std::string&) { return {}; }
 };
 
 struct TargetChoice {
