@@ -115,8 +115,9 @@ console_update() {
                 >>"$log" 2>&1 || fail "registry fixture $com"
     fi
     sim plc "$model" "$com" "$image"
-    local json=()
-    [ "$form" = json ] && json=(--json)
+    local json=() trace="$ARTIFACTS/$tag.trace.txt"
+    rm -f "$trace"
+    [ "$form" = json ] && json=(--json --trace "Z:${trace//\//\\}")
     cli update "$program" --port "$com" --yes --allow-stand-in "${json[@]}"
     expect_status update 0
     sim_done plc
@@ -138,6 +139,9 @@ any(e['event'] == 'open' and e['path'] == '$com' and e['reopen'] for e in events
 [e['phase'] for e in events if e['event'] == 'phase'] == ['erase', 'program'] and \
 events[-1]['event'] == 'outcome' and events[-1]['exitCode'] == 0 and \
 events[-1]['result'] == 'success' and events[-1]['erased']"
+        # The trace holds the whole conversation: both opens, the closes, the blocks.
+        [ "$(grep -c " open $com\$" "$trace")" -eq 2 ] && grep -q " close $com\$" "$trace" &&
+            [ "$(wc -l <"$trace")" -gt 100 ] || fail "--trace: $(head -n 5 "$trace")"
     fi
     echo "PASS: $name updated a $model through $com ($form) against plcsim, flash byte for byte"
 }
@@ -339,4 +343,26 @@ console_lock() {
     sim_done plc
     stop_program
     echo "PASS: a window's update and a console's keep each other off one COM port, prompts included"
+}
+
+# In a console (Wine's, on a pseudo-terminal of 60 columns) the program finds virtual-terminal
+# processing: the status line is redrawn in place within the console's width and the result is
+# coloured.
+console_terminal() {
+    local program=$1 image=$2 typescript="$ARTIFACTS/$tag.typescript"
+    console_case
+    command -v script >/dev/null || skip "needs script (util-linux)"
+    sim plc RV7-G COM51 "$image"
+    script -qec "stty cols 60 rows 30; exec '$WINE' '$program' --port COM51 --yes --allow-stand-in" \
+        "$typescript" >/dev/null 2>&1 </dev/null
+    local status=$?
+    [ "$status" -eq 0 ] || fail "exit $status in a console: $(tail -c 600 "$typescript")"
+    sim_done plc
+    grep -qaF $'\e[32msuccess\e[0m' "$typescript" || fail "no coloured result in $typescript"
+    grep -qaE $'\rProgramming +[0-9]+% +[0-9]+/313 blocks' "$typescript" ||
+        fail "no status line redrawn in place in $typescript"
+    # 60 columns: the image name is cut in its middle, and the bar gave way to the counts.
+    grep -qaF "image RV7-...t.bin" "$typescript" || fail "the start line was not fitted to 60 columns"
+    grep -qaF "[####" "$typescript" && fail "a bar in 60 columns"
+    echo "PASS: in a console the status line is redrawn in place and the result coloured"
 }

@@ -790,5 +790,6 @@ case "$scenario" in
     console-looks) needs_prefix && check_arch "${1:-}" "${2:-}" && console_looks "$@" ;;
     console-interrupt) needs_prefix && check_arch "${1:-}" && console_interrupt "$@" ;;
     console-lock) needs_prefix && check_arch "${1:-}" "${2:-}" && console_lock "$@" ;;
+    console-terminal) needs_prefix && check_arch "${1:-}" && console_terminal "$@" ;;
     *) fail "unknown scenario $scenario" ;;
 esac
