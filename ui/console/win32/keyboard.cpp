@@ -48,7 +48,7 @@ void Keyboard::Start() {
             if (ReadFile(in, &c, 1, &got, nullptr)) {
                 shared->Put({static_cast<long>(got), c, 0});
                 if (got == 0) {
-                    return;  // the end of input: nothing more comes
+                    break;  // the end of input: nothing more comes
                 }
                 continue;
             }
@@ -58,8 +58,10 @@ void Keyboard::Start() {
             }
             // A pipe whose writer has gone is the end of input; anything else ends it too.
             shared->Put({error == ERROR_BROKEN_PIPE ? 0L : -1L, 0, EIO});
-            return;
+            break;
         }
+        // Waits for the process's end rather than ending first (see ConsoleOutput).
+        Sleep(INFINITE);
     }).detach();
 }
 

@@ -102,7 +102,7 @@ class Lanes {
     void Post(size_t index, HANDLE target, const char* data, size_t size) {
         std::lock_guard<std::mutex> lock(mutex);
         Lane& lane = lanes[index];
-        if (stop || lane.error != 0) {
+        if (lane.error != 0) {
             return;
         }
         if (!Busy(lane)) {
@@ -127,11 +127,6 @@ class Lanes {
         }
         changed.notify_all();
     }
-    void Stop() {
-        std::lock_guard<std::mutex> lock(mutex);
-        stop = true;
-        changed.notify_all();
-    }
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -140,7 +135,6 @@ class Lanes {
     const bool endAtError_;
     const HANDLE wake;
     std::vector<Lane> lanes;  // never resized: each thread holds its own
-    bool stop = false;
 
   private:
     void Moved(Lane& lane) {
@@ -200,10 +194,7 @@ class Lanes {
     void Run(Lane& lane) {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
-            changed.wait(lock, [&] { return stop || !lane.queue.empty(); });
-            if (stop) {
-                return;
-            }
+            changed.wait(lock, [&] { return !lane.queue.empty(); });
             Piece piece = std::move(lane.queue.front());
             lane.queue.pop_front();
             lane.pending -= piece.bytes.size();
@@ -330,14 +321,15 @@ ConsoleOutput::ConsoleOutput(HANDLE out, HANDLE err, size_t maxPending) {
     }
 }
 
+// The streams stay open and the threads wait on: the process ends soon after, and a thread that
+// ends while the process ends is a race that Wine settles by killing the process (137 to its
+// parent). What was queued and not yet written is dropped with the process.
 ConsoleOutput::~ConsoleOutput() {
-    if (out_ != nullptr) {
-        std::fclose(out_);
+    for (std::FILE* f : {out_, err_}) {
+        if (f != nullptr) {
+            std::fflush(f);
+        }
     }
-    if (err_ != nullptr) {
-        std::fclose(err_);
-    }
-    lanes_->Stop();
 }
 
 HANDLE ConsoleOutput::wakeEvent() const {
@@ -378,10 +370,13 @@ QueuedHandle::QueuedHandle(HANDLE file, size_t maxPending)
     Lanes::Start(lanes_);
 }
 
+// The writer waits on for the process's end, as ConsoleOutput's do. A writer still in a write of
+// the file keeps it open; it is closed with the process then.
 QueuedHandle::~QueuedHandle() {
-    lanes_->Stop();
-    // The writer may still be in a write of this handle: it is closed with the process then.
-    if (lanes_->Idle()) {
+    lanes_->GiveUp(lanes_->lanes[0]);
+    std::lock_guard<std::mutex> lock(lanes_->mutex);
+    if (!lanes_->lanes[0].writing) {
+        lanes_->lanes[0].error = ERROR_INVALID_HANDLE;  // nothing more is taken for it
         CloseHandle(file_);
     }
 }

@@ -28,7 +28,9 @@ class ConsoleOutput {
     static constexpr size_t kMaxPending = 256 * 1024;
 
     ConsoleOutput(HANDLE out, HANDLE err, size_t maxPending = kMaxPending);
-    // Unwritten output is dropped; a writer blocked in a write is left to it.
+    // Flushes the streams and leaves the threads waiting: no thread of this host ends before the
+    // process does (under Wine a thread that ends while the process ends gets the process
+    // killed). What is not written yet goes with the process.
     ~ConsoleOutput();
     ConsoleOutput(const ConsoleOutput&) = delete;
     ConsoleOutput& operator=(const ConsoleOutput&) = delete;
