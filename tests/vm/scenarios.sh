@@ -118,7 +118,18 @@ sim_on() {
         sleep 0.1
         n=$((n - 1))
     done
-    grep -q "serving " "$W/${tag}sim.log" || { cat "$W/${tag}sim.log"; return 1; }
+    grep -q "serving " "$W/${tag}sim.log" && return 0
+    # Where it waits, and who holds the line: then it goes, or it would take the next one's.
+    note "plcsim did not start serving: $(cat "/proc/$SIM_PID/wchan" 2>/dev/null)" \
+        "$(tr '\n' ' ' <"/proc/$SIM_PID/stack" 2>/dev/null)"
+    tty=$(gadget_tty "$gadget")
+    for fd in /proc/[0-9]*/fd/*; do
+        [ "$(readlink "$fd" 2>/dev/null)" = "$tty" ] && note "$tty held by $fd"
+    done
+    kill -KILL "$SIM_PID"
+    wait "$SIM_PID"
+    cat "$W/${tag}sim.log"
+    return 1
 }
 
 # start_sim MODEL IMAGE ARGS...: the controller behind the first gadget.
@@ -194,7 +205,8 @@ full_update() {
     gadget_up >/dev/null || return 1
     start_sim "$model" "$IMAGES/$profile.bin" --exit-after-update || return 1
     run_cli "$profile"
-    wait "$SIM"
+    # A failed update leaves its controller waiting for more: never wait on it unbounded.
+    settle_sim "$SIM"
     SIM=""
     [ "$CLI_STATUS" = 0 ] || return 1
     note "opened: $(opened_paths)"
@@ -216,7 +228,7 @@ s3_other_node() {
     holder=$!
     start_sim ZL500-AIO "$IMAGES/aio.bin" --exit-after-update || return 1
     run_cli aio
-    wait "$SIM"
+    settle_sim "$SIM"
     SIM=""
     kill "$holder"
     wait "$holder" 2>/dev/null
@@ -253,7 +265,7 @@ cut_and_recover() {
     done
     run_cli aio
     [ "$CLI_STATUS" = 0 ] || return 1
-    wait "$SIM"
+    settle_sim "$SIM"
     SIM=""
     flash_matches "$IMAGES/aio.bin" "$(image_sent "$IMAGES/aio.bin" aio)" ||
         fail "flash differs from the image after the second run"
