@@ -106,16 +106,18 @@ wait_for_acm() {
 sim_on() {
     gadget=$1 tag=$2 model=$3 image=$4
     shift 4
+    # A file left by the controller before must not stand for this one's: the shell truncates
+    # the log only once the background job runs, and a "serving" read from the old one had the
+    # host write before this controller served (the bare sender then hung on its lost request).
+    rm -f "$W/${tag}flash.bin" "$W/${tag}summary.json" "$W/${tag}sim.out" "$W/${tag}sim.log"
     plcsim --tty "$(gadget_tty "$gadget")" --udc-file "$gadget/UDC" --model "$model" \
         --image "$image" --flash-out "$W/${tag}flash.bin" --summary-json "$W/${tag}summary.json" \
         --verbose "$@" >"$W/${tag}sim.out" 2>"$W/${tag}sim.log" &
     SIM_PID=$!
     # Serving once it says so: it flushes the line as it opens it, and a host that wrote sooner
-    # lost its first bytes (the bare sender, which never repeats a request, then hung). The
-    # gadget's tty may still be closing for the controller before, which waits for replies the
-    # host never read to drain: up to the tty's closing wait, 30 s (20 s were seen not to do).
+    # lost its first bytes. An emulated machine on a busy host can take long to start it.
     t0_sim=$(now_cs)
-    within 40 grep -q "serving " "$W/${tag}sim.log" && return 0
+    within 40 grep -qs "serving " "$W/${tag}sim.log" && return 0
     # Where it waits, and who holds the line: then it goes, or it would take the next one's.
     note "plcsim did not start serving in $((($(now_cs) - t0_sim) / 100)) s:" \
         "$(cat "/proc/$SIM_PID/wchan" 2>/dev/null)" \
