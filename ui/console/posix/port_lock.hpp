@@ -24,13 +24,6 @@ std::string PortIdentity(const std::string& path);
 // directory entry keeps its start and ends with a digest of the whole identity.
 std::string LockFileName(const std::string& identity);
 
-// What one update locks. With a port (--port, or the serial port chosen at start): that port's
-// identity. A USB-linked model's discovered port: the controller's USB identity, and the
-// identities of its ttys present now (`usbTtys`), so that an update given one of them with --port
-// is kept out too. No port at all: nothing (the open fails).
-std::vector<std::string> UpdateIdentities(const std::string& port, bool usb,
-                                          const std::vector<std::string>& usbTtys);
-
 // Where lock files may go, in order: /run/lock, then /tmp. One place for every updater on the
 // machine, whoever runs it and whatever its environment: a per-user directory such as
 // $XDG_RUNTIME_DIR would hide its locks from other users and from the same user's sessions without
