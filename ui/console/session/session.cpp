@@ -8,6 +8,7 @@
 #include "burn/messages.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/board.hpp"
+#include "ui/console/show/json_line.hpp"
 #include "ui/console/show/shown_text.hpp"
 #include "ui/console/show/wording.hpp"
 
@@ -95,7 +96,7 @@ void Session::Handle(console::Run& run, const Request& r) {
     if (r.kind == Request::kFinal) {
         CheckTrace(*run.screen);  // said before the outcome, which carries it
         if (const size_t dropped = trace_ != nullptr ? trace_->DroppedAtOutcome() : 0) {
-            run.screen->AddOutcomeCount("traceDropped", static_cast<int64_t>(dropped));
+            run.screen->AddOutcomeField("traceDropped", dropped);
         }
         run.code = ExitCodeFor(r.outcome.kind);
         run.finalShown = true;

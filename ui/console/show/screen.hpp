@@ -12,13 +12,15 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "burn/operator.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/progress.hpp"
 
 namespace fwburn::console {
 
-class JsonLine;
+using Json = nlohmann::ordered_json;
 
 enum class ScreenMode { kTerminal, kPlain, kJson };
 
@@ -37,7 +39,7 @@ struct RunInfo {
 
 // What a JSON line says of the build (the start event and --version): program, version, model,
 // image, imageLength, sha256, standIn and notice.
-void AddBuildFields(JsonLine& line, const RunInfo& info);
+void AddBuildFields(Json& line, const RunInfo& info);
 
 class Screen {
   public:
@@ -78,8 +80,7 @@ class Screen {
     // A line of its own on stderr, after the program's name.
     void Note(const std::string& text);
     // A field that every later JSON outcome line carries: what went wrong beside the update.
-    virtual void AddOutcomeField(const char*, const std::string&) {}
-    virtual void AddOutcomeCount(const char*, int64_t) {}
+    virtual void AddOutcomeField(const char*, const Json&) {}
 
     // The worker's progress events, as they come, and the 100 ms tick. `finished` is the last
     // view of the phase before.
@@ -96,9 +97,9 @@ class Screen {
 
   protected:
     // An event for automation; `outcome` for the one that ends the run.
-    virtual void Event(JsonLine&, bool /*outcome*/ = false) {}
+    virtual void Event(const Json&, bool /*outcome*/ = false) {}
     // A line that only informs: a person's line, or the event alone where events are written.
-    virtual void Inform(JsonLine&, const std::string& line) { OutLine(Fit(line)); }
+    virtual void Inform(const Json&, const std::string& line) { OutLine(Fit(line)); }
     // One of our own lines, fitted to a terminal's width: a long name may be cut in its middle.
     virtual std::string Fit(const std::string& line) { return line; }
     // The window's message text (a prompt, the final message), fitted to a terminal's width
@@ -115,8 +116,6 @@ class Screen {
     virtual void Ended(ExitCode, double /*elapsed*/) {}
     void ErrorLine(const std::string& text);
     void OutLine(const std::string& text);
-
-    void AddTag(JsonLine& line) const;
 
     std::FILE* out_;
     std::FILE* err_;
