@@ -52,12 +52,6 @@ double Session::Seconds() const {
     return std::chrono::duration<double>(Clock::now() - start_).count();
 }
 
-void Session::Prepare(const Target& target) {
-    auto run =
-        std::make_unique<console::Run>(kind_, target, host_, options_.yes, info_.totals.blockSize);
-    runs_.push_back(std::move(run));
-}
-
 // Every kind of run takes the same locks: the port's, a pinned controller's own, and the USB
 // link's, so that neither a look nor another update takes a controller that an update holds
 // while it is unplugged for its replug.
@@ -274,7 +268,8 @@ int Session::Run(const TargetChoice& choice) {
         }
     }
     for (const Target& target : choice.targets) {
-        Prepare(target);
+        runs_.push_back(std::make_unique<console::Run>(kind_, target, host_, options_.yes,
+                                                       info_.totals.blockSize));
     }
     question_ = std::make_unique<Question>(
         host_.err(), several(), mode_ == ScreenMode::kJson,

@@ -7,24 +7,17 @@
 
 namespace fwburn::console {
 
-std::unique_ptr<Screen> Screen::Make(ScreenMode mode, std::FILE* out, std::FILE* err, int columns) {
-    switch (mode) {
-        case ScreenMode::kTerminal:
-            return MakeTerminalScreen(out, err, columns);
-        case ScreenMode::kJson:
-            return MakeJsonScreen(out, err);
-        case ScreenMode::kPlain:
-            break;
-    }
-    return MakePlainScreen(out, err);
-}
-
 std::unique_ptr<Screen> Screen::Make(ScreenMode mode, std::FILE* out, std::FILE* err,
-                                     std::function<int()> columns) {
-    if (mode == ScreenMode::kTerminal) {
-        return MakeTerminalScreen(out, err, std::move(columns));
+                                     std::function<int()> columns, bool several) {
+    if (mode == ScreenMode::kJson) {
+        return MakeJsonScreen(out, err);
     }
-    return Make(mode, out, err);
+    if (mode == ScreenMode::kTerminal && !several) {
+        return MakeTerminalScreen(
+            out, err, columns ? std::move(columns) : [] { return 80; });
+    }
+    return MakePlainScreen(out, err, mode == ScreenMode::kPlain,
+                           mode == ScreenMode::kTerminal ? std::move(columns) : nullptr);
 }
 
 void AddBuildFields(Json& line, const RunInfo& info) {
