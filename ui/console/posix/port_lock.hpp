@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/console/session/host.hpp"
+
 namespace fwburn::console {
 
 // The identity a USB-linked controller found by discovery is locked under, besides its ttys: a
@@ -39,7 +41,7 @@ std::string ChooseLockDirectory(const std::vector<std::string>& candidates);
 // 1777, not writable for this user); empty when it can.
 std::string LockDirectoryFault(const std::string& dir);
 
-class PortLock {
+class PortLock final : public HeldLock {
   public:
     enum class Status { kHeld, kBusy, kFailed };
     // kShared: held by any number of takers at once, and keeps out only an exclusive one (a run
@@ -48,7 +50,7 @@ class PortLock {
     enum class Mode { kExclusive, kShared };
 
     PortLock() = default;
-    ~PortLock();
+    ~PortLock() override;
     PortLock(const PortLock&) = delete;
     PortLock& operator=(const PortLock&) = delete;
 
@@ -62,7 +64,7 @@ class PortLock {
     // Removes the lock files it made or may remove (a shared one only when no other taker holds
     // it), then lets the locks go. A process that ends
     // without it (a signal, SIGKILL) leaves its files, unlocked: the next updater takes them.
-    void Release();
+    void Release() override;
 
     // The pid of the process holding the busy lock; 0 when it cannot be told.
     int holder() const { return holder_; }

@@ -236,7 +236,7 @@ void Session::Interrupt(const Host::Event& signal) {
             continue;
         }
         CheckTrace(*run->screen);
-        while (std::optional<Request> request = run->mailbox.TakeProgress()) {
+        while (std::optional<Request> request = run->mailbox.Take(true)) {
             Present(*run->screen, run->tracker, *request, now);
         }
         run->screen->Settle(run->tracker.At(now), now);
