@@ -109,14 +109,10 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
 }
 
 ScreenMode ModeFor(const Options& options) {
-    if (options.json) {
-        return ScreenMode::kJson;
-    }
     const char* term = std::getenv("TERM");
-    if (isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0) {
-        return ScreenMode::kTerminal;
-    }
-    return ScreenMode::kPlain;
+    const bool terminal =
+        isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0;
+    return options.json ? ScreenMode::kJson : terminal ? ScreenMode::kTerminal : ScreenMode::kPlain;
 }
 
 // A test build without --allow-stand-in: refused before anything is locked or opened.

@@ -15,10 +15,7 @@ bool ColourWanted() {
 
 int ReadColumns(int fd) {
     winsize size{};
-    if (ioctl(fd, TIOCGWINSZ, &size) != 0) {
-        return 0;
-    }
-    return size.ws_col;
+    return ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 TerminalWidth::TerminalWidth(int fd, int fallback) : fd_(fd), columns_(fallback) {

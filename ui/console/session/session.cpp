@@ -279,9 +279,7 @@ int Session::Run(const TargetChoice& choice) {
         if (update) {
             RunInfo info = info_;
             // One controller's start line names the port as given; null when discovered.
-            info.port = several()                ? run->target.port
-                        : options_.ports.empty() ? ""
-                                                 : options_.ports.front();
+            info.port = several() || !options_.ports.empty() ? run->target.port : "";
             run->PrepareUpdate(host_, info, mode_, several(), usb_, options_.allowStandIn);
             if (trace_ != nullptr) {
                 run->link->TraceTo(trace_->writer());

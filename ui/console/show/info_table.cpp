@@ -69,10 +69,7 @@ std::string Why(const InfoRow& row, int programRow) {
 }  // namespace
 
 int InfoExitCode(const InfoRow& row) {
-    if (!row.opened) {
-        return kExitPortFailed;
-    }
-    return row.report.answered() ? kExitSuccess : kExitCommFailed;
+    return !row.opened ? kExitPortFailed : row.report.answered() ? kExitSuccess : kExitCommFailed;
 }
 
 std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow) {
