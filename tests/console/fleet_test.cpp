@@ -1,4 +1,4 @@
-#include "ui/console/session/target.hpp"
+#include "ui/console/session/targets.hpp"
 #include "ui/console/show/board.hpp"
 
 #include <gtest/gtest.h>

@@ -132,7 +132,7 @@ class ScreenRun {
     explicit ScreenRun(ScreenMode mode, int columns = 80)
         : out_(std::tmpfile()),
           err_(std::tmpfile()),
-          screen_(Screen::Make(mode, out_, err_, columns)),
+          screen_(Screen::Make(mode, out_, err_, [columns] { return columns; })),
           tracker_(256) {
         RunInfo info;
         info.program = "fwburn-cpu-cli";
@@ -333,7 +333,7 @@ TEST(ScreenTest, TerminalStatusLineKeepsOffAPromptAwaitingEnter) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     {
-        const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kTerminal, out, err, 80);
+        const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kTerminal, out, err);
         ProgressTracker tracker(256);
         const auto sample = [&](double at) { screen->Tick(tracker.At(at)); };
         sample(1.0);

@@ -100,23 +100,22 @@ std::string Contents(std::FILE* f) {
 TEST(ShownTest, NoScreenPassesADevicesTextRaw) {
     struct Case {
         const char* name;
-        std::unique_ptr<Screen> (*make)(std::FILE*, std::FILE*);
+        ScreenMode mode;
+        bool several;
     };
     const Case cases[] = {
-        {"terminal", [](std::FILE* o, std::FILE* e) { return MakeTerminalScreen(o, e, 80); }},
-        {"plain", [](std::FILE* o, std::FILE* e) { return MakePlainScreen(o, e); }},
-        {"several on a terminal",
-         [](std::FILE* o, std::FILE* e) {
-             return MakePlainScreen(o, e, false, [] { return 80; });
-         }},
-        {"json", [](std::FILE* o, std::FILE* e) { return MakeJsonScreen(o, e); }},
+        {"terminal", ScreenMode::kTerminal, false},
+        {"plain", ScreenMode::kPlain, false},
+        {"several on a terminal", ScreenMode::kTerminal, true},
+        {"json", ScreenMode::kJson, false},
     };
     setenv("NO_COLOR", "1", 1);
     for (const Case& c : cases) {
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         {
-            const std::unique_ptr<Screen> screen = c.make(out, err);
+            const std::unique_ptr<Screen> screen = Screen::Make(
+                c.mode, out, err, [] { return 80; }, c.several);
             screen->Tag("[" + kHostile + "] ", {{"port", "/dev/" + kHostile}});
             RunInfo info;
             info.program = "fwburn-cpu-cli";

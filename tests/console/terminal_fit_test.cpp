@@ -277,7 +277,7 @@ TEST(TerminalScreenTest, TheResultIsColouredOnlyOnATerminalWithoutNoColor) {
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         {
-            const std::unique_ptr<Screen> screen = Screen::Make(c.mode, out, err, 80);
+            const std::unique_ptr<Screen> screen = Screen::Make(c.mode, out, err);
             screen->Start(Info());
             screen->Tick(Programming(0, 0));
             if (c.code == kExitCancelled) {
@@ -321,7 +321,7 @@ TEST(TerminalScreenTest, EveryEndingClosesWithTheTotalTimeOnATerminalOnly) {
             std::FILE* out = std::tmpfile();
             std::FILE* err = std::tmpfile();
             {
-                const std::unique_ptr<Screen> screen = Screen::Make(mode, out, err, 80);
+                const std::unique_ptr<Screen> screen = Screen::Make(mode, out, err);
                 screen->Start(Info());
                 if (ending == 0) {
                     screen->Final(Outcome(OutcomeKind::Success, "INFORMATION", "SUCCESSFUL"),
@@ -401,9 +401,8 @@ TEST(TerminalScreenTest, PromptsAndEndingsFitTheWidthWithEveryWord) {
             std::FILE* out = std::tmpfile();
             std::FILE* err = std::tmpfile();
             {
-                const std::unique_ptr<Screen> screen =
-                    several ? MakePlainScreen(out, err, false, [columns] { return columns; })
-                            : Screen::Make(ScreenMode::kTerminal, out, err, columns);
+                const std::unique_ptr<Screen> screen = Screen::Make(
+                    ScreenMode::kTerminal, out, err, [columns] { return columns; }, several);
                 if (several) {
                     screen->Tag("[1-1.2] ", {});
                 }
@@ -445,7 +444,8 @@ TEST(TerminalScreenTest, TheColouredClosingLineFitsByWhatItShows) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     {
-        const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kTerminal, out, err, 42);
+        const std::unique_ptr<Screen> screen =
+            Screen::Make(ScreenMode::kTerminal, out, err, [] { return 42; });
         screen->Cancelled(3725, true);
     }
     const std::string said = Contents(out);

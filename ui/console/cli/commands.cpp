@@ -46,10 +46,10 @@ int ShowVersion(Host& host, const RunInfo& info, bool json) {
     const BuildProfile& profile = ThisBuildProfile();
     std::FILE* out = host.out();
     if (json) {
-        JsonLine line;
+        Json line;
         AddBuildFields(line, info);
-        line.Add("date", profile.dateText);
-        std::fputs(line.Text().c_str(), out);
+        line["date"] = profile.dateText;
+        std::fputs(JsonText(line).c_str(), out);
         return kExitSuccess;
     }
     std::fprintf(out, "%s %s%s\n", info.program.c_str(), info.version.c_str(),
@@ -79,20 +79,18 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
     for (const std::string& port : ports) {
         const std::optional<posix::UsbPort> found = host.Describe(port);
         if (json) {
-            JsonLine line;
-            line.Add("port", port);
-            const auto add = [&line, &found](const char* key, const std::string& value) {
-                if (found && !value.empty()) {
-                    line.Add(key, value);
-                } else {
-                    line.AddNull(key);
-                }
+            // What the device tells; null for a port that is no USB device or does not tell it.
+            const auto told = [&found](const std::string& value) {
+                return found && !value.empty() ? Json(value) : Json();
             };
-            add("product", found ? found->product : "");
-            add("usbId", found ? found->vendorId + ":" + found->productId : "");
-            add("serial", found ? found->serial : "");
-            add("usbPath", found ? found->physical : "");
-            std::fputs(line.Text().c_str(), host.out());
+            std::fputs(
+                JsonText({{"port", port},
+                          {"product", told(found ? found->product : "")},
+                          {"usbId", told(found ? found->vendorId + ":" + found->productId : "")},
+                          {"serial", told(found ? found->serial : "")},
+                          {"usbPath", told(found ? found->physical : "")}})
+                    .c_str(),
+                host.out());
         } else if (found) {
             std::fprintf(host.out(), "%s  %s  %s:%s  serial %s  usb %s\n", Shown(port).c_str(),
                          found->product.empty() ? "-" : Shown(found->product).c_str(),
@@ -111,14 +109,10 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
 }
 
 ScreenMode ModeFor(const Options& options) {
-    if (options.json) {
-        return ScreenMode::kJson;
-    }
     const char* term = std::getenv("TERM");
-    if (isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0) {
-        return ScreenMode::kTerminal;
-    }
-    return ScreenMode::kPlain;
+    const bool terminal =
+        isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0;
+    return options.json ? ScreenMode::kJson : terminal ? ScreenMode::kTerminal : ScreenMode::kPlain;
 }
 
 // A test build without --allow-stand-in: refused before anything is locked or opened.
