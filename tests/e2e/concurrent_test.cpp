@@ -60,16 +60,10 @@ class StartLine {
 };
 
 BenchOptions OptionsFor(const Job& j) {
-    BenchOptions o;
-    o.selected = j.model;
-    o.imageLength = j.length;
+    BenchOptions o = test::Options(j.model, j.length);
     if (j.nakStormAtBlock >= 0) {
-        sim::ReplyFault f;
-        f.phase = sim::Phase::kBlock;
-        f.kind = FaultKind::kNak;
-        f.skip = j.nakStormAtBlock;
-        f.times = sim::kForever;
-        o.faults.replies.push_back(f);
+        o.faults.replies.push_back(
+            test::Fault(sim::Phase::kBlock, FaultKind::kNak, sim::kForever, j.nakStormAtBlock));
     }
     return o;
 }

@@ -14,7 +14,6 @@ namespace {
 using sim::FaultKind;
 using sim::Phase;
 using test::Bench;
-using test::BenchOptions;
 
 struct MatrixCase {
     std::string model;
@@ -132,18 +131,9 @@ class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
 
 TEST_P(FaultMatrix, RightMessageBoundedTimeHonestSuccess) {
     const MatrixCase& c = GetParam();
-    BenchOptions o;
-    o.selected = c.model;
-    o.imageLength = c.length;
-    sim::ReplyFault f;
-    f.phase = c.phase;
-    f.kind = c.kind;
-    f.times = c.times;
-    if (c.phase == Phase::kBlock || c.phase == Phase::kEraseStep) {
-        f.skip = 2;  // in the middle of the phase
-    }
-    o.faults.replies.push_back(f);
-    Bench bench(o);
+    const bool midPhase = c.phase == Phase::kBlock || c.phase == Phase::kEraseStep;
+    Bench bench(test::Options(c.model, c.length,
+                              {test::Fault(c.phase, c.kind, c.times, midPhase ? 2 : 0)}));
     bench.Start();
 
     ASSERT_EQ(bench.finalMessages.size(), 1u);

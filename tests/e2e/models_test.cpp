@@ -11,7 +11,6 @@ namespace fwburn {
 namespace {
 
 using test::Bench;
-using test::BenchOptions;
 using test::OperatorEvent;
 
 struct ModelCase {
@@ -65,10 +64,7 @@ class EveryModel : public ::testing::TestWithParam<ModelCase> {};
 
 TEST_P(EveryModel, UpdatesEndToEnd) {
     const ModelCase& c = GetParam();
-    BenchOptions o;
-    o.selected = c.model;
-    o.imageLength = c.imageLength;
-    Bench bench(o);
+    Bench bench(test::Options(c.model, c.imageLength));
     bench.Start();
 
     const OperatorEvent final = bench.Final();
@@ -137,10 +133,7 @@ TEST(E2e, DeliveredImageSizes) {
         uint32_t blocks;
     };
     for (const Case& c : {Case{"ZL500", 2076672, 506, 8096}, Case{"ZL500-AIO", 11056, 6, 44}}) {
-        BenchOptions o;
-        o.selected = c.model;
-        o.imageLength = c.length;
-        Bench bench(o);
+        Bench bench(test::Options(c.model, c.length));
         bench.Start();
         EXPECT_EQ(bench.Final().text,
                   "Firmware update is SUCCESSFUL!, please REPLUG the USB cable");

@@ -51,9 +51,7 @@ class StandIn : public ::testing::TestWithParam<StandInCase> {};
 
 TEST_P(StandIn, RefusedBeforeThePortOpensUnlessAllowed) {
     const StandInCase& c = GetParam();
-    BenchOptions o;
-    o.selected = c.model;
-    o.imageLength = c.length;
+    BenchOptions o = test::Options(c.model, c.length);
     o.standInImage = c.standIn;
     o.standInAllowed = c.allowed;
     Bench bench(o);

@@ -22,7 +22,6 @@ namespace {
 using sim::FaultKind;
 using sim::Phase;
 using test::Bench;
-using test::BenchOptions;
 
 struct TraceCase {
     const char* model;
@@ -37,25 +36,16 @@ class Trace : public ::testing::TestWithParam<TraceCase> {};
 
 TEST_P(Trace, RecordedUpdateReplaysByteForByte) {
     const TraceCase& c = GetParam();
-    BenchOptions o;
-    o.selected = c.model;
-    o.imageLength = c.length;
-    sim::ReplyFault f;
-    f.phase = c.faultPhase;
-    f.kind = c.faultKind;
-    f.times = c.times;
-    o.faults.replies.push_back(f);
-    Bench bench(o);
+    Bench bench(
+        test::Options(c.model, c.length, {test::Fault(c.faultPhase, c.faultKind, c.times)}));
 
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     TraceWriter writer(file, [&bench] { return bench.link.NowMs(); });
     TracingDevice traced(bench.link, writer, RequestName);
-    auto open = [&]() -> Device* {
+    bench.OpenWith([&]() -> Device* {
         return bench.link.Open() ? static_cast<Device*>(&traced) : &ClosedDevice();
-    };
-    bench.op.openUsb = open;
-    bench.op.openSerial = [&](const char*) { return open(); };
+    });
     bench.op.close = [&](Device* d) {
         if (d == &traced) {
             bench.link.Close();

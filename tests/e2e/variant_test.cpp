@@ -65,18 +65,10 @@ const Damage kDamages[] = {
 };
 
 BenchOptions Options(const VariantCase& c, FaultKind kind, int times) {
-    BenchOptions o;
-    o.selected = c.selected;
-    o.connected = c.connected;
-    o.imageLength = 9000;
-    sim::ReplyFault f;
-    f.phase = Phase::kRegisterRead;
-    f.kind = kind;
-    f.times = times;
-    f.errorClass = 2;
+    sim::ReplyFault f = test::Fault(Phase::kRegisterRead, kind, times);
+    f.errorClass = 2;  // what an error reply says, where `kind` is one
     f.errorState = 2;
-    o.faults.replies.push_back(f);
-    return o;
+    return test::Options(c.selected, 9000, {f}, c.connected);
 }
 
 class VariantRead : public ::testing::TestWithParam<VariantCase> {};
