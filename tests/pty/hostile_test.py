@@ -18,8 +18,8 @@ import termios
 import time
 import unittest
 
-from console_pty_test import (PtyCase, TIOCGEXCL, cli_command, lock_directory, need,
-                              port_free, program_path, run_cli)
+from console_pty_test import (PtyCase, TIOCGEXCL, cli_command, end_by_signal, lock_directory,
+                              need, port_free, program_path, read_events, run_cli, stop)
 
 NOBODY = 65534
 
@@ -82,25 +82,6 @@ def wait_until(condition, timeout):
             return True
         time.sleep(0.02)
     return False
-
-
-def read_events(proc, want, timeout=60):
-    """JSON lines of a running program until one satisfies `want`."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        line = proc.stdout.readline()
-        if not line:
-            break
-        event = json.loads(line)
-        if want(event):
-            return event
-    raise AssertionError("no such event before the program ended or %d s passed" % timeout)
-
-
-def stop(proc):
-    if proc.poll() is None:
-        proc.kill()
-        proc.wait()
 
 
 class StandIn(PtyCase):
@@ -191,12 +172,15 @@ class Descriptors(PtyCase):
         finally:
             stop(proc)
 
+    # A closed stdin is /dev/null to the program, as when run with no input at all: the prompt
+    # reads the end of input, which cancels.
     def test_closed_stdin_at_a_prompt_cancels(self):
         sim = self.start_sim("aio")
         started = time.monotonic()
         status, output = self.run_closed("aio", [0], "--port", sim.port)
         self.assertEqual(status, 8, output)
         self.assertLess(time.monotonic() - started, 60)
+        self.assertIn("Please REPLUG the USB Cable", output)
         self.assertIn("cancelled at the reconnect step; nothing was erased", output)
         sim.stop()
         self.assertEqual(sim.summary["eraseSteps"], 0)
@@ -214,13 +198,7 @@ class Signals(PtyCase):
     def assert_ends_at_once(self, proc, signo, port, within=1.5):
         """Sends the signal; the program must end at once with 128 + the signal's number, having
         let the port go."""
-        sent = time.monotonic()
-        proc.send_signal(signo)
-        try:
-            code = proc.wait(timeout=within + 3)
-        except subprocess.TimeoutExpired:
-            code = None
-        took = time.monotonic() - sent
+        code, took = end_by_signal(proc, signo, within + 3)
         stop(proc)
         self.assert_released(port)
         self.assertEqual(code, 128 + signo, "%s took %.1f s" % (signo.name, took))
