@@ -18,6 +18,10 @@
 
 namespace fwburn::test {
 
+// The bench's tests name the simulator's phases and fault kinds as their own.
+using sim::FaultKind;
+using sim::Phase;
+
 inline bool IsSuccessText(const std::string& text) {
     return text.rfind("Firmware update is SUCCESSFUL", 0) == 0;
 }

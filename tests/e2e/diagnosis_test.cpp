@@ -9,13 +9,8 @@
 #include "burn/diagnosis.hpp"
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::FaultKind;
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
 
 struct DiagnosisCase {
     const char* name;
@@ -34,10 +29,10 @@ void Silent(sim::Faults& f) {
     f.silent = true;
 }
 void GarbledModeQuery(sim::Faults& f) {
-    f.replies.push_back(test::Fault(Phase::kModeQuery, FaultKind::kGarbage));
+    f.replies.push_back(Fault(Phase::kModeQuery, FaultKind::kGarbage));
 }
 void SilentIdQuery(sim::Faults& f) {
-    f.replies.push_back(test::Fault(Phase::kIdQuery, FaultKind::kSilence));
+    f.replies.push_back(Fault(Phase::kIdQuery, FaultKind::kSilence));
 }
 void ForeignBootloader(sim::Faults& f) {
     f.bootAtPowerOn = true;
@@ -47,7 +42,7 @@ void RunMode(sim::Faults& f) {
     f.runMode = true;
 }
 void SilentRegister(sim::Faults& f) {
-    f.replies.push_back(test::Fault(Phase::kRegisterRead, FaultKind::kSilence));
+    f.replies.push_back(Fault(Phase::kRegisterRead, FaultKind::kSilence));
 }
 
 // clang-format off
@@ -83,7 +78,7 @@ class WorkerDiagnosis : public ::testing::TestWithParam<DiagnosisCase> {};
 
 TEST_P(WorkerDiagnosis, TellsWhatCameBackAndKeepsTheMessage) {
     const DiagnosisCase& c = GetParam();
-    BenchOptions o = test::Options(
+    BenchOptions o = Options(
         c.selected, std::string(c.selected).rfind("ZL500", 0) == 0 ? 13096 : 9000, {}, c.connected);
     c.faults(o.faults);
     Bench bench(o);
@@ -108,10 +103,10 @@ TEST_P(WorkerDiagnosis, TellsWhatCameBackAndKeepsTheMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, WorkerDiagnosis, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return test::TestName(p.param.name); });
+                         [](const auto& p) { return TestName(p.param.name); });
 
 TEST(WorkerDiagnosis, NothingToTellAfterASuccess) {
-    Bench bench(test::Options("ZL500", 13096));
+    Bench bench(Options("ZL500", 13096));
     bench.Start();
     ASSERT_EQ(bench.outcome.kind, OutcomeKind::Success);
     EXPECT_EQ(bench.outcome.diagnosis.finding, Finding::None);
@@ -134,9 +129,9 @@ TEST(WorkerDiagnosis, AfterTheRequestTheReopenIsToldAndTheBytesBeforeItCount) {
     for (const ReopenCase& c : cases) {
         SCOPED_TRACE(c.name);
         // The first pass's five wake-ups are answered.
-        Bench bench(test::Options(c.model, 13096,
-                                  {test::Fault(Phase::kWake, FaultKind::kSilence, sim::kForever, 5),
-                                   test::Fault(Phase::kBootModeQuery, FaultKind::kSilence)}));
+        Bench bench(Options(c.model, 13096,
+                            {Fault(Phase::kWake, FaultKind::kSilence, sim::kForever, 5),
+                             Fault(Phase::kBootModeQuery, FaultKind::kSilence)}));
         int opens = 0;
         bench.OpenWith([&]() -> Device* {
             return ++opens > 1 && !c.reopens ? &ClosedDevice()
@@ -184,4 +179,4 @@ TEST(ModelNamesForId, EveryModelOfAnIdAtItsAddress) {
 }
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

@@ -7,11 +7,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using test::Bench;
-using test::OperatorEvent;
 
 struct ModelCase {
     const char* model;
@@ -64,7 +61,7 @@ class EveryModel : public ::testing::TestWithParam<ModelCase> {};
 
 TEST_P(EveryModel, UpdatesEndToEnd) {
     const ModelCase& c = GetParam();
-    Bench bench(test::Options(c.model, c.imageLength));
+    Bench bench(Options(c.model, c.imageLength));
     bench.Start();
 
     const OperatorEvent final = bench.Final();
@@ -122,7 +119,7 @@ TEST_P(EveryModel, UpdatesEndToEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, EveryModel, ::testing::ValuesIn(kModels),
-                         [](const auto& p) { return test::TestName(p.param.model); });
+                         [](const auto& p) { return TestName(p.param.model); });
 
 // The delivered images at their full sizes.
 TEST(E2e, DeliveredImageSizes) {
@@ -133,7 +130,7 @@ TEST(E2e, DeliveredImageSizes) {
         uint32_t blocks;
     };
     for (const Case& c : {Case{"ZL500", 2076672, 506, 8096}, Case{"ZL500-AIO", 11056, 6, 44}}) {
-        Bench bench(test::Options(c.model, c.length));
+        Bench bench(Options(c.model, c.length));
         bench.Start();
         EXPECT_EQ(bench.Final().text,
                   "Firmware update is SUCCESSFUL!, please REPLUG the USB cable");
@@ -145,4 +142,4 @@ TEST(E2e, DeliveredImageSizes) {
 }
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

@@ -7,17 +7,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::FaultKind;
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
-using test::ErrorReply;
-using test::Fault;
-using test::OperatorEvent;
-using test::Options;
 
 struct OutcomeCase {
     std::string name;
@@ -192,7 +183,7 @@ TEST_P(Outcome, MessageTimerFiguresAndErase) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, Outcome, ::testing::ValuesIn(Cases()),
-                         [](const auto& p) { return test::TestName(p.param.name); });
+                         [](const auto& p) { return TestName(p.param.name); });
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

@@ -9,16 +9,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::FaultKind;
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
-using test::Fault;
-using test::OperatorEvent;
-using test::Options;
 
 TEST(Scenario, RetriesCountAcrossTheReconnect) {
     Bench bench(Options(
@@ -133,7 +125,7 @@ TEST(Scenario, ControllerThatNeverLeavesItsApplicationIsAskedAgainUntilCancelled
 TEST(Scenario, APickedFileChangesNothingOfTheRunningUpdate) {
     Bench bench(Options("MN6", 9000));
     auto wait = bench.op.onWait;
-    test::TestImage other(123, 5);
+    TestImage other(123, 5);
     bench.op.onWait = [&](int s) {
         // A Browse meanwhile gives the front end another file: the next update's, not this one's.
         bench.update.image = other.Span();
@@ -172,4 +164,4 @@ TEST(Scenario, WorkerOnItsOwnThreadWhileThePanelReadsTheFigures) {
 }
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

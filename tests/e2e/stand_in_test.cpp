@@ -8,13 +8,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
-using test::OperatorEvent;
 
 const char kRefused[] =
     "TEST BUILD: the built-in image is a STAND-IN, not a firmware; NOTHING was written";
@@ -51,7 +46,7 @@ class StandIn : public ::testing::TestWithParam<StandInCase> {};
 
 TEST_P(StandIn, RefusedBeforeThePortOpensUnlessAllowed) {
     const StandInCase& c = GetParam();
-    BenchOptions o = test::Options(c.model, c.length);
+    BenchOptions o = Options(c.model, c.length);
     o.standInImage = c.standIn;
     o.standInAllowed = c.allowed;
     Bench bench(o);
@@ -74,7 +69,7 @@ TEST_P(StandIn, RefusedBeforeThePortOpensUnlessAllowed) {
         EXPECT_EQ(bench.outcome.kind, OutcomeKind::ImageRefused);
         EXPECT_FALSE(bench.outcome.erased);
     } else {
-        EXPECT_TRUE(test::IsSuccessText(m.text)) << m.text;
+        EXPECT_TRUE(IsSuccessText(m.text)) << m.text;
         EXPECT_EQ(bench.outcome.kind, OutcomeKind::Success);
         EXPECT_TRUE(bench.FlashMatchesImage());
         EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
@@ -84,7 +79,7 @@ TEST_P(StandIn, RefusedBeforeThePortOpensUnlessAllowed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Worker, StandIn, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return test::TestName(p.param.name); });
+                         [](const auto& p) { return TestName(p.param.name); });
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

@@ -10,14 +10,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::FaultKind;
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
-using test::OperatorEvent;
 
 const char kReadFailed[] = "PLC DOES NOT respond to the variant read";
 
@@ -65,7 +59,7 @@ const Damage kDamages[] = {
 };
 
 BenchOptions Options(const VariantCase& c, FaultKind kind, int times) {
-    sim::ReplyFault f = test::Fault(Phase::kRegisterRead, kind, times);
+    sim::ReplyFault f = Fault(Phase::kRegisterRead, kind, times);
     f.errorClass = 2;  // what an error reply says, where `kind` is one
     f.errorState = 2;
     return test::Options(c.selected, 9000, {f}, c.connected);
@@ -124,7 +118,7 @@ TEST_P(VariantRead, TheSixthReadStillDecides) {
         ASSERT_EQ(bench.finalMessages.size(), 1u);
         EXPECT_EQ(bench.controller.requests(Phase::kRegisterRead), 6u);
         if (c.answered == nullptr) {
-            EXPECT_TRUE(test::IsSuccessText(bench.Final().text)) << bench.Final().text;
+            EXPECT_TRUE(IsSuccessText(bench.Final().text)) << bench.Final().text;
             EXPECT_TRUE(bench.FlashMatchesImage());
         } else {
             EXPECT_EQ(bench.Final().text, c.answered);
@@ -136,8 +130,8 @@ TEST_P(VariantRead, TheSixthReadStillDecides) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, VariantRead, ::testing::ValuesIn(kVariants), [](const auto& p) {
-    return test::TestName(std::string(p.param.selected) + " on " + p.param.connected);
+    return TestName(std::string(p.param.selected) + " on " + p.param.connected);
 });
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test
