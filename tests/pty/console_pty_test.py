@@ -107,6 +107,12 @@ def run_cli(profile, *args, stdin=subprocess.DEVNULL, input_text=None, timeout=3
     return Run(p.returncode, p.stdout, p.stderr)
 
 
+def start_cli(profile, *args, stdin=subprocess.DEVNULL):
+    """The program running, its output for the test to read as it comes."""
+    return subprocess.Popen(cli_command(profile, *args), stdin=stdin, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+
+
 def port_args(sims):
     """--port for each simulator, in order."""
     return [arg for sim in sims for arg in ("--port", sim.port)]
@@ -242,6 +248,16 @@ class PtyCase(unittest.TestCase):
         sim = Plcsim(workdir, PROGRAMS[profile][0], self.image(profile)[0], *args)
         self.sims.append(sim)
         return sim
+
+    def assert_ended_by(self, proc, signo, within=1.5):
+        """Sends `signo`: the program must end within `within` s with 128 + its number. Returns
+        what it printed since (stdout, stderr), where they are pipes."""
+        code, took = end_by_signal(proc, signo, within + 3)
+        stop(proc)
+        rest, err = proc.communicate()
+        self.assertEqual(code, 128 + signo, "%s took %.1f s\n%s" % (signo.name, took, err))
+        self.assertLess(took, within, signo.name)
+        return rest, err
 
     def assert_flash_is_image(self, profile, sim):
         """plcsim's flash holds the image bytes that go out: all of ZL500's but the last 4 KiB."""
@@ -499,9 +515,7 @@ class Reconnects(PtyCase):
 class Interrupts(PtyCase):
     def test_port_held_exclusively_then_ctrl_c_mid_transfer_releases_it(self):
         sim = self.start_sim("cpu", "--wire")  # at line speed: minutes to interrupt in
-        proc = subprocess.Popen(cli_command("cpu", "--port", sim.port, "--yes", "--json"),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True)
+        proc = start_cli("cpu", "--port", sim.port, "--yes", "--json")
         try:
             # While it erases, the port is its alone: another update is refused by its lock,
             # and any other program by the port's exclusive flag.
@@ -522,12 +536,9 @@ class Interrupts(PtyCase):
             read_events(proc, lambda e: e["event"] == "progress" and e["phase"] == "program"
                         and e["percent"] >= 2, 120)
             closes_before = sim.log_text().count("closed the port")
-            code, took = end_by_signal(proc, signal.SIGINT)
+            rest, err = self.assert_ended_by(proc, signal.SIGINT)
         finally:
             stop(proc)
-        rest, err = proc.communicate()
-        self.assertEqual(code, 130, err)
-        self.assertLess(took, 1.5)
         self.assertTrue(port_free(sim.port), "the port is still held")
         outcome = json.loads(rest.splitlines()[-1])
         self.assertEqual((outcome["result"], outcome["signal"], outcome["phase"]),
@@ -542,16 +553,12 @@ class Interrupts(PtyCase):
 
     def test_sigterm_while_a_prompt_awaits_enter(self):
         sim = self.start_sim("aio")
-        proc = subprocess.Popen(cli_command("aio", "--port", sim.port, "--json"),
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True)
+        proc = start_cli("aio", "--port", sim.port, "--json", stdin=subprocess.PIPE)
         try:
             read_events(proc, lambda e: e["event"] == "prompt", 30)
-            code, _ = end_by_signal(proc, signal.SIGTERM)
+            _, err = self.assert_ended_by(proc, signal.SIGTERM, within=5)
         finally:
             stop(proc)
-        _, err = proc.communicate()
-        self.assertEqual(code, 128 + signal.SIGTERM, err)
         self.assertIn("interrupted by SIGTERM; the port is released", err)
         self.assertNotIn("erase had begun", err)
         self.assertTrue(port_free(sim.port))
