@@ -173,6 +173,19 @@ class Bench {
         return true;
     }
 
+    // Whatever the ending, the panel is cleared and the device closed.
+    void ExpectEndedClean() const {
+        const Figures& f = update.figures;
+        for (int32_t figure : {f.flashStatus.load(), f.progress.load(), f.errCounter.load(),
+                               f.totalErrCounter.load(), f.elapsedTime.load()}) {
+            EXPECT_EQ(figure, 0);
+        }
+        EXPECT_EQ(f.done, 0u);
+        EXPECT_EQ(f.total, 0u);
+        EXPECT_FALSE(link.IsOpen());
+        EXPECT_EQ(update.device, &ClosedDevice());
+    }
+
     std::string Violations() const {
         std::string all;
         for (const auto& v : controller.violations()) {

@@ -100,17 +100,7 @@ TEST_P(EveryModel, UpdatesEndToEnd) {
     sequence += "TMEC";
     EXPECT_EQ(bench.op.Sequence(), sequence);
 
-    // The end of the update clears the panel and closes the device.
-    const Figures& f = bench.update.figures;
-    EXPECT_EQ(f.flashStatus, 0);
-    EXPECT_EQ(f.progress, 0);
-    EXPECT_EQ(f.errCounter, 0);
-    EXPECT_EQ(f.totalErrCounter, 0);
-    EXPECT_EQ(f.elapsedTime, 0);
-    EXPECT_EQ(f.done, 0u);
-    EXPECT_EQ(f.total, 0u);
-    EXPECT_FALSE(bench.link.IsOpen());
-    EXPECT_EQ(bench.update.device, &ClosedDevice());
+    bench.ExpectEndedClean();
 
     // The typed outcome.
     EXPECT_EQ(bench.outcome.kind, OutcomeKind::Success);

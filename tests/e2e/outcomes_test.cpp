@@ -166,12 +166,7 @@ TEST_P(Outcome, MessageTimerFiguresAndErase) {
     EXPECT_EQ(bench.controller.eraseSteps() > 0, c.erased);
     EXPECT_FALSE(bench.FlashMatchesImage());
     EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
-    const Figures& f = bench.update.figures;
-    for (int32_t figure : {f.flashStatus.load(), f.progress.load(), f.errCounter.load(),
-                           f.totalErrCounter.load(), f.elapsedTime.load()}) {
-        EXPECT_EQ(figure, 0);
-    }
-    EXPECT_FALSE(bench.link.IsOpen());
+    bench.ExpectEndedClean();
 
     // The typed outcome: its kind, the message as shown, and whether an erase was asked for.
     EXPECT_EQ(bench.outcome.kind, ExpectedKind(c)) << OutcomeName(bench.outcome.kind);

@@ -74,8 +74,7 @@ TEST_P(StandIn, RefusedBeforeThePortOpensUnlessAllowed) {
         EXPECT_TRUE(bench.FlashMatchesImage());
         EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
     }
-    EXPECT_FALSE(bench.link.IsOpen());
-    EXPECT_EQ(bench.update.device, &ClosedDevice());
+    bench.ExpectEndedClean();
 }
 
 INSTANTIATE_TEST_SUITE_P(Worker, StandIn, ::testing::ValuesIn(kCases),

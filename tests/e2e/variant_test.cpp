@@ -94,17 +94,12 @@ TEST_P(VariantRead, NoAcceptableReplyEndsBeforeTheUpdateRequest) {
         // Open, timer stop, the message, then the button and the port.
         const std::string open = IsUsbLinked(FindModelRow(c.selected)) ? "U" : "S";
         EXPECT_EQ(bench.op.Sequence(), "D" + open + "TMEC");
-        const Figures& f = bench.update.figures;
-        for (int32_t figure : {f.flashStatus.load(), f.progress.load(), f.errCounter.load(),
-                               f.totalErrCounter.load(), f.elapsedTime.load()}) {
-            EXPECT_EQ(figure, 0);
-        }
+        bench.ExpectEndedClean();
         // Silence confirms nothing: a failed exchange, not a refusal (unless the 0 it gives
         // already names the other variant, as before), and nothing erased.
         EXPECT_EQ(bench.outcome.kind, c.unanswered == kReadFailed ? OutcomeKind::CommunicationFailed
                                                                   : OutcomeKind::ControllerRefused);
         EXPECT_FALSE(bench.outcome.erased);
-        EXPECT_FALSE(bench.link.IsOpen());
     }
 }
 
