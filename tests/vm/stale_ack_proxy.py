@@ -13,7 +13,8 @@ and 25 ms later. Each transfer (the line switched to 115200) takes the next dela
 the last one repeating; a delay of 0 leaves that transfer alone. Bytes reach the proxy in the
 pieces QEMU sends, so blocks are found in the byte stream, not per read. On SIGTERM it writes
 SUMMARY_JSON: blocks seen and sends of the target in the last transfer, and per transfer the
-delay and, for each ACK injected, its delay after the block's first byte.
+delay and, for each send of the target, the injected ACK's and the controller's own reply's
+times after the block's first byte.
 
 --block-size is the block's data bytes (128, the serial test profile's). --any-rate makes the
 whole session one transfer whatever the line's rate: a USB model's port (the pty tests) never
@@ -93,11 +94,12 @@ def main():
     def transfer():
         """The next transfer: its delay, a fresh count of blocks."""
         delay = delays[min(len(transfers), len(delays) - 1)]
-        transfers.append({"delayMs": delay, "injectedAfterMs": []})
+        transfers.append({"delayMs": delay, "injectedAfterMs": [], "repliedAfterMs": []})
         sends[0] = 0
         return BlockFinder(target if delay > 0 else None, a.block_size)
 
     due, sends = [], [0]
+    awaiting = []  # the first byte of each target send whose reply has not come yet
     transfers = []  # per transfer: its delay and the ACKs injected in it
     finder = transfer() if a.any_rate else BlockFinder(None, a.block_size)
     fast = False
@@ -111,6 +113,7 @@ def main():
         sends[0] += 1
         now = time.monotonic()
         due.append((now + delay / 1000.0, now))
+        awaiting.append(now)
 
     while True:
         timeout = max(0.0, min(d for d, _ in due) - time.monotonic()) if due else None
@@ -140,11 +143,17 @@ def main():
                 data = finder.feed(data, target_starts)
             os.write(up, data)
         if up in ready:
-            os.write(master, os.read(up, 4096))
+            reply = os.read(up, 4096)
+            if awaiting and reply:
+                # The controller's own reply to the target (its NAK), as the host gets it.
+                transfers[-1]["repliedAfterMs"].append(
+                    round((time.monotonic() - awaiting.pop(0)) * 1000, 2))
+            os.write(master, reply)
 
     with open(summary_path, "w") as f:
         json.dump({"blocks": finder.ordinal() if finder.numbers else 0, "targetSends": sends[0],
                    "injectedAfterMs": transfers[-1]["injectedAfterMs"] if transfers else [],
+                   "repliedAfterMs": transfers[-1]["repliedAfterMs"] if transfers else [],
                    "transfers": transfers}, f)
 
 
