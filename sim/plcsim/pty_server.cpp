@@ -91,6 +91,12 @@ PtyServer::PtyServer(Controller& controller, ServeOptions options)
       lastState_(controller.state()) {}
 
 PtyServer::~PtyServer() {
+    // A USB gadget's tty waits on close until the replies nobody read have drained (up to its
+    // closing wait, 30 s), and the next controller on that gadget cannot open it meanwhile. A
+    // controller that goes away takes what it had not sent with it.
+    if (tty_ && master_ >= 0) {
+        tcflush(master_, TCIOFLUSH);
+    }
     for (int fd : {signals_, watch_, master_}) {
         if (fd >= 0) {
             close(fd);

@@ -13,10 +13,8 @@
 
 #include "burn/burn.hpp"
 #include "catalogue/catalogue.hpp"
-#include "sim/controller.hpp"
-#include "sim/sim_link.hpp"
+#include "tests/e2e/bench.hpp"
 #include "tests/support/fake_device.hpp"
-#include "tests/support/test_image.hpp"
 #include "ui/console/show/diagnosis.hpp"
 
 namespace fwburn::console {
@@ -199,44 +197,31 @@ TEST(ConsoleOperatorTest, OpenFailuresAreReportedAndGiveTheClosedDevice) {
     EXPECT_EQ(link.closed, std::vector<Device*>{&device});
 }
 
-// The real worker with this operator, against the simulated controller on its virtual clock.
-// Closing and reopening the link around a prompt is the replug, as on a pseudo-terminal.
+// The real worker with this operator, against the e2e bench's simulated controller on its
+// virtual clock. Closing and reopening the link around a prompt is the replug, as on a
+// pseudo-terminal.
 class WorkerRun {
   public:
     WorkerRun(const char* model, uint32_t imageLength, sim::Faults faults, bool yes)
-        : image_(imageLength, 7),
-          controller_(Config(model, imageLength, std::move(faults))),
-          link_(controller_),
-          simLink_(link_),
+        : bench_(Options(model, imageLength, std::move(faults))),
+          simLink_(bench_.link),
           op_(frontEnd, simLink_, yes) {
         const int row = FindModelRow(model);
-        image_.Job(update_, op_, row, IsUsbLinked(row) ? "USB" : "pts/3");
-        update_.sink = &op_;
-        frontEnd.onSleep = [this](int s) { link_.AdvanceMs(int64_t{s} * 1000); };
+        bench_.image.Job(bench_.update, op_, row, IsUsbLinked(row) ? "USB" : "pts/3");
+        bench_.update.sink = &op_;
+        frontEnd.onSleep = [this](int s) { bench_.link.AdvanceMs(int64_t{s} * 1000); };
         frontEnd.onPrompt = [this, row] {
             if (ReconnectFor(row).kind == ReconnectKind::PowerCycle) {
-                link_.PowerCycle();
+                bench_.link.PowerCycle();
             } else {
-                link_.Replug();
+                bench_.link.Replug();
             }
         };
     }
 
-    UpdateOutcome Run() { return StartBurn(update_); }
+    UpdateOutcome Run() { return StartBurn(bench_.update); }
 
-    bool FlashMatches() const {
-        const auto& flash = controller_.flash();
-        const uint32_t sent = controller_.expected().sentBytes;
-        if (!controller_.transferComplete() || flash.size() < sent) {
-            return false;
-        }
-        for (size_t i = 0; i < flash.size(); ++i) {
-            if (flash[i] != (i < sent ? image_.bytes[i] : 0x1A)) {
-                return false;
-            }
-        }
-        return true;
-    }
+    bool FlashMatches() const { return bench_.FlashMatchesImage(); }
 
     // Every open after the first fails so, when set: the controller does not come back, or its
     // port may not be opened.
@@ -246,7 +231,7 @@ class WorkerRun {
     }
 
     ScriptedFrontEnd frontEnd;
-    const sim::Controller& controller() const { return controller_; }
+    const sim::Controller& controller() const { return bench_.controller; }
 
   private:
     class SimLinkAdapter : public Link {
@@ -278,58 +263,16 @@ class WorkerRun {
         bool denied_ = false;
     };
 
-    static sim::Config Config(const char* model, uint32_t length, sim::Faults faults) {
-        sim::Config c;
-        c.model = model;
-        c.imageLength = length;
-        c.faults = std::move(faults);
-        return c;
+    static test::BenchOptions Options(const char* model, uint32_t length, sim::Faults faults) {
+        test::BenchOptions o = test::Options(model, length);
+        o.faults = std::move(faults);
+        return o;
     }
 
-    test::TestImage image_;
-    sim::Controller controller_;
-    sim::SimLink link_;
+    test::Bench bench_;
     SimLinkAdapter simLink_;
     ConsoleOperator op_;
-    Update update_;
 };
-
-TEST(ConsoleWorkerTest, YesCarriesAUsbModelThroughItsReplugToSuccess) {
-    WorkerRun run("ZL500-AIO", 11056, {}, true);
-    EXPECT_EQ(run.Run().kind, OutcomeKind::Success);
-    EXPECT_EQ(
-        run.frontEnd.Finals(),
-        std::vector<std::string>{
-            "final:Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable"});
-    EXPECT_TRUE(run.FlashMatches());
-    EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 1u);
-    EXPECT_EQ(run.controller().violationCount(), 0u);
-}
-
-TEST(ConsoleWorkerTest, YesGivesUpOnAControllerThatStaysInItsApplication) {
-    for (const char* model : {"ZL500", "RV7-G", "TQ38"}) {  // replug, power cycle, wait alone
-        sim::Faults f;
-        f.stayInApplication = true;
-        WorkerRun run(model, 40000, f, true);
-        EXPECT_EQ(run.Run().kind, OutcomeKind::Cancelled) << model;
-        EXPECT_TRUE(run.frontEnd.Finals().empty()) << model;
-        EXPECT_EQ(std::count(run.frontEnd.log.begin(), run.frontEnd.log.end(), "gave-up:3"), 1)
-            << model;
-        // Three requests followed by a reconnect, and the fourth that showed the loop.
-        EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 4u) << model;
-        EXPECT_EQ(run.controller().eraseSteps(), 0u) << model;
-    }
-}
-
-TEST(ConsoleWorkerTest, EndOfInputAtThePromptEndsTheUpdateBeforeAnyErase) {
-    WorkerRun run("ZL500", 40000, {}, false);
-    run.frontEnd.answer = Answer::Cancel;
-    EXPECT_EQ(run.Run().kind, OutcomeKind::Cancelled);
-    EXPECT_TRUE(run.frontEnd.Finals().empty());
-    EXPECT_EQ(run.frontEnd.log.back(), "stop-timer");
-    EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 1u);
-    EXPECT_EQ(run.controller().eraseSteps(), 0u);
-}
 
 // The controller answered and accepted the update request; the reopen after the replug fails.
 // The console says that, with the reopen's reason, and the access hint where it was denied.

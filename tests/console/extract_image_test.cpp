@@ -1,17 +1,20 @@
 // --extract-image's file replacement on every kind of target, on failed and short writes, under
 // signals and on files of others: the target is replaced whole or left as it was, nothing else is
-// touched, and no temporary file stays behind. tests/pty/files_test.py runs the program itself.
+// touched, and no temporary file stays behind. tests/pty/files_test.py runs the program itself
+// for what only the program decides: the image it writes, its words and exit status, SIGXFSZ.
 #include "ui/console/posix/extract_image.hpp"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -149,6 +152,13 @@ const TargetCase kTargets[] = {
      [](const Scratch& s) { EXPECT_TRUE(S_ISDIR(Lstat(s / "t").st_mode)); }},
     {"socket", [](const Scratch& s) { MakeSocket(s / "t"); }, "not a regular file",
      [](const Scratch& s) { EXPECT_TRUE(S_ISSOCK(Lstat(s / "t").st_mode)); }},
+    {"character device",
+     [](const Scratch& s) {
+         if (mknod((s / "t").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+             GTEST_SKIP() << "no device nodes for this user: " << std::strerror(errno);
+         }
+     },
+     "not a regular file", [](const Scratch& s) { EXPECT_TRUE(S_ISCHR(Lstat(s / "t").st_mode)); }},
 };
 
 class ReplaceTarget : public ::testing::TestWithParam<TargetCase> {};
@@ -158,6 +168,9 @@ TEST_P(ReplaceTarget, IsReplacedWholeOrLeftAsItWas) {
     Umask mask(027);
     Scratch s;
     c.make(s);
+    if (IsSkipped()) {
+        return;
+    }
     const std::set<std::string> before = [&] {
         std::set<std::string> names = s.Entries();
         names.insert("t");
@@ -185,6 +198,16 @@ TEST(ReplaceFile, RefusesANameThatEndsInASlash) {
     EXPECT_FALSE(Replace(s / "missing/", error));
     EXPECT_EQ(error, "names a directory");
     EXPECT_TRUE(s.Entries().empty());
+}
+
+TEST(ReplaceFile, TakesTheLongestLegalName) {
+    // The temporary's name is its own, not the target's with a suffix that would overrun it.
+    Scratch s;
+    const std::string name(NAME_MAX, 'n');
+    std::string error;
+    ASSERT_TRUE(Replace(s / name, error)) << error;
+    EXPECT_EQ(Read(s / name), DataText());
+    EXPECT_EQ(s.Entries(), std::set<std::string>{name});
 }
 
 TEST(ReplaceFile, NeedsTheDirectory) {

@@ -1,8 +1,9 @@
-#include "ui/console/session/target.hpp"
+#include "ui/console/session/targets.hpp"
 #include "ui/console/show/board.hpp"
 
 #include <gtest/gtest.h>
 
+#include "tests/console/screen_fixture.hpp"
 #include "ui/console/session/outcome.hpp"
 
 namespace fwburn::console {
@@ -65,17 +66,12 @@ TEST(FleetTest, TheSummaryTableHasAColumnEachAndFitsTheWidth) {
     }
 }
 
+// The analog module's 44 blocks, `done` of them programmed.
 ProgressView Programming(uint32_t done, int32_t retries) {
-    ProgressView view;
-    view.phase = Phase::Programming;
+    ProgressView view = fixture::Programming(retries, retries);
     view.done = done;
     view.total = 44;
     view.percent = static_cast<int>(done * 100 / 45);
-    view.phaseSeconds = 2;
-    view.bytesPerSecond = 7600;
-    view.etaSeconds = 1;
-    view.errCounter = retries;
-    view.totalErrCounter = retries;
     return view;
 }
 

@@ -86,20 +86,6 @@ TEST_F(PortLockTest, IdentityFollowsLinksToTheDeviceAndMakesPathsAbsolute) {
     EXPECT_EQ(PortIdentity("ttyNOPE9"), std::string(cwd) + "/ttyNOPE9");
 }
 
-TEST(UpdateIdentitiesTest, WhatOneUpdateLocks) {
-    const std::vector<std::string> ttys{"/dev/ttyACM0", "/dev/ttyACM1"};
-    // A port given (or the serial port chosen at start) is the one identity, USB or not.
-    EXPECT_EQ(UpdateIdentities("/dev/ttyNOPE9", true, ttys),
-              std::vector<std::string>{"/dev/ttyNOPE9"});
-    EXPECT_EQ(UpdateIdentities("/dev/ttyNOPE9", false, {}),
-              std::vector<std::string>{"/dev/ttyNOPE9"});
-    // Discovery: the controller's USB identity and every tty of it present now.
-    EXPECT_EQ(UpdateIdentities("", true, ttys),
-              (std::vector<std::string>{"usb-3b9e-0001", "/dev/ttyACM0", "/dev/ttyACM1"}));
-    EXPECT_EQ(UpdateIdentities("", true, {}), std::vector<std::string>{"usb-3b9e-0001"});
-    EXPECT_TRUE(UpdateIdentities("", false, {}).empty());
-}
-
 TEST_F(PortLockTest, TheHolderWritesItsPidAndASecondTakerIsToldIt) {
     PortLock first;
     ASSERT_EQ(first.Take({port}, {dir}), PortLock::Status::kHeld) << first.why();

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "catalogue/catalogue.hpp"
+#include "tests/console/screen_fixture.hpp"
 
 namespace fwburn::console {
 namespace {
@@ -126,19 +127,7 @@ TEST(TrackerTest, PercentOutsideItsRangeIsClamped) {
     EXPECT_EQ(t.At(2.0).percent, 0);
 }
 
-ProgressView Programming() {
-    ProgressView v;
-    v.phase = Phase::Programming;
-    v.percent = 42;
-    v.done = 3400;
-    v.total = 8096;
-    v.phaseSeconds = 10;
-    v.bytesPerSecond = 87040;
-    v.etaSeconds = 13.8;
-    v.errCounter = 1;
-    v.totalErrCounter = 4;
-    return v;
-}
+using fixture::Programming;
 
 TEST(LineTest, TerminalLineHasEveryFigureAndNeverWraps) {
     const std::string wide = TerminalLine(Programming(), 120);

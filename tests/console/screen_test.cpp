@@ -7,14 +7,16 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/console/screen_fixture.hpp"
 #include "ui/console/session/console_operator.hpp"
 
 namespace fwburn::console {
 namespace {
+
+using namespace fixture;
 
 // Python's json module, strict about what it accepts, reads every line: true when each one is a
 // JSON object. Python is there already: the build runs it.
@@ -52,44 +54,12 @@ TEST(JsonValidityTest, TheCheckRefusesWhatIsNotOneObjectPerLine) {
     }
 }
 
-std::string Contents(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string out;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-        out.append(buffer, n);
-    }
-    std::fseek(f, 0, SEEK_END);  // what the screen writes next goes after it
-    return out;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 size_t Count(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
         ++n;
     }
     return n;
-}
-
-UpdateOutcome Outcome(OutcomeKind kind, const char* caption, const char* text,
-                      bool erased = false) {
-    UpdateOutcome o;
-    o.kind = kind;
-    o.caption = caption;
-    std::snprintf(o.text, sizeof o.text, "%s", text);
-    o.erased = erased;
-    return o;
 }
 
 Request Phased(Phase phase, uint32_t total) {
@@ -130,23 +100,9 @@ Request Final(const UpdateOutcome& outcome) {
 class ScreenRun {
   public:
     explicit ScreenRun(ScreenMode mode, int columns = 80)
-        : out_(std::tmpfile()),
-          err_(std::tmpfile()),
-          screen_(Screen::Make(mode, out_, err_, columns)),
+        : screen_(Screen::Make(mode, io_.out, io_.err, [columns] { return columns; })),
           tracker_(256) {
-        RunInfo info;
-        info.program = "fwburn-cpu-cli";
-        info.version = "0.1.0";
-        info.model = "ZL500";
-        info.imageName = "ZL500_\"quoted\"\\name.bin";
-        info.imageLength = 2076672;
-        info.standIn = true;
-        info.totals = PhaseTotals{506, 8096, 256};
-        screen_->Start(info);
-    }
-    ~ScreenRun() {
-        std::fclose(out_);
-        std::fclose(err_);
+        screen_->Start(Info("ZL500_\"quoted\"\\name.bin"));
     }
 
     Screen& screen() { return *screen_; }
@@ -161,8 +117,8 @@ class ScreenRun {
     void Finish(const UpdateOutcome& outcome) {
         Send(Final(outcome), 0.1, false);  // the figures are cleared after it: no more ticks
         screen_->Restore();
-        out = Contents(out_);
-        err = Contents(err_);
+        out = io_.Out();
+        err = io_.Err();
     }
 
     // One update's worth of output: a retry while checking, a prompt answered by --yes, the erase
@@ -192,8 +148,7 @@ class ScreenRun {
     std::string err;
 
   private:
-    std::FILE* out_;
-    std::FILE* err_;
+    Captured io_;
     std::unique_ptr<Screen> screen_;
     ProgressTracker tracker_;
     double now_ = 0;
@@ -279,20 +234,7 @@ TEST(ScreenTest, TerminalModeRedrawsOneLinePerPhaseAndRestoresTheCursor) {
     EXPECT_EQ(run.out.rfind("\033[?25h"), run.out.size() - 6);  // shown again, last of all
     // Redrawn in place: many carriage returns, few line ends.
     EXPECT_GT(Count(run.out, "\r"), 100u);
-    const std::vector<std::string> lines = Lines(run.out);
-    // Each line's visible text is what follows its last carriage return.
-    std::vector<std::string> shown;
-    for (const std::string& line : lines) {
-        std::string text =
-            line.substr(line.rfind('\r') == std::string::npos ? 0 : line.rfind('\r') + 1);
-        const size_t clear = text.find("\033[K");
-        if (clear != std::string::npos) {
-            text.erase(clear, 3);
-        }
-        if (!text.empty() && text != "\033[?25l" && text != "\033[?25h") {
-            shown.push_back(text);
-        }
-    }
+    const std::vector<std::string> shown = Visible(run.out);
     ASSERT_GE(shown.size(), 5u);
     EXPECT_EQ(shown[shown.size() - 1].rfind("Result: ", 0), 0u) << shown[shown.size() - 1];
     EXPECT_EQ(shown[shown.size() - 2], std::string("Information: ") + kSuccess);
@@ -309,49 +251,41 @@ TEST(ScreenTest, TerminalModeRedrawsOneLinePerPhaseAndRestoresTheCursor) {
 }
 
 TEST(ScreenTest, PromptAwaitingEnterSaysHowToAnswer) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
+    Captured io;
     {
-        const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kPlain, out, err);
+        const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kPlain, io.out, io.err);
         screen->Prompt("Information", "Please POWER OFF=>ON the PLC, and then press OK to continue",
                        true, 1);
         screen->PromptAnswered(Answer::Cancel);
         screen->Cancelled(3, false);
     }
-    const std::string e = Contents(err);
+    const std::string e = io.Err();
     EXPECT_NE(e.find("Information: Please POWER OFF=>ON the PLC, and then press OK to continue\n"
                      "Press Enter to continue (n and Enter cancels): \n"),
               std::string::npos)
         << e;
     EXPECT_NE(e.find("cancelled"), std::string::npos);
-    EXPECT_EQ(Contents(out), "");
-    std::fclose(out);
-    std::fclose(err);
+    EXPECT_EQ(io.Out(), "");
 }
 
 TEST(ScreenTest, TerminalStatusLineKeepsOffAPromptAwaitingEnter) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    {
-        const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kTerminal, out, err, 80);
-        ProgressTracker tracker(256);
-        const auto sample = [&](double at) { screen->Tick(tracker.At(at)); };
-        sample(1.0);
-        const std::string before = Contents(out);
-        EXPECT_NE(before.find("Checking     0:01"), std::string::npos);
-        screen->Prompt("Information", "Please REPLUG the USB Cable, and then press OK to continue",
-                       true, 1);
-        const std::string cleared = Contents(out);
-        sample(2.0);
-        sample(3.0);
-        EXPECT_EQ(Contents(out), cleared);                        // nothing drawn over the question
-        EXPECT_NE(cleared.find("\033[?25h"), std::string::npos);  // the cursor is back for it
-        screen->PromptAnswered(Answer::Ok);
-        sample(4.0);
-        EXPECT_NE(Contents(out).find("Checking     0:04"), std::string::npos);
-    }
-    std::fclose(out);
-    std::fclose(err);
+    Captured io;
+    const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kTerminal, io.out, io.err);
+    ProgressTracker tracker(256);
+    const auto sample = [&](double at) { screen->Tick(tracker.At(at)); };
+    sample(1.0);
+    const std::string before = io.Out();
+    EXPECT_NE(before.find("Checking     0:01"), std::string::npos);
+    screen->Prompt("Information", "Please REPLUG the USB Cable, and then press OK to continue",
+                   true, 1);
+    const std::string cleared = io.Out();
+    sample(2.0);
+    sample(3.0);
+    EXPECT_EQ(io.Out(), cleared);                             // nothing drawn over the question
+    EXPECT_NE(cleared.find("\033[?25h"), std::string::npos);  // the cursor is back for it
+    screen->PromptAnswered(Answer::Ok);
+    sample(4.0);
+    EXPECT_NE(io.Out().find("Checking     0:04"), std::string::npos);
 }
 
 // The signal's status and name reach the JSON outcome; the person is told what it cost.
@@ -371,51 +305,36 @@ TEST(ScreenTest, InterruptedSaysBySignalAndWhatTheControllerNeeds) {
          "fwburn-cpu-cli: interrupted by SIGQUIT; the port is released\n"},
     };
     for (const Case& c : cases) {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
+        Captured io;
         {
-            const std::unique_ptr<Screen> screen = Screen::Make(c.mode, out, err);
-            RunInfo info;
-            info.program = "fwburn-cpu-cli";
-            screen->Start(info);
+            const std::unique_ptr<Screen> screen = Screen::Make(c.mode, io.out, io.err);
+            screen->Start(Info());
             screen->Interrupted("SIGQUIT", 131, c.phase, 1.5);
         }
-        const std::string o = Contents(out);
+        const std::string o = io.Out();
         if (c.json != nullptr) {
             EXPECT_NE(o.find(c.json), std::string::npos) << o;
         }
-        const std::string e = Contents(err);
+        const std::string e = io.Err();
         EXPECT_EQ(e.substr(e.size() - std::string(c.line).size()), c.line) << e;
-        std::fclose(out);
-        std::fclose(err);
     }
 }
 
 TEST(ScreenTest, ANoteIsALineOfItsOwnOnStderr) {
     for (ScreenMode mode : {ScreenMode::kTerminal, ScreenMode::kPlain, ScreenMode::kJson}) {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
+        Captured io;
         {
-            const std::unique_ptr<Screen> screen = Screen::Make(mode, out, err);
-            RunInfo info;
-            info.program = "fwburn-cpu-cli";
+            const std::unique_ptr<Screen> screen = Screen::Make(mode, io.out, io.err);
+            RunInfo info = Info();
             info.standIn = false;
             screen->Start(info);
             screen->Note("give --allow-stand-in");
         }
-        EXPECT_EQ(Contents(err), "fwburn-cpu-cli: give --allow-stand-in\n");
-        const std::string o = Contents(out);
+        EXPECT_EQ(io.Err(), "fwburn-cpu-cli: give --allow-stand-in\n");
+        const std::string o = io.Out();
         EXPECT_EQ(o.find("STAND-IN"), std::string::npos) << o;  // a real image: no notice
-        std::fclose(out);
-        std::fclose(err);
     }
 }
-
-}  // namespace
-}  // namespace fwburn::console
-
-namespace fwburn::console {
-namespace {
 
 // A controller that stops taking blocks at block 101 of 8096: every form shows 100 blocks done,
 // not the 81 the percentage (1 %) would stand for.

@@ -9,10 +9,13 @@
 #include <random>
 #include <string>
 
+#include "tests/console/screen_fixture.hpp"
 #include "ui/console/show/screen.hpp"
 
 namespace fwburn::console {
 namespace {
+
+using fixture::Captured;
 
 // A serial number that would retitle the window and paint the rest red.
 const std::string kHostile = "AB\033]0;PWNED\a\033[31mRED";
@@ -85,38 +88,26 @@ TEST(ShownTest, EveryOutputIsCleanForAnyInput) {
     }
 }
 
-std::string Contents(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    for (int c; (c = std::fgetc(f)) != EOF;) {
-        text += static_cast<char>(c);
-    }
-    return text;
-}
-
 // Every line a screen prints with a device's name or a path in it, in each form: the people's
 // lines carry no control byte of the device's, JSON carries its text exactly.
 TEST(ShownTest, NoScreenPassesADevicesTextRaw) {
     struct Case {
         const char* name;
-        std::unique_ptr<Screen> (*make)(std::FILE*, std::FILE*);
+        ScreenMode mode;
+        bool several;
     };
     const Case cases[] = {
-        {"terminal", [](std::FILE* o, std::FILE* e) { return MakeTerminalScreen(o, e, 80); }},
-        {"plain", [](std::FILE* o, std::FILE* e) { return MakePlainScreen(o, e); }},
-        {"several on a terminal",
-         [](std::FILE* o, std::FILE* e) {
-             return MakePlainScreen(o, e, false, [] { return 80; });
-         }},
-        {"json", [](std::FILE* o, std::FILE* e) { return MakeJsonScreen(o, e); }},
+        {"terminal", ScreenMode::kTerminal, false},
+        {"plain", ScreenMode::kPlain, false},
+        {"several on a terminal", ScreenMode::kTerminal, true},
+        {"json", ScreenMode::kJson, false},
     };
-    setenv("NO_COLOR", "1", 1);
+    const fixture::ScopedEnv noColor("NO_COLOR", "1");
     for (const Case& c : cases) {
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
+        Captured io;
         {
-            const std::unique_ptr<Screen> screen = c.make(out, err);
+            const std::unique_ptr<Screen> screen = Screen::Make(
+                c.mode, io.out, io.err, [] { return 80; }, c.several);
             screen->Tag("[" + kHostile + "] ", {{"port", "/dev/" + kHostile}});
             RunInfo info;
             info.program = "fwburn-cpu-cli";
@@ -133,29 +124,17 @@ TEST(ShownTest, NoScreenPassesADevicesTextRaw) {
             screen->Final(outcome, kExitPortFailed, 1);
             screen->Restore();
         }
-        std::string people = Contents(err);
-        std::string events;
-        if (std::string(c.name) == "json") {
-            events = Contents(out);
-        } else {
-            people += Contents(out);
-        }
-        // The terminal's own sequences: the cursor and the clear to the end of the line.
-        for (const char* own : {"\033[?25l", "\033[?25h", "\033[K"}) {
-            for (size_t at; (at = people.find(own)) != std::string::npos;) {
-                people.erase(at, std::string(own).size());
-            }
-        }
+        const bool json = std::string(c.name) == "json";
+        const std::string events = json ? io.Out() : "";
+        // The terminal's own sequences (the cursor, the clear to the end of the line) aside.
+        const std::string people = fixture::WithoutCursor(io.Err() + (json ? "" : io.Out()));
         EXPECT_EQ(people.find_first_of("\033\a\x9B"), std::string::npos) << c.name << people;
         EXPECT_NE(people.find("AB\\x1B]0;PWNED\\x07"), std::string::npos) << c.name << people;
         if (!events.empty()) {
             EXPECT_NE(events.find("AB\\u001b]0;PWNED\\u0007\\u001b[31mRED"), std::string::npos)
                 << events;
         }
-        std::fclose(out);
-        std::fclose(err);
     }
-    unsetenv("NO_COLOR");
 }
 
 }  // namespace

@@ -9,43 +9,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/console/screen_fixture.hpp"
 #include "ui/console/posix/terminal_size.hpp"
-#include "ui/console/show/progress.hpp"
-#include "ui/console/show/screen.hpp"
 
 namespace fwburn::console {
 namespace {
 
-ProgressView Programming(int32_t errCounter, int32_t totalErrCounter) {
-    ProgressView v;
-    v.phase = Phase::Programming;
-    v.percent = 42;
-    v.done = 3400;
-    v.total = 8096;
-    v.phaseSeconds = 10;
-    v.bytesPerSecond = 87040;
-    v.etaSeconds = 13.8;
-    v.errCounter = errCounter;
-    v.totalErrCounter = totalErrCounter;
-    return v;
-}
-
-std::vector<std::string> Split(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-        lines.push_back(text.substr(at, end - at));
-    }
-    lines.push_back(text.substr(at));
-    return lines;
-}
+using namespace fixture;
 
 TEST(TerminalLineTest, WholePartsGiveWayInTheirOrderAndTheCountsStay) {
     struct Case {
@@ -110,7 +85,8 @@ TEST(FitLineTest, TheLongestWordIsCutInItsMiddleFirst) {
     for (int columns : {60, 50, 40}) {
         const std::string fitted = FitLine(start + "; TEST BUILD: STAND-IN IMAGE", columns);
         std::string words;
-        for (const std::string& line : Split(fitted)) {
+        EXPECT_NE(fitted.back(), '\n') << fitted;
+        for (const std::string& line : Lines(fitted)) {
             EXPECT_LT(line.size(), static_cast<size_t>(columns)) << fitted;
             EXPECT_FALSE(line.empty()) << fitted;
             words += (words.empty() ? "" : " ") + line;
@@ -161,75 +137,21 @@ TEST(ClosingLineTest, SaysTheResultAndTheTotalTime) {
     EXPECT_EQ(ClosingLine("update-failed", 3725), "Result: update-failed, total time 1:02:05");
 }
 
-std::string Contents(std::FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    for (int c; (c = std::fgetc(f)) != EOF;) {
-        text += static_cast<char>(c);
-    }
-    return text;
-}
-
-// The visible lines a terminal would show: what follows each line's last carriage return, the
-// escape sequences left out.
-std::vector<std::string> Visible(const std::string& text) {
-    std::vector<std::string> shown;
-    for (std::string line : Split(text)) {
-        line = line.substr(line.rfind('\r') == std::string::npos ? 0 : line.rfind('\r') + 1);
-        std::string plain;
-        for (size_t i = 0; i < line.size(); ++i) {
-            if (line[i] == '\033') {
-                while (i + 1 < line.size() &&
-                       !std::isalpha(static_cast<unsigned char>(line[++i]))) {
-                }
-                continue;
-            }
-            plain += line[i];
-        }
-        if (!plain.empty()) {
-            shown.push_back(plain);
-        }
-    }
-    return shown;
-}
-
-RunInfo Info() {
-    RunInfo info;
-    info.program = "fwburn-cpu-cli";
-    info.version = "0.1.0";
-    info.model = "ZL500";
-    info.imageName = "ZL500_v1.06.40_0628_01_DDRVA_odd_axis_resume.bin";
-    info.imageLength = 2076672;
-    info.standIn = true;
-    info.totals = PhaseTotals{506, 8096, 256};
-    return info;
-}
-
-UpdateOutcome Outcome(OutcomeKind kind, const char* caption, const char* text) {
-    UpdateOutcome outcome;
-    outcome.kind = kind;
-    outcome.caption = caption;
-    std::snprintf(outcome.text, sizeof outcome.text, "%s", text);
-    return outcome;
-}
-
 // Every redraw after a resize fits the new width: nothing the terminal would wrap.
 TEST(TerminalScreenTest, FollowsTheWidthItIsGivenAtEachRedraw) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
+    Captured io;
     int columns = 80;
     {
         const std::unique_ptr<Screen> screen =
-            Screen::Make(ScreenMode::kTerminal, out, err, [&columns] { return columns; });
+            Screen::Make(ScreenMode::kTerminal, io.out, io.err, [&columns] { return columns; });
         screen->Start(Info());
         ProgressView v = Programming(1, 1);
         screen->Tick(v);
-        const size_t before = Contents(out).size();
+        const size_t before = io.Out().size();
         columns = 60;
         v.done = 3401;
         screen->Tick(v);
-        const std::string after = Contents(out).substr(before);
+        const std::string after = io.Out().substr(before);
         const std::vector<std::string> shown = Visible(after);
         ASSERT_EQ(shown.size(), 1u) << after;
         EXPECT_EQ(shown[0], "Programming   42%  3401/8096 blocks  ETA 0:14  retries 1/1");
@@ -237,15 +159,13 @@ TEST(TerminalScreenTest, FollowsTheWidthItIsGivenAtEachRedraw) {
         screen->Final(Outcome(OutcomeKind::Success, "INFORMATION", "Firmware update is SUCCESSFUL"),
                       kExitSuccess, 61);
     }
-    const std::vector<std::string> shown = Visible(Contents(out));
+    const std::vector<std::string> shown = Visible(io.Out());
     ASSERT_GE(shown.size(), 3u);
     for (const std::string& line : {shown.front(), shown[1], shown.back()}) {
         EXPECT_LT(line.size(), 80u) << line;  // the start line, cut to the width at the start
     }
     EXPECT_NE(shown.front().find("..."), std::string::npos) << shown.front();
     EXPECT_EQ(shown.back(), "Result: success, total time 1:01");
-    std::fclose(out);
-    std::fclose(err);
 }
 
 // Colour on a terminal only, and not with NO_COLOR set to anything, the empty string included.
@@ -266,18 +186,11 @@ TEST(TerminalScreenTest, TheResultIsColouredOnlyOnATerminalWithoutNoColor) {
         {ScreenMode::kPlain, nullptr, kExitSuccess, nullptr},
         {ScreenMode::kJson, nullptr, kExitFailedAfterErase, nullptr},
     };
-    const char* saved = std::getenv("NO_COLOR");
-    const std::string keep = saved != nullptr ? saved : "";
     for (const Case& c : cases) {
-        if (c.noColor != nullptr) {
-            setenv("NO_COLOR", c.noColor, 1);
-        } else {
-            unsetenv("NO_COLOR");
-        }
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
+        const ScopedEnv noColor("NO_COLOR", c.noColor);
+        Captured io;
         {
-            const std::unique_ptr<Screen> screen = Screen::Make(c.mode, out, err, 80);
+            const std::unique_ptr<Screen> screen = Screen::Make(c.mode, io.out, io.err);
             screen->Start(Info());
             screen->Tick(Programming(0, 0));
             if (c.code == kExitCancelled) {
@@ -290,38 +203,25 @@ TEST(TerminalScreenTest, TheResultIsColouredOnlyOnATerminalWithoutNoColor) {
             }
             screen->Restore();
         }
-        std::string both = Contents(out) + Contents(err);
+        const std::string both = io.Out() + io.Err();
         if (c.painted != nullptr) {
             EXPECT_NE(both.find(c.painted), std::string::npos) << both;
         } else {
-            for (const char* cursor : {"\033[?25l", "\033[?25h", "\033[K"}) {
-                for (size_t at; (at = both.find(cursor)) != std::string::npos;) {
-                    both.erase(at, std::string(cursor).size());
-                }
-            }
-            EXPECT_EQ(both.find('\033'), std::string::npos)
+            EXPECT_EQ(WithoutCursor(both).find('\033'), std::string::npos)
                 << static_cast<int>(c.mode) << " " << both;
         }
-        std::fclose(out);
-        std::fclose(err);
-    }
-    if (saved != nullptr) {
-        setenv("NO_COLOR", keep.c_str(), 1);
-    } else {
-        unsetenv("NO_COLOR");
     }
 }
 
 // Each ending gets the closing line on a terminal; a log and JSON keep their last lines as they
 // were.
 TEST(TerminalScreenTest, EveryEndingClosesWithTheTotalTimeOnATerminalOnly) {
-    setenv("NO_COLOR", "1", 1);
+    const ScopedEnv noColor("NO_COLOR", "1");
     for (ScreenMode mode : {ScreenMode::kTerminal, ScreenMode::kPlain, ScreenMode::kJson}) {
         for (int ending = 0; ending < 3; ++ending) {
-            std::FILE* out = std::tmpfile();
-            std::FILE* err = std::tmpfile();
+            Captured io;
             {
-                const std::unique_ptr<Screen> screen = Screen::Make(mode, out, err, 80);
+                const std::unique_ptr<Screen> screen = Screen::Make(mode, io.out, io.err);
                 screen->Start(Info());
                 if (ending == 0) {
                     screen->Final(Outcome(OutcomeKind::Success, "INFORMATION", "SUCCESSFUL"),
@@ -332,7 +232,7 @@ TEST(TerminalScreenTest, EveryEndingClosesWithTheTotalTimeOnATerminalOnly) {
                     screen->Interrupted("SIGTERM", 143, Phase::Programming, 75);
                 }
             }
-            const std::string o = Contents(out);
+            const std::string o = io.Out();
             const char* result[] = {"success", "cancelled", "interrupted"};
             const std::string closing =
                 std::string("Result: ") + result[ending] + ", total time 1:15\n";
@@ -340,13 +240,10 @@ TEST(TerminalScreenTest, EveryEndingClosesWithTheTotalTimeOnATerminalOnly) {
                 ASSERT_GE(o.size(), closing.size()) << o;
                 EXPECT_EQ(o.substr(o.size() - closing.size()), closing) << o;
             } else {
-                EXPECT_EQ((o + Contents(err)).find("total time"), std::string::npos) << o;
+                EXPECT_EQ((o + io.Err()).find("total time"), std::string::npos) << o;
             }
-            std::fclose(out);
-            std::fclose(err);
         }
     }
-    unsetenv("NO_COLOR");
 }
 
 void SetColumns(int fd, unsigned short columns) {
@@ -393,29 +290,27 @@ TEST(TerminalWidthTest, IsReadAgainAfterSigwinch) {
 // What a screen prints of the window's text and of its own, at the narrowest widths it serves:
 // no line the terminal would wrap, and every word of the window's text kept.
 TEST(TerminalScreenTest, PromptsAndEndingsFitTheWidthWithEveryWord) {
-    setenv("NO_COLOR", "1", 1);
+    const ScopedEnv noColor("NO_COLOR", "1");
     const std::string replug = "Please REPLUG the USB Cable, and then press Enter to continue";
     const std::string failed = "PLC DOES NOT respond to the update signal, please REPLUG the cable";
     for (const int columns : {80, 40}) {
         for (const bool several : {false, true}) {
-            std::FILE* out = std::tmpfile();
-            std::FILE* err = std::tmpfile();
+            Captured io;
             {
-                const std::unique_ptr<Screen> screen =
-                    several ? MakePlainScreen(out, err, false, [columns] { return columns; })
-                            : Screen::Make(ScreenMode::kTerminal, out, err, columns);
+                const std::unique_ptr<Screen> screen = Screen::Make(
+                    ScreenMode::kTerminal, io.out, io.err, [columns] { return columns; }, several);
                 if (several) {
                     screen->Tag("[1-1.2] ", {});
                 }
                 screen->Start(Info());
                 screen->Prompt("Information", replug.c_str(), false, 1);
                 screen->Prompt("Information", replug.c_str(), true, 2);
-                std::fputc('\n', err);  // the terminal's echo of Enter
+                std::fputc('\n', io.err);  // the terminal's echo of Enter
                 screen->PromptAnswered(Answer::Ok);
                 screen->Final(Outcome(OutcomeKind::FailedAfterErase, "ERROR", failed.c_str()),
                               kExitFailedAfterErase, 3725);
             }
-            const std::string said = Contents(out) + Contents(err);
+            const std::string said = io.Out() + io.Err();
             std::string words;
             for (const std::string& line : Visible(said)) {
                 EXPECT_LT(line.size(), static_cast<size_t>(columns)) << line;
@@ -432,28 +327,23 @@ TEST(TerminalScreenTest, PromptsAndEndingsFitTheWidthWithEveryWord) {
                           std::string::npos)
                     << said;
             }
-            std::fclose(out);
-            std::fclose(err);
         }
     }
-    unsetenv("NO_COLOR");
 }
 
 // Coloured, the closing line is fitted on its visible text: the colour takes no column.
 TEST(TerminalScreenTest, TheColouredClosingLineFitsByWhatItShows) {
-    unsetenv("NO_COLOR");
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
+    const ScopedEnv colour("NO_COLOR", nullptr);
+    Captured io;
     {
-        const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kTerminal, out, err, 42);
+        const std::unique_ptr<Screen> screen =
+            Screen::Make(ScreenMode::kTerminal, io.out, io.err, [] { return 42; });
         screen->Cancelled(3725, true);
     }
-    const std::string said = Contents(out);
+    const std::string said = io.Out();
     EXPECT_NE(said.find("Result: \033[33mcancelled\033[0m, total time 1:02:05\n"),
               std::string::npos)
         << said;
-    std::fclose(out);
-    std::fclose(err);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // power-cycle the controller when asked, then press OK.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "burn/burn.hpp"
@@ -15,6 +17,10 @@
 #include "tests/support/test_name.hpp"
 
 namespace fwburn::test {
+
+// The bench's tests name the simulator's phases and fault kinds as their own.
+using sim::FaultKind;
+using sim::Phase;
 
 inline bool IsSuccessText(const std::string& text) {
     return text.rfind("Firmware update is SUCCESSFUL", 0) == 0;
@@ -29,6 +35,37 @@ struct BenchOptions {
     bool standInImage = false;     // the job's image is a stand-in
     bool standInAllowed = false;   // and the operator said yes to it
 };
+
+// `times` replies of `phase` spoiled by `kind` (sim::kForever: every one), after `skip` good ones.
+inline sim::ReplyFault Fault(sim::Phase phase, sim::FaultKind kind, int times = sim::kForever,
+                             int skip = 0) {
+    sim::ReplyFault f;
+    f.phase = phase;
+    f.kind = kind;
+    f.times = times;
+    f.skip = skip;
+    return f;
+}
+
+// Every reply of `phase` an error reply of class `errorClass` about state `errorState`.
+inline sim::ReplyFault ErrorReply(sim::Phase phase, uint8_t errorClass, uint8_t errorState) {
+    sim::ReplyFault f = Fault(phase, sim::FaultKind::kErrorReply);
+    f.errorClass = errorClass;
+    f.errorState = errorState;
+    return f;
+}
+
+// Most updates: the program's model, the image's length, the spoiled replies and, where another
+// controller is on the cable, its model.
+inline BenchOptions Options(std::string selected, uint32_t imageLength,
+                            std::vector<sim::ReplyFault> replies = {}, std::string connected = "") {
+    BenchOptions o;
+    o.selected = std::move(selected);
+    o.connected = std::move(connected);
+    o.imageLength = imageLength;
+    o.faults.replies = std::move(replies);
+    return o;
+}
 
 class Bench {
   public:
@@ -82,6 +119,11 @@ class Bench {
         update.standInAllowed = options_.standInAllowed;
         Run();
     }
+    // Every open of the job's port, USB or serial, goes through `open`.
+    void OpenWith(const std::function<Device*()>& open) {
+        op.openUsb = open;
+        op.openSerial = [open](const char*) { return open(); };
+    }
     // Fills the update's operator and model; the test may change the job before Run().
     void Prepare() {
         update.op = &op;
@@ -129,6 +171,19 @@ class Bench {
             }
         }
         return true;
+    }
+
+    // Whatever the ending, the panel is cleared and the device closed.
+    void ExpectEndedClean() const {
+        const Figures& f = update.figures;
+        for (int32_t figure : {f.flashStatus.load(), f.progress.load(), f.errCounter.load(),
+                               f.totalErrCounter.load(), f.elapsedTime.load()}) {
+            EXPECT_EQ(figure, 0);
+        }
+        EXPECT_EQ(f.done, 0u);
+        EXPECT_EQ(f.total, 0u);
+        EXPECT_FALSE(link.IsOpen());
+        EXPECT_EQ(update.device, &ClosedDevice());
     }
 
     std::string Violations() const {

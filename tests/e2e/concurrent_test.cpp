@@ -13,12 +13,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::FaultKind;
-using test::Bench;
-using test::BenchOptions;
 
 struct Job {
     const char* model;
@@ -60,16 +56,10 @@ class StartLine {
 };
 
 BenchOptions OptionsFor(const Job& j) {
-    BenchOptions o;
-    o.selected = j.model;
-    o.imageLength = j.length;
+    BenchOptions o = Options(j.model, j.length);
     if (j.nakStormAtBlock >= 0) {
-        sim::ReplyFault f;
-        f.phase = sim::Phase::kBlock;
-        f.kind = FaultKind::kNak;
-        f.skip = j.nakStormAtBlock;
-        f.times = sim::kForever;
-        o.faults.replies.push_back(f);
+        o.faults.replies.push_back(
+            Fault(sim::Phase::kBlock, FaultKind::kNak, sim::kForever, j.nakStormAtBlock));
     }
     return o;
 }
@@ -127,7 +117,7 @@ TEST(E2eConcurrent, FourUpdatesAtOnceEachEndItsOwnWay) {
         EXPECT_STREQ(b.outcome.text, j.text);
         EXPECT_TRUE(b.outcome.erased);
         ASSERT_EQ(b.finalMessages.size(), 1u);
-        const test::OperatorEvent final = b.Final();
+        const OperatorEvent final = b.Final();
         EXPECT_EQ(final.text, j.text);
         EXPECT_EQ(final.flashStatus, 2);
         EXPECT_EQ(final.total, j.blocks);
@@ -139,11 +129,11 @@ TEST(E2eConcurrent, FourUpdatesAtOnceEachEndItsOwnWay) {
         EXPECT_EQ(b.controller.violationCount(), 0u) << b.Violations();
         EXPECT_FALSE(b.link.IsOpen());
         // The serial models opened their own port by its name, and only that one.
-        for (const auto& open : b.op.Of(test::OperatorEvent::kOpenSerial)) {
+        for (const auto& open : b.op.Of(OperatorEvent::kOpenSerial)) {
             EXPECT_EQ(open.text, i == 2 ? "COM7" : "COM8");
         }
     }
 }
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

@@ -9,13 +9,8 @@
 #include "burn/diagnosis.hpp"
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::FaultKind;
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
 
 struct DiagnosisCase {
     const char* name;
@@ -34,16 +29,10 @@ void Silent(sim::Faults& f) {
     f.silent = true;
 }
 void GarbledModeQuery(sim::Faults& f) {
-    sim::ReplyFault g;
-    g.phase = Phase::kModeQuery;
-    g.kind = FaultKind::kGarbage;
-    f.replies.push_back(g);
+    f.replies.push_back(Fault(Phase::kModeQuery, FaultKind::kGarbage));
 }
 void SilentIdQuery(sim::Faults& f) {
-    sim::ReplyFault g;
-    g.phase = Phase::kIdQuery;
-    g.kind = FaultKind::kSilence;
-    f.replies.push_back(g);
+    f.replies.push_back(Fault(Phase::kIdQuery, FaultKind::kSilence));
 }
 void ForeignBootloader(sim::Faults& f) {
     f.bootAtPowerOn = true;
@@ -53,10 +42,7 @@ void RunMode(sim::Faults& f) {
     f.runMode = true;
 }
 void SilentRegister(sim::Faults& f) {
-    sim::ReplyFault g;
-    g.phase = Phase::kRegisterRead;
-    g.kind = FaultKind::kSilence;
-    f.replies.push_back(g);
+    f.replies.push_back(Fault(Phase::kRegisterRead, FaultKind::kSilence));
 }
 
 // clang-format off
@@ -92,10 +78,8 @@ class WorkerDiagnosis : public ::testing::TestWithParam<DiagnosisCase> {};
 
 TEST_P(WorkerDiagnosis, TellsWhatCameBackAndKeepsTheMessage) {
     const DiagnosisCase& c = GetParam();
-    BenchOptions o;
-    o.selected = c.selected;
-    o.connected = c.connected;
-    o.imageLength = std::string(c.selected).rfind("ZL500", 0) == 0 ? 13096 : 9000;
+    BenchOptions o = Options(
+        c.selected, std::string(c.selected).rfind("ZL500", 0) == 0 ? 13096 : 9000, {}, c.connected);
     c.faults(o.faults);
     Bench bench(o);
     bench.Start();
@@ -119,13 +103,10 @@ TEST_P(WorkerDiagnosis, TellsWhatCameBackAndKeepsTheMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, WorkerDiagnosis, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return test::TestName(p.param.name); });
+                         [](const auto& p) { return TestName(p.param.name); });
 
 TEST(WorkerDiagnosis, NothingToTellAfterASuccess) {
-    BenchOptions o;
-    o.selected = "ZL500";
-    o.imageLength = 13096;
-    Bench bench(o);
+    Bench bench(Options("ZL500", 13096));
     bench.Start();
     ASSERT_EQ(bench.outcome.kind, OutcomeKind::Success);
     EXPECT_EQ(bench.outcome.diagnosis.finding, Finding::None);
@@ -147,26 +128,16 @@ TEST(WorkerDiagnosis, AfterTheRequestTheReopenIsToldAndTheBytesBeforeItCount) {
     };
     for (const ReopenCase& c : cases) {
         SCOPED_TRACE(c.name);
-        BenchOptions o;
-        o.selected = c.model;
-        o.imageLength = 13096;
-        sim::ReplyFault wake;
-        wake.phase = Phase::kWake;
-        wake.kind = FaultKind::kSilence;
-        wake.skip = 5;  // the first pass's five wake-ups are answered
-        sim::ReplyFault mode;
-        mode.phase = Phase::kBootModeQuery;
-        mode.kind = FaultKind::kSilence;
-        o.faults.replies = {wake, mode};
-        Bench bench(o);
+        // The first pass's five wake-ups are answered.
+        Bench bench(Options(c.model, 13096,
+                            {Fault(Phase::kWake, FaultKind::kSilence, sim::kForever, 5),
+                             Fault(Phase::kBootModeQuery, FaultKind::kSilence)}));
         int opens = 0;
-        const auto open = [&]() -> Device* {
+        bench.OpenWith([&]() -> Device* {
             return ++opens > 1 && !c.reopens ? &ClosedDevice()
                    : bench.link.Open()       ? static_cast<Device*>(&bench.link)
                                              : &ClosedDevice();
-        };
-        bench.op.openUsb = open;
-        bench.op.openSerial = [&](const char*) { return open(); };
+        });
         bench.Start();
         EXPECT_STREQ(bench.outcome.text, "NO RESPONSE @ State 1");  // the window's, unchanged
         EXPECT_EQ(bench.reconnects, 1);
@@ -208,4 +179,4 @@ TEST(ModelNamesForId, EveryModelOfAnIdAtItsAddress) {
 }
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

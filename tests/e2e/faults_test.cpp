@@ -8,13 +8,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::FaultKind;
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
 
 struct MatrixCase {
     std::string model;
@@ -132,25 +127,15 @@ class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
 
 TEST_P(FaultMatrix, RightMessageBoundedTimeHonestSuccess) {
     const MatrixCase& c = GetParam();
-    BenchOptions o;
-    o.selected = c.model;
-    o.imageLength = c.length;
-    sim::ReplyFault f;
-    f.phase = c.phase;
-    f.kind = c.kind;
-    f.times = c.times;
-    if (c.phase == Phase::kBlock || c.phase == Phase::kEraseStep) {
-        f.skip = 2;  // in the middle of the phase
-    }
-    o.faults.replies.push_back(f);
-    Bench bench(o);
+    const bool midPhase = c.phase == Phase::kBlock || c.phase == Phase::kEraseStep;
+    Bench bench(Options(c.model, c.length, {Fault(c.phase, c.kind, c.times, midPhase ? 2 : 0)}));
     bench.Start();
 
     ASSERT_EQ(bench.finalMessages.size(), 1u);
     const std::string text = bench.Final().text;
     EXPECT_EQ(text, c.expected);
-    EXPECT_EQ(test::IsSuccessText(text), bench.FlashMatchesImage());
-    EXPECT_EQ(bench.outcome.kind == OutcomeKind::Success, test::IsSuccessText(text));
+    EXPECT_EQ(IsSuccessText(text), bench.FlashMatchesImage());
+    EXPECT_EQ(bench.outcome.kind == OutcomeKind::Success, IsSuccessText(text));
     EXPECT_LT(bench.link.NowMs(), 10 * 60 * 1000);
     // A late ACK to "ERASE" or "UPDATE" makes the host's resend a second command on the
     // controller: these words carry no number to tell a resend from the next one. The update
@@ -159,7 +144,7 @@ TEST_P(FaultMatrix, RightMessageBoundedTimeHonestSuccess) {
         c.kind == FaultKind::kLate && (c.phase == Phase::kEraseStep || c.phase == Phase::kUpdate);
     EXPECT_EQ(bench.controller.violationCount(), resendSeenTwice ? 1u : 0u) << bench.Violations();
     // The fault was met and absorbed by retries (lower case changes only replies with letters).
-    if (test::IsSuccessText(text) && c.kind != FaultKind::kLowerCase) {
+    if (IsSuccessText(text) && c.kind != FaultKind::kLowerCase) {
         EXPECT_GE(bench.Final().totalErrCounter, c.times);
     }
 }
@@ -169,9 +154,9 @@ void PrintTo(const MatrixCase& c, std::ostream* os) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, FaultMatrix, ::testing::ValuesIn(Matrix()), [](const auto& p) {
-    return test::TestName(p.param.model + "_" + sim::PhaseName(p.param.phase) + "_" +
-                          KindName(p.param.kind) + "_x" + std::to_string(p.param.times));
+    return TestName(p.param.model + "_" + sim::PhaseName(p.param.phase) + "_" +
+                    KindName(p.param.kind) + "_x" + std::to_string(p.param.times));
 });
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

@@ -7,12 +7,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using test::Bench;
-using test::BenchOptions;
-using test::OperatorEvent;
 
 struct ModelCase {
     const char* model;
@@ -65,10 +61,7 @@ class EveryModel : public ::testing::TestWithParam<ModelCase> {};
 
 TEST_P(EveryModel, UpdatesEndToEnd) {
     const ModelCase& c = GetParam();
-    BenchOptions o;
-    o.selected = c.model;
-    o.imageLength = c.imageLength;
-    Bench bench(o);
+    Bench bench(Options(c.model, c.imageLength));
     bench.Start();
 
     const OperatorEvent final = bench.Final();
@@ -107,17 +100,7 @@ TEST_P(EveryModel, UpdatesEndToEnd) {
     sequence += "TMEC";
     EXPECT_EQ(bench.op.Sequence(), sequence);
 
-    // The end of the update clears the panel and closes the device.
-    const Figures& f = bench.update.figures;
-    EXPECT_EQ(f.flashStatus, 0);
-    EXPECT_EQ(f.progress, 0);
-    EXPECT_EQ(f.errCounter, 0);
-    EXPECT_EQ(f.totalErrCounter, 0);
-    EXPECT_EQ(f.elapsedTime, 0);
-    EXPECT_EQ(f.done, 0u);
-    EXPECT_EQ(f.total, 0u);
-    EXPECT_FALSE(bench.link.IsOpen());
-    EXPECT_EQ(bench.update.device, &ClosedDevice());
+    bench.ExpectEndedClean();
 
     // The typed outcome.
     EXPECT_EQ(bench.outcome.kind, OutcomeKind::Success);
@@ -126,7 +109,7 @@ TEST_P(EveryModel, UpdatesEndToEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, EveryModel, ::testing::ValuesIn(kModels),
-                         [](const auto& p) { return test::TestName(p.param.model); });
+                         [](const auto& p) { return TestName(p.param.model); });
 
 // The delivered images at their full sizes.
 TEST(E2e, DeliveredImageSizes) {
@@ -137,10 +120,7 @@ TEST(E2e, DeliveredImageSizes) {
         uint32_t blocks;
     };
     for (const Case& c : {Case{"ZL500", 2076672, 506, 8096}, Case{"ZL500-AIO", 11056, 6, 44}}) {
-        BenchOptions o;
-        o.selected = c.model;
-        o.imageLength = c.length;
-        Bench bench(o);
+        Bench bench(Options(c.model, c.length));
         bench.Start();
         EXPECT_EQ(bench.Final().text,
                   "Firmware update is SUCCESSFUL!, please REPLUG the USB cable");
@@ -152,4 +132,4 @@ TEST(E2e, DeliveredImageSizes) {
 }
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

@@ -7,14 +7,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::FaultKind;
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
-using test::OperatorEvent;
 
 struct OutcomeCase {
     std::string name;
@@ -26,105 +20,83 @@ struct OutcomeCase {
     bool anotherModel = false;       // a valid reply named another model: a wrong controller
 };
 
-sim::ReplyFault Fault(Phase phase, FaultKind kind, int skip = 0, uint8_t cls = 0,
-                      uint8_t state = 0) {
-    sim::ReplyFault f;
-    f.phase = phase;
-    f.kind = kind;
-    f.skip = skip;
-    f.errorClass = cls;
-    f.errorState = state;
-    return f;
-}
-
-BenchOptions Options(const char* selected, std::vector<sim::ReplyFault> faults = {},
-                     const char* connected = "", uint32_t length = 9000) {
-    BenchOptions o;
-    o.selected = selected;
-    o.connected = connected;
-    o.imageLength = length;
-    o.faults.replies = std::move(faults);
-    return o;
-}
-
 BenchOptions With(BenchOptions o, void (*change)(sim::Faults&)) {
     change(o.faults);
     return o;
 }
 
 std::vector<OutcomeCase> Cases() {
-    const auto E = FaultKind::kErrorReply;
     std::vector<OutcomeCase> c = {
         // Mode query.
-        {"run mode", With(Options("MN6"), [](sim::Faults& f) { f.runMode = true; }),
+        {"run mode", With(Options("MN6", 9000), [](sim::Faults& f) { f.runMode = true; }),
          "PLC in RUN MODE"},
-        {"mode flow error 1", Options("MN6", {Fault(Phase::kModeQuery, E, 0, 2, 1)}),
+        {"mode flow error 1", Options("MN6", 9000, {ErrorReply(Phase::kModeQuery, 2, 1)}),
          "FLOW ERROR @ State 1"},
-        {"mode flow error 2", Options("MN6", {Fault(Phase::kModeQuery, E, 0, 2, 2)}),
+        {"mode flow error 2", Options("MN6", 9000, {ErrorReply(Phase::kModeQuery, 2, 2)}),
          "FLOW ERROR @ State 2"},
-        {"mode flow error other state", Options("MN6", {Fault(Phase::kModeQuery, E, 0, 2, 9)}),
+        {"mode flow error other state", Options("MN6", 9000, {ErrorReply(Phase::kModeQuery, 2, 9)}),
          "PLC type is WRONG"},
-        {"mode unknown class", Options("MN6", {Fault(Phase::kModeQuery, E, 0, 5, 1)}),
+        {"mode unknown class", Options("MN6", 9000, {ErrorReply(Phase::kModeQuery, 5, 1)}),
          "UNKNOWN ERROR CODE @ State 1"},
-        {"silent controller", With(Options("ZL500"), [](sim::Faults& f) { f.silent = true; }),
+        {"silent controller", With(Options("ZL500", 9000), [](sim::Faults& f) { f.silent = true; }),
          "NO RESPONSE @ State 1"},
         // Model-ID query.
-        {"id flow error 2", Options("MN6", {Fault(Phase::kIdQuery, E, 0, 2, 2)}),
+        {"id flow error 2", Options("MN6", 9000, {ErrorReply(Phase::kIdQuery, 2, 2)}),
          "FLOW ERROR @ State 2"},
-        {"id flow error 3", Options("MN6", {Fault(Phase::kIdQuery, E, 0, 2, 3)}),
+        {"id flow error 3", Options("MN6", 9000, {ErrorReply(Phase::kIdQuery, 2, 3)}),
          "FLOW ERROR @ State 3"},
-        {"id flow error other state", Options("MN6", {Fault(Phase::kIdQuery, E, 0, 2, 1)}),
+        {"id flow error other state", Options("MN6", 9000, {ErrorReply(Phase::kIdQuery, 2, 1)}),
          "PLC type is WRONG"},
-        {"id unknown class", Options("MN6", {Fault(Phase::kIdQuery, E, 0, 7, 2)}),
+        {"id unknown class", Options("MN6", 9000, {ErrorReply(Phase::kIdQuery, 7, 2)}),
          "UNKNOWN ERROR CODE @ State 2"},
-        {"another model answers", Options("ZL500", {}, "ZL600", 13096), "NO RESPONSE @ State 2",
+        {"another model answers", Options("ZL500", 13096, {}, "ZL600"), "NO RESPONSE @ State 2",
          false, false, 0, true},
         // Update request.
-        {"update flow error 3", Options("MN6", {Fault(Phase::kUpdateRequest, E, 0, 2, 3)}),
+        {"update flow error 3", Options("MN6", 9000, {ErrorReply(Phase::kUpdateRequest, 2, 3)}),
          "FLOW ERROR @ State 3"},
-        {"update flow error 4", Options("MN6", {Fault(Phase::kUpdateRequest, E, 0, 2, 4)}),
+        {"update flow error 4", Options("MN6", 9000, {ErrorReply(Phase::kUpdateRequest, 2, 4)}),
          "FLOW ERROR @ State 4"},
         {"update flow error other state",
-         Options("MN6", {Fault(Phase::kUpdateRequest, E, 0, 2, 1)}), "PLC type is WRONG"},
-        {"update unknown class", Options("MN6", {Fault(Phase::kUpdateRequest, E, 0, 1, 3)}),
+         Options("MN6", 9000, {ErrorReply(Phase::kUpdateRequest, 2, 1)}), "PLC type is WRONG"},
+        {"update unknown class", Options("MN6", 9000, {ErrorReply(Phase::kUpdateRequest, 1, 3)}),
          "UNKNOWN ERROR CODE @ State 3"},
         {"update request unanswered",
-         Options("ZL500", {Fault(Phase::kUpdateRequest, FaultKind::kSilence)}, "", 13096),
+         Options("ZL500", 13096, {Fault(Phase::kUpdateRequest, FaultKind::kSilence)}),
          "NO RESPONSE @ State 3"},
         // Variants.
-        {"RV7-KT5 selected, RV7-G connected", Options("RV7-KT5", {}, "RV7-G"),
+        {"RV7-KT5 selected, RV7-G connected", Options("RV7-KT5", 9000, {}, "RV7-G"),
          "Check PLC, RV7-KT5 is different than RV7-G"},
-        {"RV7-G selected, RV7-KT5 connected", Options("RV7-G", {}, "RV7-KT5"),
+        {"RV7-G selected, RV7-KT5 connected", Options("RV7-G", 9000, {}, "RV7-KT5"),
          "Check PLC, RV7-KT5 is different than RV7-G"},
-        {"TQ3 selected, TQ38 connected", Options("TQ3", {}, "TQ38"),
+        {"TQ3 selected, TQ38 connected", Options("TQ3", 9000, {}, "TQ38"),
          "Check PLC, 12TQ3 is different than 28TQ3"},
-        {"TQ38 selected, TQ3 connected", Options("TQ38", {}, "TQ3"),
+        {"TQ38 selected, TQ3 connected", Options("TQ38", 9000, {}, "TQ3"),
          "Check PLC, 28TQ3 is different than 12TQ3"},
-        {"HU selected, HU26 connected", Options("HU", {}, "HU26"),
+        {"HU selected, HU26 connected", Options("HU", 9000, {}, "HU26"),
          "Check PLC, 12HU is different than 26HU"},
-        {"HU26 selected, HU connected", Options("HU26", {}, "HU"),
+        {"HU26 selected, HU connected", Options("HU26", 9000, {}, "HU"),
          "Check PLC, 26HU is different than 12HU"},
         {"RV7-G selected, variant register unanswered",
-         Options("RV7-G", {Fault(Phase::kRegisterRead, FaultKind::kSilence)}),
+         Options("RV7-G", 9000, {Fault(Phase::kRegisterRead, FaultKind::kSilence)}),
          "Check PLC, RV7-KT5 is different than RV7-G"},
         // Bootloader version of the analog module.
         {"AIO bootloader 0.9",
-         With(Options("ZL500-AIO", {}, "", 11056),
+         With(Options("ZL500-AIO", 11056),
               [](sim::Faults& f) {
                   f.version = sim::BootloaderVersion{0, 9};
               }),
          "The bootloader version is V0.9, do not support AIO FW update", true},
         {"AIO bootloader 1.1",
-         With(Options("ZL500-AIO", {}, "", 11056),
+         With(Options("ZL500-AIO", 11056),
               [](sim::Faults& f) {
                   f.version = sim::BootloaderVersion{1, 1};
               }),
          "The bootloader version is unknown, do not support AIO FW update", true},
         {"AIO version unanswered in application mode",
-         Options("ZL500-AIO", {Fault(Phase::kVersionQuery, FaultKind::kSilence)}, "", 11056),
+         Options("ZL500-AIO", 11056, {Fault(Phase::kVersionQuery, FaultKind::kSilence)}),
          "The bootloader version is unknown, do not support AIO FW update", true},
         {"AIO bootloader 0.9 found in boot mode",
-         With(Options("ZL500-AIO", {}, "", 11056),
+         With(Options("ZL500-AIO", 11056),
               [](sim::Faults& f) {
                   f.version = sim::BootloaderVersion{0, 9};
                   f.bootAtPowerOn = true;
@@ -132,21 +104,21 @@ std::vector<OutcomeCase> Cases() {
          "The bootloader version is V0.9, do not support AIO FW update", true},
         // Boot mode.
         {"bootloader of another model",
-         With(Options("ZL500", {}, "", 13096), [](sim::Faults& f) { f.bootId = 0x3000; }),
+         With(Options("ZL500", 13096), [](sim::Faults& f) { f.bootId = 0x3000; }),
          "PLC type is WRONG"},
         {"bootloader version unanswered",
-         Options("ZL500", {Fault(Phase::kBootVersion, FaultKind::kSilence)}, "", 13096),
+         Options("ZL500", 13096, {Fault(Phase::kBootVersion, FaultKind::kSilence)}),
          "PLC DOES NOT respond to the version read"},
         {"erase stops answering",
-         Options("MN6", {Fault(Phase::kEraseStep, FaultKind::kSilence, 2)}),
+         Options("MN6", 9000, {Fault(Phase::kEraseStep, FaultKind::kSilence, sim::kForever, 2)}),
          "PLC DOES NOT respond to the erasing signal", false, true, 1},
-        {"update signal refused", Options("MN6", {Fault(Phase::kUpdate, FaultKind::kNak)}),
+        {"update signal refused", Options("MN6", 9000, {Fault(Phase::kUpdate, FaultKind::kNak)}),
          "PLC DOES NOT respond to the update signal", false, true, 1},
-        {"block refused", Options("MN6", {Fault(Phase::kBlock, FaultKind::kNak, 3)}),
+        {"block refused",
+         Options("MN6", 9000, {Fault(Phase::kBlock, FaultKind::kNak, sim::kForever, 3)}),
          "Firmware update is FAILED", false, true, 2},
         {"link lost mid-transfer",
-         With(Options("ZL500", {}, "", 4096 + 256 * 30),
-              [](sim::Faults& f) { f.linkLossAfterBlock = 10; }),
+         With(Options("ZL500", 4096 + 256 * 30), [](sim::Faults& f) { f.linkLossAfterBlock = 10; }),
          "Firmware update is FAILED", false, true, 2},
     };
     return c;
@@ -194,12 +166,7 @@ TEST_P(Outcome, MessageTimerFiguresAndErase) {
     EXPECT_EQ(bench.controller.eraseSteps() > 0, c.erased);
     EXPECT_FALSE(bench.FlashMatchesImage());
     EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
-    const Figures& f = bench.update.figures;
-    for (int32_t figure : {f.flashStatus.load(), f.progress.load(), f.errCounter.load(),
-                           f.totalErrCounter.load(), f.elapsedTime.load()}) {
-        EXPECT_EQ(figure, 0);
-    }
-    EXPECT_FALSE(bench.link.IsOpen());
+    bench.ExpectEndedClean();
 
     // The typed outcome: its kind, the message as shown, and whether an erase was asked for.
     EXPECT_EQ(bench.outcome.kind, ExpectedKind(c)) << OutcomeName(bench.outcome.kind);
@@ -211,7 +178,7 @@ TEST_P(Outcome, MessageTimerFiguresAndErase) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, Outcome, ::testing::ValuesIn(Cases()),
-                         [](const auto& p) { return test::TestName(p.param.name); });
+                         [](const auto& p) { return TestName(p.param.name); });
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

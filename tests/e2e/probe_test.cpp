@@ -88,24 +88,37 @@ void PrintTo(const ProbeCase& c, std::ostream* os) {
     *os << c.name;
 }
 
+// A simulated controller of `model` on an open link, and the channel a probe reads it through.
+struct ProbeRig {
+    ProbeRig(const char* model, void (*faults)(sim::Faults&), uint32_t imageLength)
+        : controller(Config(model, faults, imageLength)), link(controller) {
+        EXPECT_TRUE(link.Open());
+    }
+    static sim::Config Config(const char* model, void (*faults)(sim::Faults&), uint32_t length) {
+        sim::Config c;
+        c.model = model;
+        c.imageLength = length;
+        faults(c.faults);
+        return c;
+    }
+
+    sim::Controller controller;
+    sim::SimLink link;
+    Figures figures;
+    Progress progress{figures};
+    Channel channel{link, progress};
+};
+
 class Probing : public ::testing::TestWithParam<ProbeCase> {};
 
 TEST_P(Probing, ReadsTheControllerAndJudgesTheFit) {
     const ProbeCase& c = GetParam();
-    sim::Config config;
-    config.model = c.connected;
-    config.imageLength = 9000;
-    c.faults(config.faults);
-    sim::Controller controller(config);
-    sim::SimLink link(controller);
-    ASSERT_TRUE(link.Open());
-    Figures figures;
-    Progress progress(figures);
-    Channel channel{link, progress};
+    ProbeRig rig(c.connected, c.faults, 9000);
+    const sim::Controller& controller = rig.controller;
     const int row = FindModelRow(c.program);
     const uint32_t length = ModelAt(row).keepsImageTail ? 13096 : 9000;
 
-    const ProbeReport r = Probe(channel, row, c.rule, length);
+    const ProbeReport r = Probe(rig.channel, row, c.rule, length);
 
     EXPECT_EQ(r.mode, c.mode);
     EXPECT_EQ(r.targetByte, c.target);
@@ -140,17 +153,9 @@ INSTANTIATE_TEST_SUITE_P(Controllers, Probing, ::testing::ValuesIn(kCases),
                          [](const auto& p) { return test::TestName(p.param.name); });
 
 TEST(Probing, SilenceIsToldApart) {
-    sim::Config config;
-    config.model = "ZL500";
-    config.imageLength = 13096;
-    config.faults.silent = true;
-    sim::Controller controller(config);
-    sim::SimLink link(controller);
-    ASSERT_TRUE(link.Open());
-    Figures figures;
-    Progress progress(figures);
-    Channel channel{link, progress};
-    const ProbeReport r = Probe(channel, FindModelRow("ZL500"), BootIdRule::Cpu, 13096);
+    ProbeRig rig(
+        "ZL500", [](sim::Faults& f) { f.silent = true; }, 13096);
+    const ProbeReport r = Probe(rig.channel, FindModelRow("ZL500"), BootIdRule::Cpu, 13096);
     EXPECT_FALSE(r.answered());
     EXPECT_EQ(r.silence.finding, Finding::NoBytes);
 }

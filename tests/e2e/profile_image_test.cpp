@@ -27,12 +27,8 @@
 #error "FWBURN_IMAGE_SHA256: the digest CMake read from a given image (empty for a stand-in)"
 #endif
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
 
 std::vector<uint8_t> ImageFile() {
     std::ifstream in(FWBURN_IMAGE_FILE, std::ios::binary);
@@ -83,10 +79,7 @@ TEST(ProfileImage, TheBuildsJobAgainstTheController) {
 
     for (bool allowed : {false, true}) {
         SCOPED_TRACE(allowed ? "with the operator's yes" : "without a yes");
-        BenchOptions o;
-        o.selected = "ZL500";
-        o.imageLength = embedded.length;
-        Bench bench(o);
+        Bench bench(Options("ZL500", embedded.length));
         ASSERT_TRUE(bench.update.UseThisBuild());
         bench.Prepare();
         EXPECT_EQ(bench.update.row, FindModelRow("ZL500"));
@@ -113,4 +106,4 @@ TEST(ProfileImage, TheBuildsJobAgainstTheController) {
 }
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

@@ -15,7 +15,8 @@ namespace {
 
 using sim::FaultKind;
 using test::Bench;
-using test::BenchOptions;
+using test::Fault;
+using test::Options;
 
 class RecordingSink : public ProgressSink {
   public:
@@ -62,15 +63,6 @@ class RecordingSink : public ProgressSink {
     const Figures& figures_;
 };
 
-sim::ReplyFault Fault(sim::Phase phase, FaultKind kind, int times, int skip = 0) {
-    sim::ReplyFault f;
-    f.phase = phase;
-    f.kind = kind;
-    f.times = times;
-    f.skip = skip;
-    return f;
-}
-
 std::string Joined(const std::vector<std::string>& lines) {
     std::ostringstream out;
     for (const auto& l : lines) {
@@ -82,13 +74,10 @@ std::string Joined(const std::vector<std::string>& lines) {
 // 11,056 bytes on the analog module: 6 erase steps of 2 KiB rounded up, 44 blocks of 256 bytes.
 // Two silent model-ID queries, the third erase step refused once, the fourth block twice.
 TEST(E2eProgress, EveryStepBlockAndRetryOfAWholeUpdate) {
-    BenchOptions o;
-    o.selected = "ZL500-AIO";
-    o.imageLength = 11056;
-    o.faults.replies = {Fault(sim::Phase::kIdQuery, FaultKind::kSilence, 2),
-                        Fault(sim::Phase::kEraseStep, FaultKind::kNak, 1, 2),
-                        Fault(sim::Phase::kBlock, FaultKind::kNak, 2, 3)};
-    Bench bench(o);
+    Bench bench(Options("ZL500-AIO", 11056,
+                        {Fault(sim::Phase::kIdQuery, FaultKind::kSilence, 2),
+                         Fault(sim::Phase::kEraseStep, FaultKind::kNak, 1, 2),
+                         Fault(sim::Phase::kBlock, FaultKind::kNak, 2, 3)}));
     RecordingSink sink(bench.update.figures);
     bench.update.sink = &sink;
     bench.Start();
@@ -117,11 +106,8 @@ TEST(E2eProgress, EveryStepBlockAndRetryOfAWholeUpdate) {
 
 // A transfer that dies at block 101 of 200: the message is shown with exactly 100 blocks done.
 TEST(E2eProgress, FailureAtBlock101LeavesExactlyHundredDone) {
-    BenchOptions o;
-    o.selected = "ZL500";
-    o.imageLength = 4096 + 256 * 200;
-    o.faults.replies = {Fault(sim::Phase::kBlock, FaultKind::kNak, sim::kForever, 100)};
-    Bench bench(o);
+    Bench bench(Options("ZL500", 4096 + 256 * 200,
+                        {Fault(sim::Phase::kBlock, FaultKind::kNak, sim::kForever, 100)}));
     RecordingSink sink(bench.update.figures);
     bench.update.sink = &sink;
     bench.Start();
@@ -150,10 +136,7 @@ TEST(E2eProgress, FailureAtBlock101LeavesExactlyHundredDone) {
 
 // Without a sink the update runs the same: the figures alone carry the counts.
 TEST(E2eProgress, NoSinkNeeded) {
-    BenchOptions o;
-    o.selected = "MN6";
-    o.imageLength = 9002;
-    Bench bench(o);
+    Bench bench(Options("MN6", 9002));
     bench.Start();
     EXPECT_EQ(bench.outcome.kind, OutcomeKind::Success);
     EXPECT_EQ(bench.Final().done, 71u);

@@ -9,32 +9,14 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
 
-using sim::FaultKind;
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
-using test::OperatorEvent;
-
-sim::ReplyFault Fault(Phase phase, FaultKind kind, int times, int skip = 0) {
-    sim::ReplyFault f;
-    f.phase = phase;
-    f.kind = kind;
-    f.times = times;
-    f.skip = skip;
-    return f;
-}
-
 TEST(Scenario, RetriesCountAcrossTheReconnect) {
-    BenchOptions o;
-    o.selected = "ZL500";
-    o.imageLength = 4096 + 256 * 20;
-    o.faults.replies = {Fault(Phase::kIdQuery, FaultKind::kSilence, 2),
-                        Fault(Phase::kBootId, FaultKind::kNak, 1),
-                        Fault(Phase::kBlock, FaultKind::kGarbage, 3, 4)};
-    Bench bench(o);
+    Bench bench(Options(
+        "ZL500", 4096 + 256 * 20,
+        {Fault(Phase::kIdQuery, FaultKind::kSilence, 2), Fault(Phase::kBootId, FaultKind::kNak, 1),
+         Fault(Phase::kBlock, FaultKind::kGarbage, 3, 4)}));
     bench.Start();
     const auto messages = bench.op.Messages();
     ASSERT_EQ(messages.size(), 2u);
@@ -61,10 +43,7 @@ TEST(Scenario, PowerCycleReopensThePortBySelectedName) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.model) + " " + c.atStart);
-        BenchOptions o;
-        o.selected = c.model;
-        o.imageLength = 5000;
-        Bench bench(o);
+        Bench bench(Options(c.model, 5000));
         bench.update.SetPortName(c.atStart);
         const auto powerCycle = bench.op.onMessage;
         bench.op.onMessage = [&](const OperatorEvent& m) {
@@ -85,9 +64,7 @@ TEST(Scenario, PowerCycleReopensThePortBySelectedName) {
 }
 
 TEST(Scenario, BootModeAtTheFirstPassGoesStraightToTheBootloader) {
-    BenchOptions o;
-    o.selected = "MN6";
-    o.imageLength = 5000;
+    BenchOptions o = Options("MN6", 5000);
     o.faults.bootAtPowerOn = true;
     Bench bench(o);
     bench.Start();
@@ -99,11 +76,8 @@ TEST(Scenario, BootModeAtTheFirstPassGoesStraightToTheBootloader) {
 }
 
 TEST(Scenario, SecondStartAfterAFailedTransferCompletesTheUpdate) {
-    BenchOptions o;
-    o.selected = "ZL500-AIO";
-    o.imageLength = 11056;
-    o.faults.replies = {Fault(Phase::kBlock, FaultKind::kNak, 6, 20)};  // one update's budget
-    Bench bench(o);
+    // One update's budget of refused blocks.
+    Bench bench(Options("ZL500-AIO", 11056, {Fault(Phase::kBlock, FaultKind::kNak, 6, 20)}));
     bench.Start();
     EXPECT_EQ(bench.Final().text, "Firmware update is FAILED");
     EXPECT_FALSE(bench.FlashMatchesImage());
@@ -128,9 +102,7 @@ TEST(Scenario, ControllerThatNeverLeavesItsApplicationIsAskedAgainUntilCancelled
     };
     for (const Case& c : {Case{"ZL500-AIO", 11056, 4, "CMTE"}, Case{"RV7-G", 9000, 4, "CMTE"},
                           Case{"MN6", 9000, 0, "WTEC"}}) {
-        BenchOptions o;
-        o.selected = c.model;
-        o.imageLength = c.length;
+        BenchOptions o = Options(c.model, c.length);
         o.faults.stayInApplication = true;
         o.promptsBeforeCancel = 4;
         Bench bench(o);
@@ -151,12 +123,9 @@ TEST(Scenario, ControllerThatNeverLeavesItsApplicationIsAskedAgainUntilCancelled
 }
 
 TEST(Scenario, APickedFileChangesNothingOfTheRunningUpdate) {
-    BenchOptions o;
-    o.selected = "MN6";
-    o.imageLength = 9000;
-    Bench bench(o);
+    Bench bench(Options("MN6", 9000));
     auto wait = bench.op.onWait;
-    test::TestImage other(123, 5);
+    TestImage other(123, 5);
     bench.op.onWait = [&](int s) {
         // A Browse meanwhile gives the front end another file: the next update's, not this one's.
         bench.update.image = other.Span();
@@ -168,10 +137,7 @@ TEST(Scenario, APickedFileChangesNothingOfTheRunningUpdate) {
 }
 
 TEST(Scenario, WorkerOnItsOwnThreadWhileThePanelReadsTheFigures) {
-    BenchOptions o;
-    o.selected = "ZL500";
-    o.imageLength = 4096 + 256 * 400;
-    Bench bench(o);
+    Bench bench(Options("ZL500", 4096 + 256 * 400));
     std::atomic<bool> done{false};
     int maxProgress = 0;
     Figures& figures = bench.update.figures;
@@ -198,4 +164,4 @@ TEST(Scenario, WorkerOnItsOwnThreadWhileThePanelReadsTheFigures) {
 }
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

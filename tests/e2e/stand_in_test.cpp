@@ -8,13 +8,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
-using test::OperatorEvent;
 
 const char kRefused[] =
     "TEST BUILD: the built-in image is a STAND-IN, not a firmware; NOTHING was written";
@@ -51,9 +46,7 @@ class StandIn : public ::testing::TestWithParam<StandInCase> {};
 
 TEST_P(StandIn, RefusedBeforeThePortOpensUnlessAllowed) {
     const StandInCase& c = GetParam();
-    BenchOptions o;
-    o.selected = c.model;
-    o.imageLength = c.length;
+    BenchOptions o = Options(c.model, c.length);
     o.standInImage = c.standIn;
     o.standInAllowed = c.allowed;
     Bench bench(o);
@@ -76,17 +69,16 @@ TEST_P(StandIn, RefusedBeforeThePortOpensUnlessAllowed) {
         EXPECT_EQ(bench.outcome.kind, OutcomeKind::ImageRefused);
         EXPECT_FALSE(bench.outcome.erased);
     } else {
-        EXPECT_TRUE(test::IsSuccessText(m.text)) << m.text;
+        EXPECT_TRUE(IsSuccessText(m.text)) << m.text;
         EXPECT_EQ(bench.outcome.kind, OutcomeKind::Success);
         EXPECT_TRUE(bench.FlashMatchesImage());
         EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
     }
-    EXPECT_FALSE(bench.link.IsOpen());
-    EXPECT_EQ(bench.update.device, &ClosedDevice());
+    bench.ExpectEndedClean();
 }
 
 INSTANTIATE_TEST_SUITE_P(Worker, StandIn, ::testing::ValuesIn(kCases),
-                         [](const auto& p) { return test::TestName(p.param.name); });
+                         [](const auto& p) { return TestName(p.param.name); });
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

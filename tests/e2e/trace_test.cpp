@@ -16,13 +16,8 @@
 #include "tests/e2e/bench.hpp"
 #include "tests/support/replay_device.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::FaultKind;
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
 
 struct TraceCase {
     const char* model;
@@ -37,25 +32,15 @@ class Trace : public ::testing::TestWithParam<TraceCase> {};
 
 TEST_P(Trace, RecordedUpdateReplaysByteForByte) {
     const TraceCase& c = GetParam();
-    BenchOptions o;
-    o.selected = c.model;
-    o.imageLength = c.length;
-    sim::ReplyFault f;
-    f.phase = c.faultPhase;
-    f.kind = c.faultKind;
-    f.times = c.times;
-    o.faults.replies.push_back(f);
-    Bench bench(o);
+    Bench bench(Options(c.model, c.length, {Fault(c.faultPhase, c.faultKind, c.times)}));
 
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     TraceWriter writer(file, [&bench] { return bench.link.NowMs(); });
     TracingDevice traced(bench.link, writer, RequestName);
-    auto open = [&]() -> Device* {
+    bench.OpenWith([&]() -> Device* {
         return bench.link.Open() ? static_cast<Device*>(&traced) : &ClosedDevice();
-    };
-    bench.op.openUsb = open;
-    bench.op.openSerial = [&](const char*) { return open(); };
+    });
     bench.op.close = [&](Device* d) {
         if (d == &traced) {
             bench.link.Close();
@@ -89,8 +74,8 @@ TEST_P(Trace, RecordedUpdateReplaysByteForByte) {
     EXPECT_EQ(unnamed, 0u);  // every request is named
 
     // Replay: the same worker, the controller's side from the trace only.
-    test::ReplayDevice replay(events);
-    test::RecordingOperator op;
+    ReplayDevice replay(events);
+    RecordingOperator op;
     op.openUsb = [&] { return static_cast<Device*>(&replay); };
     op.openSerial = [&](const char*) { return static_cast<Device*>(&replay); };
     Update update;
@@ -112,7 +97,7 @@ const TraceCase kTraces[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(E2e, Trace, ::testing::ValuesIn(kTraces),
-                         [](const auto& p) { return test::TestName(p.param.model); });
+                         [](const auto& p) { return TestName(p.param.model); });
 
 TEST(TraceFormat, NamesAndParsing) {
     const std::string mode = ":006401590141\r\n";
@@ -228,7 +213,7 @@ const MalformedCase kMalformed[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Parser, MalformedTrace, ::testing::ValuesIn(kMalformed),
-                         [](const auto& p) { return test::TestName(p.param.line); });
+                         [](const auto& p) { return TestName(p.param.line); });
 
 TEST(TraceParser, ReadsEveryFieldAtItsLimits) {
     std::vector<TraceEvent> events;
@@ -349,4 +334,4 @@ TEST(TraceWriter, ANoteStaysOneLine) {
 }
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

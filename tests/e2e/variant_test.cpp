@@ -10,14 +10,8 @@
 
 #include "tests/e2e/bench.hpp"
 
-namespace fwburn {
+namespace fwburn::test {
 namespace {
-
-using sim::FaultKind;
-using sim::Phase;
-using test::Bench;
-using test::BenchOptions;
-using test::OperatorEvent;
 
 const char kReadFailed[] = "PLC DOES NOT respond to the variant read";
 
@@ -65,18 +59,10 @@ const Damage kDamages[] = {
 };
 
 BenchOptions Options(const VariantCase& c, FaultKind kind, int times) {
-    BenchOptions o;
-    o.selected = c.selected;
-    o.connected = c.connected;
-    o.imageLength = 9000;
-    sim::ReplyFault f;
-    f.phase = Phase::kRegisterRead;
-    f.kind = kind;
-    f.times = times;
-    f.errorClass = 2;
+    sim::ReplyFault f = Fault(Phase::kRegisterRead, kind, times);
+    f.errorClass = 2;  // what an error reply says, where `kind` is one
     f.errorState = 2;
-    o.faults.replies.push_back(f);
-    return o;
+    return test::Options(c.selected, 9000, {f}, c.connected);
 }
 
 class VariantRead : public ::testing::TestWithParam<VariantCase> {};
@@ -108,17 +94,12 @@ TEST_P(VariantRead, NoAcceptableReplyEndsBeforeTheUpdateRequest) {
         // Open, timer stop, the message, then the button and the port.
         const std::string open = IsUsbLinked(FindModelRow(c.selected)) ? "U" : "S";
         EXPECT_EQ(bench.op.Sequence(), "D" + open + "TMEC");
-        const Figures& f = bench.update.figures;
-        for (int32_t figure : {f.flashStatus.load(), f.progress.load(), f.errCounter.load(),
-                               f.totalErrCounter.load(), f.elapsedTime.load()}) {
-            EXPECT_EQ(figure, 0);
-        }
+        bench.ExpectEndedClean();
         // Silence confirms nothing: a failed exchange, not a refusal (unless the 0 it gives
         // already names the other variant, as before), and nothing erased.
         EXPECT_EQ(bench.outcome.kind, c.unanswered == kReadFailed ? OutcomeKind::CommunicationFailed
                                                                   : OutcomeKind::ControllerRefused);
         EXPECT_FALSE(bench.outcome.erased);
-        EXPECT_FALSE(bench.link.IsOpen());
     }
 }
 
@@ -132,7 +113,7 @@ TEST_P(VariantRead, TheSixthReadStillDecides) {
         ASSERT_EQ(bench.finalMessages.size(), 1u);
         EXPECT_EQ(bench.controller.requests(Phase::kRegisterRead), 6u);
         if (c.answered == nullptr) {
-            EXPECT_TRUE(test::IsSuccessText(bench.Final().text)) << bench.Final().text;
+            EXPECT_TRUE(IsSuccessText(bench.Final().text)) << bench.Final().text;
             EXPECT_TRUE(bench.FlashMatchesImage());
         } else {
             EXPECT_EQ(bench.Final().text, c.answered);
@@ -144,8 +125,8 @@ TEST_P(VariantRead, TheSixthReadStillDecides) {
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, VariantRead, ::testing::ValuesIn(kVariants), [](const auto& p) {
-    return test::TestName(std::string(p.param.selected) + " on " + p.param.connected);
+    return TestName(std::string(p.param.selected) + " on " + p.param.connected);
 });
 
 }  // namespace
-}  // namespace fwburn
+}  // namespace fwburn::test

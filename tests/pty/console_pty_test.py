@@ -107,6 +107,80 @@ def run_cli(profile, *args, stdin=subprocess.DEVNULL, input_text=None, timeout=3
     return Run(p.returncode, p.stdout, p.stderr)
 
 
+def start_cli(profile, *args, stdin=subprocess.DEVNULL):
+    """The program running, its output for the test to read as it comes."""
+    return subprocess.Popen(cli_command(profile, *args), stdin=stdin, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+
+
+def port_args(sims):
+    """--port for each simulator, in order."""
+    return [arg for sim in sims for arg in ("--port", sim.port)]
+
+
+def stop(proc):
+    """Ends a program a test started, if it still runs."""
+    if proc.poll() is None:
+        proc.kill()
+        proc.wait()
+
+
+def read_until(proc, stream, text, timeout=120):
+    """What `stream` of `proc` gave until `text` came (it may end without a newline)."""
+    got = ""
+    deadline = time.monotonic() + timeout
+    while text not in got:
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([stream], [], [], left)[0]:
+            raise AssertionError("no %r within %d s; got:\n%s" % (text, timeout, got))
+        chunk = os.read(stream.fileno(), 4096).decode(errors="replace")
+        if not chunk:
+            raise AssertionError("ended before %r (exit %s); got:\n%s"
+                                 % (text, proc.wait(), got))
+        got += chunk
+    return got
+
+
+def read_events(proc, want, timeout=60):
+    """JSON lines of a running program until one satisfies `want`."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        line = proc.stdout.readline()
+        if not line:
+            break
+        event = json.loads(line)
+        if want(event):
+            return event
+    raise AssertionError("no such event before the program ended or %d s passed" % timeout)
+
+
+def answered(cmd, question, answer, env=None, meanwhile=None, timeout=300):
+    """Runs `cmd` until `question` is on its stderr, does `meanwhile(proc)` if given, then types
+    `answer` (bytes; None: nothing) and waits for the end. Stderr is whole in the Run."""
+    proc = subprocess.Popen(cmd, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    try:
+        err = read_until(proc, proc.stderr, question)
+        if meanwhile is not None:
+            meanwhile(proc)
+        out, rest = proc.communicate(answer, timeout=timeout)
+    finally:
+        stop(proc)
+    return Run(proc.returncode, out.decode(errors="replace"), err + rest.decode(errors="replace"))
+
+
+def end_by_signal(proc, signo, within=5):
+    """Sends `signo`; the exit status (None: still running after `within` s) and how long the
+    program took to end."""
+    sent = time.monotonic()
+    proc.send_signal(signo)
+    try:
+        code = proc.wait(timeout=within)
+    except subprocess.TimeoutExpired:
+        code = None
+    return code, time.monotonic() - sent
+
+
 def port_free(path):
     """Whether another program could take the port now: it opens, locks, and is not exclusive."""
     fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
@@ -174,6 +248,16 @@ class PtyCase(unittest.TestCase):
         sim = Plcsim(workdir, PROGRAMS[profile][0], self.image(profile)[0], *args)
         self.sims.append(sim)
         return sim
+
+    def assert_ended_by(self, proc, signo, within=1.5):
+        """Sends `signo`: the program must end within `within` s with 128 + its number. Returns
+        what it printed since (stdout, stderr), where they are pipes."""
+        code, took = end_by_signal(proc, signo, within + 3)
+        stop(proc)
+        rest, err = proc.communicate()
+        self.assertEqual(code, 128 + signo, "%s took %.1f s\n%s" % (signo.name, took, err))
+        self.assertLess(took, within, signo.name)
+        return rest, err
 
     def assert_flash_is_image(self, profile, sim):
         """plcsim's flash holds the image bytes that go out: all of ZL500's but the last 4 KiB."""
@@ -393,15 +477,6 @@ class Reconnects(PtyCase):
                 self.assertEqual(sim.summary["requests"]["update-request"], 4)
                 self.assertEqual(sim.summary["eraseSteps"], 0)
 
-    def test_end_of_input_at_the_prompt_cancels_before_any_erase(self):
-        sim = self.start_sim("aio")
-        r = run_cli("aio", "--port", sim.port)  # stdin is /dev/null
-        self.assertEqual(r.code, 8, r)
-        self.assertIn("Please REPLUG the USB Cable", r.err)
-        self.assertIn("cancelled at the reconnect step; nothing was erased", r.err)
-        sim.stop()
-        self.assertEqual(sim.summary["eraseSteps"], 0)
-
     def test_a_person_at_a_terminal_sees_the_bar_and_answers_with_enter(self):
         sim = self.start_sim("aio", "--exit-after-update")
         master, slave = pty.openpty()
@@ -438,26 +513,13 @@ class Reconnects(PtyCase):
 
 
 class Interrupts(PtyCase):
-    def wait_for_event(self, proc, want, timeout=120):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            line = proc.stdout.readline()
-            if not line:
-                break
-            event = json.loads(line)
-            if want(event):
-                return event
-        self.fail("no such event before the program ended or %d s passed" % timeout)
-
     def test_port_held_exclusively_then_ctrl_c_mid_transfer_releases_it(self):
         sim = self.start_sim("cpu", "--wire")  # at line speed: minutes to interrupt in
-        proc = subprocess.Popen(cli_command("cpu", "--port", sim.port, "--yes", "--json"),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True)
+        proc = start_cli("cpu", "--port", sim.port, "--yes", "--json")
         try:
             # While it erases, the port is its alone: another update is refused by its lock,
             # and any other program by the port's exclusive flag.
-            self.wait_for_event(proc, lambda e: e["event"] == "phase" and e["phase"] == "erase")
+            read_events(proc, lambda e: e["event"] == "phase" and e["phase"] == "erase", 120)
             self.assertFalse(port_free(sim.port))
             second = run_cli("aio", "--port", sim.port, "--yes")
             self.assertEqual(second.code, 4, second)
@@ -471,19 +533,12 @@ class Interrupts(PtyCase):
                 self.assertEqual(serial.err.splitlines()[-1],
                                  "ERROR: CANNOT open %s Port!!!" % name)
 
-            self.wait_for_event(proc, lambda e: e["event"] == "progress" and
-                                e["phase"] == "program" and e["percent"] >= 2)
+            read_events(proc, lambda e: e["event"] == "progress" and e["phase"] == "program"
+                        and e["percent"] >= 2, 120)
             closes_before = sim.log_text().count("closed the port")
-            sent = time.monotonic()
-            proc.send_signal(signal.SIGINT)
-            code = proc.wait(timeout=5)
-            took = time.monotonic() - sent
+            rest, err = self.assert_ended_by(proc, signal.SIGINT)
         finally:
-            if proc.poll() is None:
-                proc.kill()
-        rest, err = proc.communicate()
-        self.assertEqual(code, 130, err)
-        self.assertLess(took, 1.5)
+            stop(proc)
         self.assertTrue(port_free(sim.port), "the port is still held")
         outcome = json.loads(rest.splitlines()[-1])
         self.assertEqual((outcome["result"], outcome["signal"], outcome["phase"]),
@@ -498,18 +553,12 @@ class Interrupts(PtyCase):
 
     def test_sigterm_while_a_prompt_awaits_enter(self):
         sim = self.start_sim("aio")
-        proc = subprocess.Popen(cli_command("aio", "--port", sim.port, "--json"),
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True)
+        proc = start_cli("aio", "--port", sim.port, "--json", stdin=subprocess.PIPE)
         try:
-            self.wait_for_event(proc, lambda e: e["event"] == "prompt", timeout=30)
-            proc.send_signal(signal.SIGTERM)
-            code = proc.wait(timeout=5)
+            read_events(proc, lambda e: e["event"] == "prompt", 30)
+            _, err = self.assert_ended_by(proc, signal.SIGTERM, within=5)
         finally:
-            if proc.poll() is None:
-                proc.kill()
-        _, err = proc.communicate()
-        self.assertEqual(code, 128 + signal.SIGTERM, err)
+            stop(proc)
         self.assertIn("interrupted by SIGTERM; the port is released", err)
         self.assertNotIn("erase had begun", err)
         self.assertTrue(port_free(sim.port))

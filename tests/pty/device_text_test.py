@@ -7,8 +7,8 @@ import os
 import subprocess
 import unittest
 
-from console_pty_test import PtyCase, cli_command, need
-from fleet_test import QUESTION, fake_usb_tree, linked_usb_tree, read_until
+from console_pty_test import PtyCase, answered, cli_command, need
+from fleet_test import QUESTION, fake_usb_tree, linked_usb_tree
 
 HOSTILE = "AB\x1b]0;PWNED\x07\x1b[31mRED"
 SHOWN = "AB\\x1B]0;PWNED\\x07\\x1B[31mRED"
@@ -32,17 +32,9 @@ class DeviceText(PtyCase):
         dev = os.path.join(self.tmp.name, "dev" + HOSTILE)
         os.rename(env["FWBURN_DEV_ROOT"], dev)
         env["FWBURN_DEV_ROOT"] = dev
-        proc = subprocess.Popen(cli_command("aio", "--all"), env=env, stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        try:
-            err = read_until(proc, proc.stderr, QUESTION)
-            out, rest = proc.communicate(b"\n", timeout=300)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-        out, err = out.decode(errors="replace"), err + rest.decode(errors="replace")
-        self.assertEqual(proc.returncode, 0, out + err)
-        return out, err
+        r = answered(cli_command("aio", "--all"), QUESTION, b"\n", env=env)
+        self.assertEqual(r.code, 0, r)
+        return r.out, r.err
 
     def test_a_controllers_own_lines_escape_its_socket_and_path(self):
         out, err = self.several()

@@ -5,13 +5,12 @@ import fcntl
 import glob
 import json
 import os
-import select
 import signal
 import subprocess
-import time
 import unittest
 
-from console_pty_test import PtyCase, cli_command, lock_directory, need, port_free, run_cli
+from console_pty_test import (PtyCase, answered, cli_command, lock_directory, need, port_args,
+                              port_free, run_cli, start_cli, stop)
 
 SUCCESS_USB = "Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
 FAILED = "ERROR: Firmware update is FAILED"
@@ -65,22 +64,6 @@ def linked_usb_tree(root, controllers):
     return dict(os.environ, FWBURN_SYSFS_ROOT=sys_root, FWBURN_DEV_ROOT=dev_root), plug
 
 
-def read_until(proc, stream, text, timeout=120):
-    """What `stream` of `proc` gave until `text` came (it may end without a newline)."""
-    got = ""
-    deadline = time.monotonic() + timeout
-    while text not in got:
-        left = deadline - time.monotonic()
-        if left <= 0 or not select.select([stream], [], [], left)[0]:
-            raise AssertionError("no %r within %d s; got:\n%s" % (text, timeout, got))
-        chunk = os.read(stream.fileno(), 4096).decode()
-        if not chunk:
-            raise AssertionError("ended before %r (exit %s); got:\n%s"
-                                 % (text, proc.wait(), got))
-        got += chunk
-    return got
-
-
 def lock_files(name):
     """The lock files named `name` where the programs lock."""
     return glob.glob(os.path.join(lock_directory(), name))
@@ -95,10 +78,7 @@ class Fleet(PtyCase):
         need(self, "aio")
         sims = [self.start_sim("aio"), self.start_sim("aio", *failing_fault),
                 self.start_sim("aio")]
-        ports = []
-        for sim in sims:
-            ports += ["--port", sim.port]
-        return sims, ports
+        return sims, port_args(sims)
 
     def test_three_at_once_one_failing_the_others_succeed(self):
         sims, ports = self.three(["--fault", "nak@block:10"])
@@ -143,10 +123,7 @@ class Fleet(PtyCase):
     def test_one_question_lists_every_controller_waiting_for_the_replug(self):
         need(self, "aio")
         sims = [self.start_sim("aio"), self.start_sim("aio")]
-        args = []
-        for sim in sims:
-            args += ["--port", sim.port]
-        proc = subprocess.Popen(cli_command("aio", *args), stdin=subprocess.PIPE,
+        proc = subprocess.Popen(cli_command("aio", *port_args(sims)), stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         # One Enter answers both; a second one is never read.
         out, err = proc.communicate("\n", timeout=600)
@@ -162,19 +139,10 @@ class Fleet(PtyCase):
     def test_no_and_enter_cancels_every_controller_waiting(self):
         need(self, "aio")
         sims = [self.start_sim("aio"), self.start_sim("aio")]
-        proc = subprocess.Popen(cli_command("aio", "--port", sims[0].port, "--port", sims[1].port),
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
-        try:
-            err = read_until(proc, proc.stderr, QUESTION)
-            out, rest = proc.communicate(b"No \n", timeout=60)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-        err += rest.decode()
-        self.assertEqual(proc.returncode, 8, err)
-        self.assertEqual(err.count(QUESTION), 1, err)
-        summary = out.decode().split("Summary:\n", 1)[1].splitlines()
+        r = answered(cli_command("aio", *port_args(sims)), QUESTION, b"No \n", timeout=60)
+        self.assertEqual(r.code, 8, r)
+        self.assertEqual(r.err.count(QUESTION), 1, r)
+        summary = r.out.split("Summary:\n", 1)[1].splitlines()
         self.assertEqual([row.split()[1] for row in summary[1:]], ["cancelled", "cancelled"])
         for sim in sims:
             sim.stop()
@@ -187,19 +155,14 @@ class Fleet(PtyCase):
         env, plug = linked_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", "A1", a.port),
                                                     ("ttyACM1", "1-1.3", "B2", b.port)])
         dev = env["FWBURN_DEV_ROOT"]
-        proc = subprocess.Popen(cli_command("aio", "--all"), env=env, stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        try:
-            err = read_until(proc, proc.stderr, QUESTION)
-            # Both are unplugged now; they come back with each other's tty name.
+
+        def swap(_):  # both are unplugged now; they come back with each other's tty name
             plug("ttyACM0", "1-1.3", b.port)
             plug("ttyACM1", "1-1.2", a.port)
-            out, rest = proc.communicate(b"\n", timeout=300)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-        out, err = out.decode(), err + rest.decode()
-        self.assertEqual(proc.returncode, 0, out + err)
+
+        r = answered(cli_command("aio", "--all"), QUESTION, b"\n", env=env, meanwhile=swap)
+        self.assertEqual(r.code, 0, r)
+        out, err = r.out, r.err
         lines = out.splitlines()
         for socket, before, after in (("1-1.2", "ttyACM0", "ttyACM1"),
                                       ("1-1.3", "ttyACM1", "ttyACM0")):
@@ -220,21 +183,16 @@ class Fleet(PtyCase):
         a, b = self.start_sim("aio"), self.start_sim("aio")
         env, _ = linked_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", "A1", a.port),
                                                  ("ttyACM1", "1-1.3", "B2", b.port)])
-        proc = subprocess.Popen(cli_command("aio", "--all"), env=env, stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        try:
+        def single(proc):
             # Waiting for the replug, both unplugged: a run that finds its controller by itself
             # would take the first to come back.
-            read_until(proc, proc.stderr, QUESTION)
-            single = run_cli("aio", "--yes")
-            self.assertEqual(single.code, 4, single)
+            r = run_cli("aio", "--yes")
+            self.assertEqual(r.code, 4, r)
             self.assertIn("the PLC on USB: another update of this PLC is running (process %d;"
-                          % proc.pid, single.err)
-            out, err = proc.communicate(b"\n", timeout=300)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-        self.assertEqual(proc.returncode, 0, err)
+                          % proc.pid, r.err)
+
+        r = answered(cli_command("aio", "--all"), QUESTION, b"\n", env=env, meanwhile=single)
+        self.assertEqual(r.code, 0, r)
         self.assertEqual(lock_files("fwburn-usb-3b9e-0001.lock"), [])  # the last one out
 
         # The other way round: while a discovering run holds the link, the several are refused.
@@ -260,10 +218,7 @@ class Fleet(PtyCase):
     def test_sigterm_ends_every_update_and_releases_every_port(self):
         need(self, "cpu")
         sims = [self.start_sim("cpu", "--wire"), self.start_sim("cpu", "--wire")]
-        proc = subprocess.Popen(cli_command("cpu", "--port", sims[0].port, "--port",
-                                            sims[1].port, "--yes", "--json"),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True)
+        proc = start_cli("cpu", *port_args(sims), "--yes", "--json")
         try:
             programming = set()
             while len(programming) < 2:
@@ -277,16 +232,9 @@ class Fleet(PtyCase):
             self.assertEqual(len(locks), 2, locks)
             for sim in sims:
                 self.assertFalse(port_free(sim.port))
-            sent = time.monotonic()
-            proc.send_signal(signal.SIGTERM)
-            code = proc.wait(timeout=5)
-            took = time.monotonic() - sent
+            rest, err = self.assert_ended_by(proc, signal.SIGTERM)
         finally:
-            if proc.poll() is None:
-                proc.kill()
-        rest, err = proc.communicate()
-        self.assertEqual(code, 143, err)
-        self.assertLess(took, 1.5)
+            stop(proc)
         for sim in sims:
             self.assertTrue(port_free(sim.port), "%s is still held" % sim.port)
         self.assertEqual([f for f in locks if os.path.exists(f)], [])

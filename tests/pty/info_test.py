@@ -172,15 +172,14 @@ class Diagnosis(PtyCase):
         self.assertNotIn("not one byte", err)
         self.assertEqual(sim.stop()["eraseSteps"], 0)
 
+    # Which words cancel is the console's answer tests' concern; here the typed one reaches it.
     def test_no_and_enter_cancel_at_the_prompt(self):
         need(self, "aio")
-        for answer in ("no\n", "n\n", "Q\n"):
-            with self.subTest(answer=answer):
-                sim = self.start_sim("aio")
-                r = run_cli("aio", "--port", sim.port, input_text=answer)
-                self.assertEqual(r.code, 8, r)
-                self.assertIn("and then press Enter to continue", r.err)
-                self.assertEqual(sim.stop()["eraseSteps"], 0)
+        sim = self.start_sim("aio")
+        r = run_cli("aio", "--port", sim.port, input_text="n\n")
+        self.assertEqual(r.code, 8, r)
+        self.assertIn("and then press Enter to continue", r.err)
+        self.assertEqual(sim.stop()["eraseSteps"], 0)
 
 
 if __name__ == "__main__":

@@ -7,8 +7,9 @@ import signal
 import subprocess
 import unittest
 
-from console_pty_test import PtyCase, cli_command, need, port_free, run_cli
-from fleet_test import QUESTION, SUCCESS_USB, linked_usb_tree, lock_directory, read_until
+from console_pty_test import (PtyCase, answered, cli_command, lock_directory, need, port_args,
+                              port_free, run_cli)
+from fleet_test import QUESTION, SUCCESS_USB, linked_usb_tree
 
 PROMPT = "Press Enter to continue (n and Enter cancels): "
 
@@ -66,21 +67,15 @@ class Session(PtyCase):
                            text=True, stdin=subprocess.DEVNULL, timeout=120)
         self.assertEqual(p.returncode, 0, p.stderr)
         self.assertIn('"port":"%s/ttyACM0"' % dev, p.stdout.replace(" ", ""))
-        proc = subprocess.Popen(cli_command("aio"), env=env, stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        try:
-            read_until(proc, proc.stderr, PROMPT)
-            # The other controller comes back under the name this one had.
+
+        def swap(_):  # the other controller comes back under the name this one had
             plug("ttyACM0", "1-1.3", b.port)
             plug("ttyACM1", "1-1.2", a.port)
-            out, err = proc.communicate(b"\n", timeout=300)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-        out = out.decode()
-        self.assertEqual(proc.returncode, 0, out + err.decode())
-        self.assertIn("Port reopened: %s/ttyACM1" % dev, out.splitlines())
-        self.assertIn(SUCCESS_USB, out)
+
+        r = answered(cli_command("aio"), PROMPT, b"\n", env=env, meanwhile=swap)
+        self.assertEqual(r.code, 0, r)
+        self.assertIn("Port reopened: %s/ttyACM1" % dev, r.out.splitlines())
+        self.assertIn(SUCCESS_USB, r.out)
         a.stop()
         b.stop()
         self.assert_flash_is_image("aio", a)
@@ -89,20 +84,10 @@ class Session(PtyCase):
     def test_a_signal_at_the_shared_question_ends_on_a_line_of_its_own(self):
         need(self, "aio")
         sims = [self.start_sim("aio"), self.start_sim("aio")]
-        proc = subprocess.Popen(cli_command("aio", "--port", sims[0].port, "--port",
-                                            sims[1].port),
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
-        try:
-            err = read_until(proc, proc.stderr, QUESTION)
-            proc.send_signal(signal.SIGTERM)
-            _, rest = proc.communicate(timeout=60)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-        err += rest.decode()
-        self.assertEqual(proc.returncode, 128 + signal.SIGTERM, err)
-        self.assertIn(QUESTION + "\n[", err)
+        r = answered(cli_command("aio", *port_args(sims)), QUESTION, None,
+                     meanwhile=lambda proc: proc.send_signal(signal.SIGTERM), timeout=60)
+        self.assertEqual(r.code, 128 + signal.SIGTERM, r)
+        self.assertIn(QUESTION + "\n[", r.err)
 
 
 if __name__ == "__main__":

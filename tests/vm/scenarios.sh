@@ -16,6 +16,18 @@ now_cs() {
     echo "${up%.*}${up#*.}"
 }
 
+# within SECONDS COMMAND...: COMMAND again every 0.1 s until it succeeds or SECONDS have passed
+# on the guest's clock (a count of sleeps is no clock: an emulated machine on a busy host runs
+# them late and a signal cuts them short); COMMAND's last status.
+within() {
+    until_cs=$(($(now_cs) + $1 * 100))
+    shift
+    until "$@"; do
+        [ "$(now_cs)" -lt "$until_cs" ] || return 1
+        sleep 0.1
+    done
+}
+
 note() {
     echo "VMTEST NOTE $SCENARIO: $*"
 }
@@ -47,14 +59,13 @@ gadget_up() {
     gadget_make "$G" VM0001 || return 1
     # The controller before may still be letting go of the UDC (its own unplug as it ends): the
     # bind is tried again for 2 s, and a failure says so.
-    n=20
-    while [ -z "$(cat "$G/UDC")" ]; do
-        ls /sys/class/udc | head -n 1 >"$G/UDC" 2>/dev/null && break
-        n=$((n - 1))
-        [ "$n" -gt 0 ] || fail "cannot bind the controller's gadget to a UDC" >&2 || return 1
-        sleep 0.1
-    done
+    within 2 bound "$G" || fail "cannot bind the controller's gadget to a UDC" >&2 || return 1
     wait_for_acm 10 || fail "the controller's ttyACM did not come" >&2 || return 1
+}
+
+# bound GADGET: bound to the first UDC, if it is not yet.
+bound() {
+    [ -n "$(cat "$1/UDC")" ] || ls /sys/class/udc | head -n 1 >"$1/UDC" 2>/dev/null
 }
 
 # A second controller on the other UDC (another virtual USB controller, another bus).
@@ -78,26 +89,16 @@ usb_controllers() {
 
 # Waits until N controller ttys are there; true when they are.
 wait_for_acms() {
-    n=$(($2 * 10))
-    while [ "$n" -gt 0 ]; do
-        [ "$(ls /dev | grep -c '^ttyACM')" -ge "$1" ] && return 0
-        sleep 0.1
-        n=$((n - 1))
-    done
-    return 1
+    within "$2" acms_at_least "$1"
+}
+
+acms_at_least() {
+    [ "$(ls /dev | grep -c '^ttyACM')" -ge "$1" ]
 }
 
 # Waits until the controller's tty is there (whatever its number); prints its path.
 wait_for_acm() {
-    n=$(($1 * 10))
-    while [ "$n" -gt 0 ]; do
-        for t in /sys/class/tty/ttyACM*; do
-            [ -e "$t" ] && [ -e "/dev/${t##*/}" ] && { echo "/dev/${t##*/}"; return 0; }
-        done
-        sleep 0.1
-        n=$((n - 1))
-    done
-    return 1
+    wait_for_tty ttyACM "$1"
 }
 
 # sim_on GADGET TAG MODEL IMAGE ARGS...: plcsim on the gadget's side of the cable, in the
@@ -105,20 +106,30 @@ wait_for_acm() {
 sim_on() {
     gadget=$1 tag=$2 model=$3 image=$4
     shift 4
+    # A file left by the controller before must not stand for this one's: the shell truncates
+    # the log only once the background job runs, and a "serving" read from the old one had the
+    # host write before this controller served (the bare sender then hung on its lost request).
+    rm -f "$W/${tag}flash.bin" "$W/${tag}summary.json" "$W/${tag}sim.out" "$W/${tag}sim.log"
     plcsim --tty "$(gadget_tty "$gadget")" --udc-file "$gadget/UDC" --model "$model" \
         --image "$image" --flash-out "$W/${tag}flash.bin" --summary-json "$W/${tag}summary.json" \
         --verbose "$@" >"$W/${tag}sim.out" 2>"$W/${tag}sim.log" &
     SIM_PID=$!
     # Serving once it says so: it flushes the line as it opens it, and a host that wrote sooner
-    # lost its first bytes (the bare sender, which never repeats a request, then hung). The
-    # gadget's tty may still be closing for the controller before, which waits for replies the
-    # host never read to drain: up to the tty's closing wait, 30 s (20 s were seen not to do).
-    n=400
-    while ! grep -q "serving " "$W/${tag}sim.log" 2>/dev/null && [ "$n" -gt 0 ]; do
-        sleep 0.1
-        n=$((n - 1))
+    # lost its first bytes. An emulated machine on a busy host can take long to start it.
+    t0_sim=$(now_cs)
+    within 40 grep -qs "serving " "$W/${tag}sim.log" && return 0
+    # Where it waits, and who holds the line: then it goes, or it would take the next one's.
+    note "plcsim did not start serving in $((($(now_cs) - t0_sim) / 100)) s:" \
+        "$(cat "/proc/$SIM_PID/wchan" 2>/dev/null)" \
+        "$(tr '\n' ' ' <"/proc/$SIM_PID/stack" 2>/dev/null)"
+    tty=$(gadget_tty "$gadget")
+    for fd in /proc/[0-9]*/fd/*; do
+        [ "$(readlink "$fd" 2>/dev/null)" = "$tty" ] && note "$tty held by $fd"
     done
-    grep -q "serving " "$W/${tag}sim.log" || { cat "$W/${tag}sim.log"; return 1; }
+    kill -KILL "$SIM_PID"
+    wait "$SIM_PID"
+    cat "$W/${tag}sim.log"
+    return 1
 }
 
 # start_sim MODEL IMAGE ARGS...: the controller behind the first gadget.
@@ -137,13 +148,14 @@ stop_sim() {
 
 # settle_sim PID: a controller that ends by itself after its update gets 5 s to do so.
 settle_sim() {
-    n=50
-    while [ "$n" -gt 0 ] && [ -d "/proc/$1" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; do
-        sleep 0.1
-        n=$((n - 1))
-    done
+    within 5 ended "$1"
     kill -TERM "$1" 2>/dev/null
     wait "$1"
+}
+
+# ended PID: the process is gone or a zombie.
+ended() {
+    [ ! -d "/proc/$1" ] || grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat"
 }
 
 # flash_matches IMAGE SENT [TAG]: the image bytes a host sends (ZL500 never sends its last 4096)
@@ -194,7 +206,8 @@ full_update() {
     gadget_up >/dev/null || return 1
     start_sim "$model" "$IMAGES/$profile.bin" --exit-after-update || return 1
     run_cli "$profile"
-    wait "$SIM"
+    # A failed update leaves its controller waiting for more: never wait on it unbounded.
+    settle_sim "$SIM"
     SIM=""
     [ "$CLI_STATUS" = 0 ] || return 1
     note "opened: $(opened_paths)"
@@ -216,7 +229,7 @@ s3_other_node() {
     holder=$!
     start_sim ZL500-AIO "$IMAGES/aio.bin" --exit-after-update || return 1
     run_cli aio
-    wait "$SIM"
+    settle_sim "$SIM"
     SIM=""
     kill "$holder"
     wait "$holder" 2>/dev/null
@@ -253,7 +266,7 @@ cut_and_recover() {
     done
     run_cli aio
     [ "$CLI_STATUS" = 0 ] || return 1
-    wait "$SIM"
+    settle_sim "$SIM"
     SIM=""
     flash_matches "$IMAGES/aio.bin" "$(image_sent "$IMAGES/aio.bin" aio)" ||
         fail "flash differs from the image after the second run"
@@ -371,13 +384,13 @@ s6b_uart_stale() {
 
 # Waits until a tty of the kind NAME (ttyUSB) is there; prints its path.
 wait_for_tty() {
-    n=$(($2 * 10))
-    while [ "$n" -gt 0 ]; do
-        for t in /sys/class/tty/"$1"*; do
-            [ -e "$t" ] && [ -e "/dev/${t##*/}" ] && { echo "/dev/${t##*/}"; return 0; }
-        done
-        sleep 0.1
-        n=$((n - 1))
+    within "$2" tty_there "$1"
+}
+
+# tty_there NAME: prints the first tty of the kind whose node is there.
+tty_there() {
+    for t in /sys/class/tty/"$1"*; do
+        [ -e "$t" ] && [ -e "/dev/${t##*/}" ] && { echo "/dev/${t##*/}"; return 0; }
     done
     return 1
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A stale block acknowledgement on the guest's UART: a proxy between QEMU's serial line and plcsim.
 
-    stale_ack_proxy.py UPSTREAM TARGET DELAY_MS[,DELAY_MS...] SUMMARY_JSON
+    stale_ack_proxy.py [--block-size N] [--any-rate] UPSTREAM TARGET DELAY_MS[,DELAY_MS...] SUMMARY_JSON
 
 Serves a pseudo-terminal of its own (its path is the first line on stdout: "proxy on PATH") for
 QEMU's serial backend (the guest's UART, or its emulated USB-serial adapter) and relays to
@@ -13,19 +13,23 @@ and 25 ms later. Each transfer (the line switched to 115200) takes the next dela
 the last one repeating; a delay of 0 leaves that transfer alone. Bytes reach the proxy in the
 pieces QEMU sends, so blocks are found in the byte stream, not per read. On SIGTERM it writes
 SUMMARY_JSON: blocks seen and sends of the target in the last transfer, and per transfer the
-delay and, for each ACK injected, its delay after the block's first byte.
+delay and, for each send of the target, the injected ACK's and the controller's own reply's
+times after the block's first byte.
+
+--block-size is the block's data bytes (128, the serial test profile's). --any-rate makes the
+whole session one transfer whatever the line's rate: a USB model's port (the pty tests) never
+switches to 115200.
 """
+import argparse
 import json
 import os
 import select
 import signal
-import sys
 import termios
 import time
 import tty
 
 STX, ACK = 0x02, 0x06
-BLOCK = 3 + 128 + 2  # STX, number, its complement, data, CRC (the test profile's block size)
 CORRUPT_AT = 10
 
 
@@ -33,8 +37,9 @@ class BlockFinder:
     """Follows the host's bytes once the line runs at transfer speed. A block starts with STX
     followed by a number and its complement; anything else between blocks (EOT) is passed over."""
 
-    def __init__(self, target):
+    def __init__(self, target, block_size):
         self.target = target
+        self.frame = 3 + block_size + 2  # STX, number, its complement, data, CRC
         self.numbers = []  # block numbers in the order the host sent them
         self.at = 0  # position in the current block, 0 between blocks
         self.head = []
@@ -66,23 +71,37 @@ class BlockFinder:
             if self.hit and self.at == CORRUPT_AT:
                 out[i] ^= 0xFF
             self.at += 1
-            if self.at == BLOCK:
+            if self.at == self.frame:
                 self.at = 0
         return bytes(out)
 
 
 def main():
-    upstream, summary_path = sys.argv[1], sys.argv[4]
-    target, delays = int(sys.argv[2]), [float(d) for d in sys.argv[3].split(",")]
+    args = argparse.ArgumentParser()
+    args.add_argument("--block-size", type=int, default=128)
+    args.add_argument("--any-rate", action="store_true")
+    for name in ("upstream", "target", "delays", "summary"):
+        args.add_argument(name)
+    a = args.parse_args()
+    upstream, summary_path, target = a.upstream, a.summary, int(a.target)
+    delays = [float(d) for d in a.delays.split(",")]
     up = os.open(upstream, os.O_RDWR | os.O_NOCTTY)
     tty.setraw(up)
     master, slave = os.openpty()
     tty.setraw(slave)  # kept open: the master reads no hang-up before QEMU opens it
     print("proxy on " + os.ttyname(slave), flush=True)
 
-    finder = BlockFinder(target)
+    def transfer():
+        """The next transfer: its delay, a fresh count of blocks."""
+        delay = delays[min(len(transfers), len(delays) - 1)]
+        transfers.append({"delayMs": delay, "injectedAfterMs": [], "repliedAfterMs": []})
+        sends[0] = 0
+        return BlockFinder(target if delay > 0 else None, a.block_size)
+
     due, sends = [], [0]
+    awaiting = []  # the first byte of each target send whose reply has not come yet
     transfers = []  # per transfer: its delay and the ACKs injected in it
+    finder = transfer() if a.any_rate else BlockFinder(None, a.block_size)
     fast = False
     stop_r, stop_w = os.pipe()
     signal.signal(signal.SIGTERM, lambda *_: os.write(stop_w, b"x"))
@@ -94,6 +113,7 @@ def main():
         sends[0] += 1
         now = time.monotonic()
         due.append((now + delay / 1000.0, now))
+        awaiting.append(now)
 
     while True:
         timeout = max(0.0, min(d for d, _ in due) - time.monotonic()) if due else None
@@ -112,23 +132,28 @@ def main():
             if (line[4], line[5], line[2]) != (host[4], host[5], host[2]):
                 line[4], line[5], line[2] = host[4], host[5], host[2]
                 termios.tcsetattr(up, termios.TCSANOW, line)
-            if host[5] == termios.B115200 and not fast:
-                # A transfer begins: the next delay, a fresh count of blocks.
-                finder = BlockFinder(target if delays[min(len(transfers), len(delays) - 1)] > 0
-                                     else None)
-                transfers.append({"delayMs": delays[min(len(transfers), len(delays) - 1)],
-                                  "injectedAfterMs": []})
-                sends[0] = 0
-            fast = host[5] == termios.B115200
+            if a.any_rate:
+                fast = True
+            elif host[5] == termios.B115200 and not fast:
+                finder = transfer()
+                fast = True
+            else:
+                fast = host[5] == termios.B115200
             if fast:
                 data = finder.feed(data, target_starts)
             os.write(up, data)
         if up in ready:
-            os.write(master, os.read(up, 4096))
+            reply = os.read(up, 4096)
+            if awaiting and reply:
+                # The controller's own reply to the target (its NAK), as the host gets it.
+                transfers[-1]["repliedAfterMs"].append(
+                    round((time.monotonic() - awaiting.pop(0)) * 1000, 2))
+            os.write(master, reply)
 
     with open(summary_path, "w") as f:
         json.dump({"blocks": finder.ordinal() if finder.numbers else 0, "targetSends": sends[0],
                    "injectedAfterMs": transfers[-1]["injectedAfterMs"] if transfers else [],
+                   "repliedAfterMs": transfers[-1]["repliedAfterMs"] if transfers else [],
                    "transfers": transfers}, f)
 
 

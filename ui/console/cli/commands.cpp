@@ -43,10 +43,10 @@ int ShowVersion(Host& host, const RunInfo& info, bool json) {
     const BuildProfile& profile = ThisBuildProfile();
     std::FILE* out = host.out();
     if (json) {
-        JsonLine line;
+        Json line;
         AddBuildFields(line, info);
-        line.Add("date", profile.dateText);
-        std::fputs(line.Text().c_str(), out);
+        line["date"] = profile.dateText;
+        std::fputs(JsonText(line).c_str(), out);
         return kExitSuccess;
     }
     std::fprintf(out, "%s %s%s\n", info.program.c_str(), info.version.c_str(),
@@ -77,23 +77,20 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
     for (const std::string& port : ports) {
         const std::optional<UsbPort> found = host.Describe(port);
         if (json) {
-            JsonLine line;
-            line.Add("port", port);
-            if (const std::string name = host.FriendlyName(port); !name.empty()) {
-                line.Add("name", name);
-            }
-            const auto add = [&line, &found](const char* key, const std::string& value) {
-                if (found && !value.empty()) {
-                    line.Add(key, value);
-                } else {
-                    line.AddNull(key);
-                }
+            // What the device tells; null for a port that is no USB device or does not tell it.
+            const auto told = [&found](const std::string& value) {
+                return found && !value.empty() ? Json(value) : Json();
             };
-            add("product", found ? found->product : "");
-            add("usbId", found ? found->vendorId + ":" + found->productId : "");
-            add("serial", found ? found->serial : "");
-            add("usbPath", found ? found->physical : "");
-            std::fputs(line.Text().c_str(), host.out());
+            Json line = {{"port", port}};
+            // The name the system gives the port, where it gives one (Windows).
+            if (const std::string name = host.FriendlyName(port); !name.empty()) {
+                line["name"] = name;
+            }
+            line["product"] = told(found ? found->product : "");
+            line["usbId"] = told(found ? found->vendorId + ":" + found->productId : "");
+            line["serial"] = told(found ? found->serial : "");
+            line["usbPath"] = told(found ? found->physical : "");
+            std::fputs(JsonText(line).c_str(), host.out());
         } else if (found) {
             std::fprintf(host.out(), "%s  %s  %s:%s  serial %s  usb %s\n", Shown(port).c_str(),
                          found->product.empty() ? "-" : Shown(found->product).c_str(),
@@ -114,10 +111,9 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
 }
 
 ScreenMode ModeFor(const Options& options) {
-    if (options.json) {
-        return ScreenMode::kJson;
-    }
-    return TerminalOutput() ? ScreenMode::kTerminal : ScreenMode::kPlain;
+    return options.json       ? ScreenMode::kJson
+           : TerminalOutput() ? ScreenMode::kTerminal
+                              : ScreenMode::kPlain;
 }
 
 // A test build without --allow-stand-in: refused before anything is locked or opened.

@@ -27,12 +27,10 @@ int ExtractImage(const char* program, const std::string& file, bool json) {
         return kExitUnexpected;
     }
     if (json) {
-        std::fputs(JsonLine()
-                       .Add("event", "extracted")
-                       .Add("file", file)
-                       .Add("length", image.length)
-                       .Add("sha256", ThisBuildProfile().imageSha256)
-                       .Text()
+        std::fputs(JsonText({{"event", "extracted"},
+                             {"file", file},
+                             {"length", image.length},
+                             {"sha256", ThisBuildProfile().imageSha256}})
                        .c_str(),
                    stdout);
     } else {

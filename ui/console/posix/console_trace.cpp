@@ -9,18 +9,6 @@
 
 namespace fwburn::console {
 
-class ConsoleTrace::Sink final : public TraceSink {
-  public:
-    explicit Sink(QueuedFile& file) : file_(file) {}
-    int Put(const std::string& line) override {
-        file_.Post(line);
-        return file_.Error();
-    }
-
-  private:
-    QueuedFile& file_;
-};
-
 ConsoleTrace::ConsoleTrace(const std::string& path, std::function<int64_t()> clockMs,
                            size_t maxPending)
     : path_(path) {
@@ -36,8 +24,7 @@ ConsoleTrace::ConsoleTrace(const std::string& path, std::function<int64_t()> clo
         return;
     }
     file_ = std::make_unique<QueuedFile>(fd, maxPending);
-    sink_ = std::make_unique<Sink>(*file_);
-    writer_ = std::make_unique<TraceWriter>(*sink_, std::move(clockMs));
+    writer_ = std::make_unique<TraceWriter>(*file_, std::move(clockMs));
 }
 
 ConsoleTrace::~ConsoleTrace() = default;

@@ -60,12 +60,9 @@ class ConsoleTrace final : public LinkTrace {
     std::string DroppedNote(size_t dropped) const override;
 
   private:
-    class Sink;
-
     std::string path_;
     int openError_ = 0;
     std::unique_ptr<QueuedFile> file_;
-    std::unique_ptr<Sink> sink_;
     std::unique_ptr<TraceWriter> writer_;
 };
 

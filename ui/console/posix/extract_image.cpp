@@ -37,32 +37,29 @@ class SignalScope {
         struct sigaction action {};
         action.sa_handler = RemoveTemporaryAndEnd;
         sigfillset(&action.sa_mask);
-        for (size_t i = 0; i < count_; ++i) {
-            sigaction(signals_[i], &action, &saved_[i]);
-        }
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
-        sigaction(SIGXFSZ, &ignore, &savedXfsz_);
-        const sigset_t set = EndingSignals();
-        pthread_sigmask(SIG_UNBLOCK, &set, &savedMask_);
+        for (int signo = 1; signo < NSIG; ++signo) {
+            if (sigismember(&ending_, signo) == 1) {
+                sigaction(signo, signo == SIGXFSZ ? &ignore : &action, &saved_[signo]);
+            }
+        }
+        pthread_sigmask(SIG_UNBLOCK, &ending_, &savedMask_);
     }
     ~SignalScope() {
         pthread_sigmask(SIG_SETMASK, &savedMask_, nullptr);
-        sigaction(SIGXFSZ, &savedXfsz_, nullptr);
-        for (size_t i = 0; i < count_; ++i) {
-            sigaction(signals_[i], &saved_[i], nullptr);
+        for (int signo = 1; signo < NSIG; ++signo) {
+            if (sigismember(&ending_, signo) == 1) {
+                sigaction(signo, &saved_[signo], nullptr);
+            }
         }
     }
     SignalScope(const SignalScope&) = delete;
     SignalScope& operator=(const SignalScope&) = delete;
 
   private:
-    // Every signal that ends an update; SIGXFSZ among them is ignored just after (its handler is
-    // set and then replaced: the order of the saved actions stays one).
-    size_t count_ = 0;
-    const int* signals_ = EndingSignalList(count_);
-    struct sigaction saved_[16];
-    struct sigaction savedXfsz_;
+    const sigset_t ending_ = EndingSignals();
+    struct sigaction saved_[NSIG];
     sigset_t savedMask_;
 };
 

@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+#include "link/trace/trace_writer.hpp"
+
 namespace fwburn::console {
 
 class WriterThreads;
@@ -62,19 +64,24 @@ class OutputQueue {
 // is one piece, kept or dropped whole, with the same bound as OutputQueue's. The first write that
 // fails ends the writing: a file with a hole after an error would mislead. A SIGPIPE or SIGXFSZ
 // its writes raise stays with its thread: the write fails, the process is not signalled.
-class QueuedFile {
+class QueuedFile final : public TraceSink {
   public:
     using Clock = std::chrono::steady_clock;
 
     // Takes `fd`, which is closed once its writer is done with it.
     explicit QueuedFile(int fd, size_t maxPending = OutputQueue::kDefaultMaxPending);
     // Never waits; what is queued is dropped, and a write under way is left to its thread.
-    ~QueuedFile();
+    ~QueuedFile() override;
     QueuedFile(const QueuedFile&) = delete;
     QueuedFile& operator=(const QueuedFile&) = delete;
 
     // Queues `piece`; waits for nothing but the queue's mutex.
     void Post(const std::string& piece);
+    // A trace's line, posted: the error of a write before it, if one failed.
+    int Put(const std::string& line) override {
+        Post(line);
+        return Error();
+    }
 
     // 0, or the errno of the write that failed; nothing is written after it.
     int Error() const;

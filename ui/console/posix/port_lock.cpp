@@ -143,21 +143,6 @@ std::string LockFileName(const std::string& identity) {
     return "fwburn-" + name + ".lock";
 }
 
-std::vector<std::string> UpdateIdentities(const std::string& port, bool usb,
-                                          const std::vector<std::string>& usbTtys) {
-    if (!port.empty()) {
-        return {PortIdentity(port)};
-    }
-    if (!usb) {
-        return {};
-    }
-    std::vector<std::string> identities{UsbControllerIdentity()};
-    for (const std::string& tty : usbTtys) {
-        identities.push_back(PortIdentity(tty));
-    }
-    return identities;
-}
-
 std::vector<std::string> LockDirectories() {
     return {"/run/lock", "/tmp"};
 }

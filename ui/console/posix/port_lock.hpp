@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/console/session/host.hpp"
+
 namespace fwburn::console {
 
 // The identity a USB-linked controller found by discovery is locked under, besides its ttys: a
@@ -24,13 +26,6 @@ std::string PortIdentity(const std::string& path);
 // directory entry keeps its start and ends with a digest of the whole identity.
 std::string LockFileName(const std::string& identity);
 
-// What one update locks. With a port (--port, or the serial port chosen at start): that port's
-// identity. A USB-linked model's discovered port: the controller's USB identity, and the
-// identities of its ttys present now (`usbTtys`), so that an update given one of them with --port
-// is kept out too. No port at all: nothing (the open fails).
-std::vector<std::string> UpdateIdentities(const std::string& port, bool usb,
-                                          const std::vector<std::string>& usbTtys);
-
 // Where lock files may go, in order: /run/lock, then /tmp. One place for every updater on the
 // machine, whoever runs it and whatever its environment: a per-user directory such as
 // $XDG_RUNTIME_DIR would hide its locks from other users and from the same user's sessions without
@@ -46,7 +41,7 @@ std::string ChooseLockDirectory(const std::vector<std::string>& candidates);
 // 1777, not writable for this user); empty when it can.
 std::string LockDirectoryFault(const std::string& dir);
 
-class PortLock {
+class PortLock final : public HeldLock {
   public:
     enum class Status { kHeld, kBusy, kFailed };
     // kShared: held by any number of takers at once, and keeps out only an exclusive one (a run
@@ -55,7 +50,7 @@ class PortLock {
     enum class Mode { kExclusive, kShared };
 
     PortLock() = default;
-    ~PortLock();
+    ~PortLock() override;
     PortLock(const PortLock&) = delete;
     PortLock& operator=(const PortLock&) = delete;
 
@@ -69,7 +64,7 @@ class PortLock {
     // Removes the lock files it made or may remove (a shared one only when no other taker holds
     // it), then lets the locks go. A process that ends
     // without it (a signal, SIGKILL) leaves its files, unlocked: the next updater takes them.
-    void Release();
+    void Release() override;
 
     // The pid of the process holding the busy lock; 0 when it cannot be told.
     int holder() const { return holder_; }

@@ -30,15 +30,6 @@ std::string RootFor(const char* variable, const char* fallback) {
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-class FileLock final : public HeldLock {
-  public:
-    explicit FileLock(std::unique_ptr<PortLock> lock) : lock_(std::move(lock)) {}
-    void Release() override { lock_->Release(); }
-
-  private:
-    std::unique_ptr<PortLock> lock_;
-};
-
 }  // namespace
 
 PosixHost::PosixHost()
@@ -108,7 +99,7 @@ std::unique_ptr<HeldLock> PosixHost::Lock(const std::vector<std::string>& identi
     if (lock->Take(identities, LockDirectories(),
                    shared ? PortLock::Mode::kShared : PortLock::Mode::kExclusive) ==
         PortLock::Status::kHeld) {
-        return std::make_unique<FileLock>(std::move(lock));
+        return lock;
     }
     // The port as the user named it, and what it resolved to when that differs.
     const std::string& busy = lock->busyIdentity();

@@ -11,10 +11,6 @@
 
 namespace fwburn::console {
 
-void PosixLink::TraceTo(TraceWriter* trace) {
-    TraceTo(trace, RequestName);
-}
-
 Device* PosixLink::Open(bool usb, std::string& failure) {
     std::lock_guard<std::timed_mutex> lock(mutex_);
     traced_.reset();
@@ -44,7 +40,7 @@ Device* PosixLink::Open(bool usb, std::string& failure) {
     opened_ = device_->path();
     if (trace_ != nullptr) {
         trace_->Note("open " + opened_);
-        traced_ = std::make_unique<TracingDevice>(*device_, *trace_, namer_);
+        traced_ = std::make_unique<TracingDevice>(*device_, *trace_, RequestName);
         return traced_.get();
     }
     return device_.get();

@@ -29,13 +29,8 @@ class PosixLink final : public SessionLink {
     PosixLink(Finder find, std::string absent)
         : find_(std::move(find)), absent_(std::move(absent)) {}
 
-    // From now on every open device is recorded to `trace` (kept alive by the caller), its
-    // writes named by `namer`.
-    void TraceTo(TraceWriter* trace, RequestNamer namer) {
-        trace_ = trace;
-        namer_ = std::move(namer);
-    }
-    void TraceTo(TraceWriter* trace) override;
+    // From now on every open device is recorded to `trace` (kept alive by the caller).
+    void TraceTo(TraceWriter* trace) override { trace_ = trace; }
 
     Device* Open(bool usb, std::string& failure) override;
     void Close(Device* device) override;
@@ -58,7 +53,6 @@ class PosixLink final : public SessionLink {
     mutable std::timed_mutex mutex_;
     std::unique_ptr<posix::PosixDevice> device_;
     TraceWriter* trace_ = nullptr;
-    RequestNamer namer_;
     std::unique_ptr<TracingDevice> traced_;
     std::string opened_;
     bool denied_ = false;  // the last open failed for want of permission

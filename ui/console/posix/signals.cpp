@@ -17,24 +17,7 @@ constexpr Named kEnding[] = {
     {SIGPROF, "SIGPROF"}, {SIGXCPU, "SIGXCPU"}, {SIGXFSZ, "SIGXFSZ"}, {SIGPIPE, "SIGPIPE"},
 };
 
-constexpr size_t kCount = sizeof kEnding / sizeof kEnding[0];
-
-constexpr auto kNumbers = [] {
-    struct {
-        int n[kCount];
-    } numbers{};
-    for (size_t i = 0; i < kCount; ++i) {
-        numbers.n[i] = kEnding[i].signo;
-    }
-    return numbers;
-}();
-
 }  // namespace
-
-const int* EndingSignalList(size_t& count) {
-    count = kCount;
-    return kNumbers.n;
-}
 
 sigset_t EndingSignals() {
     sigset_t set;

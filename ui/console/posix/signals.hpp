@@ -5,15 +5,11 @@
 
 #include <signal.h>
 
-#include <cstddef>
-
 namespace fwburn::console {
 
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
 // SIGXFSZ and SIGPIPE.
 sigset_t EndingSignals();
-// The same, one by one: `count` of them.
-const int* EndingSignalList(size_t& count);
 
 // Blocks them in the calling thread, and so in every thread it starts later, and returns a
 // non-blocking signalfd that reads them; -1, and nothing blocked, when there is no signalfd. A

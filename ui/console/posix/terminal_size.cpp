@@ -9,10 +9,7 @@ namespace fwburn::console {
 
 int ReadColumns(int fd) {
     winsize size{};
-    if (ioctl(fd, TIOCGWINSZ, &size) != 0) {
-        return 0;
-    }
-    return size.ws_col;
+    return ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 TerminalWidth::TerminalWidth(int fd, int fallback) : fd_(fd), columns_(fallback) {
@@ -37,22 +34,15 @@ TerminalWidth::~TerminalWidth() {
 }
 
 int TerminalWidth::Columns() {
-    if (signalFd_ < 0) {
-        // Nothing tells of a resize: ask each time, which costs one system call per redraw.
-        if (const int now = ReadColumns(fd_); now > 0) {
-            columns_ = now;
-        }
-        return columns_;
-    }
-    bool resized = false;
+    // Without a signalfd nothing tells of a resize: ask each time, one system call per redraw.
+    bool resized = signalFd_ < 0;
     signalfd_siginfo info{};
-    while (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    while (signalFd_ >= 0 &&
+           read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         resized = true;
     }
-    if (resized) {
-        if (const int now = ReadColumns(fd_); now > 0) {
-            columns_ = now;
-        }
+    if (const int now = resized ? ReadColumns(fd_) : 0; now > 0) {
+        columns_ = now;
     }
     return columns_;
 }

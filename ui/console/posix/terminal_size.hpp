@@ -22,8 +22,6 @@ class TerminalWidth {
     // The width now: re-read when the terminal was resized since the last call. A terminal that
     // tells no width keeps the last one known.
     int Columns();
-    // Readable after a resize, for a loop that would redraw at once; -1 without a signalfd.
-    int wakeFd() const { return signalFd_; }
 
   private:
     int fd_;

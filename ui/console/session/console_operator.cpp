@@ -51,10 +51,9 @@ std::optional<Answer> AnswerInput::Take(ssize_t n, char c, int error) {
 ReconnectLimit::Step ReconnectLimit::OnPrompt() {
     ++accepted_;
     afterPrompt_ = true;
-    if (!autoAnswer_) {
-        return Step::kAsk;
-    }
-    return accepted_ > kAcceptedRequests ? Step::kGiveUp : Step::kContinue;
+    return !autoAnswer_                    ? Step::kAsk
+           : accepted_ > kAcceptedRequests ? Step::kGiveUp
+                                           : Step::kContinue;
 }
 
 ReconnectLimit::Step ReconnectLimit::OnWait() {

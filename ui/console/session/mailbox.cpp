@@ -29,23 +29,14 @@ void Mailbox::Sleep(int seconds) {
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
 }
 
-std::optional<Request> Mailbox::Take() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (queue_.empty()) {
-        return std::nullopt;
-    }
-    Request r = std::move(queue_.front());
-    queue_.pop_front();
-    return r;
-}
-
-std::optional<Request> Mailbox::TakeProgress() {
+std::optional<Request> Mailbox::Take(bool progressOnly) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.empty()) {
         return std::nullopt;
     }
     const Request::Kind kind = queue_.front().kind;
-    if (kind != Request::kPhase && kind != Request::kAdvanced && kind != Request::kRetried) {
+    if (progressOnly && kind != Request::kPhase && kind != Request::kAdvanced &&
+        kind != Request::kRetried) {
         return std::nullopt;
     }
     Request r = std::move(queue_.front());

@@ -27,11 +27,10 @@ class Mailbox final : public FrontEnd {
 
     // Main thread. The next request, or none. A step acknowledged does not wake the main thread
     // (a worker sending one per block would wake it thousands of times a second): it is taken at
-    // the next tick, 100 ms at most, in its order with the others.
-    std::optional<Request> Take();
-    // The next request only when it is a progress event: before a signal ends the run, so that
-    // the count shown is where the worker got to.
-    std::optional<Request> TakeProgress();
+    // the next tick, 100 ms at most, in its order with the others. `progressOnly`: only a
+    // progress event, before a signal ends the run, so that the count shown is where the worker
+    // got to.
+    std::optional<Request> Take(bool progressOnly = false);
     void Reply(Answer answer);
 
   private:

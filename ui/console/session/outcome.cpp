@@ -1,54 +1,42 @@
 #include "ui/console/session/outcome.hpp"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace fwburn::console {
 
+namespace {
+
+// Each kind of ending and its status; a status's result word is its kind's name.
+constexpr std::pair<OutcomeKind, ExitCode> kStatuses[] = {
+    {OutcomeKind::Success, kExitSuccess},
+    {OutcomeKind::ImageRefused, kExitImageRefused},
+    {OutcomeKind::PortNotOpened, kExitPortFailed},
+    {OutcomeKind::ControllerRefused, kExitControllerRefused},
+    {OutcomeKind::CommunicationFailed, kExitCommFailed},
+    {OutcomeKind::FailedAfterErase, kExitFailedAfterErase},
+    {OutcomeKind::Cancelled, kExitCancelled},
+};
+
+}  // namespace
+
 ExitCode ExitCodeFor(OutcomeKind kind) {
-    switch (kind) {
-        case OutcomeKind::Success:
-            return kExitSuccess;
-        case OutcomeKind::ImageRefused:
-            return kExitImageRefused;
-        case OutcomeKind::PortNotOpened:
-            return kExitPortFailed;
-        case OutcomeKind::ControllerRefused:
-            return kExitControllerRefused;
-        case OutcomeKind::CommunicationFailed:
-            return kExitCommFailed;
-        case OutcomeKind::FailedAfterErase:
-            return kExitFailedAfterErase;
-        case OutcomeKind::Cancelled:
-            return kExitCancelled;
+    for (const auto& [k, code] : kStatuses) {
+        if (k == kind) {
+            return code;
+        }
     }
     return kExitUnexpected;
 }
 
 const char* ResultName(ExitCode code) {
-    switch (code) {
-        case kExitSuccess:
-            return OutcomeName(OutcomeKind::Success);
-        case kExitUsage:
-            return "usage";
-        case kExitImageRefused:
-            return OutcomeName(OutcomeKind::ImageRefused);
-        case kExitPortFailed:
-            return OutcomeName(OutcomeKind::PortNotOpened);
-        case kExitControllerRefused:
-            return OutcomeName(OutcomeKind::ControllerRefused);
-        case kExitCommFailed:
-            return OutcomeName(OutcomeKind::CommunicationFailed);
-        case kExitFailedAfterErase:
-            return OutcomeName(OutcomeKind::FailedAfterErase);
-        case kExitCancelled:
-            return OutcomeName(OutcomeKind::Cancelled);
-        case kExitInterrupted:
-            return "interrupted";
-        case kExitUnexpected:
-            break;
+    for (const auto& [kind, c] : kStatuses) {
+        if (c == code) {
+            return OutcomeName(kind);
+        }
     }
-    return "unexpected";
+    return code == kExitUsage ? "usage" : code == kExitInterrupted ? "interrupted" : "unexpected";
 }
 
 int WorstExitCode(const std::vector<int>& codes) {

@@ -28,17 +28,11 @@ void Run::Join() {
 
 void Run::PrepareUpdate(Host& host, const RunInfo& info, ScreenMode mode, bool several, bool usb,
                         bool allowStandIn) {
-    const std::function<int()> columns = [&host] { return host.Columns(); };
+    screen = Screen::Make(
+        mode, host.out(), host.err(), [&host] { return host.Columns(); }, several);
     if (several) {
-        screen =
-            mode == ScreenMode::kJson
-                ? MakeJsonScreen(host.out(), host.err())
-                : MakePlainScreen(host.out(), host.err(), mode == ScreenMode::kPlain,
-                                  mode == ScreenMode::kTerminal ? columns : std::function<int()>());
         screen->Tag("[" + target.Label() + "] ",
                     {{"port", target.port}, {"identity", target.Identity()}});
-    } else {
-        screen = Screen::Make(mode, host.out(), host.err(), columns);
     }
     update.UseThisBuild();
     update.standInAllowed = allowStandIn;

@@ -12,7 +12,7 @@
 #include "ui/console/session/console_operator.hpp"
 #include "ui/console/session/host.hpp"
 #include "ui/console/session/mailbox.hpp"
-#include "ui/console/session/target.hpp"
+#include "ui/console/session/targets.hpp"
 #include "ui/console/show/info_table.hpp"
 #include "ui/console/show/progress.hpp"
 #include "ui/console/show/screen.hpp"

@@ -8,6 +8,7 @@
 #include "burn/messages.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/board.hpp"
+#include "ui/console/show/json_line.hpp"
 #include "ui/console/show/shown_text.hpp"
 #include "ui/console/show/wording.hpp"
 
@@ -51,12 +52,6 @@ double Session::Seconds() const {
     return std::chrono::duration<double>(Clock::now() - start_).count();
 }
 
-void Session::Prepare(const Target& target) {
-    auto run =
-        std::make_unique<console::Run>(kind_, target, host_, options_.yes, info_.totals.blockSize);
-    runs_.push_back(std::move(run));
-}
-
 // Every kind of run takes the same locks: the port's, a pinned controller's own, and the USB
 // link's, so that neither a look nor another update takes a controller that an update holds
 // while it is unplugged for its replug.
@@ -95,7 +90,7 @@ void Session::Handle(console::Run& run, const Request& r) {
     if (r.kind == Request::kFinal) {
         CheckTrace(*run.screen);  // said before the outcome, which carries it
         if (const size_t dropped = trace_ != nullptr ? trace_->DroppedAtOutcome() : 0) {
-            run.screen->AddOutcomeCount("traceDropped", static_cast<int64_t>(dropped));
+            run.screen->AddOutcomeField("traceDropped", dropped);
         }
         run.code = ExitCodeFor(r.outcome.kind);
         run.finalShown = true;
@@ -241,7 +236,7 @@ void Session::Interrupt(const Host::Event& signal) {
             continue;
         }
         CheckTrace(*run->screen);
-        while (std::optional<Request> request = run->mailbox.TakeProgress()) {
+        while (std::optional<Request> request = run->mailbox.Take(true)) {
             Present(*run->screen, run->tracker, *request, now);
         }
         run->screen->Settle(run->tracker.At(now), now);
@@ -273,7 +268,8 @@ int Session::Run(const TargetChoice& choice) {
         }
     }
     for (const Target& target : choice.targets) {
-        Prepare(target);
+        runs_.push_back(std::make_unique<console::Run>(kind_, target, host_, options_.yes,
+                                                       info_.totals.blockSize));
     }
     question_ = std::make_unique<Question>(
         host_.err(), several(), mode_ == ScreenMode::kJson,
@@ -283,9 +279,7 @@ int Session::Run(const TargetChoice& choice) {
         if (update) {
             RunInfo info = info_;
             // One controller's start line names the port as given; null when discovered.
-            info.port = several()                ? run->target.port
-                        : options_.ports.empty() ? ""
-                                                 : options_.ports.front();
+            info.port = several() || !options_.ports.empty() ? run->target.port : "";
             run->PrepareUpdate(host_, info, mode_, several(), usb_, options_.allowStandIn);
             if (trace_ != nullptr) {
                 run->link->TraceTo(trace_->writer());

@@ -31,7 +31,6 @@ class Session {
     using Clock = Host::Clock;
     double Seconds() const;
     bool several() const { return runs_.size() > 1; }
-    void Prepare(const Target& target);
     bool Lock(console::Run& run);
     void Refuse(console::Run& run, const std::string& reason);
     void Handle(console::Run& run, const Request& r);

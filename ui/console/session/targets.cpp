@@ -8,10 +8,8 @@
 namespace fwburn::console {
 
 std::string Target::Identity() const {
-    if (physical.empty()) {
-        return port;
-    }
-    return "usb " + physical + (serial.empty() ? std::string() : " serial " + serial);
+    return physical.empty() ? port
+                            : "usb " + physical + (serial.empty() ? "" : " serial " + serial);
 }
 
 std::string Target::Label() const {

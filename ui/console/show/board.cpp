@@ -66,29 +66,25 @@ std::string BoardLine(const std::string& label, const ProgressView& view, const 
 int ShowSummary(std::FILE* out, const std::vector<SummaryRow>& rows, bool json, int columns,
                 double elapsed) {
     std::vector<int> codes;
-    std::string controllers = "[";
+    Json controllers = Json::array();
     for (const SummaryRow& row : rows) {
         codes.push_back(row.exitCode);
-        JsonLine one;
-        one.Add("port", row.port)
-            .Add("identity", row.controller)
-            .Add("result", ResultName(ExitCode(row.exitCode)))
-            .Add("exitCode", row.exitCode)
-            .Add("message", row.message)
-            .AddFixed("elapsed", row.elapsed);
-        std::string object = one.Text();
-        object.pop_back();  // its newline
-        controllers += (controllers.size() > 1 ? "," : "") + object;
+        controllers.push_back(Json{{"port", row.port},
+                                   {"identity", row.controller},
+                                   {"result", ResultName(ExitCode(row.exitCode))},
+                                   {"exitCode", row.exitCode},
+                                   {"message", row.message},
+                                   {"elapsed", Fixed(row.elapsed)}});
     }
     const int worst = WorstExitCode(codes);
     if (json) {
-        JsonLine line;
-        line.Add("event", "summary")
-            .AddRaw("controllers", controllers + "]")
-            .Add("exitCode", worst)
-            .Add("result", ResultName(ExitCode(worst)))
-            .AddFixed("elapsed", elapsed);
-        std::fputs(line.Text().c_str(), out);
+        std::fputs(JsonText({{"event", "summary"},
+                             {"controllers", controllers},
+                             {"exitCode", worst},
+                             {"result", ResultName(ExitCode(worst))},
+                             {"elapsed", Fixed(elapsed)}})
+                       .c_str(),
+                   out);
     } else {
         std::fputs("Summary:\n", out);
         for (const std::string& row : SummaryTable(rows, columns)) {

@@ -152,16 +152,16 @@ void Screen::Diagnose(const UpdateOutcome& outcome, bool denied, const std::stri
     if (e.finding.empty()) {
         return;
     }
-    JsonLine line;
-    line.Add("event", "diagnosis").Add("finding", e.finding).Add("text", e.text);
+    Json line = {{"event", "diagnosis"}, {"finding", e.finding}, {"text", e.text}};
     if (e.hasId) {
-        line.Add("id", static_cast<int>(e.id))
-            .Add("idHex", Hex(e.id, 4))
-            .Add("from", e.bootloader ? "bootloader" : "application")
-            .Add("models", e.models);
+        line["id"] = e.id;
+        line["idHex"] = Hex(e.id, 4);
+        line["from"] = e.bootloader ? "bootloader" : "application";
+        line["models"] = e.models;
     }
     if (e.bytesReceived >= 0) {
-        line.Add("bytesReceived", e.bytesReceived).Add("lastBytes", e.lastBytes);
+        line["bytesReceived"] = e.bytesReceived;
+        line["lastBytes"] = e.lastBytes;
     }
     Event(line);
     OwnErrorLine(program_ + ": " + e.text);

@@ -69,10 +69,7 @@ std::string Why(const InfoRow& row, int programRow) {
 }  // namespace
 
 int InfoExitCode(const InfoRow& row) {
-    if (!row.opened) {
-        return kExitPortFailed;
-    }
-    return row.report.answered() ? kExitSuccess : kExitCommFailed;
+    return !row.opened ? kExitPortFailed : row.report.answered() ? kExitSuccess : kExitCommFailed;
 }
 
 std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow) {
@@ -127,51 +124,33 @@ std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int program
 
 std::string InfoJson(const InfoRow& row, const std::string& program, int programRow) {
     const ProbeReport& r = row.report;
-    JsonLine line;
-    line.Add("event", "info")
-        .Add("program", program)
-        .Add("model", ModelName(programRow))
-        .Add("standIn", ThisBuildProfile().standInImage)
-        .Add("port", row.port);
-    line.Add("opened", row.opened).Add("answered", row.opened && r.answered());
-    line.Add("mode", ModeName(row));
-    if (row.opened) {
-        line.Add("address", Hex(r.targetByte, 2)).Add("otherAddress", r.otherAddress);
-    }
-    const auto idField = [&](const char* key, bool read, uint16_t id) {
-        if (row.opened && read) {
-            line.Add(key, static_cast<int>(id));
-        } else {
-            line.AddNull(key);
-        }
+    // A field read from the controller; null where it was not.
+    const auto read = [&row](bool wasRead, const Json& value) {
+        return row.opened && wasRead ? value : Json();
     };
-    idField("modelId", r.idRead, r.id);
-    idField("bootId", r.bootIdRead, r.bootId);
-    if (row.opened && (r.idRead || r.bootIdRead)) {
-        line.Add("models", std::string(r.models));
-    } else {
-        line.AddNull("models");
+    Json line = {{"event", "info"},
+                 {"program", program},
+                 {"model", ModelName(programRow)},
+                 {"standIn", ThisBuildProfile().standInImage},
+                 {"port", row.port},
+                 {"opened", row.opened},
+                 {"answered", row.opened && r.answered()},
+                 {"mode", ModeName(row)}};
+    if (row.opened) {
+        line["address"] = Hex(r.targetByte, 2);
+        line["otherAddress"] = r.otherAddress;
     }
-    if (row.opened && r.variantRead) {
-        line.Add("variantRegister", RegisterName(r.variantRegister))
-            .Add("variantValue", static_cast<int>(r.variantValue));
-    } else {
-        line.AddNull("variantRegister").AddNull("variantValue");
-    }
-    if (row.opened && r.versionRead) {
-        line.Add("bootloaderVersion", Version(r.version));
-    } else {
-        line.AddNull("bootloaderVersion");
-    }
+    line["modelId"] = read(r.idRead, r.id);
+    line["bootId"] = read(r.bootIdRead, r.bootId);
+    line["models"] = read(r.idRead || r.bootIdRead, std::string(r.models));
+    line["variantRegister"] = read(r.variantRead, RegisterName(r.variantRegister));
+    line["variantValue"] = read(r.variantRead, r.variantValue);
+    line["bootloaderVersion"] = read(r.versionRead, Version(r.version));
     const bool fits = row.opened && r.fits;
-    line.Add("fits", fits);
-    if (fits) {
-        line.AddNull("why");
-    } else {
-        line.Add("why", Why(row, programRow));
-    }
-    line.Add("exitCode", InfoExitCode(row));
-    return line.Text();
+    line["fits"] = fits;
+    line["why"] = fits ? Json() : Json(Why(row, programRow));
+    line["exitCode"] = InfoExitCode(row);
+    return JsonText(line);
 }
 
 int ShowInfo(std::FILE* out, const std::vector<InfoRow>& rows, const std::string& program,

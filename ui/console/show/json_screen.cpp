@@ -15,19 +15,15 @@ class JsonScreen final : public Screen {
   public:
     using Screen::Screen;
 
-    void AddOutcomeField(const char* key, const std::string& value) override {
-        outcomeFields_.emplace_back(key, JsonString(value));
-    }
-    void AddOutcomeCount(const char* key, int64_t value) override {
-        outcomeFields_.emplace_back(key, std::to_string(value));
+    void AddOutcomeField(const char* key, const Json& value) override {
+        outcomeFields_[key] = value;
     }
     void PhaseStarted(const ProgressView&, const ProgressView& view, double elapsed) override {
-        JsonLine line;
-        Event(line.Add("event", "phase")
-                  .Add("phase", PhaseName(view.phase))
-                  .Add("total", view.total)
-                  .Add("unit", view.unit())
-                  .AddFixed("elapsed", elapsed));
+        Event({{"event", "phase"},
+               {"phase", PhaseName(view.phase)},
+               {"total", view.total},
+               {"unit", view.unit()},
+               {"elapsed", Fixed(elapsed)}});
         if (view.phase != Phase::Checking) {
             Progress(view, elapsed);
         }
@@ -38,12 +34,11 @@ class JsonScreen final : public Screen {
         }
     }
     void Retried(const ProgressView& view, double elapsed) override {
-        JsonLine line;
-        Event(line.Add("event", "retry")
-                  .Add("phase", PhaseName(view.phase))
-                  .Add("errCounter", view.errCounter)
-                  .Add("totalErrCounter", view.totalErrCounter)
-                  .AddFixed("elapsed", elapsed));
+        Event({{"event", "retry"},
+               {"phase", PhaseName(view.phase)},
+               {"errCounter", view.errCounter},
+               {"totalErrCounter", view.totalErrCounter},
+               {"elapsed", Fixed(elapsed)}});
     }
     void Settle(const ProgressView& view, double elapsed) override {
         if (view.phase != Phase::Checking && view.done != lastDone_) {
@@ -52,37 +47,37 @@ class JsonScreen final : public Screen {
     }
 
   private:
-    void Event(JsonLine& line, bool outcome = false) override {
-        AddTag(line);
-        if (outcome) {
-            for (const auto& field : outcomeFields_) {
-                line.AddRaw(field.first.c_str(), field.second);
-            }
+    void Event(const Json& event, bool outcome = false) override {
+        Json line = event;
+        for (const auto& [key, value] : tagFields_) {
+            line[key] = value;
         }
-        std::fputs(line.Text().c_str(), out_);
+        if (outcome) {
+            line.update(outcomeFields_);
+        }
+        std::fputs(JsonText(line).c_str(), out_);
         std::fflush(out_);
     }
-    void Inform(JsonLine& event, const std::string&) override { Event(event); }
+    void Inform(const Json& event, const std::string&) override { Event(event); }
     std::FILE* PeopleOut() override { return err_; }
 
     void Progress(const ProgressView& view, double elapsed) {
         lastPercent_ = view.percent;
         lastDone_ = view.done;
-        JsonLine line;
-        Event(line.Add("event", "progress")
-                  .Add("phase", PhaseName(view.phase))
-                  .Add("percent", view.percent)
-                  .Add("done", view.done)
-                  .Add("total", view.total)
-                  .Add("unit", view.unit())
-                  .AddFixed("bytesPerSecond", view.bytesPerSecond)
-                  .AddFixed("etaSeconds", view.etaSeconds)
-                  .AddFixed("elapsed", elapsed));
+        Event({{"event", "progress"},
+               {"phase", PhaseName(view.phase)},
+               {"percent", view.percent},
+               {"done", view.done},
+               {"total", view.total},
+               {"unit", view.unit()},
+               {"bytesPerSecond", Fixed(view.bytesPerSecond)},
+               {"etaSeconds", Fixed(view.etaSeconds)},
+               {"elapsed", Fixed(elapsed)}});
     }
 
     int lastPercent_ = -1;
     uint32_t lastDone_ = 0;
-    std::vector<std::pair<std::string, std::string>> outcomeFields_;  // values as JSON
+    Json outcomeFields_ = Json::object();
 };
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace {
 class PlainScreen final : public Screen {
   public:
     PlainScreen(std::FILE* out, std::FILE* err, bool progressLines, std::function<int()> columns)
-        : Screen(out, err), progressLines_(progressLines), columns_(std::move(columns)) {}
+        : Screen(out, err, std::move(columns)), progressLines_(progressLines) {}
 
     void PhaseStarted(const ProgressView&, const ProgressView& view, double) override {
         if (!progressLines_) {
@@ -49,21 +49,12 @@ class PlainScreen final : public Screen {
     }
 
   private:
-    std::string Fit(const std::string& line) override {
-        return columns_ ? FitLine(line, Room()) : line;
-    }
-    std::string Wrap(const std::string& line) override {
-        return columns_ ? WrapLine(line, Room()) : line;
-    }
-    // The columns left after the prefix.
-    int Room() { return columns_() - static_cast<int>(prefix_.size()); }
     void Line(const ProgressView& view) {
         lastDone_ = view.done;
         OutLine(Fit(PlainLine(view)));
     }
 
     bool progressLines_;
-    std::function<int()> columns_;  // empty: a log, nothing is fitted
     int lastDecile_ = -1;
     uint32_t lastDone_ = 0;
 };

@@ -29,30 +29,99 @@ std::string Retries(const ProgressView& view) {
     return Format("retries %d/%d", view.errCounter, view.totalErrCounter);
 }
 
+// Each phase's JSON word and title, in the order of Phase.
+constexpr const char* kPhaseWords[][2] = {
+    {"check", "Checking"}, {"erase", "Erasing"}, {"program", "Programming"}};
+
+constexpr size_t kShortestCutWord = 12;
+constexpr char kCut[] = "...";
+
+// `word` cut in its middle to `length` characters; the end keeps the larger half, where names
+// keep their version and date.
+std::string CutMiddle(const std::string& word, size_t length) {
+    const size_t kept = length - (sizeof kCut - 1);
+    const size_t head = kept / 2;
+    return word.substr(0, head) + kCut + word.substr(word.size() - (kept - head));
+}
+
+// `line` on lines of at most `limit` characters, broken at blanks. A word longer than a line is
+// cut where `cutLong`, else left whole on a line of its own (the terminal wraps it).
+std::string BreakAtBlanks(const std::string& line, size_t limit, bool cutLong) {
+    std::string out;
+    size_t at = 0;
+    while (line.size() - at > limit) {
+        const size_t cut = line.rfind(' ', at + limit);
+        if (cut != std::string::npos && cut > at) {
+            out += line.substr(at, cut - at) + "\n";
+            at = cut + 1;
+        } else if (cutLong) {
+            out += line.substr(at, limit) + "\n";
+            at += limit;
+        } else {
+            const size_t end = line.find(' ', at + 1);  // the long word's own end
+            if (end == std::string::npos) {
+                break;
+            }
+            out += line.substr(at, end - at) + "\n";
+            at = end + 1;
+        }
+    }
+    return out + line.substr(at);
+}
+
+std::string FitOneLine(const std::string& text, size_t limit) {
+    if (text.size() <= limit) {
+        return text;
+    }
+    // The longest word gives way first.
+    size_t best = 0;
+    size_t bestLength = 0;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find(' ', at), text.size());
+        // Only a name is cut (an image file, a path): prose is broken at its blanks instead.
+        const bool name = text.substr(at, end - at).find_first_of("._/") != std::string::npos;
+        if (name && end - at > bestLength) {
+            best = at;
+            bestLength = end - at;
+        }
+        at = end + 1;
+    }
+    std::string line = text;
+    const size_t over = text.size() - limit;
+    if (bestLength > kShortestCutWord) {
+        const size_t length = std::max(kShortestCutWord, bestLength - std::min(over, bestLength));
+        line = text.substr(0, best) + CutMiddle(text.substr(best, bestLength), length) +
+               text.substr(best + bestLength);
+    }
+    // Then the rest goes on lines of its own, broken at blanks; a word longer than a line is cut.
+    return BreakAtBlanks(line, limit, true);
+}
+
+// Each of `text`'s lines fitted by `fit` to `columns - 1` characters.
+template <typename Fit>
+std::string EachLine(const std::string& text, int columns, Fit fit) {
+    const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 1;
+    std::string out;
+    size_t at = 0;
+    for (;;) {
+        const size_t end = text.find('\n', at);
+        out += fit(text.substr(at, end == std::string::npos ? end : end - at), limit);
+        if (end == std::string::npos) {
+            return out;
+        }
+        out += '\n';
+        at = end + 1;
+    }
+}
+
 }  // namespace
 
 const char* PhaseName(Phase phase) {
-    switch (phase) {
-        case Phase::Erasing:
-            return "erase";
-        case Phase::Programming:
-            return "program";
-        case Phase::Checking:
-            break;
-    }
-    return "check";
+    return kPhaseWords[static_cast<int>(phase)][0];
 }
 
 const char* PhaseTitle(Phase phase) {
-    switch (phase) {
-        case Phase::Erasing:
-            return "Erasing";
-        case Phase::Programming:
-            return "Programming";
-        case Phase::Checking:
-            break;
-    }
-    return "Checking";
+    return kPhaseWords[static_cast<int>(phase)][1];
 }
 
 PhaseTotals TotalsFor(int row, uint32_t imageLength) {
@@ -177,91 +246,6 @@ std::string TerminalLine(const ProgressView& view, int columns) {
     const std::string bar = width >= 10 ? "  " + FormatBar(view.percent, width) : "";
     return (title + bar + "  " + figures).substr(0, limit);
 }
-
-namespace {
-
-constexpr size_t kShortestCutWord = 12;
-constexpr char kCut[] = "...";
-
-// `word` cut in its middle to `length` characters; the end keeps the larger half, where names
-// keep their version and date.
-std::string CutMiddle(const std::string& word, size_t length) {
-    const size_t kept = length - (sizeof kCut - 1);
-    const size_t head = kept / 2;
-    return word.substr(0, head) + kCut + word.substr(word.size() - (kept - head));
-}
-
-// `line` on lines of at most `limit` characters, broken at blanks. A word longer than a line is
-// cut where `cutLong`, else left whole on a line of its own (the terminal wraps it).
-std::string BreakAtBlanks(const std::string& line, size_t limit, bool cutLong) {
-    std::string out;
-    size_t at = 0;
-    while (line.size() - at > limit) {
-        const size_t cut = line.rfind(' ', at + limit);
-        if (cut != std::string::npos && cut > at) {
-            out += line.substr(at, cut - at) + "\n";
-            at = cut + 1;
-        } else if (cutLong) {
-            out += line.substr(at, limit) + "\n";
-            at += limit;
-        } else {
-            const size_t end = line.find(' ', at + 1);  // the long word's own end
-            if (end == std::string::npos) {
-                break;
-            }
-            out += line.substr(at, end - at) + "\n";
-            at = end + 1;
-        }
-    }
-    return out + line.substr(at);
-}
-
-std::string FitOneLine(const std::string& text, size_t limit) {
-    if (text.size() <= limit) {
-        return text;
-    }
-    // The longest word gives way first.
-    size_t best = 0;
-    size_t bestLength = 0;
-    for (size_t at = 0; at < text.size();) {
-        const size_t end = std::min(text.find(' ', at), text.size());
-        // Only a name is cut (an image file, a path): prose is broken at its blanks instead.
-        const bool name = text.substr(at, end - at).find_first_of("._/") != std::string::npos;
-        if (name && end - at > bestLength) {
-            best = at;
-            bestLength = end - at;
-        }
-        at = end + 1;
-    }
-    std::string line = text;
-    const size_t over = text.size() - limit;
-    if (bestLength > kShortestCutWord) {
-        const size_t length = std::max(kShortestCutWord, bestLength - std::min(over, bestLength));
-        line = text.substr(0, best) + CutMiddle(text.substr(best, bestLength), length) +
-               text.substr(best + bestLength);
-    }
-    // Then the rest goes on lines of its own, broken at blanks; a word longer than a line is cut.
-    return BreakAtBlanks(line, limit, true);
-}
-
-// Each of `text`'s lines fitted by `fit` to `columns - 1` characters.
-template <typename Fit>
-std::string EachLine(const std::string& text, int columns, Fit fit) {
-    const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 1;
-    std::string out;
-    size_t at = 0;
-    for (;;) {
-        const size_t end = text.find('\n', at);
-        out += fit(text.substr(at, end == std::string::npos ? end : end - at), limit);
-        if (end == std::string::npos) {
-            return out;
-        }
-        out += '\n';
-        at = end + 1;
-    }
-}
-
-}  // namespace
 
 std::string FitLine(const std::string& text, int columns) {
     return EachLine(text, columns, FitOneLine);

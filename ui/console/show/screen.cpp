@@ -7,51 +7,34 @@
 
 namespace fwburn::console {
 
-std::unique_ptr<Screen> Screen::Make(ScreenMode mode, std::FILE* out, std::FILE* err, int columns) {
-    switch (mode) {
-        case ScreenMode::kTerminal:
-            return MakeTerminalScreen(out, err, columns);
-        case ScreenMode::kJson:
-            return MakeJsonScreen(out, err);
-        case ScreenMode::kPlain:
-            break;
-    }
-    return MakePlainScreen(out, err);
-}
-
 std::unique_ptr<Screen> Screen::Make(ScreenMode mode, std::FILE* out, std::FILE* err,
-                                     std::function<int()> columns) {
-    if (mode == ScreenMode::kTerminal) {
-        return MakeTerminalScreen(out, err, std::move(columns));
+                                     std::function<int()> columns, bool several) {
+    if (mode == ScreenMode::kJson) {
+        return MakeJsonScreen(out, err);
     }
-    return Make(mode, out, err);
+    if (mode == ScreenMode::kTerminal && !several) {
+        return MakeTerminalScreen(
+            out, err, columns ? std::move(columns) : [] { return 80; });
+    }
+    return MakePlainScreen(out, err, mode == ScreenMode::kPlain,
+                           mode == ScreenMode::kTerminal ? std::move(columns) : nullptr);
 }
 
-void AddBuildFields(JsonLine& line, const RunInfo& info) {
-    line.Add("program", info.program)
-        .Add("version", info.version)
-        .Add("model", info.model)
-        .Add("image", info.imageName)
-        .Add("imageLength", info.imageLength)
-        .Add("sha256", info.imageSha256)
-        .Add("standIn", info.standIn);
-    if (info.standIn) {
-        line.Add("notice", kStandInCaption);
-    } else {
-        line.AddNull("notice");
-    }
+void AddBuildFields(Json& line, const RunInfo& info) {
+    line["program"] = info.program;
+    line["version"] = info.version;
+    line["model"] = info.model;
+    line["image"] = info.imageName;
+    line["imageLength"] = info.imageLength;
+    line["sha256"] = info.imageSha256;
+    line["standIn"] = info.standIn;
+    line["notice"] = info.standIn ? Json(std::string(kStandInCaption)) : Json();
 }
 
 void Screen::Tag(const std::string& prefix,
                  std::vector<std::pair<std::string, std::string>> fields) {
     prefix_ = Shown(prefix);
     tagFields_ = std::move(fields);
-}
-
-void Screen::AddTag(JsonLine& line) const {
-    for (const auto& [key, value] : tagFields_) {
-        line.Add(key.c_str(), value);
-    }
 }
 
 void Screen::ErrorLine(const std::string& text) {
@@ -70,18 +53,13 @@ void Screen::Start(const RunInfo& info) {
     program_ = info.program;
     row_ = info.row;
     totals_ = info.totals;
-    JsonLine line;
-    line.Add("event", "start");
+    Json line = {{"event", "start"}};
     AddBuildFields(line, info);
-    line.Add("eraseSteps", info.totals.eraseSteps)
-        .Add("blocks", info.totals.blocks)
-        .Add("blockSize", info.totals.blockSize);
-    if (!tagFields_.empty()) {
-        // the tag carries the port
-    } else if (info.port.empty()) {
-        line.AddNull("port");
-    } else {
-        line.Add("port", info.port);
+    line["eraseSteps"] = info.totals.eraseSteps;
+    line["blocks"] = info.totals.blocks;
+    line["blockSize"] = info.totals.blockSize;
+    if (tagFields_.empty()) {  // else the tag carries the port
+        line["port"] = info.port.empty() ? Json() : Json(info.port);
     }
     Inform(line, info.program + " " + info.version + ": " + info.model + ", image " +
                      info.imageName + " (" + std::to_string(info.imageLength) + " bytes)" +
@@ -89,30 +67,26 @@ void Screen::Start(const RunInfo& info) {
 }
 
 void Screen::Opened(const std::string& path, bool reopen) {
-    JsonLine line;
-    line.Add("event", "open").Add("path", path).Add("reopen", reopen);
-    Inform(line, (reopen ? "Port reopened: " : "Port: ") + Shown(path));
+    Inform({{"event", "open"}, {"path", path}, {"reopen", reopen}},
+           (reopen ? "Port reopened: " : "Port: ") + Shown(path));
 }
 
 void Screen::OpenFailed(const std::string& reason, bool reopen) {
-    JsonLine line;
-    Event(line.Add("event", "open-failed").Add("reason", reason).Add("reopen", reopen));
+    Event({{"event", "open-failed"}, {"reason", reason}, {"reopen", reopen}});
     OwnErrorLine(program_ + ": " + (reopen ? "reopening failed: " : "") + Shown(reason));
 }
 
 void Screen::Waiting(int seconds) {
-    JsonLine line;
-    line.Add("event", "wait").Add("seconds", seconds);
-    Inform(line, "Waiting " + std::to_string(seconds) + " s for the PLC to restart");
+    Inform({{"event", "wait"}, {"seconds", seconds}},
+           "Waiting " + std::to_string(seconds) + " s for the PLC to restart");
 }
 
 void Screen::PromptEvent(const char* caption, const char* text, bool asking, int accepted) {
-    JsonLine line;
-    Event(line.Add("event", "prompt")
-              .Add("caption", caption)
-              .Add("text", text)
-              .Add("answer", asking ? "awaiting-enter" : "auto")
-              .Add("accepted", accepted));
+    Event({{"event", "prompt"},
+           {"caption", caption},
+           {"text", text},
+           {"answer", asking ? "awaiting-enter" : "auto"},
+           {"accepted", accepted}});
 }
 
 void Screen::Prompt(const char* caption, const char* text, bool asking, int accepted) {
@@ -133,8 +107,7 @@ void Screen::Prompt(const char* caption, const char* text, bool asking, int acce
 void Screen::PromptAnswered(Answer answer) {
     asking_ = false;
     Asking(false);
-    JsonLine line;
-    Event(line.Add("event", "prompt-answer").Add("answer", answer == Answer::Ok ? "ok" : "cancel"));
+    Event({{"event", "prompt-answer"}, {"answer", answer == Answer::Ok ? "ok" : "cancel"}});
     // After Enter the terminal has moved to a new line; at end of input it has not.
     if (answer == Answer::Cancel) {
         std::fputc('\n', err_);
@@ -143,23 +116,21 @@ void Screen::PromptAnswered(Answer answer) {
 }
 
 void Screen::GaveUp(int accepted) {
-    JsonLine line;
-    Event(line.Add("event", "gave-up").Add("accepted", accepted));
+    Event({{"event", "gave-up"}, {"accepted", accepted}});
     OwnErrorLine(program_ + ": the PLC stayed in application mode after " +
                  std::to_string(accepted) +
                  " accepted update requests; giving up (nothing was erased)");
 }
 
 void Screen::Final(const UpdateOutcome& outcome, ExitCode code, double elapsed) {
-    JsonLine line;
-    Event(line.Add("event", "outcome")
-              .Add("caption", outcome.caption)
-              .Add("text", outcome.text)
-              .Add("exitCode", static_cast<int>(code))
-              .Add("result", ResultName(code))
-              .Add("erased", outcome.erased)
-              .Add("surplusBytes", outcome.surplusBytes)
-              .AddFixed("elapsed", elapsed),
+    Event({{"event", "outcome"},
+           {"caption", outcome.caption},
+           {"text", outcome.text},
+           {"exitCode", static_cast<int>(code)},
+           {"result", ResultName(code)},
+           {"erased", outcome.erased},
+           {"surplusBytes", outcome.surplusBytes},
+           {"elapsed", Fixed(elapsed)}},
           true);
     BreakStatusLine(true);  // the last status line stays, as the panel keeps its figures
     const std::string shown = Wrap(Shown(std::string(outcome.caption) + ": " + outcome.text));
@@ -172,14 +143,13 @@ void Screen::Final(const UpdateOutcome& outcome, ExitCode code, double elapsed) 
 }
 
 void Screen::Cancelled(double elapsed, bool announced) {
-    JsonLine line;
-    Event(line.Add("event", "outcome")
-              .AddNull("caption")
-              .AddNull("text")
-              .Add("exitCode", static_cast<int>(kExitCancelled))
-              .Add("result", ResultName(kExitCancelled))
-              .Add("erased", false)
-              .AddFixed("elapsed", elapsed),
+    Event({{"event", "outcome"},
+           {"caption", nullptr},
+           {"text", nullptr},
+           {"exitCode", static_cast<int>(kExitCancelled)},
+           {"result", ResultName(kExitCancelled)},
+           {"erased", false},
+           {"elapsed", Fixed(elapsed)}},
           true);
     if (!announced) {
         OwnErrorLine(program_ + ": cancelled at the reconnect step; nothing was erased");
@@ -198,15 +168,14 @@ void Screen::Interrupted(const char* signalName, int exitCode, Phase phase, doub
     }
     BreakStatusLine(true);
     Restore();
-    JsonLine line;
-    Event(line.Add("event", "outcome")
-              .AddNull("caption")
-              .AddNull("text")
-              .Add("exitCode", exitCode)
-              .Add("result", ResultName(kExitInterrupted))
-              .Add("signal", signalName)
-              .Add("phase", PhaseName(phase))
-              .AddFixed("elapsed", elapsed),
+    Event({{"event", "outcome"},
+           {"caption", nullptr},
+           {"text", nullptr},
+           {"exitCode", exitCode},
+           {"result", ResultName(kExitInterrupted)},
+           {"signal", signalName},
+           {"phase", PhaseName(phase)},
+           {"elapsed", Fixed(elapsed)}},
           true);
     std::string text = program_ + ": interrupted by " + signalName + "; the port is released";
     if (phase != Phase::Checking) {

@@ -12,13 +12,15 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "burn/operator.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/progress.hpp"
 
 namespace fwburn::console {
 
-class JsonLine;
+using Json = nlohmann::ordered_json;
 
 enum class ScreenMode { kTerminal, kPlain, kJson };
 
@@ -37,17 +39,18 @@ struct RunInfo {
 
 // What a JSON line says of the build (the start event and --version): program, version, model,
 // image, imageLength, sha256, standIn and notice.
-void AddBuildFields(JsonLine& line, const RunInfo& info);
+void AddBuildFields(Json& line, const RunInfo& info);
 
 class Screen {
   public:
-    // `columns` is the terminal's width (kTerminal only).
+    // On a terminal, `columns` tells its width at each redraw, resizes followed (80 when not
+    // given). `several`: one of several controllers, whose progress a board shows; its own lines
+    // are whole lines, fitted to a terminal's width.
     static std::unique_ptr<Screen> Make(ScreenMode mode, std::FILE* out, std::FILE* err,
-                                        int columns = 80);
-    // A terminal whose width `columns` tells at each redraw, resizes followed.
-    static std::unique_ptr<Screen> Make(ScreenMode mode, std::FILE* out, std::FILE* err,
-                                        std::function<int()> columns);
-    Screen(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+                                        std::function<int()> columns = {}, bool several = false);
+    // `columns` empty: nothing is fitted (a log, JSON).
+    Screen(std::FILE* out, std::FILE* err, std::function<int()> columns = {})
+        : out_(out), err_(err), columns_(std::move(columns)) {}
     virtual ~Screen() = default;
     Screen(const Screen&) = delete;
     Screen& operator=(const Screen&) = delete;
@@ -78,8 +81,7 @@ class Screen {
     // A line of its own on stderr, after the program's name.
     void Note(const std::string& text);
     // A field that every later JSON outcome line carries: what went wrong beside the update.
-    virtual void AddOutcomeField(const char*, const std::string&) {}
-    virtual void AddOutcomeCount(const char*, int64_t) {}
+    virtual void AddOutcomeField(const char*, const Json&) {}
 
     // The worker's progress events, as they come, and the 100 ms tick. `finished` is the last
     // view of the phase before.
@@ -96,14 +98,16 @@ class Screen {
 
   protected:
     // An event for automation; `outcome` for the one that ends the run.
-    virtual void Event(JsonLine&, bool /*outcome*/ = false) {}
+    virtual void Event(const Json&, bool /*outcome*/ = false) {}
     // A line that only informs: a person's line, or the event alone where events are written.
-    virtual void Inform(JsonLine&, const std::string& line) { OutLine(Fit(line)); }
+    virtual void Inform(const Json&, const std::string& line) { OutLine(Fit(line)); }
     // One of our own lines, fitted to a terminal's width: a long name may be cut in its middle.
-    virtual std::string Fit(const std::string& line) { return line; }
+    std::string Fit(const std::string& line) { return columns_ ? FitLine(line, Room()) : line; }
     // The window's message text (a prompt, the final message), fitted to a terminal's width
     // without losing a word of it: broken at blanks only.
-    virtual std::string Wrap(const std::string& line) { return line; }
+    std::string Wrap(const std::string& line) { return columns_ ? WrapLine(line, Room()) : line; }
+    // The columns left after the prefix.
+    int Room() { return columns_() - static_cast<int>(prefix_.size()); }
     void OwnErrorLine(const std::string& text) { ErrorLine(Fit(text)); }
     // The stream of the people's lines that are no errors.
     virtual std::FILE* PeopleOut() { return out_; }
@@ -116,10 +120,9 @@ class Screen {
     void ErrorLine(const std::string& text);
     void OutLine(const std::string& text);
 
-    void AddTag(JsonLine& line) const;
-
     std::FILE* out_;
     std::FILE* err_;
+    std::function<int()> columns_;
     std::string prefix_;
     std::vector<std::pair<std::string, std::string>> tagFields_;
     std::string program_;
@@ -133,7 +136,6 @@ struct Request;
 // exact count where the worker stopped), `now` seconds after the start. False for any other.
 bool Present(Screen& screen, ProgressTracker& tracker, const Request& request, double now);
 
-std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err, int columns);
 std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err,
                                            std::function<int()> columns);
 // `progressLines` false: the phases, their tenths and the retries are left to a board drawn

@@ -40,7 +40,7 @@ const char* ColourOf(ExitCode code) {
 class TerminalScreen final : public Screen {
   public:
     TerminalScreen(std::FILE* out, std::FILE* err, std::function<int()> columns)
-        : Screen(out, err), columns_(std::move(columns)), colour_(ColourWanted()) {}
+        : Screen(out, err, std::move(columns)), colour_(ColourWanted()) {}
 
     void PhaseStarted(const ProgressView& finished, const ProgressView& view, double) override {
         if (asking_) {
@@ -68,9 +68,6 @@ class TerminalScreen final : public Screen {
     }
 
   private:
-    // The lines of our own, the start line among them, fit; the window's messages stay whole.
-    std::string Fit(const std::string& line) override { return FitLine(line, columns_()); }
-    std::string Wrap(const std::string& line) override { return WrapLine(line, columns_()); }
     // Fitted before it is coloured: the colour takes no column.
     void Ended(ExitCode code, double elapsed) override {
         const std::string result = ResultName(code);
@@ -114,7 +111,6 @@ class TerminalScreen final : public Screen {
         status_ = line;
     }
 
-    std::function<int()> columns_;
     bool colour_;
     std::string status_;  // the status line on screen, empty when none
     bool cursorHidden_ = false;
@@ -125,10 +121,6 @@ class TerminalScreen final : public Screen {
 std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err,
                                            std::function<int()> columns) {
     return std::make_unique<TerminalScreen>(out, err, std::move(columns));
-}
-
-std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err, int columns) {
-    return MakeTerminalScreen(out, err, [columns] { return columns; });
 }
 
 }  // namespace fwburn::console

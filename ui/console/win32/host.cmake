@@ -17,11 +17,14 @@ set(console_host
 set(console_host_libraries fwburn_link_win32)
 set(console_main win32/main.cpp)
 
-# CLI11 is header-only: the cross build takes Debian's headers from a copy of their own folder,
-# never the whole of the build machine's /usr/include.
-find_path(FWBURN_CLI11_DIR CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
-file(COPY "${FWBURN_CLI11_DIR}/CLI" DESTINATION "${CMAKE_BINARY_DIR}/cli11")
-set(console_host_includes "${CMAKE_BINARY_DIR}/cli11")
+# CLI11 and nlohmann-json are header-only: the cross build takes Debian's headers from copies of
+# their own folders, never the whole of the build machine's /usr/include.
+set(console_host_includes "${CMAKE_BINARY_DIR}/header-only")
+foreach(header CLI/CLI.hpp nlohmann/json.hpp)
+    string(REGEX REPLACE "/.*" "" folder "${header}")
+    find_path(FWBURN_${folder}_DIR ${header} PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+    file(COPY "${FWBURN_${folder}_DIR}/${folder}" DESTINATION "${console_host_includes}")
+endforeach()
 
 # A console program of Windows: wmain (the arguments in UTF-16), static, and, checked after every
 # link as for the window, importing nothing but system DLLs.
