@@ -28,8 +28,6 @@ bool TakeControlEvents() {
     if (gCame == nullptr) {
         gCame = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
-    // A process started in a new process group ignores Ctrl+C until it asks for it again.
-    SetConsoleCtrlHandler(nullptr, FALSE);
     return gCame != nullptr && SetConsoleCtrlHandler(OnControlEvent, TRUE) != 0;
 }
 
