@@ -1,6 +1,7 @@
-# The Windows release archive: both programs, the operator's text and SHA256SUMS, one archive per
-# architecture, fwburn-<version>[-TEST-BUILD]-windows-<x64|x86>.zip.
-if(NOT TARGET fwburn-cpu OR NOT TARGET fwburn-aio)
+# The Windows release archive: both window programs and both console programs, the operator's text
+# and SHA256SUMS, one archive per architecture, fwburn-<version>[-TEST-BUILD]-windows-<x64|x86>.zip.
+if(NOT TARGET fwburn-cpu OR NOT TARGET fwburn-aio OR NOT TARGET fwburn-cpu-cli
+   OR NOT TARGET fwburn-aio-cli)
     return()
 endif()
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "64")
@@ -8,13 +9,14 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "64")
 else()
     set(fwburn_arch x86)
 endif()
-install(TARGETS fwburn-cpu fwburn-aio RUNTIME DESTINATION . COMPONENT windows)
+install(TARGETS fwburn-cpu fwburn-aio fwburn-cpu-cli fwburn-aio-cli RUNTIME DESTINATION .
+        COMPONENT windows)
 install(FILES windows/README.txt DESTINATION . COMPONENT windows)
 # The sums of what was just installed, in the format sha256sum -c reads.
 install(CODE [[
     set(dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
     set(sums "")
-    foreach(name fwburn-cpu.exe fwburn-aio.exe README.txt)
+    foreach(name fwburn-cpu.exe fwburn-aio.exe fwburn-cpu-cli.exe fwburn-aio-cli.exe README.txt)
         file(SHA256 "${dir}/${name}" digest)
         string(APPEND sums "${digest}  ${name}\n")
     endforeach()

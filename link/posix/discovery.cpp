@@ -114,10 +114,6 @@ std::vector<std::string> ListSerialPorts(const std::string& sysRoot, const std::
     return {ports.begin(), ports.end()};
 }
 
-std::string UsbPort::Identity() const {
-    return "usb " + physical + (serial.empty() ? std::string() : " serial " + serial);
-}
-
 std::vector<UsbPort> FindUsbControllers(const std::string& sysRoot, const std::string& devRoot) {
     const fs::path dev = fs::path(devRoot).lexically_normal();
     std::vector<UsbPort> found;

@@ -6,25 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "link/usb_port.hpp"
+
 namespace fwburn::posix {
 
-// The controller's USB device, as sysfs writes its ids.
-constexpr char kControllerVendorId[] = "3b9e";
-constexpr char kControllerProductId[] = "0001";
-
-// A tty whose nearest USB device sysfs knows, with what that device says of itself.
-struct UsbPort {
-    std::string tty;        // the /dev path, which a replug may change
-    std::string physical;   // the device's sysfs name, e.g. "1-1.2": the socket it is plugged in
-    std::string serial;     // empty when the device has none
-    std::string product;    // the device's product string, empty when it has none
-    std::string vendorId;   // as sysfs writes it, e.g. "3b9e"
-    std::string productId;  // e.g. "0001"
-
-    // What follows the controller across a replug: the socket, and the serial number when the
-    // device has one. Never the tty name, which may come back swapped.
-    std::string Identity() const;
-};
+using fwburn::kControllerProductId;
+using fwburn::kControllerVendorId;
+// A tty whose nearest USB device sysfs knows: `physical` is the device's sysfs name, e.g. "1-1.2".
+using fwburn::UsbPort;
 
 // Every serial port present, as /dev paths, sorted by text and without repeats: the targets of
 // the /dev/serial/by-id links, and the entries of <sys>/class/tty that are real ports. A tty

@@ -1,11 +1,6 @@
 #include "link/win32/discovery.hpp"
 
-// windows.h first: setupapi.h needs its types.
-#include <setupapi.h>
-
-#include <cstring>
-
-#include "link/win32/port_names.hpp"
+#include "link/win32/device_list.hpp"
 
 namespace fwburn {
 
@@ -22,33 +17,15 @@ void RemovePreviousEntries(HWND portList, int listed) {
 }  // namespace
 
 int EnumComPort(HWND portList, int listed) {
-    HDEVINFO devices =
-        SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    if (devices == INVALID_HANDLE_VALUE) {
+    const std::optional<std::vector<ComPortEntry>> ports = ListComPorts();
+    if (!ports) {
         return listed;
     }
     RemovePreviousEntries(portList, listed);
-    int count = 0;
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof device;
-    char friendlyName[1024];
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
-        std::memset(friendlyName, 0, sizeof friendlyName);
-        if (!SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
-                                               reinterpret_cast<BYTE*>(friendlyName),
-                                               sizeof friendlyName, nullptr)) {
-            continue;
-        }
-        friendlyName[sizeof friendlyName - 1] = '\0';
-        char portName[kPortNameSize];
-        if (!CutPortName(friendlyName, portName)) {
-            continue;
-        }
-        SendMessageA(portList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(portName));
-        ++count;
+    for (const ComPortEntry& port : *ports) {
+        SendMessageA(portList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(port.name.c_str()));
     }
-    SetupDiDestroyDeviceInfoList(devices);
-    return count;
+    return static_cast<int>(ports->size());
 }
 
 int EnumUSBPort(HWND portList, int listed) {

@@ -16,6 +16,7 @@ TEST(ShortPortNameTest, FitsTheWorkersNineCharacters) {
         {"/dev/ttyUSB1234", "ttyUSB123"},
         {"/tmp/plcsim/ttyPLC", "ttyPLC"},
         {"ttyS0", "ttyS0"},
+        {"\\\\.\\COM12", "COM12"},  // as the window names it
         {"", ""},
     };
     for (const auto& [path, name] : cases) {

@@ -13,6 +13,7 @@
 
 #include "burn/messages.hpp"
 #include "catalogue/catalogue.hpp"
+#include "link/win32/update_lock.hpp"
 #include "ui/win32/win32_operator.hpp"
 
 namespace fwburn {
@@ -238,6 +239,41 @@ TEST_F(OperatorTest, AStopWhileAPromptIsOpenClosesItAsCancel) {
         });
     EXPECT_TRUE(box.shown);
     EXPECT_EQ(answer, Answer::Cancel);
+}
+
+// One update per controller: the window's update holds its port's lock from its first open to
+// its end, and an update another program holds keeps it off with "CANNOT open" and who holds it.
+TEST_F(OperatorTest, ThePortsLockIsHeldForTheUpdateAndAnotherHoldersIsNamed) {
+    const std::string missing = "CANNOT open COM97 Port!!!";
+    const auto cannotOpen =
+        MakeOutcome(OutcomeKind::PortNotOpened, kErrorCaption, missing.c_str(), MessageIcon::Error);
+    Win32Operator op(owner_, nullptr, stop_);
+    UpdateLock other;
+    ASSERT_EQ(other.Take({"COM97"}, UpdateLock::Mode::kExclusive), UpdateLock::Status::kHeld);
+    Device* device = nullptr;
+    const SeenBox refused = Run([&] {
+        device = op.OpenSerial("COM97");
+        op.ShowOutcome(cannotOpen);
+        op.EndUpdate();
+    });
+    EXPECT_EQ(device, &ClosedDevice());
+    EXPECT_EQ(refused.text,
+              missing + "\n\nCOM97: another update of this PLC is running (process " +
+                  std::to_string(GetCurrentProcessId()) +
+                  ", fwburn_win32_window_tests.exe; lock Global\\fwburn-update-COM97)");
+    other.Release();
+
+    // Its own update holds the lock until it ends, a missing port's open included.
+    UpdateLock::Status meanwhile = UpdateLock::Status::kHeld;
+    const SeenBox own = Run([&] {
+        op.OpenSerial("COM97");
+        meanwhile = other.Take({"com97"}, UpdateLock::Mode::kExclusive);
+        op.ShowOutcome(cannotOpen);
+        op.EndUpdate();
+    });
+    EXPECT_EQ(meanwhile, UpdateLock::Status::kBusy);
+    EXPECT_EQ(own.text, missing);
+    EXPECT_EQ(other.Take({"COM97"}, UpdateLock::Mode::kExclusive), UpdateLock::Status::kHeld);
 }
 
 }  // namespace

@@ -75,6 +75,7 @@ unsigned __stdcall BurnThread(void* param) {
     const HWND mainWindow = w->mainWindow;
     const HWND button = w->startButton;
     StartBurn(w->update);
+    w->op->EndUpdate();
     // Given up only now, before Start Burn may come back: a click then finds the flag free.
     w->workerFlag.Release();
     if (!PostMessageA(mainWindow, kWorkerEndedMessage, 0, 0) && !w->worker.stop.Requested()) {

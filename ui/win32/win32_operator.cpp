@@ -1,5 +1,6 @@
 #include "ui/win32/win32_operator.hpp"
 
+#include "link/win32/port_identity.hpp"
 #include "link/win32/usb_search.hpp"
 
 namespace fwburn {
@@ -19,6 +20,11 @@ Answer Win32Operator::Prompt(ReconnectKind, const char* caption, const char* tex
 
 void Win32Operator::ShowOutcome(const UpdateOutcome& outcome) {
     if (!outcome.shown()) {  // a cancelled update ends without a message
+        return;
+    }
+    if (!refusal_.empty() && outcome.kind == OutcomeKind::PortNotOpened) {
+        Show(outcome.caption, (std::string(outcome.text) + "\n\n" + refusal_).c_str(),
+             outcome.icon);
         return;
     }
     Show(outcome.caption, outcome.text, outcome.icon);
@@ -50,12 +56,34 @@ Device* Win32Operator::Hold(HANDLE handle) {
     return &link_;
 }
 
-Device* Win32Operator::OpenSerial(const char* portName) {
-    return stop_.Requested() ? &ClosedDevice() : Hold(OpenSerialPort(portName));
+bool Win32Operator::Lock(const std::string& identity, const std::string& what) {
+    if (locked_) {
+        return true;
+    }
+    locked_ = lock_.Take({identity}, UpdateLock::Mode::kExclusive) == UpdateLock::Status::kHeld;
+    refusal_ = locked_ ? std::string() : lock_.Refusal(what);
+    return locked_;
 }
 
+void Win32Operator::EndUpdate() {
+    lock_.Release();
+    locked_ = false;
+    refusal_.clear();
+}
+
+Device* Win32Operator::OpenSerial(const char* portName) {
+    if (stop_.Requested() || !Lock(PortKey(portName), portName)) {
+        return &ClosedDevice();
+    }
+    return Hold(OpenSerialPort(portName));
+}
+
+// The window takes whichever controller it finds: the whole USB link is its own meanwhile.
 Device* Win32Operator::OpenUsb() {
-    return stop_.Requested() ? &ClosedDevice() : Hold(OpenMyDevPipe(""));
+    if (stop_.Requested() || !Lock(kUsbLinkIdentity, "the PLC on USB")) {
+        return &ClosedDevice();
+    }
+    return Hold(OpenMyDevPipe(""));
 }
 
 void Win32Operator::Close(Device* device) {

@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "burn/operator.hpp"
+#include "link/win32/update_lock.hpp"
 #include "link/win32/win32_device.hpp"
 #include "ui/win32/stop_signal.hpp"
 #include "ui/win32/stoppable_device.hpp"
@@ -37,8 +40,14 @@ class Win32Operator final : public Operator {
     Device* OpenSerial(const char* portName) override;
     Device* OpenUsb() override;
     void Close(Device* device) override;
+    // The update has ended: its lock goes. On the worker's thread, which took it.
+    void EndUpdate();
 
   private:
+    // The first open of an update locks its port (or the USB link) until EndUpdate, so that no
+    // other window or console updates the controller meanwhile, prompts included. False when
+    // another update holds it: the open fails and the final message says who holds it.
+    bool Lock(const std::string& identity, const std::string& what);
     // One modal OK box owned by the main window; Cancel when a stop came before or during it.
     Answer Show(const char* caption, const char* text, MessageIcon icon);
     Device* Hold(HANDLE handle);
@@ -48,6 +57,9 @@ class Win32Operator final : public Operator {
     const StopSignal& stop_;
     Win32Device device_;  // one link at a time
     StoppableDevice link_{device_, stop_.flag()};
+    UpdateLock lock_;
+    bool locked_ = false;
+    std::string refusal_;  // why the last lock was refused
 };
 
 }  // namespace fwburn

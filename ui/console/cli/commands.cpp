@@ -1,17 +1,14 @@
 #include "ui/console/cli/commands.hpp"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "burn/messages.hpp"
 #include "catalogue/catalogue.hpp"
 #include "catalogue/profile.hpp"
+#include "ui/console/cli/extract.hpp"
 #include "ui/console/cli/options.hpp"
-#include "ui/console/posix/extract_image.hpp"
-#include "ui/console/posix/posix_host.hpp"
+#include "ui/console/cli/platform.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/session/session.hpp"
 #include "ui/console/show/json_line.hpp"
@@ -65,32 +62,35 @@ int ShowVersion(Host& host, const RunInfo& info, bool json) {
 }
 
 // Per port: the path, and for a USB device its product, vendor:product, serial number and
-// socket, so that a bench with several controllers can tell them apart.
+// socket (its instance on Windows), so that a bench with several controllers can tell them
+// apart; the name the system gives a port where it gives one.
 int ListPorts(Host& host, const char* program, int row, bool json) {
     const bool usb = IsUsbLinked(row);
     std::vector<std::string> ports;
     if (usb) {
-        for (const posix::UsbPort& port : host.Controllers()) {
+        for (const UsbPort& port : host.Controllers()) {
             ports.push_back(port.tty);
         }
     } else {
         ports = host.SerialPorts();
     }
     for (const std::string& port : ports) {
-        const std::optional<posix::UsbPort> found = host.Describe(port);
+        const std::optional<UsbPort> found = host.Describe(port);
         if (json) {
             // What the device tells; null for a port that is no USB device or does not tell it.
             const auto told = [&found](const std::string& value) {
                 return found && !value.empty() ? Json(value) : Json();
             };
-            std::fputs(
-                JsonText({{"port", port},
-                          {"product", told(found ? found->product : "")},
-                          {"usbId", told(found ? found->vendorId + ":" + found->productId : "")},
-                          {"serial", told(found ? found->serial : "")},
-                          {"usbPath", told(found ? found->physical : "")}})
-                    .c_str(),
-                host.out());
+            Json line = {{"port", port}};
+            // The name the system gives the port, where it gives one (Windows).
+            if (const std::string name = host.FriendlyName(port); !name.empty()) {
+                line["name"] = name;
+            }
+            line["product"] = told(found ? found->product : "");
+            line["usbId"] = told(found ? found->vendorId + ":" + found->productId : "");
+            line["serial"] = told(found ? found->serial : "");
+            line["usbPath"] = told(found ? found->physical : "");
+            std::fputs(JsonText(line).c_str(), host.out());
         } else if (found) {
             std::fprintf(host.out(), "%s  %s  %s:%s  serial %s  usb %s\n", Shown(port).c_str(),
                          found->product.empty() ? "-" : Shown(found->product).c_str(),
@@ -98,7 +98,9 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
                          found->serial.empty() ? "-" : Shown(found->serial).c_str(),
                          Shown(found->physical).c_str());
         } else {
-            std::fprintf(host.out(), "%s\n", Shown(port).c_str());
+            const std::string name = host.FriendlyName(port);
+            std::fprintf(host.out(), "%s%s%s\n", Shown(port).c_str(), name.empty() ? "" : "  ",
+                         Shown(name).c_str());
         }
     }
     if (ports.empty()) {
@@ -109,10 +111,9 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
 }
 
 ScreenMode ModeFor(const Options& options) {
-    const char* term = std::getenv("TERM");
-    const bool terminal =
-        isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0;
-    return options.json ? ScreenMode::kJson : terminal ? ScreenMode::kTerminal : ScreenMode::kPlain;
+    return options.json       ? ScreenMode::kJson
+           : TerminalOutput() ? ScreenMode::kTerminal
+                              : ScreenMode::kPlain;
 }
 
 // A test build without --allow-stand-in: refused before anything is locked or opened.
@@ -179,16 +180,15 @@ int RunConsole(const char* program, int argc, char** argv) {
         // Its own signal handling: a signal removes the temporary file it is writing.
         return ExtractImage(program, options.extractImage, options.json);
     }
-    PosixHost host;
-    if (host.Failed()) {
-        std::fprintf(stderr, "%s: cannot take signals: %s\n", program, std::strerror(errno));
+    const std::unique_ptr<Host> host = MakeHost(program);
+    if (host == nullptr) {
         return kExitUnexpected;
     }
-    const int code = Command(host, program, options, row);
+    const int code = Command(*host, program, options, row);
     // What is left is the terminal taking the last lines: a signal now ends the wait, not the
     // update, whose status stands.
-    if (!host.Drain()) {
-        host.Exit(code);
+    if (!host->Drain()) {
+        host->Exit(code);
     }
     return code;
 }

@@ -10,13 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "burn/messages.hpp"
-#include "catalogue/profile.hpp"
-#include "catalogue/sha256.hpp"
 #include "ui/console/posix/signals.hpp"
-#include "ui/console/session/outcome.hpp"
-#include "ui/console/show/json_line.hpp"
-#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 
@@ -241,33 +235,6 @@ bool ReplaceFile(const std::string& file, const uint8_t* data, size_t length, st
     }
     fsync(dir.fd());  // the rename to disk too; some file systems refuse it, the file is in place
     return true;
-}
-
-int ExtractImage(const char* program, const std::string& file, bool json) {
-    const EmbeddedImage image = TheEmbeddedImage();
-    if (image.data == nullptr || image.length == 0 ||
-        !Sha256Matches(image.data, image.length, ThisBuildProfile().imageSha256)) {
-        std::fprintf(stderr, "ERROR: %s\n",
-                     image.length == 0 ? kImageMissingMessage : kImageCorruptedMessage);
-        return kExitImageRefused;
-    }
-    std::string error;
-    if (!ReplaceFile(file, image.data, image.length, error)) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", program, Shown(file).c_str(),
-                     error.c_str());
-        return kExitUnexpected;
-    }
-    if (json) {
-        std::fputs(JsonText({{"event", "extracted"},
-                             {"file", file},
-                             {"length", image.length},
-                             {"sha256", ThisBuildProfile().imageSha256}})
-                       .c_str(),
-                   stdout);
-    } else {
-        std::printf("%s: %u bytes\n", Shown(file).c_str(), image.length);
-    }
-    return kExitSuccess;
 }
 
 }  // namespace fwburn::console

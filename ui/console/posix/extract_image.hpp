@@ -1,4 +1,4 @@
-// --extract-image: the built-in image written to a file, replacing only what is safe to replace.
+// The safe replacement of a file on Linux, for --extract-image.
 #pragma once
 
 #include <sys/types.h>
@@ -8,10 +8,6 @@
 #include <string>
 
 namespace fwburn::console {
-
-// Writes the built-in image to `file` and says so (a JSON line with `json`). Returns the exit
-// status: 0, 3 when the image is missing or damaged, 1 when the file cannot be written.
-int ExtractImage(const char* program, const std::string& file, bool json);
 
 // How the data goes to the temporary file; a test puts a failing one in.
 using WriteFunction = ssize_t (*)(int fd, const void* data, size_t length);

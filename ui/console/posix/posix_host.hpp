@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "link/posix/discovery.hpp"
 #include "ui/console/posix/output_queue.hpp"
 #include "ui/console/posix/terminal_size.hpp"
 #include "ui/console/session/host.hpp"

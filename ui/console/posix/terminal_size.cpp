@@ -5,13 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 namespace fwburn::console {
-
-bool ColourWanted() {
-    return std::getenv("NO_COLOR") == nullptr;
-}
 
 int ReadColumns(int fd) {
     winsize size{};

@@ -1,13 +1,9 @@
-// The terminal's width and colour. The width is followed while an update runs: a window or a pane
+// The terminal's width. The width is followed while an update runs: a window or a pane
 // resized mid-transfer must not leave the status line longer than the screen, where every redraw
 // would wrap.
 #pragma once
 
 namespace fwburn::console {
-
-// Whether the terminal may be given colour: not with NO_COLOR in the environment, whatever its
-// value (an empty one included).
-bool ColourWanted();
 
 // The width of the terminal on `fd` in columns; 0 when it is no terminal or tells no width.
 int ReadColumns(int fd);

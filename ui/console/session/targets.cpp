@@ -24,9 +24,9 @@ Target Pin(const std::string& port, bool usb, PortFinder& ports) {
     if (!usb) {
         return target;
     }
-    const std::optional<posix::UsbPort> found = ports.Describe(port);
-    if (found && found->vendorId == posix::kControllerVendorId &&
-        found->productId == posix::kControllerProductId) {
+    const std::optional<UsbPort> found = ports.Describe(port);
+    if (found && found->vendorId == kControllerVendorId &&
+        found->productId == kControllerProductId) {
         target.physical = found->physical;
         target.serial = found->serial;
     }
@@ -63,7 +63,7 @@ TargetChoice ChooseTargets(const Options& options, bool usb, bool look, const st
             return Refuse(kExitUsage, "--all finds controllers on the USB link; a " + model +
                                           " is on a serial port: give each with --port");
         }
-        for (const posix::UsbPort& port : ports.Controllers()) {
+        for (const UsbPort& port : ports.Controllers()) {
             choice.targets.push_back({port.tty, port.physical, port.serial});
         }
         if (choice.targets.empty()) {
@@ -73,7 +73,7 @@ TargetChoice ChooseTargets(const Options& options, bool usb, bool look, const st
         return choice;
     }
     if (usb) {
-        const std::vector<posix::UsbPort> found = ports.Controllers();
+        const std::vector<UsbPort> found = ports.Controllers();
         if (!found.empty()) {
             choice.targets.push_back(
                 {found.front().tty, found.front().physical, found.front().serial});

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/posix/discovery.hpp"
+#include "link/usb_port.hpp"
 #include "ui/console/cli/options.hpp"
 
 namespace fwburn::console {
@@ -14,7 +14,8 @@ namespace fwburn::console {
 // What one run works on: a controller to update or to look at.
 struct Target {
     std::string port;      // the path given, or the tty found for it at start; empty: none found
-    std::string physical;  // its USB socket ("1-1.2"); empty for a serial port or a pty
+    std::string physical;  // its USB socket ("1-1.2"; on Windows its device instance), empty for
+                           // a serial port or a pty
     std::string serial;    // its USB serial number, empty when it has none
 
     // A USB controller known by its socket and serial number: every reopen finds its tty again
@@ -31,16 +32,19 @@ class PortFinder {
   public:
     virtual ~PortFinder() = default;
     // Every controller on the USB link now, with its socket and serial number.
-    virtual std::vector<posix::UsbPort> Controllers() = 0;
+    virtual std::vector<UsbPort> Controllers() = 0;
     // Every serial port present.
     virtual std::vector<std::string> SerialPorts() = 0;
     // The USB details of the device behind `port`, when there is one.
-    virtual std::optional<posix::UsbPort> Describe(const std::string& port) = 0;
+    virtual std::optional<UsbPort> Describe(const std::string& port) = 0;
     // What tells one port from another: the device it opens, however it is named (a symbolic
     // link and its target, or two nodes of one device, are one port).
     virtual std::string DeviceKey(const std::string& port) = 0;
     // What a port is locked under: the path it resolves to.
     virtual std::string LockIdentity(const std::string& port) = 0;
+    // The name the system gives the port's device ("USB Serial Port (COM3)"); empty where it
+    // gives none.
+    virtual std::string FriendlyName(const std::string&) { return {}; }
 };
 
 struct TargetChoice {

@@ -2,10 +2,10 @@
 // keeps its last line. The cursor is hidden while the line is redrawn. The lines follow the
 // terminal's width as it is resized, and the last one gives the result, coloured unless NO_COLOR
 // is set, and the total time.
+#include <cstdlib>
 #include <functional>
 #include <utility>
 
-#include "ui/console/posix/terminal_size.hpp"
 #include "ui/console/show/screen.hpp"
 
 namespace fwburn::console {
@@ -19,6 +19,11 @@ constexpr char kGreen[] = "\033[32m";
 constexpr char kRed[] = "\033[31m";
 constexpr char kYellow[] = "\033[33m";
 constexpr char kPlainColour[] = "\033[0m";
+
+// Not with NO_COLOR in the environment, whatever its value (an empty one included).
+bool ColourWanted() {
+    return std::getenv("NO_COLOR") == nullptr;
+}
 
 const char* ColourOf(ExitCode code) {
     switch (code) {

@@ -6,9 +6,13 @@ namespace fwburn::console {
 
 std::string ShortPortName(const std::string& path) {
     static const std::string kDev = "/dev/";
+    static const std::string kDevices = "\\\\.\\";  // Windows' "\\.\COM12" is COM12
     constexpr size_t kFits = 9;
     if (path.compare(0, kDev.size(), kDev) == 0 && path.size() - kDev.size() <= kFits) {
         return path.substr(kDev.size());  // "ttyUSB0", "pts/12": as a person names them
+    }
+    if (path.compare(0, kDevices.size(), kDevices) == 0) {
+        return path.substr(kDevices.size(), kFits);
     }
     const size_t slash = path.find_last_of('/');
     return (slash == std::string::npos ? path : path.substr(slash + 1)).substr(0, kFits);

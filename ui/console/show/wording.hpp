@@ -7,7 +7,7 @@
 namespace fwburn::console {
 
 // The name the worker keeps for a port (at most 9 characters: its messages quote it): the path
-// below /dev when it fits, else the file name, cut to fit.
+// below /dev when it fits, a Windows name without its "\\.\", else the file name, cut to fit.
 std::string ShortPortName(const std::string& path);
 
 // "0x3010" with `digits` hex digits at least.

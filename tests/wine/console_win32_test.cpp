@@ -1,0 +1,393 @@
+// The console's Windows host against Windows itself (Wine): the update lock between processes,
+// the output that never holds up the main thread, the safe replacement of a file, and the
+// keyboard read on its own thread.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "link/win32/update_lock.hpp"
+#include "ui/console/cli/platform.hpp"
+#include "ui/console/session/console_operator.hpp"
+#include "ui/console/win32/keyboard.hpp"
+#include "ui/console/win32/output.hpp"
+#include "ui/console/win32/text.hpp"
+#include "ui/console/win32/win32_link.hpp"
+
+namespace fwburn::console {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Beside(const char* name) {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path);
+    return dir.substr(0, dir.find_last_of("\\/") + 1) + name;
+}
+
+// Another process holding (or trying to hold) the update lock.
+class Holder {
+  public:
+    Holder(const char* mode, const std::string& identity) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE childIn = nullptr;
+        HANDLE childOut = nullptr;
+        CreatePipe(&childIn, &in_, &inherit, 0);
+        CreatePipe(&out_, &childOut, &inherit, 0);
+        SetHandleInformation(in_, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(out_, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = childIn;
+        si.hStdOutput = childOut;
+        si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        std::string command =
+            "\"" + Beside("fwburn-wine-lockhold.exe") + "\" " + mode + " \"" + identity + "\"";
+        started_ = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &si, &process_) != 0;
+        CloseHandle(childIn);
+        CloseHandle(childOut);
+    }
+    ~Holder() {
+        if (started_) {
+            TerminateProcess(process_.hProcess, 9);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+        CloseHandle(in_);
+        CloseHandle(out_);
+    }
+    std::string Line() {
+        std::string line;
+        char c = 0;
+        DWORD got = 0;
+        while (ReadFile(out_, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
+            if (c != '\r') {
+                line += c;
+            }
+        }
+        return line;
+    }
+    void Release() {
+        DWORD put = 0;
+        WriteFile(in_, "\n", 1, &put, nullptr);
+        EXPECT_EQ(Line(), "released");
+        WaitForSingleObject(process_.hProcess, 10000);
+    }
+    void Kill() {
+        TerminateProcess(process_.hProcess, 9);
+        WaitForSingleObject(process_.hProcess, 10000);
+    }
+    DWORD pid() const { return process_.dwProcessId; }
+    bool started() const { return started_; }
+
+  private:
+    HANDLE in_ = nullptr;
+    HANDLE out_ = nullptr;
+    PROCESS_INFORMATION process_{};
+    bool started_ = false;
+};
+
+using Mode = UpdateLock::Mode;
+using Status = UpdateLock::Status;
+
+TEST(UpdateLock, AnotherProcessHoldingAPortKeepsEveryTakerOutAndIsNamed) {
+    Holder holder("exclusive", "COM77");
+    ASSERT_TRUE(holder.started());
+    ASSERT_EQ(holder.Line(), "held");
+    UpdateLock lock;
+    EXPECT_EQ(lock.Take({"com77"}, Mode::kExclusive), Status::kBusy);
+    EXPECT_EQ(lock.busyIdentity(), "com77");
+    EXPECT_EQ(lock.holderProcess(), holder.pid());
+    EXPECT_EQ(lock.holderProgram(), "fwburn-wine-lockhold.exe");
+    EXPECT_EQ(lock.Refusal("COM77"),
+              "COM77: another update of this PLC is running (process " +
+                  std::to_string(holder.pid()) +
+                  ", fwburn-wine-lockhold.exe; lock Global\\fwburn-update-COM77)");
+    EXPECT_EQ(lock.Take({"COM77"}, Mode::kShared), Status::kBusy);
+    holder.Release();
+    EXPECT_EQ(lock.Take({"COM77"}, Mode::kExclusive), Status::kHeld);
+}
+
+TEST(UpdateLock, SharedHoldersShareTheLinkAndKeepAnExclusiveOut) {
+    Holder a("shared", "usb-3b9e-0001");
+    Holder b("shared", "usb-3b9e-0001");
+    ASSERT_EQ(a.Line(), "held");
+    ASSERT_EQ(b.Line(), "held");
+    UpdateLock lock;
+    EXPECT_EQ(lock.Take({"usb-3b9e-0001"}, Mode::kExclusive), Status::kBusy);
+    EXPECT_TRUE(lock.holderProcess() == a.pid() || lock.holderProcess() == b.pid());
+    EXPECT_EQ(lock.Take({"usb-3b9e-0001"}, Mode::kShared), Status::kHeld);
+    lock.Release();
+    a.Release();
+    EXPECT_EQ(lock.Take({"usb-3b9e-0001"}, Mode::kExclusive), Status::kBusy);
+    b.Release();
+    ASSERT_EQ(lock.Take({"usb-3b9e-0001"}, Mode::kExclusive), Status::kHeld);
+    // Held alone here: a shared taker elsewhere is refused, and told who holds it.
+    Holder c("shared", "usb-3b9e-0001");
+    EXPECT_EQ(c.Line(),
+              "busy " + std::to_string(GetCurrentProcessId()) + " fwburn_win32_console_tests.exe");
+}
+
+TEST(UpdateLock, AHolderThatEndsWithoutReleasingLeavesItFree) {
+    Holder holder("exclusive", "COM78");
+    ASSERT_EQ(holder.Line(), "held");
+    holder.Kill();
+    UpdateLock lock;
+    EXPECT_EQ(lock.Take({"COM78"}, Mode::kExclusive), Status::kHeld);
+}
+
+TEST(UpdateLock, AllOrNone) {
+    Holder holder("exclusive", "COM80");
+    ASSERT_EQ(holder.Line(), "held");
+    UpdateLock lock;
+    EXPECT_EQ(lock.Take({"COM79", "COM80"}, Mode::kExclusive), Status::kBusy);
+    EXPECT_EQ(lock.busyIdentity(), "COM80");
+    Holder other("exclusive", "COM79");  // COM79 was let go again
+    EXPECT_EQ(other.Line(), "held");
+}
+
+TEST(UpdateLock, ASecondTakeInThisProcessIsRefusedToo) {
+    UpdateLock first;
+    UpdateLock second;
+    ASSERT_EQ(first.Take({"COM81"}, Mode::kExclusive), Status::kHeld);
+    EXPECT_EQ(second.Take({"COM81"}, Mode::kExclusive), Status::kBusy);
+    EXPECT_EQ(second.holderProcess(), GetCurrentProcessId());
+    first.Release();
+    EXPECT_EQ(second.Take({"COM81"}, Mode::kExclusive), Status::kHeld);
+}
+
+// A pipe whose far end the test reads on a thread of its own.
+struct Reader {
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    std::string got;
+    std::thread thread;
+
+    explicit Reader(DWORD size = 0) { CreatePipe(&read, &write, nullptr, size); }
+    void Start() {
+        thread = std::thread([this] {
+            char buffer[4096];
+            DWORD n = 0;
+            while (ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+                got.append(buffer, n);
+            }
+        });
+    }
+    std::string Finish() {
+        CloseHandle(read);
+        thread.join();
+        return got;
+    }
+};
+
+TEST(ConsoleOutput, EachStreamReachesItsOwnPipeWhole) {
+    Reader out;
+    Reader err;
+    out.Start();
+    err.Start();
+    {
+        ConsoleOutput output(out.write, err.write);
+        for (int i = 0; i < 100; ++i) {
+            std::fprintf(output.out(), "out %d\n", i);
+            std::fflush(output.out());
+            std::fprintf(output.err(), "err %d \xC3\xA9\n", i);  // UTF-8 as it is, to a pipe
+            std::fflush(output.err());
+        }
+        ASSERT_TRUE(output.DrainUntil(Clock::now() + std::chrono::seconds(10)));
+        EXPECT_TRUE(output.Idle());
+        EXPECT_FALSE(output.BrokenPipe());
+    }
+    CloseHandle(out.write);
+    CloseHandle(err.write);
+    std::string wantOut;
+    std::string wantErr;
+    for (int i = 0; i < 100; ++i) {
+        wantOut += "out " + std::to_string(i) + "\n";
+        wantErr += "err " + std::to_string(i) + " \xC3\xA9\n";
+    }
+    EXPECT_EQ(out.Finish(), wantOut);
+    EXPECT_EQ(err.Finish(), wantErr);
+}
+
+std::string TempFolder(const char* name) {
+    char base[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, base);
+    const std::string dir = std::string(base) + name + "-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir + "\\";
+}
+
+std::string Contents(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+TEST(ConsoleOutput, StdoutAndStderrInOneFileKeepTheirOrder) {
+    const std::string path = TempFolder("fwburn-output") + "both.txt";
+    HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE);
+    ASSERT_NE(err, INVALID_HANDLE_VALUE);
+    std::string want;
+    {
+        ConsoleOutput output(out, err);
+        for (int i = 0; i < 200; ++i) {
+            std::FILE* f = i % 2 == 0 ? output.out() : output.err();
+            std::fprintf(f, "line %d\n", i);
+            std::fflush(f);
+            want += "line " + std::to_string(i) + "\n";
+        }
+        ASSERT_TRUE(output.DrainUntil(Clock::now() + std::chrono::seconds(10)));
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    EXPECT_EQ(Contents(path), want);
+}
+
+TEST(ConsoleOutput, APipeNobodyReadsHoldsUpNothingAndKeepsTheNewest) {
+    Reader stuck(4096);
+    Reader err;
+    err.Start();
+    ConsoleOutput output(stuck.write, err.write, 64 * 1024);
+    const std::string line(1000, 'x');
+    const auto start = Clock::now();
+    for (int i = 0; i < 2000; ++i) {  // 2 MB, far beyond every buffer
+        std::fprintf(output.out(), "%s %d\n", line.c_str(), i);
+        std::fflush(output.out());
+    }
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    EXPECT_FALSE(output.DrainUntil(Clock::now() + std::chrono::milliseconds(300)));
+    EXPECT_FALSE(output.Idle());
+    // Now read: the oldest lines were dropped, the last one comes.
+    stuck.Start();
+    ASSERT_TRUE(output.DrainUntil(Clock::now() + std::chrono::seconds(20)));
+    CloseHandle(stuck.write);
+    CloseHandle(err.write);
+    const std::string got = stuck.Finish();
+    EXPECT_LT(got.size(), 400u * 1024u);
+    EXPECT_NE(got.find(line + " 1999\n"), std::string::npos);
+    err.Finish();
+}
+
+TEST(ConsoleOutput, AReaderThatLeftIsABrokenPipe) {
+    Reader gone;
+    Reader err;
+    err.Start();
+    CloseHandle(gone.read);
+    gone.read = nullptr;
+    ConsoleOutput output(gone.write, err.write);
+    std::fputs("nobody reads this\n", output.out());
+    std::fflush(output.out());
+    ASSERT_EQ(WaitForSingleObject(output.wakeEvent(), 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(output.BrokenPipe());
+    CloseHandle(err.write);
+    err.Finish();
+}
+
+TEST(WholeUtf8, ACharacterCutBetweenTwoPiecesWaits) {
+    EXPECT_EQ(WholeUtf8("abc"), 3u);
+    EXPECT_EQ(WholeUtf8("a\xC3\xA9"), 3u);
+    EXPECT_EQ(WholeUtf8("a\xC3"), 1u);
+    EXPECT_EQ(WholeUtf8("a\xE2\x82"), 1u);
+    EXPECT_EQ(WholeUtf8("a\xE2\x82\xAC"), 4u);
+    EXPECT_EQ(WholeUtf8("\xF0\x9F\x98"), 0u);
+    EXPECT_EQ(WholeUtf8(""), 0u);
+}
+
+TEST(ReplaceFileSafely, WritesANewFileAndReplacesAnOldOneWhole) {
+    const std::string dir = TempFolder("fwburn-replace");
+    const std::string data(100000, 'i');
+    std::string error;
+    ASSERT_TRUE(ReplaceFileSafely(dir + "new.bin", reinterpret_cast<const uint8_t*>(data.data()),
+                                  data.size(), error))
+        << error;
+    EXPECT_EQ(Contents(dir + "new.bin"), data);
+    std::ofstream(dir + "old.bin") << "old";
+    ASSERT_TRUE(ReplaceFileSafely(dir + "old.bin", reinterpret_cast<const uint8_t*>(data.data()),
+                                  data.size(), error))
+        << error;
+    EXPECT_EQ(Contents(dir + "old.bin"), data);
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((dir + ".fwburn-*").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file stayed: " << found.cFileName;
+}
+
+TEST(ReplaceFileSafely, RefusesDevicesFoldersAndReadOnlyFilesLeavingThemAsTheyWere) {
+    const std::string dir = TempFolder("fwburn-refuse");
+    std::ofstream(dir + "readonly.bin") << "keep";
+    SetFileAttributesA((dir + "readonly.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+    CreateDirectoryA((dir + "folder").c_str(), nullptr);
+    const uint8_t data[4] = {1, 2, 3, 4};
+    const struct {
+        std::string file;
+        const char* why;
+    } cases[] = {
+        {"NUL", "a device"},
+        {dir + "com1.txt", "a device"},
+        {"\\\\.\\COM3", "a device"},
+        {dir + "readonly.bin", "read-only"},
+        {dir + "folder", "not a regular file"},
+        {dir + "folder\\", "names a directory"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(ReplaceFileSafely(c.file, data, sizeof data, error)) << c.file;
+        EXPECT_NE(error.find(c.why), std::string::npos) << c.file << ": " << error;
+    }
+    EXPECT_EQ(Contents(dir + "readonly.bin"), "keep");
+}
+
+TEST(Keyboard, ReadsOneByteAtATimeUntilTheEndOfInput) {
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
+    const HANDLE saved = GetStdHandle(STD_INPUT_HANDLE);
+    SetStdHandle(STD_INPUT_HANDLE, read);
+    Keyboard keyboard;
+    keyboard.Start();
+    SetStdHandle(STD_INPUT_HANDLE, saved);
+    DWORD put = 0;
+    WriteFile(write, "n\r\n\n", 4, &put, nullptr);
+    CloseHandle(write);
+    AnswerInput input;
+    std::vector<Answer> answers;
+    for (int taken = 0; taken < 5;) {
+        ASSERT_EQ(WaitForSingleObject(keyboard.ready(), 10000), WAIT_OBJECT_0);
+        long n = 0;
+        char c = 0;
+        int error = 0;
+        if (!keyboard.Take(n, c, error)) {
+            continue;
+        }
+        ++taken;
+        if (const std::optional<Answer> a = input.Take(n, c, error)) {
+            answers.push_back(*a);
+        }
+    }
+    // "n" and Enter cancels, an empty line goes on, the end of input cancels.
+    EXPECT_EQ(answers, (std::vector<Answer>{Answer::Cancel, Answer::Ok, Answer::Cancel}));
+}
+
+TEST(Win32Link, APortThatIsNotThereSaysSo) {
+    Win32Link link("COM199", "");
+    std::string failure;
+    EXPECT_EQ(link.Open(false, failure), nullptr);
+    EXPECT_EQ(failure, "COM199: no such port");
+    Win32Link none("", "");
+    EXPECT_EQ(none.Open(false, failure), nullptr);
+    EXPECT_EQ(failure, "no serial port found (give one with --port)");
+    EXPECT_EQ(OpenFailure("COM3", ERROR_ACCESS_DENIED), "COM3: in use by another program");
+}
+
+}  // namespace
+}  // namespace fwburn::console

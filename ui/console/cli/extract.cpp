@@ -1,0 +1,42 @@
+#include "ui/console/cli/extract.hpp"
+
+#include <cstdio>
+
+#include "burn/messages.hpp"
+#include "catalogue/profile.hpp"
+#include "catalogue/sha256.hpp"
+#include "ui/console/cli/platform.hpp"
+#include "ui/console/session/outcome.hpp"
+#include "ui/console/show/json_line.hpp"
+#include "ui/console/show/shown_text.hpp"
+
+namespace fwburn::console {
+
+int ExtractImage(const char* program, const std::string& file, bool json) {
+    const EmbeddedImage image = TheEmbeddedImage();
+    if (image.data == nullptr || image.length == 0 ||
+        !Sha256Matches(image.data, image.length, ThisBuildProfile().imageSha256)) {
+        std::fprintf(stderr, "ERROR: %s\n",
+                     image.length == 0 ? kImageMissingMessage : kImageCorruptedMessage);
+        return kExitImageRefused;
+    }
+    std::string error;
+    if (!ReplaceFileSafely(file, image.data, image.length, error)) {
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", program, Shown(file).c_str(),
+                     error.c_str());
+        return kExitUnexpected;
+    }
+    if (json) {
+        std::fputs(JsonText({{"event", "extracted"},
+                             {"file", file},
+                             {"length", image.length},
+                             {"sha256", ThisBuildProfile().imageSha256}})
+                       .c_str(),
+                   stdout);
+    } else {
+        std::printf("%s: %u bytes\n", Shown(file).c_str(), image.length);
+    }
+    return kExitSuccess;
+}
+
+}  // namespace fwburn::console

@@ -1,0 +1,28 @@
+// What the console program asks of its operating system outside the session: the host, whether
+// stdout is a terminal to redraw on, and the safe replacement of a file. Each system defines
+// these once (posix/, win32/), and a program links the one of its system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ui/console/session/host.hpp"
+
+namespace fwburn::console {
+
+// The session's host, made before any other thread starts; nullptr once it has said on stderr
+// why it could not be made (the events that end a run could not be taken).
+std::unique_ptr<Host> MakeHost(const char* program);
+
+// stdout is a terminal that redraws a line in place and takes colour, and TERM is not "dumb".
+bool TerminalOutput();
+
+// Puts `data` at `file` through a temporary file beside it, so that a reader sees the old file or
+// the whole new one; refuses anything but a regular file (or none) at `file`. False with the
+// reason in `error`, `file` as it was.
+bool ReplaceFileSafely(const std::string& file, const uint8_t* data, size_t length,
+                       std::string& error);
+
+}  // namespace fwburn::console

@@ -1,0 +1,84 @@
+#include "ui/console/win32/keyboard.hpp"
+
+#include <cerrno>
+#include <thread>
+
+namespace fwburn::console {
+
+struct Keyboard::Shared {
+    struct Byte {
+        long n;
+        char c;
+        int error;
+    };
+    std::mutex mutex;
+    std::deque<Byte> bytes;
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    ~Shared() {
+        if (ready != nullptr) {
+            CloseHandle(ready);
+        }
+    }
+    void Put(const Byte& b) {
+        std::lock_guard<std::mutex> lock(mutex);
+        bytes.push_back(b);
+        SetEvent(ready);
+    }
+};
+
+Keyboard::Keyboard() : shared_(std::make_shared<Shared>()) {}
+
+Keyboard::~Keyboard() = default;  // a reader blocked in its read holds what it needs
+
+HANDLE Keyboard::ready() const {
+    return shared_->ready;
+}
+
+void Keyboard::Start() {
+    if (started_) {
+        return;
+    }
+    started_ = true;
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    std::thread([shared = shared_, in] {
+        for (;;) {
+            char c = 0;
+            DWORD got = 0;
+            if (ReadFile(in, &c, 1, &got, nullptr)) {
+                shared->Put({static_cast<long>(got), c, 0});
+                if (got == 0) {
+                    break;  // the end of input: nothing more comes
+                }
+                continue;
+            }
+            const DWORD error = GetLastError();
+            if (error == ERROR_OPERATION_ABORTED) {
+                continue;  // Ctrl+C in a console read: the event is the main thread's
+            }
+            // A pipe whose writer has gone is the end of input; anything else ends it too.
+            shared->Put({error == ERROR_BROKEN_PIPE ? 0L : -1L, 0, EIO});
+            break;
+        }
+        // Waits for the process's end rather than ending first (see ConsoleOutput).
+        Sleep(INFINITE);
+    }).detach();
+}
+
+bool Keyboard::Take(long& n, char& c, int& error) {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    if (shared_->bytes.empty()) {
+        return false;
+    }
+    const Shared::Byte b = shared_->bytes.front();
+    shared_->bytes.pop_front();
+    if (shared_->bytes.empty()) {
+        ResetEvent(shared_->ready);
+    }
+    n = b.n;
+    c = b.c;
+    error = b.error;
+    return true;
+}
+
+}  // namespace fwburn::console

@@ -1,0 +1,114 @@
+#include "ui/console/win32/win32_link.hpp"
+
+#include <chrono>
+
+#include "link/usb_port.hpp"
+#include "link/win32/device_list.hpp"
+#include "link/win32/port_identity.hpp"
+#include "link/win32/usb_search.hpp"
+#include "protocol/request_name.hpp"
+#include "ui/console/win32/text.hpp"
+
+namespace fwburn::console {
+
+std::string OpenFailure(const std::string& name, DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return name + ": no such port";
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            // A COM port is opened exclusively: Windows refuses a second open so.
+            return name + ": in use by another program";
+        default:
+            return name + ": " + ErrorText(error);
+    }
+}
+
+void Win32Link::TraceTo(TraceWriter* trace) {
+    trace_ = trace;
+}
+
+HANDLE Win32Link::OpenHandle(bool usb, std::string& failure, std::string& opened) const {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (!port_.empty()) {
+        const std::string com = ComPortName(port_);
+        opened = com.empty() ? port_ : com;
+        h = com.empty() ? CreateFileW(Wide(port_).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : OpenSerialPort(com.c_str());
+        if (h == INVALID_HANDLE_VALUE) {
+            failure = OpenFailure(port_, GetLastError());
+        }
+        return h;
+    }
+    if (!instance_.empty()) {
+        h = OpenController(instance_);
+        opened = instance_;
+        if (h == INVALID_HANDLE_VALUE) {
+            failure = instance_ + ": the controller is not attached, or it cannot be opened";
+        }
+        return h;
+    }
+    if (!usb) {
+        failure = "no serial port found (give one with --port)";
+        return h;
+    }
+    h = OpenMyDevPipe("");
+    opened = "USB";
+    if (h == INVALID_HANDLE_VALUE) {
+        failure = std::string("USB: no controller (") + kControllerVendorId + ":" +
+                  kControllerProductId + ") found on the USB link, or it cannot be opened";
+    }
+    return h;
+}
+
+Device* Win32Link::Open(bool usb, std::string& failure) {
+    std::lock_guard<std::timed_mutex> lock(mutex_);
+    traced_.reset();
+    device_.Close();
+    std::string opened;
+    const HANDLE h = OpenHandle(usb, failure, opened);
+    if (h == INVALID_HANDLE_VALUE) {
+        if (trace_ != nullptr) {
+            trace_->Note("open failed " + failure);
+        }
+        return nullptr;
+    }
+    device_.Attach(h);
+    opened_ = opened;
+    if (trace_ != nullptr) {
+        trace_->Note("open " + opened_);
+        traced_ = std::make_unique<TracingDevice>(device_, *trace_, RequestName);
+        return traced_.get();
+    }
+    return &device_;
+}
+
+void Win32Link::Close(Device* device) {
+    std::lock_guard<std::timed_mutex> lock(mutex_);
+    if (device_.IsOpen() && (device == &device_ || (traced_ && device == traced_.get()))) {
+        if (trace_ != nullptr) {
+            trace_->Note("close " + opened_);
+        }
+        traced_.reset();
+        device_.Close();
+    }
+}
+
+std::string Win32Link::OpenedPath() const {
+    std::lock_guard<std::timed_mutex> lock(mutex_);
+    return opened_;
+}
+
+void Win32Link::ReleaseForExit() {
+    if (!mutex_.try_lock_for(std::chrono::milliseconds(300))) {
+        return;  // an open or a close under way: the process ends without waiting for it
+    }
+    if (device_.IsOpen()) {
+        PurgeComm(device_.handle(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    }
+    // The mutex stays taken: the worker cannot open or close the port before the process ends.
+}
+
+}  // namespace fwburn::console
