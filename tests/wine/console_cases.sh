@@ -24,7 +24,9 @@ sim() {
     local name=$1 model=$2 com=$3 image=$4
     shift 4
     local simlog="$ARTIFACTS/$tag.$name.sim.log" link="$WINEPREFIX/dosdevices/${com,,}"
-    rm -f "$link" "$ARTIFACTS/$tag.$name.flash.bin"
+    # The log goes first: the shell truncates it only once the job runs, and the wait below
+    # would read the last controller's "on /dev/" line of the same name.
+    rm -f "$link" "$simlog" "$ARTIFACTS/$tag.$name.flash.bin"
     "$PLCSIM" --model "$model" --image "$image" --link "$link" \
         --flash-out "$ARTIFACTS/$tag.$name.flash.bin" --exit-after-update -v "$@" >"$simlog" 2>&1 &
     local pid=$!

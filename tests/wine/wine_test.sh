@@ -228,8 +228,9 @@ add_fixture_port() {
 start_peer() {
     local model=$1 port=$2 flash=$3 image=$4
     [ -n "${PLCSIM:-}" ] && [ -x "$PLCSIM" ] || skip "needs plcsim at [${PLCSIM:-}] (build the native preset)"
-    rm -f "$flash" "$WINEPREFIX/dosdevices/$port"
     peer_log="$ARTIFACTS/$tag.peer.log"
+    # The log goes first: the wait below must not read an earlier controller's line.
+    rm -f "$flash" "$WINEPREFIX/dosdevices/$port" "$peer_log"
     # -v: it logs the host's opens and closes and its own states, which the tests wait on.
     "$PLCSIM" --model "$model" --image "$image" --link "$WINEPREFIX/dosdevices/$port" \
         --flash-out "$flash" --exit-after-update --wire -v >"$peer_log" 2>&1 &
@@ -614,6 +615,7 @@ stale_ack() {
     # Behind the proxy plcsim never sees the host's close: the operator's power cycle comes
     # --reconnect-after.
     peer_log="$ARTIFACTS/$tag.peer.log"
+    rm -f "$peer_log"
     peer_kind=plcsim
     "$PLCSIM" --model "$model" --image "$image" --flash-out "$flash" --summary-json "$summary" \
         --wire --reconnect-after 500 -v >"$peer_log" 2>&1 &
@@ -707,6 +709,7 @@ link_tests() {
             /t REG_SZ /d "{36FC9E60-C465-11CF-8056-444553540000}" /f >>"$log" 2>&1 ||
             fail "registry fixture $inst"
     done
+    rm -f "$ARTIFACTS/$tag.echo.log"  # a last run's "ready" must not count for this one's
     python3 "$here/pty_echo.py" "$WINEPREFIX/dosdevices/com12" \
         "$WINEPREFIX/dosdevices/usb#vid_3b9e&pid_0001#5&1&0&1#$class" >"$ARTIFACTS/$tag.echo.log" 2>&1 &
     started+=($!)
