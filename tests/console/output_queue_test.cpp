@@ -1,5 +1,6 @@
-// The terminal's writer: a reader that does not read never holds back the caller, and what is
-// written still arrives whole and in order once it reads again.
+// The writers to descriptors, the terminal's and the trace file's: a reader that does not read
+// never holds back the caller, and what is written still arrives whole and in order once it reads
+// again.
 #include "ui/console/posix/output_queue.hpp"
 
 #include <fcntl.h>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "tests/console/stuck_reader.hpp"
+#include "ui/console/session/queued_trace.hpp"
 
 namespace fwburn::console {
 namespace {
@@ -189,7 +191,7 @@ TEST(QueuedFileTest, AFileThatTakesNothingNeverHoldsUpThePoster) {
         unread.make(w, keep);
         ASSERT_GE(w, 0);
         fixture::FillToTheBrim(w, 512);  // full: the next write blocks
-        QueuedFile file(w, 8 * 1024);
+        QueuedFile file(OwnedDescriptor(w), 8 * 1024);
         const std::string line(200, 'x');
         std::vector<Clock::duration> took;
         for (int i = 0; i < 5000; ++i) {  // 1 MB: far beyond what the file and the bound hold
@@ -219,7 +221,7 @@ TEST(QueuedFileTest, WhatIsDroppedIsCountedExactly) {
         SCOPED_TRACE(giveUp ? "given up on" : "beyond the bound");
         Pipe pipe;
         pipe.Fill();
-        QueuedFile file(dup(pipe.w), 100);
+        QueuedFile file(OwnedDescriptor(dup(pipe.w)), 100);
         for (int i = 100; i < 200; ++i) {
             file.Post("line " + std::to_string(i) + "\n");  // 9 bytes each
         }
@@ -278,7 +280,7 @@ TEST(QueuedFileTest, AFailedWriteEndsTheFileWithItsError) {
         SCOPED_TRACE(c.name);
         const int fd = c.open();
         ASSERT_GE(fd, 0);
-        QueuedFile file(fd);
+        QueuedFile file(OwnedDescriptor(fd));
         for (int i = 10; i < 20; ++i) {
             file.Post("line " + std::to_string(i) + "\n");
         }

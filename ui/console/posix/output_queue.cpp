@@ -1,5 +1,6 @@
 #include "ui/console/posix/output_queue.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -7,233 +8,114 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <mutex>
+#include <cstring>
 #include <stdexcept>
-#include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 namespace fwburn::console {
 
-// What OutputQueue and QueuedFile share: pieces queued per lane, one thread per lane writing
-// them in order, the bound on what waits, and what the writes met. The threads hold it alive:
-// one left blocked in a write still has everything it needs.
-class WriterThreads {
+// Descriptors written with write(2), their threads ended when their owner leaves.
+class DescriptorWrites final : public Destinations {
   public:
-    using Clock = std::chrono::steady_clock;
-
-    struct Piece {
-        int fd;
-        std::string bytes;
-    };
-
-    // What one writer has to do.
-    struct Lane {
-        std::deque<Piece> queue;
-        size_t pending = 0;
-        bool writing = false;
-        Clock::time_point movedAt{};  // since then work waited and no byte went out
-        int error = 0;                // the first failed write's, where it ends the lane
-        size_t droppedPieces = 0;
-    };
-
-    struct Options {
-        int lanes = 1;
-        size_t maxPending = OutputQueue::kDefaultMaxPending;
-        bool endAtError = false;  // nothing more after a failed write
-        bool wakes = false;       // an eventfd tells the main loop of idle writers and EPIPE
-        int ownedFd = -1;         // closed with the last owner
-    };
-
-    explicit WriterThreads(const Options& options)
-        : maxPending(options.maxPending),
-          endAtError(options.endAtError),
-          ownedFd(options.ownedFd),
-          wake(options.wakes ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1),
-          lanes(static_cast<size_t>(options.lanes)) {
-        if (options.wakes && wake < 0) {
+    // `fds` by destination; `wakes`: an eventfd tells the main loop of idle writers and EPIPE;
+    // `ownedFd` is closed with the last owner.
+    DescriptorWrites(std::vector<int> fds, bool wakes, int ownedFd)
+        : fds_(std::move(fds)),
+          ownedFd_(ownedFd),
+          wake_(wakes ? eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1) {
+        if (wakes && wake_ < 0) {
             throw std::runtime_error("eventfd failed");
         }
     }
-    ~WriterThreads() {
-        if (wake >= 0) {
-            close(wake);
+    ~DescriptorWrites() override {
+        if (wake_ >= 0) {
+            close(wake_);
         }
-        if (ownedFd >= 0) {
-            close(ownedFd);
+        if (ownedFd_ >= 0) {
+            close(ownedFd_);
         }
     }
-    WriterThreads(const WriterThreads&) = delete;
-    WriterThreads& operator=(const WriterThreads&) = delete;
+    DescriptorWrites(const DescriptorWrites&) = delete;
+    DescriptorWrites& operator=(const DescriptorWrites&) = delete;
 
-    // Signals are the main thread's: the writers start with all of them blocked. So SIGTTOU
-    // cannot stop the process for a write from the background (the write goes through), and a
-    // reader gone or a file over its size limit is EPIPE or EFBIG, not a signal.
-    static void Start(const std::shared_ptr<WriterThreads>& self) {
-        sigset_t all;
-        sigset_t before;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, &before);
-        for (Lane& lane : self->lanes) {
-            std::thread([self, &lane] { self->Run(lane); }).detach();
-        }
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    }
+    int wakeFd() const { return wake_; }
 
-    static bool Busy(const Lane& lane) { return !lane.queue.empty() || lane.writing; }
-
-    bool IdleLocked() const {
-        for (const Lane& lane : lanes) {
-            if (Busy(lane)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    bool Idle() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return IdleLocked();
-    }
-    bool DrainUntil(Clock::time_point deadline) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_until(lock, deadline, [this] { return IdleLocked(); });
-    }
-
-    void Wake() {
-        if (wake >= 0) {
-            const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t done = write(wake, &one, sizeof one);
-        }
-    }
-
-    void Post(size_t index, int fd, const char* data, size_t size) {
-        std::lock_guard<std::mutex> lock(mutex);
-        Lane& lane = lanes[index];
-        if (stop || lane.error != 0) {
-            return;
-        }
-        if (!Busy(lane)) {
-            lane.movedAt = Clock::now();
-        }
-        lane.queue.push_back(Piece{fd, std::string(data, size)});
-        lane.pending += size;
-        while (lane.pending > maxPending && lane.queue.size() > 1) {
-            DropFront(lane);
-        }
-        changed.notify_all();
-    }
-
-    void DropFront(Lane& lane) {
-        dropped += lane.queue.front().bytes.size();
-        lane.pending -= lane.queue.front().bytes.size();
-        lane.queue.pop_front();
-        ++lane.droppedPieces;
-    }
-
-    void GiveUp(Lane& lane) {
-        std::lock_guard<std::mutex> lock(mutex);
-        while (!lane.queue.empty()) {
-            DropFront(lane);
-        }
-        changed.notify_all();
-    }
-
-    // 0 when all of the piece went out, else the errno of the write that failed.
-    int WriteAll(Lane& lane, const Piece& piece) {
-        const char* data = piece.bytes.data();
-        size_t left = piece.bytes.size();
+    int Write(size_t, size_t to, const std::string& bytes, size_t& left,
+              const Moved& moved) override {
+        const int fd = fds_[to];
+        const char* data = bytes.data();
+        left = bytes.size();
         while (left > 0) {
-            const ssize_t n = write(piece.fd, data, left);
+            const ssize_t n = write(fd, data, left);
             if (n > 0) {
                 data += n;
                 left -= static_cast<size_t>(n);
-                std::lock_guard<std::mutex> lock(mutex);
-                lane.movedAt = Clock::now();
+                moved();
                 continue;
             }
             if (n < 0 && errno == EINTR) {
                 continue;
             }
             if (n < 0 && errno == EAGAIN) {  // a descriptor someone else made non-blocking
-                pollfd p{piece.fd, POLLOUT, 0};
+                pollfd p{fd, POLLOUT, 0};
                 poll(&p, 1, -1);
                 continue;
             }
-            // A terminal that hung up, a full disk, a closed descriptor: the rest is lost.
-            const int error = n < 0 ? errno : EIO;
-            dropped += left;
-            return error;
+            return n < 0 ? errno : EIO;
         }
         return 0;
     }
 
-    void Run(Lane& lane) {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            changed.wait(lock, [&] { return stop || !lane.queue.empty(); });
-            if (stop) {
-                return;
-            }
-            Piece piece = std::move(lane.queue.front());
-            lane.queue.pop_front();
-            lane.pending -= piece.bytes.size();
-            lane.writing = true;
-            lock.unlock();
-            const int error = WriteAll(lane, piece);
-            lock.lock();
-            lane.writing = false;
-            if (error == EPIPE) {
-                brokenPipe = true;
-                Wake();
-            }
-            if (error != 0 && endAtError) {
-                lane.error = error;
-                lane.queue.clear();
-                lane.pending = 0;
-            }
-            if (!Busy(lane)) {
-                changed.notify_all();
-                if (IdleLocked()) {
-                    Wake();
-                }
-            }
+    bool ReaderGone(int code) const override { return code == EPIPE; }
+
+    void Wake() override {
+        if (wake_ >= 0) {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t done = write(wake_, &one, sizeof one);
         }
     }
 
-    void Stop() {
-        std::lock_guard<std::mutex> lock(mutex);
-        stop = true;
-        changed.notify_all();
+    // Signals are the main thread's: the writers start with all of them blocked. So SIGTTOU
+    // cannot stop the process for a write from the background (the write goes through), and a
+    // reader gone or a file over its size limit is EPIPE or EFBIG, not a signal.
+    void StartThread(std::function<void()> run) override {
+        sigset_t all;
+        sigset_t before;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &before);
+        try {
+            Destinations::StartThread(std::move(run));
+        } catch (...) {  // no thread to be had: the caller's mask stays its own all the same
+            pthread_sigmask(SIG_SETMASK, &before, nullptr);
+            throw;
+        }
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
     }
 
-    const size_t maxPending;
-    const bool endAtError;
-    const int ownedFd;
-    const int wake;
-    std::mutex mutex;
-    std::condition_variable changed;  // a piece came, a writer went idle, or stop
-    std::vector<Lane> lanes;          // never resized: each thread holds its own
-    bool stop = false;
-    std::atomic<bool> brokenPipe{false};
-    std::atomic<size_t> dropped{0};  // bytes
+    bool ThreadsEnd() const override { return true; }
+    int Errno(int code) const override { return code; }
+    std::string Reason(int code) const override { return std::strerror(code); }
+
+  private:
+    const std::vector<int> fds_;
+    const int ownedFd_;
+    const int wake_;
 };
 
 namespace {
 
 struct Sink {
-    std::shared_ptr<WriterThreads> writers;
+    std::shared_ptr<WriterLanes> lanes;
     size_t lane;
-    int fd;
+    size_t to;
 };
 
 ssize_t SinkWrite(void* cookie, const char* data, size_t size) {
     const Sink* sink = static_cast<Sink*>(cookie);
-    sink->writers->Post(sink->lane, sink->fd, data, size);
+    sink->lanes->Post(sink->lane, sink->to, data, size);
     return static_cast<ssize_t>(size);
 }
 
@@ -242,8 +124,8 @@ int SinkClose(void* cookie) {
     return 0;
 }
 
-std::FILE* OpenSink(const std::shared_ptr<WriterThreads>& writers, size_t lane, int fd) {
-    Sink* sink = new Sink{writers, lane, fd};
+std::FILE* OpenSink(const std::shared_ptr<WriterLanes>& lanes, size_t lane, size_t to) {
+    Sink* sink = new Sink{lanes, lane, to};
     cookie_io_functions_t io{};
     io.write = SinkWrite;
     io.close = SinkClose;
@@ -266,104 +148,54 @@ bool SameFile(int a, int b) {
 
 }  // namespace
 
-OutputQueue::OutputQueue(int outFd, int errFd, size_t maxPending) {
+OutputQueue::OutputQueue(int outFd, int errFd, size_t maxPending)
+    : writes_(std::make_shared<DescriptorWrites>(std::vector<int>{outFd, errFd}, true, -1)) {
     const bool shared = SameFile(outFd, errFd);
-    WriterThreads::Options options;
+    WriterLanes::Options options;
     options.lanes = shared ? 1 : 2;
     options.maxPending = maxPending;
-    options.wakes = true;
-    writers_ = std::make_shared<WriterThreads>(options);
-    out_ = OpenSink(writers_, 0, outFd);
-    err_ = OpenSink(writers_, shared ? 0 : 1, errFd);
-    WriterThreads::Start(writers_);
+    lanes_ = std::make_shared<WriterLanes>(writes_, options);
+    out_ = OpenSink(lanes_, 0, 0);
+    err_ = OpenSink(lanes_, shared ? 0 : 1, 1);
+    WriterLanes::Start(lanes_);
 }
 
 OutputQueue::~OutputQueue() {
     std::fclose(out_);
     std::fclose(err_);
-    writers_->Stop();
-}
-
-std::FILE* OutputQueue::out() const {
-    return out_;
-}
-
-std::FILE* OutputQueue::err() const {
-    return err_;
+    lanes_->Leave();
 }
 
 int OutputQueue::wakeFd() const {
-    return writers_->wake;
+    return writes_->wakeFd();
 }
 
 void OutputQueue::Take() {
     uint64_t count;
-    [[maybe_unused]] const ssize_t done = read(writers_->wake, &count, sizeof count);
-}
-
-bool OutputQueue::Idle() const {
-    return writers_->Idle();
-}
-
-bool OutputQueue::BrokenPipe() const {
-    return writers_->brokenPipe;
-}
-
-size_t OutputQueue::Dropped() const {
-    return writers_->dropped;
+    [[maybe_unused]] const ssize_t done = read(writes_->wakeFd(), &count, sizeof count);
 }
 
 bool OutputQueue::DrainUntil(Clock::time_point deadline) {
     std::fflush(out_);
     std::fflush(err_);
-    return writers_->DrainUntil(deadline);
+    return lanes_->DrainUntil(deadline);
 }
 
-QueuedFile::QueuedFile(int fd, size_t maxPending) {
-    WriterThreads::Options options;
-    options.maxPending = maxPending;
-    options.endAtError = true;
-    options.ownedFd = fd;
-    writers_ = std::make_shared<WriterThreads>(options);
-    WriterThreads::Start(writers_);
+std::shared_ptr<Destinations> OwnedDescriptor(int fd) {
+    return std::make_shared<DescriptorWrites>(std::vector<int>{fd}, false, fd);
 }
 
-QueuedFile::~QueuedFile() {
-    writers_->Stop();
-}
-
-void QueuedFile::Post(const std::string& piece) {
-    writers_->Post(0, writers_->ownedFd, piece.data(), piece.size());
-}
-
-int QueuedFile::Error() const {
-    std::lock_guard<std::mutex> lock(writers_->mutex);
-    return writers_->lanes[0].error;
-}
-
-size_t QueuedFile::Dropped() const {
-    std::lock_guard<std::mutex> lock(writers_->mutex);
-    return writers_->lanes[0].droppedPieces;
-}
-
-size_t QueuedFile::Missing() const {
-    std::lock_guard<std::mutex> lock(writers_->mutex);
-    const WriterThreads::Lane& lane = writers_->lanes[0];
-    return lane.droppedPieces + lane.queue.size() + (lane.writing ? 1 : 0);
-}
-
-bool QueuedFile::Stalled(Clock::duration limit) const {
-    std::lock_guard<std::mutex> lock(writers_->mutex);
-    const WriterThreads::Lane& lane = writers_->lanes[0];
-    return WriterThreads::Busy(lane) && Clock::now() - lane.movedAt >= limit;
-}
-
-void QueuedFile::GiveUp() {
-    writers_->GiveUp(writers_->lanes[0]);
-}
-
-bool QueuedFile::DrainUntil(Clock::time_point deadline) {
-    return writers_->DrainUntil(deadline);
+std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error) {
+    int fd;
+    do {
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    error = 0;
+    return OwnedDescriptor(fd);
 }
 
 }  // namespace fwburn::console

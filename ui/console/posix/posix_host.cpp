@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "ui/console/posix/console_trace.hpp"
 #include "ui/console/posix/port_lock.hpp"
 #include "ui/console/posix/posix_link.hpp"
 #include "ui/console/posix/signals.hpp"
+#include "ui/console/session/queued_trace.hpp"
 #include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
@@ -129,13 +129,15 @@ std::unique_ptr<SessionLink> PosixHost::MakeLink(const Target& target) {
 }
 
 std::unique_ptr<LinkTrace> PosixHost::OpenTrace(const std::string& path, int& error) {
-    auto trace = std::make_unique<ConsoleTrace>(path, [] {
+    std::shared_ptr<Destinations> file = OpenTraceFile(path, error);
+    if (file == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<QueuedTrace>(path, std::move(file), [] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    Clock::now().time_since_epoch())
             .count();
     });
-    error = trace->OpenError();
-    return error == 0 ? std::move(trace) : nullptr;
 }
 
 bool PosixHost::Drain() {

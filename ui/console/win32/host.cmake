@@ -11,7 +11,6 @@ set(console_host
     win32/platform.cpp
     win32/replace_file.cpp
     win32/text.cpp
-    win32/trace_file.cpp
     win32/win32_host.cpp
     win32/win32_link.cpp)
 set(console_host_libraries fwburn_link_win32)

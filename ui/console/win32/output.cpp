@@ -3,11 +3,10 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ui/console/win32/text.hpp"
@@ -41,111 +40,61 @@ bool SameDestination(HANDLE a, HANDLE b) {
 
 }  // namespace
 
-// Pieces queued per lane, one thread per lane writing them in order, the bound on what waits and
-// what the writes met. The threads hold it alive: one left blocked in a write still has all it
-// needs.
-class Lanes {
+// Handles written with WriteFile, or WriteConsoleW for a console; the threads never end (see
+// ConsoleOutput).
+class HandleWrites final : public Destinations {
   public:
-    using Clock = std::chrono::steady_clock;
-
-    struct Piece {
-        HANDLE target;
-        std::string bytes;
-    };
-    struct Lane {
-        std::deque<Piece> queue;
-        size_t pending = 0;
-        bool writing = false;
-        Clock::time_point movedAt{};
-        DWORD error = 0;
-        size_t droppedPieces = 0;
-        std::string carry;  // the start of a UTF-8 sequence, for a console
-    };
-
-    Lanes(int count, size_t maxPending, bool endAtError)
-        : maxPending_(maxPending),
-          endAtError_(endAtError),
-          wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-          lanes(static_cast<size_t>(count)) {}
-    ~Lanes() {
-        if (wake != nullptr) {
-            CloseHandle(wake);
+    // `handles` by destination; `owned` (the trace's file) is closed by Release().
+    HandleWrites(std::vector<HANDLE> handles, bool owned)
+        : handles_(std::move(handles)),
+          owned_(owned),
+          wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    ~HandleWrites() override {
+        if (wake_ != nullptr) {
+            CloseHandle(wake_);
         }
     }
-    Lanes(const Lanes&) = delete;
-    Lanes& operator=(const Lanes&) = delete;
+    HandleWrites(const HandleWrites&) = delete;
+    HandleWrites& operator=(const HandleWrites&) = delete;
 
-    static void Start(const std::shared_ptr<Lanes>& self) {
-        for (Lane& lane : self->lanes) {
-            std::thread([self, &lane] { self->Run(lane); }).detach();
-        }
+    HANDLE wakeEvent() const { return wake_; }
+
+    int Write(size_t lane, size_t to, const std::string& bytes, size_t& left,
+              const Moved& moved) override {
+        const HANDLE target = handles_[to];
+        const DWORD error = IsConsole(target)
+                                ? WriteConsoleText(carry_[lane], target, bytes, left, moved)
+                                : WriteBytes(target, bytes.data(), bytes.size(), left, moved);
+        return static_cast<int>(error);
     }
 
-    static bool Busy(const Lane& lane) { return !lane.queue.empty() || lane.writing; }
-    bool IdleLocked() const {
-        for (const Lane& lane : lanes) {
-            if (Busy(lane)) {
-                return false;
-            }
+    bool ReaderGone(int code) const override {
+        const auto error = static_cast<DWORD>(code);
+        return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
+    }
+    void Wake() override {
+        if (wake_ != nullptr) {
+            SetEvent(wake_);
         }
-        return true;
     }
-    bool Idle() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return IdleLocked();
-    }
-    bool DrainUntil(Clock::time_point deadline) {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_until(lock, deadline, [this] { return IdleLocked(); });
-    }
-
-    void Post(size_t index, HANDLE target, const char* data, size_t size) {
-        std::lock_guard<std::mutex> lock(mutex);
-        Lane& lane = lanes[index];
-        if (lane.error != 0) {
-            return;
+    bool ThreadsEnd() const override { return false; }
+    void Release() override {
+        if (owned_) {
+            CloseHandle(handles_[0]);
         }
-        if (!Busy(lane)) {
-            lane.movedAt = Clock::now();
-        }
-        lane.queue.push_back(Piece{target, std::string(data, size)});
-        lane.pending += size;
-        while (lane.pending > maxPending_ && lane.queue.size() > 1) {
-            DropFront(lane);
-        }
-        changed.notify_all();
     }
-    void DropFront(Lane& lane) {
-        lane.pending -= lane.queue.front().bytes.size();
-        lane.queue.pop_front();
-        ++lane.droppedPieces;
+    int Errno(int code) const override { return ErrnoOf(static_cast<DWORD>(code)); }
+    std::string Reason(int code) const override {
+        return code != 0 ? ErrorText(static_cast<DWORD>(code)) : "";
     }
-    void GiveUp(Lane& lane) {
-        std::lock_guard<std::mutex> lock(mutex);
-        while (!lane.queue.empty()) {
-            DropFront(lane);
-        }
-        changed.notify_all();
-    }
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::atomic<bool> brokenPipe{false};
-    const size_t maxPending_;
-    const bool endAtError_;
-    const HANDLE wake;
-    std::vector<Lane> lanes;  // never resized: each thread holds its own
 
   private:
-    void Moved(Lane& lane) {
-        std::lock_guard<std::mutex> lock(mutex);
-        lane.movedAt = Clock::now();
-    }
-
-    DWORD WriteBytes(Lane& lane, HANDLE target, const char* data, size_t size) {
-        while (size > 0) {
+    static DWORD WriteBytes(HANDLE target, const char* data, size_t size, size_t& left,
+                            const Moved& moved) {
+        left = size;
+        while (left > 0) {
             DWORD done = 0;
-            const DWORD chunk = size > (1u << 20) ? (1u << 20) : static_cast<DWORD>(size);
+            const DWORD chunk = left > (1u << 20) ? (1u << 20) : static_cast<DWORD>(left);
             if (!WriteFile(target, data, chunk, &done, nullptr)) {
                 return GetLastError();
             }
@@ -153,84 +102,49 @@ class Lanes {
                 return ERROR_WRITE_FAULT;
             }
             data += done;
-            size -= done;
-            Moved(lane);
+            left -= done;
+            moved();
         }
         return 0;
     }
 
     // A console takes UTF-16: the program's UTF-8 is converted, a sequence cut between two pieces
     // kept for the next.
-    DWORD WriteConsoleText(Lane& lane, HANDLE target, const std::string& bytes) {
-        std::string text = lane.carry + bytes;
+    static DWORD WriteConsoleText(std::string& carry, HANDLE target, const std::string& bytes,
+                                  size_t& left, const Moved& moved) {
+        std::string text = carry + bytes;
         const size_t whole = WholeUtf8(text);
-        lane.carry = text.substr(whole);
+        carry = text.substr(whole);
         text.resize(whole);
-        const int n =
-            MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-        std::wstring wide(static_cast<size_t>(n), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+        const std::wstring wide = Wide(text);
         size_t at = 0;
         while (at < wide.size()) {
             DWORD done = 0;
             if (!WriteConsoleW(target, wide.data() + at, static_cast<DWORD>(wide.size() - at),
                                &done, nullptr)) {
                 // Not a console after all (or no longer one): the rest as UTF-8 bytes.
-                const std::wstring rest = wide.substr(at);
-                const int length =
-                    WideCharToMultiByte(CP_UTF8, 0, rest.data(), static_cast<int>(rest.size()),
-                                        nullptr, 0, nullptr, nullptr);
-                std::string utf8(static_cast<size_t>(length), '\0');
-                WideCharToMultiByte(CP_UTF8, 0, rest.data(), static_cast<int>(rest.size()),
-                                    utf8.data(), length, nullptr, nullptr);
-                return WriteBytes(lane, target, utf8.data(), utf8.size());
+                const std::string rest = Utf8(wide.substr(at));
+                return WriteBytes(target, rest.data(), rest.size(), left, moved);
             }
             at += done;
-            Moved(lane);
+            moved();
         }
+        left = 0;
         return 0;
     }
 
-    void Run(Lane& lane) {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            changed.wait(lock, [&] { return !lane.queue.empty(); });
-            Piece piece = std::move(lane.queue.front());
-            lane.queue.pop_front();
-            lane.pending -= piece.bytes.size();
-            lane.writing = true;
-            lock.unlock();
-            const DWORD error =
-                IsConsole(piece.target)
-                    ? WriteConsoleText(lane, piece.target, piece.bytes)
-                    : WriteBytes(lane, piece.target, piece.bytes.data(), piece.bytes.size());
-            lock.lock();
-            lane.writing = false;
-            if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) {
-                brokenPipe = true;
-                SetEvent(wake);
-            }
-            if (error != 0 && endAtError_) {
-                lane.error = error;
-                lane.queue.clear();
-                lane.pending = 0;
-            }
-            if (!Busy(lane)) {
-                changed.notify_all();
-                if (IdleLocked() && wake != nullptr) {
-                    SetEvent(wake);
-                }
-            }
-        }
-    }
+    const std::vector<HANDLE> handles_;
+    const bool owned_;
+    std::string carry_[2];  // by lane: the start of a UTF-8 sequence, for a console
+    const HANDLE wake_;
 };
 
 // What one pipe's pump shares with the stream's owner: the read end, and whether it holds bytes
 // that it has taken out of the pipe but not yet queued.
 struct Pump {
     HANDLE read = nullptr;
-    HANDLE target = nullptr;
     size_t lane = 0;
+    size_t to = 0;  // the destination: 0 stdout, 1 stderr
     std::atomic<bool> holding{false};
 
     ~Pump() {
@@ -244,7 +158,7 @@ struct Pump {
         return (!peeked || waiting == 0) && !holding;
     }
 
-    static void Run(const std::shared_ptr<Pump>& self, const std::shared_ptr<Lanes>& lanes) {
+    static void Run(const std::shared_ptr<Pump>& self, const std::shared_ptr<WriterLanes>& lanes) {
         std::thread([self, lanes] {
             std::vector<char> buffer(kPipeSize);
             for (;;) {
@@ -260,7 +174,7 @@ struct Pump {
                 DWORD got = 0;
                 const DWORD want = waiting < kPipeSize ? waiting : kPipeSize;
                 if (ReadFile(self->read, buffer.data(), want, &got, nullptr) && got > 0) {
-                    lanes->Post(self->lane, self->target, buffer.data(), got);
+                    lanes->Post(self->lane, self->to, buffer.data(), got);
                 }
                 self->holding = false;
             }
@@ -292,9 +206,12 @@ std::FILE* OpenStream(Pump& pump) {
 
 ConsoleOutput::ConsoleOutput(HANDLE out, HANDLE err, size_t maxPending) {
     const bool shared = SameDestination(out, err);
-    lanes_ = std::make_shared<Lanes>(shared ? 1 : 2, maxPending, false);
+    writes_ = std::make_shared<HandleWrites>(std::vector<HANDLE>{out, err}, false);
+    WriterLanes::Options options;
+    options.lanes = shared ? 1 : 2;
+    options.maxPending = maxPending;
+    lanes_ = std::make_shared<WriterLanes>(writes_, options);
     pumps_[0] = std::make_shared<Pump>();
-    pumps_[0]->target = out;
     out_ = OpenStream(*pumps_[0]);
     if (shared && out_ != nullptr) {
         // One pipe for both keeps their order; stderr's bytes still go to stderr's handle only
@@ -306,14 +223,14 @@ ConsoleOutput::ConsoleOutput(HANDLE out, HANDLE err, size_t maxPending) {
         }
     } else {
         pumps_[1] = std::make_shared<Pump>();
-        pumps_[1]->target = err;
         pumps_[1]->lane = 1;
+        pumps_[1]->to = 1;
         err_ = OpenStream(*pumps_[1]);
     }
     if (out_ == nullptr || err_ == nullptr) {
         return;
     }
-    Lanes::Start(lanes_);
+    WriterLanes::Start(lanes_);
     for (const auto& pump : pumps_) {
         if (pump != nullptr) {
             Pump::Run(pump, lanes_);
@@ -333,7 +250,7 @@ ConsoleOutput::~ConsoleOutput() {
 }
 
 HANDLE ConsoleOutput::wakeEvent() const {
-    return lanes_->wake;
+    return writes_->wakeEvent();
 }
 
 bool ConsoleOutput::Idle() const {
@@ -346,7 +263,7 @@ bool ConsoleOutput::Idle() const {
 }
 
 bool ConsoleOutput::BrokenPipe() const {
-    return lanes_->brokenPipe;
+    return lanes_->BrokenPipe();
 }
 
 bool ConsoleOutput::DrainUntil(Clock::time_point deadline) {
@@ -365,54 +282,19 @@ bool ConsoleOutput::DrainUntil(Clock::time_point deadline) {
     return true;
 }
 
-QueuedHandle::QueuedHandle(HANDLE file, size_t maxPending)
-    : lanes_(std::make_shared<Lanes>(1, maxPending, true)), file_(file) {
-    Lanes::Start(lanes_);
+std::shared_ptr<Destinations> OwnedHandle(HANDLE file) {
+    return std::make_shared<HandleWrites>(std::vector<HANDLE>{file}, true);
 }
 
-// The writer waits on for the process's end, as ConsoleOutput's do. A writer still in a write of
-// the file keeps it open; it is closed with the process then.
-QueuedHandle::~QueuedHandle() {
-    lanes_->GiveUp(lanes_->lanes[0]);
-    std::lock_guard<std::mutex> lock(lanes_->mutex);
-    if (!lanes_->lanes[0].writing) {
-        lanes_->lanes[0].error = ERROR_INVALID_HANDLE;  // nothing more is taken for it
-        CloseHandle(file_);
+std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error) {
+    const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        error = ErrnoOf(GetLastError());
+        return nullptr;
     }
-}
-
-void QueuedHandle::Post(const std::string& piece) {
-    lanes_->Post(0, file_, piece.data(), piece.size());
-}
-
-DWORD QueuedHandle::Error() const {
-    std::lock_guard<std::mutex> lock(lanes_->mutex);
-    return lanes_->lanes[0].error;
-}
-
-size_t QueuedHandle::Dropped() const {
-    std::lock_guard<std::mutex> lock(lanes_->mutex);
-    return lanes_->lanes[0].droppedPieces;
-}
-
-bool QueuedHandle::Stalled(Clock::duration limit) const {
-    std::lock_guard<std::mutex> lock(lanes_->mutex);
-    const Lanes::Lane& lane = lanes_->lanes[0];
-    return Lanes::Busy(lane) && Clock::now() - lane.movedAt >= limit;
-}
-
-size_t QueuedHandle::Missing() const {
-    std::lock_guard<std::mutex> lock(lanes_->mutex);
-    const Lanes::Lane& lane = lanes_->lanes[0];
-    return lane.droppedPieces + lane.queue.size() + (lane.writing ? 1 : 0);
-}
-
-void QueuedHandle::GiveUp() {
-    lanes_->GiveUp(lanes_->lanes[0]);
-}
-
-bool QueuedHandle::DrainUntil(Clock::time_point deadline) {
-    return lanes_->DrainUntil(deadline);
+    error = 0;
+    return OwnedHandle(h);
 }
 
 }  // namespace fwburn::console

@@ -2,9 +2,10 @@
 // window is in selection mode (QuickEdit), a pipe nobody reads or a full disk blocks a write for
 // as long as that lasts, and the main thread, which takes the console's events and answers the
 // workers, must never wait for it. The streams it hands out are pipes; a pump thread moves what
-// comes out of each into a bounded queue in memory, and a writer thread per destination writes
-// the queue out: UTF-16 to a console, the bytes as they are to a file or pipe. stdout and stderr
-// share one writer when they are one console or one file, which keeps their order.
+// comes out of each into the writer lanes (session/writer_lanes.hpp), and a writer thread per
+// destination writes them out: UTF-16 to a console, the bytes as they are to a file or pipe.
+// stdout and stderr share one writer when they are one console or one file, which keeps their
+// order. The trace's file is a handle for the portable QueuedFile (OwnedHandle, OpenTraceFile).
 #pragma once
 
 #include <windows.h>
@@ -15,9 +16,11 @@
 #include <memory>
 #include <string>
 
+#include "ui/console/session/writer_lanes.hpp"
+
 namespace fwburn::console {
 
-class Lanes;
+class HandleWrites;
 struct Pump;
 
 class ConsoleOutput {
@@ -25,7 +28,7 @@ class ConsoleOutput {
     using Clock = std::chrono::steady_clock;
     // Bytes held back at most per writer while the output does not move: beyond it the oldest
     // pieces go (progress nobody could read), so that the newest lines are kept.
-    static constexpr size_t kMaxPending = 256 * 1024;
+    static constexpr size_t kMaxPending = WriterLanes::kDefaultMaxPending;
 
     ConsoleOutput(HANDLE out, HANDLE err, size_t maxPending = kMaxPending);
     // Flushes the streams and leaves the threads waiting: no thread of this host ends before the
@@ -49,37 +52,19 @@ class ConsoleOutput {
     bool DrainUntil(Clock::time_point deadline);
 
   private:
-    std::shared_ptr<Lanes> lanes_;
+    std::shared_ptr<HandleWrites> writes_;
+    std::shared_ptr<WriterLanes> lanes_;
     std::shared_ptr<Pump> pumps_[2];
     std::FILE* out_ = nullptr;
     std::FILE* err_ = nullptr;
 };
 
-// One file written by a thread of its own (the link trace, which the worker writes between a
-// block and its answer). Each Post is one piece, kept or dropped whole; the first write that
-// fails ends the writing, since a file with a hole after an error would mislead.
-class QueuedHandle {
-  public:
-    using Clock = std::chrono::steady_clock;
+// The writes to `file` for a QueuedFile, which takes it: once its owner has left, it is closed
+// unless a write still holds it (then it goes with the process, as the threads do).
+std::shared_ptr<Destinations> OwnedHandle(HANDLE file);
 
-    // Takes `file`, which is closed once its writer is done with it.
-    explicit QueuedHandle(HANDLE file, size_t maxPending = ConsoleOutput::kMaxPending);
-    ~QueuedHandle();
-    QueuedHandle(const QueuedHandle&) = delete;
-    QueuedHandle& operator=(const QueuedHandle&) = delete;
-
-    void Post(const std::string& piece);
-    // 0, or the Windows error of the write that failed.
-    DWORD Error() const;
-    size_t Dropped() const;
-    bool Stalled(Clock::duration limit) const;
-    size_t Missing() const;
-    void GiveUp();
-    bool DrainUntil(Clock::time_point deadline);
-
-  private:
-    std::shared_ptr<Lanes> lanes_;
-    HANDLE file_;
-};
+// The --trace file at `path`, opened as cmd's `>` does, or null with the errno of the open in
+// `error`.
+std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error);
 
 }  // namespace fwburn::console

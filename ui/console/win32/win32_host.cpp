@@ -5,10 +5,10 @@
 #include "link/win32/device_list.hpp"
 #include "link/win32/port_identity.hpp"
 #include "link/win32/update_lock.hpp"
+#include "ui/console/session/queued_trace.hpp"
 #include "ui/console/win32/console_modes.hpp"
 #include "ui/console/win32/control_events.hpp"
 #include "ui/console/win32/ending_events.hpp"
-#include "ui/console/win32/trace_file.hpp"
 #include "ui/console/win32/win32_link.hpp"
 
 namespace fwburn::console {
@@ -149,13 +149,15 @@ std::unique_ptr<SessionLink> Win32Host::MakeLink(const Target& target) {
 }
 
 std::unique_ptr<LinkTrace> Win32Host::OpenTrace(const std::string& path, int& error) {
-    auto trace = std::make_unique<TraceFile>(path, [] {
+    std::shared_ptr<Destinations> file = OpenTraceFile(path, error);
+    if (file == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<QueuedTrace>(path, std::move(file), [] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    Clock::now().time_since_epoch())
             .count();
     });
-    error = trace->OpenError();
-    return error == 0 ? std::move(trace) : nullptr;
 }
 
 bool Win32Host::Drain() {

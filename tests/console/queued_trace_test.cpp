@@ -1,6 +1,6 @@
-// The --trace file: the worker's lines never wait for the file, what the file misses is counted
-// exactly, and a write that fails ends the trace.
-#include "ui/console/posix/console_trace.hpp"
+// The --trace file as the Linux host opens it: the worker's lines never wait for the file, what
+// the file misses is counted exactly, and a write that fails ends the trace.
+#include "ui/console/session/queued_trace.hpp"
 
 #include <unistd.h>
 
@@ -10,11 +10,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "link/trace/trace_parser.hpp"
 #include "tests/console/stuck_reader.hpp"
+#include "ui/console/posix/output_queue.hpp"
 
 namespace fwburn::console {
 namespace {
@@ -41,9 +43,18 @@ int64_t Zero() {
     return 0;
 }
 
-TEST(ConsoleTraceTest, AFifoNobodyReadsCostsTheWorkerNothingAndEveryLineIsAccounted) {
+// As PosixHost::OpenTrace makes it, the errno of the open in `openError`.
+std::unique_ptr<QueuedTrace> Open(const std::string& path, int& openError,
+                                  size_t maxPending = WriterLanes::kDefaultMaxPending) {
+    return std::make_unique<QueuedTrace>(path, OpenTraceFile(path, openError), Zero, maxPending);
+}
+
+TEST(QueuedTraceTest, AFifoNobodyReadsCostsTheWorkerNothingAndEveryLineIsAccounted) {
     fixture::Fifo fifo;
-    ConsoleTrace trace(fifo.path, Zero, 16 * 1024);
+    int openError = -1;
+    const std::unique_ptr<QueuedTrace> owned = Open(fifo.path, openError, 16 * 1024);
+    QueuedTrace& trace = *owned;
+    EXPECT_EQ(openError, 0);
     ASSERT_NE(trace.writer(), nullptr);
 
     size_t posted = 1;  // the header
@@ -58,14 +69,14 @@ TEST(ConsoleTraceTest, AFifoNobodyReadsCostsTheWorkerNothingAndEveryLineIsAccoun
     EXPECT_GT(beyondTheBound, 0u);
     Clock::time_point start = Clock::now();
     const size_t atOutcome = trace.DroppedAtOutcome();
-    EXPECT_LT(Clock::now() - start, ConsoleTrace::kStall + milliseconds(500));
+    EXPECT_LT(Clock::now() - start, QueuedTrace::kStall + milliseconds(500));
     EXPECT_GT(atOutcome, beyondTheBound);  // what waited is given up on
 
     trace.writer()->Note("close");  // after the outcome: queued for a file given up on once
     ++posted;
     start = Clock::now();
     const size_t atEnd = trace.Finish();
-    EXPECT_LT(Clock::now() - start, ConsoleTrace::kStall + milliseconds(500));
+    EXPECT_LT(Clock::now() - start, QueuedTrace::kStall + milliseconds(500));
     EXPECT_GT(atEnd, atOutcome);
     EXPECT_EQ(trace.WriteError(), 0);
 
@@ -76,9 +87,11 @@ TEST(ConsoleTraceTest, AFifoNobodyReadsCostsTheWorkerNothingAndEveryLineIsAccoun
     EXPECT_LE(trace.Dropped(), atEnd);  // the line being written at the end got out after all
 }
 
-TEST(ConsoleTraceTest, ARegularFileGetsEveryLineAndNothingIsDropped) {
+TEST(QueuedTraceTest, ARegularFileGetsEveryLineAndNothingIsDropped) {
     Scratch scratch;
-    ConsoleTrace trace(scratch.path, Zero);
+    int openError = -1;
+    const std::unique_ptr<QueuedTrace> owned = Open(scratch.path, openError);
+    QueuedTrace& trace = *owned;
     ASSERT_NE(trace.writer(), nullptr);
     for (int i = 0; i < 1000; ++i) {
         trace.writer()->Note("line " + std::to_string(i));
@@ -95,21 +108,25 @@ TEST(ConsoleTraceTest, ARegularFileGetsEveryLineAndNothingIsDropped) {
     EXPECT_EQ(events.back().text, "line 999");
 }
 
-TEST(ConsoleTraceTest, WhatCannotBeOpenedOrWrittenIsTold) {
+TEST(QueuedTraceTest, WhatCannotBeOpenedOrWrittenIsTold) {
     struct Case {
         const char* path;
         int openError;
         int writeError;
     };
     const Case cases[] = {
-        {"", 0, 0},  // no trace asked for
+        {"", 0, 0},  // no file given: no trace
         {"/nonexistent-fwburn-dir/trace", ENOENT, 0},
         {"/dev/full", 0, ENOSPC},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        ConsoleTrace trace(c.path, Zero);
-        EXPECT_EQ(trace.OpenError(), c.openError);
+        int openError = 0;
+        const std::shared_ptr<Destinations> file =
+            c.path[0] != '\0' ? OpenTraceFile(c.path, openError) : nullptr;
+        EXPECT_EQ(openError, c.openError);
+        EXPECT_EQ(file != nullptr, c.path[0] != '\0' && c.openError == 0);
+        QueuedTrace trace(c.path, file, Zero);
         EXPECT_EQ(trace.writer() != nullptr, c.path[0] != '\0' && c.openError == 0);
         EXPECT_EQ(trace.Finish(), 0u);
         EXPECT_EQ(trace.WriteError(), c.writeError);

@@ -1,0 +1,186 @@
+// The writer lanes against scripted writes: what a failed write costs under each lane's rule, and
+// what leaving does to a write under way where the threads end (Linux) and where they never do
+// (Windows), which no native test of a real host could show.
+#include "ui/console/session/writer_lanes.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace fwburn::console {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kGone = 32;
+constexpr int kFailed = 5;
+
+// Writes that go into `written`, held while `held`, and fail as `fails` says for a piece.
+class Scripted final : public Destinations {
+  public:
+    struct Failure {
+        size_t goes;  // bytes that go out before the write fails
+        int code;
+    };
+
+    explicit Scripted(bool threadsEnd) : threadsEnd_(threadsEnd) {}
+
+    int Write(size_t, size_t, const std::string& bytes, size_t& left, const Moved& moved) override {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++writes;
+        changed.notify_all();
+        changed.wait(lock, [this] { return !held; });
+        const auto failure = fails.find(bytes);
+        const size_t goes = failure != fails.end() ? failure->second.goes : bytes.size();
+        written += bytes.substr(0, goes);
+        left = bytes.size() - goes;
+        lock.unlock();
+        moved();
+        return failure != fails.end() ? failure->second.code : 0;
+    }
+    bool ReaderGone(int code) const override { return code == kGone; }
+    void Wake() override {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++wakes;
+    }
+    bool ThreadsEnd() const override { return threadsEnd_; }
+    void Release() override {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++releases;
+    }
+    int Errno(int code) const override { return code; }
+    std::string Reason(int) const override { return ""; }
+
+    void Hold(bool on) {
+        std::lock_guard<std::mutex> lock(mutex);
+        held = on;
+        changed.notify_all();
+    }
+    // Waits until `n` writes have begun.
+    bool Began(int n) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, milliseconds(2000), [&] { return writes >= n; });
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    int writes = 0;
+    int wakes = 0;
+    int releases = 0;
+    std::map<std::string, Failure> fails;
+    std::string written;
+
+  private:
+    const bool threadsEnd_;
+};
+
+void Post(WriterLanes& lanes, const std::string& piece) {
+    lanes.Post(0, 0, piece.data(), piece.size());
+}
+
+TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsPieceAndAFileNothingMore) {
+    struct Case {
+        const char* name;
+        bool endAtError;
+        int code;
+        const char* written;
+        int error;
+        bool brokenPipe;
+    };
+    const Case cases[] = {
+        {"a file ends", true, kFailed, "aaaab", kFailed, false},
+        {"a terminal goes on", false, kFailed, "aaaabccccdddd", 0, false},
+        {"a reader gone wakes the loop", false, kGone, "aaaabccccdddd", 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto script = std::make_shared<Scripted>(true);
+        script->fails["bbbb"] = {1, c.code};
+        WriterLanes::Options options;
+        options.endAtError = c.endAtError;
+        auto lanes = std::make_shared<WriterLanes>(script, options);
+        WriterLanes::Start(lanes);
+        script->Hold(true);
+        for (const char* piece : {"aaaa", "bbbb", "cccc"}) {
+            Post(*lanes, piece);
+        }
+        ASSERT_TRUE(script->Began(1));
+        script->Hold(false);
+        ASSERT_TRUE(lanes->DrainUntil(Clock::now() + milliseconds(2000)));
+        Post(*lanes, "dddd");
+        ASSERT_TRUE(lanes->DrainUntil(Clock::now() + milliseconds(2000)));
+
+        EXPECT_EQ(lanes->Error(0), c.error);
+        EXPECT_EQ(lanes->DroppedBytes(), 3u);  // the failed piece's rest, nothing after it
+        EXPECT_EQ(lanes->DroppedPieces(0), 0u);
+        EXPECT_EQ(lanes->BrokenPipe(), c.brokenPipe);
+        lanes->Leave();
+        std::lock_guard<std::mutex> lock(script->mutex);  // never while asking the lanes
+        EXPECT_EQ(script->written, c.written);
+        EXPECT_GE(script->wakes, 1);  // gone idle
+    }
+}
+
+// Leaving never waits for a write. Where the threads end, the destinations go with the last of
+// them once its write returns; where they never end, the owner releases the destinations, unless
+// a write holds them (they then go with the process).
+TEST(WriterLanesTest, LeavingNeverWaitsAndReleasesOnlyWhatNoWriteHolds) {
+    struct Case {
+        const char* name;
+        bool threadsEnd;
+        bool writing;
+        int releasedAtLeave;
+        bool endsAfterTheWrite;
+    };
+    const Case cases[] = {
+        {"Linux, idle", true, false, 0, true},
+        {"Linux, in a write", true, true, 0, true},
+        {"Windows, idle", false, false, 1, false},
+        {"Windows, in a write", false, true, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto script = std::make_shared<Scripted>(c.threadsEnd);
+        auto lanes = std::make_shared<WriterLanes>(script, WriterLanes::Options{});
+        WriterLanes::Start(lanes);
+        if (c.writing) {
+            script->Hold(true);
+            Post(*lanes, "held");
+            Post(*lanes, "queued");
+            ASSERT_TRUE(script->Began(1));
+        }
+        const Clock::time_point start = Clock::now();
+        lanes->Leave();
+        EXPECT_LT(Clock::now() - start, milliseconds(500));
+        Post(*lanes, "after");                              // not taken: the owner has gone
+        EXPECT_EQ(lanes->Missing(0), c.writing ? 2u : 0u);  // "queued" dropped, "held" under way
+        {
+            std::lock_guard<std::mutex> lock(script->mutex);
+            EXPECT_EQ(script->releases, c.releasedAtLeave);
+        }
+        script->Hold(false);
+        const std::weak_ptr<WriterLanes> running = lanes;
+        lanes.reset();
+        // A thread that ends does so at once; one that waits on is given a moment to show it.
+        const Clock::time_point deadline =
+            Clock::now() + milliseconds(c.endsAfterTheWrite ? 2000 : 200);
+        while (!running.expired() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+        EXPECT_EQ(running.expired(), c.endsAfterTheWrite);
+        std::lock_guard<std::mutex> lock(script->mutex);
+        EXPECT_EQ(script->releases, c.releasedAtLeave);
+        EXPECT_EQ(script->written, c.writing ? "held" : "");  // not what waited, nor "after"
+    }
+}
+
+}  // namespace
+}  // namespace fwburn::console

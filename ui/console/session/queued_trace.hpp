@@ -1,0 +1,110 @@
+// The --trace file of one update. The worker writes a line per byte exchange, between a block and
+// its answer: the lines go to a writer thread of their own (QueuedFile), so that a file that does
+// not take them (a terminal or FIFO nobody reads) never holds up the transfer, and a controller
+// waiting for its next block is never left to time out. Lines that could not wait are dropped,
+// counted and reported; a write that fails ends the trace. The host opens the file (as its shell's
+// `>` does) and supplies its writes and error words; the rest is the same on every system.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "link/trace/trace_writer.hpp"
+#include "ui/console/session/host.hpp"
+#include "ui/console/session/writer_lanes.hpp"
+
+namespace fwburn::console {
+
+// One file written by a thread of its own, for a caller that must never wait for it. Each Post
+// is one piece, kept or dropped whole, with the lanes' bound. The first write that fails ends the
+// writing.
+class QueuedFile final : public TraceSink {
+  public:
+    using Clock = WriterLanes::Clock;
+
+    // Writes to `file`'s destination 0, which is released once its writer is done with it.
+    explicit QueuedFile(std::shared_ptr<Destinations> file,
+                        size_t maxPending = WriterLanes::kDefaultMaxPending);
+    // Never waits; what is queued is dropped, and a write under way is left to its thread.
+    ~QueuedFile() override;
+    QueuedFile(const QueuedFile&) = delete;
+    QueuedFile& operator=(const QueuedFile&) = delete;
+
+    // Queues `piece`; waits for nothing but the queue's mutex.
+    void Post(const std::string& piece) { lanes_->Post(0, 0, piece.data(), piece.size()); }
+    // A trace's line, posted: the errno of a write before it, if one failed.
+    int Put(const std::string& line) override;
+
+    // 0, or the system's code of the write that failed; nothing is written after it.
+    int Error() const { return lanes_->Error(0); }
+    // Pieces dropped: beyond the bound, or given up on (not those after an error).
+    size_t Dropped() const { return lanes_->DroppedPieces(0); }
+    // Pieces wait, and the file has taken no byte of them for `limit`.
+    bool Stalled(Clock::duration limit) const { return lanes_->Stalled(0, limit); }
+    // Pieces dropped, waiting or being written: what the file misses if the writer stops now.
+    size_t Missing() const { return lanes_->Missing(0); }
+    // Drops what waits, counted; a piece being written is left to its write.
+    void GiveUp() { lanes_->GiveUp(0); }
+    // Waits until nothing waits or `deadline` has passed.
+    bool DrainUntil(Clock::time_point deadline) { return lanes_->DrainUntil(deadline); }
+
+    // The errno and the system's words for the write that failed.
+    int ErrorErrno() const;
+    std::string ErrorText() const;
+
+  private:
+    std::shared_ptr<Destinations> file_;
+    std::shared_ptr<WriterLanes> lanes_;
+};
+
+class QueuedTrace final : public LinkTrace {
+  public:
+    // A file that has taken no byte for this long while lines wait is given up on (as long as
+    // the terminal's last lines get when a signal ends the program).
+    static constexpr std::chrono::milliseconds kStall{300};
+    // The end waits at most this long for a file that takes its lines slowly.
+    static constexpr std::chrono::milliseconds kEndAtMost{5000};
+
+    // The trace written to `file`, opened by the host at `path`; no trace when `file` is null.
+    // `clockMs` stamps the lines.
+    QueuedTrace(const std::string& path, std::shared_ptr<Destinations> file,
+                std::function<int64_t()> clockMs,
+                size_t maxPending = WriterLanes::kDefaultMaxPending);
+    ~QueuedTrace() override;
+    QueuedTrace(const QueuedTrace&) = delete;
+    QueuedTrace& operator=(const QueuedTrace&) = delete;
+
+    // What the link records to; null without a trace.
+    TraceWriter* writer() const override { return writer_.get(); }
+
+    // 0, or the errno of the write that ended the trace.
+    int WriteError() const override { return file_ != nullptr ? file_->ErrorErrno() : 0; }
+    // The line that says so on stderr, and the reason the outcome's `traceError` carries.
+    std::string ErrorNote() const override;
+    std::string ErrorReason() const override;
+
+    // At the outcome, while the worker waits for it to be shown: waits at most kStall for the
+    // lines so far; those waiting for a file that took nothing in that time are dropped now. The
+    // lines dropped, which the file will miss (a line still being written is not counted: it may
+    // get out yet).
+    size_t DroppedAtOutcome() override;
+    // At the end, once the worker has returned: waits while the file takes the lines, at most
+    // kStall without a byte and kEndAtMost in all; the rest is dropped. The lines the file
+    // misses, a line still being written counted with them (the program leaves it behind).
+    size_t Finish() override;
+    // The lines dropped so far.
+    size_t Dropped() const { return file_ != nullptr ? file_->Dropped() : 0; }
+    // The line on stderr when `dropped` lines were dropped.
+    std::string DroppedNote(size_t dropped) const override;
+
+  private:
+    std::string path_;
+    std::unique_ptr<QueuedFile> file_;
+    std::unique_ptr<TraceWriter> writer_;
+};
+
+}  // namespace fwburn::console

@@ -1,0 +1,136 @@
+// Output written by threads of their own, for callers that must never wait for it: the main
+// loop, which takes the signals or the console's events and answers the workers, and the worker,
+// which writes the trace between a block and its answer. A write to a stopped terminal, a pipe
+// nobody reads or a full disk blocks for as long as that lasts; here only a writer waits for it.
+// Pieces are queued per lane and one thread per lane writes them in order. While the output does
+// not move, what waits is bounded: beyond it the oldest whole pieces go (progress nobody could
+// read), so that the newest are kept. The system (posix/, win32/) supplies the writes themselves,
+// the wake of its main loop, and how its threads start and end.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace fwburn::console {
+
+// Where the lanes' pieces go, each destination by its number, and what the system does for them.
+// Error codes are the system's own (errno, a Windows error), 0 for none.
+class Destinations {
+  public:
+    using Moved = std::function<void()>;
+
+    virtual ~Destinations() = default;
+
+    // On lane `lane`'s thread: writes all of `bytes` to destination `to`, calling `moved` each
+    // time some of them went out. 0, or the code of the write that failed, with `left` set to
+    // the bytes that did not go out.
+    virtual int Write(size_t lane, size_t to, const std::string& bytes, size_t& left,
+                      const Moved& moved) = 0;
+    // The code of a write to a pipe whose reader has gone.
+    virtual bool ReaderGone(int code) const = 0;
+    // Tells the main loop that the lanes went idle or a reader has gone.
+    virtual void Wake() {}
+    // Starts `run` on a detached thread of its own.
+    virtual void StartThread(std::function<void()> run);
+    // True: the threads end once their owner leaves, and the destinations are released with the
+    // last of them. False: they wait on for the process's end (under Wine a thread that ends
+    // while the process ends gets the process killed), and Release() is called when the owner
+    // leaves while no write holds a destination.
+    virtual bool ThreadsEnd() const = 0;
+    virtual void Release() {}
+    // The errno the program's words and JSON use for `code`, and the system's text for it.
+    virtual int Errno(int code) const = 0;
+    virtual std::string Reason(int code) const = 0;
+};
+
+// The lanes and their threads. Each thread holds the lanes alive: one left blocked in a write
+// still has all it needs once its owner has gone.
+class WriterLanes {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // Bytes held back at most per lane while its output does not move.
+    static constexpr size_t kDefaultMaxPending = 256 * 1024;
+
+    struct Options {
+        size_t lanes = 1;
+        size_t maxPending = kDefaultMaxPending;
+        // The first failed write ends the lane: a file with a hole after an error would mislead.
+        bool endAtError = false;
+    };
+
+    WriterLanes(std::shared_ptr<Destinations> destinations, const Options& options);
+    WriterLanes(const WriterLanes&) = delete;
+    WriterLanes& operator=(const WriterLanes&) = delete;
+
+    // A thread per lane, from here on.
+    static void Start(const std::shared_ptr<WriterLanes>& self);
+
+    // Queues a piece for destination `to` on `lane`, kept or dropped whole; waits for nothing
+    // but the lanes' mutex.
+    void Post(size_t lane, size_t to, const char* data, size_t size);
+
+    // Nothing queued and nothing being written.
+    bool Idle() const;
+    // Waits until the lanes are idle or `deadline` has passed.
+    bool DrainUntil(Clock::time_point deadline);
+    // A write found a pipe without a reader.
+    bool BrokenPipe() const { return brokenPipe_; }
+    // Bytes dropped: beyond the bound, given up on, or not written by a write that failed.
+    size_t DroppedBytes() const { return droppedBytes_; }
+
+    // 0, or the code of the write that ended `lane` (with endAtError).
+    int Error(size_t lane) const;
+    // Pieces dropped from `lane`: beyond the bound, or given up on. Those after an error are
+    // not counted: the error says the output ends there.
+    size_t DroppedPieces(size_t lane) const;
+    // Pieces dropped, waiting or being written: what the output misses if the writer stops now.
+    size_t Missing(size_t lane) const;
+    // Pieces wait on `lane`, and not one byte of them has gone out for `limit`.
+    bool Stalled(size_t lane, Clock::duration limit) const;
+    // Drops what waits on `lane`, counted; a piece being written is left to its write.
+    void GiveUp(size_t lane);
+
+    // The owner leaves: nothing more is taken and what waits is dropped; never waits for a
+    // write (Destinations::ThreadsEnd says what becomes of the threads).
+    void Leave();
+
+  private:
+    struct Piece {
+        size_t to;
+        std::string bytes;
+    };
+    struct Lane {
+        std::deque<Piece> queue;
+        size_t pending = 0;
+        bool writing = false;
+        Clock::time_point movedAt{};  // since then work waited and no byte went out
+        int error = 0;
+        size_t droppedPieces = 0;
+    };
+
+    static bool Busy(const Lane& lane) { return !lane.queue.empty() || lane.writing; }
+    bool IdleLocked() const;
+    void DropFront(Lane& lane);
+    void Run(size_t index);
+
+    const std::shared_ptr<Destinations> destinations_;
+    const size_t maxPending_;
+    const bool endAtError_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;  // a piece came, a lane went idle, or the owner left
+    std::vector<Lane> lanes_;          // never resized: each thread holds its own
+    bool left_ = false;
+    std::atomic<bool> brokenPipe_{false};
+    std::atomic<size_t> droppedBytes_{0};
+};
+
+}  // namespace fwburn::console
