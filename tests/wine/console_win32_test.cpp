@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -262,7 +263,14 @@ TEST(ConsoleOutput, APipeNobodyReadsHoldsUpNothingAndKeepsTheNewest) {
     const std::string line(1000, 'x');
     const auto start = Clock::now();
     for (int i = 0; i < 2000; ++i) {  // 2 MB, far beyond every buffer
-        std::fprintf(output.out(), "%s %d\n", line.c_str(), i);
+        // Each line in two writes, now and then with a pause between them that lets the pump
+        // read the start alone.
+        std::fputs(line.c_str(), output.out());
+        std::fflush(output.out());
+        if (i % 10 == 0) {
+            Sleep(1);
+        }
+        std::fprintf(output.out(), " %d\n", i);
         std::fflush(output.out());
     }
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
@@ -276,6 +284,11 @@ TEST(ConsoleOutput, APipeNobodyReadsHoldsUpNothingAndKeepsTheNewest) {
     const std::string got = stuck.Finish();
     EXPECT_LT(got.size(), 400u * 1024u);
     EXPECT_NE(got.find(line + " 1999\n"), std::string::npos);
+    // What was dropped went in whole lines: none of those kept lacks its start.
+    std::istringstream kept(got);
+    for (std::string l; std::getline(kept, l);) {
+        ASSERT_EQ(l.compare(0, line.size() + 1, line + " "), 0) << l.substr(0, 40);
+    }
     err.Finish();
 }
 

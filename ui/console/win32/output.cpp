@@ -158,25 +158,50 @@ struct Pump {
         return (!peeked || waiting == 0) && !holding;
     }
 
+    // A read takes what the pipe holds, which may end inside a line that is still being
+    // written: the pump queues whole lines, and the start of a line once the pipe has stayed
+    // empty for a poll (a question waiting for its answer) or once it is longer than a pipe.
+    // So a piece dropped while nobody reads never leaves the end of a line without its start.
     static void Run(const std::shared_ptr<Pump>& self, const std::shared_ptr<WriterLanes>& lanes) {
         std::thread([self, lanes] {
             std::vector<char> buffer(kPipeSize);
+            std::string start;   // of a line, not queued yet
+            bool quiet = false;  // the pipe was empty at the last look too
+            const auto post = [&](size_t size) {
+                if (size == 0) {
+                    return;
+                }
+                lanes->Post(self->lane, self->to, start.data(), size);
+                start.erase(0, size);
+            };
             for (;;) {
                 DWORD waiting = 0;
                 if (!PeekNamedPipe(self->read, nullptr, 0, nullptr, &waiting, nullptr)) {
+                    post(start.size());
+                    self->holding = false;
                     return;  // the stream was closed and everything in it taken
                 }
                 if (waiting == 0) {
+                    if (quiet && !start.empty()) {
+                        post(start.size());
+                        self->holding = false;
+                    }
+                    quiet = true;
                     Sleep(kPumpPollMs);
                     continue;
                 }
+                quiet = false;
                 self->holding = true;  // before the bytes leave the pipe
                 DWORD got = 0;
                 const DWORD want = waiting < kPipeSize ? waiting : kPipeSize;
                 if (ReadFile(self->read, buffer.data(), want, &got, nullptr) && got > 0) {
-                    lanes->Post(self->lane, self->to, buffer.data(), got);
+                    start.append(buffer.data(), got);
+                    const size_t end = start.rfind('\n');
+                    post(start.size() >= kPipeSize  ? start.size()
+                         : end == std::string::npos ? 0
+                                                    : end + 1);
                 }
-                self->holding = false;
+                self->holding = !start.empty();
             }
         }).detach();
     }
