@@ -121,8 +121,10 @@ def main():
         now = time.monotonic()
         for item in [d for d in due if d[0] <= now]:
             due.remove(item)
-            os.write(master, bytes([ACK]))
+            # Timed before the write, the reply after its own: their difference is never less
+            # than the host saw between them.
             transfers[-1]["injectedAfterMs"].append(round((time.monotonic() - item[1]) * 1000, 2))
+            os.write(master, bytes([ACK]))
         if stop_r in ready:
             break
         if master in ready:
@@ -144,11 +146,12 @@ def main():
             os.write(up, data)
         if up in ready:
             reply = os.read(up, 4096)
+            os.write(master, reply)
             if awaiting and reply:
-                # The controller's own reply to the target (its NAK), as the host gets it.
+                # The controller's own reply to the target (its NAK), as the host gets it: timed
+                # once it is on the host's side.
                 transfers[-1]["repliedAfterMs"].append(
                     round((time.monotonic() - awaiting.pop(0)) * 1000, 2))
-            os.write(master, reply)
 
     with open(summary_path, "w") as f:
         json.dump({"blocks": finder.ordinal() if finder.numbers else 0, "targetSends": sends[0],
