@@ -129,15 +129,7 @@ std::unique_ptr<SessionLink> PosixHost::MakeLink(const Target& target) {
 }
 
 std::unique_ptr<LinkTrace> PosixHost::OpenTrace(const std::string& path, int& error) {
-    std::shared_ptr<Destinations> file = OpenTraceFile(path, error);
-    if (file == nullptr) {
-        return nullptr;
-    }
-    return std::make_unique<QueuedTrace>(path, std::move(file), [] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   Clock::now().time_since_epoch())
-            .count();
-    });
+    return TraceOn(path, OpenTraceFile(path, error));
 }
 
 bool PosixHost::Drain() {

@@ -1,6 +1,7 @@
 #include "ui/console/session/queued_trace.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace fwburn::console {
@@ -79,6 +80,17 @@ size_t QueuedTrace::Finish() {
 std::string QueuedTrace::DroppedNote(size_t dropped) const {
     return "--trace " + path_ + ": " + std::to_string(dropped) +
            (dropped == 1 ? " line" : " lines") + " dropped: the file did not take them in time";
+}
+
+std::unique_ptr<LinkTrace> TraceOn(const std::string& path, std::shared_ptr<Destinations> file) {
+    if (file == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<QueuedTrace>(path, std::move(file), [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    });
 }
 
 }  // namespace fwburn::console

@@ -107,4 +107,8 @@ class QueuedTrace final : public LinkTrace {
     std::unique_ptr<TraceWriter> writer_;
 };
 
+// The trace of `path` on `file` as a host opened it, its lines stamped with the steady clock's
+// milliseconds; null when the host could not open it (`file` null).
+std::unique_ptr<LinkTrace> TraceOn(const std::string& path, std::shared_ptr<Destinations> file);
+
 }  // namespace fwburn::console

@@ -149,15 +149,7 @@ std::unique_ptr<SessionLink> Win32Host::MakeLink(const Target& target) {
 }
 
 std::unique_ptr<LinkTrace> Win32Host::OpenTrace(const std::string& path, int& error) {
-    std::shared_ptr<Destinations> file = OpenTraceFile(path, error);
-    if (file == nullptr) {
-        return nullptr;
-    }
-    return std::make_unique<QueuedTrace>(path, std::move(file), [] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   Clock::now().time_since_epoch())
-            .count();
-    });
+    return TraceOn(path, OpenTraceFile(path, error));
 }
 
 bool Win32Host::Drain() {
