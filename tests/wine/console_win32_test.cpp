@@ -182,9 +182,10 @@ struct Reader {
             }
         });
     }
+    // After the write end was closed: the reader takes what the pipe still holds, up to its end.
     std::string Finish() {
-        CloseHandle(read);
         thread.join();
+        CloseHandle(read);
         return got;
     }
 };
