@@ -299,5 +299,49 @@ TEST(QueuedFileTest, AFailedWriteEndsTheFileWithItsError) {
     rmdir(dir);
 }
 
+// A FIFO as the trace: its reader may already wait or come a moment later; one that never comes
+// is an error within a few seconds, never an open that waits for ever.
+TEST(OpenTraceFileTest, AFifoIsOpenedOnlyWithItsReader) {
+    char dir[] = "/tmp/fwburn-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/trace";
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    for (const int readerAfterMs : {-1, 0, 300}) {
+        SCOPED_TRACE(readerAfterMs);
+        int reader = -1;
+        std::thread late;
+        const auto openReader = [&] { reader = open(path.c_str(), O_RDONLY | O_NONBLOCK); };
+        if (readerAfterMs == 0) {
+            openReader();
+        } else if (readerAfterMs > 0) {
+            late = std::thread([&] {
+                std::this_thread::sleep_for(milliseconds(readerAfterMs));
+                openReader();
+            });
+        }
+        const auto start = Clock::now();
+        int error = -1;
+        const std::shared_ptr<Destinations> file = OpenTraceFile(path, error);
+        if (late.joinable()) {
+            late.join();
+        }
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+        if (readerAfterMs < 0) {
+            EXPECT_EQ(file, nullptr);
+            EXPECT_EQ(error, ENXIO);
+            continue;
+        }
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(error, 0);
+        size_t left = 0;
+        EXPECT_EQ(file->Write(0, 0, "trace\n", left, [] {}), 0);
+        char got[16] = {};
+        EXPECT_EQ(read(reader, got, sizeof got), 6);
+        close(reader);
+    }
+    unlink(path.c_str());
+    rmdir(dir);
+}
+
 }  // namespace
 }  // namespace fwburn::console

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -185,15 +186,35 @@ std::shared_ptr<Destinations> OwnedDescriptor(int fd) {
     return std::make_shared<DescriptorWrites>(std::vector<int>{fd}, false, fd);
 }
 
+// Opened without waiting: a FIFO that nobody reads would hold a blocking open(2) for ever, with
+// the signals that could end it still blocked for the main loop. A reader being started beside
+// the program (`cat fifo & fwburn ... --trace fifo`) gets a moment to come.
 std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error) {
+    constexpr auto kReaderWait = std::chrono::seconds(2);
+    const auto giveUp = std::chrono::steady_clock::now() + kReaderWait;
     int fd;
-    do {
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-    } while (fd < 0 && errno == EINTR);
+    for (;;) {
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                  0666);
+        if (fd >= 0 || (errno != EINTR && errno != ENXIO)) {
+            break;
+        }
+        if (errno == ENXIO) {
+            struct stat st {};
+            if (stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode) ||
+                std::chrono::steady_clock::now() >= giveUp) {
+                errno = ENXIO;
+                break;
+            }
+            usleep(20 * 1000);
+        }
+    }
     if (fd < 0) {
         error = errno;
         return nullptr;
     }
+    // The writer thread may wait on its writes; only the open had to not.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     error = 0;
     return OwnedDescriptor(fd);
 }

@@ -261,9 +261,9 @@ int Session::Run(const TargetChoice& choice) {
         int error = 0;
         trace_ = host_.OpenTrace(options_.trace, error);
         if (trace_ == nullptr) {
-            std::fprintf(host_.err(), "%s: --trace %s: cannot write the file: %s\n",
-                         info_.program.c_str(), Shown(options_.trace).c_str(),
-                         std::strerror(error));
+            std::fprintf(host_.err(), "%s: --trace %s: cannot write the file: %s%s\n",
+                         info_.program.c_str(), Shown(options_.trace).c_str(), std::strerror(error),
+                         error == ENXIO ? " (a FIFO needs its reader started first)" : "");
             return kExitUsage;
         }
     }
