@@ -49,10 +49,16 @@ class Session(PtyCase):
         sim = self.start_sim("rv7g")
         alias = os.path.join(self.tmp.name, "alias")
         os.symlink(sim.port, alias)
-        r = run_cli("rv7g", "--port", sim.port, "--port", alias, "--yes")
-        self.assertEqual(r.code, 2, r)
-        self.assertIn("--port %s and --port %s are one port" % (sim.port, alias), r.err)
-        self.assertTrue(port_free(sim.port))
+        # A second --port, or the trace, on the controller's own port: refused before any open.
+        for args, said in ((["--port", alias], "--port %s and --port %s are one port" %
+                            (sim.port, alias)),
+                           (["--trace", alias], "--trace %s is the PLC's port %s" %
+                            (alias, sim.port))):
+            with self.subTest(args=args):
+                r = run_cli("rv7g", "--port", sim.port, *args, "--yes")
+                self.assertEqual(r.code, 2, r)
+                self.assertIn(said, r.err)
+                self.assertTrue(port_free(sim.port))
         sim.stop()
         self.assertEqual(sim.summary["bytesReceived"], 0)
 

@@ -146,7 +146,7 @@ int Command(Host& host, const char* program, const Options& options, int row) {
     const bool usb = IsUsbLinked(row);
     const TargetChoice choice = ChooseTargets(options, usb, options.info, ModelName(row), host);
     if (choice.exitCode != 0) {
-        std::fprintf(host.err(), "%s: %s\n", program, choice.error.c_str());
+        std::fprintf(host.err(), "%s: %s\n", program, Shown(choice.error).c_str());
         return choice.exitCode;
     }
     Session session(host, options, info, ModeFor(options), row,

@@ -40,10 +40,8 @@ TargetChoice Refuse(int code, std::string error) {
     return choice;
 }
 
-}  // namespace
-
-TargetChoice ChooseTargets(const Options& options, bool usb, bool look, const std::string& model,
-                           PortFinder& ports) {
+TargetChoice Choose(const Options& options, bool usb, bool look, const std::string& model,
+                    PortFinder& ports) {
     const char* what = usb ? "controller on the USB link" : "serial port";
     TargetChoice choice;
     if (!options.ports.empty() && !options.ports.front().empty()) {
@@ -90,6 +88,24 @@ TargetChoice ChooseTargets(const Options& options, bool usb, bool look, const st
     // An update goes on to its open, which fails and says so as the window does.
     choice.targets.push_back({"", "", ""});
     choice.discovering = usb;
+    return choice;
+}
+
+}  // namespace
+
+TargetChoice ChooseTargets(const Options& options, bool usb, bool look, const std::string& model,
+                           PortFinder& ports) {
+    const TargetChoice choice = Choose(options, usb, look, model, ports);
+    // The record written into the port itself would reach the PLC as bytes of the transfer.
+    if (choice.exitCode == 0 && !options.trace.empty()) {
+        const std::string trace = ports.DeviceKey(options.trace);
+        for (const Target& target : choice.targets) {
+            if (!target.port.empty() && ports.DeviceKey(target.port) == trace) {
+                return Refuse(kExitUsage, "--trace " + options.trace + " is the PLC's port " +
+                                              target.port + ": give the record a file of its own");
+            }
+        }
+    }
     return choice;
 }
 
