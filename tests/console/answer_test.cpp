@@ -65,6 +65,24 @@ TEST(AnswerInput, OneLineAnswersOnePrompt) {
     }
 }
 
+TEST(AnswerInput, ALineWithoutEndHoldsAFewBytes) {
+    const std::string blanks(200000, ' ');
+    const struct {
+        std::string input;
+        const char* answers;
+    } cases[] = {
+        {std::string(1000000, '\0'), "o"},
+        {std::string(1000000, 'n'), "o"},
+        {blanks + "N" + std::string(200000, '\t') + "o" + blanks, "c"},
+    };
+    for (const auto& c : cases) {
+        AnswerInput in;
+        EXPECT_EQ(Feed(in, c.input, false), "");
+        EXPECT_LE(in.held(), 4u);
+        EXPECT_EQ(Feed(in, "\n", false), c.answers);
+    }
+}
+
 TEST(AnswerInput, AnInterruptedReadIsTriedAgain) {
     AnswerInput in;
     EXPECT_FALSE(in.Take(1, 'n', 0));

@@ -40,7 +40,11 @@ std::optional<Answer> AnswerInput::Take(ssize_t n, char c, int error) {
         return std::nullopt;
     }
     if (n == 1 && c != '\n') {
-        typed_ += c;
+        // Only the word matters, and a word of more than three letters is no "no": a line that
+        // never ends (input from /dev/zero) holds a few bytes, not all of it.
+        if (!std::isspace(static_cast<unsigned char>(c)) && typed_.size() < kLongestKept) {
+            typed_ += c;
+        }
         return std::nullopt;
     }
     const std::string line = typed_;

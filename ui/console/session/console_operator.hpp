@@ -88,9 +88,12 @@ class AnswerInput {
     // -1. Empty while the line goes on or the read is to be tried again (EINTR, EAGAIN in
     // `error`).
     std::optional<Answer> Take(ssize_t n, char c, int error);
+    // The bytes kept of the line typed so far: a few, however long it is.
+    size_t held() const { return typed_.size(); }
 
   private:
-    std::string typed_;
+    static constexpr size_t kLongestKept = 4;
+    std::string typed_;  // its letters, blanks left out
 };
 
 // Counts the update requests the controller accepted (a reconnect prompt, or a wait that no
