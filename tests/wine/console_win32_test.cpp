@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -390,6 +391,54 @@ TEST(Keyboard, ReadsOneByteAtATimeUntilTheEndOfInput) {
     }
     // "n" and Enter cancels, an empty line goes on, the end of input cancels.
     EXPECT_EQ(answers, (std::vector<Answer>{Answer::Cancel, Answer::Ok, Answer::Cancel}));
+}
+
+// Input that keeps coming (`yes | fwburn-cpu-cli`) while nobody answers stays in the pipe: the
+// reader holds a few bytes, not all it could read during a whole update.
+TEST(Keyboard, InputNobodyTakesStaysInThePipe) {
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 4096));
+    const HANDLE saved = GetStdHandle(STD_INPUT_HANDLE);
+    SetStdHandle(STD_INPUT_HANDLE, read);
+    Keyboard keyboard;
+    keyboard.Start();
+    SetStdHandle(STD_INPUT_HANDLE, saved);
+    std::string sent;
+    for (int i = 0; sent.size() < 24 * 1024; ++i) {
+        sent += std::to_string(i) + "\n";
+    }
+    std::atomic<size_t> written{0};
+    std::thread writer([&] {
+        for (size_t at = 0; at < sent.size(); at += 1024) {
+            DWORD put = 0;
+            WriteFile(write, sent.data() + at,
+                      static_cast<DWORD>(std::min<size_t>(1024, sent.size() - at)), &put, nullptr);
+            written += put;
+        }
+        CloseHandle(write);
+    });
+    // Until the writer is held up, or all of it was taken.
+    for (size_t before = SIZE_MAX; written != before && written < sent.size();) {
+        before = written;
+        Sleep(200);
+    }
+    EXPECT_LT(written.load(), 8u * 1024u);
+    std::string got;
+    for (;;) {
+        ASSERT_EQ(WaitForSingleObject(keyboard.ready(), 10000), WAIT_OBJECT_0);
+        long n = 0;
+        char c = 0;
+        int error = 0;
+        if (keyboard.Take(n, c, error)) {
+            if (n != 1) {
+                break;
+            }
+            got += c;
+        }
+    }
+    writer.join();
+    EXPECT_TRUE(got == sent) << got.size() << " bytes of " << sent.size();
 }
 
 TEST(Win32Link, APortThatIsNotThereSaysSo) {

@@ -1,6 +1,7 @@
 #include "ui/console/win32/keyboard.hpp"
 
 #include <cerrno>
+#include <condition_variable>
 #include <thread>
 
 namespace fwburn::console {
@@ -11,7 +12,12 @@ struct Keyboard::Shared {
         char c;
         int error;
     };
+    // Bytes read ahead at most: what comes beyond stays in the pipe while nobody answers
+    // (`yes | fwburn-cpu-cli` during a whole update), as it does on Linux.
+    static constexpr size_t kReadAhead = 64;
+
     std::mutex mutex;
+    std::condition_variable room;
     std::deque<Byte> bytes;
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
@@ -21,7 +27,8 @@ struct Keyboard::Shared {
         }
     }
     void Put(const Byte& b) {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::unique_lock<std::mutex> lock(mutex);
+        room.wait(lock, [this] { return bytes.size() < kReadAhead; });
         bytes.push_back(b);
         SetEvent(ready);
     }
@@ -72,6 +79,7 @@ bool Keyboard::Take(long& n, char& c, int& error) {
     }
     const Shared::Byte b = shared_->bytes.front();
     shared_->bytes.pop_front();
+    shared_->room.notify_one();
     if (shared_->bytes.empty()) {
         ResetEvent(shared_->ready);
     }
