@@ -452,5 +452,23 @@ TEST(Win32Link, APortThatIsNotThereSaysSo) {
     EXPECT_EQ(OpenFailure("COM3", ERROR_ACCESS_DENIED), "COM3: in use by another program");
 }
 
+// Every name that opens a port has that port's key, so that a second name of the port is one
+// port, its lock is the port's lock, and a --trace onto it is refused.
+TEST(Win32Link, EverySpellingThatOpensAPortIsThatPort) {
+    const struct {
+        const char* name;
+        const char* key;
+    } cases[] = {
+        {"COM44", "COM44"},         {"com44", "COM44"},     {"\\\\.\\COM44", "COM44"},
+        {"//./COM44", "COM44"},     {"//./com44", "COM44"}, {"//?/COM44", "COM44"},
+        {"\\\\?\\COM44", "COM44"},  {"COM4:", "COM4"},      {"com4.txt", "COM4"},
+        {"C:\\logs\\COM4", "COM4"}, {"COM4 ", "COM4"},      {"trace.txt", "TRACE.TXT"},
+        {"C:\\COM44", "C:\\COM44"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DeviceKeyOf(c.name), c.key) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace fwburn::console

@@ -212,11 +212,11 @@ std::optional<UsbPort> Win32Host::Describe(const std::string& port) {
 }
 
 std::string Win32Host::DeviceKey(const std::string& port) {
-    return PortKey(port);
+    return DeviceKeyOf(port);
 }
 
 std::string Win32Host::LockIdentity(const std::string& port) {
-    return PortKey(port);
+    return DeviceKeyOf(port);
 }
 
 std::string Win32Host::FriendlyName(const std::string& port) {

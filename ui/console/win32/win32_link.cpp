@@ -25,6 +25,18 @@ std::string OpenFailure(const std::string& name, DWORD error) {
     }
 }
 
+std::string DeviceKeyOf(const std::string& name) {
+    const std::wstring wide = Wide(name);
+    const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::wstring full(n, L'\0');
+    const DWORD m = n > 0 ? GetFullPathNameW(wide.c_str(), n, full.data(), nullptr) : 0;
+    full.resize(m < n ? m : 0);
+    // Windows' own reading of the name, taken only where it lands in the device namespace: a
+    // name that is no DOS device ("COM12") would otherwise become a file in the current folder.
+    const bool device = full.compare(0, 4, L"\\\\.\\") == 0 || full.compare(0, 4, L"\\\\?\\") == 0;
+    return PortKey(device ? Utf8(full) : name);
+}
+
 void Win32Link::TraceTo(TraceWriter* trace) {
     trace_ = trace;
 }

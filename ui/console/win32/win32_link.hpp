@@ -48,4 +48,8 @@ class Win32Link final : public SessionLink {
 // Windows' own words.
 std::string OpenFailure(const std::string& name, DWORD error);
 
+// The key of the device that Windows opens for `name`: a DOS device spelled as a path ("COM4:",
+// "com4.txt", "C:\logs\COM4", "//./COM12") opens the port itself, so it is that port's key.
+std::string DeviceKeyOf(const std::string& name);
+
 }  // namespace fwburn::console
