@@ -324,6 +324,30 @@ and events[-1]['exitCode'] == 130 and events[-1]['phase'] == 'program'"
     echo "PASS: Ctrl+C mid-transfer: exit 130, said, the port closed for plcsim, the lock released"
 }
 
+# stdout's reader goes away mid-transfer (`| head`): the program ends as the Linux one does on
+# SIGPIPE, with 141 and the port released, instead of updating on with nobody told. Wine gives a
+# write into a Linux pipe without a reader an error of its own, which must count as well.
+console_reader_gone() {
+    local program=$1 image=$2 pid fifo="$ARTIFACTS/$tag.fifo"
+    console_case
+    # Every byte at its line time: the transfer lasts minutes.
+    sim plc ZL500 COM49 "$image" --wire
+    rm -f "$fifo" "$ARTIFACTS/$tag".gone.* && mkfifo "$fifo" || fail "mkfifo $fifo"
+    "$WINE" "$program" --port COM49 --yes --allow-stand-in --json >"$fifo" \
+        2>"$ARTIFACTS/$tag.gone.err" </dev/null &
+    pid=$!
+    started+=($pid)
+    timeout 120 grep -m 1 -q '"phase":"program"' <"$fifo" ||
+        fail "the transfer never got under way: $(cat "$ARTIFACTS/$tag.gone.err")"
+    wait_exit "$pid" 30 || fail "the program went on with nobody reading its output"
+    [ "$exit_status" -eq 141 ] || fail "a reader that left: exit $exit_status, expected 141"
+    cli_status=141
+    has gone err "interrupted by broken pipe; the port is released; the erase had begun"
+    wait_exit "$sim_pid_plc" 30 || fail "plcsim did not see the port close"
+    grep -qE "transfer complete: +no" "$ARTIFACTS/$tag.plc.sim.log" || fail "the transfer completed"
+    echo "PASS: stdout's reader left mid-transfer: exit 141, said on stderr, the port closed"
+}
+
 # One update per controller, from the window's suite: while the window's update waits at its
 # power-cycle prompt (its port closed), a console run and a look on that port are refused with 4
 # and the window named; the window's side of the lock is in operator_test.cpp.

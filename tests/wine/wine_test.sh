@@ -760,6 +760,7 @@ case "$scenario" in
     console-fleet) needs_prefix && check_arch "${1:-}" && console_fleet "$@" ;;
     console-looks) needs_prefix && check_arch "${1:-}" "${2:-}" && console_looks "$@" ;;
     console-interrupt) needs_prefix && check_arch "${1:-}" && console_interrupt "$@" ;;
+    console-reader-gone) needs_prefix && check_arch "${1:-}" && console_reader_gone "$@" ;;
     console-terminal) needs_prefix && check_arch "${1:-}" && console_terminal "$@" ;;
     *) fail "unknown scenario $scenario" ;;
 esac

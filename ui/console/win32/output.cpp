@@ -70,7 +70,10 @@ class HandleWrites final : public Destinations {
 
     bool ReaderGone(int code) const override {
         const auto error = static_cast<DWORD>(code);
-        return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
+        // A pipe of the system whose reader left is ERROR_NO_DATA; a pipe of the host beneath
+        // (Wine's stdout on a Linux pipe) is ERROR_PIPE_NOT_CONNECTED.
+        return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ||
+               error == ERROR_PIPE_NOT_CONNECTED;
     }
     void Wake() override {
         if (wake_ != nullptr) {

@@ -58,6 +58,7 @@ int ErrnoOf(DWORD error) {
             return ENOSPC;
         case ERROR_BROKEN_PIPE:
         case ERROR_NO_DATA:
+        case ERROR_PIPE_NOT_CONNECTED:
             return EPIPE;
         case ERROR_INVALID_NAME:
         case ERROR_BAD_PATHNAME:
