@@ -452,6 +452,21 @@ TEST(Win32Link, APortThatIsNotThereSaysSo) {
     EXPECT_EQ(OpenFailure("COM3", ERROR_ACCESS_DENIED), "COM3: in use by another program");
 }
 
+// A file or folder named as the port (a slip of the tab key) is refused for what it is, before a
+// byte is written into it.
+TEST(Win32Link, AFileOrFolderIsNoPortAndStaysAsItWas) {
+    const std::string dir = TempFolder("fwburn-link");
+    std::ofstream(dir + "precious.txt", std::ios::binary) << "precious contents\n";
+    CreateDirectoryA((dir + "folder").c_str(), nullptr);
+    for (const std::string& path : {dir + "precious.txt", dir + "folder"}) {
+        Win32Link link(path, "");
+        std::string failure;
+        EXPECT_EQ(link.Open(false, failure), nullptr) << path;
+        EXPECT_EQ(failure, path + ": not a serial port");
+    }
+    EXPECT_EQ(Contents(dir + "precious.txt"), "precious contents\n");
+}
+
 // Every name that opens a port has that port's key, so that a second name of the port is one
 // port, its lock is the port's lock, and a --trace onto it is refused.
 TEST(Win32Link, EverySpellingThatOpensAPortIsThatPort) {

@@ -50,7 +50,19 @@ HANDLE Win32Link::OpenHandle(bool usb, std::string& failure, std::string& opened
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                         : OpenSerialPort(com.c_str());
         if (h == INVALID_HANDLE_VALUE) {
-            failure = OpenFailure(port_, GetLastError());
+            const DWORD error = GetLastError();
+            // Windows refuses a folder with the error of a port in use: say what it is instead.
+            const DWORD attributes =
+                com.empty() ? GetFileAttributesW(Wide(port_).c_str()) : INVALID_FILE_ATTRIBUTES;
+            failure = attributes != INVALID_FILE_ATTRIBUTES &&
+                              (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                          ? port_ + ": not a serial port"
+                          : OpenFailure(port_, error);
+        } else if (GetFileType(h) == FILE_TYPE_DISK) {
+            // A file or a volume named by mistake: the requests would be written into it.
+            CloseHandle(h);
+            h = INVALID_HANDLE_VALUE;
+            failure = port_ + ": not a serial port";
         }
         return h;
     }
