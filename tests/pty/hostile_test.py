@@ -10,6 +10,7 @@ import fcntl
 import json
 import os
 import pty
+import select
 import signal
 import struct
 import subprocess
@@ -346,6 +347,78 @@ class Signals(PtyCase):
                             pass
                 session.kill()
                 session.wait()
+
+    def test_ctrl_z_leaves_the_cursor_shown_and_fg_draws_the_status_line_again(self):
+        """The program in the foreground of a terminal, as a job-control shell runs it: Ctrl-Z
+        mid-erase stops it with the cursor shown (the shell's prompt follows), and once it is
+        continued the status line comes back."""
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        files = os.path.join(self.tmp.name, "job")
+        sim = self.start_sim("cpu", "--wire", "--fault", "boot-at-power-on")
+        shell = (
+            "import fcntl, os, signal, subprocess, sys, termios\n"
+            "fcntl.ioctl(0, termios.TIOCSCTTY, 0)\n"
+            "signal.signal(signal.SIGTTOU, signal.SIG_IGN)\n"
+            "p = subprocess.Popen(sys.argv[2:], process_group=0)\n"
+            "os.tcsetpgrp(0, p.pid)\n"
+            "open(sys.argv[1] + '.pid', 'w').write(str(p.pid))\n"
+            "_, status = os.waitpid(p.pid, os.WUNTRACED)\n"
+            "stopped = os.WSTOPSIG(status) if os.WIFSTOPPED(status) else -1\n"
+            "open(sys.argv[1] + '.stopped', 'w').write(str(stopped))\n"
+            "open(sys.argv[1] + '.done', 'w').write(str(p.wait()))\n")
+        session = subprocess.Popen(
+            [sys.executable, "-c", shell, files] + cli_command("cpu", "--port", sim.port, "--yes"),
+            stdin=slave, stdout=slave, stderr=slave, env=dict(os.environ, TERM="xterm"),
+            start_new_session=True)
+        os.close(slave)
+        screen = bytearray()
+
+        def read_screen():
+            while select.select([master], [], [], 0.05)[0]:
+                try:
+                    screen.extend(os.read(master, 65536))
+                except OSError:
+                    break
+
+        def shows(text, since=0):
+            read_screen()
+            return screen.find(text, since) >= 0
+
+        def written(name):
+            path = "%s.%s" % (files, name)
+            if os.path.exists(path) and os.path.getsize(path) > 0:
+                with open(path) as f:
+                    return int(f.read())
+            return None
+
+        hide, show = b"\033[?25l", b"\033[?25h"
+        try:
+            self.assertTrue(wait_until(lambda: written("pid") and shows(b"Erasing"), 20),
+                            screen.decode(errors="replace"))
+            self.assertTrue(shows(hide))
+            os.write(master, b"\x1a")  # Ctrl-Z
+            self.assertTrue(wait_until(lambda: written("stopped") is not None, 5), "not stopped")
+            self.assertEqual(written("stopped"), signal.SIGTSTP)
+            read_screen()
+            self.assertGreater(screen.rfind(show), screen.rfind(hide), "the cursor stays hidden")
+            stopped_at = len(screen)
+            os.kill(written("pid"), signal.SIGCONT)
+            self.assertTrue(wait_until(lambda: shows(b"Erasing", stopped_at), 5),
+                            "no status line after it was continued")
+            self.assertTrue(shows(hide, stopped_at))
+            os.kill(written("pid"), signal.SIGTERM)
+            self.assertTrue(wait_until(lambda: written("done") is not None, 5))
+            self.assertEqual(written("done"), 128 + signal.SIGTERM)
+            read_screen()
+            self.assertGreater(screen.rfind(show), screen.rfind(hide))
+            self.assert_released(sim.port)
+        finally:
+            pid = written("pid")
+            if pid and written("done") is None:
+                os.kill(pid, signal.SIGKILL)
+                os.kill(pid, signal.SIGCONT)
+            session.wait(timeout=5)
 
 
 class Locking(PtyCase):

@@ -37,11 +37,15 @@ PosixHost::PosixHost()
       devRoot_(RootFor("FWBURN_DEV_ROOT", "/dev")),
       output_(STDOUT_FILENO, STDERR_FILENO),
       signalFd_(TakeEndingSignals()),
-      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      stopFd_(TakeStopKey()) {}
 
 PosixHost::~PosixHost() {
     if (wakeFd_ >= 0) {
         close(wakeFd_);
+    }
+    if (stopFd_ >= 0) {
+        close(stopFd_);
     }
 }
 
@@ -59,12 +63,13 @@ Host::Event PosixHost::Signal(int signo) {
 }
 
 Host::Event PosixHost::Wait(Clock::time_point deadline, bool answering) {
-    pollfd fds[4] = {{signalFd_, POLLIN, 0},
+    pollfd fds[5] = {{signalFd_, POLLIN, 0},
                      {wakeFd_, POLLIN, 0},
                      {answering ? STDIN_FILENO : -1, POLLIN, 0},
-                     {output_.wakeFd(), POLLIN, 0}};
+                     {output_.wakeFd(), POLLIN, 0},
+                     {stopFd_, POLLIN, 0}};
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    poll(fds, 4, static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0)));
+    poll(fds, 5, static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0)));
     if ((fds[0].revents & POLLIN) != 0) {
         signalfd_siginfo info{};
         if (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
@@ -79,6 +84,10 @@ Host::Event PosixHost::Wait(Clock::time_point deadline, bool answering) {
         }
     }
     Event event;
+    if ((fds[4].revents & POLLIN) != 0) {
+        signalfd_siginfo info{};
+        event.suspend = read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+    }
     if ((fds[1].revents & POLLIN) != 0) {
         // Before the session takes the requests: a wake-up after this comes with a later one.
         uint64_t count;
@@ -130,6 +139,13 @@ std::unique_ptr<SessionLink> PosixHost::MakeLink(const Target& target) {
 
 std::unique_ptr<LinkTrace> PosixHost::OpenTrace(const std::string& path, int& error) {
     return TraceOn(path, OpenTraceFile(path, error));
+}
+
+// The stop key taken at once would leave the cursor hidden and the status line half drawn for the
+// shell: the session has put the terminal right, and its lines get their moment first.
+void PosixHost::Suspend() {
+    output_.DrainUntil(Clock::now() + kLastWords);
+    StopAsTheKeyWould();
 }
 
 bool PosixHost::Drain() {
