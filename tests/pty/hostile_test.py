@@ -186,6 +186,36 @@ class Descriptors(PtyCase):
         sim.stop()
         self.assertEqual(sim.summary["eraseSteps"], 0)
 
+    def test_the_programs_own_terminal_is_never_taken_for_the_port(self):
+        """`--port /dev/tty` (one Tab short of /dev/ttyUSB0), or the terminal its output goes to:
+        refused before the terminal is made raw or a frame is written on it."""
+        # (--port, what the terminal is to the program)
+        for port, how in (("/dev/tty", "controlling"), (None, "stdout"), (None, "stdin")):
+            with self.subTest(how):
+                master, slave = pty.openpty()
+                self.addCleanup(os.close, master)
+                before = termios.tcgetattr(slave)
+                streams = {"stdin": subprocess.DEVNULL, "stdout": subprocess.PIPE,
+                           "stderr": subprocess.PIPE}
+                cmd = cli_command("cpu", "--port", port or os.ttyname(slave), "--yes")
+                if how == "controlling":
+                    streams["stdin"] = slave
+                    cmd = [sys.executable, "-c",
+                           "import fcntl, os, sys, termios\n"
+                           "fcntl.ioctl(0, termios.TIOCSCTTY, 0)\n"
+                           "os.execv(sys.argv[1], sys.argv[1:])\n"] + cmd
+                else:
+                    streams[how] = slave
+                p = subprocess.run(cmd, capture_output=False, timeout=60, text=True,
+                                   start_new_session=True, **streams)
+                out, err = p.stdout or "", p.stderr or ""
+                self.assertEqual(p.returncode, 4, out + err)
+                self.assertIn("this program's own terminal, not a PLC's port", out + err)
+                self.assertEqual(termios.tcgetattr(slave), before)
+                if how != "stdout":
+                    self.assertFalse(select.select([master], [], [], 0.2)[0], "written on it")
+                os.close(slave)
+
 
 class Signals(PtyCase):
     def start_long_update(self, **popen):
