@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "ui/console/posix/port_lock.hpp"
 #include "ui/console/posix/posix_link.hpp"
@@ -161,6 +162,15 @@ bool PosixHost::Drain() {
             return false;
         }
     }
+}
+
+std::string PosixHost::LostOutput() {
+    for (const size_t to : {0, 1}) {
+        if (const int error = output_.WriteError(to); error != 0) {
+            return std::string(to == 0 ? "stdout: " : "stderr: ") + std::strerror(error);
+        }
+    }
+    return {};
 }
 
 void PosixHost::LastWords() {

@@ -36,6 +36,7 @@ class PosixHost final : public Host {
     std::unique_ptr<LinkTrace> OpenTrace(const std::string& path, int& error) override;
     void Suspend() override;
     bool Drain() override;
+    std::string LostOutput() override;
     void LastWords() override;
     [[noreturn]] void Exit(int status) override;
 

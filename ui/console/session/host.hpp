@@ -94,6 +94,8 @@ class Host : public PortFinder {
     virtual void Suspend() {}
     // Waits for the last lines to go out; false when a signal cut the wait short.
     virtual bool Drain() = 0;
+    // Empty, or what made lines of stdout or stderr fail ("stdout: No space left on device").
+    virtual std::string LostOutput() { return {}; }
     // Gives the last lines a moment, and no more: the terminal may not be taking them.
     virtual void LastWords() = 0;
     // Ends the process with `status` at once: its ports and locks go with it.
