@@ -85,6 +85,88 @@ def wait_until(condition, timeout):
     return False
 
 
+HIDE_CURSOR, SHOW_CURSOR = b"\033[?25l", b"\033[?25h"
+PRESS_ENTER = b"Press Enter to continue (n and Enter cancels): "
+
+
+class JobTerminal:
+    """A program in the foreground of a terminal, as a job-control shell runs it: a session
+    leader owns the terminal and waits for the program's stop and end, writing each down."""
+
+    LEADER = (
+        "import fcntl, os, signal, subprocess, sys, termios\n"
+        "fcntl.ioctl(0, termios.TIOCSCTTY, 0)\n"
+        "signal.signal(signal.SIGTTOU, signal.SIG_IGN)\n"
+        "p = subprocess.Popen(sys.argv[2:], process_group=0)\n"
+        "os.tcsetpgrp(0, p.pid)\n"
+        "open(sys.argv[1] + '.pid', 'w').write(str(p.pid))\n"
+        "_, status = os.waitpid(p.pid, os.WUNTRACED)\n"
+        "stopped = os.WSTOPSIG(status) if os.WIFSTOPPED(status) else -1\n"
+        "open(sys.argv[1] + '.stopped', 'w').write(str(stopped))\n"
+        "open(sys.argv[1] + '.done', 'w').write(str(p.wait()))\n")
+
+    def __init__(self, case, cmd):
+        self.case = case
+        self.master, slave = pty.openpty()
+        self.files = os.path.join(case.tmp.name, "job")
+        self.screen = bytearray()
+        self.session = subprocess.Popen(
+            [sys.executable, "-c", self.LEADER, self.files] + cmd, stdin=slave, stdout=slave,
+            stderr=slave, env=dict(os.environ, TERM="xterm"), start_new_session=True)
+        os.close(slave)
+        case.addCleanup(self.close)
+
+    def read(self):
+        while select.select([self.master], [], [], 0.05)[0]:
+            try:
+                self.screen.extend(os.read(self.master, 65536))
+            except OSError:
+                break
+
+    def shows(self, text, since=0):
+        self.read()
+        return self.screen.find(text, since) >= 0
+
+    def text(self):
+        return self.screen.decode(errors="replace")
+
+    def written(self, name):
+        path = "%s.%s" % (self.files, name)
+        if os.path.exists(path) and os.path.getsize(path) > 0:
+            with open(path) as f:
+                return int(f.read())
+        return None
+
+    def pid(self):
+        # Kept: the test's directory goes in tearDown, before the cleanups.
+        self.known_pid = getattr(self, "known_pid", None) or self.written("pid")
+        return self.known_pid
+
+    def stop(self):
+        """Ctrl-Z typed: the program must stop as the key stops it. Where the screen was then."""
+        os.write(self.master, b"\x1a")
+        self.case.assertTrue(wait_until(lambda: self.written("stopped") is not None, 5),
+                             "not stopped")
+        self.case.assertEqual(self.written("stopped"), signal.SIGTSTP)
+        self.read()
+        return len(self.screen)
+
+    def status(self):
+        self.case.assertTrue(wait_until(lambda: self.written("done") is not None, 20))
+        self.read()
+        return self.written("done")
+
+    def close(self):
+        pid = self.pid()
+        if pid and self.session.poll() is None:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        self.session.wait(timeout=5)
+        os.close(self.master)
+
+
 class StandIn(PtyCase):
     def test_a_stand_in_build_refuses_before_touching_the_port_unless_allowed(self):
         for args in ([], ["--json"]):
@@ -396,76 +478,34 @@ class Signals(PtyCase):
                 session.wait()
 
     def test_ctrl_z_leaves_the_cursor_shown_and_fg_draws_the_status_line_again(self):
-        """The program in the foreground of a terminal, as a job-control shell runs it: Ctrl-Z
-        mid-erase stops it with the cursor shown (the shell's prompt follows), and once it is
-        continued the status line comes back."""
-        master, slave = pty.openpty()
-        self.addCleanup(os.close, master)
-        files = os.path.join(self.tmp.name, "job")
         sim = self.start_sim("cpu", "--wire", "--fault", "boot-at-power-on")
-        shell = (
-            "import fcntl, os, signal, subprocess, sys, termios\n"
-            "fcntl.ioctl(0, termios.TIOCSCTTY, 0)\n"
-            "signal.signal(signal.SIGTTOU, signal.SIG_IGN)\n"
-            "p = subprocess.Popen(sys.argv[2:], process_group=0)\n"
-            "os.tcsetpgrp(0, p.pid)\n"
-            "open(sys.argv[1] + '.pid', 'w').write(str(p.pid))\n"
-            "_, status = os.waitpid(p.pid, os.WUNTRACED)\n"
-            "stopped = os.WSTOPSIG(status) if os.WIFSTOPPED(status) else -1\n"
-            "open(sys.argv[1] + '.stopped', 'w').write(str(stopped))\n"
-            "open(sys.argv[1] + '.done', 'w').write(str(p.wait()))\n")
-        session = subprocess.Popen(
-            [sys.executable, "-c", shell, files] + cli_command("cpu", "--port", sim.port, "--yes"),
-            stdin=slave, stdout=slave, stderr=slave, env=dict(os.environ, TERM="xterm"),
-            start_new_session=True)
-        os.close(slave)
-        screen = bytearray()
+        job = JobTerminal(self, cli_command("cpu", "--port", sim.port, "--yes"))
+        self.assertTrue(wait_until(lambda: job.pid() and job.shows(b"Erasing"), 20), job.text())
+        self.assertTrue(job.shows(HIDE_CURSOR))
+        stopped_at = job.stop()
+        self.assertGreater(job.screen.rfind(SHOW_CURSOR), job.screen.rfind(HIDE_CURSOR),
+                           "the cursor stays hidden")
+        os.kill(job.pid(), signal.SIGCONT)
+        self.assertTrue(wait_until(lambda: job.shows(b"Erasing", stopped_at), 5),
+                        "no status line after it was continued")
+        self.assertTrue(job.shows(HIDE_CURSOR, stopped_at))
+        os.kill(job.pid(), signal.SIGTERM)
+        self.assertEqual(job.status(), 128 + signal.SIGTERM)
+        self.assertGreater(job.screen.rfind(SHOW_CURSOR), job.screen.rfind(HIDE_CURSOR))
+        self.assert_released(sim.port)
 
-        def read_screen():
-            while select.select([master], [], [], 0.05)[0]:
-                try:
-                    screen.extend(os.read(master, 65536))
-                except OSError:
-                    break
-
-        def shows(text, since=0):
-            read_screen()
-            return screen.find(text, since) >= 0
-
-        def written(name):
-            path = "%s.%s" % (files, name)
-            if os.path.exists(path) and os.path.getsize(path) > 0:
-                with open(path) as f:
-                    return int(f.read())
-            return None
-
-        hide, show = b"\033[?25l", b"\033[?25h"
-        try:
-            self.assertTrue(wait_until(lambda: written("pid") and shows(b"Erasing"), 20),
-                            screen.decode(errors="replace"))
-            self.assertTrue(shows(hide))
-            os.write(master, b"\x1a")  # Ctrl-Z
-            self.assertTrue(wait_until(lambda: written("stopped") is not None, 5), "not stopped")
-            self.assertEqual(written("stopped"), signal.SIGTSTP)
-            read_screen()
-            self.assertGreater(screen.rfind(show), screen.rfind(hide), "the cursor stays hidden")
-            stopped_at = len(screen)
-            os.kill(written("pid"), signal.SIGCONT)
-            self.assertTrue(wait_until(lambda: shows(b"Erasing", stopped_at), 5),
-                            "no status line after it was continued")
-            self.assertTrue(shows(hide, stopped_at))
-            os.kill(written("pid"), signal.SIGTERM)
-            self.assertTrue(wait_until(lambda: written("done") is not None, 5))
-            self.assertEqual(written("done"), 128 + signal.SIGTERM)
-            read_screen()
-            self.assertGreater(screen.rfind(show), screen.rfind(hide))
-            self.assert_released(sim.port)
-        finally:
-            pid = written("pid")
-            if pid and written("done") is None:
-                os.kill(pid, signal.SIGKILL)
-                os.kill(pid, signal.SIGCONT)
-            session.wait(timeout=5)
+    def test_ctrl_z_at_the_prompt_asks_again_once_continued(self):
+        sim = self.start_sim("aio", "--exit-after-update")
+        job = JobTerminal(self, cli_command("aio", "--port", sim.port))
+        self.assertTrue(wait_until(lambda: job.pid() and job.shows(PRESS_ENTER), 20), job.text())
+        stopped_at = job.stop()
+        os.kill(job.pid(), signal.SIGCONT)
+        self.assertTrue(wait_until(lambda: job.shows(PRESS_ENTER, stopped_at), 5),
+                        "continued, it waits without a word: " + job.text())
+        os.write(job.master, b"\n")
+        self.assertEqual(job.status(), 0, job.text())
+        sim.stop()
+        self.assert_flash_is_image("aio", sim)
 
 
 class Locking(PtyCase):

@@ -265,6 +265,12 @@ void Session::Suspend() {
     }
     boardLines_ = 0;
     host_.Suspend();
+    for (auto& run : runs_) {
+        if (run->screen != nullptr) {
+            run->screen->Resumed();
+        }
+    }
+    question_->Resumed();
 }
 
 int Session::Run(const TargetChoice& choice) {
