@@ -105,9 +105,11 @@ class JobTerminal:
         "open(sys.argv[1] + '.stopped', 'w').write(str(stopped))\n"
         "open(sys.argv[1] + '.done', 'w').write(str(p.wait()))\n")
 
-    def __init__(self, case, cmd):
+    def __init__(self, case, cmd, prepare=None):
         self.case = case
         self.master, slave = pty.openpty()
+        if prepare is not None:
+            prepare(slave)
         self.files = os.path.join(case.tmp.name, "job")
         self.screen = bytearray()
         self.session = subprocess.Popen(
@@ -163,7 +165,11 @@ class JobTerminal:
                 os.kill(pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
-        self.session.wait(timeout=5)
+        try:
+            self.session.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.session.kill()
+            self.session.wait()
         os.close(self.master)
 
 
@@ -493,6 +499,28 @@ class Signals(PtyCase):
         self.assertEqual(job.status(), 128 + signal.SIGTERM)
         self.assertGreater(job.screen.rfind(SHOW_CURSOR), job.screen.rfind(HIDE_CURSOR))
         self.assert_released(sim.port)
+
+    def test_ctrl_z_stops_it_while_its_last_lines_wait_for_a_stopped_terminal(self):
+        terminal = []
+
+        def stopped_output(slave):
+            # As Ctrl-S does, without IXON: a signal key would start the output again.
+            attrs = termios.tcgetattr(slave)
+            attrs[0] &= ~termios.IXON
+            termios.tcsetattr(slave, termios.TCSANOW, attrs)
+            termios.tcflow(slave, termios.TCOOFF)
+            terminal.append(os.dup(slave))
+            self.addCleanup(os.close, terminal[0])
+
+        sim = self.start_sim("aio", "--exit-after-update")
+        job = JobTerminal(self, cli_command("aio", "--port", sim.port, "--yes"), stopped_output)
+        self.assertTrue(wait_until(job.pid, 10))
+        sim.proc.wait(timeout=60)  # the update is over; the program waits for its terminal
+        job.stop()
+        termios.tcflow(terminal[0], termios.TCOON)
+        os.kill(job.pid(), signal.SIGCONT)
+        self.assertEqual(job.status(), 0, job.text())
+        self.assertIn(b"success", job.screen)
 
     def test_ctrl_z_at_the_prompt_asks_again_once_continued(self):
         sim = self.start_sim("aio", "--exit-after-update")

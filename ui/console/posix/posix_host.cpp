@@ -156,10 +156,17 @@ bool PosixHost::Drain() {
         if (output_.Idle()) {
             return true;
         }
-        pollfd fds[2] = {{signalFd_, POLLIN, 0}, {output_.wakeFd(), POLLIN, 0}};
-        poll(fds, 2, -1);
+        pollfd fds[3] = {
+            {signalFd_, POLLIN, 0}, {output_.wakeFd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        poll(fds, 3, -1);
         if ((fds[0].revents & POLLIN) != 0) {
             return false;
+        }
+        // Waiting on a terminal stopped with Ctrl-S, Ctrl-Z still stops the program.
+        signalfd_siginfo info{};
+        if ((fds[2].revents & POLLIN) != 0 &&
+            read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            StopAsTheKeyWould();
         }
     }
 }
