@@ -1,33 +1,59 @@
 #include "link/posix/discovery.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 namespace fwburn::posix {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// The first line of a sysfs attribute, without its newline; nullopt when unreadable.
-std::optional<std::string> ReadAttribute(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    if (!in || !std::getline(in, line)) {
+// Opened without waiting and read one page at most, as the kernel gives an attribute: a tree laid
+// out by hand may hold a FIFO nobody writes (an open that no blocked signal could end) or a file
+// without end where an attribute should be.
+std::optional<std::string> ReadSysfsAttribute(const std::string& file) {
+    constexpr size_t kPage = 4096;
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
         return std::nullopt;
     }
-    while (!line.empty() && (line.back() == '\n' || line.back() == ' ' || line.back() == '\r')) {
+    struct stat st {};
+    std::string text;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    while (ok && text.size() < kPage) {
+        char chunk[kPage];
+        const ssize_t n = read(fd, chunk, kPage - text.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = n >= 0;
+        if (n <= 0) {
+            break;
+        }
+        text.append(chunk, static_cast<size_t>(n));
+    }
+    close(fd);
+    if (!ok || text.empty()) {
+        return std::nullopt;
+    }
+    std::string line = text.substr(0, text.find('\n'));
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) {
         line.pop_back();
     }
     return line;
 }
 
+namespace {
+
 // A serial-core slot whose probe found no UART reads `type` 0. Ports of other drivers have no
 // `type`; an unreadable one gives the port the benefit of the doubt.
 bool IsGhostUart(const fs::path& ttyDir) {
-    const std::optional<std::string> type = ReadAttribute(ttyDir / "type");
+    const std::optional<std::string> type = ReadSysfsAttribute(ttyDir / "type");
     return type && *type == "0";
 }
 
@@ -60,7 +86,7 @@ std::optional<fs::path> NearestUsbDevice(const fs::path& sysRoot, const std::str
     }
     fs::path dir = fs::canonical(sysRoot / "class" / "tty" / tty / "device", ec);
     for (; !ec && dir != top && dir.has_relative_path(); dir = dir.parent_path()) {
-        if (ReadAttribute(dir / "idVendor")) {
+        if (ReadSysfsAttribute(dir / "idVendor")) {
             return dir;
         }
     }
@@ -76,10 +102,10 @@ std::optional<UsbPort> Describe(const fs::path& sysRoot, const fs::path& dev,
     UsbPort port;
     port.tty = (dev / tty).string();
     port.physical = usb->filename().string();
-    port.serial = ReadAttribute(*usb / "serial").value_or("");
-    port.product = ReadAttribute(*usb / "product").value_or("");
-    port.vendorId = ReadAttribute(*usb / "idVendor").value_or("");
-    port.productId = ReadAttribute(*usb / "idProduct").value_or("");
+    port.serial = ReadSysfsAttribute(*usb / "serial").value_or("");
+    port.product = ReadSysfsAttribute(*usb / "product").value_or("");
+    port.vendorId = ReadSysfsAttribute(*usb / "idVendor").value_or("");
+    port.productId = ReadSysfsAttribute(*usb / "idProduct").value_or("");
     return port;
 }
 

@@ -15,6 +15,10 @@ using fwburn::kControllerVendorId;
 // A tty whose nearest USB device sysfs knows: `physical` is the device's sysfs name, e.g. "1-1.2".
 using fwburn::UsbPort;
 
+// The first line of the sysfs attribute `file`, without its line end; nullopt when it cannot be
+// read, is empty, or is no regular file.
+std::optional<std::string> ReadSysfsAttribute(const std::string& file);
+
 // Every serial port present, as /dev paths, sorted by text and without repeats: the targets of
 // the /dev/serial/by-id links, and the entries of <sys>/class/tty that are real ports. A tty
 // counts as real when

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -137,6 +138,26 @@ std::string Describe(OpenError reason, int error) {
     }
 }
 
+// The program's own terminal, by any name (/dev/tty, its pts), or where its standard streams go:
+// taken as the port, the frames would land on the screen, the keys typed would be read as
+// replies, and the terminal would be left raw.
+bool OwnTerminal(int fd) {
+    if (tcgetsid(fd) >= 0) {  // answers only for the caller's controlling terminal
+        return true;
+    }
+    struct stat port {};
+    if (fstat(fd, &port) != 0) {
+        return false;
+    }
+    for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+        struct stat st {};
+        if (fstat(standard, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == port.st_rdev) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure* failure) {
@@ -161,6 +182,14 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     termios t{};
     if (tcgetattr(fd, &t) != 0) {
         return fail(errno);
+    }
+    if (OwnTerminal(fd)) {
+        close(fd);
+        if (failure != nullptr) {
+            failure->reason = OpenError::kFailed;
+            failure->message = path + ": this program's own terminal, not a PLC's port";
+        }
+        return nullptr;
     }
     // The lock comes before any change, so that a port held elsewhere keeps its holder's settings.
     // TIOCEXCL does not stop root; the lock does, and it also stops a second open of ours.

@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+
+#include "link/posix/discovery.hpp"
 
 namespace fwburn::posix {
 
@@ -89,9 +90,10 @@ std::optional<uint32_t> UsbSerialLatencyMs(const std::string& sysRoot, const std
     if (ec || subsystem.filename() != "usb-serial") {
         return std::nullopt;
     }
-    std::ifstream in(device / "latency_timer");
-    long ms = -1;
-    if (in >> ms && ms >= 0 && ms <= 255) {
+    const std::optional<std::string> latency = ReadSysfsAttribute(device / "latency_timer");
+    char* end = nullptr;
+    const long ms = latency ? std::strtol(latency->c_str(), &end, 10) : -1;
+    if (latency && end != latency->c_str() && ms >= 0 && ms <= 255) {
         return static_cast<uint32_t>(ms);
     }
     return kFtdiDefaultMs;

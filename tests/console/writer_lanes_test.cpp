@@ -94,11 +94,12 @@ TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsPieceAndAFileNothingMore) {
         const char* written;
         int error;
         bool brokenPipe;
+        int firstError;  // what the end of the run says was lost, a reader gone aside
     };
     const Case cases[] = {
-        {"a file ends", true, kFailed, "aaaab", kFailed, false},
-        {"a terminal goes on", false, kFailed, "aaaabccccdddd", 0, false},
-        {"a reader gone wakes the loop", false, kGone, "aaaabccccdddd", 0, true},
+        {"a file ends", true, kFailed, "aaaab", kFailed, false, kFailed},
+        {"a terminal goes on", false, kFailed, "aaaabccccdddd", 0, false, kFailed},
+        {"a reader gone wakes the loop", false, kGone, "aaaabccccdddd", 0, true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,6 +123,8 @@ TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsPieceAndAFileNothingMore) {
         EXPECT_EQ(lanes->DroppedBytes(), 3u);  // the failed piece's rest, nothing after it
         EXPECT_EQ(lanes->DroppedPieces(0), 0u);
         EXPECT_EQ(lanes->BrokenPipe(), c.brokenPipe);
+        EXPECT_EQ(lanes->FirstError(0), c.firstError);
+        EXPECT_EQ(lanes->FirstError(1), 0);  // a destination nothing was written to
         lanes->Leave();
         std::lock_guard<std::mutex> lock(script->mutex);  // never while asking the lanes
         EXPECT_EQ(script->written, c.written);

@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "link/posix/usb_open.hpp"
 #include "tests/posix/fake_sysfs.hpp"
@@ -141,6 +148,43 @@ TEST(Discovery, ControllersCarryTheirSocketSerialAndProduct) {
     EXPECT_EQ(adapter->vendorId, "0403");
     t.AddTty("ttyS0", "pnp0/00:01", "4");
     EXPECT_FALSE(DescribeUsbTty("/dev/ttyS0", t.sys(), t.dev()));
+}
+
+// A tree laid out by hand (FWBURN_SYSFS_ROOT) is read as the kernel's would be: one page of an
+// attribute at most, and never an open that waits. A writer comes to the FIFO after 2 s, so that
+// an open that waits for one shows as slow instead of hanging the test.
+TEST(Discovery, HostileAttributesNeitherHoldUpNorSwellTheLookup) {
+    FakeSysfs t;
+    const std::string device = "pci0000:00/usb1/1-1";
+    t.AddUsbTty("ttyACM0", device, "3b9e", "0001");
+    t.AddDevNode("ttyACM0");
+    const std::string serial = t.sys() + "/devices/" + device + "/serial";
+    ASSERT_EQ(mkfifo(serial.c_str(), 0600), 0);
+    std::ofstream(t.sys() + "/devices/" + device + "/product") << std::string(1 << 20, 'P');
+
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 200 && !done; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        while (!done) {
+            const int fd = open(serial.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                close(fd);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<UsbPort> found = FindUsbControllers(t.sys(), t.dev());
+    const auto took = std::chrono::steady_clock::now() - start;
+    done = true;
+    writer.join();
+    EXPECT_LT(took, std::chrono::seconds(1));
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].serial, "");
+    EXPECT_EQ(found[0].product.size(), 4096u);  // a page, as sysfs gives at most
 }
 
 // After a replug the kernel may hand the tty names out the other way round: the socket and the

@@ -10,6 +10,7 @@ import fcntl
 import json
 import os
 import pty
+import select
 import signal
 import struct
 import subprocess
@@ -82,6 +83,94 @@ def wait_until(condition, timeout):
             return True
         time.sleep(0.02)
     return False
+
+
+HIDE_CURSOR, SHOW_CURSOR = b"\033[?25l", b"\033[?25h"
+PRESS_ENTER = b"Press Enter to continue (n and Enter cancels): "
+
+
+class JobTerminal:
+    """A program in the foreground of a terminal, as a job-control shell runs it: a session
+    leader owns the terminal and waits for the program's stop and end, writing each down."""
+
+    LEADER = (
+        "import fcntl, os, signal, subprocess, sys, termios\n"
+        "fcntl.ioctl(0, termios.TIOCSCTTY, 0)\n"
+        "signal.signal(signal.SIGTTOU, signal.SIG_IGN)\n"
+        "p = subprocess.Popen(sys.argv[2:], process_group=0)\n"
+        "os.tcsetpgrp(0, p.pid)\n"
+        "open(sys.argv[1] + '.pid', 'w').write(str(p.pid))\n"
+        "_, status = os.waitpid(p.pid, os.WUNTRACED)\n"
+        "stopped = os.WSTOPSIG(status) if os.WIFSTOPPED(status) else -1\n"
+        "open(sys.argv[1] + '.stopped', 'w').write(str(stopped))\n"
+        "open(sys.argv[1] + '.done', 'w').write(str(p.wait()))\n")
+
+    def __init__(self, case, cmd, prepare=None):
+        self.case = case
+        self.master, slave = pty.openpty()
+        if prepare is not None:
+            prepare(slave)
+        self.files = os.path.join(case.tmp.name, "job")
+        self.screen = bytearray()
+        self.session = subprocess.Popen(
+            [sys.executable, "-c", self.LEADER, self.files] + cmd, stdin=slave, stdout=slave,
+            stderr=slave, env=dict(os.environ, TERM="xterm"), start_new_session=True)
+        os.close(slave)
+        case.addCleanup(self.close)
+
+    def read(self):
+        while select.select([self.master], [], [], 0.05)[0]:
+            try:
+                self.screen.extend(os.read(self.master, 65536))
+            except OSError:
+                break
+
+    def shows(self, text, since=0):
+        self.read()
+        return self.screen.find(text, since) >= 0
+
+    def text(self):
+        return self.screen.decode(errors="replace")
+
+    def written(self, name):
+        path = "%s.%s" % (self.files, name)
+        if os.path.exists(path) and os.path.getsize(path) > 0:
+            with open(path) as f:
+                return int(f.read())
+        return None
+
+    def pid(self):
+        # Kept: the test's directory goes in tearDown, before the cleanups.
+        self.known_pid = getattr(self, "known_pid", None) or self.written("pid")
+        return self.known_pid
+
+    def stop(self):
+        """Ctrl-Z typed: the program must stop as the key stops it. Where the screen was then."""
+        os.write(self.master, b"\x1a")
+        self.case.assertTrue(wait_until(lambda: self.written("stopped") is not None, 5),
+                             "not stopped")
+        self.case.assertEqual(self.written("stopped"), signal.SIGTSTP)
+        self.read()
+        return len(self.screen)
+
+    def status(self):
+        self.case.assertTrue(wait_until(lambda: self.written("done") is not None, 20))
+        self.read()
+        return self.written("done")
+
+    def close(self):
+        pid = self.pid()
+        if pid and self.session.poll() is None:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        try:
+            self.session.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.session.kill()
+            self.session.wait()
+        os.close(self.master)
 
 
 class StandIn(PtyCase):
@@ -184,6 +273,53 @@ class Descriptors(PtyCase):
         self.assertIn("cancelled at the reconnect step; nothing was erased", output)
         sim.stop()
         self.assertEqual(sim.summary["eraseSteps"], 0)
+
+    def test_the_programs_own_terminal_is_never_taken_for_the_port(self):
+        """`--port /dev/tty` (one Tab short of /dev/ttyUSB0), or the terminal its output goes to:
+        refused before the terminal is made raw or a frame is written on it."""
+        # (--port, what the terminal is to the program)
+        for port, how in (("/dev/tty", "controlling"), (None, "stdout"), (None, "stdin")):
+            with self.subTest(how):
+                master, slave = pty.openpty()
+                self.addCleanup(os.close, master)
+                before = termios.tcgetattr(slave)
+                streams = {"stdin": subprocess.DEVNULL, "stdout": subprocess.PIPE,
+                           "stderr": subprocess.PIPE}
+                cmd = cli_command("cpu", "--port", port or os.ttyname(slave), "--yes")
+                if how == "controlling":
+                    streams["stdin"] = slave
+                    cmd = [sys.executable, "-c",
+                           "import fcntl, os, sys, termios\n"
+                           "fcntl.ioctl(0, termios.TIOCSCTTY, 0)\n"
+                           "os.execv(sys.argv[1], sys.argv[1:])\n"] + cmd
+                else:
+                    streams[how] = slave
+                p = subprocess.run(cmd, capture_output=False, timeout=60, text=True,
+                                   start_new_session=True, **streams)
+                out, err = p.stdout or "", p.stderr or ""
+                self.assertEqual(p.returncode, 4, out + err)
+                self.assertIn("this program's own terminal, not a PLC's port", out + err)
+                self.assertEqual(termios.tcgetattr(slave), before)
+                if how != "stdout":
+                    self.assertFalse(select.select([master], [], [], 0.2)[0], "written on it")
+                os.close(slave)
+
+    def test_lines_lost_on_a_full_device_are_said_on_stderr(self):
+        """stdout on a full disk: the update's status stands (the PLC got its firmware), and
+        stderr says that the output there is incomplete instead of nothing at all."""
+        for args in ([], ["--json"]):
+            with self.subTest(args=args):
+                sim = self.start_sim("aio", "--exit-after-update")
+                with open("/dev/full", "w") as full:
+                    p = subprocess.run(cli_command("aio", "--port", sim.port, "--yes", *args),
+                                       stdin=subprocess.DEVNULL, stdout=full,
+                                       stderr=subprocess.PIPE, text=True, timeout=120)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                self.assertEqual(p.stderr.splitlines()[-1],
+                                 "fwburn-aio-cli: stdout: No space left on device; lines of this "
+                                 "run are missing there")
+                sim.stop()
+                self.assert_flash_is_image("aio", sim)
 
 
 class Signals(PtyCase):
@@ -346,6 +482,58 @@ class Signals(PtyCase):
                             pass
                 session.kill()
                 session.wait()
+
+    def test_ctrl_z_leaves_the_cursor_shown_and_fg_draws_the_status_line_again(self):
+        sim = self.start_sim("cpu", "--wire", "--fault", "boot-at-power-on")
+        job = JobTerminal(self, cli_command("cpu", "--port", sim.port, "--yes"))
+        self.assertTrue(wait_until(lambda: job.pid() and job.shows(b"Erasing"), 20), job.text())
+        self.assertTrue(job.shows(HIDE_CURSOR))
+        stopped_at = job.stop()
+        self.assertGreater(job.screen.rfind(SHOW_CURSOR), job.screen.rfind(HIDE_CURSOR),
+                           "the cursor stays hidden")
+        os.kill(job.pid(), signal.SIGCONT)
+        self.assertTrue(wait_until(lambda: job.shows(b"Erasing", stopped_at), 5),
+                        "no status line after it was continued")
+        self.assertTrue(job.shows(HIDE_CURSOR, stopped_at))
+        os.kill(job.pid(), signal.SIGTERM)
+        self.assertEqual(job.status(), 128 + signal.SIGTERM)
+        self.assertGreater(job.screen.rfind(SHOW_CURSOR), job.screen.rfind(HIDE_CURSOR))
+        self.assert_released(sim.port)
+
+    def test_ctrl_z_stops_it_while_its_last_lines_wait_for_a_stopped_terminal(self):
+        terminal = []
+
+        def stopped_output(slave):
+            # As Ctrl-S does, without IXON: a signal key would start the output again.
+            attrs = termios.tcgetattr(slave)
+            attrs[0] &= ~termios.IXON
+            termios.tcsetattr(slave, termios.TCSANOW, attrs)
+            termios.tcflow(slave, termios.TCOOFF)
+            terminal.append(os.dup(slave))
+            self.addCleanup(os.close, terminal[0])
+
+        sim = self.start_sim("aio", "--exit-after-update")
+        job = JobTerminal(self, cli_command("aio", "--port", sim.port, "--yes"), stopped_output)
+        self.assertTrue(wait_until(job.pid, 10))
+        sim.proc.wait(timeout=60)  # the update is over; the program waits for its terminal
+        job.stop()
+        termios.tcflow(terminal[0], termios.TCOON)
+        os.kill(job.pid(), signal.SIGCONT)
+        self.assertEqual(job.status(), 0, job.text())
+        self.assertIn(b"success", job.screen)
+
+    def test_ctrl_z_at_the_prompt_asks_again_once_continued(self):
+        sim = self.start_sim("aio", "--exit-after-update")
+        job = JobTerminal(self, cli_command("aio", "--port", sim.port))
+        self.assertTrue(wait_until(lambda: job.pid() and job.shows(PRESS_ENTER), 20), job.text())
+        stopped_at = job.stop()
+        os.kill(job.pid(), signal.SIGCONT)
+        self.assertTrue(wait_until(lambda: job.shows(PRESS_ENTER, stopped_at), 5),
+                        "continued, it waits without a word: " + job.text())
+        os.write(job.master, b"\n")
+        self.assertEqual(job.status(), 0, job.text())
+        sim.stop()
+        self.assert_flash_is_image("aio", sim)
 
 
 class Locking(PtyCase):

@@ -190,6 +190,15 @@ int RunConsole(const char* program, int argc, char** argv) {
     if (!host->Drain()) {
         host->Exit(code);
     }
+    // A full disk or a failing device took lines without a word: said where it may still be
+    // read. The status stays the update's, which is what the controller got.
+    if (const std::string lost = host->LostOutput(); !lost.empty()) {
+        std::fprintf(host->err(), "%s: %s; lines of this run are missing there\n", program,
+                     Shown(lost).c_str());
+        if (!host->Drain()) {
+            host->Exit(code);
+        }
+    }
     return code;
 }
 

@@ -47,6 +47,8 @@ class OutputQueue {
     bool BrokenPipe() const { return lanes_->BrokenPipe(); }
     // Bytes dropped so far because the output did not move, or could not be written.
     size_t Dropped() const { return lanes_->DroppedBytes(); }
+    // 0, or the errno of the first write to stdout (`to` 0) or stderr (1) that failed, EPIPE aside.
+    int WriteError(size_t to) const { return lanes_->FirstError(to); }
 
     // Flushes both streams and waits until the writers are idle or `deadline` has passed.
     bool DrainUntil(Clock::time_point deadline);

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "ui/console/posix/port_lock.hpp"
 #include "ui/console/posix/posix_link.hpp"
@@ -37,11 +38,15 @@ PosixHost::PosixHost()
       devRoot_(RootFor("FWBURN_DEV_ROOT", "/dev")),
       output_(STDOUT_FILENO, STDERR_FILENO),
       signalFd_(TakeEndingSignals()),
-      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      stopFd_(TakeStopKey()) {}
 
 PosixHost::~PosixHost() {
     if (wakeFd_ >= 0) {
         close(wakeFd_);
+    }
+    if (stopFd_ >= 0) {
+        close(stopFd_);
     }
 }
 
@@ -59,12 +64,13 @@ Host::Event PosixHost::Signal(int signo) {
 }
 
 Host::Event PosixHost::Wait(Clock::time_point deadline, bool answering) {
-    pollfd fds[4] = {{signalFd_, POLLIN, 0},
+    pollfd fds[5] = {{signalFd_, POLLIN, 0},
                      {wakeFd_, POLLIN, 0},
                      {answering ? STDIN_FILENO : -1, POLLIN, 0},
-                     {output_.wakeFd(), POLLIN, 0}};
+                     {output_.wakeFd(), POLLIN, 0},
+                     {stopFd_, POLLIN, 0}};
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    poll(fds, 4, static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0)));
+    poll(fds, 5, static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0)));
     if ((fds[0].revents & POLLIN) != 0) {
         signalfd_siginfo info{};
         if (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
@@ -79,6 +85,10 @@ Host::Event PosixHost::Wait(Clock::time_point deadline, bool answering) {
         }
     }
     Event event;
+    if ((fds[4].revents & POLLIN) != 0) {
+        signalfd_siginfo info{};
+        event.suspend = read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+    }
     if ((fds[1].revents & POLLIN) != 0) {
         // Before the session takes the requests: a wake-up after this comes with a later one.
         uint64_t count;
@@ -132,6 +142,13 @@ std::unique_ptr<LinkTrace> PosixHost::OpenTrace(const std::string& path, int& er
     return TraceOn(path, OpenTraceFile(path, error));
 }
 
+// The stop key taken at once would leave the cursor hidden and the status line half drawn for the
+// shell: the session has put the terminal right, and its lines get their moment first.
+void PosixHost::Suspend() {
+    output_.DrainUntil(Clock::now() + kLastWords);
+    StopAsTheKeyWould();
+}
+
 bool PosixHost::Drain() {
     output_.DrainUntil(Clock::now());  // flushes the streams
     for (;;) {
@@ -139,12 +156,28 @@ bool PosixHost::Drain() {
         if (output_.Idle()) {
             return true;
         }
-        pollfd fds[2] = {{signalFd_, POLLIN, 0}, {output_.wakeFd(), POLLIN, 0}};
-        poll(fds, 2, -1);
+        pollfd fds[3] = {
+            {signalFd_, POLLIN, 0}, {output_.wakeFd(), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        poll(fds, 3, -1);
         if ((fds[0].revents & POLLIN) != 0) {
             return false;
         }
+        // Waiting on a terminal stopped with Ctrl-S, Ctrl-Z still stops the program.
+        signalfd_siginfo info{};
+        if ((fds[2].revents & POLLIN) != 0 &&
+            read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            StopAsTheKeyWould();
+        }
     }
+}
+
+std::string PosixHost::LostOutput() {
+    for (const size_t to : {0, 1}) {
+        if (const int error = output_.WriteError(to); error != 0) {
+            return std::string(to == 0 ? "stdout: " : "stderr: ") + std::strerror(error);
+        }
+    }
+    return {};
 }
 
 void PosixHost::LastWords() {

@@ -34,7 +34,9 @@ class PosixHost final : public Host {
     std::string UsbLinkIdentity() override;
     std::unique_ptr<SessionLink> MakeLink(const Target& target) override;
     std::unique_ptr<LinkTrace> OpenTrace(const std::string& path, int& error) override;
+    void Suspend() override;
     bool Drain() override;
+    std::string LostOutput() override;
     void LastWords() override;
     [[noreturn]] void Exit(int status) override;
 
@@ -53,6 +55,7 @@ class PosixHost final : public Host {
     TerminalWidth width_{STDOUT_FILENO};  // before any worker starts: it blocks SIGWINCH
     int signalFd_ = -1;
     int wakeFd_ = -1;
+    int stopFd_ = -1;          // SIGTSTP; -1: the key stops the process at once
     AnswerInput answerInput_;  // "n", "no" or "q" and Enter cancel
 };
 

@@ -39,6 +39,30 @@ int TakeEndingSignals() {
     return fd;
 }
 
+int TakeStopKey() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTSTP);
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &set, &before);
+    const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd < 0) {
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);  // the key stops it at once, as before
+    }
+    return fd;
+}
+
+// Raised at this thread with SIGTSTP let through here alone: the whole process stops, and the
+// shell reports it stopped by the key. An orphaned process group is not stopped: it goes on.
+void StopAsTheKeyWould() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTSTP);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(SIGTSTP);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 const char* EndingSignalName(int signo) {
     for (const Named& s : kEnding) {
         if (s.signo == signo) {

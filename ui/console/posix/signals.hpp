@@ -17,6 +17,13 @@ sigset_t EndingSignals();
 // here: the write fails with EPIPE or EFBIG instead, and the writer reports it.
 int TakeEndingSignals();
 
+// Blocks SIGTSTP in the calling thread, and so in every thread it starts later, and returns a
+// non-blocking signalfd that reads it; -1, and nothing blocked, when there is no signalfd. Read,
+// the stop waits until the terminal is left as it was found (StopAsTheKeyWould).
+int TakeStopKey();
+// Stops the process with SIGTSTP, as the key would have; returns when it is continued.
+void StopAsTheKeyWould();
+
 // "SIGTERM" and so on; "a signal" for one that is not in the set.
 const char* EndingSignalName(int signo);
 

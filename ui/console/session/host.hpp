@@ -70,6 +70,7 @@ class Host : public PortFinder {
         const char* signalName = nullptr;  // its name ("SIGTERM"),
         int signalStatus = 0;              // and the status a shell shows for it
         std::optional<Answer> answer;      // a line typed at a question
+        bool suspend = false;              // the terminal's stop key (Ctrl-Z): Suspend()
     };
     // Until `deadline`, a Wake(), a signal, or with `answering` a line typed (or end of input).
     virtual Event Wait(Clock::time_point deadline, bool answering) = 0;
@@ -88,8 +89,13 @@ class Host : public PortFinder {
     // The --trace file at `path`, or nullptr with the errno of its open in `error`.
     virtual std::unique_ptr<LinkTrace> OpenTrace(const std::string& path, int& error) = 0;
 
+    // Stops the process as the stop key would have, once the terminal has had its last lines;
+    // returns when it is continued. Where there is no such key, nothing.
+    virtual void Suspend() {}
     // Waits for the last lines to go out; false when a signal cut the wait short.
     virtual bool Drain() = 0;
+    // Empty, or what made lines of stdout or stderr fail ("stdout: No space left on device").
+    virtual std::string LostOutput() { return {}; }
     // Gives the last lines a moment, and no more: the terminal may not be taking them.
     virtual void LastWords() = 0;
     // Ends the process with `status` at once: its ports and locks go with it.

@@ -93,6 +93,13 @@ void Question::Answered(const std::vector<std::unique_ptr<Run>>& runs, Answer an
     std::fflush(err_);
 }
 
+void Question::Resumed() {
+    if (asking_ && several_) {
+        std::fputs(Fit(kQuestion).c_str(), err_);
+        std::fflush(err_);
+    }
+}
+
 void Question::Interrupted() {
     if (asking_ && several_) {
         std::fputc('\n', err_);  // off the question's line

@@ -39,6 +39,8 @@ class Question {
     void Answered(const std::vector<std::unique_ptr<Run>>& runs, Answer answer);
     // A signal ends the run: what follows starts on a line of its own.
     void Interrupted();
+    // Continued after a stop: the shared question, still waiting, is asked again.
+    void Resumed();
 
   private:
     // A line of our own fitted to the terminal; the window's words wrapped, never cut.

@@ -255,6 +255,24 @@ void Session::Interrupt(const Host::Event& signal) {
     std::_Exit(status);  // not reached: the host has ended the process
 }
 
+// The stop key: the terminal goes to the shell as it was found. The board is drawn anew below
+// whatever the shell writes meanwhile, never over it.
+void Session::Suspend() {
+    for (auto& run : runs_) {
+        if (run->screen != nullptr) {
+            run->screen->Suspend();
+        }
+    }
+    boardLines_ = 0;
+    host_.Suspend();
+    for (auto& run : runs_) {
+        if (run->screen != nullptr) {
+            run->screen->Resumed();
+        }
+    }
+    question_->Resumed();
+}
+
 int Session::Run(const TargetChoice& choice) {
     const bool update = kind_ == Run::Kind::kUpdate;
     if (update && !options_.trace.empty()) {
@@ -314,6 +332,9 @@ int Session::Run(const TargetChoice& choice) {
         const Host::Event event = host_.Wait(nextTick, question_->asking());
         if (event.signal != 0) {
             Interrupt(event);
+        }
+        if (event.suspend) {
+            Suspend();
         }
         if (event.answer) {
             if (several()) {

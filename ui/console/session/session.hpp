@@ -40,6 +40,7 @@ class Session {
     void DrawBoard();
     void CheckTrace(Screen& screen);
     [[noreturn]] void Interrupt(const Host::Event& signal);
+    void Suspend();
     int Finish();
     int Summary();
     int LookResults();

@@ -1,5 +1,6 @@
 #include "ui/console/session/writer_lanes.hpp"
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 
@@ -77,6 +78,11 @@ int WriterLanes::Error(size_t index) const {
     return lanes_[index].error;
 }
 
+int WriterLanes::FirstError(size_t to) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return to < firstErrors_.size() ? firstErrors_[to] : 0;
+}
+
 size_t WriterLanes::DroppedPieces(size_t index) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return lanes_[index].droppedPieces;
@@ -143,6 +149,11 @@ void WriterLanes::Run(size_t index) {
             if (destinations_->ReaderGone(error)) {
                 brokenPipe_ = true;
                 destinations_->Wake();
+            } else {
+                firstErrors_.resize(std::max(firstErrors_.size(), piece.to + 1));
+                if (firstErrors_[piece.to] == 0) {
+                    firstErrors_[piece.to] = error;
+                }
             }
             if (endAtError_) {
                 lane.error = error;

@@ -89,6 +89,8 @@ class WriterLanes {
 
     // 0, or the code of the write that ended `lane` (with endAtError).
     int Error(size_t lane) const;
+    // 0, or the code of the first write to destination `to` that failed, a reader gone aside.
+    int FirstError(size_t to) const;
     // Pieces dropped from `lane`: beyond the bound, or given up on. Those after an error are
     // not counted: the error says the output ends there.
     size_t DroppedPieces(size_t lane) const;
@@ -128,6 +130,7 @@ class WriterLanes {
     mutable std::mutex mutex_;
     std::condition_variable changed_;  // a piece came, a lane went idle, or the owner left
     std::vector<Lane> lanes_;          // never resized: each thread holds its own
+    std::vector<int> firstErrors_;     // by destination, grown as writes to them fail
     bool left_ = false;
     std::atomic<bool> brokenPipe_{false};
     std::atomic<size_t> droppedBytes_{0};

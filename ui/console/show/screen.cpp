@@ -7,6 +7,13 @@
 
 namespace fwburn::console {
 
+namespace {
+
+// The last line of one controller's prompt, the cursor left after it.
+constexpr char kPressEnter[] = "Press Enter to continue (n and Enter cancels): ";
+
+}  // namespace
+
 std::unique_ptr<Screen> Screen::Make(ScreenMode mode, std::FILE* out, std::FILE* err,
                                      std::function<int()> columns, bool several) {
     if (mode == ScreenMode::kJson) {
@@ -99,9 +106,15 @@ void Screen::Prompt(const char* caption, const char* text, bool asking, int acce
     BreakStatusLine();
     asking_ = true;
     Asking(true);
-    std::fprintf(err_, "%s\n%s", Wrap(shown).c_str(),
-                 Fit("Press Enter to continue (n and Enter cancels): ").c_str());
+    std::fprintf(err_, "%s\n%s", Wrap(shown).c_str(), Fit(kPressEnter).c_str());
     std::fflush(err_);
+}
+
+void Screen::Resumed() {
+    if (asking_) {
+        std::fputs(Fit(kPressEnter).c_str(), err_);
+        std::fflush(err_);
+    }
 }
 
 void Screen::PromptAnswered(Answer answer) {

@@ -95,6 +95,12 @@ class Screen {
     virtual void Settle(const ProgressView& view, double elapsed) = 0;
     // Leaves the terminal as it was found: the status line ended, the cursor shown.
     virtual void Restore() {}
+    // The process is about to stop for the shell: the cursor shown, the status line drawn anew
+    // wherever the shell leaves the cursor once it is continued.
+    virtual void Suspend() {}
+    // Continued after that stop: a prompt still waiting for Enter says so again, below whatever
+    // the shell wrote meanwhile.
+    void Resumed();
 
   protected:
     // An event for automation; `outcome` for the one that ends the run.

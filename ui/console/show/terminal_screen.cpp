@@ -66,6 +66,10 @@ class TerminalScreen final : public Screen {
         BreakStatusLine();
         ShowCursor();
     }
+    void Suspend() override {
+        ShowCursor();
+        status_.clear();
+    }
 
   private:
     // Fitted before it is coloured: the colour takes no column.
