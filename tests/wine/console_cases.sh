@@ -232,6 +232,11 @@ events[0]['mode'] == 'application' and events[0]['fits'] and events[0]['exitCode
     cli version "$program" --version --json
     expect_status version 0
     json_check version "events[0]['standIn'] and events[0]['notice'] == 'TEST BUILD: STAND-IN IMAGE'"
+    # stdout on a full disk: the status stands, and stderr says the lines are missing.
+    "$WINE" "$program" --version >/dev/full 2>"$ARTIFACTS/$tag.version-full.err" </dev/null
+    cli_status=$?
+    expect_status version-full 0
+    has version-full err "stdout: Disk full; lines of this run are missing there"
     local key="HKLM\\System\\CurrentControlSet\\Enum\\ACPI\\PNP0501\\47"
     "$WINE" reg add "$key" /v ClassGUID /t REG_SZ /d "{4D36E978-E325-11CE-BFC1-08002BE10318}" \
         /f >>"$log" 2>&1 && "$WINE" reg add "$key" /v FriendlyName /t REG_SZ \

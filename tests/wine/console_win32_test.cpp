@@ -362,15 +362,25 @@ TEST(ReplaceFileSafely, RefusesDevicesFoldersAndReadOnlyFilesLeavingThemAsTheyWe
     EXPECT_EQ(Contents(dir + "readonly.bin"), "keep");
 }
 
-TEST(Keyboard, ReadsOneByteAtATimeUntilTheEndOfInput) {
+// A keyboard reading a pipe of `size` bytes as its standard input; the test writes `write`.
+struct PipedKeyboard {
     HANDLE read = nullptr;
     HANDLE write = nullptr;
-    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
-    const HANDLE saved = GetStdHandle(STD_INPUT_HANDLE);
-    SetStdHandle(STD_INPUT_HANDLE, read);
     Keyboard keyboard;
-    keyboard.Start();
-    SetStdHandle(STD_INPUT_HANDLE, saved);
+
+    explicit PipedKeyboard(DWORD size) {
+        EXPECT_TRUE(CreatePipe(&read, &write, nullptr, size));
+        const HANDLE saved = GetStdHandle(STD_INPUT_HANDLE);
+        SetStdHandle(STD_INPUT_HANDLE, read);
+        keyboard.Start();
+        SetStdHandle(STD_INPUT_HANDLE, saved);
+    }
+};
+
+TEST(Keyboard, ReadsOneByteAtATimeUntilTheEndOfInput) {
+    PipedKeyboard piped(0);
+    const HANDLE write = piped.write;
+    Keyboard& keyboard = piped.keyboard;
     DWORD put = 0;
     WriteFile(write, "n\r\n\n", 4, &put, nullptr);
     CloseHandle(write);
@@ -396,14 +406,9 @@ TEST(Keyboard, ReadsOneByteAtATimeUntilTheEndOfInput) {
 // Input that keeps coming (`yes | fwburn-cpu-cli`) while nobody answers stays in the pipe: the
 // reader holds a few bytes, not all it could read during a whole update.
 TEST(Keyboard, InputNobodyTakesStaysInThePipe) {
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 4096));
-    const HANDLE saved = GetStdHandle(STD_INPUT_HANDLE);
-    SetStdHandle(STD_INPUT_HANDLE, read);
-    Keyboard keyboard;
-    keyboard.Start();
-    SetStdHandle(STD_INPUT_HANDLE, saved);
+    PipedKeyboard piped(4096);
+    const HANDLE write = piped.write;
+    Keyboard& keyboard = piped.keyboard;
     std::string sent;
     for (int i = 0; sent.size() < 24 * 1024; ++i) {
         sent += std::to_string(i) + "\n";

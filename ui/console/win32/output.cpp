@@ -294,6 +294,10 @@ bool ConsoleOutput::BrokenPipe() const {
     return lanes_->BrokenPipe();
 }
 
+DWORD ConsoleOutput::WriteError(size_t to) const {
+    return static_cast<DWORD>(lanes_->FirstError(to));
+}
+
 bool ConsoleOutput::DrainUntil(Clock::time_point deadline) {
     if (out_ != nullptr) {
         std::fflush(out_);

@@ -48,6 +48,9 @@ class ConsoleOutput {
     bool Idle() const;
     // A write failed because the reader of the pipe has gone.
     bool BrokenPipe() const;
+    // 0, or the Windows error of the first write to stdout (`to` 0) or stderr (1) that failed,
+    // a reader gone aside.
+    DWORD WriteError(size_t to) const;
     // Flushes both streams and waits until all is written or `deadline` has passed.
     bool DrainUntil(Clock::time_point deadline);
 

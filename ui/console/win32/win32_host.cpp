@@ -9,6 +9,7 @@
 #include "ui/console/win32/console_modes.hpp"
 #include "ui/console/win32/control_events.hpp"
 #include "ui/console/win32/ending_events.hpp"
+#include "ui/console/win32/text.hpp"
 #include "ui/console/win32/win32_link.hpp"
 
 namespace fwburn::console {
@@ -160,6 +161,15 @@ bool Win32Host::Drain() {
         }
     }
     return true;
+}
+
+std::string Win32Host::LostOutput() {
+    for (const size_t to : {0, 1}) {
+        if (const DWORD error = output_.WriteError(to); error != 0) {
+            return std::string(to == 0 ? "stdout: " : "stderr: ") + ErrorText(error);
+        }
+    }
+    return {};
 }
 
 void Win32Host::LastWords() {

@@ -35,6 +35,7 @@ class Win32Host final : public Host {
     std::unique_ptr<SessionLink> MakeLink(const Target& target) override;
     std::unique_ptr<LinkTrace> OpenTrace(const std::string& path, int& error) override;
     bool Drain() override;
+    std::string LostOutput() override;
     void LastWords() override;
     [[noreturn]] void Exit(int status) override;
 
