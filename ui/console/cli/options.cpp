@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <utility>
 
+#include "ui/console/cli/platform.hpp"
 #include "ui/console/session/outcome.hpp"
 
 namespace fwburn::console {
@@ -45,10 +46,11 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
                  "One JSON object per line on stdout: phases, progress, retries, prompts, outcome");
 
     app.footer(
-        "Exit status: 0 success, 2 usage error, 3 image refused, 4 port cannot be opened,\n"
-        "5 controller refused or wrong, 6 communication failed before erasing,\n"
-        "7 failed after erasing began (update again), 8 cancelled,\n"
-        "128+N ended by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).");
+        "Exit status: 0 success, 1 --extract-image could not write, 2 usage error,\n"
+        "3 image refused, 4 port cannot be opened, 5 controller refused or wrong,\n"
+        "6 communication failed before erasing,\n"
+        "7 failed after erasing began (update again), 8 cancelled,\n" +
+        std::string(EndingStatuses()));
 
     // The parser reads "--trace=" as a bare "--trace" and takes the next argument for its value:
     // "--trace= --allow-stand-in" would trace into a file of that name and drop the flag.

@@ -19,6 +19,9 @@ std::unique_ptr<Host> MakeHost(const char* program);
 // stdout is a terminal that redraws a line in place and takes colour, and TERM is not "dumb".
 bool TerminalOutput();
 
+// The help's words for the statuses of the events that end the program on this system.
+const char* EndingStatuses();
+
 // Puts `data` at `file` through a temporary file beside it, so that a reader sees the old file or
 // the whole new one; refuses anything but a regular file (or none) at `file`. False with the
 // reason in `error`, `file` as it was.

@@ -27,6 +27,10 @@ bool TerminalOutput() {
     return isatty(STDOUT_FILENO) && term != nullptr && std::strcmp(term, "dumb") != 0;
 }
 
+const char* EndingStatuses() {
+    return "128+N ended by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).";
+}
+
 bool ReplaceFileSafely(const std::string& file, const uint8_t* data, size_t length,
                        std::string& error) {
     return ReplaceFile(file, data, length, error);

@@ -26,4 +26,8 @@ bool TerminalOutput() {
     return VirtualTerminalOutput() && (term == nullptr || std::strcmp(term, "dumb") != 0);
 }
 
+const char* EndingStatuses() {
+    return "130 Ctrl+C, 149 Ctrl+Break, 129 the console closed, 143 logoff or shutdown.";
+}
+
 }  // namespace fwburn::console
