@@ -26,6 +26,7 @@ function(fwburn_profile)
     set(gen_dir "${CMAKE_BINARY_DIR}/profiles/${P_NAME}")
     file(MAKE_DIRECTORY "${gen_dir}")
     set(standin_flag "")
+    set(release_checks "")
     set(digest "")
     if(image STREQUAL "" AND FWBURN_REQUIRE_REAL_IMAGES)
         # SEND_ERROR rather than FATAL_ERROR: every profile without its image is named at once.
@@ -77,6 +78,10 @@ function(fwburn_profile)
             if(digest STREQUAL standin_digest)
                 message(SEND_ERROR "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} is the generated STAND-IN image, not a firmware")
             endif()
+            # The file may change after this run (a new copy, a link pointed elsewhere) and the
+            # build embeds whatever it then holds: the embedding checks the same again.
+            set(release_checks --variable ${P_IMAGE_VARIABLE} --require-size ${P_IMAGE_SIZE}
+                               --refuse-sha256 ${standin_digest})
         endif()
         message(STATUS "Profile ${P_NAME}: image ${image} (${size} bytes, SHA-256 ${digest})")
     endif()
@@ -87,7 +92,7 @@ function(fwburn_profile)
         COMMAND Python3::Interpreter "${PROJECT_SOURCE_DIR}/cmake/embed_image.py"
                 --image "${image}" --output "${source}" --profile "${P_NAME}"
                 --image-name "${P_IMAGE_NAME}" --date "${P_DATE}"
-                --boot-id-rule "${P_BOOT_ID_RULE}" ${standin_flag}
+                --boot-id-rule "${P_BOOT_ID_RULE}" ${standin_flag} ${release_checks}
         DEPENDS "${image}" "${PROJECT_SOURCE_DIR}/cmake/embed_image.py"
         COMMENT "Profile ${P_NAME}: embedding ${P_IMAGE_NAME}"
         VERBATIM)
