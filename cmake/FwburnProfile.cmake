@@ -63,21 +63,28 @@ function(fwburn_profile)
             endif()
         endif()
         file(SHA256 "${image}" digest)
+        # A stand-in copied out of a test build (--extract-image) has the right size: known by its
+        # digest, it is refused by a release build and stays a stand-in in any other.
+        set(probe "${gen_dir}/standin-probe.bin")
+        execute_process(
+            COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/cmake/standin_image.py"
+                    "${probe}" ${P_IMAGE_SIZE} "fwburn stand-in ${P_NAME}"
+            RESULT_VARIABLE probe_result)
+        if(NOT probe_result EQUAL 0)
+            message(FATAL_ERROR "Profile ${P_NAME}: cannot make the stand-in to compare with")
+        endif()
+        file(SHA256 "${probe}" standin_digest)
+        file(REMOVE "${probe}")
+        if(digest STREQUAL standin_digest)
+            set(text "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} is the generated STAND-IN image, not a firmware")
+            if(FWBURN_REQUIRE_REAL_IMAGES)
+                message(SEND_ERROR "${text}")
+            else()
+                message(WARNING "${text}: the build is a test build")
+                set(standin_flag "--stand-in")
+            endif()
+        endif()
         if(FWBURN_REQUIRE_REAL_IMAGES)
-            # A stand-in copied out of a test build has the right size: refuse it by its digest.
-            set(probe "${gen_dir}/standin-probe.bin")
-            execute_process(
-                COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/cmake/standin_image.py"
-                        "${probe}" ${P_IMAGE_SIZE} "fwburn stand-in ${P_NAME}"
-                RESULT_VARIABLE probe_result)
-            if(NOT probe_result EQUAL 0)
-                message(FATAL_ERROR "Profile ${P_NAME}: cannot make the stand-in to compare with")
-            endif()
-            file(SHA256 "${probe}" standin_digest)
-            file(REMOVE "${probe}")
-            if(digest STREQUAL standin_digest)
-                message(SEND_ERROR "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} is the generated STAND-IN image, not a firmware")
-            endif()
             # The file may change after this run (a new copy, a link pointed elsewhere) and the
             # build embeds whatever it then holds: the embedding checks the same again.
             set(release_checks --variable ${P_IMAGE_VARIABLE} --require-size ${P_IMAGE_SIZE}
