@@ -21,13 +21,18 @@ def main() -> int:
     p.add_argument("--date", required=True, help="yyyy/mm/dd")
     p.add_argument("--boot-id-rule", required=True, choices=["cpu", "aio"])
     p.add_argument("--stand-in", action="store_true")
+    # The variable that named a given image, for the refusals below.
+    p.add_argument("--variable", default="the image variable")
     # A release build: the image must still be of the profile's size and no stand-in when built,
     # whatever it was when the build was configured.
-    p.add_argument("--variable", default="the image variable")
     p.add_argument("--require-size", type=int)
     p.add_argument("--refuse-sha256")
     a = p.parse_args()
 
+    # Replaced by a device node or a FIFO since the configuration: no end to read, or no writer.
+    if not os.path.isfile(a.image):
+        print(f"Profile {a.profile}: {a.variable}={a.image} is no file", file=sys.stderr)
+        return 1
     with open(a.image, "rb") as f:
         data = f.read()
     digest = hashlib.sha256(data).hexdigest()
