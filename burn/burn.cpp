@@ -192,7 +192,9 @@ Next Run::BootModeBranch() {
     bool idCame = false;
     if (CheckID_B(ch, u_.bootIdRule, u_.row, id, idCame) != 0) {
         idCame ? NoteWrongModel(id, true) : NoteSilence(before);
-        return Fail(OutcomeKind::ControllerRefused, kBootIdWrongMessage);
+        // The window's message says the type is wrong either way; only an ID that came says so.
+        return Fail(idCame ? OutcomeKind::ControllerRefused : OutcomeKind::CommunicationFailed,
+                    kBootIdWrongMessage);
     }
     if (ReadsBootloaderVersion(u_.row)) {
         before = Received();

@@ -26,6 +26,7 @@ function(fwburn_profile)
     set(gen_dir "${CMAKE_BINARY_DIR}/profiles/${P_NAME}")
     file(MAKE_DIRECTORY "${gen_dir}")
     set(standin_flag "")
+    set(image_checks "")
     set(digest "")
     if(image STREQUAL "" AND FWBURN_REQUIRE_REAL_IMAGES)
         # SEND_ERROR rather than FATAL_ERROR: every profile without its image is named at once.
@@ -49,7 +50,14 @@ function(fwburn_profile)
         endif()
     else()
         get_filename_component(image "${image}" ABSOLUTE)
-        if(NOT EXISTS "${image}" OR IS_DIRECTORY "${image}")
+        set(image_checks --variable ${P_IMAGE_VARIABLE})
+        # A regular file only (through links): a device node or a FIFO would be read without end,
+        # or wait for a writer, and the configuration with it.
+        execute_process(
+            COMMAND "${Python3_EXECUTABLE}" -c
+                    "import os, sys; sys.exit(0 if os.path.isfile(sys.argv[1]) else 1)" "${image}"
+            RESULT_VARIABLE regular)
+        if(NOT regular EQUAL 0)
             message(FATAL_ERROR "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} is no file")
         endif()
         file(SIZE "${image}" size)
@@ -62,21 +70,32 @@ function(fwburn_profile)
             endif()
         endif()
         file(SHA256 "${image}" digest)
+        # A stand-in copied out of a test build (--extract-image) has the right size: known by its
+        # digest, it is refused by a release build and stays a stand-in in any other.
+        set(probe "${gen_dir}/standin-probe.bin")
+        execute_process(
+            COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/cmake/standin_image.py"
+                    "${probe}" ${P_IMAGE_SIZE} "fwburn stand-in ${P_NAME}"
+            RESULT_VARIABLE probe_result)
+        if(NOT probe_result EQUAL 0)
+            message(FATAL_ERROR "Profile ${P_NAME}: cannot make the stand-in to compare with")
+        endif()
+        file(SHA256 "${probe}" standin_digest)
+        file(REMOVE "${probe}")
+        if(digest STREQUAL standin_digest)
+            set(text "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} is the generated STAND-IN image, not a firmware")
+            if(FWBURN_REQUIRE_REAL_IMAGES)
+                message(SEND_ERROR "${text}")
+            else()
+                message(WARNING "${text}: the build is a test build")
+                set(standin_flag "--stand-in")
+            endif()
+        endif()
         if(FWBURN_REQUIRE_REAL_IMAGES)
-            # A stand-in copied out of a test build has the right size: refuse it by its digest.
-            set(probe "${gen_dir}/standin-probe.bin")
-            execute_process(
-                COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/cmake/standin_image.py"
-                        "${probe}" ${P_IMAGE_SIZE} "fwburn stand-in ${P_NAME}"
-                RESULT_VARIABLE probe_result)
-            if(NOT probe_result EQUAL 0)
-                message(FATAL_ERROR "Profile ${P_NAME}: cannot make the stand-in to compare with")
-            endif()
-            file(SHA256 "${probe}" standin_digest)
-            file(REMOVE "${probe}")
-            if(digest STREQUAL standin_digest)
-                message(SEND_ERROR "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} is the generated STAND-IN image, not a firmware")
-            endif()
+            # The file may change after this run (a new copy, a link pointed elsewhere) and the
+            # build embeds whatever it then holds: the embedding checks the same again.
+            list(APPEND image_checks
+                 --require-size ${P_IMAGE_SIZE} --refuse-sha256 ${standin_digest})
         endif()
         message(STATUS "Profile ${P_NAME}: image ${image} (${size} bytes, SHA-256 ${digest})")
     endif()
@@ -87,7 +106,7 @@ function(fwburn_profile)
         COMMAND Python3::Interpreter "${PROJECT_SOURCE_DIR}/cmake/embed_image.py"
                 --image "${image}" --output "${source}" --profile "${P_NAME}"
                 --image-name "${P_IMAGE_NAME}" --date "${P_DATE}"
-                --boot-id-rule "${P_BOOT_ID_RULE}" ${standin_flag}
+                --boot-id-rule "${P_BOOT_ID_RULE}" ${standin_flag} ${image_checks}
         DEPENDS "${image}" "${PROJECT_SOURCE_DIR}/cmake/embed_image.py"
         COMMENT "Profile ${P_NAME}: embedding ${P_IMAGE_NAME}"
         VERBATIM)

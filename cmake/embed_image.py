@@ -21,11 +21,33 @@ def main() -> int:
     p.add_argument("--date", required=True, help="yyyy/mm/dd")
     p.add_argument("--boot-id-rule", required=True, choices=["cpu", "aio"])
     p.add_argument("--stand-in", action="store_true")
+    # The variable that named a given image, for the refusals below.
+    p.add_argument("--variable", default="the image variable")
+    # A release build: the image must still be of the profile's size and no stand-in when built,
+    # whatever it was when the build was configured.
+    p.add_argument("--require-size", type=int)
+    p.add_argument("--refuse-sha256")
     a = p.parse_args()
 
+    # Replaced by a device node or a FIFO since the configuration: no end to read, or no writer.
+    if not os.path.isfile(a.image):
+        print(f"Profile {a.profile}: {a.variable}={a.image} is no file", file=sys.stderr)
+        return 1
     with open(a.image, "rb") as f:
         data = f.read()
     digest = hashlib.sha256(data).hexdigest()
+    refusal = None
+    if a.require_size is not None and len(data) != a.require_size:
+        refusal = (f"is {len(data)} bytes now; the profile's image {a.image_name} is "
+                   f"{a.require_size} bytes")
+    elif a.refuse_sha256 is not None and digest == a.refuse_sha256:
+        refusal = "is now the generated STAND-IN image, not a firmware"
+    if refusal is not None:
+        print(f"Profile {a.profile}: {a.variable}={a.image} {refusal}", file=sys.stderr)
+        # An earlier build's source would still embed the image that passed then.
+        if os.path.exists(a.output):
+            os.remove(a.output)
+        return 1
     date_text = "Date: " + a.date
     if len(date_text) != 16:
         print(f"date text must be 16 characters: {date_text!r}", file=sys.stderr)

@@ -18,6 +18,7 @@ struct OutcomeCase {
     bool erased = false;             // the controller's program memory was erased
     int flashStatusShown = 0;        // the phase on the panel while the message is open
     bool anotherModel = false;       // a valid reply named another model: a wrong controller
+    bool noIdCame = false;           // "PLC type is WRONG" from a bootloader that told no ID
 };
 
 BenchOptions With(BenchOptions o, void (*change)(sim::Faults&)) {
@@ -106,6 +107,11 @@ std::vector<OutcomeCase> Cases() {
         {"bootloader of another model",
          With(Options("ZL500", 13096), [](sim::Faults& f) { f.bootId = 0x3000; }),
          "PLC type is WRONG"},
+        {"bootloader silent to ID",
+         Options("ZL500", 13096, {Fault(Phase::kBootId, FaultKind::kSilence)}), "PLC type is WRONG",
+         false, false, 0, false, true},
+        {"bootloader refuses ID", Options("MN6", 9000, {Fault(Phase::kBootId, FaultKind::kNak)}),
+         "PLC type is WRONG", false, false, 0, false, true},
         {"bootloader version unanswered",
          Options("ZL500", 13096, {Fault(Phase::kBootVersion, FaultKind::kSilence)}),
          "PLC DOES NOT respond to the version read"},
@@ -133,6 +139,9 @@ OutcomeKind ExpectedKind(const OutcomeCase& c) {
     }
     if (c.anotherModel) {
         return OutcomeKind::ControllerRefused;
+    }
+    if (c.noIdCame) {
+        return OutcomeKind::CommunicationFailed;
     }
     const bool refused = c.text == "PLC type is WRONG" || c.text == "PLC in RUN MODE" ||
                          c.text.rfind("Check PLC, ", 0) == 0 ||

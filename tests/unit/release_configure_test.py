@@ -4,7 +4,8 @@
 Without the firmware images the configuration must stop and name each missing cache variable;
 with an image of another size than the profile's, or with a copy of the generated stand-in, it
 must stop and name the variable; with fixture images of the delivered sizes it must succeed, as a
-Release build without tests, test profiles or stand-ins.
+Release build without tests, test profiles or stand-ins. The build checks the image again: one
+that became of another size, or a stand-in, after the configuration is refused then.
 
 usage: release_configure_test.py CMAKE SOURCE_DIR PRESET
 """
@@ -39,8 +40,17 @@ def fixture(directory, name, size, seed):
 def configure(cmake, source, preset, build, images):
     command = [cmake, "-S", source, "--preset", preset, "-B", build]
     command += [f"-D{name}={path}" for name, path in images.items()]
-    r = subprocess.run(command, capture_output=True, text=True)
+    try:
+        r = subprocess.run(command, capture_output=True, text=True, timeout=300)
+    except subprocess.TimeoutExpired:
+        return -1, "no end within 300 s"
     # CMake wraps long messages at spaces; join them again for the checks.
+    return r.returncode, " ".join((r.stdout + r.stderr).split())
+
+
+def build_profile(cmake, build):
+    r = subprocess.run([cmake, "--build", build, "--target", "fwburn_profile_cpu"],
+                       capture_output=True, text=True)
     return r.returncode, " ".join((r.stdout + r.stderr).split())
 
 
@@ -81,6 +91,16 @@ def main():
         check(f"FWBURN_CPU_IMAGE={short_cpu} is 2076671 bytes" in out and "is 2076672 bytes" in out,
               "image of another size: the variable and both sizes are named", out)
 
+        # Where a file is expected: a device node without end and a FIFO nobody writes to.
+        fifo = os.path.join(work, "image.fifo")
+        os.mkfifo(fifo)
+        for what, path in (("a device node", "/dev/zero"), ("a FIFO", fifo)):
+            rc, out = configure(cmake, source, preset, os.path.join(work, "no-file"),
+                                {"FWBURN_CPU_IMAGE": path,
+                                 "FWBURN_AIO_IMAGE": right["FWBURN_AIO_IMAGE"]})
+            check(rc > 0 and f"FWBURN_CPU_IMAGE={path} is no file" in out,
+                  f"{what} as the image: the configuration stops at once", out)
+
         # A stand-in copied out of a test build has the right size, and is still no firmware.
         stand_in = os.path.join(work, "standin-cpu.bin")
         subprocess.run([sys.executable, os.path.join(source, "cmake", "standin_image.py"), stand_in,
@@ -114,6 +134,24 @@ def main():
         for test_profile in ("rv7g", "tq38"):
             check(f"fwburn_profile_{test_profile}" not in ninja,
                   f"the test profile {test_profile} is not built")
+
+        # The file changes after the configuration: what the build would embed is checked again.
+        cpu = right["FWBURN_CPU_IMAGE"]
+        rc, out = build_profile(cmake, build)
+        check(rc == 0, "the fixture image builds", out)
+        shutil.copyfile(short_cpu, cpu)
+        rc, out = build_profile(cmake, build)
+        check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} is 2076671 bytes now" in out,
+              "an image of another size since the configuration: the build stops", out)
+        shutil.copyfile(stand_in, cpu)
+        rc, out = build_profile(cmake, build)
+        check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} is now the generated STAND-IN image" in out,
+              "a stand-in since the configuration: the build stops", out)
+        os.remove(cpu)
+        os.symlink("/dev/zero", cpu)
+        rc, out = build_profile(cmake, build)
+        check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} is no file" in out,
+              "a link to a device node since the configuration: the build stops", out)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
