@@ -1,7 +1,7 @@
 // The real window in this process, under Wine and Xvfb: the panel painters hold no graphics
 // object over many ticks; Escape and Ctrl+Break reach the window and start nothing; a stand-in
 // build asks before it starts; Start Burn comes back only when the worker has ended; closing
-// during an update asks, and goes on or ends cleanly.
+// during an update asks, and goes on or ends cleanly, and ending the session is refused then.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -345,6 +345,8 @@ TEST_F(WindowTest, YesRunsTheUpdateAndStartComesBackOnlyWhenTheWorkerIsDone) {
     EXPECT_TRUE(PumpUntil([&] { return IsWindowEnabled(button) && !WindowWorkerRunning(); }));
     EXPECT_EQ(enabledWhileClaimed.load(), 0) << "Start Burn came back before the worker was done";
     EXPECT_GE(enabledFree.load(), 1);
+    // Ending the session, refused during an update, is agreed to once it is over.
+    EXPECT_NE(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0);
     SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProcedure));
     clickWhenEnabled = false;
 }
@@ -360,6 +362,8 @@ TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow
     // The worker holds its message box open: the update runs.
     ASSERT_TRUE(PumpUntil([&] { return FindMessageBox(window, kErrorCaption) != nullptr; }));
     ASSERT_TRUE(WindowWorkerRunning());
+    // A log-off or shutdown would end the program mid-update without a word.
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
 
     {
         BoxAnswer no(window, kCloseCaption, BoxAnswer::kEnter);  // No is the default
