@@ -133,6 +133,7 @@ class BoxAnswer {
             thread_.join();
         }
     }
+    bool Done() const { return done_; }
     // Pumps the window thread until the box was answered; the box as it was seen.
     SeenBox Wait() {
         PumpUntil([this] { return done_.load(); }, 30000);
@@ -349,6 +350,36 @@ TEST_F(WindowTest, YesRunsTheUpdateAndStartComesBackOnlyWhenTheWorkerIsDone) {
     EXPECT_NE(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0);
     SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProcedure));
     clickWhenEnabled = false;
+}
+
+// The keyboard's way to Start Burn: Tab to it, Enter. The Tab takes the button's default look
+// away (the window names no default button), after which the dialog handling made Enter Browse.
+TEST_F(WindowTest, EnterOnStartBurnReachedWithTabStartsTheUpdate) {
+    HWND window = TheWindow();
+    HWND button = StartButton();
+    SetForegroundWindow(window);
+    SetFocus(GetDlgItem(window, kPortListId));
+    PostMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0x000F0001);
+    PostMessageA(GetFocus(), WM_KEYUP, VK_TAB, static_cast<LPARAM>(0xC00F0001u));
+    RunLoopOverPostedMessages(window);
+    ASSERT_EQ(GetFocus(), button);
+
+    BoxAnswer no(window, kStandInCaption, IDNO);  // only a Start asks this
+    PostMessageA(button, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    PostMessageA(button, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+    // The window's own loop, until the question was answered or never came (a file dialog
+    // instead ends with the loop).
+    const DWORD self = GetCurrentThreadId();
+    std::thread quit([&] {
+        while (!no.Done()) {
+            Sleep(50);
+        }
+        PostThreadMessageA(self, WM_QUIT, 0, 0);
+    });
+    RunMessageLoop(window);
+    quit.join();
+    EXPECT_EQ(no.Wait().caption, kStandInCaption) << "Enter on Start Burn did not start";
+    EXPECT_FALSE(WindowWorkerRunning());
 }
 
 // Ends the window: the last test of this program.

@@ -407,6 +407,14 @@ bool WindowWorkerRunning() {
 int RunMessageLoop(HWND mainWindow) {
     MSG msg{};
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        // Enter on the focused Start Burn is its click. The dialog handling would make it Browse
+        // once a Tab has brought the focus there: the window names no default button, so the
+        // Tab takes the button's default look away.
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && msg.hwnd == state.startButton) {
+            SendMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(kStartButtonId, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(msg.hwnd));
+            continue;
+        }
         const KeyRoute route = RouteKeyMessage(msg, mainWindow, GetFocus());
         if (route != KeyRoute::Dialog) {
             if (IsDroppedKeyPress(msg)) {
