@@ -126,8 +126,9 @@ class BoxAnswer {
   public:
     static constexpr int kEnter = -1;
 
-    BoxAnswer(HWND owner, const char* caption, int press)
-        : thread_([this, owner, caption, press] { Run(owner, caption, press); }) {}
+    // Waits up to `tries` times 50 ms for the box.
+    BoxAnswer(HWND owner, const char* caption, int press, int tries = 200)
+        : thread_([this, owner, caption, press, tries] { Run(owner, caption, press, tries); }) {}
     ~BoxAnswer() {
         if (thread_.joinable()) {
             thread_.join();
@@ -142,9 +143,9 @@ class BoxAnswer {
     }
 
   private:
-    void Run(HWND owner, const char* caption, int press) {
+    void Run(HWND owner, const char* caption, int press, int tries) {
         HWND box = nullptr;
-        for (int i = 0; i < 200 && box == nullptr; ++i) {
+        for (int i = 0; i < tries && box == nullptr; ++i) {
             box = FindMessageBox(owner, caption);
             if (box == nullptr) {
                 Sleep(50);
@@ -183,6 +184,21 @@ class BoxAnswer {
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
+
+// The window's own loop (its dialog keyboard handling included) until the box was answered or
+// never came; a dialog of the window still open then ends with the loop.
+SeenBox RunLoopWhileAnswering(HWND window, BoxAnswer& answer) {
+    const DWORD self = GetCurrentThreadId();
+    std::thread quit([&] {
+        while (!answer.Done()) {
+            Sleep(50);
+        }
+        PostThreadMessageA(self, WM_QUIT, 0, 0);
+    });
+    RunMessageLoop(window);
+    quit.join();
+    return answer.Wait();
+}
 
 unsigned DroppedPresses(WPARAM key) {
     return static_cast<unsigned>(SendMessageA(TheWindow(), kDroppedKeyCountMessage, key, 0));
@@ -367,19 +383,31 @@ TEST_F(WindowTest, EnterOnStartBurnReachedWithTabStartsTheUpdate) {
     BoxAnswer no(window, kStandInCaption, IDNO);  // only a Start asks this
     PostMessageA(button, WM_KEYDOWN, VK_RETURN, 0x001C0001);
     PostMessageA(button, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
-    // The window's own loop, until the question was answered or never came (a file dialog
-    // instead ends with the loop).
-    const DWORD self = GetCurrentThreadId();
-    std::thread quit([&] {
-        while (!no.Done()) {
-            Sleep(50);
-        }
-        PostThreadMessageA(self, WM_QUIT, 0, 0);
-    });
-    RunMessageLoop(window);
-    quit.join();
-    EXPECT_EQ(no.Wait().caption, kStandInCaption) << "Enter on Start Burn did not start";
+    EXPECT_EQ(RunLoopWhileAnswering(window, no).caption, kStandInCaption)
+        << "Enter on Start Burn did not start";
     EXPECT_FALSE(WindowWorkerRunning());
+}
+
+// Enter where no button has the focus is Browse; a held Enter is one press. Its repeats reached
+// the window as presses of their own: one that started an update opened the file dialog over it.
+TEST_F(WindowTest, AHeldEnterIsOnePress) {
+    HWND window = TheWindow();
+    SetForegroundWindow(window);
+    SetFocus(window);
+    const struct {
+        const char* name;
+        LPARAM lParam;
+        bool browses;
+    } presses[] = {
+        {"a press", 0x001C0001, true},
+        {"a repeat", 0x401C0001, false},  // bit 30: the key was down already
+    };
+    for (const auto& p : presses) {
+        BoxAnswer cancel(window, "Open", IDCANCEL, p.browses ? 200 : 20);
+        PostMessageA(window, WM_KEYDOWN, VK_RETURN, p.lParam);
+        EXPECT_EQ(RunLoopWhileAnswering(window, cancel).caption, p.browses ? "Open" : "") << p.name;
+        EXPECT_FALSE(WindowWorkerRunning()) << p.name;
+    }
 }
 
 // Ends the window: the last test of this program.

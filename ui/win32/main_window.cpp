@@ -407,14 +407,6 @@ bool WindowWorkerRunning() {
 int RunMessageLoop(HWND mainWindow) {
     MSG msg{};
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        // Enter on the focused Start Burn is its click. The dialog handling would make it Browse
-        // once a Tab has brought the focus there: the window names no default button, so the
-        // Tab takes the button's default look away.
-        if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && msg.hwnd == state.startButton) {
-            SendMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(kStartButtonId, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(msg.hwnd));
-            continue;
-        }
         const KeyRoute route = RouteKeyMessage(msg, mainWindow, GetFocus());
         if (route != KeyRoute::Dialog) {
             if (IsDroppedKeyPress(msg)) {
@@ -423,6 +415,14 @@ int RunMessageLoop(HWND mainWindow) {
             if (route == KeyRoute::Control) {
                 DispatchMessageA(&msg);
             }
+            continue;
+        }
+        // Enter on the focused Start Burn is its click. The dialog handling would make it Browse
+        // once a Tab has brought the focus there: the window names no default button, so the
+        // Tab takes the button's default look away.
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && msg.hwnd == state.startButton) {
+            SendMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(kStartButtonId, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(msg.hwnd));
             continue;
         }
         if (!IsDialogMessageA(mainWindow, &msg)) {
