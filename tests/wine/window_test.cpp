@@ -1,7 +1,7 @@
 // The real window in this process, under Wine and Xvfb: the panel painters hold no graphics
 // object over many ticks; Escape and Ctrl+Break reach the window and start nothing; a stand-in
 // build asks before it starts; Start Burn comes back only when the worker has ended; closing
-// during an update asks, and goes on or ends cleanly.
+// during an update asks, and goes on or ends cleanly, and ending the session is refused then.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -126,13 +126,15 @@ class BoxAnswer {
   public:
     static constexpr int kEnter = -1;
 
-    BoxAnswer(HWND owner, const char* caption, int press)
-        : thread_([this, owner, caption, press] { Run(owner, caption, press); }) {}
+    // Waits up to `tries` times 50 ms for the box.
+    BoxAnswer(HWND owner, const char* caption, int press, int tries = 200)
+        : thread_([this, owner, caption, press, tries] { Run(owner, caption, press, tries); }) {}
     ~BoxAnswer() {
         if (thread_.joinable()) {
             thread_.join();
         }
     }
+    bool Done() const { return done_; }
     // Pumps the window thread until the box was answered; the box as it was seen.
     SeenBox Wait() {
         PumpUntil([this] { return done_.load(); }, 30000);
@@ -141,9 +143,9 @@ class BoxAnswer {
     }
 
   private:
-    void Run(HWND owner, const char* caption, int press) {
+    void Run(HWND owner, const char* caption, int press, int tries) {
         HWND box = nullptr;
-        for (int i = 0; i < 200 && box == nullptr; ++i) {
+        for (int i = 0; i < tries && box == nullptr; ++i) {
             box = FindMessageBox(owner, caption);
             if (box == nullptr) {
                 Sleep(50);
@@ -182,6 +184,21 @@ class BoxAnswer {
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
+
+// The window's own loop (its dialog keyboard handling included) until the box was answered or
+// never came; a dialog of the window still open then ends with the loop.
+SeenBox RunLoopWhileAnswering(HWND window, BoxAnswer& answer) {
+    const DWORD self = GetCurrentThreadId();
+    std::thread quit([&] {
+        while (!answer.Done()) {
+            Sleep(50);
+        }
+        PostThreadMessageA(self, WM_QUIT, 0, 0);
+    });
+    RunMessageLoop(window);
+    quit.join();
+    return answer.Wait();
+}
 
 unsigned DroppedPresses(WPARAM key) {
     return static_cast<unsigned>(SendMessageA(TheWindow(), kDroppedKeyCountMessage, key, 0));
@@ -345,8 +362,52 @@ TEST_F(WindowTest, YesRunsTheUpdateAndStartComesBackOnlyWhenTheWorkerIsDone) {
     EXPECT_TRUE(PumpUntil([&] { return IsWindowEnabled(button) && !WindowWorkerRunning(); }));
     EXPECT_EQ(enabledWhileClaimed.load(), 0) << "Start Burn came back before the worker was done";
     EXPECT_GE(enabledFree.load(), 1);
+    // Ending the session, refused during an update, is agreed to once it is over.
+    EXPECT_NE(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0);
     SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProcedure));
     clickWhenEnabled = false;
+}
+
+// The keyboard's way to Start Burn: Tab to it, Enter. The Tab takes the button's default look
+// away (the window names no default button), after which the dialog handling made Enter Browse.
+TEST_F(WindowTest, EnterOnStartBurnReachedWithTabStartsTheUpdate) {
+    HWND window = TheWindow();
+    HWND button = StartButton();
+    SetForegroundWindow(window);
+    SetFocus(GetDlgItem(window, kPortListId));
+    PostMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0x000F0001);
+    PostMessageA(GetFocus(), WM_KEYUP, VK_TAB, static_cast<LPARAM>(0xC00F0001u));
+    RunLoopOverPostedMessages(window);
+    ASSERT_EQ(GetFocus(), button);
+
+    BoxAnswer no(window, kStandInCaption, IDNO);  // only a Start asks this
+    PostMessageA(button, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    PostMessageA(button, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+    EXPECT_EQ(RunLoopWhileAnswering(window, no).caption, kStandInCaption)
+        << "Enter on Start Burn did not start";
+    EXPECT_FALSE(WindowWorkerRunning());
+}
+
+// Enter where no button has the focus is Browse; a held Enter is one press. Its repeats reached
+// the window as presses of their own: one that started an update opened the file dialog over it.
+TEST_F(WindowTest, AHeldEnterIsOnePress) {
+    HWND window = TheWindow();
+    SetForegroundWindow(window);
+    SetFocus(window);
+    const struct {
+        const char* name;
+        LPARAM lParam;
+        bool browses;
+    } presses[] = {
+        {"a press", 0x001C0001, true},
+        {"a repeat", 0x401C0001, false},  // bit 30: the key was down already
+    };
+    for (const auto& p : presses) {
+        BoxAnswer cancel(window, "Open", IDCANCEL, p.browses ? 200 : 20);
+        PostMessageA(window, WM_KEYDOWN, VK_RETURN, p.lParam);
+        EXPECT_EQ(RunLoopWhileAnswering(window, cancel).caption, p.browses ? "Open" : "") << p.name;
+        EXPECT_FALSE(WindowWorkerRunning()) << p.name;
+    }
 }
 
 // Ends the window: the last test of this program.
@@ -360,6 +421,8 @@ TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow
     // The worker holds its message box open: the update runs.
     ASSERT_TRUE(PumpUntil([&] { return FindMessageBox(window, kErrorCaption) != nullptr; }));
     ASSERT_TRUE(WindowWorkerRunning());
+    // A log-off or shutdown would end the program mid-update without a word.
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
 
     {
         BoxAnswer no(window, kCloseCaption, BoxAnswer::kEnter);  // No is the default

@@ -553,9 +553,10 @@ full_update() {
     echo "PASS: $model updated through the window on $PORT against plcsim; port list, keys, stand-in question, second Start, panel and flash checked"
 }
 
-# Closing the window while an update runs: it asks (No the default). No: the update goes on to
-# its end. Yes: the worker stops, the port closes (the controller sees it), the program ends
-# with status 0, the controller stays in its bootloader with part of the image.
+# Closing the window while an update runs: it asks (No the default), and ending the session is
+# refused. No: the update goes on to its end. Yes: the worker stops, the port closes (the
+# controller sees it), the program ends with status 0, the controller stays in its bootloader
+# with part of the image.
 close_during_update() {
     local program=$1 model=$2 port=$3 image=$4 name
     name=$(basename "$program" .exe)
@@ -568,6 +569,11 @@ close_during_update() {
 
     start_update "$name-close" yes
     wait_mid_transfer "$name-close-no-mid"
+    # A log-off mid-update is refused: the program and its update go on.
+    timeout 120 "$WINE" wineboot --end-session >>"$log" 2>&1 &&
+        fail "the session ended during the update"
+    kill -0 "$program_pid" 2>/dev/null || fail "the program ended with the session"
+    note "ending the session during the update was refused"
     expect "close sent" close
     expect "$close_question" box 60
     screenshot "$name-close-question"

@@ -7,9 +7,17 @@ namespace {
 constexpr WPARAM kEscapeChar = 0x1B;
 constexpr WPARAM kCtrlBreakChar = 0x03;  // what the key translation makes of Ctrl+Break
 
+constexpr LPARAM kWasDown = LPARAM{1} << 30;  // a key press repeated while the key is held
+
 bool IsDroppedKey(const MSG& msg) {
     switch (msg.message) {
         case WM_KEYDOWN:
+            // A held Enter is one press: its repeats would be Browse, and after the press that
+            // started an update, open the file dialog over it.
+            if (msg.wParam == VK_RETURN && (msg.lParam & kWasDown) != 0) {
+                return true;
+            }
+            return msg.wParam == VK_ESCAPE || msg.wParam == VK_CANCEL;
         case WM_KEYUP:
             return msg.wParam == VK_ESCAPE || msg.wParam == VK_CANCEL;
         case WM_CHAR:

@@ -29,6 +29,8 @@ const char kCloseCaption[] = "WARNING";
 const char kCloseQuestion[] =
     "An update is running. Closing now stops it and leaves the PLC in its bootloader; run the "
     "update again to recover it. Close anyway?";
+const wchar_t kEndSessionReason[] =
+    L"A firmware update is running: ending the session now would leave the PLC in its bootloader.";
 
 namespace {
 
@@ -116,6 +118,7 @@ class WindowStartActions final : public StartActions {
         }
         state.worker.thread = reinterpret_cast<HANDLE>(thread);
         state.worker.threadId = id;
+        ShutdownBlockReasonCreate(mainWindow_, kEndSessionReason);
         return true;
     }
     void ShowError(const char* caption, const char* text) override {
@@ -173,6 +176,7 @@ void OnWorkerEnded(HWND window) {
         CloseHandle(worker.thread);
         worker.thread = nullptr;
         worker.threadId = 0;
+        ShutdownBlockReasonDestroy(window);
     }
     if (worker.closing) {
         DestroyWindow(window);
@@ -303,6 +307,11 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_CLOSE:  // the close box, Alt+F4, the system menu
             OnClose(window);
             return 0;
+        case WM_QUERYENDSESSION:
+            // A log-off or shutdown would end the worker mid-update, the PLC left erased and no
+            // one told: the session waits for the update (Windows shows the reason given at its
+            // start).
+            return state.worker.thread == nullptr ? TRUE : FALSE;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
@@ -406,6 +415,14 @@ int RunMessageLoop(HWND mainWindow) {
             if (route == KeyRoute::Control) {
                 DispatchMessageA(&msg);
             }
+            continue;
+        }
+        // Enter on the focused Start Burn is its click. The dialog handling would make it Browse
+        // once a Tab has brought the focus there: the window names no default button, so the
+        // Tab takes the button's default look away.
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN && msg.hwnd == state.startButton) {
+            SendMessageA(mainWindow, WM_COMMAND, MAKEWPARAM(kStartButtonId, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(msg.hwnd));
             continue;
         }
         if (!IsDialogMessageA(mainWindow, &msg)) {
