@@ -362,8 +362,10 @@ TEST_F(WindowTest, YesRunsTheUpdateAndStartComesBackOnlyWhenTheWorkerIsDone) {
     EXPECT_TRUE(PumpUntil([&] { return IsWindowEnabled(button) && !WindowWorkerRunning(); }));
     EXPECT_EQ(enabledWhileClaimed.load(), 0) << "Start Burn came back before the worker was done";
     EXPECT_GE(enabledFree.load(), 1);
-    // Ending the session, refused during an update, is agreed to once it is over.
+    // Ending the session, refused during an update, is agreed to once it is over, and the
+    // machine may sleep again (Wine's one state for the process, as below).
     EXPECT_NE(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0);
+    EXPECT_EQ(SetThreadExecutionState(0) & ES_SYSTEM_REQUIRED, 0u);
     SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProcedure));
     clickWhenEnabled = false;
 }
@@ -421,6 +423,10 @@ TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow
     // The worker holds its message box open: the update runs.
     ASSERT_TRUE(PumpUntil([&] { return FindMessageBox(window, kErrorCaption) != nullptr; }));
     ASSERT_TRUE(WindowWorkerRunning());
+    // Nor may the machine sleep. Wine keeps one execution state for the process, so this
+    // thread's query (no ES_CONTINUOUS: it changes nothing) reads what the worker asked for.
+    EXPECT_EQ(SetThreadExecutionState(0) & (ES_CONTINUOUS | ES_SYSTEM_REQUIRED),
+              ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     // A log-off or shutdown would end the program mid-update without a word.
     EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
 

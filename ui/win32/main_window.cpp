@@ -76,7 +76,11 @@ unsigned __stdcall BurnThread(void* param) {
     auto* w = static_cast<WindowState*>(param);
     const HWND mainWindow = w->mainWindow;
     const HWND button = w->startButton;
+    // A machine that sleeps mid-update leaves the controller erased: it stays awake while this
+    // thread updates (the display may still turn off).
+    SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     StartBurn(w->update);
+    SetThreadExecutionState(ES_CONTINUOUS);
     w->op->EndUpdate();
     // Given up only now, before Start Burn may come back: a click then finds the flag free.
     w->workerFlag.Release();

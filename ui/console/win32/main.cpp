@@ -1,6 +1,8 @@
 // One console program per build profile on Windows: the arguments as Windows gives them (UTF-16)
 // become the UTF-8 the program speaks everywhere, and the console takes UTF-8 output while it
 // runs.
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -20,6 +22,9 @@ int wmain(int argc, wchar_t** argv) {
         pointers.push_back(argument.data());
     }
     pointers.push_back(nullptr);
+    // A machine that sleeps mid-update leaves the controller erased: it stays awake while the
+    // program runs (the display may still turn off).
+    SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     const int code = fwburn::console::RunConsole(FWBURN_CONSOLE_PROGRAM, argc, pointers.data());
     fwburn::console::RestoreConsole();
     return code;
