@@ -5,7 +5,8 @@ Without the firmware images the configuration must stop and name each missing ca
 with an image of another size than the profile's, or with a copy of the generated stand-in, it
 must stop and name the variable; with fixture images of the delivered sizes it must succeed, as a
 Release build without tests, test profiles or stand-ins. The build checks the image again: one
-that became of another size, or a stand-in, after the configuration is refused then.
+that became of another size, or a stand-in, after the configuration is refused then. With
+release-native, also a plain build given that stand-in copy: it must stay a test build.
 
 usage: release_configure_test.py CMAKE SOURCE_DIR PRESET
 """
@@ -52,6 +53,37 @@ def build_profile(cmake, build):
     r = subprocess.run([cmake, "--build", build, "--target", "fwburn_profile_cpu"],
                        capture_output=True, text=True)
     return r.returncode, " ".join((r.stdout + r.stderr).split())
+
+
+def stand_in_flag(build, profile):
+    """The stand-in field of the profile source the build generated, or None."""
+    path = os.path.join(build, "profiles", profile, f"profile_{profile}.cpp")
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        m = re.search(r"BootIdRule::\w+,\s*(true|false),", f.read())
+    return m.group(1) if m else None
+
+
+def plain_build_keeps_stand_in(cmake, source, build, stand_in, aio):
+    """What --extract-image of a test build writes, given to a plain build: still a test build
+    (a warning names it, the programs refuse it without a yes, the package says ~test)."""
+    r = subprocess.run([cmake, "-S", source, "-B", build, "-G", "Ninja", "-DFWBURN_TESTS=OFF",
+                        f"-DFWBURN_CPU_IMAGE={stand_in}", f"-DFWBURN_AIO_IMAGE={aio}"],
+                       capture_output=True, text=True)
+    out = " ".join((r.stdout + r.stderr).split())
+    check(r.returncode == 0, "plain build with a stand-in copy: it configures", out)
+    check(f"FWBURN_CPU_IMAGE={stand_in} is the generated STAND-IN image, not a firmware: the "
+          "build is a test build" in out, "plain build: the stand-in copy is named as one", out)
+    check("FWBURN_AIO_IMAGE" not in out, "plain build: the AIO fixture is taken as it is", out)
+    cpack = os.path.join(build, "CPackConfig.cmake")
+    check(os.path.exists(cpack) and "~test" in open(cpack).read(),
+          "plain build: the package is named a test build")
+    r = subprocess.run([cmake, "--build", build, "--target", "fwburn_profile_cpu",
+                        "fwburn_profile_aio"], capture_output=True, text=True)
+    check(r.returncode == 0, "plain build: the profiles build", r.stdout + r.stderr)
+    check(stand_in_flag(build, "cpu") == "true", "plain build: the CPU profile is a stand-in")
+    check(stand_in_flag(build, "aio") == "false", "plain build: the AIO profile is not")
 
 
 def errors(output):
@@ -111,6 +143,9 @@ def main():
         check(rc != 0, "a stand-in given as the image: the configuration stops", out)
         check(f"FWBURN_CPU_IMAGE={stand_in} is the generated STAND-IN image" in out,
               "a stand-in given as the image: the variable is named", out)
+        if preset == "release-native":
+            plain_build_keeps_stand_in(cmake, source, os.path.join(work, "plain"), stand_in,
+                                       right["FWBURN_AIO_IMAGE"])
 
         build = os.path.join(work, "real")
         rc, out = configure(cmake, source, preset, build, right)
