@@ -130,7 +130,8 @@ TEST(InfoJson, OneObjectPerPortWithNullsForWhatWasNotRead) {
         {3, {R"("address":"0x5B","otherAddress":true)"}},
         {4, {R"("answered":false,"mode":"no answer")", R"("models":null)", R"("exitCode":6})"}},
         {6,
-         {R"("opened":false,"answered":false,"mode":"not opened","modelId":null)",
+         {R"("opened":false,"answered":false,"mode":"not opened","address":null,)"
+          R"("otherAddress":null,"modelId":null)",
           R"("exitCode":4})"}},
     };
     for (const Case& c : cases) {

@@ -115,6 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--all=no"}, "flag override"},
                       UsageCase{{"--all", "--trace", "t.log"}, "records one controller"},
                       UsageCase{{"--port", "a", "--port", "b", "--trace", "t"}, "one --port"},
+                      UsageCase{{"--info", "--port", "a", "--trace", "t"}, "records an update"},
+                      UsageCase{{"--version", "--trace", "t"}, "records an update"},
                       UsageCase{{"--allow-stand-in=no"}, "flag override"}),
     [](const ::testing::TestParamInfo<UsageCase>& row) {
         std::string name = std::to_string(row.index);

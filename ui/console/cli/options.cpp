@@ -87,6 +87,9 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         wrong = "use either --port or --all";
     } else if (o.all && (o.version || app.count("--extract-image") > 0)) {
         wrong = "--all goes with an update or --list-ports, not with --version or --extract-image";
+    } else if (app.count("--trace") > 0 && actions > 0) {
+        // Not taken silently: a person asking for a trace would send an empty file to support.
+        wrong = "--trace records an update, not --list-ports, --info, --version or --extract-image";
     } else if (app.count("--trace") > 0 && (o.all || o.ports.size() > 1)) {
         wrong = "--trace records one controller: give one --port";
     } else if (app.count("--trace") > 0 && o.trace.empty()) {

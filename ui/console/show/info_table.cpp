@@ -136,10 +136,9 @@ std::string InfoJson(const InfoRow& row, const std::string& program, int program
                  {"opened", row.opened},
                  {"answered", row.opened && r.answered()},
                  {"mode", ModeName(row)}};
-    if (row.opened) {
-        line["address"] = Hex(r.targetByte, 2);
-        line["otherAddress"] = r.otherAddress;
-    }
+    // Null, not absent, for a port that did not open: every object has the same fields.
+    line["address"] = row.opened ? Json(Hex(r.targetByte, 2)) : Json();
+    line["otherAddress"] = row.opened ? Json(r.otherAddress) : Json();
     line["modelId"] = read(r.idRead, r.id);
     line["bootId"] = read(r.bootIdRead, r.bootId);
     line["models"] = read(r.idRead || r.bootIdRead, std::string(r.models));
