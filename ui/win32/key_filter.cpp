@@ -17,7 +17,7 @@ bool IsDroppedKey(const MSG& msg) {
             if (msg.wParam == VK_RETURN && (msg.lParam & kWasDown) != 0) {
                 return true;
             }
-            return msg.wParam == VK_ESCAPE || msg.wParam == VK_CANCEL;
+            [[fallthrough]];
         case WM_KEYUP:
             return msg.wParam == VK_ESCAPE || msg.wParam == VK_CANCEL;
         case WM_CHAR:
