@@ -127,9 +127,13 @@ Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool
             return e;
         case OutcomeKind::FailedAfterErase:
             e.finding = "erased";
-            e.text =
-                "the erase had begun: the PLC's firmware is gone; run the update again to recover "
-                "the PLC (it waits in its bootloader)";
+            // A serial controller's bootloader may still listen at the transfer's 115200 baud,
+            // deaf to the 9600-baud mode query; from power-on it answers that query again.
+            e.text = IsUsbLinked(row)
+                         ? "the erase had begun: the PLC's firmware is gone; run the update again "
+                           "to recover the PLC (it waits in its bootloader)"
+                         : "the erase had begun: the PLC's firmware is gone; power-cycle the PLC, "
+                           "then run the update again to recover it (it starts in its bootloader)";
             return e;
         case OutcomeKind::ControllerRefused:
         case OutcomeKind::CommunicationFailed:
