@@ -14,6 +14,7 @@
 #include "ui/console/posix/port_lock.hpp"
 #include "ui/console/posix/posix_link.hpp"
 #include "ui/console/posix/signals.hpp"
+#include "ui/console/posix/sleep_inhibitor.hpp"
 #include "ui/console/session/queued_trace.hpp"
 #include "ui/console/show/wording.hpp"
 
@@ -123,6 +124,10 @@ std::unique_ptr<HeldLock> PosixHost::Lock(const std::vector<std::string>& identi
 
 std::string PosixHost::UsbLinkIdentity() {
     return UsbControllerIdentity();
+}
+
+std::unique_ptr<HeldLock> PosixHost::StayAwake(const std::string& program) {
+    return InhibitSleep(program);
 }
 
 std::unique_ptr<SessionLink> PosixHost::MakeLink(const Target& target) {

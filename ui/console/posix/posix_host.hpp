@@ -1,6 +1,7 @@
 // The session's host on Linux: writer threads for stdout and stderr, the terminal's width, the
-// ending signals from a signalfd, the keyboard, flock()ed lock files, the termios ports and the
-// sysfs discovery (in the trees that FWBURN_SYSFS_ROOT and FWBURN_DEV_ROOT name, for tests).
+// ending signals from a signalfd, the keyboard, flock()ed lock files, logind's sleep lock, the
+// termios ports and the sysfs discovery (in the trees that FWBURN_SYSFS_ROOT and FWBURN_DEV_ROOT
+// name, for tests).
 #pragma once
 
 #include <unistd.h>
@@ -32,6 +33,7 @@ class PosixHost final : public Host {
     std::unique_ptr<HeldLock> Lock(const std::vector<std::string>& identities, bool shared,
                                    const std::string& what, std::string& refusal) override;
     std::string UsbLinkIdentity() override;
+    std::unique_ptr<HeldLock> StayAwake(const std::string& program) override;
     std::unique_ptr<SessionLink> MakeLink(const Target& target) override;
     std::unique_ptr<LinkTrace> OpenTrace(const std::string& path, int& error) override;
     void Suspend() override;

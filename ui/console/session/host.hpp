@@ -83,6 +83,10 @@ class Host : public PortFinder {
     // a run that takes whichever controller it finds.
     virtual std::string UsbLinkIdentity() = 0;
 
+    // The system kept from sleeping for an update run, until Release() or the end of the process;
+    // nullptr where it cannot be (Windows keeps the console program awake for its whole run).
+    virtual std::unique_ptr<HeldLock> StayAwake(const std::string& /*program*/) { return nullptr; }
+
     // The link to a target: its port, or a pinned controller's tty found again at each open.
     virtual std::unique_ptr<SessionLink> MakeLink(const Target& target) = 0;
 

@@ -304,6 +304,10 @@ int Session::Run(const TargetChoice& choice) {
             }
         }
     }
+    // Asked on this thread before any worker starts, and never again in the session.
+    if (update) {
+        awake_ = host_.StayAwake(info_.program);
+    }
     start_ = Clock::now();
     // A look holds a port exclusively while it probes: no update can take it meanwhile.
     const bool pinned = std::any_of(choice.targets.begin(), choice.targets.end(),

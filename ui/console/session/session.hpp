@@ -54,6 +54,7 @@ class Session {
     bool usb_;
     std::vector<std::unique_ptr<console::Run>> runs_;
     std::unique_ptr<HeldLock> linkLock_;  // the USB link's own identity
+    std::unique_ptr<HeldLock> awake_;     // the system kept from sleeping while updates run
     std::unique_ptr<Question> question_;
     Clock::time_point start_ = Clock::now();
     int boardLines_ = 0;                // the board's lines on screen, for a terminal

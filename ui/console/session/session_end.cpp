@@ -15,6 +15,9 @@ int Session::Finish() {
     if (linkLock_ != nullptr) {
         linkLock_->Release();  // every port is closed for good
     }
+    if (awake_ != nullptr) {
+        awake_->Release();  // every worker has returned: nothing is written any more
+    }
     int code = kExitSuccess;
     if (kind_ == Run::Kind::kLook) {
         code = LookResults();
