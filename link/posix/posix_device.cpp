@@ -17,6 +17,7 @@
 #include <optional>
 #include <utility>
 
+#include "link/posix/lock_file.hpp"
 #include "link/posix/termios_map.hpp"
 
 namespace fwburn::posix {
@@ -162,10 +163,12 @@ bool OwnTerminal(int fd) {
 
 std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure* failure) {
     int fd = -1;
+    LockFileClaim claim;
     const auto fail = [&](int error) -> std::unique_ptr<PosixDevice> {
         if (fd >= 0) {
             close(fd);
         }
+        ReleaseLockFile(claim.path);
         if (failure != nullptr) {
             failure->reason = ReasonOf(error);
             failure->message = path + ": " + Describe(failure->reason, error);
@@ -196,6 +199,22 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     if (RetryOnEintr([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0 && errno == EWOULDBLOCK) {
         return fail(EBUSY);
     }
+    // The kernel's name of the tty: /dev/serial/by-id and other links resolve to it.
+    std::error_code ec;
+    const std::string name = std::filesystem::canonical(path, ec).filename().string();
+    if (!ec) {
+        claim = ClaimLockFile(kLockFileDirectory, name);
+    }
+    if (claim.holder != 0) {
+        const std::string by =
+            claim.holder > 0 ? "process " + std::to_string(claim.holder) + ", " : "";
+        fail(EBUSY);
+        if (failure != nullptr) {
+            failure->message = path + ": in use by another program (" + by + "lock file " +
+                               kLockFileDirectory + "/LCK.." + name + ")";
+        }
+        return nullptr;
+    }
     ioctl(fd, TIOCEXCL);
     MakeRaw(t);
     if (RetryOnEintr([&] { return tcsetattr(fd, TCSANOW, &t); }) != 0) {
@@ -204,9 +223,7 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     // Whatever arrived before we owned the port belongs to nobody.
     tcflush(fd, TCIOFLUSH);
     std::unique_ptr<PosixDevice> device(new PosixDevice(fd, path, t));
-    // The kernel's name of the tty: /dev/serial/by-id and other links resolve to it.
-    std::error_code ec;
-    const std::string name = std::filesystem::canonical(path, ec).filename().string();
+    device->lockFile_ = claim.path;
     const char* sysRoot = std::getenv("FWBURN_SYSFS_ROOT");
     const std::optional<uint32_t> adapter =
         ec ? std::nullopt
@@ -227,6 +244,12 @@ PosixDevice::~PosixDevice() {
     // the close while its master stays open.
     ioctl(fd_, TIOCNXCL);
     close(fd_);  // also drops the flock; never retried, Linux frees the descriptor even on EINTR
+    ReleaseLockFile();
+}
+
+void PosixDevice::ReleaseLockFile() {
+    posix::ReleaseLockFile(lockFile_);
+    lockFile_.clear();
 }
 
 uint32_t PosixDevice::Write(const uint8_t* data, uint32_t length) {

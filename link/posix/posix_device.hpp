@@ -61,6 +61,9 @@ class PosixDevice final : public Device {
     // Bytes dropped by that rule since the open.
     uint64_t staleBytesDropped() const { return staleDropped_; }
 
+    // Removes our LCK.. file now, for a process about to end with the descriptor still open.
+    void ReleaseLockFile();
+
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }
     // The termios last handed to the kernel, as asked; a pseudo-terminal rewrites its framing.
@@ -72,6 +75,7 @@ class PosixDevice final : public Device {
 
     int fd_;
     std::string path_;
+    std::string lockFile_;  // our LCK.. file, removed at the close
     termios requested_;
     // Until the first SetTimeouts a read returns at once: nothing blocks before it is asked to.
     Timeouts timeouts_{kMaxDword, 0, 0, 0, 0};

@@ -78,6 +78,7 @@ void PosixLink::ReleaseForExit() {
         const int fd = device_->fd();
         ioctl(fd, TIOCNXCL);
         tcflush(fd, TCIOFLUSH);
+        device_->ReleaseLockFile();
     }
 }
 

@@ -1,0 +1,135 @@
+// The LCK.. files that terminal programs keep to: a live holder keeps the port, a stale or
+// unfinished file is taken over, a planted link is never followed, and the open of a port says
+// who holds it.
+#include "link/posix/lock_file.hpp"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "link/posix/posix_device.hpp"
+#include "tests/posix/pty.hpp"
+
+namespace fwburn::posix::test {
+namespace {
+
+std::string Hdb(int pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", pid);
+    return text;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int DeadPid() {
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST(LockFile, ALiveHolderKeepsThePortAndAnyOtherFileIsTakenOver) {
+    const int parent = getppid();
+    const int dead = DeadPid();
+    std::string binaryParent(4, '\0');
+    std::memcpy(binaryParent.data(), &parent, 4);
+    struct Case {
+        const char* name;
+        const char* before;  // nullptr: no file; "@link": a symbolic link
+        std::string text;
+        int holder;  // 0: the claim is ours
+    } cases[] = {
+        {"none", nullptr, "", 0},
+        {"a live holder", "", Hdb(parent), parent},
+        {"a live holder, older binary form", "", binaryParent, parent},
+        {"an ended holder", "", Hdb(dead), 0},
+        {"no pid in it", "", "garbage\n", 0},
+        {"empty", "", "", 0},
+        {"left by this process", "", Hdb(getpid()), 0},
+        {"a planted link", "@link", "", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char dir[] = "/tmp/fwburn-lck-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        const std::string path = std::string(dir) + "/LCK..ttyUSB7";
+        const std::string target = std::string(dir) + "/elsewhere";
+        if (c.before != nullptr && std::string(c.before) == "@link") {
+            std::ofstream(target) << "unchanged";
+            ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+        } else if (c.before != nullptr) {
+            std::ofstream(path, std::ios::binary) << c.text;
+        }
+        const LockFileClaim claim = ClaimLockFile(dir, "ttyUSB7");
+        EXPECT_EQ(claim.holder, c.holder);
+        if (c.holder == 0) {
+            EXPECT_EQ(claim.path, path);
+            EXPECT_EQ(ReadAll(path), Hdb(getpid()));
+            struct stat st {};
+            ASSERT_EQ(stat(path.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0644u);
+            ReleaseLockFile(claim.path);
+            EXPECT_NE(access(path.c_str(), F_OK), 0);
+        } else {
+            EXPECT_EQ(claim.path, "");
+            ReleaseLockFile(path);  // not ours: stays as it was
+            EXPECT_EQ(ReadAll(path), c.before[0] == '@' ? "unchanged" : c.text);
+        }
+        unlink(path.c_str());
+        unlink(target.c_str());
+        EXPECT_EQ(rmdir(dir), 0) << "a temporary file was left behind";
+    }
+}
+
+TEST(LockFile, NowhereToPutItLeavesTheClaimEmpty) {
+    const LockFileClaim claim = ClaimLockFile("/nonexistent-fwburn-dir", "ttyS0");
+    EXPECT_EQ(claim.holder, 0);
+    EXPECT_EQ(claim.path, "");
+}
+
+// Through the open of a real port: the file a terminal program left keeps the update out, ours is
+// there while the port is open and goes with the close.
+TEST(LockFile, TheOpenOfAPortHonoursAndLeavesTheFile) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    char* resolved = realpath(pty.slavePath().c_str(), nullptr);
+    ASSERT_NE(resolved, nullptr);
+    const std::string name = std::strrchr(resolved, '/') + 1;
+    std::free(resolved);
+    const std::string path = std::string(kLockFileDirectory) + "/LCK.." + name;
+    if (access(kLockFileDirectory, W_OK) != 0) {
+        GTEST_SKIP() << kLockFileDirectory << " is not writable here";
+    }
+    std::ofstream(path) << Hdb(getppid());
+    OpenFailure refused;
+    EXPECT_FALSE(OpenSerialPort(pty.slavePath(), &refused));
+    EXPECT_EQ(refused.reason, OpenError::kBusy);
+    EXPECT_EQ(refused.message, pty.slavePath() + ": in use by another program (process " +
+                                   std::to_string(getppid()) + ", lock file " + path + ")");
+    EXPECT_EQ(ReadAll(path), Hdb(getppid()));
+    unlink(path.c_str());
+
+    std::unique_ptr<PosixDevice> device = OpenSerialPort(pty.slavePath());
+    ASSERT_TRUE(device);
+    EXPECT_EQ(ReadAll(path), Hdb(getpid()));
+    device.reset();
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+}
+
+}  // namespace
+}  // namespace fwburn::posix::test
