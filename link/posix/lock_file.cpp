@@ -62,9 +62,13 @@ LockFileClaim ClaimLockFile(const std::string& directory, const std::string& tty
             return claim;
         }
         // Made whole under another name, then linked into place: nobody reads a half-written pid,
-        // and of two claims at once one link fails.
-        const int fd =
-            open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+        // and of two claims at once one link fails. Made anew: never written through a file or a
+        // link planted under that name.
+        constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+        int fd = open(temporary.c_str(), kFlags, 0644);
+        if (fd < 0 && errno == EEXIST && unlink(temporary.c_str()) == 0) {
+            fd = open(temporary.c_str(), kFlags, 0644);
+        }
         if (fd < 0) {
             return claim;  // nowhere to put it
         }

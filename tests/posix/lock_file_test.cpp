@@ -62,6 +62,7 @@ TEST(LockFile, ALiveHolderKeepsThePortAndAnyOtherFileIsTakenOver) {
         {"empty", "", "", 0},
         {"left by this process", "", Hdb(getpid()), 0},
         {"a planted link", "@link", "", -1},
+        {"a link planted as the file made first", "@temp", "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -72,6 +73,10 @@ TEST(LockFile, ALiveHolderKeepsThePortAndAnyOtherFileIsTakenOver) {
         if (c.before != nullptr && std::string(c.before) == "@link") {
             std::ofstream(target) << "unchanged";
             ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+        } else if (c.before != nullptr && std::string(c.before) == "@temp") {
+            std::ofstream(target) << "unchanged";
+            const std::string temporary = std::string(dir) + "/LTMP." + std::to_string(getpid());
+            ASSERT_EQ(link(target.c_str(), temporary.c_str()), 0);
         } else if (c.before != nullptr) {
             std::ofstream(path, std::ios::binary) << c.text;
         }
@@ -89,6 +94,9 @@ TEST(LockFile, ALiveHolderKeepsThePortAndAnyOtherFileIsTakenOver) {
             EXPECT_EQ(claim.path, "");
             ReleaseLockFile(path);  // not ours: stays as it was
             EXPECT_EQ(ReadAll(path), c.before[0] == '@' ? "unchanged" : c.text);
+        }
+        if (access(target.c_str(), F_OK) == 0) {
+            EXPECT_EQ(ReadAll(target), "unchanged");
         }
         unlink(path.c_str());
         unlink(target.c_str());
