@@ -369,8 +369,9 @@ prefix_setup() {
     timeout 180 "$WINE" wineboot -i >>"$log" 2>&1
     timeout 60 wineserver -w
     if [ ! -f "$WINEPREFIX/system.reg" ] && [ "${WINEARCH:-}" = win32 ]; then
-        skip "Wine could not make a 32-bit prefix: is its 32-bit loader installed? (Debian:" \
-            "dpkg --add-architecture i386, apt-get update, apt-get install wine32:i386; see $log)"
+        skip "Wine could not make a 32-bit prefix: is its 32-bit loader installed (Debian:" \
+            "dpkg --add-architecture i386, apt-get update, apt-get install wine32:i386), and does" \
+            "this kernel run 32-bit programs (not where 32-bit emulation is off)? See $log"
     fi
     [ -f "$WINEPREFIX/system.reg" ] || skip "Wine could not make a prefix (see $log)"
     prefix_arch
