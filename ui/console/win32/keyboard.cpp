@@ -52,7 +52,13 @@ void Keyboard::Start() {
         for (;;) {
             char c = 0;
             DWORD got = 0;
+            SetLastError(ERROR_SUCCESS);
             if (ReadFile(in, &c, 1, &got, nullptr)) {
+                // Ctrl+C in a console read ends it with no byte and this error, which is not the
+                // end of input: taken as one, it would cancel the question before the event came.
+                if (got == 0 && GetLastError() == ERROR_OPERATION_ABORTED) {
+                    continue;
+                }
                 shared->Put({static_cast<long>(got), c, 0});
                 if (got == 0) {
                     break;  // the end of input: nothing more comes
