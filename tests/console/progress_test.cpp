@@ -95,6 +95,16 @@ TEST(TrackerTest, RateAndTimeLeftWhileProgramming) {
     EXPECT_DOUBLE_EQ(t.view().etaSeconds, 0.0);
 }
 
+TEST(TrackerTest, TimeStoppedByTheStopKeyIsNotCountedInTheRate) {
+    ProgressTracker t(256);
+    t.PhaseStarted(Phase::Programming, 8000, 10.0);
+    t.Advanced(2000, 8000, 24);
+    t.Paused(60.0);  // 2000 blocks in the 4 s it ran, not in 64 s
+    EXPECT_DOUBLE_EQ(t.At(74.0).bytesPerSecond, 128000.0);
+    EXPECT_DOUBLE_EQ(t.view().etaSeconds, 12.0);
+    EXPECT_DOUBLE_EQ(t.view().phaseSeconds, 4.0);
+}
+
 TEST(TrackerTest, NoRateBeforeAnythingWasDoneOrTooSoonToTell) {
     ProgressTracker t(256);
     t.PhaseStarted(Phase::Programming, 8000, 1.0);

@@ -264,8 +264,11 @@ void Session::Suspend() {
         }
     }
     boardLines_ = 0;
+    const double stoppedAt = Seconds();
     host_.Suspend();
+    const double stopped = Seconds() - stoppedAt;
     for (auto& run : runs_) {
+        run->tracker.Paused(stopped);
         if (run->screen != nullptr) {
             run->screen->Resumed();
         }

@@ -46,6 +46,9 @@ class ProgressTracker {
     void Counters(int32_t errCounter, int32_t totalErrCounter);
     // The view at `now`: the rate and the time left are those of the phase so far.
     const ProgressView& At(double now);
+    // The process was stopped (Ctrl-Z) for `seconds`: the rate and the time left are those of
+    // the time it ran, as the controller saw it.
+    void Paused(double seconds) { phaseStart_ += seconds; }
     const ProgressView& view() const { return view_; }
 
   private:
