@@ -15,6 +15,7 @@ import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import termios
 import time
 import unittest
@@ -90,30 +91,33 @@ PRESS_ENTER = b"Press Enter to continue (n and Enter cancels): "
 
 
 class JobTerminal:
-    """A program in the foreground of a terminal, as a job-control shell runs it: a session
-    leader owns the terminal and waits for the program's stop and end, writing each down."""
+    """A program in the foreground of a terminal (or in its background, until foreground()), as a
+    job-control shell runs it: a session leader owns the terminal and waits for the program's stop
+    and end, writing each down; SIGUSR1 to it does what `fg` does to a running job."""
 
     LEADER = (
         "import fcntl, os, signal, subprocess, sys, termios\n"
         "fcntl.ioctl(0, termios.TIOCSCTTY, 0)\n"
         "signal.signal(signal.SIGTTOU, signal.SIG_IGN)\n"
-        "p = subprocess.Popen(sys.argv[2:], process_group=0)\n"
-        "os.tcsetpgrp(0, p.pid)\n"
+        "p = subprocess.Popen(sys.argv[3:], process_group=0)\n"
+        "signal.signal(signal.SIGUSR1, lambda *_: os.tcsetpgrp(0, p.pid))\n"
+        "if sys.argv[2] == 'fg': os.tcsetpgrp(0, p.pid)\n"
         "open(sys.argv[1] + '.pid', 'w').write(str(p.pid))\n"
         "_, status = os.waitpid(p.pid, os.WUNTRACED)\n"
         "stopped = os.WSTOPSIG(status) if os.WIFSTOPPED(status) else -1\n"
         "open(sys.argv[1] + '.stopped', 'w').write(str(stopped))\n"
         "open(sys.argv[1] + '.done', 'w').write(str(p.wait()))\n")
 
-    def __init__(self, case, cmd, prepare=None):
+    def __init__(self, case, cmd, prepare=None, background=False):
         self.case = case
         self.master, slave = pty.openpty()
         if prepare is not None:
             prepare(slave)
-        self.files = os.path.join(case.tmp.name, "job")
+        self.files = tempfile.mkdtemp(dir=case.tmp.name) + "/job"
         self.screen = bytearray()
         self.session = subprocess.Popen(
-            [sys.executable, "-c", self.LEADER, self.files] + cmd, stdin=slave, stdout=slave,
+            [sys.executable, "-c", self.LEADER, self.files, "bg" if background else "fg"] + cmd,
+            stdin=slave, stdout=slave,
             stderr=slave, env=dict(os.environ, TERM="xterm"), start_new_session=True)
         os.close(slave)
         case.addCleanup(self.close)
@@ -144,12 +148,18 @@ class JobTerminal:
         self.known_pid = getattr(self, "known_pid", None) or self.written("pid")
         return self.known_pid
 
-    def stop(self):
-        """Ctrl-Z typed: the program must stop as the key stops it. Where the screen was then."""
-        os.write(self.master, b"\x1a")
+    def foreground(self):
+        self.session.send_signal(signal.SIGUSR1)
+
+    def stop(self, signo=None):
+        """Ctrl-Z typed, or `signo` sent: the program must stop. Where the screen was then."""
+        if signo is None:
+            os.write(self.master, b"\x1a")
+        else:
+            os.kill(self.pid(), signo)
         self.case.assertTrue(wait_until(lambda: self.written("stopped") is not None, 5),
                              "not stopped")
-        self.case.assertEqual(self.written("stopped"), signal.SIGTSTP)
+        self.case.assertEqual(self.written("stopped"), signo or signal.SIGTSTP)
         self.read()
         return len(self.screen)
 
@@ -519,16 +529,41 @@ class Signals(PtyCase):
         self.assertEqual(job.status(), 0, job.text())
         self.assertIn(b"success", job.screen)
 
-    def test_ctrl_z_at_the_prompt_asks_again_once_continued(self):
+    def test_a_stop_at_the_prompt_asks_again_once_continued(self):
+        # Ctrl-Z, which the program handles; SIGSTOP stands for every stop it is not asked about
+        # (a read from the terminal in the background stops it with SIGTTIN alike).
+        for signo in (None, signal.SIGSTOP):
+            with self.subTest(signal=signo):
+                sim = self.start_sim("aio", "--exit-after-update")
+                job = JobTerminal(self, cli_command("aio", "--port", sim.port))
+                self.assertTrue(wait_until(lambda: job.pid() and job.shows(PRESS_ENTER), 20),
+                                job.text())
+                stopped_at = job.stop(signo)
+                os.kill(job.pid(), signal.SIGCONT)
+                self.assertTrue(wait_until(lambda: job.shows(PRESS_ENTER, stopped_at), 5),
+                                "continued, it waits without a word: " + job.text())
+                time.sleep(0.3)
+                self.assertEqual(job.screen.count(PRESS_ENTER, stopped_at), 1, job.text())
+                os.write(job.master, b"\n")
+                self.assertEqual(job.status(), 0, job.text())
+                sim.stop()
+                self.assert_flash_is_image("aio", sim)
+
+
+    def test_at_the_prompt_in_the_background_it_leaves_the_line_to_the_shell(self):
+        # Read in the background, the line would stop the program (SIGTTIN); once brought back it
+        # would wait in that read, deaf to Ctrl-C, for a line the shell had taken.
         sim = self.start_sim("aio", "--exit-after-update")
-        job = JobTerminal(self, cli_command("aio", "--port", sim.port))
+        job = JobTerminal(self, cli_command("aio", "--port", sim.port), background=True)
         self.assertTrue(wait_until(lambda: job.pid() and job.shows(PRESS_ENTER), 20), job.text())
-        stopped_at = job.stop()
-        os.kill(job.pid(), signal.SIGCONT)
-        self.assertTrue(wait_until(lambda: job.shows(PRESS_ENTER, stopped_at), 5),
-                        "continued, it waits without a word: " + job.text())
-        os.write(job.master, b"\n")
-        self.assertEqual(job.status(), 0, job.text())
+        asked_at = len(job.screen)
+        os.write(job.master, b"\n")  # typed for the shell
+        time.sleep(1)
+        self.assertIsNone(job.written("stopped"), "it read the shell's line: " + job.text())
+        job.foreground()
+        self.assertTrue(wait_until(lambda: job.shows(PRESS_ENTER, asked_at), 5),
+                        "brought back, it waits without a word: " + job.text())
+        self.assertEqual(job.status(), 0, job.text())  # the line is its own now
         sim.stop()
         self.assert_flash_is_image("aio", sim)
 

@@ -32,6 +32,14 @@ std::string RootFor(const char* variable, const char* fallback) {
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
+// A line typed at the terminal is the foreground's. In the background the program leaves it to
+// the shell: a read would stop it (SIGTTIN), and once brought back the read would wait for a line
+// the shell had taken, deaf to Ctrl-C meanwhile. It asks again when continued in the foreground.
+bool InBackground() {
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    return foreground > 0 && foreground != getpgrp();
+}
+
 }  // namespace
 
 PosixHost::PosixHost()
@@ -65,6 +73,10 @@ Host::Event PosixHost::Signal(int signo) {
 }
 
 Host::Event PosixHost::Wait(Clock::time_point deadline, bool answering) {
+    const bool background = answering && InBackground();
+    const bool broughtBack = background_ && answering && !background;
+    background_ = background;
+    answering = answering && !background;
     pollfd fds[5] = {{signalFd_, POLLIN, 0},
                      {wakeFd_, POLLIN, 0},
                      {answering ? STDIN_FILENO : -1, POLLIN, 0},
@@ -86,9 +98,13 @@ Host::Event PosixHost::Wait(Clock::time_point deadline, bool answering) {
         }
     }
     Event event;
+    event.resumed = broughtBack;  // `fg` continues a running job without a signal
     if ((fds[4].revents & POLLIN) != 0) {
         signalfd_siginfo info{};
-        event.suspend = read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+        if (read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            event.suspend = info.ssi_signo == SIGTSTP;
+            event.resumed = event.resumed || info.ssi_signo == SIGCONT;
+        }
     }
     if ((fds[1].revents & POLLIN) != 0) {
         // Before the session takes the requests: a wake-up after this comes with a later one.
@@ -170,7 +186,8 @@ bool PosixHost::Drain() {
         // Waiting on a terminal stopped with Ctrl-S, Ctrl-Z still stops the program.
         signalfd_siginfo info{};
         if ((fds[2].revents & POLLIN) != 0 &&
-            read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info) &&
+            info.ssi_signo == SIGTSTP) {
             StopAsTheKeyWould();
         }
     }

@@ -58,6 +58,7 @@ class PosixHost final : public Host {
     int signalFd_ = -1;
     int wakeFd_ = -1;
     int stopFd_ = -1;          // SIGTSTP; -1: the key stops the process at once
+    bool background_ = false;  // at the last wait, asked in the background of its terminal
     AnswerInput answerInput_;  // "n", "no" or "q" and Enter cancel
 };
 

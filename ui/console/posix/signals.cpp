@@ -43,6 +43,7 @@ int TakeStopKey() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTSTP);
+    sigaddset(&set, SIGCONT);
     sigset_t before;
     pthread_sigmask(SIG_BLOCK, &set, &before);
     const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -61,6 +62,11 @@ void StopAsTheKeyWould() {
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     raise(SIGTSTP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    sigset_t continued;
+    sigemptyset(&continued);
+    sigaddset(&continued, SIGCONT);
+    const timespec now{};
+    sigtimedwait(&continued, nullptr, &now);  // the caller puts the screen right itself
 }
 
 const char* EndingSignalName(int signo) {

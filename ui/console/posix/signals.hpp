@@ -17,11 +17,15 @@ sigset_t EndingSignals();
 // here: the write fails with EPIPE or EFBIG instead, and the writer reports it.
 int TakeEndingSignals();
 
-// Blocks SIGTSTP in the calling thread, and so in every thread it starts later, and returns a
-// non-blocking signalfd that reads it; -1, and nothing blocked, when there is no signalfd. Read,
-// the stop waits until the terminal is left as it was found (StopAsTheKeyWould).
+// Blocks SIGTSTP and SIGCONT in the calling thread, and so in every thread it starts later, and
+// returns a non-blocking signalfd that reads them; -1, and nothing blocked, when there is no
+// signalfd. Read, the stop waits until the terminal is left as it was found (StopAsTheKeyWould).
+// SIGCONT, blocked, still continues the process; read, it tells of a stop that nobody asked the
+// program about (SIGSTOP, or a read from the terminal in the background), after which the shell
+// has written over the screen.
 int TakeStopKey();
-// Stops the process with SIGTSTP, as the key would have; returns when it is continued.
+// Stops the process with SIGTSTP, as the key would have; returns when it is continued, the
+// SIGCONT that continued it taken.
 void StopAsTheKeyWould();
 
 // "SIGTERM" and so on; "a signal" for one that is not in the set.

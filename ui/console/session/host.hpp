@@ -71,6 +71,7 @@ class Host : public PortFinder {
         int signalStatus = 0;              // and the status a shell shows for it
         std::optional<Answer> answer;      // a line typed at a question
         bool suspend = false;              // the terminal's stop key (Ctrl-Z): Suspend()
+        bool resumed = false;              // continued after a stop the program was not asked about
     };
     // Until `deadline`, a Wake(), a signal, or with `answering` a line typed (or end of input).
     virtual Event Wait(Clock::time_point deadline, bool answering) = 0;

@@ -263,12 +263,20 @@ void Session::Suspend() {
             run->screen->Suspend();
         }
     }
-    boardLines_ = 0;
     const double stoppedAt = Seconds();
     host_.Suspend();
     const double stopped = Seconds() - stoppedAt;
     for (auto& run : runs_) {
         run->tracker.Paused(stopped);
+    }
+    Resumed();
+}
+
+// Continued after a stop: the shell has written below the screen, so the board is drawn anew
+// under it and a question on screen is asked again.
+void Session::Resumed() {
+    boardLines_ = 0;
+    for (auto& run : runs_) {
         if (run->screen != nullptr) {
             run->screen->Resumed();
         }
@@ -342,6 +350,9 @@ int Session::Run(const TargetChoice& choice) {
         }
         if (event.suspend) {
             Suspend();
+        }
+        if (event.resumed) {
+            Resumed();
         }
         if (event.answer) {
             if (several()) {
