@@ -9,7 +9,6 @@ namespace fwburn::sim {
 
 namespace {
 
-constexpr uint8_t kAck = 0x06;
 constexpr uint8_t kApplicationMode = 5;
 constexpr uint8_t kBootMode = 6;
 
@@ -80,7 +79,8 @@ void Controller::HandleApplication(Request request) {
                 Violation("model-ID query before the mode query");
             }
             const uint16_t id = f.appId.value_or(model_->appId);
-            if (Answer(Phase::kIdQuery, {{0x00, 0x64, 0x01, t, kAck, Hi(id), Lo(id)}, true, t})) {
+            if (Answer(Phase::kIdQuery,
+                       {{0x00, 0x64, 0x01, t, kAckByte, Hi(id), Lo(id)}, true, t})) {
                 idQueried_ = true;
             }
             return;
@@ -108,7 +108,7 @@ void Controller::HandleApplication(Request request) {
                     state_ = State::kAwaitingPowerCycle;
                 }
             } else if (Answer(Phase::kUpdateRequest,
-                              {{0x00, 0x64, 0x01, t, kAck, 0, 0}, true, t})) {
+                              {{0x00, 0x64, 0x01, t, kAckByte, 0, 0}, true, t})) {
                 updateReplied_ = true;
             }
             return;

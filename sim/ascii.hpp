@@ -8,6 +8,11 @@
 
 namespace fwburn::sim {
 
+// The line's control bytes, as the bootloader and the application's replies use them.
+constexpr uint8_t kEotByte = 0x04;
+constexpr uint8_t kAckByte = 0x06;
+constexpr uint8_t kNakByte = 0x15;
+
 // Two's complement of the byte sum, so that message plus LRC sums to 0 modulo 256.
 uint8_t Lrc(const std::vector<uint8_t>& message);
 

@@ -8,9 +8,6 @@ namespace fwburn::sim {
 
 namespace {
 
-constexpr uint8_t kAck = 0x06;
-constexpr uint8_t kNak = 0x15;
-constexpr uint8_t kEot = 0x04;
 constexpr std::string_view kWords[] = {"ID", "VERSION", "ERASE", "UPDATE"};
 
 bool IsWord(std::string_view s) {
@@ -55,7 +52,7 @@ void Controller::FeedBootCommand(uint8_t b) {
     const char c = static_cast<char>(b);
     if (b == ':') {
         StartUnit(Unit::kAscii, b);
-    } else if (b == kEot) {
+    } else if (b == kEotByte) {
         FlushJunk();
         unitLine_ = chunkLine_;
         EndErase();
@@ -76,13 +73,13 @@ void Controller::DispatchWord() {
         }
         if (word == "ID") {
             const uint16_t id = config_.faults.bootId.value_or(model_->bootId);
-            Reply r{{kAck, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id & 0xFF)}};
+            Reply r{{kAckByte, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id & 0xFF)}};
             if (Answer(Phase::kBootId, r)) {
                 bootIdSeen_ = true;
             }
         } else {
             const BootloaderVersion v = config_.faults.version.value_or(model_->version);
-            Answer(Phase::kBootVersion, {{kAck, v.major, static_cast<uint8_t>(v.minor << 4)}});
+            Answer(Phase::kBootVersion, {{kAckByte, v.major, static_cast<uint8_t>(v.minor << 4)}});
         }
     } else if (word == "ERASE") {
         StartEraseStep();
@@ -94,14 +91,14 @@ void Controller::DispatchWord() {
 void Controller::StartEraseStep() {
     if (!bootIdSeen_) {
         Violation("\"ERASE\" before the model ID was asked: refused");
-        Emit({kNak}, config_.timing.replyMs);
+        Emit({kNakByte}, config_.timing.replyMs);
         return;
     }
     if (eraseEnded_) {
         Violation("\"ERASE\" after the erase was ended");
         eraseEnded_ = false;
     }
-    if (!Answer(Phase::kEraseStep, {{kAck}, false, 0, config_.timing.eraseStepMs})) {
+    if (!Answer(Phase::kEraseStep, {{kAckByte}, false, 0, config_.timing.eraseStepMs})) {
         return;
     }
     if (state_ != State::kErasing) {
@@ -122,15 +119,15 @@ void Controller::EndErase() {
     CheckLine("EOT");
     if (state_ != State::kErasing && eraseEnded_) {
         // A repeat after a lost ACK: the erase is over already.
-        Answer(Phase::kEraseEnd, {{kAck}});
+        Answer(Phase::kEraseEnd, {{kAckByte}});
         return;
     }
     if (state_ != State::kErasing && !bootIdSeen_) {
         Violation("EOT before the model ID was asked: refused");
-        Emit({kNak}, config_.timing.replyMs);
+        Emit({kNakByte}, config_.timing.replyMs);
         return;
     }
-    if (!Answer(Phase::kEraseEnd, {{kAck}})) {
+    if (!Answer(Phase::kEraseEnd, {{kAckByte}})) {
         return;
     }
     const uint32_t steps = state_ == State::kErasing ? eraseSteps_ : 0;
@@ -147,10 +144,10 @@ void Controller::EndErase() {
 void Controller::StartUpdate() {
     if (!eraseEnded_) {
         Violation(std::string("\"UPDATE\" before the erase was ended: refused"));
-        Emit({kNak}, config_.timing.replyMs);
+        Emit({kNakByte}, config_.timing.replyMs);
         return;
     }
-    if (!Answer(Phase::kUpdate, {{kAck}})) {
+    if (!Answer(Phase::kUpdate, {{kAckByte}})) {
         return;
     }
     state_ = State::kTransfer;

@@ -8,7 +8,6 @@ namespace fwburn::sim {
 
 namespace {
 
-constexpr uint8_t kNak = 0x15;
 constexpr uint8_t kGarbageByte = '~';
 
 // The state number an application command reports in an error reply.
@@ -26,7 +25,7 @@ int CommandState(Phase phase) {
 }
 
 std::vector<uint8_t> ErrorReply(uint8_t target, uint8_t errorClass, uint8_t state) {
-    return EncodeFrame({0x00, 0x64, 0x01, target, kNak, errorClass, state});
+    return EncodeFrame({0x00, 0x64, 0x01, target, kNakByte, errorClass, state});
 }
 
 }  // namespace
@@ -76,9 +75,9 @@ bool Controller::Answer(Phase phase, const Reply& reply, uint32_t ordinal) {
             return false;
         case FaultKind::kNak:
             if (normal.empty()) {
-                normal.push_back(kNak);
+                normal.push_back(kNakByte);
             }
-            normal[0] = kNak;
+            normal[0] = kNakByte;
             Emit(std::move(normal), delay);
             return false;
         case FaultKind::kGarbage: {

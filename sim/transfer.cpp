@@ -1,6 +1,7 @@
 // The bootloader taking the image in numbered blocks.
 #include <cstdio>
 
+#include "sim/ascii.hpp"
 #include "sim/controller.hpp"
 #include "sim/crc.hpp"
 
@@ -9,9 +10,6 @@ namespace fwburn::sim {
 namespace {
 
 constexpr uint8_t kStx = 0x02;
-constexpr uint8_t kEot = 0x04;
-constexpr uint8_t kAck = 0x06;
-constexpr uint8_t kNak = 0x15;
 constexpr uint8_t kFill = 0x1A;
 
 }  // namespace
@@ -29,7 +27,7 @@ void Controller::FeedTransfer(uint8_t b) {
         state_ = State::kBootloader;
         NewSession();
         StartUnit(Unit::kAscii, b);
-    } else if (b == kEot) {
+    } else if (b == kEotByte) {
         FlushJunk();
         unitLine_ = chunkLine_;
         EndTransfer();
@@ -54,7 +52,7 @@ void Controller::DispatchBlock() {
         std::snprintf(text, sizeof text, "%s: complement byte 0x%02X, expected 0x%02X",
                       name.c_str(), buf_[2], 255 - number);
         Violation(text);
-        Emit({kNak}, config_.timing.replyMs);
+        Emit({kNakByte}, config_.timing.replyMs);
         return;
     }
     const uint16_t want = Crc16Xmodem(data.data(), data.size());
@@ -62,10 +60,10 @@ void Controller::DispatchBlock() {
         std::snprintf(text, sizeof text, "%s: CRC 0x%04X, expected 0x%04X", name.c_str(), crc,
                       want);
         Violation(text);
-        Emit({kNak}, config_.timing.replyMs);
+        Emit({kNakByte}, config_.timing.replyMs);
         return;
     }
-    const Reply ack{{kAck}, false, 0, config_.timing.blockWriteMs};
+    const Reply ack{{kAckByte}, false, 0, config_.timing.blockWriteMs};
     if (blocksTaken_ > 0 && number == static_cast<uint8_t>(nextNumber_ - 1)) {
         // A resend of the block taken last: acknowledged again, written once.
         if (data != lastBlock_) {
@@ -76,7 +74,7 @@ void Controller::DispatchBlock() {
     }
     if (number != nextNumber_) {
         Violation(name + ", expected " + std::to_string(nextNumber_));
-        Emit({kNak}, config_.timing.replyMs);
+        Emit({kNakByte}, config_.timing.replyMs);
         return;
     }
     const uint32_t ordinal = blocksTaken_ + 1;
@@ -129,14 +127,14 @@ void Controller::EndTransfer() {
     CheckLine("EOT");
     if (state_ == State::kTransferDone) {
         // A repeat after a lost ACK.
-        Answer(Phase::kTransferEnd, {{kAck}});
+        Answer(Phase::kTransferEnd, {{kAckByte}});
         return;
     }
     if (blocksTaken_ < expected_.blocks) {
         Violation("EOT after " + std::to_string(blocksTaken_) + " of " +
                   std::to_string(expected_.blocks) + " blocks");
     }
-    if (!Answer(Phase::kTransferEnd, {{kAck}})) {
+    if (!Answer(Phase::kTransferEnd, {{kAckByte}})) {
         return;
     }
     state_ = State::kTransferDone;

@@ -14,20 +14,20 @@
 namespace fwburn::console {
 namespace {
 
-struct Case {
+struct SignalCase {
     int signo;
     const char* name;
     int status;
 };
 
-const Case kCases[] = {
+const SignalCase kCases[] = {
     {SIGINT, "SIGINT", 130},   {SIGTERM, "SIGTERM", 143},     {SIGHUP, "SIGHUP", 129},
     {SIGQUIT, "SIGQUIT", 131}, {SIGUSR1, "SIGUSR1", 138},     {SIGUSR2, "SIGUSR2", 140},
     {SIGALRM, "SIGALRM", 142}, {SIGVTALRM, "SIGVTALRM", 154}, {SIGPROF, "SIGPROF", 155},
     {SIGXCPU, "SIGXCPU", 152}, {SIGXFSZ, "SIGXFSZ", 153},     {SIGPIPE, "SIGPIPE", 141},
 };
 
-class EndingSignalTest : public ::testing::TestWithParam<Case> {};
+class EndingSignalTest : public ::testing::TestWithParam<SignalCase> {};
 
 TEST_P(EndingSignalTest, IsNamedAndGivesItsStatus) {
     EXPECT_STREQ(EndingSignalName(GetParam().signo), GetParam().name);
@@ -57,7 +57,7 @@ TEST_P(EndingSignalTest, IsReadFromTheDescriptorInsteadOfEndingTheProcess) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, EndingSignalTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& row) {
+                         [](const ::testing::TestParamInfo<SignalCase>& row) {
                              return std::string(row.param.name);
                          });
 

@@ -11,11 +11,11 @@ namespace {
 using test::Bench;
 using test::MakeConfig;
 
-const char* const kMode = ":006401590141\r\n";
+const char* const kModeRequest = ":006401590141\r\n";
 
 TEST(SimLinkTime, AReadWaitsForItsBytesOrSpendsItsWholeTimeout) {
     Bench b(MakeConfig("MN6", 4096));
-    EXPECT_EQ(b.Ask(kMode, 19).size(), 19u);
+    EXPECT_EQ(b.Ask(kModeRequest, 19).size(), 19u);
     EXPECT_EQ(b.link.NowMs(), 5);  // the controller's turn-around
     EXPECT_EQ(b.Read(1), "");
     EXPECT_EQ(b.link.NowMs(), 3005);
@@ -33,7 +33,7 @@ TEST(SimLinkTime, DiscardDropsOnlyWhatHasArrived) {
     ReplyFault late{Phase::kModeQuery, FaultKind::kLate};
     late.delayMs = 100;
     Bench b(MakeConfig("MN6", 4096, {{late}}));
-    b.Send(kMode);
+    b.Send(kModeRequest);
     b.link.DiscardInput();
     EXPECT_EQ(b.link.pendingBytes(), 19u);
     b.link.AdvanceMs(104);
@@ -46,7 +46,7 @@ TEST(SimLinkTime, DiscardDropsOnlyWhatHasArrived) {
 
 TEST(SimLinkTime, WireSpeedSpendsByteTimesAtTheCurrentSettings) {
     Bench b(MakeConfig("MN6", 4096), {true});
-    b.Send(kMode);  // 15 bytes of 10 bits at 9600 baud: 15.6 ms
+    b.Send(kModeRequest);  // 15 bytes of 10 bits at 9600 baud: 15.6 ms
     EXPECT_EQ(b.link.NowMs(), 16);
     EXPECT_EQ(b.Read(19).size(), 19u);  // 5 ms turn-around, then 19.8 ms on the line
     EXPECT_EQ(b.link.NowMs(), 16 + 5 + 20);
@@ -65,7 +65,7 @@ TEST(SimLinkHandle, ClosedOrUnpluggedHandlesFailAtOnce) {
     Bench b(MakeConfig("MN6", 4096));
     LineSettings line;
     b.link.Close();
-    EXPECT_EQ(b.Send(kMode), 0u);
+    EXPECT_EQ(b.Send(kModeRequest), 0u);
     EXPECT_EQ(b.Read(19), "");
     EXPECT_EQ(b.link.NowMs(), 0);
     EXPECT_FALSE(b.link.GetLineSettings(line));
@@ -74,8 +74,8 @@ TEST(SimLinkHandle, ClosedOrUnpluggedHandlesFailAtOnce) {
     ASSERT_TRUE(b.link.Open());
     EXPECT_FALSE(b.link.Open());  // exclusive
     EXPECT_TRUE(b.link.GetLineSettings(line));
-    EXPECT_EQ(line, test::kAppLine);         // a port keeps its settings across handles
-    EXPECT_EQ(b.Ask(kMode, 19).size(), 0u);  // but a new handle has no time-outs yet
+    EXPECT_EQ(line, test::kAppLine);                // a port keeps its settings across handles
+    EXPECT_EQ(b.Ask(kModeRequest, 19).size(), 0u);  // but a new handle has no time-outs yet
     EXPECT_EQ(b.link.NowMs(), 0);
 
     Bench usb(MakeConfig("HU", 4096));
@@ -85,20 +85,20 @@ TEST(SimLinkHandle, ClosedOrUnpluggedHandlesFailAtOnce) {
     EXPECT_EQ(usb.Read(1), "");
     EXPECT_EQ(usb.link.NowMs(), 3000);  // time-outs apply to USB handles too
     usb.link.Replug();
-    EXPECT_EQ(usb.Send(kMode), 0u);  // the device went away under the open handle
+    EXPECT_EQ(usb.Send(kModeRequest), 0u);  // the device went away under the open handle
     usb.link.Close();
     ASSERT_TRUE(usb.link.Open());
     usb.link.SetTimeouts(test::kCommandTimeouts);
-    EXPECT_EQ(usb.Ask(kMode, 19).size(), 19u);
+    EXPECT_EQ(usb.Ask(kModeRequest, 19).size(), 19u);
 }
 
 TEST(SimLinkHandle, PowerCycleKeepsASerialHandleAndDropsUnsentReplies) {
     ReplyFault late{Phase::kModeQuery, FaultKind::kLate};
     Bench b(MakeConfig("MN6", 4096, {{late}}));
-    b.Send(kMode);
+    b.Send(kModeRequest);
     b.link.PowerCycle();
     EXPECT_EQ(b.link.pendingBytes(), 0u);
-    EXPECT_EQ(b.Ask(kMode, 19), "");
+    EXPECT_EQ(b.Ask(kModeRequest, 19), "");
     EXPECT_EQ(b.controller.requests(Phase::kModeQuery), 2u);
 }
 

@@ -12,9 +12,18 @@
 #include "catalogue/catalogue.hpp"
 #include "protocol/channel.hpp"
 #include "tests/support/fake_device.hpp"
+#include "tests/support/replies.hpp"
 #include "tests/support/test_name.hpp"
 
 namespace fwburn::test {
+
+// The time-outs every application and bootloader command sets before its request.
+inline const Timeouts kCommandTimeouts{0xFFFFFFFF, 0, 3000, 0, 3000};
+
+// The application's error reply of class `cls` at state `state`.
+inline Reaction Err(uint8_t cls, uint8_t state, ReplyOptions o = {}) {
+    return Reply(ErrorReply(cls, state, o));
+}
 
 inline std::vector<Reaction> Times(int n, const Reaction& r) {
     return std::vector<Reaction>(n, r);

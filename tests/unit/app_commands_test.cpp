@@ -12,6 +12,7 @@ namespace fwburn {
 namespace {
 
 using test::Call;
+using test::Err;
 using test::Reaction;
 using test::Reply;
 using test::ReplyOptions;
@@ -20,14 +21,9 @@ using test::Silence;
 using test::Then;
 using test::Times;
 
-const Timeouts kCommand{0xFFFFFFFF, 0, 3000, 0, 3000};
-
 Reaction Id(uint16_t id, uint8_t status = 0x06, ReplyOptions o = {}) {
     return Reply(
         test::CommandReply(status, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), o));
-}
-Reaction Err(uint8_t cls, uint8_t state, ReplyOptions o = {}) {
-    return Reply(test::ErrorReply(cls, state, o));
 }
 Reaction Ack(ReplyOptions o = {}) {
     return Reply(test::CommandReply(0x06, 0, 0, o));
@@ -42,7 +38,7 @@ Reaction Register(uint16_t value, uint8_t function = 0x03, ReplyOptions o = {}) 
 void ExpectCommandShape(const test::FakeDevice& dev, const std::vector<std::string>& writes) {
     ASSERT_FALSE(dev.calls().empty());
     EXPECT_EQ(dev.calls()[0].kind, Call::kSetTimeouts);
-    EXPECT_EQ(dev.calls()[0].timeouts, kCommand);
+    EXPECT_EQ(dev.calls()[0].timeouts, test::kCommandTimeouts);
     EXPECT_TRUE(dev.CallsOf(Call::kSetLine).empty());
     EXPECT_TRUE(dev.CallsOf(Call::kGetLine).empty());
     EXPECT_EQ(dev.Writes(), writes);

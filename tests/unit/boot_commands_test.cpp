@@ -23,8 +23,6 @@ using test::Silence;
 using test::Then;
 using test::Times;
 
-const Timeouts kCommand{0xFFFFFFFF, 0, 3000, 0, 3000};
-
 Reaction Raw(std::initializer_list<uint8_t> bytes) {
     return ReplyBytes(Bytes(bytes));
 }
@@ -38,7 +36,7 @@ bool CpuRule() {
 }
 
 // Retries already counted by earlier commands of the update.
-constexpr int32_t kTotalBefore = 50;
+constexpr int32_t kBootTotalBefore = 50;
 
 class BootCommand : public ::testing::Test {};
 
@@ -85,14 +83,14 @@ TEST_P(CheckIdB, ByTheProfilesRule) {
     if (!accepted) {
         script = Times(6, c.script.back());
     }
-    test::ScriptedRun run(script, kTotalBefore);
+    test::ScriptedRun run(script, kBootTotalBefore);
     EXPECT_EQ(CheckID_B(run.channel, ThisBuildProfile().bootIdRule, test::Row(c.model)),
               accepted ? 0 : 16);
     EXPECT_EQ(run.figures.errCounter, accepted ? 0 : 6);
     EXPECT_EQ(run.figures.totalErrCounter,
-              kTotalBefore + (accepted ? c.totalRaisedWhenAccepted : 6));
+              kBootTotalBefore + (accepted ? c.totalRaisedWhenAccepted : 6));
     EXPECT_EQ(run.device.calls()[0].kind, Call::kSetTimeouts);
-    EXPECT_EQ(run.device.calls()[0].timeouts, kCommand);
+    EXPECT_EQ(run.device.calls()[0].timeouts, test::kCommandTimeouts);
     for (const std::string& w : run.device.Writes()) {
         EXPECT_EQ(w, "ID");
     }

@@ -11,6 +11,7 @@
 
 #include "catalogue/catalogue.hpp"
 #include "protocol/handshake.hpp"
+#include "tests/support/command_case.hpp"
 #include "tests/support/fake_device.hpp"
 #include "tests/support/replies.hpp"
 
@@ -18,16 +19,18 @@ namespace fwburn {
 namespace {
 
 using test::Call;
+using test::Err;
 using test::FakeDevice;
 using test::Reaction;
 using test::Reply;
 using test::ShortWrite;
 using test::Silence;
+using test::Then;
+using test::Times;
 
 const std::string kModeQuery = ":006401590141\r\n";
 const std::string kAnalogModeQuery = ":0064015B013F\r\n";
 const Timeouts kWake{0xFFFFFFFF, 0, 200, 0, 200};
-const Timeouts kCommand{0xFFFFFFFF, 0, 3000, 0, 3000};
 const LineSettings k9600_7E1{9600, 7, 2, 0, 0, 0};
 
 class Handshake : public ::testing::Test {
@@ -93,7 +96,7 @@ TEST_F(Handshake, UsbHandleGetsTimeoutsButNoLineSettings) {
         const auto t = dev.CallsOf(Call::kSetTimeouts);
         ASSERT_EQ(t.size(), 2u);
         EXPECT_EQ(t[0].timeouts, kWake);
-        EXPECT_EQ(t[1].timeouts, kCommand);
+        EXPECT_EQ(t[1].timeouts, test::kCommandTimeouts);
     }
 }
 
@@ -108,7 +111,7 @@ TEST_F(Handshake, SerialModelsGet9600SevenEvenOneWithOtherFieldsKept) {
     EXPECT_EQ(calls[1].kind, Call::kSetLine);
     EXPECT_EQ(calls[1].line, k9600_7E1);
     EXPECT_EQ(calls[2].kind, Call::kSetTimeouts);
-    EXPECT_EQ(calls[2].timeouts, kCommand);
+    EXPECT_EQ(calls[2].timeouts, test::kCommandTimeouts);
     EXPECT_EQ(dev.line, k9600_7E1);
 }
 
@@ -142,18 +145,8 @@ struct ModeCase {
     std::vector<int> errCounterAtWrites;  // empty: not checked
 };
 
-Reaction Err(uint8_t cls, uint8_t state, test::ReplyOptions o = {}) {
-    return Reply(test::ErrorReply(cls, state, o));
-}
 Reaction Mode(uint8_t mode, test::ReplyOptions o = {}) {
     return Reply(test::CommandReply(mode, 0, 0, o));
-}
-std::vector<Reaction> Times(int n, const Reaction& r) {
-    return std::vector<Reaction>(n, r);
-}
-std::vector<Reaction> Then(std::vector<Reaction> a, const std::vector<Reaction>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 // clang-format off
