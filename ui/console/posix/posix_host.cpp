@@ -98,12 +98,12 @@ Host::Event PosixHost::Wait(Clock::time_point deadline, bool answering) {
         }
     }
     Event event;
-    event.resumed = broughtBack;  // `fg` continues a running job without a signal
+    event.foreground = broughtBack;  // `fg` of a running job sends no signal
     if ((fds[4].revents & POLLIN) != 0) {
         signalfd_siginfo info{};
         if (read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
             event.suspend = info.ssi_signo == SIGTSTP;
-            event.resumed = event.resumed || info.ssi_signo == SIGCONT;
+            event.resumed = info.ssi_signo == SIGCONT;
         }
     }
     if ((fds[1].revents & POLLIN) != 0) {

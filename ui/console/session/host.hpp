@@ -71,7 +71,8 @@ class Host : public PortFinder {
         int signalStatus = 0;              // and the status a shell shows for it
         std::optional<Answer> answer;      // a line typed at a question
         bool suspend = false;              // the terminal's stop key (Ctrl-Z): Suspend()
-        bool resumed = false;              // continued after a stop the program was not asked about
+        bool resumed = false;              // SIGCONT: continued, after a stop or not
+        bool foreground = false;           // brought to the foreground while it asks
     };
     // Until `deadline`, a Wake(), a signal, or with `answering` a line typed (or end of input).
     virtual Event Wait(Clock::time_point deadline, bool answering) = 0;

@@ -272,6 +272,20 @@ void Session::Suspend() {
     Resumed();
 }
 
+// SIGCONT, `sinceLastWake` after the loop last woke, which it does at every tick: whether a stop
+// that the program was not asked about (SIGSTOP, a debugger) has ended, which the rate then leaves
+// out. A SIGCONT that continued nothing changes nothing.
+bool Session::Continued(Clock::duration sinceLastWake) {
+    const double stopped = std::chrono::duration<double>(sinceLastWake - kTick).count();
+    if (stopped < std::chrono::duration<double>(kTick).count()) {
+        return false;
+    }
+    for (auto& run : runs_) {
+        run->tracker.Paused(stopped);
+    }
+    return true;
+}
+
 // Continued after a stop: the shell has written below the screen, so the board is drawn anew
 // under it and a question on screen is asked again.
 void Session::Resumed() {
@@ -340,20 +354,23 @@ int Session::Run(const TargetChoice& choice) {
     }
 
     Clock::time_point nextTick = Clock::now();
+    Clock::time_point lastWake = nextTick;
     const auto running = [this] {
         return std::any_of(runs_.begin(), runs_.end(), [](const auto& r) { return !r->ended(); });
     };
     while (running()) {
         const Host::Event event = host_.Wait(nextTick, question_->asking());
+        const Clock::time_point woke = Clock::now();
         if (event.signal != 0) {
             Interrupt(event);
         }
         if (event.suspend) {
             Suspend();
         }
-        if (event.resumed) {
+        if ((event.resumed && Continued(woke - lastWake)) || event.foreground) {
             Resumed();
         }
+        lastWake = woke;
         if (event.answer) {
             if (several()) {
                 ClearBoard();

@@ -41,6 +41,7 @@ class Session {
     void CheckTrace(Screen& screen);
     [[noreturn]] void Interrupt(const Host::Event& signal);
     void Suspend();
+    bool Continued(Clock::duration sinceLastWake);
     void Resumed();
     int Finish();
     int Summary();
