@@ -265,32 +265,23 @@ void Session::Suspend() {
     }
     const double stoppedAt = Seconds();
     host_.Suspend();
-    const double stopped = Seconds() - stoppedAt;
-    for (auto& run : runs_) {
-        run->tracker.Paused(stopped);
-    }
-    Resumed();
+    Resumed(Seconds() - stoppedAt);
 }
 
-// SIGCONT, `sinceLastWake` after the loop last woke, which it does at every tick: whether a stop
-// that the program was not asked about (SIGSTOP, a debugger) has ended, which the rate then leaves
-// out. A SIGCONT that continued nothing changes nothing.
-bool Session::Continued(Clock::duration sinceLastWake) {
-    const double stopped = std::chrono::duration<double>(sinceLastWake - kTick).count();
-    if (stopped < std::chrono::duration<double>(kTick).count()) {
-        return false;
-    }
-    for (auto& run : runs_) {
-        run->tracker.Paused(stopped);
-    }
-    return true;
+// SIGCONT, `sinceLastWake` after the loop last woke, which it does at every tick: how long a stop
+// that the program was not asked about (SIGSTOP, a debugger) lasted; 0 for a SIGCONT that
+// continued nothing.
+double Session::StoppedFor(Clock::duration sinceLastWake) {
+    const Clock::duration stopped = sinceLastWake - kTick;
+    return stopped < kTick ? 0 : std::chrono::duration<double>(stopped).count();
 }
 
-// Continued after a stop: the shell has written below the screen, so the board is drawn anew
-// under it and a question on screen is asked again.
-void Session::Resumed() {
+// Continued after a stop of `stopped` seconds, which the rate leaves out: the shell has written
+// below the screen, so the board is drawn anew under it and a question on screen is asked again.
+void Session::Resumed(double stopped) {
     boardLines_ = 0;
     for (auto& run : runs_) {
+        run->tracker.Paused(stopped);
         if (run->screen != nullptr) {
             run->screen->Resumed();
         }
@@ -367,8 +358,9 @@ int Session::Run(const TargetChoice& choice) {
         if (event.suspend) {
             Suspend();
         }
-        if ((event.resumed && Continued(woke - lastWake)) || event.foreground) {
-            Resumed();
+        const double stopped = event.resumed ? StoppedFor(woke - lastWake) : 0;
+        if (stopped > 0 || event.foreground) {
+            Resumed(stopped);
         }
         lastWake = woke;
         if (event.answer) {

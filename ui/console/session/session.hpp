@@ -41,8 +41,8 @@ class Session {
     void CheckTrace(Screen& screen);
     [[noreturn]] void Interrupt(const Host::Event& signal);
     void Suspend();
-    bool Continued(Clock::duration sinceLastWake);
-    void Resumed();
+    static double StoppedFor(Clock::duration sinceLastWake);
+    void Resumed(double stopped);
     int Finish();
     int Summary();
     int LookResults();
