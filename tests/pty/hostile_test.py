@@ -529,49 +529,35 @@ class Signals(PtyCase):
         self.assertEqual(job.status(), 0, job.text())
         self.assertIn(b"success", job.screen)
 
-    def test_a_stop_at_the_prompt_asks_again_once_continued(self):
+    def test_a_question_left_and_come_back_to_is_asked_again_once(self):
         # Ctrl-Z, which the program handles; SIGSTOP, which stands for every stop it is not asked
-        # about (a debugger, a supervisor); and a SIGCONT that continues nothing, which leaves the
-        # question as it is.
-        for how in ("ctrl-z", "SIGSTOP", "SIGCONT alone"):
+        # about (a debugger, a supervisor); a SIGCONT that continues nothing; and the question met
+        # in the background, where a read would stop the program (SIGTTIN) and, once brought back,
+        # leave it waiting, deaf to Ctrl-C, for a line the shell had taken.
+        for how, asked in (("ctrl-z", 1), ("SIGSTOP", 1), ("SIGCONT alone", 0), ("background", 1)):
             with self.subTest(how=how):
                 sim = self.start_sim("aio", "--exit-after-update")
-                job = JobTerminal(self, cli_command("aio", "--port", sim.port))
+                job = JobTerminal(self, cli_command("aio", "--port", sim.port),
+                                  background=how == "background")
                 self.assertTrue(wait_until(lambda: job.pid() and job.shows(PRESS_ENTER), 20),
                                 job.text())
-                if how == "SIGCONT alone":
-                    job.read()
-                    stopped_at = len(job.screen)
+                left_at = len(job.screen)
+                if how == "background":
+                    os.write(job.master, b"\n")  # typed for the shell
+                    time.sleep(1)
+                    self.assertIsNone(job.written("stopped"), "it read the shell's line")
+                    job.foreground()
                 else:
-                    stopped_at = job.stop(signal.SIGSTOP if how == "SIGSTOP" else None)
-                    time.sleep(0.5)
-                os.kill(job.pid(), signal.SIGCONT)
+                    if how != "SIGCONT alone":
+                        job.stop(signal.SIGSTOP if how == "SIGSTOP" else None)
+                        time.sleep(0.5)
+                    os.kill(job.pid(), signal.SIGCONT)
                 time.sleep(0.5)
                 job.read()
-                asked = 0 if how == "SIGCONT alone" else 1
-                self.assertEqual(job.screen.count(PRESS_ENTER, stopped_at), asked, job.text())
-                os.write(job.master, b"\n")
+                self.assertEqual(job.screen.count(PRESS_ENTER, left_at), asked, job.text())
+                if how != "background":  # there the shell's line answers it
+                    os.write(job.master, b"\n")
                 self.assertEqual(job.status(), 0, job.text())
-                sim.stop()
-                self.assert_flash_is_image("aio", sim)
-
-
-    def test_at_the_prompt_in_the_background_it_leaves_the_line_to_the_shell(self):
-        # Read in the background, the line would stop the program (SIGTTIN); once brought back it
-        # would wait in that read, deaf to Ctrl-C, for a line the shell had taken.
-        sim = self.start_sim("aio", "--exit-after-update")
-        job = JobTerminal(self, cli_command("aio", "--port", sim.port), background=True)
-        self.assertTrue(wait_until(lambda: job.pid() and job.shows(PRESS_ENTER), 20), job.text())
-        asked_at = len(job.screen)
-        os.write(job.master, b"\n")  # typed for the shell
-        time.sleep(1)
-        self.assertIsNone(job.written("stopped"), "it read the shell's line: " + job.text())
-        job.foreground()
-        self.assertTrue(wait_until(lambda: job.shows(PRESS_ENTER, asked_at), 5),
-                        "brought back, it waits without a word: " + job.text())
-        self.assertEqual(job.status(), 0, job.text())  # the line is its own now
-        sim.stop()
-        self.assert_flash_is_image("aio", sim)
 
 
 class Locking(PtyCase):
