@@ -65,21 +65,27 @@ TEST(AnswerInput, OneLineAnswersOnePrompt) {
     }
 }
 
-TEST(AnswerInput, ALineWithoutEndHoldsAFewBytes) {
-    const std::string blanks(200000, ' ');
+// A line as long as anyone can type keeps a few bytes and answers at its Enter; one byte more and
+// it is a stream that nobody types (/dev/zero), which cancels at once instead of being read on.
+TEST(AnswerInput, ALineNoOneTypedCancels) {
+    const size_t longest = AnswerInput::kLongestLine;
+    const std::string blanks(1500, ' ');  // a word among blanks, the line `longest` long
     const struct {
         std::string input;
         const char* answers;
     } cases[] = {
-        {std::string(1000000, '\0'), "o"},
-        {std::string(1000000, 'n'), "o"},
-        {blanks + "N" + std::string(200000, '\t') + "o" + blanks, "c"},
+        {std::string(longest, '\0') + "\n", "o"},
+        {blanks + "N" + std::string(1000, '\t') + "o" + std::string(longest - 2502, ' ') + "\n",
+         "c"},
+        {std::string(longest, 'n') + "\n", "o"},
+        {std::string(longest + 1, '\0'), "c"},
+        {std::string(longest + 1, ' ') + "\n", "co"},  // the Enter after it is a line of its own
     };
     for (const auto& c : cases) {
         AnswerInput in;
-        EXPECT_EQ(Feed(in, c.input, false), "");
+        EXPECT_EQ(Feed(in, c.input.substr(0, longest), false), "");
         EXPECT_LE(in.held(), 4u);
-        EXPECT_EQ(Feed(in, "\n", false), c.answers);
+        EXPECT_EQ(Feed(in, c.input.substr(longest), false), c.answers);
     }
 }
 

@@ -39,9 +39,8 @@ std::optional<Answer> AnswerInput::Take(ssize_t n, char c, int error) {
     if (n < 0 && (error == EINTR || error == EAGAIN)) {
         return std::nullopt;
     }
-    if (n == 1 && c != '\n') {
-        // Only the word matters, and a word of more than three letters is no "no": a line that
-        // never ends (input from /dev/zero) holds a few bytes, not all of it.
+    if (n == 1 && c != '\n' && ++length_ <= kLongestLine) {
+        // Only the word matters, and a word of more than three letters is no "no".
         if (!std::isspace(static_cast<unsigned char>(c)) && typed_.size() < kLongestKept) {
             typed_ += c;
         }
@@ -49,7 +48,9 @@ std::optional<Answer> AnswerInput::Take(ssize_t n, char c, int error) {
     }
     const std::string line = typed_;
     typed_.clear();
-    return n == 1 ? AnswerForLine(line) : Answer::Cancel;
+    const bool ended = n == 1 && c == '\n';
+    length_ = 0;
+    return ended ? AnswerForLine(line) : Answer::Cancel;
 }
 
 ReconnectLimit::Step ReconnectLimit::OnPrompt() {

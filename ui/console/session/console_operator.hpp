@@ -84,6 +84,10 @@ Answer AnswerForLine(const std::string& line);
 // one prompt and no more.
 class AnswerInput {
   public:
+    // A line longer than a terminal lets anyone type is no answer but a stream (/dev/zero): it
+    // cancels, as end of input does, rather than being read for ever.
+    static constexpr size_t kLongestLine = 4096;
+
     // `n` is what read() returned for the one byte `c`: 1, 0 at end of input (which cancels), or
     // -1. Empty while the line goes on or the read is to be tried again (EINTR, EAGAIN in
     // `error`).
@@ -94,6 +98,7 @@ class AnswerInput {
   private:
     static constexpr size_t kLongestKept = 4;
     std::string typed_;  // its letters, blanks left out
+    size_t length_ = 0;  // the line's bytes so far
 };
 
 // Counts the update requests the controller accepted (a reconnect prompt, or a wait that no
