@@ -161,23 +161,52 @@ std::vector<std::string> FindUsbControllerTtys(const std::string& sysRoot,
     return found;
 }
 
+namespace {
+
+// The tty `path` names: its node right in `devDir`, reached by the path itself or by the links it
+// goes through (/dev/serial/by-id/... names /dev/ttyACM0 so). A tty's name anywhere else
+// (./ttyACM0, a link of the user's called so) says nothing of what it opens: taken for the /dev
+// node of that name, it would pin an update to another device than the one given.
+std::optional<std::string> TtyName(const fs::path& path, const fs::path& devDir,
+                                   const fs::path& sysRoot) {
+    constexpr int kMostLinks = 40;  // as the kernel follows
+    const auto isTty = [&sysRoot](const fs::path& name) {
+        std::error_code ec;
+        return !name.empty() && fs::exists(sysRoot / "class/tty" / name, ec);
+    };
+    std::error_code ec;
+    fs::path dev = fs::absolute(devDir, ec).lexically_normal();
+    if (!dev.has_filename()) {
+        dev = dev.parent_path();  // "/dev/" is "/dev"
+    }
+    fs::path at = fs::absolute(path, ec).lexically_normal();
+    for (int links = 0; !ec && links <= kMostLinks; ++links) {
+        if (at.parent_path() == dev && isTty(at.filename())) {
+            return at.filename().string();
+        }
+        const fs::path target = fs::read_symlink(at, ec);
+        at = (target.is_absolute() ? target : at.parent_path() / target).lexically_normal();
+    }
+    // A directory on the way that is a link: the real node's directory is the real /dev.
+    std::error_code realError;
+    const fs::path real = fs::canonical(path, realError);
+    if (!realError && real.parent_path() == fs::canonical(dev, realError) && !realError &&
+        isTty(real.filename())) {
+        return real.filename().string();
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<UsbPort> DescribeUsbTty(const std::string& tty, const std::string& sysRoot,
                                       const std::string& devRoot) {
-    // A /dev path names its tty by its last part, or, for a link such as /dev/serial/by-id/...,
-    // by the last part of what it points to.
-    std::error_code ec;
-    fs::path path(tty);
     const fs::path devDir = fs::path(devRoot).lexically_normal();
-    if (!path.filename().empty() &&
-        fs::exists(fs::path(sysRoot) / "class/tty" / path.filename(), ec)) {
-        return Describe(sysRoot, devDir, path.filename().string());
-    }
-    const fs::path resolved = fs::canonical(path, ec);
-    const std::string name = (ec ? path : resolved).filename().string();
-    if (name.empty()) {
+    const std::optional<std::string> name = TtyName(tty, devDir, sysRoot);
+    if (!name) {
         return std::nullopt;
     }
-    return Describe(sysRoot, devDir, name);
+    return Describe(sysRoot, devDir, *name);
 }
 
 std::optional<std::string> FindControllerTty(const std::string& physical, const std::string& serial,

@@ -40,7 +40,8 @@ std::vector<std::string> FindUsbControllerTtys(const std::string& sysRoot = "/sy
 std::vector<UsbPort> FindUsbControllers(const std::string& sysRoot = "/sys",
                                         const std::string& devRoot = "/dev");
 
-// The USB details of `tty` (a /dev path or a name), when a USB device is above it.
+// The USB details of `tty`, a path to a node in `devRoot` or a link to one, when a USB device is
+// above it.
 std::optional<UsbPort> DescribeUsbTty(const std::string& tty, const std::string& sysRoot = "/sys",
                                       const std::string& devRoot = "/dev");
 

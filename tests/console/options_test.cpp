@@ -55,6 +55,25 @@ TEST(OptionsTest, EachPortOptionAddsAControllerInTheOrderGiven) {
     EXPECT_TRUE(Parse({"--all", "--list-ports"}).run);
 }
 
+// Every refusal that repeats an argument shows its control and non-UTF-8 bytes escaped.
+TEST(OptionsTest, ARefusalNeverEchoesAnArgumentsControlBytes) {
+    const std::string clear = "\x1b[2J\xff";
+    const std::vector<std::string> refused[] = {
+        {"--bogus" + clear},
+        {"--port", "/dev/pts/1" + clear, "--port", "/dev/pts/1" + clear},
+        {"--port", "-" + clear},
+        {"--port" + clear + "="},
+    };
+    for (const std::vector<std::string>& args : refused) {
+        SCOPED_TRACE(args.front());
+        const ParsedCommandLine p = Parse(args);
+        EXPECT_FALSE(p.run);
+        EXPECT_EQ(p.exitCode, 2);
+        EXPECT_EQ(p.error.find_first_of("\x1b\xff"), std::string::npos) << p.error;
+        EXPECT_NE(p.error.find("\\x1B[2J\\xFF"), std::string::npos) << p.error;
+    }
+}
+
 TEST(OptionsTest, HelpPrintsTheOptionsAndTheExitStatusesAndSucceeds) {
     for (const char* help : {"--help", "-h"}) {
         const ParsedCommandLine p = Parse({help});

@@ -19,6 +19,8 @@
 namespace fwburn::posix::test {
 namespace {
 
+namespace fs = std::filesystem;
+
 TEST(Discovery, ListsRealPortsOnceAndSkipsGhostsAndConsoles) {
     FakeSysfs t;
     t.AddTty("ttyS0", "pnp0/00:01", "4");
@@ -148,6 +150,41 @@ TEST(Discovery, ControllersCarryTheirSocketSerialAndProduct) {
     EXPECT_EQ(adapter->vendorId, "0403");
     t.AddTty("ttyS0", "pnp0/00:01", "4");
     EXPECT_FALSE(DescribeUsbTty("/dev/ttyS0", t.sys(), t.dev()));
+}
+
+// Only the node in /dev, or a link to it, is the tty of its name: a file or link of that name
+// elsewhere opens something else, and describing it as the controller would update the wrong one.
+TEST(Discovery, ATtyNameOutsideDevIsNotThatTty) {
+    FakeSysfs t;
+    t.AddUsbTty("ttyACM0", "pci0000:00/usb1/1-1", "3b9e", "0001");
+    t.AddUsbTty("ttyUSB0", "pci0000:00/usb1/1-2", "0403", "6001");
+    t.AddDevNode("ttyACM0");
+    t.AddDevNode("ttyUSB0");
+    t.AddById("usb-Korvan_ZL500-if00", "../../ttyACM0");
+    const std::string elsewhere = t.dev() + "/../elsewhere";
+    fs::create_directories(elsewhere + "/by-name");
+    std::ofstream(elsewhere + "/ttyACM0").close();
+    fs::create_symlink(t.dev() + "/ttyUSB0", elsewhere + "/by-name/ttyACM0");
+    fs::create_symlink(t.dev() + "/ttyACM0", elsewhere + "/plc");
+    const struct {
+        std::string path;
+        const char* physical;  // nullptr: not described
+    } cases[] = {
+        {t.dev() + "/ttyACM0", "1-1"},
+        {t.dev() + "/serial/by-id/usb-Korvan_ZL500-if00", "1-1"},
+        {elsewhere + "/plc", "1-1"},
+        {elsewhere + "/ttyACM0", nullptr},
+        {elsewhere + "/by-name/ttyACM0", "1-2"},
+        {"ttyACM0", nullptr},  // relative to a directory without it
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::optional<UsbPort> port = DescribeUsbTty(c.path, t.sys(), t.dev() + "/");
+        ASSERT_EQ(port.has_value(), c.physical != nullptr);
+        if (port) {
+            EXPECT_EQ(port->physical, c.physical);
+        }
+    }
 }
 
 // A tree laid out by hand (FWBURN_SYSFS_ROOT) is read as the kernel's would be: one page of an

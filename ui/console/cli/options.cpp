@@ -5,8 +5,19 @@
 
 #include "ui/console/cli/platform.hpp"
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
+
+namespace {
+
+// The refusal names what was typed: escaped, so that an argument's control bytes (pasted, or
+// from a script) reach the terminal as text instead of retitling or clearing it.
+std::string UsageError(const std::string& program, const std::string& what) {
+    return program + ": " + Shown(what) + "\nRun with --help for more information.\n";
+}
+
+}  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::string& program, const std::string& model,
                                    const std::vector<std::string>& arguments) {
@@ -56,8 +67,8 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
     // "--trace= --allow-stand-in" would trace into a file of that name and drop the flag.
     for (const std::string& argument : arguments) {
         if (argument.size() > 3 && argument.compare(0, 2, "--") == 0 && argument.back() == '=') {
-            parsed.error = program + ": " + argument.substr(0, argument.size() - 1) +
-                           " needs a value after '='\nRun with --help for more information.\n";
+            parsed.error = UsageError(
+                program, argument.substr(0, argument.size() - 1) + " needs a value after '='");
             parsed.exitCode = kExitUsage;
             return parsed;
         }
@@ -73,7 +84,7 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         parsed.exitCode = kExitSuccess;
         return parsed;
     } catch (const CLI::ParseError& e) {
-        parsed.error = program + ": " + e.what() + "\nRun with --help for more information.\n";
+        parsed.error = UsageError(program, e.what());
         parsed.exitCode = kExitUsage;
         return parsed;
     }
@@ -123,7 +134,7 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         }
     }
     if (!wrong.empty()) {
-        parsed.error = program + ": " + wrong + "\nRun with --help for more information.\n";
+        parsed.error = UsageError(program, wrong);
         parsed.exitCode = kExitUsage;
         return parsed;
     }
