@@ -1,5 +1,5 @@
-// A reconnect prompt's answer as typed: Enter goes on, "n", "no" or "q" and Enter cancel, as end
-// of input does; one line answers one prompt. And the prompt's wording on a console.
+// A reconnect prompt's answer as typed: Enter or a yes goes on, any other line cancels, as end of
+// input does; one line answers one prompt. And the prompt's wording on a console.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -15,13 +15,13 @@ struct LineCase {
     Answer answer;
 };
 
-TEST(AnswerForLine, NoOrQuitCancelsAnythingElseGoesOn) {
+TEST(AnswerForLine, OnlyAYesGoesOnAnythingElseCancels) {
     const LineCase cases[] = {
-        {"", Answer::Ok},         {"y", Answer::Ok},     {"yes", Answer::Ok},
-        {"ok", Answer::Ok},       {"nope", Answer::Ok},  {"nn", Answer::Ok},
-        {"quit", Answer::Ok},     {"n", Answer::Cancel}, {"no", Answer::Cancel},
-        {"q", Answer::Cancel},    {"N", Answer::Cancel}, {"No", Answer::Cancel},
-        {"NO", Answer::Cancel},   {"Q", Answer::Cancel}, {"  no\t", Answer::Cancel},
+        {"", Answer::Ok},         {"y", Answer::Ok},          {"yes", Answer::Ok},
+        {"ok", Answer::Ok},       {"  YES\t", Answer::Ok},    {"Ok\r", Answer::Ok},
+        {"n", Answer::Cancel},    {"no", Answer::Cancel},     {"q", Answer::Cancel},
+        {"quit", Answer::Cancel}, {"cancel", Answer::Cancel}, {"stop", Answer::Cancel},
+        {"nope", Answer::Cancel}, {"yess", Answer::Cancel},   {"okay", Answer::Cancel},
         {"no\r", Answer::Cancel},  // a terminal in raw mode sends CR before the LF
     };
     for (const LineCase& c : cases) {
@@ -52,12 +52,17 @@ TEST(AnswerInput, OneLineAnswersOnePrompt) {
         bool closed;
         const char* answers;
     } cases[] = {
-        {"\n", false, "o"},        {"no\n", false, "c"},
+        {"\n", false, "o"},
+        {"no\n", false, "c"},
         {"no", false, ""},  // no Enter yet: no answer
         {"no", true, "c"},  // end of input cancels whatever was typed
-        {"", true, "c"},           {"\n\n", false, "oo"},
+        {"", true, "c"},
+        {"\n\n", false, "oo"},
         {"n\n\n", false, "co"},  // the word belongs to its own line only
         {"yes\nq\n", false, "oc"},
+        // Enter on a terminal in raw mode is CR; CR LF from a Windows file is one line end.
+        {"no\r\r", false, "co"},
+        {"\r\n\r\nn\r\n", false, "ooc"},
     };
     for (const Case& c : cases) {
         AnswerInput in;
@@ -74,10 +79,10 @@ TEST(AnswerInput, ALineNoOneTypedCancels) {
         std::string input;
         const char* answers;
     } cases[] = {
-        {std::string(longest, '\0') + "\n", "o"},
-        {blanks + "N" + std::string(1000, '\t') + "o" + std::string(longest - 2502, ' ') + "\n",
-         "c"},
-        {std::string(longest, 'n') + "\n", "o"},
+        {std::string(longest, '\0') + "\n", "c"},
+        {blanks + "Y" + std::string(1000, '\t') + "es" + std::string(longest - 2503, ' ') + "\n",
+         "o"},
+        {std::string(longest, ' ') + "\n", "o"},
         {std::string(longest + 1, '\0'), "c"},
         {std::string(longest + 1, ' ') + "\n", "co"},  // the Enter after it is a line of its own
     };

@@ -32,15 +32,21 @@ Answer AnswerForLine(const std::string& line) {
             word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         }
     }
-    return word == "n" || word == "no" || word == "q" ? Answer::Cancel : Answer::Ok;
+    return word.empty() || word == "y" || word == "yes" || word == "ok" ? Answer::Ok
+                                                                        : Answer::Cancel;
 }
 
 std::optional<Answer> AnswerInput::Take(ssize_t n, char c, int error) {
     if (n < 0 && (error == EINTR || error == EAGAIN)) {
         return std::nullopt;
     }
-    if (n == 1 && c != '\n' && ++length_ <= kLongestLine) {
-        // Only the word matters, and a word of more than three letters is no "no".
+    const bool afterCr = afterCr_;
+    afterCr_ = n == 1 && c == '\r';
+    if (n == 1 && c == '\n' && afterCr) {
+        return std::nullopt;  // the CR before it ended the line
+    }
+    if (n == 1 && c != '\n' && c != '\r' && ++length_ <= kLongestLine) {
+        // Only the word matters, and none of more than three letters goes on: four are kept.
         if (!std::isspace(static_cast<unsigned char>(c)) && typed_.size() < kLongestKept) {
             typed_ += c;
         }
@@ -48,7 +54,7 @@ std::optional<Answer> AnswerInput::Take(ssize_t n, char c, int error) {
     }
     const std::string line = typed_;
     typed_.clear();
-    const bool ended = n == 1 && c == '\n';
+    const bool ended = n == 1 && (c == '\n' || c == '\r');
     length_ = 0;
     return ended ? AnswerForLine(line) : Answer::Cancel;
 }

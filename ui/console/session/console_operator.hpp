@@ -76,8 +76,9 @@ class Link {
 // no OK button.
 std::string ConsoleWording(const std::string& text);
 
-// The answer to a reconnect prompt from the line typed before Enter: "n", "no" or "q", in any
-// case and with blanks around, cancel; anything else, the empty line too, goes on.
+// The answer to a reconnect prompt from the line typed before Enter: the empty line, "y", "yes"
+// or "ok", in any case and with blanks around, go on; anything else cancels, since what goes on
+// erases the controller and a word such as "quit" or "stop" must never do that.
 Answer AnswerForLine(const std::string& line);
 
 // A prompt's answer read from the terminal one byte at a time, so that a line typed ahead answers
@@ -97,8 +98,9 @@ class AnswerInput {
 
   private:
     static constexpr size_t kLongestKept = 4;
-    std::string typed_;  // its letters, blanks left out
-    size_t length_ = 0;  // the line's bytes so far
+    std::string typed_;     // its letters, blanks left out
+    size_t length_ = 0;     // the line's bytes so far
+    bool afterCr_ = false;  // Enter in raw mode is CR, and CR LF is one line end
 };
 
 // Counts the update requests the controller accepted (a reconnect prompt, or a wait that no
