@@ -1,6 +1,7 @@
 #include "ui/console/cli/commands.hpp"
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "burn/messages.hpp"
@@ -180,11 +181,20 @@ int RunConsole(const char* program, int argc, char** argv) {
         // Its own signal handling: a signal removes the temporary file it is writing.
         return ExtractImage(program, options.extractImage, options.json);
     }
-    const std::unique_ptr<Host> host = MakeHost(program);
-    if (host == nullptr) {
+    std::unique_ptr<Host> host;
+    int code = kExitUnexpected;
+    try {
+        host = MakeHost(program);
+        if (host == nullptr) {
+            return kExitUnexpected;
+        }
+        code = Command(*host, program, options, row);
+    } catch (const std::exception& e) {
+        // Out of threads or memory before any update began: each update's own start refuses
+        // only that update (Run::Start).
+        std::fprintf(stderr, "%s: %s\n", program, e.what());
         return kExitUnexpected;
     }
-    const int code = Command(*host, program, options, row);
     // What is left is the terminal taking the last lines: a signal now ends the wait, not the
     // update, whose status stands.
     if (!host->Drain()) {

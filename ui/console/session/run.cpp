@@ -1,5 +1,7 @@
 #include "ui/console/session/run.hpp"
 
+#include <system_error>
+
 #include "catalogue/profile.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/wording.hpp"
@@ -42,16 +44,21 @@ void Run::PrepareUpdate(Host& host, const RunInfo& info, ScreenMode mode, bool s
     screen->Start(info);
 }
 
-void Run::Start(int programRow) {
-    worker_ = std::thread([this, programRow] {
-        Request done;
-        if (kind == Kind::kUpdate) {
-            done.outcome = StartBurn(update);
-        } else {
-            Probe(programRow);
-        }
-        mailbox.Send(std::move(done));
-    });
+std::string Run::Start(int programRow) {
+    try {
+        worker_ = std::thread([this, programRow] {
+            Request done;
+            if (kind == Kind::kUpdate) {
+                done.outcome = StartBurn(update);
+            } else {
+                Probe(programRow);
+            }
+            mailbox.Send(std::move(done));
+        });
+    } catch (const std::system_error& e) {
+        return e.code().message();  // out of threads or memory: refused, like a port that is in use
+    }
+    return {};
 }
 
 // Through the same link as an update, so that the port is opened, traced and let go of alike.

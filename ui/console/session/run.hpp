@@ -33,9 +33,10 @@ class Run {
     void PrepareUpdate(Host& host, const RunInfo& info, ScreenMode mode, bool several, bool usb,
                        bool allowStandIn);
     // Starts the worker: StartBurn for an update, the probe for a look (`programRow` is the
-    // program's model).
-    void Start(int programRow);
-    // Refused before it began (its lock was not had): `code` and what the person was told.
+    // program's model). Empty, or why the system could not start it.
+    std::string Start(int programRow);
+    // Refused before it began (its lock or its thread was not had): `code` and what the person
+    // was told.
     void Refused(int exitCode, const UpdateOutcome& outcome, double now);
     // The worker is done with the port for good.
     bool ended() const { return returned.has_value(); }

@@ -78,6 +78,19 @@ void Session::Refuse(console::Run& run, const std::string& reason) {
     }
 }
 
+// The system had no thread for it: nothing was opened, and the other runs go on.
+void Session::NotStarted(console::Run& run, const std::string& why) {
+    UpdateOutcome outcome;
+    outcome.kind = OutcomeKind::PortNotOpened;
+    outcome.caption = kErrorCaption;
+    std::snprintf(outcome.text, sizeof outcome.text, "could not be started: %s", why.c_str());
+    run.Refused(kExitUnexpected, outcome, Seconds());
+    if (run.screen != nullptr) {
+        run.screen->Final(outcome, kExitUnexpected, run.elapsed);
+    }
+    run.lock->Release();
+}
+
 void Session::Handle(console::Run& run, const Request& r) {
     if (several() && !IsProgress(r.kind)) {
         ClearBoard();
@@ -340,7 +353,9 @@ int Session::Run(const TargetChoice& choice) {
     }
     for (auto& run : runs_) {
         if (!run->ended() && Lock(*run)) {
-            run->Start(programRow_);
+            if (const std::string why = run->Start(programRow_); !why.empty()) {
+                NotStarted(*run, why);
+            }
         }
     }
 

@@ -33,6 +33,7 @@ class Session {
     bool several() const { return runs_.size() > 1; }
     bool Lock(console::Run& run);
     void Refuse(console::Run& run, const std::string& reason);
+    void NotStarted(console::Run& run, const std::string& why);
     void Handle(console::Run& run, const Request& r);
     void Ended(console::Run& run);
     void Tick();
