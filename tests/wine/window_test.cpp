@@ -412,6 +412,53 @@ TEST_F(WindowTest, AHeldEnterIsOnePress) {
     }
 }
 
+// The worker's last box, answered under an open close question, enabled the window (its owner)
+// again: a Start then ran an update that the question's Yes stopped half-way.
+TEST_F(WindowTest, NoStartUnderTheCloseQuestionAfterTheWorkerEnded) {
+    HWND window = TheWindow();
+    HWND button = StartButton();
+    {
+        BoxAnswer yes(window, kStandInCaption, IDYES);
+        PostMessageA(button, BM_CLICK, 0, 0);
+        yes.Wait();
+    }
+    ASSERT_TRUE(PumpUntil([&] { return FindMessageBox(window, kErrorCaption) != nullptr; }));
+    std::string seen;  // what the operator could do under the question
+    std::thread op([&] {
+        HWND question = nullptr;
+        for (int i = 0; i < 200 && (question = FindMessageBox(window, kCloseCaption)) == nullptr;
+             ++i) {
+            Sleep(50);
+        }
+        PostMessageA(GetDlgItem(FindMessageBox(window, kErrorCaption), IDOK), BM_CLICK, 0, 0);
+        Sleep(1500);  // the worker ends; the window thread takes its end inside the question
+        seen += IsWindowEnabled(button) ? "enabled " : "";
+        const struct {
+            HWND to;
+            UINT message;
+            WPARAM wParam;
+            LPARAM lParam;
+        } starts[] = {{button, BM_CLICK, 0, 0},  // the button, and its command
+                      {window, WM_COMMAND, kStartButtonId, reinterpret_cast<LPARAM>(button)}};
+        for (const auto& start : starts) {
+            PostMessageA(start.to, start.message, start.wParam, start.lParam);
+            Sleep(1000);
+            if (HWND asked = FindMessageBox(window, kStandInCaption)) {
+                seen += "started ";
+                PostMessageA(GetDlgItem(asked, IDNO), BM_CLICK, 0, 0);
+                Sleep(500);
+            }
+        }
+        PostMessageA(GetDlgItem(question, IDNO), BM_CLICK, 0, 0);
+    });
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    PumpUntil([&] { return FindMessageBox(window) == nullptr && IsWindowEnabled(button); });
+    op.join();
+    EXPECT_EQ(seen, "");
+    EXPECT_TRUE(IsWindowEnabled(button)) << "Start Burn did not come back after No";
+    EXPECT_FALSE(WindowWorkerRunning());
+}
+
 // Ends the window: the last test of this program.
 TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow) {
     HWND window = TheWindow();

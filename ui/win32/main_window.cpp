@@ -156,6 +156,9 @@ void OnClose(HWND window) {
                                        MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
         worker.asking = false;
         if (answer != IDYES) {
+            if (worker.thread == nullptr) {  // it ended while the question was open
+                EnableWindow(state.startButton, TRUE);
+            }
             return;
         }
     }
@@ -186,7 +189,11 @@ void OnWorkerEnded(HWND window) {
         DestroyWindow(window);
         return;
     }
-    EnableWindow(state.startButton, TRUE);
+    // The worker's last message box, closing, enabled this window under the close question: a
+    // Start now would run an update that the pending Yes then stops. The answer brings it back.
+    if (!worker.asking) {
+        EnableWindow(state.startButton, TRUE);
+    }
 }
 
 // Keeps the text of the selected port-list entry; the next Start takes it into the update.
@@ -246,6 +253,10 @@ void OnCommand(HWND mainWindow, int notification, int id, HWND sender) {
         return;
     }
     if (id != kStartButtonId) {
+        return;
+    }
+    if (state.worker.asking) {  // a Start under the close question, as during an update
+        MessageBeep(MB_ICONWARNING);
         return;
     }
     const StartOrigin origin{notification, sender != nullptr && sender == state.startButton};
