@@ -15,6 +15,7 @@
 #include "catalogue/profile.hpp"
 #include "ui/win32/main_window.hpp"
 #include "ui/win32/painters.hpp"
+#include "ui/win32/win32_operator.hpp"
 
 namespace fwburn {
 namespace {
@@ -220,6 +221,23 @@ LRESULT CALLBACK WatchedButton(HWND button, UINT message, WPARAM wParam, LPARAM 
         }
     }
     return CallWindowProcA(buttonProcedure, button, message, wParam, lParam);
+}
+
+// The main window's procedure, wrapped: when armed, the operator closes the window right after
+// the worker stops the elapsed seconds, as the update's outcome is being decided.
+WNDPROC windowProcedure = nullptr;
+bool closeAtOutcome = false;
+bool closedDuringUpdate = false;
+
+LRESULT CALLBACK WatchedWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = CallWindowProcA(windowProcedure, window, message, wParam, lParam);
+    if (message == kStopElapsedTimerMessage && closeAtOutcome) {
+        closeAtOutcome = false;
+        closedDuringUpdate = WindowWorkerRunning();
+        ReplyMessage(result);  // the worker goes on while the question is open
+        SendMessageA(window, WM_CLOSE, 0, 0);
+    }
+    return result;
 }
 
 class WindowTest : public ::testing::Test {
@@ -457,6 +475,46 @@ TEST_F(WindowTest, NoStartUnderTheCloseQuestionAfterTheWorkerEnded) {
     EXPECT_EQ(seen, "");
     EXPECT_TRUE(IsWindowEnabled(button)) << "Start Burn did not come back after No";
     EXPECT_FALSE(WindowWorkerRunning());
+}
+
+// The close question, open when the update's outcome was decided, said an update was running
+// beside the outcome's box, and its Yes took that box away unread: it is withdrawn as a No.
+TEST_F(WindowTest, TheOutcomeWithdrawsAnOpenCloseQuestion) {
+    HWND window = TheWindow();
+    windowProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedWindow)));
+    closeAtOutcome = true;
+    bool besideTheOutcome = false;
+    std::string outcome;
+    std::thread op([&] {
+        HWND box = nullptr;
+        for (int i = 0; i < 400 && (box = FindMessageBox(window, kErrorCaption)) == nullptr; ++i) {
+            Sleep(50);
+        }
+        Sleep(1500);  // time for the question to go
+        if (HWND question = FindMessageBox(window, kCloseCaption)) {
+            besideTheOutcome = true;
+            PostMessageA(GetDlgItem(question, IDNO), BM_CLICK, 0, 0);
+            Sleep(500);
+        }
+        outcome = TextOf(GetDlgItem(box, 0xFFFF));
+        PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    });
+    {
+        BoxAnswer yes(window, kStandInCaption, IDYES);
+        PostMessageA(StartButton(), BM_CLICK, 0, 0);
+        yes.Wait();
+    }
+    EXPECT_TRUE(PumpUntil([&] {
+        return !WindowWorkerRunning() && IsWindowEnabled(StartButton()) &&
+               FindMessageBox(window) == nullptr;
+    }));
+    op.join();
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProcedure));
+    EXPECT_TRUE(closedDuringUpdate) << "the question was never asked";
+    EXPECT_FALSE(besideTheOutcome) << "the question stayed open beside the outcome";
+    EXPECT_EQ(outcome, "CANNOT open USB Port!!!");
+    EXPECT_TRUE(IsWindow(window));
 }
 
 // Ends the window: the last test of this program.

@@ -22,6 +22,9 @@ void Win32Operator::ShowOutcome(const UpdateOutcome& outcome) {
     if (!outcome.shown()) {  // a cancelled update ends without a message
         return;
     }
+    // Sent, not posted: a Yes to the close question that the window took first stops the worker,
+    // and Show below then shows nothing.
+    SendMessageA(mainWindow_, kOutcomeMessage, 0, 0);
     if (!refusal_.empty() && outcome.kind == OutcomeKind::PortNotOpened) {
         Show(outcome.caption, (std::string(outcome.text) + "\n\n" + refusal_).c_str(),
              outcome.icon);
