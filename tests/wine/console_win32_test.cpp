@@ -458,17 +458,23 @@ TEST(Win32Link, APortThatIsNotThereSaysSo) {
 }
 
 // A file or folder named as the port (a slip of the tab key) is refused for what it is, before a
-// byte is written into it.
+// byte is written into it; so is any other device or pipe that opens but has no line.
 TEST(Win32Link, AFileOrFolderIsNoPortAndStaysAsItWas) {
     const std::string dir = TempFolder("fwburn-link");
     std::ofstream(dir + "precious.txt", std::ios::binary) << "precious contents\n";
     CreateDirectoryA((dir + "folder").c_str(), nullptr);
-    for (const std::string& path : {dir + "precious.txt", dir + "folder"}) {
+    const std::string pipe = "\\\\.\\pipe\\fwburn-link-" + std::to_string(GetCurrentProcessId());
+    const HANDLE server =
+        CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 64, 64, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    for (const std::string& path : {dir + "precious.txt", dir + "folder", std::string("NUL"),
+                                    std::string("\\\\.\\NUL"), pipe}) {
         Win32Link link(path, "");
         std::string failure;
         EXPECT_EQ(link.Open(false, failure), nullptr) << path;
         EXPECT_EQ(failure, path + ": not a serial port");
     }
+    CloseHandle(server);
     EXPECT_EQ(Contents(dir + "precious.txt"), "precious contents\n");
 }
 

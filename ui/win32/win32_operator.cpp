@@ -78,7 +78,14 @@ Device* Win32Operator::OpenSerial(const char* portName) {
     if (stop_.Requested() || !Lock(PortKey(portName), portName)) {
         return &ClosedDevice();
     }
-    return Hold(OpenSerialPort(portName));
+    HANDLE handle = OpenSerialPort(portName);
+    // A listed name that opens no serial port (NUL, say) would end as a controller that never
+    // answered: it is a port that cannot be opened.
+    if (handle != INVALID_HANDLE_VALUE && !IsSerialPort(handle)) {
+        CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+    return Hold(handle);
 }
 
 // The window takes whichever controller it finds: the whole USB link is its own meanwhile.
