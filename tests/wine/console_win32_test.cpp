@@ -337,6 +337,25 @@ TEST(ReplaceFileSafely, WritesANewFileAndReplacesAnOldOneWhole) {
     EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file stayed: " << found.cFileName;
 }
 
+// Windows drops the dots and spaces that end a name: the name said is the file written.
+TEST(ReplaceFileSafely, TheNameSaidIsTheFileWritten) {
+    const std::string dir = TempFolder("fwburn-name");
+    const struct {
+        std::string given, written;
+    } cases[] = {
+        {dir + "a.bin.", dir + "a.bin"}, {dir + "b.bin . .", dir + "b.bin"},
+        {dir + "c.bin", dir + "c.bin"},  {"d.bin..", "d.bin"},
+        {"C:e.bin.", "C:e.bin"},         {".\\f. .\\g.bin ", ".\\f. .\\g.bin"},
+    };
+    const uint8_t data[3] = {1, 2, 3};
+    for (const auto& c : cases) {
+        EXPECT_EQ(NameWrittenAs(c.given), c.written) << c.given;
+    }
+    std::string error;
+    ASSERT_TRUE(ReplaceFileSafely(cases[0].given, data, sizeof data, error)) << error;
+    EXPECT_EQ(Contents(cases[0].written), "\x01\x02\x03");
+}
+
 TEST(ReplaceFileSafely, RefusesDevicesFoldersAndReadOnlyFilesLeavingThemAsTheyWere) {
     const std::string dir = TempFolder("fwburn-refuse");
     std::ofstream(dir + "readonly.bin") << "keep";
