@@ -113,4 +113,10 @@ HANDLE OpenSerialPort(const char* listedName) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool IsSerialPort(HANDLE handle) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    return GetFileType(handle) == FILE_TYPE_CHAR && GetCommState(handle, &dcb) != FALSE;
+}
+
 }  // namespace fwburn

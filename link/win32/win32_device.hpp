@@ -49,4 +49,8 @@ class Win32Device final : public Device {
 // name is empty or too long.
 HANDLE OpenSerialPort(const char* listedName);
 
+// Whether an open handle is a serial port: a character device with a line (comm state). NUL, CON,
+// a pipe or a file open as well, and would take the requests without a reply.
+bool IsSerialPort(HANDLE handle);
+
 }  // namespace fwburn

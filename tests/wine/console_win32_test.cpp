@@ -337,6 +337,25 @@ TEST(ReplaceFileSafely, WritesANewFileAndReplacesAnOldOneWhole) {
     EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file stayed: " << found.cFileName;
 }
 
+// Windows drops the dots and spaces that end a name: the name said is the file written.
+TEST(ReplaceFileSafely, TheNameSaidIsTheFileWritten) {
+    const std::string dir = TempFolder("fwburn-name");
+    const struct {
+        std::string given, written;
+    } cases[] = {
+        {dir + "a.bin.", dir + "a.bin"}, {dir + "b.bin . .", dir + "b.bin"},
+        {dir + "c.bin", dir + "c.bin"},  {"d.bin..", "d.bin"},
+        {"C:e.bin.", "C:e.bin"},         {".\\f. .\\g.bin ", ".\\f. .\\g.bin"},
+    };
+    const uint8_t data[3] = {1, 2, 3};
+    for (const auto& c : cases) {
+        EXPECT_EQ(NameWrittenAs(c.given), c.written) << c.given;
+    }
+    std::string error;
+    ASSERT_TRUE(ReplaceFileSafely(cases[0].given, data, sizeof data, error)) << error;
+    EXPECT_EQ(Contents(cases[0].written), "\x01\x02\x03");
+}
+
 TEST(ReplaceFileSafely, RefusesDevicesFoldersAndReadOnlyFilesLeavingThemAsTheyWere) {
     const std::string dir = TempFolder("fwburn-refuse");
     std::ofstream(dir + "readonly.bin") << "keep";
@@ -458,17 +477,23 @@ TEST(Win32Link, APortThatIsNotThereSaysSo) {
 }
 
 // A file or folder named as the port (a slip of the tab key) is refused for what it is, before a
-// byte is written into it.
+// byte is written into it; so is any other device or pipe that opens but has no line.
 TEST(Win32Link, AFileOrFolderIsNoPortAndStaysAsItWas) {
     const std::string dir = TempFolder("fwburn-link");
     std::ofstream(dir + "precious.txt", std::ios::binary) << "precious contents\n";
     CreateDirectoryA((dir + "folder").c_str(), nullptr);
-    for (const std::string& path : {dir + "precious.txt", dir + "folder"}) {
+    const std::string pipe = "\\\\.\\pipe\\fwburn-link-" + std::to_string(GetCurrentProcessId());
+    const HANDLE server =
+        CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 64, 64, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    for (const std::string& path : {dir + "precious.txt", dir + "folder", std::string("NUL"),
+                                    std::string("\\\\.\\NUL"), pipe}) {
         Win32Link link(path, "");
         std::string failure;
         EXPECT_EQ(link.Open(false, failure), nullptr) << path;
         EXPECT_EQ(failure, path + ": not a serial port");
     }
+    CloseHandle(server);
     EXPECT_EQ(Contents(dir + "precious.txt"), "precious contents\n");
 }
 

@@ -19,6 +19,7 @@ TEST(SerialOpen, OpensComTenAndAboveByTheListedName) {
     Win32Device port;
     port.Attach(OpenSerialPort("COM12"));
     ASSERT_TRUE(port.IsOpen()) << "error " << GetLastError();
+    EXPECT_TRUE(IsSerialPort(port.handle()));  // a pty behind a COM name has a line
 
     // The open asks for exclusive use (no sharing); Wine does not enforce that on a tty, so a
     // second open is not tested here.

@@ -274,6 +274,10 @@ TEST_F(OperatorTest, ThePortsLockIsHeldForTheUpdateAndAnotherHoldersIsNamed) {
     EXPECT_EQ(meanwhile, UpdateLock::Status::kBusy);
     EXPECT_EQ(own.text, missing);
     EXPECT_EQ(other.Take({"COM97"}, UpdateLock::Mode::kExclusive), UpdateLock::Status::kHeld);
+
+    // A listed name that opens a device with no line is no port either.
+    EXPECT_EQ(op.OpenSerial("NUL"), &ClosedDevice());
+    op.EndUpdate();
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "catalogue/profile.hpp"
 #include "ui/win32/main_window.hpp"
 #include "ui/win32/painters.hpp"
+#include "ui/win32/win32_operator.hpp"
 
 namespace fwburn {
 namespace {
@@ -222,6 +223,23 @@ LRESULT CALLBACK WatchedButton(HWND button, UINT message, WPARAM wParam, LPARAM 
     return CallWindowProcA(buttonProcedure, button, message, wParam, lParam);
 }
 
+// The main window's procedure, wrapped: when armed, the operator closes the window right after
+// the worker stops the elapsed seconds, as the update's outcome is being decided.
+WNDPROC windowProcedure = nullptr;
+bool closeAtOutcome = false;
+bool closedDuringUpdate = false;
+
+LRESULT CALLBACK WatchedWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = CallWindowProcA(windowProcedure, window, message, wParam, lParam);
+    if (message == kStopElapsedTimerMessage && closeAtOutcome) {
+        closeAtOutcome = false;
+        closedDuringUpdate = WindowWorkerRunning();
+        ReplyMessage(result);  // the worker goes on while the question is open
+        SendMessageA(window, WM_CLOSE, 0, 0);
+    }
+    return result;
+}
+
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -410,6 +428,93 @@ TEST_F(WindowTest, AHeldEnterIsOnePress) {
         EXPECT_EQ(RunLoopWhileAnswering(window, cancel).caption, p.browses ? "Open" : "") << p.name;
         EXPECT_FALSE(WindowWorkerRunning()) << p.name;
     }
+}
+
+// The worker's last box, answered under an open close question, enabled the window (its owner)
+// again: a Start then ran an update that the question's Yes stopped half-way.
+TEST_F(WindowTest, NoStartUnderTheCloseQuestionAfterTheWorkerEnded) {
+    HWND window = TheWindow();
+    HWND button = StartButton();
+    {
+        BoxAnswer yes(window, kStandInCaption, IDYES);
+        PostMessageA(button, BM_CLICK, 0, 0);
+        yes.Wait();
+    }
+    ASSERT_TRUE(PumpUntil([&] { return FindMessageBox(window, kErrorCaption) != nullptr; }));
+    std::string seen;  // what the operator could do under the question
+    std::thread op([&] {
+        HWND question = nullptr;
+        for (int i = 0; i < 200 && (question = FindMessageBox(window, kCloseCaption)) == nullptr;
+             ++i) {
+            Sleep(50);
+        }
+        PostMessageA(GetDlgItem(FindMessageBox(window, kErrorCaption), IDOK), BM_CLICK, 0, 0);
+        Sleep(1500);  // the worker ends; the window thread takes its end inside the question
+        seen += IsWindowEnabled(button) ? "enabled " : "";
+        const struct {
+            HWND to;
+            UINT message;
+            WPARAM wParam;
+            LPARAM lParam;
+        } starts[] = {{button, BM_CLICK, 0, 0},  // the button, and its command
+                      {window, WM_COMMAND, kStartButtonId, reinterpret_cast<LPARAM>(button)}};
+        for (const auto& start : starts) {
+            PostMessageA(start.to, start.message, start.wParam, start.lParam);
+            Sleep(1000);
+            if (HWND asked = FindMessageBox(window, kStandInCaption)) {
+                seen += "started ";
+                PostMessageA(GetDlgItem(asked, IDNO), BM_CLICK, 0, 0);
+                Sleep(500);
+            }
+        }
+        PostMessageA(GetDlgItem(question, IDNO), BM_CLICK, 0, 0);
+    });
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    PumpUntil([&] { return FindMessageBox(window) == nullptr && IsWindowEnabled(button); });
+    op.join();
+    EXPECT_EQ(seen, "");
+    EXPECT_TRUE(IsWindowEnabled(button)) << "Start Burn did not come back after No";
+    EXPECT_FALSE(WindowWorkerRunning());
+}
+
+// The close question, open when the update's outcome was decided, said an update was running
+// beside the outcome's box, and its Yes took that box away unread: it is withdrawn as a No.
+TEST_F(WindowTest, TheOutcomeWithdrawsAnOpenCloseQuestion) {
+    HWND window = TheWindow();
+    windowProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedWindow)));
+    closeAtOutcome = true;
+    bool besideTheOutcome = false;
+    std::string outcome;
+    std::thread op([&] {
+        HWND box = nullptr;
+        for (int i = 0; i < 400 && (box = FindMessageBox(window, kErrorCaption)) == nullptr; ++i) {
+            Sleep(50);
+        }
+        Sleep(1500);  // time for the question to go
+        if (HWND question = FindMessageBox(window, kCloseCaption)) {
+            besideTheOutcome = true;
+            PostMessageA(GetDlgItem(question, IDNO), BM_CLICK, 0, 0);
+            Sleep(500);
+        }
+        outcome = TextOf(GetDlgItem(box, 0xFFFF));
+        PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    });
+    {
+        BoxAnswer yes(window, kStandInCaption, IDYES);
+        PostMessageA(StartButton(), BM_CLICK, 0, 0);
+        yes.Wait();
+    }
+    EXPECT_TRUE(PumpUntil([&] {
+        return !WindowWorkerRunning() && IsWindowEnabled(StartButton()) &&
+               FindMessageBox(window) == nullptr;
+    }));
+    op.join();
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProcedure));
+    EXPECT_TRUE(closedDuringUpdate) << "the question was never asked";
+    EXPECT_FALSE(besideTheOutcome) << "the question stayed open beside the outcome";
+    EXPECT_EQ(outcome, "CANNOT open USB Port!!!");
+    EXPECT_TRUE(IsWindow(window));
 }
 
 // Ends the window: the last test of this program.

@@ -49,8 +49,9 @@ struct Worker {
     HANDLE thread = nullptr;
     unsigned threadId = 0;
     StopSignal stop;
-    bool closing = false;  // the operator chose to close: the window ends with the worker
-    bool asking = false;   // the close question is open
+    bool closing = false;    // the operator chose to close: the window ends with the worker
+    bool asking = false;     // the close question is open
+    bool withdrawn = false;  // the outcome was decided while it was open: its answer is No
 };
 
 // Everything the window keeps, for the life of the process. Only the window thread touches it,
@@ -152,10 +153,15 @@ void OnClose(HWND window) {
     }
     if (worker.thread != nullptr) {
         worker.asking = true;
+        worker.withdrawn = false;
         const int answer = MessageBoxA(window, kCloseQuestion, kCloseCaption,
                                        MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
         worker.asking = false;
-        if (answer != IDYES) {
+        // A Yes clicked after the outcome was decided came too late: it is the No sent for it.
+        if (answer != IDYES || worker.withdrawn) {
+            if (worker.thread == nullptr) {  // it ended while the question was open
+                EnableWindow(state.startButton, TRUE);
+            }
             return;
         }
     }
@@ -173,6 +179,38 @@ void OnClose(HWND window) {
     SetTimer(window, kCloseTimerId, kCloseGraceMs, nullptr);
 }
 
+// The close question of this window, when it is open: the file dialog is a #32770 here too.
+BOOL CALLBACK FindCloseQuestion(HWND w, LPARAM param) {
+    char cls[16] = {};
+    char caption[16] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    GetWindowTextA(w, caption, sizeof caption);
+    if (lstrcmpA(cls, "#32770") == 0 && GetWindow(w, GW_OWNER) == state.mainWindow &&
+        lstrcmpA(caption, kCloseCaption) == 0) {
+        *reinterpret_cast<HWND*>(param) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The worker is about to show the update's outcome. A close question still open says that an
+// update runs and that Yes would leave the PLC in its bootloader, and its Yes would take the
+// outcome away unread: it is answered No, and the operator reads the outcome alone.
+void OnOutcomeDecided(HWND window) {
+    Worker& worker = state.worker;
+    if (!worker.asking) {
+        return;
+    }
+    worker.withdrawn = true;
+    HWND question = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindCloseQuestion, reinterpret_cast<LPARAM>(&question));
+    if (question != nullptr) {
+        PostMessageA(question, WM_COMMAND, IDNO, 0);  // a Yes/No box ignores WM_CLOSE
+    } else {
+        PostMessageA(window, kOutcomeMessage, 0, 0);  // not made yet: again from its own loop
+    }
+}
+
 void OnWorkerEnded(HWND window) {
     Worker& worker = state.worker;
     if (worker.thread != nullptr) {
@@ -186,7 +224,11 @@ void OnWorkerEnded(HWND window) {
         DestroyWindow(window);
         return;
     }
-    EnableWindow(state.startButton, TRUE);
+    // The worker's last message box, closing, enabled this window under the close question: a
+    // Start now would run an update that the pending Yes then stops. The answer brings it back.
+    if (!worker.asking) {
+        EnableWindow(state.startButton, TRUE);
+    }
 }
 
 // Keeps the text of the selected port-list entry; the next Start takes it into the update.
@@ -246,6 +288,10 @@ void OnCommand(HWND mainWindow, int notification, int id, HWND sender) {
         return;
     }
     if (id != kStartButtonId) {
+        return;
+    }
+    if (state.worker.asking) {  // a Start under the close question, as during an update
+        MessageBeep(MB_ICONWARNING);
         return;
     }
     const StartOrigin origin{notification, sender != nullptr && sender == state.startButton};
@@ -337,6 +383,9 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         case kStopElapsedTimerMessage:
             KillTimer(window, kElapsedTimerId);
+            return 0;
+        case kOutcomeMessage:
+            OnOutcomeDecided(window);
             return 0;
         case kWorkerEndedMessage:
             OnWorkerEnded(window);

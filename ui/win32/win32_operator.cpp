@@ -22,6 +22,9 @@ void Win32Operator::ShowOutcome(const UpdateOutcome& outcome) {
     if (!outcome.shown()) {  // a cancelled update ends without a message
         return;
     }
+    // Sent, not posted: a Yes to the close question that the window took first stops the worker,
+    // and Show below then shows nothing.
+    SendMessageA(mainWindow_, kOutcomeMessage, 0, 0);
     if (!refusal_.empty() && outcome.kind == OutcomeKind::PortNotOpened) {
         Show(outcome.caption, (std::string(outcome.text) + "\n\n" + refusal_).c_str(),
              outcome.icon);
@@ -75,7 +78,14 @@ Device* Win32Operator::OpenSerial(const char* portName) {
     if (stop_.Requested() || !Lock(PortKey(portName), portName)) {
         return &ClosedDevice();
     }
-    return Hold(OpenSerialPort(portName));
+    HANDLE handle = OpenSerialPort(portName);
+    // A listed name that opens no serial port (NUL, say) would end as a controller that never
+    // answered: it is a port that cannot be opened.
+    if (handle != INVALID_HANDLE_VALUE && !IsSerialPort(handle)) {
+        CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+    return Hold(handle);
 }
 
 // The window takes whichever controller it finds: the whole USB link is its own meanwhile.

@@ -18,6 +18,9 @@ namespace fwburn {
 // Sent to the main window: the window thread kills timer 5 itself, so that the timer and its
 // queued ticks go away together before the worker clears the elapsed time.
 constexpr UINT kStopElapsedTimerMessage = WM_APP + 1;
+// Sent to the main window when the update's outcome is decided, before its message is shown: a
+// close question still open asks about an update that has ended, and the window withdraws it.
+constexpr UINT kOutcomeMessage = WM_APP + 4;
 constexpr UINT_PTR kElapsedTimerId = 5;
 constexpr UINT_PTR kPanelTimerId = 6;
 

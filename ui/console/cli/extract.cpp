@@ -26,15 +26,16 @@ int ExtractImage(const char* program, const std::string& file, bool json) {
                      error.c_str());
         return kExitUnexpected;
     }
+    const std::string written = NameWrittenAs(file);
     if (json) {
         std::fputs(JsonText({{"event", "extracted"},
-                             {"file", file},
+                             {"file", written},
                              {"length", image.length},
                              {"sha256", ThisBuildProfile().imageSha256}})
                        .c_str(),
                    stdout);
     } else {
-        std::printf("%s: %u bytes\n", Shown(file).c_str(), image.length);
+        std::printf("%s: %u bytes\n", Shown(written).c_str(), image.length);
     }
     return kExitSuccess;
 }

@@ -28,4 +28,8 @@ const char* EndingStatuses();
 bool ReplaceFileSafely(const std::string& file, const uint8_t* data, size_t length,
                        std::string& error);
 
+// The name `file` is written under, to be said so: Windows drops the dots and spaces that end a
+// name ("x.bin." writes x.bin); elsewhere the name as given.
+std::string NameWrittenAs(const std::string& file);
+
 }  // namespace fwburn::console

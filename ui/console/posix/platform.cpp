@@ -36,4 +36,8 @@ bool ReplaceFileSafely(const std::string& file, const uint8_t* data, size_t leng
     return ReplaceFile(file, data, length, error);
 }
 
+std::string NameWrittenAs(const std::string& file) {
+    return file;
+}
+
 }  // namespace fwburn::console

@@ -191,4 +191,13 @@ bool ReplaceFileSafely(const std::string& file, const uint8_t* data, size_t leng
     return ok;
 }
 
+std::string NameWrittenAs(const std::string& file) {
+    // Windows' own reading of the last part, in place of the one given: the folder stays as the
+    // operator wrote it.
+    const std::wstring full = FullPath(Wide(file));
+    const std::string last = Utf8(full.substr(full.find_last_of(L"\\/") + 1));
+    const size_t given = file.find_last_of("\\/:") + 1;  // 0 when there is no separator
+    return last.empty() ? file : file.substr(0, given) + last;
+}
+
 }  // namespace fwburn::console

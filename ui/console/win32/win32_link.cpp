@@ -58,8 +58,9 @@ HANDLE Win32Link::OpenHandle(bool usb, std::string& failure, std::string& opened
                               (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
                           ? port_ + ": not a serial port"
                           : OpenFailure(port_, error);
-        } else if (GetFileType(h) == FILE_TYPE_DISK) {
-            // A file or a volume named by mistake: the requests would be written into it.
+        } else if (!IsSerialPort(h)) {
+            // A file, a volume, NUL or a pipe named by mistake: the requests would be written into
+            // it, or go nowhere, and the update end as a controller that never answered.
             CloseHandle(h);
             h = INVALID_HANDLE_VALUE;
             failure = port_ + ": not a serial port";
