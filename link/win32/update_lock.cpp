@@ -257,7 +257,7 @@ std::string UpdateLock::Refusal(const std::string& what) const {
     if (!holderProgram_.empty()) {
         holder += ", " + holderProgram_;
     }
-    return what + ": another update of this PLC is running (" + holder + "; lock " +
+    return what + ": in use by another fwburn program (" + holder + "; lock " +
            LockObjectName(busyIdentity_) + ")";
 }
 

@@ -39,7 +39,7 @@ class UpdateLock {
     DWORD holderProcess() const { return holderProcess_; }
     const std::string& holderProgram() const { return holderProgram_; }
     const std::string& why() const { return why_; }
-    // The words for a refused update: "<what>: another update of this PLC is running (process
+    // The words for a refused update: "<what>: in use by another fwburn program (process
     // 1234, fwburn-cpu.exe)", or why the lock could not be taken.
     std::string Refusal(const std::string& what) const;
 

@@ -524,7 +524,7 @@ class Interrupts(PtyCase):
             second = run_cli("aio", "--port", sim.port, "--yes")
             self.assertEqual(second.code, 4, second)
             self.assertEqual(second.err.splitlines()[-1], "ERROR: CANNOT open USB Port!!!")
-            self.assertIn("%s: another update of this PLC is running (process %d;"
+            self.assertIn("%s: in use by another fwburn program (process %d, fwburn-cpu-cli;"
                           % (sim.port, proc.pid), second.err)
             if os.access(program_path("rv7g"), os.X_OK):
                 serial = run_cli("rv7g", "--port", sim.port, "--yes")

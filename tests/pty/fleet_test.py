@@ -189,8 +189,8 @@ class Fleet(PtyCase):
             # would take the first to come back.
             r = run_cli("aio", "--yes")
             self.assertEqual(r.code, 4, r)
-            self.assertIn("the PLC on USB: another update of this PLC is running (process %d;"
-                          % proc.pid, r.err)
+            self.assertIn("the PLC on USB: in use by another fwburn program (process %d, "
+                          "fwburn-aio-cli;" % proc.pid, r.err)
 
         r = answered(cli_command("aio", "--all"), QUESTION, b"\n", env=env, meanwhile=single)
         self.assertEqual(r.code, 0, r)
@@ -209,8 +209,8 @@ class Fleet(PtyCase):
             os.close(fd)
         self.assertEqual(p.returncode, 4, p)
         for socket in ("1-1.2", "1-1.3"):
-            self.assertIn("[%s] fwburn-aio-cli: the PLC on USB: another update of this PLC is "
-                          "running (process %d;" % (socket, os.getpid()), p.stderr)
+            self.assertIn("[%s] fwburn-aio-cli: the PLC on USB: in use by another fwburn "
+                          "program (process %d, " % (socket, os.getpid()), p.stderr)
         for sim in (a, b):  # the refused run never opened them
             sim.stop()
             self.assertEqual(sim.summary["replugs"], 1)

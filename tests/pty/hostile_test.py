@@ -578,14 +578,14 @@ class Locking(PtyCase):
                 with self.subTest(profile=profile, port=port):
                     r = run_cli(profile, "--port", port, "--yes")
                     self.assertEqual(r.code, 4, r)
-                    self.assertIn("%s: another update of this PLC is running (process %d; lock "
-                                  "file " % (named, first.pid), r.err)
+                    self.assertIn("%s: in use by another fwburn program (process %d, "
+                                  "fwburn-aio-cli; lock file " % (named, first.pid), r.err)
                     self.assertEqual(r.err.splitlines()[-1], "ERROR: CANNOT open %s Port!!!" % name)
             r = run_cli("aio", "--port", sim.port, "--yes", "--json")
             self.assertEqual(r.code, 4, r)
             events = r.json_lines()
             self.assertEqual([e["event"] for e in events], ["start", "open-failed", "outcome"])
-            self.assertIn("(process %d;" % first.pid, events[1]["reason"])
+            self.assertIn("(process %d, fwburn-aio-cli;" % first.pid, events[1]["reason"])
             self.assertEqual((events[2]["exitCode"], events[2]["result"]), (4, "port-failed"))
             self.assertEqual(sim.log_text().count("a host opened the port"), 1)  # the first's
 

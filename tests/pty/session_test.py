@@ -39,7 +39,7 @@ class Session(PtyCase):
                 p = subprocess.run(cli_command("aio", *args), env=env, capture_output=True,
                                    text=True, stdin=subprocess.DEVNULL, timeout=120)
                 self.assertEqual(p.returncode, 4, p.stdout + p.stderr)
-                self.assertIn("another update of this PLC is running (process %d" % os.getpid(),
+                self.assertIn("in use by another fwburn program (process %d" % os.getpid(),
                               p.stdout)
         sim.stop()
         self.assertEqual(sim.summary["bytesReceived"], 0)

@@ -357,7 +357,7 @@ console_refused() {
     local program=$1 port=$2 holder=$3
     cli refused "$program" --port "$port" --yes --allow-stand-in
     expect_status refused 4
-    has refused err "$port: another update of this PLC is running (process "
+    has refused err "$port: in use by another fwburn program (process "
     has refused err ", $holder; lock Global\\fwburn-update-$port)"
     has refused err "ERROR: CANNOT open $port Port!!!"
     cli look "$program" --info --port "$port"

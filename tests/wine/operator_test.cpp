@@ -258,7 +258,7 @@ TEST_F(OperatorTest, ThePortsLockIsHeldForTheUpdateAndAnotherHoldersIsNamed) {
     });
     EXPECT_EQ(device, &ClosedDevice());
     EXPECT_EQ(refused.text,
-              missing + "\n\nCOM97: another update of this PLC is running (process " +
+              missing + "\n\nCOM97: in use by another fwburn program (process " +
                   std::to_string(GetCurrentProcessId()) +
                   ", fwburn_win32_window_tests.exe; lock Global\\fwburn-update-COM97)");
     other.Release();

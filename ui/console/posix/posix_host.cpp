@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -38,6 +39,25 @@ std::string RootFor(const char* variable, const char* fallback) {
 bool InBackground() {
     const pid_t foreground = tcgetpgrp(STDIN_FILENO);
     return foreground > 0 && foreground != getpgrp();
+}
+
+// The holder's program name, so that a refusal tells an update from a look or another model's
+// program; empty once it has ended or where it cannot be read.
+std::string ProgramOf(int pid) {
+    std::string name;
+    if (std::FILE* comm = pid > 0
+                              ? std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "re")
+                              : nullptr) {
+        char text[64] = {};
+        if (std::fgets(text, sizeof text, comm) != nullptr) {
+            name = text;
+        }
+        std::fclose(comm);
+    }
+    if (!name.empty() && name.back() == '\n') {
+        name.pop_back();
+    }
+    return name;
 }
 
 }  // namespace
@@ -134,7 +154,8 @@ std::unique_ptr<HeldLock> PosixHost::Lock(const std::vector<std::string>& identi
     if (!what.empty() && what != busy && busy != UsbControllerIdentity()) {
         named = what + " (" + named + ")";
     }
-    refusal = LockRefusal(named, lock->holder(), lock->busyFile(), lock->why());
+    refusal = LockRefusal(named, lock->holder(), ProgramOf(lock->holder()), lock->busyFile(),
+                          lock->why());
     return nullptr;
 }
 

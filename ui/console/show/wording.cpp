@@ -24,14 +24,14 @@ std::string Hex(unsigned value, int digits) {
     return text;
 }
 
-std::string LockRefusal(const std::string& what, int holder, const std::string& busyFile,
-                        const std::string& why) {
+std::string LockRefusal(const std::string& what, int holder, const std::string& program,
+                        const std::string& busyFile, const std::string& why) {
     if (busyFile.empty()) {
         return "cannot lock the port: " + why;
     }
-    return what + ": another update of this PLC is running (process " +
-           (holder > 0 ? std::to_string(holder) : std::string("unknown")) + "; lock file " +
-           busyFile + ")";
+    return what + ": in use by another fwburn program (process " +
+           (holder > 0 ? std::to_string(holder) : std::string("unknown")) +
+           (program.empty() ? "" : ", " + program) + "; lock file " + busyFile + ")";
 }
 
 }  // namespace fwburn::console

@@ -14,8 +14,9 @@ std::string ShortPortName(const std::string& path);
 std::string Hex(unsigned value, int digits);
 
 // The line before a refusal for want of the lock: who holds it (`holder`, 0 when it cannot be
-// told) and its file, or, without a file, why no lock could be taken (`why`).
-std::string LockRefusal(const std::string& what, int holder, const std::string& busyFile,
-                        const std::string& why);
+// told, and its `program` name, empty when unknown) and its file, or, without a file, why no lock
+// could be taken (`why`). The holder may be an update or a look, of a console or a window.
+std::string LockRefusal(const std::string& what, int holder, const std::string& program,
+                        const std::string& busyFile, const std::string& why);
 
 }  // namespace fwburn::console
