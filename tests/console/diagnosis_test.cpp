@@ -108,7 +108,7 @@ std::vector<ExplainCase> Cases() {
          Ending(kComm, Finding::NoValidReply, 0, false, "~~~"),
          false,
          "no-valid-reply",
-         {"9 bytes came back, never a valid reply", "\"~~~\""},
+         {"to this request was no valid reply", "\"~~~\"; 9 bytes in all"},
          nullptr},
         // After the update request: a serial port may not be opened again, or the reopened one
         // stayed silent (the worker's test has a USB port that did not come back).

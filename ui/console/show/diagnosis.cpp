@@ -102,9 +102,10 @@ void Silence(Explanation& e, const Diagnosis& d, int row, bool denied,
         }
         case Finding::NoValidReply:
             e.finding = "no-valid-reply";
-            e.text = std::to_string(d.bytesReceived) +
-                     " bytes came back, never a valid reply (last: \"" + e.lastBytes +
-                     "\"): check the line settings, or another device is on this port";
+            // The count is the whole update's: earlier requests may have had good answers.
+            e.text = "what came back to this request was no valid reply (last: \"" + e.lastBytes +
+                     "\"; " + std::to_string(d.bytesReceived) +
+                     " bytes in all): check the line settings, or another device is on this port";
             return;
         default:
             return;
