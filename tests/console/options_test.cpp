@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--port", "--yes"}, "--port needs a value, not '--yes'"},
                       UsageCase{{"--trace", "--allow-stand-in"}, "--trace needs a value"},
                       UsageCase{{"--extract-image", "-y"}, "a file of that name: ./-y"},
-                      UsageCase{{"--yes=no"}, "flag override"},
+                      UsageCase{{"--yes=no"}, "--yes takes no value"},
                       // One path per --port: a second word is no second port.
                       UsageCase{{"--port", "/dev/ttyS0", "/dev/ttyS1"}, "/dev/ttyS1"},
                       UsageCase{{"--port", "/dev/ttyS0", "--port", ""}, "--port needs a path"},
@@ -131,12 +131,15 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--port", "/dev/ttyS0", "--port", "/dev/ttyS0"}, "given twice"},
                       UsageCase{{"--all", "--port", "/dev/ttyS0"}, "either --port or --all"},
                       UsageCase{{"--all", "--version"}, "--all goes with"},
-                      UsageCase{{"--all=no"}, "flag override"},
+                      UsageCase{{"--all=no"}, "--all takes no value"},
                       UsageCase{{"--all", "--trace", "t.log"}, "records one controller"},
                       UsageCase{{"--port", "a", "--port", "b", "--trace", "t"}, "one --port"},
                       UsageCase{{"--info", "--port", "a", "--trace", "t"}, "records an update"},
                       UsageCase{{"--version", "--trace", "t"}, "records an update"},
-                      UsageCase{{"--allow-stand-in=no"}, "flag override"}),
+                      UsageCase{{"--allow-stand-in=no"}, "--allow-stand-in takes no value"},
+                      UsageCase{{"--trace", "a", "--trace", "b"},
+                                "--trace is given more than once"},
+                      UsageCase{{"--", "--port", "x", "y"}, "value: -- --port x y"}),
     [](const ::testing::TestParamInfo<UsageCase>& row) {
         std::string name = std::to_string(row.index);
         for (const std::string& arg : row.param.args) {

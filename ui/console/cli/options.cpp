@@ -17,6 +17,26 @@ std::string UsageError(const std::string& program, const std::string& what) {
     return program + ": " + Shown(what) + "\nRun with --help for more information.\n";
 }
 
+// The parser's own words where they would puzzle a person; its other refusals stand as they are.
+std::string Reworded(const CLI::ParseError& e, const CLI::App& app) {
+    const std::string what = e.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) {
+        std::string extras;
+        for (const std::string& extra : app.remaining()) {  // as typed, not as parsed
+            extras += (extras.empty() ? "" : " ") + extra;
+        }
+        return "not an option or an option's value: " + extras;
+    }
+    if (const size_t at = what.find(" was given a disallowed flag override");
+        at != std::string::npos) {
+        return "--" + what.substr(0, at) + " takes no value";
+    }
+    if (const size_t at = what.find(": At Most 1 required"); at != std::string::npos) {
+        return what.substr(0, at) + " is given more than once";
+    }
+    return what;
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::string& program, const std::string& model,
@@ -84,7 +104,7 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         parsed.exitCode = kExitSuccess;
         return parsed;
     } catch (const CLI::ParseError& e) {
-        parsed.error = UsageError(program, e.what());
+        parsed.error = UsageError(program, Reworded(e, app));
         parsed.exitCode = kExitUsage;
         return parsed;
     }
