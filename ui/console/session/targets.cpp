@@ -1,6 +1,7 @@
 #include "ui/console/session/targets.hpp"
 
 #include <map>
+#include <utility>
 
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/wording.hpp"
@@ -113,6 +114,10 @@ std::vector<std::string> TargetIdentities(const Target& target, PortFinder& port
     std::vector<std::string> identities;
     if (!target.port.empty()) {
         identities.push_back(ports.LockIdentity(target.port));
+        // Another node of the same device (mknod) has another path: the device is the port.
+        if (std::string device = ports.DeviceKey(target.port); device != identities.back()) {
+            identities.push_back(std::move(device));
+        }
     }
     if (target.pinned()) {
         identities.push_back(target.Identity());
