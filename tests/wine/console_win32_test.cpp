@@ -110,8 +110,7 @@ TEST(UpdateLock, AnotherProcessHoldingAPortKeepsEveryTakerOutAndIsNamed) {
     EXPECT_EQ(lock.holderProcess(), holder.pid());
     EXPECT_EQ(lock.holderProgram(), "fwburn-wine-lockhold.exe");
     EXPECT_EQ(lock.Refusal("COM77"),
-              "COM77: in use by another fwburn program (process " +
-                  std::to_string(holder.pid()) +
+              "COM77: in use by another fwburn program (process " + std::to_string(holder.pid()) +
                   ", fwburn-wine-lockhold.exe; lock Global\\fwburn-update-COM77)");
     EXPECT_EQ(lock.Take({"COM77"}, Mode::kShared), Status::kBusy);
     holder.Release();
