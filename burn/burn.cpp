@@ -34,7 +34,7 @@ class Run {
     void NoteSilence(uint32_t receivedBefore);
     void NoteWrongModel(uint16_t id, bool bootloader);
     Next Fail(OutcomeKind kind, const char* text);
-    Next RefuseVersion(const char* text);
+    Next RefuseVersion(const char* text, OutcomeKind kind = OutcomeKind::ControllerRefused);
     Next End(OutcomeKind kind, const char* caption, const char* text, MessageIcon icon);
     Next Cancelled();
     Next RunReconnect();
@@ -102,8 +102,8 @@ Next Run::Fail(OutcomeKind kind, const char* text) {
 }
 
 // A refused bootloader version keeps the elapsed time counting while its message is open.
-Next Run::RefuseVersion(const char* text) {
-    End(OutcomeKind::ControllerRefused, kErrorCaption, text, MessageIcon::Error);
+Next Run::RefuseVersion(const char* text, OutcomeKind kind) {
+    End(kind, kErrorCaption, text, MessageIcon::Error);
     op_.ShowOutcome(outcome_);
     op_.StopElapsedTimer();
     return Next::End;
@@ -168,8 +168,16 @@ Next Run::ApplicationModeBranch() {
             return Fail(OutcomeKind::CommunicationFailed, kVariantReadFailedMessage);
         }
     } else if (ReadsBootloaderVersion(u_.row)) {
-        u_.ZL_fu_version = read_fu_version_A(ch);
+        bool answered = false;
+        before = Received();
+        u_.ZL_fu_version = read_fu_version_A(ch, answered);
         if (const char* refusal = VersionRefusal(u_.row, u_.ZL_fu_version)) {
+            if (!answered) {
+                // The window's message calls the version unknown; the line is at fault, not the
+                // bootloader, and the front ends say so.
+                NoteSilence(before);
+                return RefuseVersion(refusal, OutcomeKind::CommunicationFailed);
+            }
             return RefuseVersion(refusal);
         }
     }

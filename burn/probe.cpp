@@ -81,8 +81,7 @@ void ProbeApplication(Channel& ch, ProbeReport& report, int queryRow, int row) {
         }
     }
     if (readsVersion) {
-        report.version = read_fu_version_A(ch);
-        report.versionRead = report.version != 0;  // 0 is what no reply gives
+        report.version = read_fu_version_A(ch, report.versionRead);
     }
 
     if (report.otherAddress || !AppIdAccepted(row, id)) {

@@ -91,13 +91,16 @@ uint16_t READ_D1148(Channel& channel, bool& answered) {
 }
 
 uint8_t read_fu_version_A(Channel& channel) {
+    bool answered = false;
+    return read_fu_version_A(channel, answered);
+}
+
+uint8_t read_fu_version_A(Channel& channel, bool& answered) {
     channel.device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[kLongReplyLength];
-    if (RunTwoCounterRule(channel, kVersionRequest, reply, kLongReplyLength,
-                          [](const uint8_t*) { return true; })) {
-        return ReplyByte(reply, 4);
-    }
-    return 0;
+    answered = RunTwoCounterRule(channel, kVersionRequest, reply, kLongReplyLength,
+                                 [](const uint8_t*) { return true; });
+    return answered ? ReplyByte(reply, 4) : 0;
 }
 
 uint8_t SendErase_A(Channel& channel, int row) {

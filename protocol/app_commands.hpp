@@ -27,7 +27,9 @@ uint16_t READ_D1148(Channel& channel);
 uint16_t READ_D1148(Channel& channel, bool& answered);
 
 // Bootloader version as reported (major in the high nibble); 0 when no acceptable reply came.
+// The second form tells that apart from a reply of 0: `answered` is true only when one came.
 uint8_t read_fu_version_A(Channel& channel);
+uint8_t read_fu_version_A(Channel& channel, bool& answered);
 
 // 0 when the controller accepted the update request (sent with `row`'s target byte); else 19,
 // 20, 21, 23 or 24.

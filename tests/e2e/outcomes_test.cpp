@@ -18,7 +18,9 @@ struct OutcomeCase {
     bool erased = false;             // the controller's program memory was erased
     int flashStatusShown = 0;        // the phase on the panel while the message is open
     bool anotherModel = false;       // a valid reply named another model: a wrong controller
-    bool noIdCame = false;           // "PLC type is WRONG" from a bootloader that told no ID
+    // Never answered, whatever the message says ("PLC type is WRONG" from a bootloader that told
+    // no ID, an AIO version "unknown" for want of a reply): the line failed.
+    bool unanswered = false;
 };
 
 BenchOptions With(BenchOptions o, void (*change)(sim::Faults&)) {
@@ -95,7 +97,8 @@ std::vector<OutcomeCase> Cases() {
          "The bootloader version is unknown, do not support AIO FW update", true},
         {"AIO version unanswered in application mode",
          Options("ZL500-AIO", 11056, {Fault(Phase::kVersionQuery, FaultKind::kSilence)}),
-         "The bootloader version is unknown, do not support AIO FW update", true},
+         "The bootloader version is unknown, do not support AIO FW update", true, false, 0, false,
+         true},
         {"AIO bootloader 0.9 found in boot mode",
          With(Options("ZL500-AIO", 11056),
               [](sim::Faults& f) {
@@ -140,7 +143,7 @@ OutcomeKind ExpectedKind(const OutcomeCase& c) {
     if (c.anotherModel) {
         return OutcomeKind::ControllerRefused;
     }
-    if (c.noIdCame) {
+    if (c.unanswered) {
         return OutcomeKind::CommunicationFailed;
     }
     const bool refused = c.text == "PLC type is WRONG" || c.text == "PLC in RUN MODE" ||
