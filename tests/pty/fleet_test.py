@@ -5,7 +5,6 @@ import fcntl
 import glob
 import json
 import os
-import resource
 import signal
 import subprocess
 import unittest
@@ -248,27 +247,6 @@ class Fleet(PtyCase):
             self.assertIn(tag + "fwburn-cpu-cli: interrupted by SIGTERM; the port is released", err)
             sim.stop()
             self.assertFalse(sim.summary["transferComplete"])
-
-    def test_controllers_the_system_has_no_thread_for_are_refused_and_the_others_go_on(self):
-        """Out of address space for more threads: the runs it could start update their
-        controllers, the rest are refused one by one, and no lock file is left behind."""
-        sims = [self.start_sim("aio") for _ in range(2)]
-        missing = [os.path.join(self.tmp.name, "no-thread-%d" % i) for i in range(40)]
-        ports = port_args(sims) + [a for port in missing for a in ("--port", port)]
-
-        def few_threads():  # each thread's stack takes 128 MiB of the 2 GiB
-            resource.setrlimit(resource.RLIMIT_STACK, (128 << 20, 128 << 20))
-            resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
-
-        p = subprocess.run(cli_command("aio", "--yes", *ports), preexec_fn=few_threads,
-                           capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=300)
-        self.assertNotIn("terminate", p.stderr)
-        self.assertEqual(p.returncode, 4, p.stderr)  # the worst: ports that are not there
-        self.assertIn("could not be started: Resource temporarily unavailable", p.stdout)
-        for sim in sims:
-            sim.stop()
-            self.assert_flash_is_image("aio", sim)
-        self.assertEqual([f for f in os.listdir(lock_directory()) if "no-thread" in f], [])
 
     def test_all_refuses_a_serial_model_and_says_when_no_controller_is_attached(self):
         need(self, "rv7g")

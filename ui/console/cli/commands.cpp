@@ -182,19 +182,16 @@ int RunConsole(const char* program, int argc, char** argv) {
         return ExtractImage(program, options.extractImage, options.json);
     }
     std::unique_ptr<Host> host;
-    int code = kExitUnexpected;
     try {
         host = MakeHost(program);
-        if (host == nullptr) {
-            return kExitUnexpected;
-        }
-        code = Command(*host, program, options, row);
     } catch (const std::exception& e) {
-        // Out of threads or memory before any update began: each update's own start refuses
-        // only that update (Run::Start).
-        std::fprintf(stderr, "%s: %s\n", program, e.what());
+        std::fprintf(stderr, "%s: %s\n", program, e.what());  // no thread for the output
         return kExitUnexpected;
     }
+    if (host == nullptr) {
+        return kExitUnexpected;
+    }
+    const int code = Command(*host, program, options, row);
     // What is left is the terminal taking the last lines: a signal now ends the wait, not the
     // update, whose status stands.
     if (!host->Drain()) {

@@ -230,44 +230,6 @@ void Session::DrawBoard() {
     boardLines_ = static_cast<int>(runs_.size());
 }
 
-// The ports first: nothing after them, a blocked terminal least of all, may stand in their way.
-void Session::Interrupt(const Host::Event& signal) {
-    for (auto& run : runs_) {
-        run->link->ReleaseForExit();
-    }
-    ClearBoard();
-    question_->Interrupted();
-    const int status = signal.signalStatus;
-    const double now = Seconds();
-    if (kind_ == Run::Kind::kLook) {
-        std::fprintf(host_.err(), "%s: --info interrupted by %s\n", info_.program.c_str(),
-                     signal.signalName);
-        std::fflush(host_.err());
-    }
-    for (auto& run : runs_) {
-        if (run->kind != Run::Kind::kUpdate || run->ended() || run->finalShown) {
-            continue;
-        }
-        CheckTrace(*run->screen);
-        while (std::optional<Request> request = run->mailbox.Take(true)) {
-            Present(*run->screen, run->tracker, *request, now);
-        }
-        run->screen->Settle(run->tracker.At(now), now);
-        run->screen->Interrupted(signal.signalName, status, run->tracker.view().phase, now);
-    }
-    host_.LastWords();
-    for (auto& run : runs_) {
-        if (run->lock != nullptr) {
-            run->lock->Release();  // its file too; the kernel would drop the lock itself
-        }
-    }
-    if (linkLock_ != nullptr) {
-        linkLock_->Release();
-    }
-    host_.Exit(status);
-    std::_Exit(status);  // not reached: the host has ended the process
-}
-
 // The stop key: the terminal goes to the shell as it was found. The board is drawn anew below
 // whatever the shell writes meanwhile, never over it.
 void Session::Suspend() {
@@ -303,6 +265,14 @@ void Session::Resumed(double stopped) {
 }
 
 int Session::Run(const TargetChoice& choice) {
+    try {
+        return RunTargets(choice);
+    } catch (const std::exception& e) {
+        Abandon(e.what());
+    }
+}
+
+int Session::RunTargets(const TargetChoice& choice) {
     const bool update = kind_ == Run::Kind::kUpdate;
     if (update && !options_.trace.empty()) {
         int error = 0;

@@ -40,7 +40,11 @@ class Session {
     void ClearBoard();
     void DrawBoard();
     void CheckTrace(Screen& screen);
+    int RunTargets(const TargetChoice& choice);
     [[noreturn]] void Interrupt(const Host::Event& signal);
+    [[noreturn]] void Abandon(const char* what);
+    void LetPortsGo();
+    [[noreturn]] void EndNow(int status);
     void Suspend();
     static double StoppedFor(Clock::duration sinceLastWake);
     void Resumed(double stopped);

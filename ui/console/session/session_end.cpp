@@ -1,6 +1,10 @@
 // The end of a session: the workers joined, then the single outcome's notes, the several
-// controllers' summary or the looks' table, and the terminal given back.
+// controllers' summary or the looks' table, and the terminal given back; or, ended by a signal
+// or a failure of the system, at once.
 #include "ui/console/session/session.hpp"
+
+#include <cstdio>
+#include <cstdlib>
 
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/board.hpp"
@@ -59,6 +63,64 @@ int Session::LookResults() {
         rows.push_back(run->look);
     }
     return ShowInfo(host_.out(), rows, info_.program, programRow_, options_.json, info_.standIn);
+}
+
+// The ports first: nothing after them, a blocked terminal least of all, may stand in their way.
+void Session::LetPortsGo() {
+    for (auto& run : runs_) {
+        run->link->ReleaseForExit();
+    }
+    ClearBoard();
+    if (question_ != nullptr) {
+        question_->Interrupted();
+    }
+}
+
+// The last lines get their moment, the locks go with their files, and the process ends at once:
+// no worker is waited for.
+void Session::EndNow(int status) {
+    host_.LastWords();
+    for (auto& run : runs_) {
+        if (run->lock != nullptr) {
+            run->lock->Release();  // its file too; the kernel would drop the lock itself
+        }
+    }
+    if (linkLock_ != nullptr) {
+        linkLock_->Release();
+    }
+    host_.Exit(status);
+    std::_Exit(status);  // not reached: the host has ended the process
+}
+
+void Session::Interrupt(const Host::Event& signal) {
+    LetPortsGo();
+    const int status = signal.signalStatus;
+    const double now = Seconds();
+    if (kind_ == Run::Kind::kLook) {
+        std::fprintf(host_.err(), "%s: --info interrupted by %s\n", info_.program.c_str(),
+                     signal.signalName);
+        std::fflush(host_.err());
+    }
+    for (auto& run : runs_) {
+        if (run->kind != Run::Kind::kUpdate || run->ended() || run->finalShown) {
+            continue;
+        }
+        CheckTrace(*run->screen);
+        while (std::optional<Request> request = run->mailbox.Take(true)) {
+            Present(*run->screen, run->tracker, *request, now);
+        }
+        run->screen->Settle(run->tracker.At(now), now);
+        run->screen->Interrupted(signal.signalName, status, run->tracker.view().phase, now);
+    }
+    EndNow(status);
+}
+
+// Out of memory or threads past the start of the workers, which would wait for ever for the
+// replies of a session unwound: the process ends here, as for a signal, its ports let go first.
+void Session::Abandon(const char* what) {
+    LetPortsGo();
+    std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), what);
+    EndNow(kExitUnexpected);
 }
 
 }  // namespace fwburn::console
