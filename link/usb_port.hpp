@@ -19,6 +19,9 @@ struct UsbPort {
     std::string product;    // the device's product string, empty when it has none
     std::string vendorId;   // lower-case hex, e.g. "3b9e"
     std::string productId;  // e.g. "0001"
+    // The tty's own USB interface ("1-1.2:1.0"), named by the socket as well: it tells the ttys
+    // of one device apart. Empty where unknown.
+    std::string usbInterface{};
 
     // What follows the controller across a replug: the socket, and the serial number when the
     // device has one. Never the tty name, which may come back swapped.

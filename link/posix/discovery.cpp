@@ -102,6 +102,14 @@ std::optional<UsbPort> Describe(const fs::path& sysRoot, const fs::path& dev,
     UsbPort port;
     port.tty = (dev / tty).string();
     port.physical = usb->filename().string();
+    // The interface is the device's child on the way down to the tty: a modem's tty hangs on it
+    // right away, a USB serial adapter's below a port of its own (1-1.2:1.0/ttyUSB0).
+    std::error_code ec;
+    const fs::path below = fs::canonical(fs::path(sysRoot) / "class" / "tty" / tty / "device", ec)
+                               .lexically_relative(*usb);
+    if (!ec && !below.empty() && *below.begin() != "." && *below.begin() != "..") {
+        port.usbInterface = below.begin()->string();
+    }
     port.serial = ReadSysfsAttribute(*usb / "serial").value_or("");
     port.product = ReadSysfsAttribute(*usb / "product").value_or("");
     port.vendorId = ReadSysfsAttribute(*usb / "idVendor").value_or("");
@@ -210,10 +218,11 @@ std::optional<UsbPort> DescribeUsbTty(const std::string& tty, const std::string&
 }
 
 std::optional<std::string> FindControllerTty(const std::string& physical, const std::string& serial,
-                                             const std::string& sysRoot,
-                                             const std::string& devRoot) {
+                                             const std::string& sysRoot, const std::string& devRoot,
+                                             const std::string& usbInterface) {
     for (UsbPort& port : FindUsbControllers(sysRoot, devRoot)) {
-        if (port.physical == physical && (serial.empty() || port.serial == serial)) {
+        if (port.physical == physical && (serial.empty() || port.serial == serial) &&
+            (usbInterface.empty() || port.usbInterface == usbInterface)) {
             return std::move(port.tty);
         }
     }

@@ -46,10 +46,13 @@ std::optional<UsbPort> DescribeUsbTty(const std::string& tty, const std::string&
                                       const std::string& devRoot = "/dev");
 
 // The controller's tty now at the socket `physical`, with the serial number `serial` when that is
-// not empty; nullopt while none is there (unplugged, or another device in that socket).
+// not empty, on its USB interface `usbInterface` when that is not empty (a device with two ttys has
+// them on two interfaces); nullopt while none is there (unplugged, or another device in that
+// socket).
 std::optional<std::string> FindControllerTty(const std::string& physical, const std::string& serial,
                                              const std::string& sysRoot = "/sys",
-                                             const std::string& devRoot = "/dev");
+                                             const std::string& devRoot = "/dev",
+                                             const std::string& usbInterface = "");
 
 // The first of them, if any.
 std::optional<std::string> FindUsbControllerTty(const std::string& sysRoot = "/sys",

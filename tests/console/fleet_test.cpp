@@ -42,6 +42,41 @@ TEST(FleetTest, TargetsAreKnownBySocketAndSerialNeverByTty) {
     EXPECT_EQ(serial.Label(), "ttyUSB0");
 }
 
+// ttyACM0 and ttyACM1 are two ttys of one USB device.
+struct TwoTtysOfOneDevice : PortFinder {
+    std::vector<UsbPort> Controllers() override {
+        return {{"/dev/ttyACM0", "1-1.2", "S", "", kControllerVendorId, kControllerProductId,
+                 "1-1.2:1.0"},
+                {"/dev/ttyACM1", "1-1.2", "S", "", kControllerVendorId, kControllerProductId,
+                 "1-1.2:1.2"}};
+    }
+    std::vector<std::string> SerialPorts() override { return {}; }
+    std::optional<UsbPort> Describe(const std::string& port) override {
+        return Controllers()[port == "/dev/ttyACM1"];
+    }
+    std::string DeviceKey(const std::string& port) override { return port; }
+    std::string LockIdentity(const std::string& port) override { return port; }
+};
+
+TEST(FleetTest, EachControllerIsTakenOnceThroughTheTtyNamed) {
+    const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
+        {{"/dev/ttyACM1"}, {"1-1.2:1.2"}},
+        {{}, {"1-1.2:1.0"}},
+        {{"/dev/ttyACM0", "/dev/ttyACM1"}, {}}};
+    for (const auto& [given, interfaces] : cases) {
+        Options options;
+        options.ports = given;
+        options.all = given.empty();
+        TwoTtysOfOneDevice ports;
+        const TargetChoice choice = ChooseTargets(options, true, false, "ZL500", ports);
+        std::vector<std::string> chosen;
+        for (const Target& target : choice.targets) {
+            chosen.push_back(target.usbInterface);
+        }
+        EXPECT_EQ(chosen, interfaces) << choice.error;
+    }
+}
+
 TEST(FleetTest, TheSummaryTableHasAColumnEachAndFitsTheWidth) {
     const std::vector<SummaryRow> results = {
         {"usb 1-1.2", 0, 125.0, "Information: Firmware update is SUCCESSFUL", ""},

@@ -261,5 +261,25 @@ TEST(Discovery, AControllerIsFoundAgainBySocketWhenTtyNamesSwap) {
     }
 }
 
+// A device with two ttys: a reopen finds the tty of its own interface, not the device's first.
+TEST(Discovery, EachTtyOfOneDeviceIsFoundAgainByItsInterface) {
+    FakeSysfs t;
+    t.AddUsbTty("ttyACM0", "pci0000:00/usb1/1-1/1-1.2", "3b9e", "0001");
+    t.AddTty("ttyACM1", "pci0000:00/usb1/1-1/1-1.2/1-1.2:1.2");
+    t.AddDevNode("ttyACM0");
+    t.AddDevNode("ttyACM1");
+    const std::string d = t.dev() + "/";
+    EXPECT_EQ(DescribeUsbTty(d + "ttyACM1", t.sys(), t.dev())->usbInterface, "1-1.2:1.2");
+    // An adapter's tty hangs on a port below the interface, named as the tty: not stable.
+    t.AddUsbDevice("pci0000:00/usb1/1-1/1-1.3", "0403", "6001");
+    t.AddTty("ttyUSB0", "pci0000:00/usb1/1-1/1-1.3/1-1.3:1.0/ttyUSB0");
+    t.AddDevNode("ttyUSB0");
+    EXPECT_EQ(DescribeUsbTty(d + "ttyUSB0", t.sys(), t.dev())->usbInterface, "1-1.3:1.0");
+    for (const auto& [usbInterface, want] : std::vector<std::pair<std::string, std::string>>{
+             {"1-1.2:1.0", "ttyACM0"}, {"1-1.2:1.2", "ttyACM1"}, {"", "ttyACM0"}}) {
+        EXPECT_EQ(FindControllerTty("1-1.2", "", t.sys(), t.dev(), usbInterface), d + want);
+    }
+}
+
 }  // namespace
 }  // namespace fwburn::posix::test

@@ -175,7 +175,8 @@ std::unique_ptr<SessionLink> PosixHost::MakeLink(const Target& target) {
     const std::string dev = devRoot_;
     return std::make_unique<PosixLink>(
         [target, sys, dev] {
-            return posix::FindControllerTty(target.physical, target.serial, sys, dev);
+            return posix::FindControllerTty(target.physical, target.serial, sys, dev,
+                                            target.usbInterface);
         },
         target.Identity() + ": the controller is not attached");
 }

@@ -1,6 +1,7 @@
 #include "ui/console/session/targets.hpp"
 
 #include <map>
+#include <set>
 #include <utility>
 
 #include "ui/console/session/outcome.hpp"
@@ -21,7 +22,7 @@ namespace {
 
 // A port of the controller's USB link keeps its socket and serial number.
 Target Pin(const std::string& port, bool usb, PortFinder& ports) {
-    Target target{port, "", ""};
+    Target target{port, "", "", ""};
     if (!usb) {
         return target;
     }
@@ -30,6 +31,7 @@ Target Pin(const std::string& port, bool usb, PortFinder& ports) {
         found->productId == kControllerProductId) {
         target.physical = found->physical;
         target.serial = found->serial;
+        target.usbInterface = found->usbInterface;
     }
     return target;
 }
@@ -46,7 +48,8 @@ TargetChoice Choose(const Options& options, bool usb, bool look, const std::stri
     const char* what = usb ? "controller on the USB link" : "serial port";
     TargetChoice choice;
     if (!options.ports.empty() && !options.ports.front().empty()) {
-        std::map<std::string, std::string> seen;  // device -> the --port that named it
+        std::map<std::string, std::string> seen;         // device -> the --port that named it
+        std::map<std::string, std::string> controllers;  // pinned identity -> the same
         for (const std::string& port : options.ports) {
             const auto [at, fresh] = seen.emplace(ports.DeviceKey(port), port);
             if (!fresh) {
@@ -54,6 +57,14 @@ TargetChoice Choose(const Options& options, bool usb, bool look, const std::stri
                                               " are one port: give each controller once");
             }
             choice.targets.push_back(Pin(port, usb, ports));
+            // Two ttys of one USB device: the second would only find the first's lock, its own.
+            const Target& target = choice.targets.back();
+            if (const auto [other, first] = controllers.emplace(target.Identity(), port);
+                target.pinned() && !first) {
+                return Refuse(kExitUsage, "--port " + other->second + " and --port " + port +
+                                              " are ttys of one controller (" + target.Identity() +
+                                              "): give each controller once");
+            }
         }
         return choice;
     }
@@ -62,8 +73,12 @@ TargetChoice Choose(const Options& options, bool usb, bool look, const std::stri
             return Refuse(kExitUsage, "--all finds controllers on the USB link; a " + model +
                                           " is on a serial port: give each with --port");
         }
+        std::set<std::string> listed;
         for (const UsbPort& port : ports.Controllers()) {
-            choice.targets.push_back({port.tty, port.physical, port.serial});
+            // A device with two ttys is one controller, updated once: through its first tty.
+            if (listed.insert(port.Identity()).second) {
+                choice.targets.push_back({port.tty, port.physical, port.serial, port.usbInterface});
+            }
         }
         if (choice.targets.empty()) {
             return Refuse(kExitPortFailed, std::string(look ? "--info" : "--all") +
@@ -74,12 +89,12 @@ TargetChoice Choose(const Options& options, bool usb, bool look, const std::stri
     if (usb) {
         const std::vector<UsbPort> found = ports.Controllers();
         if (!found.empty()) {
-            choice.targets.push_back(
-                {found.front().tty, found.front().physical, found.front().serial});
+            choice.targets.push_back({found.front().tty, found.front().physical,
+                                      found.front().serial, found.front().usbInterface});
             return choice;
         }
     } else if (const std::vector<std::string> found = ports.SerialPorts(); !found.empty()) {
-        choice.targets.push_back({found.front(), "", ""});
+        choice.targets.push_back({found.front(), "", "", ""});
         return choice;
     }
     if (look) {
@@ -87,7 +102,7 @@ TargetChoice Choose(const Options& options, bool usb, bool look, const std::stri
                       std::string("--info: no ") + what + " found (give one with --port)");
     }
     // An update goes on to its open, which fails and says so as the window does.
-    choice.targets.push_back({"", "", ""});
+    choice.targets.push_back({"", "", "", ""});
     choice.discovering = usb;
     return choice;
 }

@@ -17,6 +17,8 @@ struct Target {
     std::string physical;  // its USB socket ("1-1.2"; on Windows its device instance), empty for
                            // a serial port or a pty
     std::string serial;    // its USB serial number, empty when it has none
+    std::string usbInterface{};  // its tty's USB interface ("1-1.2:1.0"), which tells apart the
+                                 // ttys of one device; empty where unknown
 
     // A USB controller known by its socket and serial number: every reopen finds its tty again
     // by them, never by the name it had, which a replug may give to another controller.
@@ -58,8 +60,9 @@ struct TargetChoice {
 
 // The targets of the command line: each --port, every USB controller with --all, else the one
 // an update would use (the first USB controller, the first serial port). A USB controller is
-// pinned by its socket and serial number from here on. Two --port naming one device are a usage
-// error, before anything is opened or locked. `look`: for --info.
+// pinned by its socket and serial number from here on. Two --port naming one device, or two ttys of
+// one controller, are a usage error, before anything is opened or locked; --all takes each
+// controller once. `look`: for --info.
 TargetChoice ChooseTargets(const Options& options, bool usb, bool look, const std::string& model,
                            PortFinder& ports);
 
