@@ -256,7 +256,7 @@ TEST(ScreenTest, PromptAwaitingEnterSaysHowToAnswer) {
         const std::unique_ptr<Screen> screen = Screen::Make(ScreenMode::kPlain, io.out, io.err);
         screen->Prompt("Information", "Please POWER OFF=>ON the PLC, and then press OK to continue",
                        true, 1);
-        screen->PromptAnswered(Answer::Cancel);
+        screen->PromptAnswered(Answer::Cancel, false);
         screen->Cancelled(3, false);
     }
     const std::string e = io.Err();
@@ -283,7 +283,7 @@ TEST(ScreenTest, TerminalStatusLineKeepsOffAPromptAwaitingEnter) {
     sample(3.0);
     EXPECT_EQ(io.Out(), cleared);                             // nothing drawn over the question
     EXPECT_NE(cleared.find("\033[?25h"), std::string::npos);  // the cursor is back for it
-    screen->PromptAnswered(Answer::Ok);
+    screen->PromptAnswered(Answer::Ok, true);
     sample(4.0);
     EXPECT_NE(io.Out().find("Checking     0:04"), std::string::npos);
 }

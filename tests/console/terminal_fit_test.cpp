@@ -306,7 +306,7 @@ TEST(TerminalScreenTest, PromptsAndEndingsFitTheWidthWithEveryWord) {
                 screen->Prompt("Information", replug.c_str(), false, 1);
                 screen->Prompt("Information", replug.c_str(), true, 2);
                 std::fputc('\n', io.err);  // the terminal's echo of Enter
-                screen->PromptAnswered(Answer::Ok);
+                screen->PromptAnswered(Answer::Ok, true);
                 screen->Final(Outcome(OutcomeKind::FailedAfterErase, "ERROR", failed.c_str()),
                               kExitFailedAfterErase, 3725);
             }

@@ -129,6 +129,7 @@ class Fleet(PtyCase):
         out, err = proc.communicate("\n", timeout=600)
         self.assertEqual(proc.returncode, 0, err)
         self.assertEqual(err.count("Press Enter"), 1, err)
+        self.assertIn("cancels all): \n", err)  # Enter from a pipe is not echoed: ours ends it
         waiting = err.split("Waiting:\n", 1)[1].splitlines()
         self.assertEqual(sorted(line.strip() for line in waiting[:2]),
                          sorted(s.port for s in sims), err)
@@ -142,6 +143,7 @@ class Fleet(PtyCase):
         r = answered(cli_command("aio", *port_args(sims)), QUESTION, b"No \n", timeout=60)
         self.assertEqual(r.code, 8, r)
         self.assertEqual(r.err.count(QUESTION), 1, r)
+        self.assertIn(QUESTION + "\n[", r.err)  # one line end, for both controllers
         summary = r.out.split("Summary:\n", 1)[1].splitlines()
         self.assertEqual([row.split()[1] for row in summary[1:]], ["cancelled", "cancelled"])
         for sim in sims:

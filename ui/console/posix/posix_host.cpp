@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -136,6 +137,9 @@ Host::Event PosixHost::Wait(Clock::time_point deadline, bool answering) {
         char c = 0;
         const ssize_t n = (fds[2].revents & POLLNVAL) != 0 ? 0 : read(STDIN_FILENO, &c, 1);
         event.answer = answerInput_.Take(n, c, errno);
+        termios mode{};
+        event.echoed = event.answer && n == 1 && (c == '\n' || c == '\r') &&
+                       tcgetattr(STDIN_FILENO, &mode) == 0 && (mode.c_lflag & ECHO) != 0;
     }
     return event;
 }

@@ -69,7 +69,8 @@ class Host : public PortFinder {
         int signal = 0;                    // a signal that ends the run: its number,
         const char* signalName = nullptr;  // its name ("SIGTERM"),
         int signalStatus = 0;              // and the status a shell shows for it
-        std::optional<Answer> answer;      // a line typed at a question
+        std::optional<Answer> answer;      // a line typed at a question,
+        bool echoed = false;               // its Enter echoed: the terminal is on a new line
         bool suspend = false;              // the terminal's stop key (Ctrl-Z): Suspend()
         bool resumed = false;              // SIGCONT: continued, after a stop or not
         bool foreground = false;           // brought to the foreground while it asks

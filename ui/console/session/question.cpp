@@ -80,13 +80,16 @@ void Question::Ask(const std::vector<std::unique_ptr<Run>>& runs) {
     std::fflush(err_);
 }
 
-void Question::Answered(const std::vector<std::unique_ptr<Run>>& runs, Answer answer) {
+void Question::Answered(const std::vector<std::unique_ptr<Run>>& runs, Answer answer, bool echoed) {
+    if (several_ && asking_ && !echoed) {
+        std::fputc('\n', err_);  // off the question's line, once for all of them
+    }
     asking_ = false;
     firstWaiting_.reset();
     for (const auto& run : runs) {
         if (run->waiting) {
             run->waiting = false;
-            run->screen->PromptAnswered(answer);
+            run->screen->PromptAnswered(answer, echoed);
             run->mailbox.Reply(answer);
         }
     }

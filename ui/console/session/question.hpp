@@ -35,8 +35,9 @@ class Question {
     bool Ready(const std::vector<std::unique_ptr<Run>>& runs) const;
     // Asks it, listing every run waiting.
     void Ask(const std::vector<std::unique_ptr<Run>>& runs);
-    // The line typed, or end of input: every run waiting gets it.
-    void Answered(const std::vector<std::unique_ptr<Run>>& runs, Answer answer);
+    // The line typed, or end of input: every run waiting gets it. `echoed`: the terminal showed
+    // its Enter, so what follows starts on a line of its own already.
+    void Answered(const std::vector<std::unique_ptr<Run>>& runs, Answer answer, bool echoed);
     // A signal ends the run: what follows starts on a line of its own.
     void Interrupted();
     // Continued after a stop: the shared question, still waiting, is asked again.

@@ -352,7 +352,7 @@ int Session::RunTargets(const TargetChoice& choice) {
             if (several()) {
                 ClearBoard();
             }
-            question_->Answered(runs_, *event.answer);
+            question_->Answered(runs_, *event.answer, event.echoed);
         }
         for (auto& run : runs_) {
             while (std::optional<Request> request = run->mailbox.Take()) {

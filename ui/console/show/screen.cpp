@@ -117,12 +117,14 @@ void Screen::Resumed() {
     }
 }
 
-void Screen::PromptAnswered(Answer answer) {
+void Screen::PromptAnswered(Answer answer, bool echoed) {
+    const bool asked = asking_;
     asking_ = false;
     Asking(false);
     Event({{"event", "prompt-answer"}, {"answer", answer == Answer::Ok ? "ok" : "cancel"}});
-    // After Enter the terminal has moved to a new line; at end of input it has not.
-    if (answer == Answer::Cancel) {
+    // A terminal that echoed Enter is on a new line; at end of input, or with input from a pipe
+    // or a file, it is not.
+    if (asked && !echoed) {
         std::fputc('\n', err_);
         std::fflush(err_);
     }

@@ -68,7 +68,8 @@ class Screen {
     void Prompt(const char* caption, const char* text, bool asking, int accepted);
     // The prompt's event alone: the person's question is asked once for several controllers.
     void PromptEvent(const char* caption, const char* text, bool asking, int accepted);
-    void PromptAnswered(Answer answer);
+    // `echoed`: the terminal showed the Enter that ended the answer.
+    void PromptAnswered(Answer answer, bool echoed);
     void GaveUp(int accepted);
     // What went wrong, said before the final message where there is more to tell (diagnosis.cpp).
     // `denied` and `openFailure` tell of the update's last open, when it failed.

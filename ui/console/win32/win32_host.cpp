@@ -115,6 +115,10 @@ Host::Event Win32Host::Wait(Clock::time_point deadline, bool answering) {
     // One byte at a time: a line typed ahead, or piped in, answers one question and no more.
     if (answering && keyboard_.Take(n, c, error)) {
         event.answer = answerInput_.Take(n, c, error);
+        DWORD mode = 0;
+        event.echoed = event.answer && n == 1 && (c == '\n' || c == '\r') &&
+                       GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0 &&
+                       (mode & ENABLE_ECHO_INPUT) != 0;
     }
     return event;
 }
