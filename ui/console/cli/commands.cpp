@@ -141,11 +141,12 @@ int Command(Host& host, const char* program, const Options& options, int row) {
     if (options.listPorts) {
         return ListPorts(host, program, row, options.json);
     }
-    if (!options.info && info.standIn && !options.allowStandIn) {
-        return RefuseStandIn(host, options, info);
-    }
     const bool usb = IsUsbLinked(row);
     const TargetChoice choice = ChooseTargets(options, usb, options.info, ModelName(row), host);
+    // A command line that is wrong is said first, whatever the build; then the image.
+    if (choice.exitCode != kExitUsage && !options.info && info.standIn && !options.allowStandIn) {
+        return RefuseStandIn(host, options, info);
+    }
     if (choice.exitCode != 0) {
         std::fprintf(host.err(), "%s: %s\n", program, Shown(choice.error).c_str());
         return choice.exitCode;

@@ -77,10 +77,10 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
                  "One JSON object per line on stdout: phases, progress, retries, prompts, outcome");
 
     app.footer(
-        "Exit status: 0 success, 1 --extract-image could not write, 2 usage error,\n"
-        "3 image refused, 4 port cannot be opened, 5 controller refused or wrong,\n"
-        "6 communication failed before erasing,\n"
-        "7 failed after erasing began (update again), 8 cancelled,\n" +
+        "Exit status: 0 success, 1 --extract-image could not write, or unexpected failure,\n"
+        "2 usage error, 3 image refused, 4 port cannot be opened or in use,\n"
+        "5 controller refused or wrong, 6 communication failed before erasing,\n"
+        "7 failed after erasing began (update again), 8 cancelled or given up,\n" +
         std::string(EndingStatuses()));
 
     // The parser reads "--trace=" as a bare "--trace" and takes the next argument for its value:
