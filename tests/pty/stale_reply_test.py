@@ -99,9 +99,9 @@ class StaleAck(PtyCase):
                         # A run decides the case when the proxy repeated the ACK when it was
                         # meant to and the controller's NAK came within the guard after it: a
                         # NAK later than that is the hole the guard leaves (a loaded machine
-                        # makes one), and the run is made again. A decisive run must end whole
-                        # or FAILED.
-                        for _ in range(3):
+                        # makes one, and the pty suite runs beside the builds), and the run is
+                        # made again. A decisive run must end whole or FAILED.
+                        for _ in range(6):
                             trace = os.path.join(self.tmp.name, "stale.trace")
                             p, proxy, sim = self.run_through_proxy(
                                 profile, blocks, wire_timing, delay_ms, "--json", "--trace", trace)
