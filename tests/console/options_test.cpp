@@ -38,6 +38,7 @@ TEST(OptionsTest, EveryOptionLandsInItsField) {
     EXPECT_TRUE(Parse({"--version"}).options.version);
     EXPECT_EQ(Parse({"--extract-image", "out.bin"}).options.extractImage, "out.bin");
     EXPECT_TRUE(Parse({"--allow-stand-in"}).options.allowStandIn);
+    EXPECT_EQ(Parse({"--info", "--trace", "t"}).options.trace, "t");
 }
 
 TEST(OptionsTest, EachPortOptionAddsAControllerInTheOrderGiven) {
@@ -134,7 +135,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--all=no"}, "--all takes no value"},
                       UsageCase{{"--all", "--trace", "t.log"}, "records one controller"},
                       UsageCase{{"--port", "a", "--port", "b", "--trace", "t"}, "one --port"},
-                      UsageCase{{"--info", "--port", "a", "--trace", "t"}, "records an update"},
+                      UsageCase{{"--list-ports", "--trace", "t"}, "records an update"},
+                      UsageCase{{"--info", "--all", "--trace", "t"}, "records one controller"},
                       UsageCase{{"--version", "--trace", "t"}, "records an update"},
                       UsageCase{{"--allow-stand-in=no"}, "--allow-stand-in takes no value"},
                       UsageCase{{"--trace", "a", "--trace", "b"},

@@ -171,6 +171,25 @@ class Trace(PtyCase):
                 sim.stop()
                 self.assert_flash_is_image("aio", sim)
 
+    def test_a_look_is_traced_as_an_update_is(self):
+        sim = self.start_sim("aio")
+        written = os.path.join(self.tmp.name, "info.trace")
+        r = run_cli("aio", "--info", "--port", sim.port, "--trace", written)
+        self.assertEqual(r.code, 0, r)
+        with open(written) as f:
+            lines = f.read().splitlines()
+        self.assertEqual(lines[0], "# fwburn link trace 1")
+        self.assertIn("note open %s" % sim.port, lines[1])
+        self.assertTrue(lines[-1].endswith("note close %s" % sim.port), lines[-1])
+        sent = {l.split()[2] for l in lines if l.split()[1:2] == ["tx"]}
+        self.assertIn("model-ID-query-analog-module", sent)
+        self.assertNotIn("update-request", " ".join(sent))
+        full = run_cli("aio", "--info", "--port", sim.port, "--trace", "/dev/full")
+        self.assertEqual(full.code, 0, full)
+        self.assertEqual([l for l in full.err.splitlines() if "--trace" in l],
+                         ["fwburn-aio-cli: --trace /dev/full: cannot write: No space left on "
+                          "device; the trace stops here"], full)
+
     def test_a_trace_reader_that_goes_away(self):
         # A pipe whose reader has gone fails the trace's write, never the update.
         sim = self.start_sim("aio", "--exit-after-update")

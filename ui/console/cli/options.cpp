@@ -67,8 +67,10 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
     app.add_option("--extract-image", o.extractImage, "Write the built-in image to FILE")
         ->type_name("FILE");
     app.add_flag("--version", o.version, "Show the version and the built-in image");
-    app.add_option("--trace", o.trace,
-                   "Record every byte and setting on the link to FILE, for field support")
+    app.add_option(
+           "--trace", o.trace,
+           "Record every byte and setting on the link to FILE, for field support (an update, "
+           "or --info of one controller)")
         ->type_name("FILE");
     app.add_flag("--allow-stand-in", o.allowStandIn,
                  "A test build only: write its stand-in image (random bytes, not a firmware) "
@@ -118,9 +120,10 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         wrong = "use either --port or --all";
     } else if (o.all && (o.version || app.count("--extract-image") > 0)) {
         wrong = "--all goes with an update or --list-ports, not with --version or --extract-image";
-    } else if (app.count("--trace") > 0 && actions > 0) {
+    } else if (app.count("--trace") > 0 && actions > int{o.info}) {
         // Not taken silently: a person asking for a trace would send an empty file to support.
-        wrong = "--trace records an update, not --list-ports, --info, --version or --extract-image";
+        wrong =
+            "--trace records an update or --info, not --list-ports, --version or --extract-image";
     } else if (app.count("--trace") > 0 && (o.all || o.ports.size() > 1)) {
         wrong = "--trace records one controller: give one --port";
     } else if (app.count("--trace") > 0 && o.trace.empty()) {

@@ -49,8 +49,7 @@ std::string QueuedTrace::ErrorReason() const {
 }
 
 std::string QueuedTrace::ErrorNote() const {
-    return "--trace " + path_ + ": cannot write: " + ErrorReason() +
-           "; the trace stops here, the update goes on";
+    return "--trace " + path_ + ": cannot write: " + ErrorReason() + "; the trace stops here";
 }
 
 size_t QueuedTrace::DroppedAtOutcome() {

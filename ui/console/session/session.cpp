@@ -198,7 +198,7 @@ void Session::CheckTrace(Screen& screen) {
         return;
     }
     traceErrorShown_ = true;
-    screen.Note(trace_->ErrorNote());
+    screen.Note(trace_->ErrorNote() + ", the update goes on");
     screen.AddOutcomeField("traceError", trace_->ErrorReason());
 }
 
@@ -274,7 +274,7 @@ int Session::Run(const TargetChoice& choice) {
 
 int Session::RunTargets(const TargetChoice& choice) {
     const bool update = kind_ == Run::Kind::kUpdate;
-    if (update && !options_.trace.empty()) {
+    if (!options_.trace.empty()) {
         int error = 0;
         trace_ = host_.OpenTrace(options_.trace, error);
         if (trace_ == nullptr) {
@@ -298,9 +298,9 @@ int Session::RunTargets(const TargetChoice& choice) {
             // One controller's start line names the port as given; null when discovered.
             info.port = several() || !options_.ports.empty() ? run->target.port : "";
             run->PrepareUpdate(host_, info, mode_, several(), usb_, options_.allowStandIn);
-            if (trace_ != nullptr) {
-                run->link->TraceTo(trace_->writer());
-            }
+        }
+        if (trace_ != nullptr) {
+            run->link->TraceTo(trace_->writer());
         }
     }
     // Asked on this thread before any worker starts, and never again in the session.

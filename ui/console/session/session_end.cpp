@@ -9,6 +9,7 @@
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/board.hpp"
 #include "ui/console/show/info_table.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 
@@ -62,7 +63,18 @@ int Session::LookResults() {
     for (auto& run : runs_) {
         rows.push_back(run->look);
     }
-    return ShowInfo(host_.out(), rows, info_.program, programRow_, options_.json, info_.standIn);
+    const int code =
+        ShowInfo(host_.out(), rows, info_.program, programRow_, options_.json, info_.standIn);
+    if (trace_ != nullptr) {
+        const size_t dropped = trace_->Finish();
+        for (const std::string& note : {trace_->WriteError() != 0 ? trace_->ErrorNote() : "",
+                                        dropped > 0 ? trace_->DroppedNote(dropped) : ""}) {
+            if (!note.empty()) {
+                std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), Shown(note).c_str());
+            }
+        }
+    }
+    return code;
 }
 
 // The ports first: nothing after them, a blocked terminal least of all, may stand in their way.
