@@ -207,10 +207,13 @@ console_looks() {
         grep -qE "blocks taken: +0 " "$ARTIFACTS/$tag.$s.sim.log" || fail "--info wrote to $s"
     done
     sim zl500 ZL500 COM44 "$image"
-    cli info-json "$program" --info --port COM44 --json
+    local trace="$ARTIFACTS/$tag.info.trace"
+    cli info-json "$program" --info --port COM44 --json --trace "Z:${trace//\//\\}"
     expect_status info-json 0
     json_check info-json "events[0]['event'] == 'info' and events[0]['port'] == 'COM44' and \
 events[0]['mode'] == 'application' and events[0]['fits'] and events[0]['exitCode'] == 0"
+    grep -q " tx model-ID-query " "$trace" && tail -n 1 "$trace" | grep -q " note close COM44$" ||
+        fail "--info --trace: $(tail -n 3 "$trace")"
 
     cli missing "$program" --port COM46 --yes --allow-stand-in
     expect_status missing 4
