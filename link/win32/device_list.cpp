@@ -25,7 +25,9 @@ std::string InstanceOf(HDEVINFO devices, SP_DEVINFO_DATA& device) {
 }
 
 std::string Property(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
-    char text[1024] = {};
+    // Asked for at most 1024 bytes, a name of up to 1023 characters and its terminator; the byte
+    // beyond stays zero whatever the platform writes.
+    char text[1024 + 1] = {};
     if (!SetupDiGetDeviceRegistryPropertyA(devices, &device, property, nullptr,
                                            reinterpret_cast<BYTE*>(text), sizeof text - 1,
                                            nullptr)) {
