@@ -280,5 +280,39 @@ TEST_F(OperatorTest, ThePortsLockIsHeldForTheUpdateAndAnotherHoldersIsNamed) {
     op.EndUpdate();
 }
 
+// A port picked during the update is the one the next open takes, and it is locked as well: the
+// first port stays locked until the update ends, a second pick letting go only of the first pick.
+TEST_F(OperatorTest, APortPickedDuringTheUpdateIsOpenedAndLockedBesideTheFirst) {
+    Update update;
+    update.SetPortName("COM95");
+    Win32Operator op(owner_, nullptr, stop_, &update);
+    UpdateLock other;
+    const auto held = [&](const char* port) {
+        const bool busy =
+            other.Take({port}, UpdateLock::Mode::kExclusive) == UpdateLock::Status::kBusy;
+        other.Release();
+        return busy;
+    };
+    std::vector<std::string> opened;
+    std::vector<bool> locks;
+    Run([&] {
+        for (const char* pick : {"COM95", "COM96", "COM97"}) {
+            op.PickPort(pick);
+            op.OpenSerial(update.portName);  // no such ports: the open fails, the locks stay
+            opened.push_back(update.portName);
+            for (const char* port : {"COM95", "COM96", "COM97"}) {
+                locks.push_back(held(port));
+            }
+        }
+        op.EndUpdate();
+        for (const char* port : {"COM95", "COM96", "COM97"}) {
+            locks.push_back(held(port));
+        }
+    });
+    EXPECT_EQ(opened, (std::vector<std::string>{"COM95", "COM96", "COM97"}));
+    EXPECT_EQ(locks, (std::vector<bool>{true, false, false, true, true, false, true, false, true,
+                                        false, false, false}));
+}
+
 }  // namespace
 }  // namespace fwburn

@@ -527,10 +527,16 @@ full_update() {
         # One update per controller: the port is closed at the prompt, yet the window's update
         # holds it; a console program given that port is refused and told who holds it.
         [ -z "$console" ] || console_refused "$console" "$PORT" "$(basename "$program")"
+        # The adapter came back as COM5 after the power cycle: the port picked now is the one
+        # the update reopens.
+        ln -s "$(readlink "$WINEPREFIX/dosdevices/$port")" "$WINEPREFIX/dosdevices/com5"
+        rm "$WINEPREFIX/dosdevices/$port"
+        expect "selected COM5" select-port COM5
         expect "ok pressed" ok
     fi
 
     wait_mid_transfer "$name-mid-transfer"
+    rm -f "$WINEPREFIX/dosdevices/com5"  # open already: the port is no longer looked up
     press_keys_that_must_not_start
     expect "start command sent" start-command
 

@@ -231,7 +231,8 @@ void OnWorkerEnded(HWND window) {
     }
 }
 
-// Keeps the text of the selected port-list entry; the next Start takes it into the update.
+// Keeps the text of the selected port-list entry: the next serial open takes it, also the reopen
+// of an update under way.
 void TakeSelectedPort() {
     const LRESULT index = SendMessageA(hComPortList, CB_GETCURSEL, 0, 0);
     if (index == CB_ERR) {
@@ -246,6 +247,7 @@ void TakeSelectedPort() {
     SendMessageA(hComPortList, CB_GETLBTEXT, static_cast<WPARAM>(index),
                  reinterpret_cast<LPARAM>(text));
     std::memcpy(state.portText, text, sizeof text);
+    state.op->PickPort(text);
 }
 
 void Browse(HWND mainWindow) {
@@ -441,7 +443,8 @@ HWND CreateMainWindow(HINSTANCE instance, int showState) {
                                160, 20, 100, 200, kPortListId);
     state.portCount = IsUsbLinked(state.modelRow) ? EnumUSBPort(hComPortList, state.portCount)
                                                   : EnumComPort(hComPortList, state.portCount);
-    state.op = std::make_unique<Win32Operator>(mainWindow, state.startButton, state.worker.stop);
+    state.op = std::make_unique<Win32Operator>(mainWindow, state.startButton, state.worker.stop,
+                                               &state.update);
     SendMessageA(hComPortList, CB_SETCURSEL, 0, 0);
     TakeSelectedPort();
     SetTimer(mainWindow, kPanelTimerId, 100, nullptr);

@@ -1,5 +1,7 @@
 #include "ui/win32/win32_operator.hpp"
 
+#include <cstdio>
+
 #include "link/win32/port_identity.hpp"
 #include "link/win32/usb_search.hpp"
 
@@ -60,21 +62,45 @@ Device* Win32Operator::Hold(HANDLE handle) {
 }
 
 bool Win32Operator::Lock(const std::string& identity, const std::string& what) {
-    if (locked_) {
+    if (identity == locked_ || identity == pickedLocked_) {
         return true;
     }
-    locked_ = lock_.Take({identity}, UpdateLock::Mode::kExclusive) == UpdateLock::Status::kHeld;
-    refusal_ = locked_ ? std::string() : lock_.Refusal(what);
-    return locked_;
+    // The first port stays locked while another is tried: its controller may be ours yet.
+    const bool first = locked_.empty();
+    UpdateLock& lock = first ? lock_ : pickedLock_;
+    std::string& held = first ? locked_ : pickedLocked_;
+    held.clear();  // a Take lets go of what the lock held before
+    if (lock.Take({identity}, UpdateLock::Mode::kExclusive) != UpdateLock::Status::kHeld) {
+        refusal_ = lock.Refusal(what);
+        return false;
+    }
+    held = identity;
+    refusal_.clear();
+    return true;
 }
 
 void Win32Operator::EndUpdate() {
     lock_.Release();
-    locked_ = false;
+    pickedLock_.Release();
+    locked_.clear();
+    pickedLocked_.clear();
     refusal_.clear();
 }
 
+void Win32Operator::PickPort(const char* name) {
+    std::lock_guard<std::mutex> guard(pickMutex_);
+    std::snprintf(picked_, sizeof picked_, "%s", name);
+}
+
+// The port picked last is opened, and the update's messages name it from now on.
 Device* Win32Operator::OpenSerial(const char* portName) {
+    {
+        std::lock_guard<std::mutex> guard(pickMutex_);
+        if (update_ != nullptr && picked_[0] != '\0') {
+            update_->SetPortName(picked_);
+            portName = update_->portName;
+        }
+    }
     if (stop_.Requested() || !Lock(PortKey(portName), portName)) {
         return &ClosedDevice();
     }

@@ -5,9 +5,11 @@
 
 #include <windows.h>
 
+#include <mutex>
 #include <string>
 
 #include "burn/operator.hpp"
+#include "burn/update.hpp"
 #include "link/win32/update_lock.hpp"
 #include "link/win32/win32_device.hpp"
 #include "ui/win32/stop_signal.hpp"
@@ -26,8 +28,14 @@ constexpr UINT_PTR kPanelTimerId = 6;
 
 class Win32Operator final : public Operator {
   public:
-    Win32Operator(HWND mainWindow, HWND startButton, const StopSignal& stop)
-        : mainWindow_(mainWindow), startButton_(startButton), stop_(stop) {}
+    // `update`: the window's one update, whose port name a serial open sets to the port picked.
+    Win32Operator(HWND mainWindow, HWND startButton, const StopSignal& stop,
+                  Update* update = nullptr)
+        : mainWindow_(mainWindow), startButton_(startButton), stop_(stop), update_(update) {}
+
+    // The port the operator picked, on the window thread, also while an update runs: the next
+    // serial open takes it (after a power cycle an adapter may come back as another COM port).
+    void PickPort(const char* name);
 
     // Once the window has asked its worker to stop, no message is shown (a prompt answers
     // Cancel), waits end at once with Cancel, no port opens and the open link fails every call:
@@ -48,8 +56,9 @@ class Win32Operator final : public Operator {
 
   private:
     // The first open of an update locks its port (or the USB link) until EndUpdate, so that no
-    // other window or console updates the controller meanwhile, prompts included. False when
-    // another update holds it: the open fails and the final message says who holds it.
+    // other window or console updates the controller meanwhile, prompts included; a port picked
+    // during the update is locked too when it is opened, the first one kept. False when another
+    // update holds it: the open fails and the final message says who holds it.
     bool Lock(const std::string& identity, const std::string& what);
     // One modal OK box owned by the main window; Cancel when a stop came before or during it.
     Answer Show(const char* caption, const char* text, MessageIcon icon);
@@ -60,8 +69,13 @@ class Win32Operator final : public Operator {
     const StopSignal& stop_;
     Win32Device device_;  // one link at a time
     StoppableDevice link_{device_, stop_.flag()};
-    UpdateLock lock_;
-    bool locked_ = false;
+    Update* update_;
+    std::mutex pickMutex_;
+    char picked_[Update::kPortNameSize] = {};
+    UpdateLock lock_;        // the identity of the update's first open
+    UpdateLock pickedLock_;  // a port picked and opened during the update, when another
+    std::string locked_;
+    std::string pickedLocked_;
     std::string refusal_;  // why the last lock was refused
 };
 
