@@ -282,6 +282,7 @@ TEST_F(OperatorTest, ThePortsLockIsHeldForTheUpdateAndAnotherHoldersIsNamed) {
 
 // A port picked during the update is the one the next open takes, and it is locked as well: the
 // first port stays locked until the update ends, a second pick letting go only of the first pick.
+// One that another update holds is not opened, and the final message says who holds it.
 TEST_F(OperatorTest, APortPickedDuringTheUpdateIsOpenedAndLockedBesideTheFirst) {
     Update update;
     update.SetPortName("COM95");
@@ -295,7 +296,7 @@ TEST_F(OperatorTest, APortPickedDuringTheUpdateIsOpenedAndLockedBesideTheFirst) 
     };
     std::vector<std::string> opened;
     std::vector<bool> locks;
-    Run([&] {
+    const SeenBox box = Run([&] {
         for (const char* pick : {"COM95", "COM96", "COM97"}) {
             op.PickPort(pick);
             op.OpenSerial(update.portName);  // no such ports: the open fails, the locks stay
@@ -304,6 +305,12 @@ TEST_F(OperatorTest, APortPickedDuringTheUpdateIsOpenedAndLockedBesideTheFirst) 
                 locks.push_back(held(port));
             }
         }
+        other.Take({"COM98"}, UpdateLock::Mode::kExclusive);
+        op.PickPort("COM98");
+        op.OpenSerial(update.portName);
+        op.ShowOutcome(MakeOutcome(OutcomeKind::CommunicationFailed, kErrorCaption,
+                                   "NO RESPONSE @ State 1", MessageIcon::Error));
+        other.Release();
         op.EndUpdate();
         for (const char* port : {"COM95", "COM96", "COM97"}) {
             locks.push_back(held(port));
@@ -312,6 +319,9 @@ TEST_F(OperatorTest, APortPickedDuringTheUpdateIsOpenedAndLockedBesideTheFirst) 
     EXPECT_EQ(opened, (std::vector<std::string>{"COM95", "COM96", "COM97"}));
     EXPECT_EQ(locks, (std::vector<bool>{true, false, false, true, true, false, true, false, true,
                                         false, false, false}));
+    EXPECT_EQ(box.text.rfind("NO RESPONSE @ State 1\n\nCOM98: in use by another fwburn program", 0),
+              0u)
+        << box.text;
 }
 
 }  // namespace

@@ -27,7 +27,9 @@ void Win32Operator::ShowOutcome(const UpdateOutcome& outcome) {
     // Sent, not posted: a Yes to the close question that the window took first stops the worker,
     // and Show below then shows nothing.
     SendMessageA(mainWindow_, kOutcomeMessage, 0, 0);
-    if (!refusal_.empty() && outcome.kind == OutcomeKind::PortNotOpened) {
+    // A refused lock is why the port did not open, or why a reopen on a port picked during the
+    // update brought no answer: the message says who holds it.
+    if (!refusal_.empty()) {
         Show(outcome.caption, (std::string(outcome.text) + "\n\n" + refusal_).c_str(),
              outcome.icon);
         return;
