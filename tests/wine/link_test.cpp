@@ -6,11 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "link/win32/device_list.hpp"
 #include "link/win32/usb_search.hpp"
 #include "link/win32/win32_device.hpp"
 
@@ -76,42 +74,6 @@ TEST(SerialDevice, LineSettingsTimeoutsAndDiscardedInput) {
     Sleep(300);
     port.DiscardInput();
     EXPECT_EQ(port.Read(reply, 2), 0u);
-}
-
-// A fixture device of the all-classes scan, with this friendly name, for the life of the object.
-// Wine lists a device of the Enum tree only when it names its class.
-struct FixturePort {
-    FixturePort(const char* instance, const std::string& friendlyName)
-        : key(std::string("System\\CurrentControlSet\\Enum\\ACPI\\PNP0501\\") + instance) {
-        const char kPortsClass[] = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
-        created = RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "ClassGUID", REG_SZ, kPortsClass,
-                                  sizeof kPortsClass) == ERROR_SUCCESS &&
-                  RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "FriendlyName", REG_SZ,
-                                  friendlyName.c_str(),
-                                  static_cast<DWORD>(friendlyName.size() + 1)) == ERROR_SUCCESS;
-    }
-    ~FixturePort() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str()); }
-    std::string key;
-    bool created = false;
-};
-
-TEST(PortDiscovery, ExaminesFriendlyNamesOfUpTo1023Characters) {
-    // The name buffer is 1024 bytes: a name of 1023 characters and its terminator fill it.
-    const auto named = [](size_t length, const std::string& port) {
-        return std::string(length - port.size() - 3, 'N') + " (" + port + ")";
-    };
-    const FixturePort longest("fwburn-name-1023", named(1023, "COM61"));
-    const FixturePort tooLong("fwburn-name-1024", named(1024, "COM62"));
-    ASSERT_TRUE(longest.created && tooLong.created);
-
-    const auto ports = ListComPorts();
-    ASSERT_TRUE(ports.has_value());
-    const auto listed = [&ports](const char* name) {
-        return std::any_of(ports->begin(), ports->end(),
-                           [name](const ComPortEntry& p) { return p.name == name; });
-    };
-    EXPECT_TRUE(listed("COM61"));
-    EXPECT_FALSE(listed("COM62"));
 }
 
 TEST(UsbSearch, FindsTheControllerByItsLowerCasePath) {

@@ -489,16 +489,20 @@ full_update() {
     add_fixture_port 3 "Communications Port (COM5)"
     add_fixture_port 4 "Very Long Serial Port Name (COM123456789)"
     add_fixture_port 5 "Broken Port (COM7"
+    # The name buffer is 1024 bytes: a name of 1023 characters is examined, a longer one is not.
+    add_fixture_port 6 "$(printf '%01015d' 0) (COM61)"
+    add_fixture_port 7 "$(printf '%01016d' 0) (COM62)"
     start_peer "$model" "$port" "$flash" "$image"
     start_program "$program"
 
     # Discovery: exactly the well-formed names, sorted as the list sorts them.
     local list
     list=$(probe combo 7)
-    grep -qF "combo id=7 count=3 selected=0" <<<"$list" || fail "port list: $list"
+    grep -qF "combo id=7 count=4 selected=0" <<<"$list" || fail "port list: $list"
     grep -qF "item 0=[COM12] selected" <<<"$list" || fail "port list: $list"
     grep -qF "item 1=[COM3]" <<<"$list" || fail "port list: $list"
     grep -qF "item 2=[COM5]" <<<"$list" || fail "port list: $list"
+    grep -qF "item 3=[COM61]" <<<"$list" || fail "port list: $list"
     expect "=[$model] selected" combo 8
     expect "enabled=0" combo 8
     expect "selected $PORT" select-port "$PORT"
