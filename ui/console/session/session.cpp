@@ -19,13 +19,20 @@ namespace {
 constexpr std::chrono::milliseconds kTick(100);  // the window repaints its panel every 100 ms too
 
 // The message the worker would show for an update refused before it started.
-UpdateOutcome NotOpened(const std::string& portName) {
+UpdateOutcome NotOpened(bool usb, const std::string& port) {
     UpdateOutcome outcome;
     outcome.kind = OutcomeKind::PortNotOpened;
     outcome.caption = kErrorCaption;
     char text[30];
-    OpenFailureText(portName.c_str(), text);
+    OpenFailureText(usb ? "USB" : ShortPortName(port).c_str(), text);
     std::snprintf(outcome.text, sizeof outcome.text, "%s", text);
+    return outcome;
+}
+
+// The system had no thread for the run: nothing was opened.
+UpdateOutcome NotStarted(const std::string& why) {
+    UpdateOutcome outcome = NotOpened(false, {});
+    std::snprintf(outcome.text, sizeof outcome.text, "could not be started: %s", why.c_str());
     return outcome;
 }
 
@@ -62,33 +69,25 @@ bool Session::Lock(console::Run& run) {
     std::string refusal;
     run.lock = host_.Lock(TargetIdentities(run.target, host_), false, what, refusal);
     if (run.lock == nullptr) {
-        Refuse(run, refusal);
+        Refuse(run, kExitPortFailed, NotOpened(usb_, run.target.port), refusal);
         return false;
     }
     return true;
 }
 
-void Session::Refuse(console::Run& run, const std::string& reason) {
-    const UpdateOutcome refused = NotOpened(usb_ ? "USB" : ShortPortName(run.target.port));
-    run.Refused(kExitPortFailed, refused, Seconds());
-    run.look.openFailure = reason;
-    if (run.screen != nullptr) {
-        run.screen->OpenFailed(reason, false);
-        run.screen->Final(refused, kExitPortFailed, run.elapsed);
+// A run that never opened its port; `reason`, when there is one, is why its open was refused.
+void Session::Refuse(console::Run& run, ExitCode code, const UpdateOutcome& outcome,
+                     const std::string& reason) {
+    run.Refused(code, outcome, Seconds());
+    if (!reason.empty()) {
+        run.look.openFailure = reason;
     }
-}
-
-// The system had no thread for it: nothing was opened, and the other runs go on.
-void Session::NotStarted(console::Run& run, const std::string& why) {
-    UpdateOutcome outcome;
-    outcome.kind = OutcomeKind::PortNotOpened;
-    outcome.caption = kErrorCaption;
-    std::snprintf(outcome.text, sizeof outcome.text, "could not be started: %s", why.c_str());
-    run.Refused(kExitUnexpected, outcome, Seconds());
     if (run.screen != nullptr) {
-        run.screen->Final(outcome, kExitUnexpected, run.elapsed);
+        if (!reason.empty()) {
+            run.screen->OpenFailed(reason, false);
+        }
+        run.screen->Final(outcome, code, run.elapsed);
     }
-    run.lock->Release();
 }
 
 void Session::Handle(console::Run& run, const Request& r) {
@@ -317,14 +316,15 @@ int Session::RunTargets(const TargetChoice& choice) {
             host_.Lock({host_.UsbLinkIdentity()}, !choice.discovering, "the PLC on USB", refusal);
         if (linkLock_ == nullptr) {
             for (auto& run : runs_) {
-                Refuse(*run, refusal);
+                Refuse(*run, kExitPortFailed, NotOpened(usb_, run->target.port), refusal);
             }
         }
     }
     for (auto& run : runs_) {
         if (!run->ended() && Lock(*run)) {
             if (const std::string why = run->Start(programRow_); !why.empty()) {
-                NotStarted(*run, why);
+                Refuse(*run, kExitUnexpected, NotStarted(why), {});
+                run->lock->Release();
             }
         }
     }

@@ -32,8 +32,8 @@ class Session {
     double Seconds() const;
     bool several() const { return runs_.size() > 1; }
     bool Lock(console::Run& run);
-    void Refuse(console::Run& run, const std::string& reason);
-    void NotStarted(console::Run& run, const std::string& why);
+    void Refuse(console::Run& run, ExitCode code, const UpdateOutcome& outcome,
+                const std::string& reason);
     void Handle(console::Run& run, const Request& r);
     void Ended(console::Run& run);
     void Tick();
@@ -51,6 +51,7 @@ class Session {
     int Finish();
     int Summary();
     int LookResults();
+    void EndTrace(Screen* screen);
 
     Host& host_;
     const Options& options_;

@@ -30,12 +30,7 @@ int Session::Finish() {
         code = Summary();
     } else {
         code = runs_.front()->code;
-        // The closing note comes after the outcome: only now is a failure on it known.
-        const size_t dropped = trace_ != nullptr ? trace_->Finish() : 0;
-        CheckTrace(*runs_.front()->screen);
-        if (dropped > 0) {
-            runs_.front()->screen->Note(trace_->DroppedNote(dropped));
-        }
+        EndTrace(runs_.front()->screen.get());
     }
     for (auto& run : runs_) {
         if (run->screen != nullptr) {
@@ -65,16 +60,26 @@ int Session::LookResults() {
     }
     const int code =
         ShowInfo(host_.out(), rows, info_.program, programRow_, options_.json, info_.standIn);
-    if (trace_ != nullptr) {
-        const size_t dropped = trace_->Finish();
-        for (const std::string& note : {trace_->WriteError() != 0 ? trace_->ErrorNote() : "",
-                                        dropped > 0 ? trace_->DroppedNote(dropped) : ""}) {
-            if (!note.empty()) {
-                std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), Shown(note).c_str());
-            }
+    EndTrace(nullptr);
+    return code;
+}
+
+// The trace's closing note comes after the outcome or the table: only now is a failure on it
+// known. Said through the update's screen, or on stderr after a look's table.
+void Session::EndTrace(Screen* screen) {
+    const size_t dropped = trace_ != nullptr ? trace_->Finish() : 0;
+    const bool failed = trace_ != nullptr && trace_->WriteError() != 0 && !traceErrorShown_;
+    for (const std::string& note :
+         {failed ? trace_->ErrorNote() : "", dropped > 0 ? trace_->DroppedNote(dropped) : ""}) {
+        if (note.empty()) {
+            continue;
+        }
+        if (screen != nullptr) {
+            screen->Note(note);
+        } else {
+            std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), Shown(note).c_str());
         }
     }
-    return code;
 }
 
 // The ports first: nothing after them, a blocked terminal least of all, may stand in their way.
