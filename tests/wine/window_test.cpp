@@ -240,6 +240,18 @@ LRESULT CALLBACK WatchedWindow(HWND window, UINT message, WPARAM wParam, LPARAM 
     return result;
 }
 
+// When armed, a Start reaches the window just before the worker's end does, as a click taken
+// between the two would.
+bool startAtWorkerEnd = false;
+
+LRESULT CALLBACK StartBeforeWorkerEnd(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kWorkerEndedMessage && startAtWorkerEnd) {
+        startAtWorkerEnd = false;
+        SendMessageA(window, WM_COMMAND, kStartButtonId, reinterpret_cast<LPARAM>(StartButton()));
+    }
+    return CallWindowProcA(windowProcedure, window, message, wParam, lParam);
+}
+
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -515,6 +527,30 @@ TEST_F(WindowTest, TheOutcomeWithdrawsAnOpenCloseQuestion) {
     EXPECT_FALSE(besideTheOutcome) << "the question stayed open beside the outcome";
     EXPECT_EQ(outcome, "CANNOT open USB Port!!!");
     EXPECT_TRUE(IsWindow(window));
+}
+
+// A Start taken after the worker had ended but before the window had joined it started a new
+// worker in its place, whose end the window then waited for on the thread that worker needed.
+TEST_F(WindowTest, AStartBeforeTheWorkersEndIsTakenIsRefused) {
+    HWND window = TheWindow();
+    windowProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StartBeforeWorkerEnd)));
+    {
+        BoxAnswer yes(window, kStandInCaption, IDYES);
+        PostMessageA(StartButton(), BM_CLICK, 0, 0);
+        yes.Wait();
+    }
+    startAtWorkerEnd = true;
+    BoxAnswer again(window, kStandInCaption, IDNO, 100);  // the question a taken Start asks
+    {
+        BoxAnswer ok(window, kErrorCaption, IDOK);
+        EXPECT_EQ(ok.Wait().text, "CANNOT open USB Port!!!");
+    }
+    EXPECT_TRUE(PumpUntil([&] { return !startAtWorkerEnd && again.Done(); }));
+    EXPECT_EQ(again.Wait().caption, "") << "a Start was taken before the worker's end";
+    EXPECT_TRUE(
+        PumpUntil([&] { return IsWindowEnabled(StartButton()) && !WindowWorkerRunning(); }));
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProcedure));
 }
 
 // Ends the window: the last test of this program.

@@ -83,10 +83,14 @@ unsigned __stdcall BurnThread(void* param) {
     StartBurn(w->update);
     SetThreadExecutionState(ES_CONTINUOUS);
     w->op->EndUpdate();
-    // Given up only now, before Start Burn may come back: a click then finds the flag free.
-    w->workerFlag.Release();
-    if (!PostMessageA(mainWindow, kWorkerEndedMessage, 0, 0) && !w->worker.stop.Requested()) {
-        EnableWindow(button, TRUE);
+    // The window gives the flag up once it has joined this thread: a Start taken before that
+    // would put a new worker in this one's place, whose end the window would then wait for on
+    // its own thread, which that worker needs. Without the window's message it goes here.
+    if (!PostMessageA(mainWindow, kWorkerEndedMessage, 0, 0)) {
+        w->workerFlag.Release();
+        if (!w->worker.stop.Requested()) {
+            EnableWindow(button, TRUE);
+        }
     }
     return 0;
 }
@@ -220,6 +224,7 @@ void OnWorkerEnded(HWND window) {
         worker.threadId = 0;
         ShutdownBlockReasonDestroy(window);
     }
+    state.workerFlag.Release();  // before Start Burn may come back: a click then finds it free
     if (worker.closing) {
         DestroyWindow(window);
         return;
