@@ -491,6 +491,12 @@ int RunMessageLoop(HWND mainWindow) {
             DispatchMessageA(&msg);
         }
     }
+    // Closed while a worker that did not stop within its grace still runs: it uses this window's
+    // state, which the runtime's exit would tear down under it. The process ends here instead.
+    if (state.worker.thread != nullptr &&
+        WaitForSingleObject(state.worker.thread, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(msg.wParam));
+    }
     return static_cast<int>(msg.wParam);
 }
 
