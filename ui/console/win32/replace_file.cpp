@@ -168,16 +168,28 @@ bool ReplaceFileSafely(const std::string& file, const uint8_t* data, size_t leng
     DWORD why = GetLastError();
     CloseHandle(h);
     std::wstring temporary;
+    std::string keptAs;  // where the old file stayed when it could not be put back
     {
         Held held;
         temporary = gTemporary;
-        if (ok) {
+        if (ok && exists) {
             // ReplaceFileW keeps the old file's attributes, security and streams, as Linux keeps
-            // its mode and owner; other hard links to it keep the old contents.
-            ok = exists ? ReplaceFileW(full.c_str(), temporary.c_str(), nullptr,
-                                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
-                        : MoveFileExW(temporary.c_str(), full.c_str(),
-                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+            // its mode and owner; other hard links to it keep the old contents. Without a backup
+            // name some of its failures leave the old file removed, or renamed to a name of its
+            // own choosing: with one, the old file is put back wherever it failed.
+            const std::wstring backup = temporary + L".old";
+            ok = ReplaceFileW(full.c_str(), temporary.c_str(), backup.c_str(),
+                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+            why = GetLastError();
+            if (ok) {
+                DeleteFileW(backup.c_str());  // the old contents
+            } else if (why == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
+                       !MoveFileExW(backup.c_str(), full.c_str(), MOVEFILE_WRITE_THROUGH)) {
+                keptAs = Utf8(backup);
+            }
+        } else if (ok) {
+            ok = MoveFileExW(temporary.c_str(), full.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
             why = GetLastError();
         }
         if (!ok) {
@@ -186,7 +198,7 @@ bool ReplaceFileSafely(const std::string& file, const uint8_t* data, size_t leng
         gTemporary.clear();
     }
     if (!ok) {
-        error = ErrorText(why);
+        error = ErrorText(why) + (keptAs.empty() ? "" : "; the old file is kept as " + keptAs);
     }
     return ok;
 }
