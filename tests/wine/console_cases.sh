@@ -1,7 +1,8 @@
 # The console programs under Wine (sourced by wine_test.sh): full updates of the delivered models
 # through the Win32 link on the pty that Wine maps to a COM port, several controllers at once,
 # --info and the other commands, Ctrl+C mid-transfer, a console's redraw and colour, and the
-# update lock against the window (from the window's suite, which has the display).
+# update lock against the window and the session's end (from the window's suite, which has the
+# display).
 #
 # They run in a prefix of their own (the CTest fixture wine_console_prefix), each case on COM
 # ports of its own, so that the cases run beside each other and beside the window's suite. None
@@ -327,6 +328,39 @@ and events[-1]['exitCode'] == 130 and events[-1]['phase'] == 'program'"
     has after out "COM48: no such port"
     lacks after err "another update"
     echo "PASS: Ctrl+C mid-transfer: exit 130, said, the port closed for plcsim, the lock released"
+}
+
+# The session's end mid-transfer: Windows tells a console program that has user32 loaded (SetupAPI
+# loads it) through a top-level window, never through its console handler. Exit 143, the ending
+# said, the port closed for plcsim. From the window's suite: that window needs a display, which
+# the console prefix never opens.
+console_session_end() {
+    local program=$1 image=$2 pid
+    [ -n "${PLCSIM:-}" ] && [ -x "$PLCSIM" ] || skip "needs plcsim (build the native preset)"
+    wineserver -p5 >/dev/null 2>&1  # its state on a hangup goes nowhere (console_case)
+    start_xvfb
+    # Every byte at its line time: the transfer lasts minutes.
+    sim plc ZL500 COM48 "$image" --wire
+    "$WINE" "$program" --port COM48 --yes --allow-stand-in --json >"$ARTIFACTS/$tag.end.out" \
+        2>"$ARTIFACTS/$tag.end.err" </dev/null &
+    pid=$!
+    started+=($pid)
+    local until=$((SECONDS + 120))
+    until grep -q '"phase":"program"' "$ARTIFACTS/$tag.end.out"; do
+        kill -0 "$pid" 2>/dev/null && [ $SECONDS -le $until ] ||
+            fail "the transfer never got under way: $(tail -n 3 "$ARTIFACTS/$tag.end.err")"
+        sleep 0.2
+    done
+    timeout 60 "$WINE" wineboot --end-session >>"$log" 2>&1
+    wait_exit "$pid" 30 || fail "the session's end did not end the program"
+    [ "$exit_status" -eq 143 ] || fail "the session's end: exit $exit_status, expected 143"
+    cli_status=143
+    has end err "interrupted by shutdown; the port is released; the erase had begun"
+    json_check end "events[-1]['event'] == 'outcome' and events[-1]['signal'] == 'shutdown' \
+and events[-1]['exitCode'] == 143"
+    wait_exit "$sim_pid_plc" 30 || fail "plcsim did not see the port close"
+    grep -qE "transfer complete: +no" "$ARTIFACTS/$tag.plc.sim.log" || fail "the transfer completed"
+    echo "PASS: the session ended mid-transfer: exit 143, said, the port closed for plcsim"
 }
 
 # stdout's reader goes away mid-transfer (`| head`): the program ends as the Linux one does on

@@ -787,5 +787,6 @@ case "$scenario" in
     console-interrupt) needs_prefix && check_arch "${1:-}" && console_interrupt "$@" ;;
     console-reader-gone) needs_prefix && check_arch "${1:-}" && console_reader_gone "$@" ;;
     console-terminal) needs_prefix && check_arch "${1:-}" && console_terminal "$@" ;;
+    console-session-end) needs_prefix && check_arch "${1:-}" && console_session_end "$@" ;;
     *) fail "unknown scenario $scenario" ;;
 esac

@@ -1,6 +1,6 @@
 # The console's host on Windows, included by ../CMakeLists.txt: the session's seam on Win32, the
 # COM ports and the controller's USB device through the window's link (link/win32), the update
-# lock shared with the window.
+# lock shared with the window; user32 for the hidden window that takes a logoff or shutdown.
 set(console_host
     win32/console_modes.cpp
     win32/control_events.cpp
@@ -13,7 +13,7 @@ set(console_host
     win32/text.cpp
     win32/win32_host.cpp
     win32/win32_link.cpp)
-set(console_host_libraries fwburn_link_win32)
+set(console_host_libraries fwburn_link_win32 user32)
 set(console_main win32/main.cpp)
 
 # CLI11 and nlohmann-json are header-only: the cross build takes Debian's headers from copies of
