@@ -74,6 +74,22 @@ cli() {
     note "$(basename "$program") $*: exit $cli_status"
 }
 
+# under_way <name> <program> <com> <text>: the program's update on COM<n> with --json, in the
+# background (its pid in run_pid), once its stdout has the text; its lines as cli's.
+under_way() {
+    local name=$1 program=$2 com=$3 text=$4 until=$((SECONDS + 120))
+    rm -f "$ARTIFACTS/$tag.$name".*  # a last run's lines must not count for this one's
+    "$WINE" "$program" --port "$com" --yes --allow-stand-in --json \
+        >"$ARTIFACTS/$tag.$name.out" 2>"$ARTIFACTS/$tag.$name.err" </dev/null &
+    run_pid=$!
+    started+=($run_pid)
+    until grep -qF -- "$text" "$ARTIFACTS/$tag.$name.out"; do
+        kill -0 "$run_pid" 2>/dev/null && [ $SECONDS -le $until ] ||
+            fail "the transfer never got under way: $(tail -n 3 "$ARTIFACTS/$tag.$name.out")"
+        sleep 0.2
+    done
+}
+
 # expect_status <name> <status>, has <name> <out|err> <text>, lacks <name> <out|err> <text>
 expect_status() {
     [ "$cli_status" -eq "$2" ] || fail "$1 ended with $cli_status, expected $2:
@@ -301,17 +317,8 @@ console_interrupt() {
     console_case
     # Each block answered 20 ms late: the erase goes at once, the transfer lasts minutes.
     sim plc ZL500 COM48 "$image" --fault late=20@blockx100000
-    rm -f "$ARTIFACTS/$tag".ctrl-c.*  # a last run's lines must not count for this one's
-    "$WINE" "$program" --port COM48 --yes --allow-stand-in --json \
-        >"$ARTIFACTS/$tag.ctrl-c.out" 2>"$ARTIFACTS/$tag.ctrl-c.err" </dev/null &
-    pid=$!
-    started+=($pid)
-    local until=$((SECONDS + 120))
-    until grep -q '"phase":"program","percent":1,' "$ARTIFACTS/$tag.ctrl-c.out"; do
-        kill -0 "$pid" 2>/dev/null && [ $SECONDS -le $until ] ||
-            fail "the transfer never got under way: $(tail -n 3 "$ARTIFACTS/$tag.ctrl-c.out")"
-        sleep 0.2
-    done
+    under_way ctrl-c "$program" COM48 '"phase":"program","percent":1,'
+    pid=$run_pid
     kill -INT "$pid"
     wait_exit "$pid" 30 || fail "Ctrl+C did not end the program"
     [ "$exit_status" -eq 130 ] || fail "Ctrl+C: exit $exit_status, expected 130"
@@ -341,16 +348,8 @@ console_session_end() {
     start_xvfb
     # Every byte at its line time: the transfer lasts minutes.
     sim plc ZL500 COM48 "$image" --wire
-    "$WINE" "$program" --port COM48 --yes --allow-stand-in --json >"$ARTIFACTS/$tag.end.out" \
-        2>"$ARTIFACTS/$tag.end.err" </dev/null &
-    pid=$!
-    started+=($pid)
-    local until=$((SECONDS + 120))
-    until grep -q '"phase":"program"' "$ARTIFACTS/$tag.end.out"; do
-        kill -0 "$pid" 2>/dev/null && [ $SECONDS -le $until ] ||
-            fail "the transfer never got under way: $(tail -n 3 "$ARTIFACTS/$tag.end.err")"
-        sleep 0.2
-    done
+    under_way end "$program" COM48 '"phase":"program"'
+    pid=$run_pid
     timeout 60 "$WINE" wineboot --end-session >>"$log" 2>&1
     wait_exit "$pid" 30 || fail "the session's end did not end the program"
     [ "$exit_status" -eq 143 ] || fail "the session's end: exit $exit_status, expected 143"
