@@ -1,5 +1,6 @@
 // The ports and controllers present, with what Windows knows of them: the window's port list and
-// the console's --list-ports, its pinned controllers and its locks all read them here.
+// the console's --list-ports, its pinned controllers and its locks all read them here. Their
+// texts are in the ANSI code page, as the window shows them; the console takes them to UTF-8.
 #pragma once
 
 #include <windows.h>

@@ -258,9 +258,28 @@ events[0]['mode'] == 'application' and events[0]['fits'] and events[0]['exitCode
     "$WINE" reg add "$key" /v ClassGUID /t REG_SZ /d "{4D36E978-E325-11CE-BFC1-08002BE10318}" \
         /f >>"$log" 2>&1 && "$WINE" reg add "$key" /v FriendlyName /t REG_SZ \
         /d "Communications Port (COM47)" /f >>"$log" 2>&1 || fail "registry fixture COM47"
+    # Names beyond ASCII, which Windows reads in its code page: shown in UTF-8, in lines and in
+    # JSON. Imported from UTF-16, as an argument to Wine passes through the Unix locale first.
+    local names="$ARTIFACTS/$tag.names.reg"
+    python3 - "$names" <<'PY' || fail "registry fixture $names"
+import sys
+enum = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\"
+text = ("Windows Registry Editor Version 5.00\r\n\r\n[" + enum + "ACPI\\PNP0501\\52]\r\n"
+        '"ClassGUID"="{4D36E978-E325-11CE-BFC1-08002BE10318}"\r\n'
+        '"FriendlyName"="P\u00e9riph\u00e9rique s\u00e9rie USB (COM52)"\r\n\r\n'
+        "[" + enum + "USB\\VID_3B9E&PID_0001\\ZL5-0077]\r\n"
+        '"DeviceDesc"="Korvan ZL500 Steuerger\u00e4t"\r\n')
+open(sys.argv[1], "wb").write(("\ufeff" + text).encode("utf-16-le"))
+PY
+    "$WINE" regedit /s "Z:${names//\//\\}" >>"$log" 2>&1 || fail "registry fixture $names"
     cli list "$serial_program" --list-ports
     expect_status list 0
     has list out "COM47  Communications Port (COM47)"
+    has list out $'COM52  P\xc3\xa9riph\xc3\xa9rique s\xc3\xa9rie USB (COM52)'
+    cli list-json "$serial_program" --list-ports --json
+    expect_status list-json 0
+    json_check list-json "{'port': 'COM52', 'name': 'P\u00e9riph\u00e9rique s\u00e9rie USB (COM52)', \
+'product': None, 'usbId': None, 'serial': None, 'usbPath': None} in events"
     # The controller's USB device as the window finds it: listed with its instance and serial;
     # --all pins it by its instance. Wine opens no USB device path with the separator the window
     # appends: the open fails there, naming the controller.
@@ -269,13 +288,12 @@ events[0]['mode'] == 'application' and events[0]['fits'] and events[0]['exitCode
     "$WINE" reg add "$iface" /v DeviceInstance /t REG_SZ /d "$inst" /f >>"$log" 2>&1 &&
         "$WINE" reg add "$iface\\#\\Control" /v Linked /t REG_DWORD /d 1 /f >>"$log" 2>&1 &&
         "$WINE" reg add "HKLM\\System\\CurrentControlSet\\Enum\\$inst" /v ClassGUID /t REG_SZ \
-            /d "{36FC9E60-C465-11CF-8056-444553540000}" /f >>"$log" 2>&1 &&
-        "$WINE" reg add "HKLM\\System\\CurrentControlSet\\Enum\\$inst" /v DeviceDesc /t REG_SZ \
-            /d "Korvan ZL500" /f >>"$log" 2>&1 || fail "registry fixture ZL5-0077"
+            /d "{36FC9E60-C465-11CF-8056-444553540000}" /f >>"$log" 2>&1 ||
+        fail "registry fixture ZL5-0077"
     cli usb-list "$program" --list-ports --json
     expect_status usb-list 0
     json_check usb-list "events == [{'port': '\\\\\\\\?\\\\usb#vid_3b9e&pid_0001#zl5-0077#$class', \
-'product': 'Korvan ZL500', 'usbId': '3b9e:0001', 'serial': 'ZL5-0077', \
+'product': 'Korvan ZL500 Steuerger\u00e4t', 'usbId': '3b9e:0001', 'serial': 'ZL5-0077', \
 'usbPath': 'USB\\\\VID_3B9E&PID_0001\\\\ZL5-0077'}]"
     cli all "$program" --all --yes --allow-stand-in
     expect_status all 4

@@ -280,6 +280,34 @@ TEST_F(OperatorTest, ThePortsLockIsHeldForTheUpdateAndAnotherHoldersIsNamed) {
     op.EndUpdate();
 }
 
+// Every updater publishes its program's name beside its lock in UTF-8, as here a holder named
+// "fwburn-caf\u00e9.exe" does; the window says it in its own code page.
+TEST_F(OperatorTest, AHoldersNameBeyondAsciiIsSaidInTheWindowsCodePage) {
+    HANDLE held = CreateMutexW(nullptr, TRUE, L"Global\\fwburn-update-COM93");
+    HANDLE record = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 512,
+                                       L"Global\\fwburn-update-COM93.holder");
+    char* view = static_cast<char*>(MapViewOfFile(record, FILE_MAP_WRITE, 0, 0, 0));
+    ASSERT_TRUE(held != nullptr && view != nullptr);
+    std::snprintf(view, 512, "4242 fwburn-caf\xC3\xA9.exe");
+    UnmapViewOfFile(view);
+    Win32Operator op(owner_, nullptr, stop_);
+    const SeenBox refused = Run([&] {
+        op.OpenSerial("COM93");
+        op.ShowOutcome(MakeOutcome(OutcomeKind::PortNotOpened, kErrorCaption,
+                                   "CANNOT open COM93 Port!!!", MessageIcon::Error));
+        op.EndUpdate();
+    });
+    char name[32] = {};
+    WideCharToMultiByte(CP_ACP, 0, L"fwburn-caf\u00e9.exe", -1, name, sizeof name - 1, nullptr,
+                        nullptr);
+    EXPECT_EQ(refused.text, std::string("CANNOT open COM93 Port!!!\n\nCOM93: in use by another "
+                                        "fwburn program (process 4242, ") +
+                                name + "; lock Global\\fwburn-update-COM93)");
+    ReleaseMutex(held);
+    CloseHandle(held);
+    CloseHandle(record);
+}
+
 // A port picked during the update is the one the next open takes, and it is locked as well: the
 // first port stays locked until the update ends, a second pick letting go only of the first pick.
 // One that another update holds is not opened, and the final message says who holds it.

@@ -7,6 +7,25 @@
 
 namespace fwburn {
 
+namespace {
+
+// `text` from code page `from` to code page `to`, through UTF-16.
+std::string Recode(const std::string& text, UINT from, UINT to) {
+    if (text.empty()) {
+        return {};
+    }
+    const int n =
+        MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    const int m = WideCharToMultiByte(to, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(m), '\0');
+    WideCharToMultiByte(to, 0, wide.data(), n, out.data(), m, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace
+
 Answer Win32Operator::Show(const char* caption, const char* text, MessageIcon icon) {
     if (stop_.Requested()) {
         return Answer::Cancel;
@@ -73,7 +92,9 @@ bool Win32Operator::Lock(const std::string& identity, const std::string& what) {
     std::string& held = first ? locked_ : pickedLocked_;
     held.clear();  // a Take lets go of what the lock held before
     if (lock.Take({identity}, UpdateLock::Mode::kExclusive) != UpdateLock::Status::kHeld) {
-        refusal_ = lock.Refusal(what);
+        // Every updater names itself to the others in UTF-8; the window's words are in the ANSI
+        // code page, the port's name as listed included.
+        refusal_ = Recode(lock.Refusal(Recode(what, CP_ACP, CP_UTF8)), CP_UTF8, CP_ACP);
         return false;
     }
     held = identity;

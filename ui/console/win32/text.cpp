@@ -27,6 +27,17 @@ std::string Utf8(const std::wstring& wide) {
     return utf8;
 }
 
+std::string Utf8FromAnsi(const std::string& ansi) {
+    if (ansi.empty()) {
+        return {};
+    }
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+    return Utf8(wide);
+}
+
 // The bytes of `text` that end on a whole UTF-8 sequence; the rest waits for the next piece.
 size_t WholeUtf8(const std::string& text) {
     const size_t n = text.size();

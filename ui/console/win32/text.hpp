@@ -9,6 +9,9 @@ namespace fwburn::console {
 
 std::wstring Wide(const std::string& utf8);
 std::string Utf8(const std::wstring& wide);
+// Text that Windows gives in its ANSI code page (the device names link/win32 reads for the
+// window), in UTF-8.
+std::string Utf8FromAnsi(const std::string& ansi);
 
 // The length of the start of `text` that ends on a whole UTF-8 sequence: a console takes text a
 // piece at a time, and a character cut between two pieces waits for the rest.

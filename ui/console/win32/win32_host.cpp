@@ -36,13 +36,14 @@ Host::Event EndingEvent(const Ending& ending) {
     return event;
 }
 
+// `product` as link/win32 reads it for the window: in the ANSI code page.
 UsbPort ControllerPort(const std::string& tty, const std::string& instance,
                        const std::string& product) {
     UsbPort port;
     port.tty = tty;
     port.physical = instance;
     port.serial = SerialOfInstance(instance);
-    port.product = product;
+    port.product = Utf8FromAnsi(product);
     port.vendorId = kControllerVendorId;
     port.productId = kControllerProductId;
     return port;
@@ -235,7 +236,7 @@ std::string Win32Host::LockIdentity(const std::string& port) {
 
 std::string Win32Host::FriendlyName(const std::string& port) {
     const std::optional<ComPortEntry> entry = FindComPort(ComPortName(port));
-    return entry ? entry->friendlyName : std::string();
+    return entry ? Utf8FromAnsi(entry->friendlyName) : std::string();
 }
 
 }  // namespace fwburn::console
