@@ -184,6 +184,16 @@ class Trace(PtyCase):
         sent = {l.split()[2] for l in lines if l.split()[1:2] == ["tx"]}
         self.assertIn("model-ID-query-analog-module", sent)
         self.assertNotIn("update-request", " ".join(sent))
+        # Into the file stdout goes to: neither the trace nor the lines overwrite the other.
+        shared = os.path.join(self.tmp.name, "shared.out")
+        with open(shared, "w") as out:
+            p = subprocess.run([program_path("aio"), "--info", "--json", "--port", sim.port,
+                                "--trace", "/dev/stdout"], stdout=out, stderr=subprocess.PIPE)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        with open(shared) as f:
+            lines = f.read().splitlines()
+        self.assertIn("# fwburn link trace 1", lines)
+        self.assertEqual([json.loads(l)["port"] for l in lines if l.startswith("{")], [sim.port])
         full = run_cli("aio", "--info", "--port", sim.port, "--trace", "/dev/full")
         self.assertEqual(full.code, 0, full)
         self.assertEqual([l for l in full.err.splitlines() if "--trace" in l],

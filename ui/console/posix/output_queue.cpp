@@ -190,6 +190,19 @@ std::shared_ptr<Destinations> OwnedDescriptor(int fd) {
 // the signals that could end it still blocked for the main loop. A reader being started beside
 // the program (`cat fifo & fwburn ... --trace fifo`) gets a moment to come.
 std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error) {
+    // The file stdout or stderr was sent to (`--trace /dev/stderr` beside `2>log`) is written
+    // through their own descriptor: opened anew it would be emptied, and its offset of its own
+    // would have the trace and the lines overwrite each other.
+    struct stat named {};
+    for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat st {};
+        if (stat(path.c_str(), &named) == 0 && S_ISREG(named.st_mode) && fstat(stream, &st) == 0 &&
+            st.st_dev == named.st_dev && st.st_ino == named.st_ino) {
+            const int fd = fcntl(stream, F_DUPFD_CLOEXEC, 3);
+            error = fd < 0 ? errno : 0;
+            return fd < 0 ? nullptr : OwnedDescriptor(fd);
+        }
+    }
     constexpr auto kReaderWait = std::chrono::seconds(2);
     const auto giveUp = std::chrono::steady_clock::now() + kReaderWait;
     int fd;
