@@ -305,7 +305,9 @@ uint32_t PosixDevice::Read(uint8_t* buffer, uint32_t length) {
             continue;
         }
         if ((n < 0 && errno != EAGAIN) || hungUp || plan.immediate) {
-            break;  // EIO: unplugged, or the far end of a pseudo-terminal closed
+            // EIO: unplugged, or the far end of a pseudo-terminal closed
+            hungUp_ = hungUp_ || hungUp || (n < 0 && errno == EIO);
+            break;
         }
         int waitMs = plan.total ? MsUntil(start + *plan.total) : -1;
         if (plan.interval && count > 0) {

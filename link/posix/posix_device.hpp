@@ -60,6 +60,8 @@ class PosixDevice final : public Device {
     void SetWireTiming(bool on) { wireTiming_ = on; }
     // Bytes dropped by that rule since the open.
     uint64_t staleBytesDropped() const { return staleDropped_; }
+    // A read found the line hung up (unplugged, or the far end of a pseudo-terminal closed).
+    bool hungUp() const { return hungUp_; }
 
     // Removes our LCK.. file now, for a process about to end with the descriptor still open.
     void ReleaseLockFile();
@@ -86,6 +88,7 @@ class PosixDevice final : public Device {
     bool wireTiming_ = false;
     WireClock wire_;
     uint64_t staleDropped_ = 0;
+    bool hungUp_ = false;
     uint32_t readLatencyMs_ = 0;
 };
 

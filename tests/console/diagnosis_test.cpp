@@ -39,6 +39,7 @@ struct ExplainCase {
     std::vector<const char*> says;
     const char* models;
     const char* openFailure = "";  // why the update's last open failed
+    bool hungUp = false;           // the line went away under the update
 };
 
 std::vector<ExplainCase> Cases() {
@@ -121,6 +122,17 @@ std::vector<ExplainCase> Cases() {
          {"may not be opened again", "group dialout"},
          nullptr,
          "/dev/ttyUSB0: permission denied"},
+        // A controller that vanished had answered before: not a controller of another model.
+        {"the line hung up after earlier answers",
+         "ZL500",
+         kCpu,
+         Ending(kComm, Finding::OnlyEarlier, 0, false, ":007F0081\r\n"),
+         false,
+         "hung-up",
+         {"the port went away", "cable", "power"},
+         nullptr,
+         "",
+         true},
         {"silent since the reopen",
          "ZL500",
          kCpu,
@@ -174,7 +186,7 @@ TEST(Explain, OneFindingPerEnding) {
     for (const ExplainCase& c : Cases()) {
         SCOPED_TRACE(c.name);
         const Explanation e =
-            Explain(c.outcome, FindModelRow(c.program), c.rule, c.denied, c.openFailure);
+            Explain(c.outcome, FindModelRow(c.program), c.rule, c.denied, c.openFailure, c.hungUp);
         EXPECT_EQ(e.finding, c.finding);
         EXPECT_EQ(e.text.empty(), std::string(c.finding).empty()) << e.text;
         for (const char* part : c.says) {

@@ -151,12 +151,16 @@ TEST_F(PosixDeviceTest, DiscardInputDropsWhatCameBeforeAndCountsIt) {
     EXPECT_EQ(ReadText(10), "fresh");
 }
 
-TEST_F(PosixDeviceTest, HangUpEndsAReadAtOnce) {
+TEST_F(PosixDeviceTest, HangUpEndsAReadAtOnceAndIsKept) {
+    device->SetTimeouts({kMaxDword, 0, 100, 0, 100});
+    EXPECT_EQ(ReadText(10), "");  // a silent line is no hang-up
+    EXPECT_FALSE(device->hungUp());
     device->SetTimeouts({kMaxDword, 0, 2000, 0, 2000});
     pty.CloseMaster();
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(ReadText(10), "");
     EXPECT_LT(MsSince(start), 1000);
+    EXPECT_TRUE(device->hungUp());
 }
 
 void IgnoreSignal(int) {}

@@ -57,9 +57,15 @@ void PosixLink::Close(Device* device) {
             }
             trace_->Note("close " + opened_);
         }
+        hungUp_ = device_->hungUp();
         traced_.reset();
         device_.reset();
     }
+}
+
+bool PosixLink::LastDeviceHungUp() const {
+    std::lock_guard<std::timed_mutex> lock(mutex_);
+    return device_ ? device_->hungUp() : hungUp_;
 }
 
 std::string PosixLink::OpenedPath() const {

@@ -36,6 +36,7 @@ class PosixLink final : public SessionLink {
     void Close(Device* device) override;
     std::string OpenedPath() const override;
     bool LastOpenDenied() const override { return denied_; }
+    bool LastDeviceHungUp() const override;
 
     // For the main thread on a signal, just before the process ends (_exit closes the port):
     // clears the port's exclusive flag and drops what is queued, whatever the worker is doing
@@ -56,6 +57,7 @@ class PosixLink final : public SessionLink {
     std::unique_ptr<TracingDevice> traced_;
     std::string opened_;
     bool denied_ = false;  // the last open failed for want of permission
+    bool hungUp_ = false;  // the device closed last had been found hung up
 };
 
 }  // namespace fwburn::console

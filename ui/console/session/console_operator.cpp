@@ -101,6 +101,7 @@ void ConsoleOperator::ShowOutcome(const UpdateOutcome& outcome) {
     r.outcome = outcome;
     r.denied = denied_;
     r.openFailure = openFailure_;
+    r.hungUp = link_.LastDeviceHungUp();
     frontEnd_.Send(std::move(r));
 }
 

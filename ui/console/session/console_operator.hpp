@@ -39,6 +39,7 @@ struct Request {
     bool reopen = false;
     bool denied = false;      // kFinal: the last open failed for want of permission
     std::string openFailure;  // kFinal: why the last open failed; empty when it did not
+    bool hungUp = false;      // kFinal: the device opened last went away under the update
     Phase phase = Phase::Checking;
     uint32_t done = 0;
     uint32_t total = 0;
@@ -70,6 +71,8 @@ class Link {
     virtual std::string OpenedPath() const = 0;
     // The last open failed for want of permission.
     virtual bool LastOpenDenied() const { return false; }
+    // The device opened last was found hung up: it went away under the update.
+    virtual bool LastDeviceHungUp() const { return false; }
 };
 
 // A prompt's text as the console shows it: the window's "press OK" is Enter here, there being

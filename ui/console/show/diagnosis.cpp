@@ -72,9 +72,18 @@ void NotReopened(Explanation& e, bool denied, const std::string& openFailure, in
 }
 
 void Silence(Explanation& e, const Diagnosis& d, int row, bool denied,
-             const std::string& openFailure) {
+             const std::string& openFailure, bool hungUp) {
     e.bytesReceived = d.bytesReceived;
     e.lastBytes = Printable(d.sample, d.sampleLength);
+    if (hungUp && d.finding != Finding::NotReopened) {
+        // Whatever came before: nothing could answer on a line that is gone.
+        e.finding = "hung-up";
+        e.text =
+            "the port went away under the update (the line hung up: the cable pulled, or "
+            "the PLC's power lost): check the cable and the PLC's power, then run the "
+            "update again";
+        return;
+    }
     switch (d.finding) {
         case Finding::NotReopened:
             NotReopened(e, denied, openFailure, row);
@@ -115,7 +124,7 @@ void Silence(Explanation& e, const Diagnosis& d, int row, bool denied,
 }  // namespace
 
 Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied,
-                    const std::string& openFailure) {
+                    const std::string& openFailure, bool hungUp) {
     Explanation e;
     switch (outcome.kind) {
         case OutcomeKind::PortNotOpened:
@@ -146,14 +155,15 @@ Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool
     if (d.finding == Finding::WrongModel) {
         WrongModel(e, d, row, rule);
     } else {
-        Silence(e, d, row, denied, openFailure);
+        Silence(e, d, row, denied, openFailure, hungUp);
     }
     return e;
 }
 
-void Screen::Diagnose(const UpdateOutcome& outcome, bool denied, const std::string& openFailure) {
+void Screen::Diagnose(const UpdateOutcome& outcome, bool denied, const std::string& openFailure,
+                      bool hungUp) {
     const Explanation e =
-        Explain(outcome, row_, ThisBuildProfile().bootIdRule, denied, openFailure);
+        Explain(outcome, row_, ThisBuildProfile().bootIdRule, denied, openFailure, hungUp);
     if (e.finding.empty()) {
         return;
     }

@@ -26,8 +26,9 @@ struct Explanation {
 
 // `row` and `rule` are the program's model and bootloader ID rule; `denied` when the update's last
 // open (the first, or a reopen after the update request) failed for want of permission, and
-// `openFailure` why that open failed (the path and the reason), if it did.
+// `openFailure` why that open failed (the path and the reason), if it did; `hungUp` when the
+// device opened last went away under the update.
 Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool denied,
-                    const std::string& openFailure = {});
+                    const std::string& openFailure = {}, bool hungUp = false);
 
 }  // namespace fwburn::console

@@ -219,7 +219,7 @@ bool Present(Screen& screen, ProgressTracker& tracker, const Request& r, double 
             return true;
         case Request::kFinal:
             screen.Settle(tracker.At(now), now);
-            screen.Diagnose(r.outcome, r.denied, r.openFailure);
+            screen.Diagnose(r.outcome, r.denied, r.openFailure, r.hungUp);
             screen.Final(r.outcome, ExitCodeFor(r.outcome.kind), now);
             return true;
         default:

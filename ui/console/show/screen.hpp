@@ -73,7 +73,9 @@ class Screen {
     void GaveUp(int accepted);
     // What went wrong, said before the final message where there is more to tell (diagnosis.cpp).
     // `denied` and `openFailure` tell of the update's last open, when it failed.
-    void Diagnose(const UpdateOutcome& outcome, bool denied, const std::string& openFailure = {});
+    // `hungUp`: the device opened last went away under the update.
+    void Diagnose(const UpdateOutcome& outcome, bool denied, const std::string& openFailure = {},
+                  bool hungUp = false);
     void Final(const UpdateOutcome& outcome, ExitCode code, double elapsed);
     // The update ended at a reconnect step; `announced` when GaveUp() said why already.
     void Cancelled(double elapsed, bool announced);
