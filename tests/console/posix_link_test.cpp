@@ -15,6 +15,7 @@ TEST(ShortPortNameTest, FitsTheWorkersNineCharacters) {
         {"/dev/serial/by-id/usb-Korvan_PLC-if00", "usb-Korva"},  // cut, never longer
         {"/dev/ttyUSB1234", "ttyUSB123"},
         {"/tmp/plcsim/ttyPLC", "ttyPLC"},
+        {"/tmp/12345678\xC3\xA9", "12345678"},  // never half a character
         {"ttyS0", "ttyS0"},
         {"\\\\.\\COM12", "COM12"},  // as the window names it
         {"", ""},

@@ -4,6 +4,21 @@
 
 namespace fwburn::console {
 
+namespace {
+
+// The first `length` bytes of `text`, less a character of several bytes that they would cut.
+std::string Head(const std::string& text, size_t length) {
+    if (text.size() <= length) {
+        return text;
+    }
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+        --length;
+    }
+    return text.substr(0, length);
+}
+
+}  // namespace
+
 std::string ShortPortName(const std::string& path) {
     static const std::string kDev = "/dev/";
     static const std::string kDevices = "\\\\.\\";  // Windows' "\\.\COM12" is COM12
@@ -12,10 +27,10 @@ std::string ShortPortName(const std::string& path) {
         return path.substr(kDev.size());  // "ttyUSB0", "pts/12": as a person names them
     }
     if (path.compare(0, kDevices.size(), kDevices) == 0) {
-        return path.substr(kDevices.size(), kFits);
+        return Head(path.substr(kDevices.size()), kFits);
     }
     const size_t slash = path.find_last_of('/');
-    return (slash == std::string::npos ? path : path.substr(slash + 1)).substr(0, kFits);
+    return Head(slash == std::string::npos ? path : path.substr(slash + 1), kFits);
 }
 
 std::string Hex(unsigned value, int digits) {
