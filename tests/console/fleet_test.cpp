@@ -77,6 +77,24 @@ TEST(FleetTest, EachControllerIsTakenOnceThroughTheTtyNamed) {
     }
 }
 
+// Ports that are neither USB controllers nor alike in any way but their names.
+struct NamedPorts : TwoTtysOfOneDevice {
+    std::optional<UsbPort> Describe(const std::string&) override { return std::nullopt; }
+};
+
+TEST(FleetTest, PortsWhoseShortTagsAgreeAreToldApart) {
+    Options options;
+    options.ports = {"/by-id/usb-FTDI_A1-port0", "/by-id/usb-FTDI_B2-port0", "/a/ttyUSB0",
+                     "/b/ttyUSB0", "/dev/ttyS0"};
+    NamedPorts ports;
+    std::vector<std::string> tags;
+    for (const Target& t : ChooseTargets(options, false, false, "RV7-G", ports).targets) {
+        tags.push_back(t.Label());
+    }
+    EXPECT_EQ(tags, (std::vector<std::string>{"usb-FTDI_A1-port0", "usb-FTDI_B2-port0",
+                                              "/a/ttyUSB0", "/b/ttyUSB0", "ttyS0"}));
+}
+
 TEST(FleetTest, TheSummaryTableHasAColumnEachAndFitsTheWidth) {
     const std::vector<SummaryRow> results = {
         {"usb 1-1.2", 0, 125.0, "Information: Firmware update is SUCCESSFUL", ""},

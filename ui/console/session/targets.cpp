@@ -15,10 +15,27 @@ std::string Target::Identity() const {
 }
 
 std::string Target::Label() const {
-    return physical.empty() ? ShortPortName(port) : physical;
+    return !label.empty() ? label : physical.empty() ? ShortPortName(port) : physical;
 }
 
 namespace {
+
+// Ports whose short names agree (two by-id names alike in their first nine characters) are
+// tagged by their whole names, or their whole paths where even those agree: each line must tell
+// which controller it is about.
+void TellApart(std::vector<Target>& targets) {
+    for (const bool whole : {false, true}) {
+        std::map<std::string, int> tags;
+        for (const Target& t : targets) {
+            ++tags[t.Label()];
+        }
+        for (Target& t : targets) {
+            if (tags[t.Label()] > 1 && !t.pinned()) {
+                t.label = whole ? t.port : t.port.substr(t.port.find_last_of('/') + 1);
+            }
+        }
+    }
+}
 
 // A port of the controller's USB link keeps its socket and serial number.
 Target Pin(const std::string& port, bool usb, PortFinder& ports) {
@@ -66,6 +83,7 @@ TargetChoice Choose(const Options& options, bool usb, bool look, const std::stri
                                               "): give each controller once");
             }
         }
+        TellApart(choice.targets);
         return choice;
     }
     if (options.all) {

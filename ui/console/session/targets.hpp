@@ -19,6 +19,7 @@ struct Target {
     std::string serial;    // its USB serial number, empty when it has none
     std::string usbInterface{};  // its tty's USB interface ("1-1.2:1.0"), which tells apart the
                                  // ttys of one device; empty where unknown
+    std::string label{};         // its tag where the short one would be another port's too
 
     // A USB controller known by its socket and serial number: every reopen finds its tty again
     // by them, never by the name it had, which a replug may give to another controller.
