@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 
 namespace fwburn::posix {
 
@@ -117,13 +119,28 @@ std::optional<UsbPort> Describe(const fs::path& sysRoot, const fs::path& dev,
     return port;
 }
 
+// The tty names in a file laid out as /proc/consoles: the first word of each line.
+std::set<std::string> ConsoleTtys(const std::string& consoles) {
+    std::set<std::string> names;
+    std::ifstream in(consoles);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string name;
+        if (words >> name) {
+            names.insert(name);
+        }
+    }
+    return names;
+}
+
 bool IsController(const UsbPort& port) {
     return port.vendorId == kControllerVendorId && port.productId == kControllerProductId;
 }
 
 }  // namespace
 
-std::vector<std::string> ListSerialPorts(const std::string& sysRoot, const std::string& devRoot) {
+std::vector<std::string> ListSerialPorts(const std::string& sysRoot, const std::string& devRoot,
+                                         const std::string& consoles) {
     const fs::path dev = fs::path(devRoot).lexically_normal();
     std::set<std::string> ports;
 
@@ -144,6 +161,9 @@ std::vector<std::string> ListSerialPorts(const std::string& sysRoot, const std::
             continue;  // not a link, or a stale one
         }
         ports.insert((target.is_absolute() ? target : byId / target).lexically_normal().string());
+    }
+    for (const std::string& name : ConsoleTtys(consoles)) {
+        ports.erase((dev / name).string());
     }
     return {ports.begin(), ports.end()};
 }

@@ -26,9 +26,12 @@ std::optional<std::string> ReadSysfsAttribute(const std::string& file);
 //   - it is not a UART the kernel reserved but never found: serial-core ports show the probed
 //     UART kind in `type`, and 0 (unknown) marks a slot with no chip behind it, such as the
 //     ghost ttyS1 to ttyS31 of the 8250 driver;
-// and its /dev node exists, so that everything listed can at least be tried.
+// and its /dev node exists, so that everything listed can at least be tried. The ttys named in
+// `consoles` (the kernel's console list) are left out: frames written there would go to the
+// kernel's console, and a serial model takes the first port listed when none is given.
 std::vector<std::string> ListSerialPorts(const std::string& sysRoot = "/sys",
-                                         const std::string& devRoot = "/dev");
+                                         const std::string& devRoot = "/dev",
+                                         const std::string& consoles = "/proc/consoles");
 
 // The ttys of the controller's USB link, as /dev paths sorted by text: those whose nearest USB
 // device, walking up from <sys>/class/tty/<name>/device, has the controller's vendor and product

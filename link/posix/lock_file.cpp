@@ -9,15 +9,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace fwburn::posix {
 
 namespace {
 
+// Whether `text` is a pid written out: digits, blanks around them, a line end.
+bool IsPidText(const char* text, ssize_t length) {
+    const std::string_view s(text, static_cast<size_t>(length));
+    const size_t first = s.find_first_not_of(' ');
+    const size_t digits = s.find_first_not_of("0123456789", first);
+    return first != digits && s.find_first_not_of(" \n", digits) == std::string_view::npos;
+}
+
 // The pid a lock file names: ten ASCII digits (blanks before them allowed), or the four binary
-// bytes of the older form. 0 when the text names none.
+// bytes of the older form. 0 when the text names none. Four bytes are told apart by what they
+// hold, not by their count: "301\n" and "1234" are text, while a binary pid (22 bits at most)
+// has a zero byte, which text never has.
 int PidIn(const char* text, ssize_t length) {
-    if (length == 4) {
+    if (length == 4 && !IsPidText(text, length)) {
         int pid = 0;
         std::memcpy(&pid, text, sizeof pid);
         return pid > 0 ? pid : 0;

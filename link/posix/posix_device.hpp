@@ -23,7 +23,8 @@ class PosixDevice;
 
 // Opens `path` for exclusive use: refused while another program holds it (TIOCEXCL for ordinary
 // users, an advisory flock() for everyone, root and this process included). Leaves the port raw,
-// with its baud rate, framing and modem lines as found, and its buffers flushed. Null on failure,
+// with its baud rate, framing and modem lines as found, and its buffers flushed. A terminal, this
+// program's own or another session's controlling one, is refused untouched. Null on failure,
 // with the reason in `failure` when given.
 std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path,
                                             OpenFailure* failure = nullptr);

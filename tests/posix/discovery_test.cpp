@@ -39,9 +39,28 @@ TEST(Discovery, ListsRealPortsOnceAndSkipsGhostsAndConsoles) {
     t.AddById("usb-FTDI_FT232R-if00-port0", "../../ttyUSB5");  // no sysfs entry
     t.AddById("usb-gone-if00", "../../ttyUSB7");               // stale
 
+    // The kernel's console, wherever it was put (console=ttyS0, console=ttyUSB0), is no PLC's port.
+    const std::string consoles = t.sys() + "/../consoles";
     const std::string d = t.dev() + "/";
-    EXPECT_EQ(ListSerialPorts(t.sys(), t.dev()),
-              (std::vector<std::string>{d + "ttyACM0", d + "ttyS0", d + "ttyUSB0", d + "ttyUSB5"}));
+    const struct {
+        const char* consoles;  // nullptr: no such file
+        std::vector<std::string> listed;
+    } cases[] = {
+        {nullptr, {d + "ttyACM0", d + "ttyS0", d + "ttyUSB0", d + "ttyUSB5"}},
+        {"tty0                 -WU (EC  p  )    4:1\n",
+         {d + "ttyACM0", d + "ttyS0", d + "ttyUSB0", d + "ttyUSB5"}},
+        {"ttyS0                -W- (EC  p a)    4:64\n",
+         {d + "ttyACM0", d + "ttyUSB0", d + "ttyUSB5"}},
+        {"tty0                 -WU (E   p  )    4:1\nttyUSB5              -W- (EC   a)  188:5\n",
+         {d + "ttyACM0", d + "ttyS0", d + "ttyUSB0"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.consoles != nullptr ? c.consoles : "no consoles file");
+        if (c.consoles != nullptr) {
+            std::ofstream(consoles) << c.consoles;
+        }
+        EXPECT_EQ(ListSerialPorts(t.sys(), t.dev(), consoles), c.listed);
+    }
 }
 
 TEST(Discovery, MissingTreesGiveNothing) {

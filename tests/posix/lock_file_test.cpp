@@ -57,6 +57,8 @@ TEST(LockFile, ALiveHolderKeepsThePortAndAnyOtherFileIsTakenOver) {
         {"none", nullptr, "", 0},
         {"a live holder", "", Hdb(parent), parent},
         {"a live holder, older binary form", "", binaryParent, parent},
+        {"a live holder, text in four bytes", "", "  1\n", 1},
+        {"a live holder, text in four bytes without a line end", "", "   1", 1},
         {"an ended holder", "", Hdb(dead), 0},
         {"no pid in it", "", "garbage\n", 0},
         {"empty", "", "", 0},

@@ -78,6 +78,16 @@ def lock_file_there(port):
     return os.path.lexists(lock_file(port))
 
 
+def controlling_tty(pid):
+    """The device number of the controlling terminal of process `pid` as /proc encodes it, 0 when
+    it has none."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return int(f.read().rsplit(")", 1)[1].split()[4])
+    except (OSError, IndexError, ValueError):
+        return 0
+
+
 def wait_until(condition, timeout):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
@@ -286,10 +296,13 @@ class Descriptors(PtyCase):
         self.assertEqual(sim.summary["eraseSteps"], 0)
 
     def test_the_programs_own_terminal_is_never_taken_for_the_port(self):
-        """`--port /dev/tty` (one Tab short of /dev/ttyUSB0), or the terminal its output goes to:
-        refused before the terminal is made raw or a frame is written on it."""
+        """`--port /dev/tty` (one Tab short of /dev/ttyUSB0), the terminal its output goes to, or
+        the terminal of another session (a tmux pane where someone works): refused before the
+        terminal is made raw or a frame is written on it."""
+        own = "this program's own terminal, not a PLC's port"
         # (--port, what the terminal is to the program)
-        for port, how in (("/dev/tty", "controlling"), (None, "stdout"), (None, "stdin")):
+        for port, how in (("/dev/tty", "controlling"), (None, "stdout"), (None, "stdin"),
+                          (None, "another session's")):
             with self.subTest(how):
                 master, slave = pty.openpty()
                 self.addCleanup(os.close, master)
@@ -297,19 +310,27 @@ class Descriptors(PtyCase):
                 streams = {"stdin": subprocess.DEVNULL, "stdout": subprocess.PIPE,
                            "stderr": subprocess.PIPE}
                 cmd = cli_command("cpu", "--port", port or os.ttyname(slave), "--yes")
+                refusal = own
                 if how == "controlling":
                     streams["stdin"] = slave
                     cmd = [sys.executable, "-c",
                            "import fcntl, os, sys, termios\n"
                            "fcntl.ioctl(0, termios.TIOCSCTTY, 0)\n"
                            "os.execv(sys.argv[1], sys.argv[1:])\n"] + cmd
+                elif how == "another session's":
+                    holder = subprocess.Popen(["setsid", "-c", "sleep", "60"], stdin=slave,
+                                              stdout=subprocess.DEVNULL,
+                                              stderr=subprocess.DEVNULL)
+                    self.addCleanup(stop, holder)
+                    self.assertTrue(wait_until(lambda: controlling_tty(holder.pid) != 0, 10))
+                    refusal = "the terminal of session %d, not a PLC's port" % holder.pid
                 else:
                     streams[how] = slave
                 p = subprocess.run(cmd, capture_output=False, timeout=60, text=True,
                                    start_new_session=True, **streams)
                 out, err = p.stdout or "", p.stderr or ""
                 self.assertEqual(p.returncode, 4, out + err)
-                self.assertIn("this program's own terminal, not a PLC's port", out + err)
+                self.assertIn(refusal, out + err)
                 self.assertEqual(termios.tcgetattr(slave), before)
                 if how != "stdout":
                     self.assertFalse(select.select([master], [], [], 0.2)[0], "written on it")
