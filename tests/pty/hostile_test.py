@@ -29,7 +29,9 @@ NOBODY = 65534
 # Every signal whose default ends the process and that a program can catch.
 ENDING_SIGNALS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1,
                   signal.SIGUSR2, signal.SIGALRM, signal.SIGVTALRM, signal.SIGPROF,
-                  signal.SIGXCPU, signal.SIGXFSZ, signal.SIGPIPE]
+                  signal.SIGXCPU, signal.SIGXFSZ, signal.SIGPIPE, signal.SIGPWR, signal.SIGIO,
+                  signal.SIGSTKFLT, signal.SIGSYS, signal.SIGABRT, signal.SIGRTMIN,
+                  signal.SIGRTMAX]
 
 STAND_IN_REFUSED = ("ERROR: TEST BUILD: the built-in image is a STAND-IN, not a firmware; "
                     "NOTHING was written")
