@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -101,6 +103,50 @@ TEST(InfoTable, ARowPerPortThenWhyEachDoesNotFit) {
     EXPECT_EQ(lines[12].rfind("/dev/ttyACM9: permission denied; no permission", 0), 0u)
         << lines[12];
     EXPECT_NE(lines[12].find("udev rule"), std::string::npos);
+}
+
+// Breaks `text` into its lines, each of which must leave the terminal's last column free.
+std::vector<std::string> LinesWithin(const std::string& text, int columns) {
+    std::vector<std::string> lines;
+    std::istringstream each(text);
+    for (std::string line; std::getline(each, line);) {
+        EXPECT_LT(line.size(), static_cast<size_t>(columns)) << line;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += (text.empty() ? "" : " ") + line;
+    }
+    return text;
+}
+
+// On a terminal the reasons and the stand-in note are broken between words, none cut.
+TEST(InfoTable, NotesAreBrokenBetweenWordsToTheTerminal) {
+    const std::vector<std::string> whole = InfoTable(Rows(), ProgramRowForTest());
+    const std::string standIn =
+        "This test build's image is a stand-in of random bytes, not a firmware: written into a "
+        "PLC it leaves the PLC unusable.";
+    for (const int columns : {40, 57, 80}) {
+        const std::vector<std::string> lines = InfoTable(Rows(), ProgramRowForTest(), columns);
+        ASSERT_EQ(lines.size(), whole.size());
+        for (size_t i = 8; i < lines.size(); ++i) {
+            EXPECT_EQ(Joined(LinesWithin(lines[i], columns)), whole[i]) << columns;
+        }
+        char* text = nullptr;
+        size_t size = 0;
+        std::FILE* out = open_memstream(&text, &size);
+        ShowInfo(out, {Rows()[0]}, "fwburn-cpu-cli", ProgramRowForTest(), false, true, columns);
+        std::fclose(out);
+        const std::string shown(text, size);
+        std::free(text);
+        const std::vector<std::string> note =
+            LinesWithin(shown.substr(shown.find("This")), columns);
+        EXPECT_EQ(Joined(note), standIn) << columns;
+    }
 }
 
 TEST(InfoExitCode, AnsweredOpenFailedOrSilent) {

@@ -3,13 +3,16 @@
 #include "ui/console/posix/signals.hpp"
 
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace fwburn::console {
 namespace {
@@ -25,6 +28,15 @@ const SignalCase kCases[] = {
     {SIGQUIT, "SIGQUIT", 131}, {SIGUSR1, "SIGUSR1", 138},     {SIGUSR2, "SIGUSR2", 140},
     {SIGALRM, "SIGALRM", 142}, {SIGVTALRM, "SIGVTALRM", 154}, {SIGPROF, "SIGPROF", 155},
     {SIGXCPU, "SIGXCPU", 152}, {SIGXFSZ, "SIGXFSZ", 153},     {SIGPIPE, "SIGPIPE", 141},
+    {SIGPWR, "SIGPWR", 158},   {SIGIO, "SIGIO", 157},         {SIGSTKFLT, "SIGSTKFLT", 144},
+    {SIGSYS, "SIGSYS", 159},   {SIGABRT, "SIGABRT", 134},
+};
+
+// Numbered by the C library at run time: 34 to 64 with glibc.
+const SignalCase kRealTime[] = {
+    {SIGRTMIN, "SIGRTMIN", 162},         {SIGRTMIN + 1, "SIGRTMIN+1", 163},
+    {SIGRTMIN + 15, "SIGRTMIN+15", 177}, {SIGRTMAX - 14, "SIGRTMAX-14", 178},
+    {SIGRTMAX, "SIGRTMAX", 192},
 };
 
 class EndingSignalTest : public ::testing::TestWithParam<SignalCase> {};
@@ -56,10 +68,45 @@ TEST_P(EndingSignalTest, IsReadFromTheDescriptorInsteadOfEndingTheProcess) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(All, EndingSignalTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<SignalCase>& row) {
-                             return std::string(row.param.name);
-                         });
+std::string CaseName(const ::testing::TestParamInfo<SignalCase>& row) {
+    std::string name = row.param.name;
+    for (char& c : name) {
+        c = c == '+' ? 'p' : c == '-' ? 'm' : c;  // SIGRTMINp1
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(All, EndingSignalTest, ::testing::ValuesIn(kCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(RealTime, EndingSignalTest, ::testing::ValuesIn(kRealTime), CaseName);
+
+// abort() still ends the process with its SIGABRT, whichever thread calls it: a failed assertion
+// must not wait for a main loop that may never read the descriptor again.
+TEST(EndingSignalsTest, AbortStillEndsTheProcess) {
+    for (const bool ownThread : {false, true}) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const rlimit noCore{0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            if (TakeEndingSignals() < 0) {
+                _exit(2);
+            }
+            if (ownThread) {
+                // As the output's writer threads start: every signal blocked.
+                sigset_t all;
+                sigfillset(&all);
+                pthread_sigmask(SIG_BLOCK, &all, nullptr);
+                std::thread([] { std::abort(); }).join();
+            } else {
+                std::abort();
+            }
+            _exit(3);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << ownThread << " exited " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), SIGABRT) << ownThread;
+    }
+}
 
 TEST(EndingSignalsTest, JobControlAndOthersAreNotAmongThem) {
     const sigset_t set = EndingSignals();

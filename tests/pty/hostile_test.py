@@ -21,6 +21,7 @@ import termios
 import time
 import unittest
 
+import fleet_test
 from console_pty_test import (PtyCase, TIOCGEXCL, cli_command, lock_directory, need, port_free,
                               program_path, read_events, run_cli, start_cli, stop)
 
@@ -29,7 +30,9 @@ NOBODY = 65534
 # Every signal whose default ends the process and that a program can catch.
 ENDING_SIGNALS = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1,
                   signal.SIGUSR2, signal.SIGALRM, signal.SIGVTALRM, signal.SIGPROF,
-                  signal.SIGXCPU, signal.SIGXFSZ, signal.SIGPIPE]
+                  signal.SIGXCPU, signal.SIGXFSZ, signal.SIGPIPE, signal.SIGPWR, signal.SIGIO,
+                  signal.SIGSTKFLT, signal.SIGSYS, signal.SIGABRT, signal.SIGRTMIN,
+                  signal.SIGRTMAX]
 
 STAND_IN_REFUSED = ("ERROR: TEST BUILD: the built-in image is a STAND-IN, not a firmware; "
                     "NOTHING was written")
@@ -337,16 +340,19 @@ class Descriptors(PtyCase):
                 os.close(slave)
 
     def test_lines_lost_on_a_full_device_are_said_on_stderr(self):
-        """stdout on a full disk: the update's status stands (the PLC got its firmware), and
+        """stdout on a full disk: each command's status stands (the PLC got its firmware), and
         stderr says that the output there is incomplete instead of nothing at all."""
         sim = self.start_sim("aio", "--exit-after-update")
-        with open("/dev/full", "w") as full:
-            p = subprocess.run(cli_command("aio", "--port", sim.port, "--yes", "--json"),
-                               stdin=subprocess.DEVNULL, stdout=full, stderr=subprocess.PIPE,
-                               text=True, timeout=120)
-        self.assertEqual(p.returncode, 0, p.stderr)
-        self.assertEqual(p.stderr.splitlines()[-1], "fwburn-aio-cli: stdout: No space left on "
-                         "device; lines of this run are missing there")
+        usb = fleet_test.fake_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", "A1")])
+        for args, env in ((["--port", sim.port, "--yes", "--json"], None), (["--version"], None),
+                          (["--version", "--json"], None), (["--help"], None),
+                          (["--list-ports"], usb), (["--list-ports", "--json"], usb)):
+            with self.subTest(args=args), open("/dev/full", "w") as full:
+                p = subprocess.run(cli_command("aio", *args), env=env, stdin=subprocess.DEVNULL,
+                                   stdout=full, stderr=subprocess.PIPE, text=True, timeout=120)
+                self.assertEqual(p.returncode, 0, p.stderr)
+                self.assertEqual(p.stderr.splitlines()[-1:], ["fwburn-aio-cli: stdout: No space "
+                                 "left on device; lines of this run are missing there"])
         sim.stop()
         self.assert_flash_is_image("aio", sim)
 

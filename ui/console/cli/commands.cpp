@@ -1,6 +1,8 @@
 #include "ui/console/cli/commands.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -167,7 +169,11 @@ int RunConsole(const char* program, int argc, char** argv) {
     const ParsedCommandLine parsed =
         ParseCommandLine(program, row >= 0 ? ModelName(row) : "Korvan", arguments);
     if (!parsed.run) {
-        std::fputs(parsed.output.c_str(), stdout);
+        // The help on a full disk is said lost as a command's lines are (below), the status kept.
+        if (std::fputs(parsed.output.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "%s: stdout: %s; lines of this run are missing there\n", program,
+                         std::strerror(errno));
+        }
         std::fputs(parsed.error.c_str(), stderr);
         return parsed.exitCode;
     }

@@ -11,11 +11,39 @@ struct Named {
     const char* name;
 };
 
+// SIGABRT among them still lets abort() end the process: abort() unblocks it in the aborting
+// thread (or raises it again with the default action). Only one sent from outside is read.
 constexpr Named kEnding[] = {
-    {SIGINT, "SIGINT"},   {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"},   {SIGQUIT, "SIGQUIT"},
-    {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"}, {SIGALRM, "SIGALRM"}, {SIGVTALRM, "SIGVTALRM"},
-    {SIGPROF, "SIGPROF"}, {SIGXCPU, "SIGXCPU"}, {SIGXFSZ, "SIGXFSZ"}, {SIGPIPE, "SIGPIPE"},
+    {SIGINT, "SIGINT"},   {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"},       {SIGQUIT, "SIGQUIT"},
+    {SIGUSR1, "SIGUSR1"}, {SIGUSR2, "SIGUSR2"}, {SIGALRM, "SIGALRM"},     {SIGVTALRM, "SIGVTALRM"},
+    {SIGPROF, "SIGPROF"}, {SIGXCPU, "SIGXCPU"}, {SIGXFSZ, "SIGXFSZ"},     {SIGPIPE, "SIGPIPE"},
+    {SIGPWR, "SIGPWR"},   {SIGIO, "SIGIO"},     {SIGSTKFLT, "SIGSTKFLT"}, {SIGSYS, "SIGSYS"},
+    {SIGABRT, "SIGABRT"},
 };
+
+// The real-time signals, known at run time only (the C library keeps the lowest for itself), are
+// named as the shell's `kill -l` names them: from SIGRTMIN up to the middle, then from SIGRTMAX
+// down.
+constexpr const char* kAboveMin[] = {"SIGRTMIN",    "SIGRTMIN+1",  "SIGRTMIN+2",  "SIGRTMIN+3",
+                                     "SIGRTMIN+4",  "SIGRTMIN+5",  "SIGRTMIN+6",  "SIGRTMIN+7",
+                                     "SIGRTMIN+8",  "SIGRTMIN+9",  "SIGRTMIN+10", "SIGRTMIN+11",
+                                     "SIGRTMIN+12", "SIGRTMIN+13", "SIGRTMIN+14", "SIGRTMIN+15"};
+constexpr const char* kBelowMax[] = {"SIGRTMAX",    "SIGRTMAX-1",  "SIGRTMAX-2",  "SIGRTMAX-3",
+                                     "SIGRTMAX-4",  "SIGRTMAX-5",  "SIGRTMAX-6",  "SIGRTMAX-7",
+                                     "SIGRTMAX-8",  "SIGRTMAX-9",  "SIGRTMAX-10", "SIGRTMAX-11",
+                                     "SIGRTMAX-12", "SIGRTMAX-13", "SIGRTMAX-14", "SIGRTMAX-15"};
+
+const char* RealTimeName(int signo) {
+    const int aboveMin = signo - SIGRTMIN;
+    const int belowMax = SIGRTMAX - signo;
+    if (aboveMin < 0 || belowMax < 0) {
+        return nullptr;
+    }
+    if (aboveMin <= (SIGRTMAX - SIGRTMIN) / 2 && aboveMin < 16) {
+        return kAboveMin[aboveMin];
+    }
+    return belowMax < 16 ? kBelowMax[belowMax] : "a real-time signal";
+}
 
 }  // namespace
 
@@ -24,6 +52,9 @@ sigset_t EndingSignals() {
     sigemptyset(&set);
     for (const Named& s : kEnding) {
         sigaddset(&set, s.signo);
+    }
+    for (int signo = SIGRTMIN; signo <= SIGRTMAX; ++signo) {
+        sigaddset(&set, signo);
     }
     return set;
 }
@@ -75,7 +106,8 @@ const char* EndingSignalName(int signo) {
             return s.name;
         }
     }
-    return "a signal";
+    const char* realTime = RealTimeName(signo);
+    return realTime != nullptr ? realTime : "a signal";
 }
 
 int ExitStatusForSignal(int signo) {

@@ -8,7 +8,7 @@
 namespace fwburn::console {
 
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
-// SIGXFSZ and SIGPIPE.
+// SIGXFSZ, SIGPIPE, SIGPWR, SIGIO, SIGSTKFLT, SIGSYS, SIGABRT and SIGRTMIN to SIGRTMAX.
 sigset_t EndingSignals();
 
 // Blocks them in the calling thread, and so in every thread it starts later, and returns a
@@ -28,7 +28,7 @@ int TakeStopKey();
 // SIGCONT that continued it taken.
 void StopAsTheKeyWould();
 
-// "SIGTERM" and so on; "a signal" for one that is not in the set.
+// "SIGTERM", "SIGRTMIN+3", "SIGRTMAX" and so on; "a signal" for one that is not in the set.
 const char* EndingSignalName(int signo);
 
 // 128 + signo.

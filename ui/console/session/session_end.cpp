@@ -58,8 +58,8 @@ int Session::LookResults() {
     for (auto& run : runs_) {
         rows.push_back(run->look);
     }
-    const int code =
-        ShowInfo(host_.out(), rows, info_.program, programRow_, options_.json, info_.standIn);
+    const int code = ShowInfo(host_.out(), rows, info_.program, programRow_, options_.json,
+                              info_.standIn, mode_ == ScreenMode::kTerminal ? host_.Columns() : 0);
     EndTrace(nullptr);
     return code;
 }

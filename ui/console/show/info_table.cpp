@@ -8,6 +8,7 @@
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/diagnosis.hpp"
 #include "ui/console/show/json_line.hpp"
+#include "ui/console/show/progress.hpp"
 #include "ui/console/show/shown_text.hpp"
 #include "ui/console/show/wording.hpp"
 
@@ -72,7 +73,7 @@ int InfoExitCode(const InfoRow& row) {
     return !row.opened ? kExitPortFailed : row.report.answered() ? kExitSuccess : kExitCommFailed;
 }
 
-std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow) {
+std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow, int columns) {
     std::vector<std::vector<std::string>> cells = {
         {"PORT", "MODE", "MODEL", "ID", "VARIANT", "BOOTLOADER", "FITS"}};
     for (const InfoRow& row : rows) {
@@ -115,8 +116,11 @@ std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int program
     }
     for (const InfoRow& row : rows) {
         if (!row.opened || !row.report.fits) {
-            // An open failure names its path already.
-            lines.push_back(Shown((row.opened ? row.port + ": " : "") + Why(row, programRow)));
+            // An open failure names its path already. On a terminal every word is kept, as in
+            // an update's final message: the words name what to check.
+            const std::string why =
+                Shown((row.opened ? row.port + ": " : "") + Why(row, programRow));
+            lines.push_back(columns > 0 ? WrapLine(why, columns) : why);
         }
     }
     return lines;
@@ -153,7 +157,7 @@ std::string InfoJson(const InfoRow& row, const std::string& program, int program
 }
 
 int ShowInfo(std::FILE* out, const std::vector<InfoRow>& rows, const std::string& program,
-             int programRow, bool json, bool standIn) {
+             int programRow, bool json, bool standIn, int columns) {
     std::vector<int> codes;
     for (const InfoRow& row : rows) {
         codes.push_back(InfoExitCode(row));
@@ -162,14 +166,14 @@ int ShowInfo(std::FILE* out, const std::vector<InfoRow>& rows, const std::string
         }
     }
     if (!json) {
-        for (const std::string& line : InfoTable(rows, programRow)) {
+        for (const std::string& line : InfoTable(rows, programRow, columns)) {
             std::fprintf(out, "%s\n", line.c_str());
         }
         if (standIn) {
-            std::fputs(
+            const std::string note =
                 "This test build's image is a stand-in of random bytes, not a firmware: written "
-                "into a PLC it leaves the PLC unusable.\n",
-                out);
+                "into a PLC it leaves the PLC unusable.";
+            std::fprintf(out, "%s\n", (columns > 0 ? WrapLine(note, columns) : note).c_str());
         }
     }
     std::fflush(out);

@@ -23,12 +23,15 @@ struct InfoRow {
 int InfoExitCode(const InfoRow& row);
 
 // The table for people: a header and one row per port, then one line per port whose controller
-// this program's image (for the model of `programRow`) does not fit, saying why.
-std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow);
+// this program's image (for the model of `programRow`) does not fit, saying why; on a terminal
+// of `columns` (0: none) that line is broken between words to fit it.
+std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow,
+                                   int columns = 0);
 // One JSON object per port, with this program's `program` name and model.
 std::string InfoJson(const InfoRow& row, const std::string& program, int programRow);
 // Writes the table, or the JSON objects, to `out`; returns the worst status of the rows.
+// `columns`: the terminal's width, 0 when stdout is none.
 int ShowInfo(std::FILE* out, const std::vector<InfoRow>& rows, const std::string& program,
-             int programRow, bool json, bool standIn);
+             int programRow, bool json, bool standIn, int columns);
 
 }  // namespace fwburn::console
