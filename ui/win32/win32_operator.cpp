@@ -2,29 +2,11 @@
 
 #include <cstdio>
 
+#include "link/win32/code_page.hpp"
 #include "link/win32/port_identity.hpp"
 #include "link/win32/usb_search.hpp"
 
 namespace fwburn {
-
-namespace {
-
-// `text` from code page `from` to code page `to`, through UTF-16.
-std::string Recode(const std::string& text, UINT from, UINT to) {
-    if (text.empty()) {
-        return {};
-    }
-    const int n =
-        MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(from, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    const int m = WideCharToMultiByte(to, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(m), '\0');
-    WideCharToMultiByte(to, 0, wide.data(), n, out.data(), m, nullptr, nullptr);
-    return out;
-}
-
-}  // namespace
 
 Answer Win32Operator::Show(const char* caption, const char* text, MessageIcon icon) {
     if (stop_.Requested()) {

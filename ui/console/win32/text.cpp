@@ -2,40 +2,20 @@
 
 #include <cerrno>
 
+#include "link/win32/code_page.hpp"
+
 namespace fwburn::console {
 
 std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
+    return WideFrom(utf8, CP_UTF8);
 }
 
 std::string Utf8(const std::wstring& wide) {
-    if (wide.empty()) {
-        return {};
-    }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
-                        nullptr, nullptr);
-    return utf8;
+    return NarrowTo(wide, CP_UTF8);
 }
 
 std::string Utf8FromAnsi(const std::string& ansi) {
-    if (ansi.empty()) {
-        return {};
-    }
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
-    return Utf8(wide);
+    return Recode(ansi, CP_ACP, CP_UTF8);
 }
 
 // The bytes of `text` that end on a whole UTF-8 sequence; the rest waits for the next piece.
