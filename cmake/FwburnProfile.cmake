@@ -7,6 +7,12 @@
 # build generates a deterministic stand-in of the image's size and says so, unless
 # FWBURN_REQUIRE_REAL_IMAGES is on (the release presets): then a missing image, or one of another
 # size than the profile's, stops the configuration with the variable named.
+# Debian's interpreter where there is one: the tests' Debian modules (pymodbus, dbusmock) are its
+# own, and a version manager's shim ahead of it in PATH costs a shell at each of the search's many
+# calls (seconds of every configuration). A Python3_EXECUTABLE given to CMake still wins.
+if(NOT Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
+    set(Python3_EXECUTABLE /usr/bin/python3)
+endif()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 if(WIN32)
     enable_language(RC)
