@@ -27,7 +27,7 @@ _fwburn_cli()
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return
             ;;
-        -h | --help | --version | --list-ports)
+        -h | --help)
             return
             ;;
     esac

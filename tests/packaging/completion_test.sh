@@ -29,6 +29,11 @@ if [ "$expected" != "$offered" ]; then
     diff <(echo "$expected") <(echo "$offered")
 fi
 [ "$(complete_words "$name" --po)" = "--port" ] || [ "$name" = plcsim ] || fail "$name: --po does not complete to --port"
+# --list-ports and --version take no value but go with --json.
+for first in --list-ports --version; do
+    [ "$(complete_words "$name" "$first" --js)" = "--json" ] || [ "$name" = plcsim ] ||
+        fail "$name: --js after $first does not complete to --json"
+done
 
 if [ "$name" != plcsim ]; then
     dev=$(mktemp -d)
