@@ -1,13 +1,14 @@
 # bash completion for fwburn-cpu-cli and fwburn-aio-cli
 
 # The serial devices a controller can be on: its USB link (ttyACM), adapters (ttyUSB), on-board
-# ports (ttyS). FWBURN_COMPLETION_DEV lets the tests point at a folder of their own.
+# ports (ttyS). FWBURN_COMPLETION_DEV lets the tests point at a folder of their own. compgen -G
+# rather than a bare glob: the user's failglob would abort the completion at the first kind absent.
 _fwburn_tty_devices()
 {
-    local dev=${FWBURN_COMPLETION_DEV:-/dev} path
-    for path in "$dev"/ttyACM* "$dev"/ttyUSB* "$dev"/ttyS*; do
-        [[ -e $path ]] && printf '%s\n' "$path"
-    done
+    local dev=${FWBURN_COMPLETION_DEV:-/dev}
+    compgen -G "$dev/ttyACM*"
+    compgen -G "$dev/ttyUSB*"
+    compgen -G "$dev/ttyS*"
 }
 
 _fwburn_cli()
@@ -17,16 +18,16 @@ _fwburn_cli()
     case $prev in
         --port)
             local IFS=$'\n'
-            COMPREPLY=($(compgen -W "$(_fwburn_tty_devices)" -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -W "$(_fwburn_tty_devices)" -- "$cur")
             return
             ;;
         --extract-image | --trace)
-            local IFS=$'\n'
+            # Read as lines, never split and globbed again: "a[b]" would come back as "ab".
             compopt -o filenames 2>/dev/null
-            COMPREPLY=($(compgen -f -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return
             ;;
-        -h | --help | --version | --list-ports)
+        -h | --help)
             return
             ;;
     esac

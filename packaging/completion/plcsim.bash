@@ -7,13 +7,13 @@ _plcsim()
     case $prev in
         --model)
             local IFS=$'\n'
-            COMPREPLY=($(compgen -W "$("${COMP_WORDS[0]}" --list-models 2>/dev/null)" -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -W "$("${COMP_WORDS[0]}" --list-models 2>/dev/null)" -- "$cur")
             return
             ;;
         --image | --link | --flash-out | --summary-json | --tty | --udc-file)
-            local IFS=$'\n'
+            # Read as lines, never split and globbed again: "a[b]" would come back as "ab".
             compopt -o filenames 2>/dev/null
-            COMPREPLY=($(compgen -f -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return
             ;;
         --image-length | --fault | --reconnect-after)

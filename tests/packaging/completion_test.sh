@@ -29,6 +29,11 @@ if [ "$expected" != "$offered" ]; then
     diff <(echo "$expected") <(echo "$offered")
 fi
 [ "$(complete_words "$name" --po)" = "--port" ] || [ "$name" = plcsim ] || fail "$name: --po does not complete to --port"
+# --list-ports and --version take no value but go with --json.
+for first in --list-ports --version; do
+    [ "$(complete_words "$name" "$first" --js)" = "--json" ] || [ "$name" = plcsim ] ||
+        fail "$name: --js after $first does not complete to --json"
+done
 
 if [ "$name" != plcsim ]; then
     dev=$(mktemp -d)
@@ -47,6 +52,22 @@ if [ "$name" != plcsim ]; then
         want=$(tr ' ' '\n' <<<"$want" | sort | tr '\n' ' ' | sed 's/ $//')
         [ "$got" = "$want" ] || fail "$name --port '$typed': got '$got', want '$want'"
     done
+    # A kind of port that is absent must not abort the rest under the user's failglob.
+    rm "$dev"/ttyUSB0
+    got=$(shopt -s failglob && complete_words "$name" --port "" 2>&1 | tr '\n' ' ' | sed 's/ $//')
+    want="$dev/ttyACM0 $dev/ttyACM1 $dev/ttyS0 $dev/ttyS1"
+    [ "$got" = "$want" ] || fail "$name --port under failglob: got '$got', want '$want'"
 fi
+
+# File names as they are, glob characters included: "a[b]" must not become "ab".
+files=$(mktemp -d)
+touch "$files"/{'a[b]',ab,'c*d',cxd}
+case $name in plcsim) file_option=--image ;; *) file_option=--trace ;; esac
+for c in "a[|$files/a[b]" "c*|$files/c*d"; do
+    typed=${c%%|*} want=${c#*|}
+    got=$(complete_words "$name" "$file_option" "$files/$typed" | tr '\n' ' ' | sed 's/ $//')
+    [ "$got" = "$want" ] || fail "$name $file_option '$typed': got '$got', want '$want'"
+done
+rm -rf "$files"
 
 [ $failures -eq 0 ] && echo "$name: completion passed" || exit 1
