@@ -11,12 +11,20 @@ else()
 endif()
 install(TARGETS fwburn-cpu fwburn-aio fwburn-cpu-cli fwburn-aio-cli RUNTIME DESTINATION .
         COMPONENT windows)
-install(FILES windows/README.txt DESTINATION . COMPONENT windows)
-# The sums of what was just installed, in the format sha256sum -c reads.
+install(FILES windows/README.txt windows/NOTICES.txt DESTINATION . COMPONENT windows)
+# The texts with Windows line ends (Notepad before Windows 10 shows LF-only text as one line),
+# then the sums of what was just installed, in the format sha256sum -c reads.
 install(CODE [[
     set(dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+    foreach(name README.txt NOTICES.txt)
+        file(READ "${dir}/${name}" text)
+        string(REPLACE "\r\n" "\n" text "${text}")
+        string(REPLACE "\n" "\r\n" text "${text}")
+        file(WRITE "${dir}/${name}" "${text}")
+    endforeach()
     set(sums "")
-    foreach(name fwburn-cpu.exe fwburn-aio.exe fwburn-cpu-cli.exe fwburn-aio-cli.exe README.txt)
+    foreach(name fwburn-cpu.exe fwburn-aio.exe fwburn-cpu-cli.exe fwburn-aio-cli.exe README.txt
+                 NOTICES.txt)
         file(SHA256 "${dir}/${name}" digest)
         string(APPEND sums "${digest}  ${name}\n")
     endforeach()
