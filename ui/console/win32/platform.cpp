@@ -27,7 +27,8 @@ bool TerminalOutput() {
 }
 
 const char* EndingStatuses() {
-    return "130 Ctrl+C, 149 Ctrl+Break, 129 the console closed, 143 logoff or shutdown.";
+    return "130 Ctrl+C, 149 Ctrl+Break, 129 the console closed, 143 logoff or shutdown, 141 the\n"
+           "output's reader went away.";
 }
 
 }  // namespace fwburn::console
