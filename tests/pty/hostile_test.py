@@ -339,22 +339,29 @@ class Descriptors(PtyCase):
                     self.assertFalse(select.select([master], [], [], 0.2)[0], "written on it")
                 os.close(slave)
 
-    def test_lines_lost_on_a_full_device_are_said_on_stderr(self):
-        """stdout on a full disk: each command's status stands (the PLC got its firmware), and
-        stderr says that the output there is incomplete instead of nothing at all."""
-        sim = self.start_sim("aio", "--exit-after-update")
+    def test_lines_lost_on_a_full_device_or_a_closed_stdout_are_said_on_stderr(self):
+        """stdout on a full disk, or closed: each command's status stands (the PLC got its
+        firmware), and stderr says that the output there is incomplete instead of nothing at
+        all."""
         usb = fleet_test.fake_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", "A1")])
-        for args, env in ((["--port", sim.port, "--yes", "--json"], None), (["--version"], None),
+        for args, env in ((["--yes", "--json"], None), (["--version"], None),
                           (["--version", "--json"], None), (["--help"], None),
                           (["--list-ports"], usb), (["--list-ports", "--json"], usb)):
-            with self.subTest(args=args), open("/dev/full", "w") as full:
-                p = subprocess.run(cli_command("aio", *args), env=env, stdin=subprocess.DEVNULL,
-                                   stdout=full, stderr=subprocess.PIPE, text=True, timeout=120)
-                self.assertEqual(p.returncode, 0, p.stderr)
-                self.assertEqual(p.stderr.splitlines()[-1:], ["fwburn-aio-cli: stdout: No space "
-                                 "left on device; lines of this run are missing there"])
-        sim.stop()
-        self.assert_flash_is_image("aio", sim)
+            for stdout, reason in (("/dev/full", "No space left on device"),
+                                   (None, "Bad file descriptor")):
+                with self.subTest(args=args, stdout=stdout), open("/dev/full", "w") as full:
+                    sim = self.start_sim("aio", "--exit-after-update") if "--yes" in args else None
+                    cmd = cli_command("aio", *args, *(["--port", sim.port] if sim else []))
+                    if stdout is None:
+                        cmd = ["bash", "-c", 'exec "$@" >&-', "bash"] + cmd
+                    p = subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=full,
+                                       stderr=subprocess.PIPE, text=True, timeout=120)
+                    self.assertEqual(p.returncode, 0, p.stderr)
+                    self.assertEqual(p.stderr.splitlines()[-1:], ["fwburn-aio-cli: stdout: %s; "
+                                     "lines of this run are missing there" % reason])
+                    if sim:
+                        sim.stop()
+                        self.assert_flash_is_image("aio", sim)
 
 
 class Signals(PtyCase):

@@ -13,8 +13,10 @@ bool KeepStandardDescriptorsOpen() {
             continue;
         }
         // The lower ones are open by now, so the open takes exactly this number. Inherited like
-        // any standard descriptor: no O_CLOEXEC.
-        const int null = open("/dev/null", O_RDWR);
+        // any standard descriptor: no O_CLOEXEC. A closed stdout or stderr takes a descriptor
+        // that holds the place but writes nothing (EBADF, as the closed one did): its lines are
+        // said lost, as on a full disk, not swallowed as /dev/null would.
+        const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDWR : O_PATH);
         if (null != fd) {
             if (null >= 0) {
                 close(null);
