@@ -41,10 +41,10 @@ constexpr uint32_t kLongestGuardMs = 100;
 
 // One frame under the boot-mode retry rule until an ACK is taken; what each discard drops is
 // counted. With `guardMs`, an ACK stands only when no second byte follows within that time.
-// `unanswered` is set by a read that timed out empty: that send's reply may still be on its way,
-// so the guard then lasts a whole read time-out.
+// Once a boot-mode read on the channel has come back short (replyOutstanding), that reply may
+// still be on its way, and the guard lasts a whole read time-out.
 bool SendUntilAcknowledged(Channel& channel, const uint8_t* frame, uint32_t length,
-                           uint32_t guardMs, bool& unanswered) {
+                           uint32_t guardMs) {
     Device& device = channel.device;
     Progress& progress = channel.progress;
     RetryBudget budget(progress);
@@ -60,7 +60,7 @@ bool SendUntilAcknowledged(Channel& channel, const uint8_t* frame, uint32_t leng
         uint8_t reply = 0;
         const uint32_t got = device.Read(&reply, 1);
         if (got != 1 || reply != kAck) {
-            unanswered = unanswered || got == 0;
+            channel.replyOutstanding = channel.replyOutstanding || got == 0;
             budget.BadReply();
             continue;
         }
@@ -71,11 +71,12 @@ bool SendUntilAcknowledged(Channel& channel, const uint8_t* frame, uint32_t leng
             // repeat by its number, acknowledges it and writes it once; one that refused it takes
             // it now. Ending FAILED instead would throw away a whole update for one stray byte;
             // a line that keeps doubling replies still runs out of this block's budget.
-            // A block whose read timed out may be answered late, after its resend was taken and
+            // A request whose read timed out may be answered late, after its resend was taken and
             // after the blocks that followed: that ACK must not stand in for the EOT's.
-            const uint32_t waitMs = unanswered && guardMs < kCommandTimeouts.readTotalConstant
-                                        ? kCommandTimeouts.readTotalConstant
-                                        : guardMs;
+            const uint32_t waitMs =
+                channel.replyOutstanding && guardMs < kCommandTimeouts.readTotalConstant
+                    ? kCommandTimeouts.readTotalConstant
+                    : guardMs;
             device.SetTimeouts(
                 Timeouts{kMaxDword, 0, waitMs, 0, kCommandTimeouts.writeTotalConstant});
             uint8_t second = 0;
@@ -144,7 +145,6 @@ uint8_t SendFW(Channel& channel, int row, ImageSpan image) {
     uint8_t* const data = frame + 3;
     uint8_t blockNumber = 1;
     uint32_t acknowledged = 0;
-    bool unanswered = false;  // a block's read timed out empty somewhere in this transfer
     for (uint32_t i = 0; i < g.blockCount; ++i) {
         frame[0] = kStx;
         frame[1] = blockNumber;
@@ -163,7 +163,7 @@ uint8_t SendFW(Channel& channel, int row, ImageSpan image) {
 
         progress.ClearErrCounter();
         const bool last = i == g.blockCount - 1;
-        if (!SendUntilAcknowledged(channel, frame, blockSize + 5, last ? guardMs : 0, unanswered)) {
+        if (!SendUntilAcknowledged(channel, frame, blockSize + 5, last ? guardMs : 0)) {
             return kBootFailure;  // no EOT after a block the controller did not take
         }
         ++blockNumber;
@@ -173,8 +173,7 @@ uint8_t SendFW(Channel& channel, int row, ImageSpan image) {
                          static_cast<int32_t>(acknowledged * 100 / (g.blockCount + 1)));
     }
     progress.ClearErrCounter();
-    bool eotUnanswered = false;
-    if (!SendUntilAcknowledged(channel, kEndOfTransfer, sizeof kEndOfTransfer, 0, eotUnanswered)) {
+    if (!SendUntilAcknowledged(channel, kEndOfTransfer, sizeof kEndOfTransfer, 0)) {
         return kBootFailure;
     }
     progress.ClearErrCounter();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/boot_commands.hpp"
 #include "protocol/transfer.hpp"
 #include "tests/support/block_receiver.hpp"
 #include "tests/support/command_case.hpp"
@@ -445,14 +446,15 @@ TEST(Transfer, ASecondReplyToTheLastBlockIsNeverTakenForItsAcknowledgement) {
     }
 }
 
-// A block answered only after its read timed out: the resend is taken, and the first send's ACK
+// A request answered only after its read timed out: the resend is taken, and the first send's ACK
 // comes later still, after the last block. It must never pass for the ACK of the EOT: a controller
 // that does not answer the EOT has not confirmed the image.
 TEST(Transfer, ALateAckNeverPassesForTheEotsAcknowledgement) {
+    constexpr size_t kUpdateWord = 99;  // "UPDATE", sent on the same channel before the transfer
     struct Case {
         const char* name;
-        size_t lateBlock;
-        int64_t lateMs;  // after the block's first send
+        size_t late;     // the block index, or kUpdateWord
+        int64_t lateMs;  // after its first send
         bool eotAnswered;
         uint8_t result;
     };
@@ -460,18 +462,25 @@ TEST(Transfer, ALateAckNeverPassesForTheEotsAcknowledgement) {
         {"the last block, EOT silent", 2, 3500, false, 16},
         {"a middle block, EOT silent", 1, 3500, false, 16},
         {"the last block nearly two time-outs late, EOT silent", 2, 5999, false, 16},
+        {"UPDATE, EOT silent", kUpdateWord, 3500, false, 16},
         {"the last block, EOT answered", 2, 3500, true, 0},
-        {"a middle block, EOT answered", 1, 3500, true, 0},
+        {"UPDATE, EOT answered", kUpdateWord, 3500, true, 0},
     };
+    const Bytes update = {'U', 'P', 'D', 'A', 'T', 'E'};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Bytes image = RandomImage(256 * 3 - 7, 41);
         FakeDevice device;
         BlockReceiver receiver(256);
         receiver.policy = [&](size_t index, int arrival) {
-            return BlockReceiver::Answer(0x06, index == c.lateBlock && arrival == 0 ? c.lateMs : 0);
+            return BlockReceiver::Answer(0x06, index == c.late && arrival == 0 ? c.lateMs : 0);
         };
+        int updates = 0;
         device.fallback = [&](const Bytes& w) {
+            if (w == update) {
+                return BlockReceiver::Answer(
+                    0x06, c.late == kUpdateWord && updates++ == 0 ? c.lateMs : 0);
+            }
             if (w == Bytes{0x04}) {
                 receiver.eotSeen = true;
                 return c.eotAnswered ? BlockReceiver::Answer(0x06, 0) : test::Silence();
@@ -481,6 +490,9 @@ TEST(Transfer, ALateAckNeverPassesForTheEotsAcknowledgement) {
         Figures figures;
         Progress progress(figures);
         Channel channel{device, progress};
+        if (c.late == kUpdateWord) {
+            ASSERT_EQ(SendUpdate(channel), 0);
+        }
         const uint8_t result = SendFW(channel, test::Row("HU"),
                                       ImageSpan{image.data(), static_cast<uint32_t>(image.size())});
         EXPECT_EQ(result, c.result);
