@@ -23,10 +23,12 @@ bool RunBootExchange(Channel& channel, const uint8_t* request, uint32_t requestL
             continue;
         }
         budget.BeforeRead();
-        if (device.Read(reply, replyLength) == replyLength && accept(reply)) {
+        const uint32_t got = device.Read(reply, replyLength);
+        if (got == replyLength && accept(reply)) {
             channel.progress.ClearErrCounter();
             return true;
         }
+        channel.replyOutstanding = channel.replyOutstanding || got < replyLength;
         budget.BadReply();
     }
     return false;

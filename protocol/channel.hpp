@@ -10,6 +10,9 @@ namespace fwburn {
 struct Channel {
     Device& device;
     Progress& progress;
+    // A boot-mode read came back short: the rest of that reply may still come, after later
+    // requests, where a one-byte ACK carries nothing to tell whose it is.
+    bool replyOutstanding = false;
 };
 
 }  // namespace fwburn

@@ -41,6 +41,8 @@ constexpr uint32_t kLongestGuardMs = 100;
 
 // One frame under the boot-mode retry rule until an ACK is taken; what each discard drops is
 // counted. With `guardMs`, an ACK stands only when no second byte follows within that time.
+// Once a boot-mode read on the channel has come back short (replyOutstanding), that reply may
+// still be on its way, and the guard lasts a whole read time-out.
 bool SendUntilAcknowledged(Channel& channel, const uint8_t* frame, uint32_t length,
                            uint32_t guardMs) {
     Device& device = channel.device;
@@ -56,7 +58,9 @@ bool SendUntilAcknowledged(Channel& channel, const uint8_t* frame, uint32_t leng
         }
         budget.BeforeRead();
         uint8_t reply = 0;
-        if (device.Read(&reply, 1) != 1 || reply != kAck) {
+        const uint32_t got = device.Read(&reply, 1);
+        if (got != 1 || reply != kAck) {
+            channel.replyOutstanding = channel.replyOutstanding || got == 0;
             budget.BadReply();
             continue;
         }
@@ -67,8 +71,14 @@ bool SendUntilAcknowledged(Channel& channel, const uint8_t* frame, uint32_t leng
             // repeat by its number, acknowledges it and writes it once; one that refused it takes
             // it now. Ending FAILED instead would throw away a whole update for one stray byte;
             // a line that keeps doubling replies still runs out of this block's budget.
+            // A request whose read timed out may be answered late, after its resend was taken and
+            // after the blocks that followed: that ACK must not stand in for the EOT's.
+            const uint32_t waitMs =
+                channel.replyOutstanding && guardMs < kCommandTimeouts.readTotalConstant
+                    ? kCommandTimeouts.readTotalConstant
+                    : guardMs;
             device.SetTimeouts(
-                Timeouts{kMaxDword, 0, guardMs, 0, kCommandTimeouts.writeTotalConstant});
+                Timeouts{kMaxDword, 0, waitMs, 0, kCommandTimeouts.writeTotalConstant});
             uint8_t second = 0;
             const bool doubled = device.Read(&second, 1) == 1;
             device.SetTimeouts(kCommandTimeouts);

@@ -36,10 +36,11 @@ uint32_t LastBlockGuardMs(int row, uint32_t frameLength, uint32_t readLatencyMs)
 
 // Sends `image` in blocks (geometry by `row`'s model and the image length), then EOT. Begins the
 // programming phase and advances it block by block. The last block's ACK stands only when no
-// second reply follows it within LastBlockGuardMs; otherwise the block is sent again under its
-// retry budget. Bytes beyond the replies are counted in the figures' surplusBytes. 0 on success;
-// kBootFailure when a block or the EOT ran out of its retry budget, or the image ran out before the
-// geometry did.
+// second reply follows it within LastBlockGuardMs (a whole read time-out once a boot-mode read on
+// the channel came back short: that reply may still come); otherwise the block is sent again
+// under its retry budget. Bytes beyond the replies are counted in the figures' surplusBytes. 0 on
+// success; kBootFailure when a block or the EOT ran out of its retry budget, or the image ran out
+// before the geometry did.
 uint8_t SendFW(Channel& channel, int row, ImageSpan image);
 
 }  // namespace fwburn

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/boot_commands.hpp"
 #include "protocol/transfer.hpp"
 #include "tests/support/block_receiver.hpp"
 #include "tests/support/command_case.hpp"
@@ -254,7 +255,8 @@ TEST(Transfer, UnacknowledgedEotFails) {
 
 // The transfer runs on the 3000 ms command time-outs, set once before the first frame: an ACK
 // 2999 ms after a frame is taken, one at 3001 ms is too late, and a silent or unwritable frame
-// costs 3000 ms an attempt. Only the last block's guard (22 ms for a 133-byte frame) sets others.
+// costs 3000 ms an attempt. Only the last block's guard (22 ms for a 133-byte frame, a whole
+// time-out once a read has come back empty) sets others.
 TEST(Transfer, CommandTimeoutsPaceEveryAttempt) {
     const Timeouts command{0xFFFFFFFF, 0, 3000, 0, 3000};
     struct Case {
@@ -264,18 +266,19 @@ TEST(Transfer, CommandTimeoutsPaceEveryAttempt) {
         size_t firstBlockSends;
         int totalErrCounter;
         int64_t endMs;
+        int64_t guardMs;
     };
     const Case cases[] = {
         {"ACK just inside", [](size_t, int) { return BlockReceiver::Answer(0x06, 2999); }, 0, 1, 0,
-         2999},
+         2999, 22},
         {"ACK just too late",
          [](size_t, int arrival) {
              return arrival == 0 ? BlockReceiver::Answer(0x06, 3001) : test::Silence();
          },
-         0, 2, 1, 3001},
-        {"silence", [](size_t, int) { return test::Silence(); }, 16, 6, 6, 18000},
+         0, 2, 1, 3001, 3000},
+        {"silence", [](size_t, int) { return test::Silence(); }, 16, 6, 6, 18000, 0},
         {"frame never written whole", [](size_t, int) { return test::ShortWrite(100); }, 16, 6, 6,
-         18000},
+         18000, 0},
     };
     for (const Case& c : cases) {
         const Bytes image = RandomImage(256, 4);
@@ -284,11 +287,13 @@ TEST(Transfer, CommandTimeoutsPaceEveryAttempt) {
         });
         EXPECT_EQ(t.result, c.result) << c.name;
         const auto set = t.device.CallsOf(Call::kSetTimeouts);
-        const int64_t guardMs = c.result == 0 ? 22 : 0;
+        const int64_t guardMs = c.guardMs;
         ASSERT_EQ(set.size(), guardMs != 0 ? 3u : 1u) << c.name;
         EXPECT_EQ(set[0].timeouts, command) << c.name;
         if (guardMs != 0) {
-            EXPECT_EQ(set[1].timeouts, (Timeouts{0xFFFFFFFF, 0, 22, 0, 3000})) << c.name;
+            EXPECT_EQ(set[1].timeouts,
+                      (Timeouts{0xFFFFFFFF, 0, static_cast<uint32_t>(guardMs), 0, 3000}))
+                << c.name;
             EXPECT_EQ(set[2].timeouts, command) << c.name;
         }
         EXPECT_EQ(t.device.calls().front().kind, Call::kSetTimeouts) << c.name;
@@ -438,6 +443,62 @@ TEST(Transfer, ASecondReplyToTheLastBlockIsNeverTakenForItsAcknowledgement) {
             EXPECT_EQ(t.receiver.blocks.size(), 2u);
         }
         EXPECT_TRUE(t.receiver.violations.empty());
+    }
+}
+
+// A request answered only after its read timed out: the resend is taken, and the first send's ACK
+// comes later still, after the last block. It must never pass for the ACK of the EOT: a controller
+// that does not answer the EOT has not confirmed the image.
+TEST(Transfer, ALateAckNeverPassesForTheEotsAcknowledgement) {
+    constexpr size_t kUpdateWord = 99;  // "UPDATE", sent on the same channel before the transfer
+    struct Case {
+        const char* name;
+        size_t late;     // the block index, or kUpdateWord
+        int64_t lateMs;  // after its first send
+        bool eotAnswered;
+        uint8_t result;
+    };
+    const Case cases[] = {
+        {"the last block, EOT silent", 2, 3500, false, 16},
+        {"a middle block, EOT silent", 1, 3500, false, 16},
+        {"the last block nearly two time-outs late, EOT silent", 2, 5999, false, 16},
+        {"UPDATE, EOT silent", kUpdateWord, 3500, false, 16},
+        {"the last block, EOT answered", 2, 3500, true, 0},
+        {"UPDATE, EOT answered", kUpdateWord, 3500, true, 0},
+    };
+    const Bytes update = {'U', 'P', 'D', 'A', 'T', 'E'};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes image = RandomImage(256 * 3 - 7, 41);
+        FakeDevice device;
+        BlockReceiver receiver(256);
+        receiver.policy = [&](size_t index, int arrival) {
+            return BlockReceiver::Answer(0x06, index == c.late && arrival == 0 ? c.lateMs : 0);
+        };
+        int updates = 0;
+        device.fallback = [&](const Bytes& w) {
+            if (w == update) {
+                return BlockReceiver::Answer(
+                    0x06, c.late == kUpdateWord && updates++ == 0 ? c.lateMs : 0);
+            }
+            if (w == Bytes{0x04}) {
+                receiver.eotSeen = true;
+                return c.eotAnswered ? BlockReceiver::Answer(0x06, 0) : test::Silence();
+            }
+            return receiver.OnWrite(w);
+        };
+        Figures figures;
+        Progress progress(figures);
+        Channel channel{device, progress};
+        if (c.late == kUpdateWord) {
+            ASSERT_EQ(SendUpdate(channel), 0);
+        }
+        const uint8_t result = SendFW(channel, test::Row("HU"),
+                                      ImageSpan{image.data(), static_cast<uint32_t>(image.size())});
+        EXPECT_EQ(result, c.result);
+        EXPECT_TRUE(receiver.eotSeen);
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), receiver.Received().begin()));
+        EXPECT_TRUE(receiver.violations.empty());
     }
 }
 
