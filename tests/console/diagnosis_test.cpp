@@ -149,6 +149,18 @@ std::vector<ExplainCase> Cases() {
          "erased",
          {"run the update again to recover the PLC"},
          nullptr},
+        {"erased on a line that doubles the replies",
+         "ZL500",
+         kCpu,
+         [] {
+             UpdateOutcome o = Ending(OutcomeKind::FailedAfterErase);
+             o.surplusBytes = 88;
+             return o;
+         }(),
+         false,
+         "erased",
+         {"run the update again", "88 bytes came beyond the replies", "echoes or repeats"},
+         nullptr},
         {"erased on a serial link",
          "RV7-G",
          kCpu,

@@ -144,6 +144,12 @@ Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool
                            "to recover the PLC (it waits in its bootloader)"
                          : "the erase had begun: the PLC's firmware is gone; power-cycle the PLC, "
                            "then run the update again to recover it (it starts in its bootloader)";
+            // A converter that hears itself, or repeats what it hears, fails every attempt alike.
+            if (outcome.surplusBytes > 0) {
+                e.text += "; " + std::to_string(outcome.surplusBytes) +
+                          " bytes came beyond the replies: a line that echoes or repeats them (an "
+                          "RS-485 converter, a loopback) fails every attempt, so check it first";
+            }
             return e;
         case OutcomeKind::ControllerRefused:
         case OutcomeKind::CommunicationFailed:
