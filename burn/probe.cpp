@@ -155,7 +155,8 @@ ProbeReport Probe(Channel& channel, int row, BootIdRule rule, uint32_t imageLeng
     const int other = OtherAddressRow(row);
     if (report.mode == kNoAcceptableReply && counting.received() > 0 && other >= 0) {
         const uint8_t mode = ConfirmComm(ch, other);
-        if (mode == kApplicationMode || mode == kBootMode) {
+        // A refusal there (run mode, a flow error) is a valid answer too, not a silence.
+        if (mode != kNoAcceptableReply) {
             report.mode = mode;
             report.otherAddress = true;
             report.targetByte = TargetByte(other);
@@ -171,6 +172,12 @@ ProbeReport Probe(Channel& channel, int row, BootIdRule rule, uint32_t imageLeng
             Silence(report, counting, before);
         }
         std::snprintf(report.why, sizeof report.why, "%s", ModeQueryFailureMessage(report.mode));
+        if (report.otherAddress) {
+            const size_t used = std::strlen(report.why);
+            std::snprintf(report.why + used, sizeof report.why - used,
+                          " (at address 0x%02X; this program's image is for %s, address 0x%02X)",
+                          report.targetByte, ModelName(row), TargetByte(row));
+        }
     }
     if (report.why[0] == '\0') {
         if (const char* refusal = ImageRefusal(row, imageLength)) {

@@ -81,6 +81,9 @@ const ProbeCase kCases[] = {
      -1, -1, false, "NO RESPONSE @ State 1"},
     {"MN6 program, run mode", "MN6", kCpu, "MN6", RunMode, kRunMode, 0x59, "", -1, -1, -1, false,
      "PLC in RUN MODE"},
+    {"ZL500-AIO program, ZL500 in run mode at the other address", "ZL500-AIO", kAio, "ZL500",
+     RunMode, kRunMode, 0x59, "", -1, -1, -1, false,
+     "PLC in RUN MODE (at address 0x59; this program's image is for ZL500-AIO, address 0x5B)"},
 };
 // clang-format on
 
