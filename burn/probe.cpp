@@ -104,7 +104,10 @@ void ProbeApplication(Channel& ch, ProbeReport& report, int queryRow, int row) {
 
 void ProbeBootloader(Channel& ch, ProbeReport& report, int row, BootIdRule rule) {
     uint16_t id = 0;
-    if (ReadBootId_B(ch, id) != 0) {
+    bool received = false;
+    // Asked as the update asks, again while the ID does not pass: a reply carries no checksum,
+    // and a stray byte before it makes an ID that no bootloader has. Then the last one that came.
+    if (CheckID_B(ch, rule, row, id, received) != 0 && !received) {
         std::snprintf(report.why, sizeof report.why, "the bootloader did not tell its ID");
         return;
     }

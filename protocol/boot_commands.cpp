@@ -40,17 +40,6 @@ uint8_t CheckID_B(Channel& channel, BootIdRule rule, int row, uint16_t& id, bool
     return accepted ? 0 : kBootFailure;
 }
 
-uint8_t ReadBootId_B(Channel& channel, uint16_t& id) {
-    channel.device.SetTimeouts(kCommandTimeouts);
-    uint8_t reply[3];
-    if (!RunBootExchange(channel, kIdWord.bytes, kIdWord.length, reply, sizeof reply,
-                         [](const uint8_t* r) { return r[0] == kAck; })) {
-        return kBootFailure;
-    }
-    id = static_cast<uint16_t>(reply[1] << 8 | reply[2]);
-    return 0;
-}
-
 uint8_t read_fu_version_B(Channel& channel, uint8_t& version) {
     channel.device.SetTimeouts(kCommandTimeouts);
     uint8_t reply[3];

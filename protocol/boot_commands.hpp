@@ -14,8 +14,6 @@ uint8_t CheckID_B(Channel& channel, BootIdRule rule, int row);
 // The same exchange; `received` is set when an ACK reply came, and `id` is the ID the last one
 // carried.
 uint8_t CheckID_B(Channel& channel, BootIdRule rule, int row, uint16_t& id, bool& received);
-// "ID", taking whatever ID comes with an ACK: for a probe that must not decide on the model.
-uint8_t ReadBootId_B(Channel& channel, uint16_t& id);
 
 // "VERSION"; on success `version` = major (low nibble of the first byte) << 4 | minor.
 uint8_t read_fu_version_B(Channel& channel, uint8_t& version);

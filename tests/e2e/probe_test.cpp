@@ -163,5 +163,47 @@ TEST(Probing, SilenceIsToldApart) {
     EXPECT_EQ(r.silence.finding, Finding::NoBytes);
 }
 
+// A stray ACK on the line just before the bootloader's first ID reply: the three bytes read then
+// carry an ID of no bootloader, one of the real ID's bytes left behind.
+class StrayAckBeforeBootId final : public Device {
+  public:
+    explicit StrayAckBeforeBootId(Device& inner) : inner_(inner) {}
+    uint32_t Write(const uint8_t* data, uint32_t length) override {
+        if (!sent_ && length == 2 && data[0] == 'I' && data[1] == 'D') {
+            sent_ = stray_ = true;
+        }
+        return inner_.Write(data, length);
+    }
+    uint32_t Read(uint8_t* buffer, uint32_t length) override {
+        if (!stray_ || length == 0) {
+            return inner_.Read(buffer, length);
+        }
+        stray_ = false;
+        buffer[0] = 0x06;
+        return 1 + inner_.Read(buffer + 1, length - 1);
+    }
+    bool GetLineSettings(LineSettings& s) override { return inner_.GetLineSettings(s); }
+    bool SetLineSettings(const LineSettings& s) override { return inner_.SetLineSettings(s); }
+    bool SetTimeouts(const Timeouts& t) override { return inner_.SetTimeouts(t); }
+    uint32_t DiscardInput() override { return inner_.DiscardInput(); }
+    uint32_t ReadLatencyMs() const override { return inner_.ReadLatencyMs(); }
+
+  private:
+    Device& inner_;
+    bool sent_ = false;
+    bool stray_ = false;
+};
+
+TEST(Probing, AStrayByteBeforeTheBootloadersIdIsNoOtherModel) {
+    ProbeRig rig("ZL500", InBootloader, 13096);
+    StrayAckBeforeBootId line(rig.link);
+    Channel channel{line, rig.progress};
+    const ProbeReport r = Probe(channel, FindModelRow("ZL500"), BootIdRule::Cpu, 13096);
+    EXPECT_EQ(r.mode, kBootMode);
+    EXPECT_EQ(r.bootId, 0x3010);
+    EXPECT_STREQ(r.models, "ZL500");
+    EXPECT_TRUE(r.fits) << r.why;
+}
+
 }  // namespace
 }  // namespace fwburn
