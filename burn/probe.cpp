@@ -125,7 +125,7 @@ void ProbeBootloader(Channel& ch, ProbeReport& report, int row, BootIdRule rule)
     }
     if (report.otherAddress || !BootIdAccepted(rule, row, id)) {
         std::snprintf(report.why, sizeof report.why,
-                      "the bootloader is a %s one (ID 0x%04X, address 0x%02X); this program's "
+                      "the bootloader is that of a %s (ID 0x%04X, address 0x%02X); this program's "
                       "image is for %s (address 0x%02X)",
                       OrUnknown(report.models), id, report.targetByte, ModelName(row),
                       TargetByte(row));

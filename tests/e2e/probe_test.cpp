@@ -39,6 +39,10 @@ void InBootloader(sim::Faults& f) {
 void OldBootloader(sim::Faults& f) {
     f.version = sim::BootloaderVersion{1, 1};
 }
+void UnknownBootloader(sim::Faults& f) {
+    f.bootAtPowerOn = true;
+    f.bootId = 0x4242;
+}
 void Silent(sim::Faults& f) {
     f.silent = true;
 }
@@ -66,6 +70,9 @@ const ProbeCase kCases[] = {
      kApplicationMode, 0x59, "ZL500", 0x3010, -1, 0x10, false, "the PLC is a ZL500 ("},
     {"ZL500-AIO program, a newer bootloader", "ZL500-AIO", kAio, "ZL500-AIO", OldBootloader,
      kApplicationMode, 0x5B, "ZL500-AIO", 0x3010, -1, 0x11, false, "version is unknown"},
+    {"ZL500 program, a bootloader of no known model", "ZL500", kCpu, "ZL500", UnknownBootloader,
+     kBootMode, 0x59, "", 0x4242, -1, -1, false,
+     "the bootloader is that of a model unknown to this program (ID 0x4242, address 0x59)"},
     {"RV7-G program, RV7-G", "RV7-G", kCpu, "RV7-G", NoFault, kApplicationMode, 0x59, "RV7-G",
      0x000C, 0x4138, -1, true, ""},
     {"RV7-G program, RV7-KT5: the variant register tells", "RV7-G", kCpu, "RV7-KT5", NoFault,
