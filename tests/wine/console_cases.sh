@@ -231,6 +231,15 @@ console_looks() {
 events[0]['mode'] == 'application' and events[0]['fits'] and events[0]['exitCode'] == 0"
     grep -q " tx model-ID-query " "$trace" && tail -n 1 "$trace" | grep -q " note close COM44$" ||
         fail "--info --trace: $(tail -n 3 "$trace")"
+    # The record into the file stdout goes to: neither empties the file nor writes over the
+    # other's lines.
+    sim zl500 ZL500 COM44 "$image"
+    local both="$ARTIFACTS/$tag.info-same.out"
+    cli info-same "$program" --info --port COM44 --trace "Z:${both//\//\\}"
+    expect_status info-same 0
+    grep -qx "# fwburn link trace 1" "$both" && grep -qE "^COM44 +application +ZL500 " "$both" &&
+        grep -qE "^[0-9]+ note close COM44$" "$both" ||
+        fail "--trace into stdout's file: $(cat "$both")"
 
     cli missing "$program" --port COM46 --yes --allow-stand-in
     expect_status missing 4
