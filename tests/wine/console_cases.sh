@@ -332,6 +332,12 @@ PY
     cli readonly "$program" --extract-image "$win\\readonly.bin"
     expect_status readonly 1
     [ "$(cat "$dir/readonly.bin")" = keep ] || fail "a read-only file was replaced"
+    # A symbolic link of the system beneath, which Wine shows as the file it points to.
+    echo keep >"$dir/kept.txt" && ln -s kept.txt "$dir/link.bin" || fail "ln -s in $dir"
+    cli link "$program" --extract-image "$win\\link.bin"
+    expect_status link 1
+    [ -L "$dir/link.bin" ] && [ "$(cat "$dir/kept.txt")" = keep ] ||
+        fail "a link was replaced, or the file it points to lost: $(ls -l "$dir")"
     [ -z "$(find "$dir" -name '.fwburn-*')" ] || fail "a temporary file stayed: $(ls -a "$dir")"
     echo "PASS: --info (ZL500, ZL600), --list-ports, --version, usage errors, a missing port (4), --extract-image"
 }
