@@ -231,6 +231,15 @@ console_looks() {
 events[0]['mode'] == 'application' and events[0]['fits'] and events[0]['exitCode'] == 0"
     grep -q " tx model-ID-query " "$trace" && tail -n 1 "$trace" | grep -q " note close COM44$" ||
         fail "--info --trace: $(tail -n 3 "$trace")"
+    # The record into the file stdout goes to: neither empties the file nor writes over the
+    # other's lines.
+    sim zl500 ZL500 COM44 "$image"
+    local both="$ARTIFACTS/$tag.info-same.out"
+    cli info-same "$program" --info --port COM44 --trace "Z:${both//\//\\}"
+    expect_status info-same 0
+    grep -qx "# fwburn link trace 1" "$both" && grep -qE "^COM44 +application +ZL500 " "$both" &&
+        grep -qE "^[0-9]+ note close COM44$" "$both" ||
+        fail "--trace into stdout's file: $(cat "$both")"
 
     cli missing "$program" --port COM46 --yes --allow-stand-in
     expect_status missing 4
@@ -323,6 +332,12 @@ PY
     cli readonly "$program" --extract-image "$win\\readonly.bin"
     expect_status readonly 1
     [ "$(cat "$dir/readonly.bin")" = keep ] || fail "a read-only file was replaced"
+    # A symbolic link of the system beneath, which Wine shows as the file it points to.
+    echo keep >"$dir/kept.txt" && ln -s kept.txt "$dir/link.bin" || fail "ln -s in $dir"
+    cli link "$program" --extract-image "$win\\link.bin"
+    expect_status link 1
+    [ -L "$dir/link.bin" ] && [ "$(cat "$dir/kept.txt")" = keep ] ||
+        fail "a link was replaced, or the file it points to lost: $(ls -l "$dir")"
     [ -z "$(find "$dir" -name '.fwburn-*')" ] || fail "a temporary file stayed: $(ls -a "$dir")"
     echo "PASS: --info (ZL500, ZL600), --list-ports, --version, usage errors, a missing port (4), --extract-image"
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -318,7 +319,53 @@ std::shared_ptr<Destinations> OwnedHandle(HANDLE file) {
     return std::make_shared<HandleWrites>(std::vector<HANDLE>{file}, true);
 }
 
+namespace {
+
+// Two handles of one file on disk, by its file ID. Wine knows no volume for a standard handle
+// that it made from a descriptor of the system beneath (its serial number is 0 there), nor gives
+// GetFileInformationByHandle for it: the ID alone tells the file then.
+bool SameFile(HANDLE a, HANDLE b) {
+    FILE_ID_INFO ia{};
+    FILE_ID_INFO ib{};
+    return GetFileType(a) == FILE_TYPE_DISK && GetFileType(b) == FILE_TYPE_DISK &&
+           GetFileInformationByHandleEx(a, FileIdInfo, &ia, sizeof ia) &&
+           GetFileInformationByHandleEx(b, FileIdInfo, &ib, sizeof ib) &&
+           std::memcmp(&ia.FileId, &ib.FileId, sizeof ia.FileId) == 0 &&
+           (ia.VolumeSerialNumber == ib.VolumeSerialNumber || ia.VolumeSerialNumber == 0 ||
+            ib.VolumeSerialNumber == 0);
+}
+
+// The file stdout or stderr already goes to (`--trace log` beside `>log`), as a handle of theirs:
+// opened anew it would be emptied, and with a position of its own the trace and the lines would
+// overwrite each other. Null when the path names no such file.
+HANDLE StreamOfSameFile(const std::wstring& path) {
+    const HANDLE named = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (named == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    HANDLE same = nullptr;
+    for (const DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE stream = GetStdHandle(which);
+        if (same == nullptr && stream != nullptr && stream != INVALID_HANDLE_VALUE &&
+            SameFile(named, stream) &&
+            !DuplicateHandle(GetCurrentProcess(), stream, GetCurrentProcess(), &same, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+            same = nullptr;
+        }
+    }
+    CloseHandle(named);
+    return same;
+}
+
+}  // namespace
+
 std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error) {
+    if (const HANDLE same = StreamOfSameFile(Wide(path)); same != nullptr) {
+        error = 0;
+        return OwnedHandle(same);
+    }
     const HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {

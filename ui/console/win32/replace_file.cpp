@@ -64,6 +64,53 @@ std::wstring FullPath(const std::wstring& path) {
     return full;
 }
 
+// The path Windows resolved an open handle to; empty when it cannot tell.
+std::wstring FinalPath(HANDLE h) {
+    const DWORD n = GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED);
+    if (n == 0) {
+        return L"";
+    }
+    std::wstring path(n, L'\0');
+    const DWORD m = GetFinalPathNameByHandleW(h, path.data(), n, FILE_NAME_NORMALIZED);
+    path.resize(m < n ? m : 0);
+    return path;
+}
+
+// Whether the file opened as `h` is another file under the name `full`: Wine shows a symbolic
+// link of the system beneath as the file it points to, with no reparse point, and removing the
+// old file once replaced would remove that file. Its resolved path is then not its folder's
+// resolved path and its own name. False where either cannot be told.
+bool ReachedThroughLink(HANDLE h, const std::wstring& full) {
+    const size_t cut = full.find_last_of(L"\\/");
+    const bool root = cut == 0 || full[cut - 1] == L':';
+    const HANDLE dir =
+        CreateFileW(full.substr(0, root ? cut + 1 : cut).c_str(), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (dir == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    std::wstring expected = FinalPath(dir);
+    CloseHandle(dir);
+    const std::wstring resolved = FinalPath(h);
+    if (expected.empty() || resolved.empty()) {
+        return false;
+    }
+    // The name as the disk has it: a short (8.3) name given is the same file.
+    std::wstring name = full.substr(cut + 1);
+    const DWORD n = GetLongPathNameW(full.c_str(), nullptr, 0);
+    std::wstring longPath(n, L'\0');
+    if (n > 0 && GetLongPathNameW(full.c_str(), longPath.data(), n) == n - 1) {
+        longPath.resize(n - 1);
+        name = longPath.substr(longPath.find_last_of(L"\\/") + 1);
+    }
+    if (expected.back() != L'\\') {
+        expected += L'\\';
+    }
+    expected += name;
+    return CompareStringOrdinal(expected.c_str(), -1, resolved.c_str(), -1, TRUE) != CSTR_EQUAL;
+}
+
 // Why the file at `full` may not be replaced; empty when it may (or when there is none).
 std::string Refusal(const std::wstring& full, bool& exists) {
     exists = false;
@@ -77,8 +124,9 @@ std::string Refusal(const std::wstring& full, bool& exists) {
     exists = true;
     BY_HANDLE_FILE_INFORMATION info{};
     const bool disk = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info);
+    const bool elsewhere = disk && ReachedThroughLink(h, full);
     CloseHandle(h);
-    if (disk && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (disk && ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || elsewhere)) {
         // Following it would let whoever can plant a link choose the file that gets replaced.
         return "a symbolic link or junction; name the file it points to";
     }
