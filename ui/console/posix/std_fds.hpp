@@ -7,8 +7,9 @@
 namespace fwburn::console {
 
 // Opens /dev/null in the place of each closed standard descriptor; stdin then reads as end of
-// input, which cancels a prompt, and writes to stdout or stderr fail as they did. Call it first in main, before anything opens a file. False when
-// one is closed and /dev/null cannot be opened: the program must not go on.
+// input, which cancels a prompt, and writes to stdout or stderr fail as they did. Call it first in
+// main, before anything opens a file. False when one is closed and /dev/null cannot be opened: the
+// program must not go on.
 bool KeepStandardDescriptorsOpen();
 
 }  // namespace fwburn::console
