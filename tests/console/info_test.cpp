@@ -66,12 +66,16 @@ std::vector<InfoRow> Rows() {
     closed.port = "/dev/ttyACM9";
     closed.openFailure = "/dev/ttyACM9: permission denied";
     closed.denied = true;
-    return {zl500, kt5, boot, aio, silent, run, closed};
+    // Bytes came, then the line hung up: the cable pulled, not a controller of another kind.
+    InfoRow gone = Answered("/dev/ttyACM5", kNoAcceptableReply, "", false, "NO RESPONSE @ State 1");
+    gone.report.silence.finding = Finding::OnlyEarlier;
+    gone.hungUp = true;
+    return {zl500, kt5, boot, aio, silent, run, closed, gone};
 }
 
 TEST(InfoTable, ARowPerPortThenWhyEachDoesNotFit) {
     const std::vector<std::string> lines = InfoTable(Rows(), ProgramRowForTest());
-    ASSERT_EQ(lines.size(), 1u + 7u + 5u);
+    ASSERT_EQ(lines.size(), 1u + 8u + 6u);
     const std::vector<std::vector<std::string>> columns = {
         {"PORT", "MODE", "MODEL", "ID", "VARIANT", "BOOTLOADER", "FITS"},
         {"/dev/ttyACM0", "application", "ZL500", "0x3010", "-", "1.0", "yes"},
@@ -81,6 +85,7 @@ TEST(InfoTable, ARowPerPortThenWhyEachDoesNotFit) {
         {"/dev/ttyACM4", "no", "answer", "-", "-", "-", "-", "no"},
         {"/dev/ttyS0", "run", "mode", "-", "-", "-", "-", "no"},
         {"/dev/ttyACM9", "not", "opened", "-", "-", "-", "-", "no"},
+        {"/dev/ttyACM5", "no", "answer", "-", "-", "-", "-", "no"},
     };
     for (size_t i = 0; i < columns.size(); ++i) {
         std::vector<std::string> words;
@@ -95,14 +100,18 @@ TEST(InfoTable, ARowPerPortThenWhyEachDoesNotFit) {
         // The columns line up: FITS starts at the same place on every line.
         EXPECT_EQ(line.rfind(' ') + 1, lines[0].find("FITS")) << line;
     }
-    EXPECT_EQ(lines[8], "/dev/ttyUSB1: Check PLC, RV7-KT5 is different than RV7-G");
-    EXPECT_EQ(lines[9], "/dev/ttyACM3: at 0x5B");
-    EXPECT_EQ(lines[10].rfind("/dev/ttyACM4: NO RESPONSE @ State 1: not one byte came back", 0),
+    EXPECT_EQ(lines[9], "/dev/ttyUSB1: Check PLC, RV7-KT5 is different than RV7-G");
+    EXPECT_EQ(lines[10], "/dev/ttyACM3: at 0x5B");
+    EXPECT_EQ(lines[11].rfind("/dev/ttyACM4: NO RESPONSE @ State 1: not one byte came back", 0),
               0u);
-    EXPECT_EQ(lines[11], "/dev/ttyS0: PLC in RUN MODE");
-    EXPECT_EQ(lines[12].rfind("/dev/ttyACM9: permission denied; no permission", 0), 0u)
-        << lines[12];
-    EXPECT_NE(lines[12].find("udev rule"), std::string::npos);
+    EXPECT_EQ(lines[12], "/dev/ttyS0: PLC in RUN MODE");
+    EXPECT_EQ(lines[13].rfind("/dev/ttyACM9: permission denied; no permission", 0), 0u)
+        << lines[13];
+    EXPECT_NE(lines[13].find("udev rule"), std::string::npos);
+    EXPECT_EQ(lines[14],
+              "/dev/ttyACM5: NO RESPONSE @ State 1: the port went away under the look (the line "
+              "hung up: the cable pulled, or the PLC's power lost): check the cable and the PLC's "
+              "power");
 }
 
 // Breaks `text` into its lines, each of which must leave the terminal's last column free.
@@ -133,7 +142,7 @@ TEST(InfoTable, NotesAreBrokenBetweenWordsToTheTerminal) {
     for (const int columns : {40, 57, 80}) {
         const std::vector<std::string> lines = InfoTable(Rows(), ProgramRowForTest(), columns);
         ASSERT_EQ(lines.size(), whole.size());
-        for (size_t i = 8; i < lines.size(); ++i) {
+        for (size_t i = 9; i < lines.size(); ++i) {
             EXPECT_EQ(Joined(LinesWithin(lines[i], columns)), whole[i]) << columns;
         }
         char* text = nullptr;
@@ -151,7 +160,7 @@ TEST(InfoTable, NotesAreBrokenBetweenWordsToTheTerminal) {
 
 TEST(InfoExitCode, AnsweredOpenFailedOrSilent) {
     const std::vector<InfoRow> rows = Rows();
-    const int expected[] = {0, 0, 0, 0, kExitCommFailed, 0, kExitPortFailed};
+    const int expected[] = {0, 0, 0, 0, kExitCommFailed, 0, kExitPortFailed, kExitCommFailed};
     for (size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(InfoExitCode(rows[i]), expected[i]) << rows[i].port;
     }

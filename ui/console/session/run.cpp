@@ -76,6 +76,7 @@ void Run::Probe(int programRow) {
     Channel channel{*device, progress};
     look.report = fwburn::Probe(channel, programRow, ThisBuildProfile().bootIdRule,
                                 TheEmbeddedImage().length);
+    look.hungUp = link->LastDeviceHungUp();
     link->Close(device);
 }
 

@@ -52,7 +52,12 @@ std::string Why(const InfoRow& row, int programRow) {
     }
     const ProbeReport& r = row.report;
     std::string why = r.why;
-    if (!r.answered()) {
+    if (row.hungUp) {
+        // Whatever came before: nothing more could come on a line that is gone.
+        why += std::string(r.answered() ? "; " : ": ") +
+               "the port went away under the look (the line hung up: the cable pulled, or the "
+               "PLC's power lost): check the cable and the PLC's power";
+    } else if (!r.answered()) {
         if (r.silence.finding == Finding::OnlyEarlier) {
             why += ": the wake-up was answered, the mode query never, at either address";
         } else {

@@ -16,6 +16,7 @@ struct InfoRow {
     std::string openFailure;  // when not opened: the path and the reason, or who holds its lock
     bool denied = false;      // not opened for want of permission
     ProbeReport report;       // when opened
+    bool hungUp = false;      // the line went away under the look
 };
 
 // The exit status of one row: 0 when the controller answered, 4 when the port did not open, 6
