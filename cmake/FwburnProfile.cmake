@@ -32,6 +32,8 @@ function(fwburn_profile)
     set(gen_dir "${CMAKE_BINARY_DIR}/profiles/${P_NAME}")
     file(MAKE_DIRECTORY "${gen_dir}")
     set(standin_flag "")
+    set(image_depends "")  # the generated stand-in's rule; a given file is read at every build
+    set(size_mismatch FALSE)  # a given image not of the profile's size (a test build)
     set(image_checks "")
     set(digest "")
     if(image STREQUAL "" AND FWBURN_REQUIRE_REAL_IMAGES)
@@ -43,6 +45,7 @@ function(fwburn_profile)
     endif()
     if(image STREQUAL "")
         set(image "${gen_dir}/standin-${P_NAME}.bin")
+        set(image_depends "${image}")
         set(standin_flag "--stand-in")
         add_custom_command(
             OUTPUT "${image}"
@@ -55,6 +58,11 @@ function(fwburn_profile)
             message(STATUS "Profile ${P_NAME}: STAND-IN image (${P_IMAGE_SIZE} bytes); set ${P_IMAGE_VARIABLE} to the real image file")
         endif()
     else()
+        if(image MATCHES ";")
+            message(FATAL_ERROR "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} holds a ';', which "
+                                "CMake takes for a list: name the image by a path without it "
+                                "(a copy or a link)")
+        endif()
         get_filename_component(image "${image}" ABSOLUTE)
         set(image_checks --variable ${P_IMAGE_VARIABLE})
         # A regular file only (through links): a device node or a FIFO would be read without end,
@@ -68,6 +76,7 @@ function(fwburn_profile)
         endif()
         file(SIZE "${image}" size)
         if(NOT size EQUAL P_IMAGE_SIZE)
+            set(size_mismatch TRUE)
             set(text "Profile ${P_NAME}: ${P_IMAGE_VARIABLE}=${image} is ${size} bytes; the profile's image ${P_IMAGE_NAME} is ${P_IMAGE_SIZE} bytes")
             if(FWBURN_REQUIRE_REAL_IMAGES)
                 message(SEND_ERROR "${text}")
@@ -97,29 +106,41 @@ function(fwburn_profile)
                 set(standin_flag "--stand-in")
             endif()
         endif()
-        if(FWBURN_REQUIRE_REAL_IMAGES)
-            # The file may change after this run (a new copy, a link pointed elsewhere) and the
-            # build embeds whatever it then holds: the embedding checks the same again.
-            list(APPEND image_checks
-                 --require-size ${P_IMAGE_SIZE} --refuse-sha256 ${standin_digest})
+        # The file may change after this run (a new copy, a link pointed elsewhere) and the
+        # build embeds whatever it then holds: the embedding checks the same again. What this run
+        # took for a firmware (its package named so) must still be one when embedded.
+        if(NOT standin_flag)
+            list(APPEND image_checks --refuse-sha256 ${standin_digest})
+        endif()
+        if(NOT size_mismatch)
+            list(APPEND image_checks --require-size ${P_IMAGE_SIZE})
         endif()
         message(STATUS "Profile ${P_NAME}: image ${image} (${size} bytes, SHA-256 ${digest})")
     endif()
 
+    # The embedding runs at every build and reads the image by its content, not its time stamp: an
+    # image replaced by an older file (cp -p, an unpacked archive, a link pointed elsewhere) is
+    # embedded all the same. It copies the bytes it checked into the build folder, the only file
+    # the program's data comes from, and rewrites source and copy only when they change.
+    # The path goes through a file: on a command line a "$(...)" in it would be the shell's.
+    set(image_path_file "${gen_dir}/image-path.txt")
+    file(WRITE "${image_path_file}" "${image}")
     set(source "${gen_dir}/profile_${P_NAME}.cpp")
-    add_custom_command(
-        OUTPUT "${source}"
+    set(embedded "${gen_dir}/embedded-${P_NAME}.bin")
+    add_custom_target(fwburn_profile_${P_NAME}_embed
         COMMAND Python3::Interpreter "${PROJECT_SOURCE_DIR}/cmake/embed_image.py"
-                --image "${image}" --output "${source}" --profile "${P_NAME}"
+                --image-path-file "${image_path_file}" --copy "${embedded}" --output "${source}" --profile "${P_NAME}"
                 --image-name "${P_IMAGE_NAME}" --date "${P_DATE}"
                 --boot-id-rule "${P_BOOT_ID_RULE}" ${standin_flag} ${image_checks}
-        DEPENDS "${image}" "${PROJECT_SOURCE_DIR}/cmake/embed_image.py"
+        BYPRODUCTS "${source}" "${embedded}"
+        DEPENDS ${image_depends} "${PROJECT_SOURCE_DIR}/cmake/embed_image.py"
         COMMENT "Profile ${P_NAME}: embedding ${P_IMAGE_NAME}"
         VERBATIM)
 
     add_library(fwburn_profile_${P_NAME} STATIC "${source}")
+    add_dependencies(fwburn_profile_${P_NAME} fwburn_profile_${P_NAME}_embed)
     # .incbin is invisible to the compiler's dependency scan.
-    set_source_files_properties("${source}" PROPERTIES OBJECT_DEPENDS "${image}")
+    set_source_files_properties("${source}" PROPERTIES OBJECT_DEPENDS "${embedded}")
     target_link_libraries(fwburn_profile_${P_NAME} PUBLIC fwburn_catalogue)
     set(stand_in FALSE)
     if(standin_flag)
@@ -129,16 +150,18 @@ function(fwburn_profile)
     # for a stand-in, which exists only once built); tests compare the build's own digest with it.
     set_target_properties(fwburn_profile_${P_NAME} PROPERTIES
         FWBURN_IMAGE_FILE "${image}" FWBURN_IMAGE_NAME "${P_IMAGE_NAME}" FWBURN_STAND_IN ${stand_in}
-        FWBURN_IMAGE_SIZE ${P_IMAGE_SIZE} FWBURN_IMAGE_SHA256 "${digest}")
+        FWBURN_IMAGE_SIZE ${P_IMAGE_SIZE} FWBURN_IMAGE_SHA256 "${digest}"
+        FWBURN_IMAGE_SIZE_MISMATCH ${size_mismatch})
 
     if(WIN32)
         # On Windows the image is the program's own "BIN" resource 8, English (United States). The
         # resource object goes straight onto the link line of every program that links the
         # profile: archived in the static library, nothing would ever pull it in.
         set(rc "${gen_dir}/profile_${P_NAME}.rc")
-        file(CONFIGURE OUTPUT "${rc}" CONTENT "LANGUAGE 9, 1\n8 BIN \"${image}\"\n")
+        file(CONFIGURE OUTPUT "${rc}" CONTENT "LANGUAGE 9, 1\n8 BIN \"${embedded}\"\n")
         add_library(fwburn_profile_${P_NAME}_image OBJECT "${rc}")
-        set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS "${image}")
+        add_dependencies(fwburn_profile_${P_NAME}_image fwburn_profile_${P_NAME}_embed)
+        set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS "${embedded}")
         target_link_libraries(fwburn_profile_${P_NAME}
             INTERFACE $<TARGET_OBJECTS:fwburn_profile_${P_NAME}_image>)
     endif()

@@ -9,13 +9,41 @@ import sys
 
 
 def c_string(text: str) -> str:
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n") + '"'
+
+
+def gas_string(text: str) -> str:
+    """An assembler string: every byte but plain printable ASCII as an octal escape."""
+    out = ""
+    for byte in text.encode():
+        char = chr(byte)
+        if 0x20 <= byte < 0x7F and char not in '"\\':
+            out += char
+        else:
+            out += "\\%03o" % byte
+    return '"' + out + '"'
+
+
+def write_if_changed(path: str, data: bytes) -> None:
+    """Leaves an unchanged file alone (and its time stamp with it): nothing downstream rebuilds."""
+    if os.path.isfile(path):
+        with open(path, "rb") as f:
+            if f.read() == data:
+                return
+    temporary = path + ".tmp"
+    with open(temporary, "wb") as f:
+        f.write(data)
+    os.replace(temporary, path)
 
 
 def main() -> int:
     p = argparse.ArgumentParser()
-    p.add_argument("--image", required=True)
+    # A file that holds the image's path, as it is (no quoting survives every generator's shell).
+    p.add_argument("--image-path-file", required=True)
     p.add_argument("--output", required=True)
+    # The bytes checked here, copied for the compiler (or the resource compiler) to embed: the
+    # image file itself may change again before they read it.
+    p.add_argument("--copy", required=True)
     p.add_argument("--profile", required=True)
     p.add_argument("--image-name", required=True)
     p.add_argument("--date", required=True, help="yyyy/mm/dd")
@@ -23,11 +51,13 @@ def main() -> int:
     p.add_argument("--stand-in", action="store_true")
     # The variable that named a given image, for the refusals below.
     p.add_argument("--variable", default="the image variable")
-    # A release build: the image must still be of the profile's size and no stand-in when built,
-    # whatever it was when the build was configured.
+    # What the configuration took for a firmware must still be one when built: of the profile's
+    # size and no stand-in, whatever the file holds by then.
     p.add_argument("--require-size", type=int)
     p.add_argument("--refuse-sha256")
     a = p.parse_args()
+    with open(a.image_path_file, "rb") as f:
+        a.image = os.fsdecode(f.read())
 
     # Replaced by a device node or a FIFO since the configuration: no end to read, or no writer.
     if not os.path.isfile(a.image):
@@ -45,15 +75,16 @@ def main() -> int:
     if refusal is not None:
         print(f"Profile {a.profile}: {a.variable}={a.image} {refusal}", file=sys.stderr)
         # An earlier build's source would still embed the image that passed then.
-        if os.path.exists(a.output):
-            os.remove(a.output)
+        for path in (a.output, a.copy):
+            if os.path.exists(path):
+                os.remove(path)
         return 1
     date_text = "Date: " + a.date
     if len(date_text) != 16:
         print(f"date text must be 16 characters: {date_text!r}", file=sys.stderr)
         return 2
     symbol = "fwburn_image_" + "".join(c if c.isalnum() else "_" for c in a.profile)
-    image_path = os.path.abspath(a.image).replace("\\", "/")
+    image_path = os.path.abspath(a.copy)
     rule = "Cpu" if a.boot_id_rule == "cpu" else "Aio"
 
     lines = [
@@ -110,7 +141,7 @@ def main() -> int:
         '    ".section .rodata\\n"',
         '    ".balign 16\\n"',
         f'    "{symbol}:\\n"',
-        f'    ".incbin \\"{image_path}\\"\\n"',
+        f"    {c_string('.incbin ' + gas_string(image_path) + chr(10))}",
         '    ".byte 0\\n"  // never read: keeps the symbol valid for an empty image',
         '    ".text\\n");',
         "",
@@ -125,9 +156,8 @@ def main() -> int:
         "#endif",
         "",
     ]
-    text = "\n".join(lines)
-    with open(a.output, "w") as f:
-        f.write(text)
+    write_if_changed(a.copy, data)
+    write_if_changed(a.output, "\n".join(lines).encode())
     return 0
 
 

@@ -10,6 +10,7 @@ release-native, also a plain build given that stand-in copy: it must stay a test
 
 usage: release_configure_test.py CMAKE SOURCE_DIR PRESET
 """
+import hashlib
 import os
 import random
 import re
@@ -65,7 +66,7 @@ def stand_in_flag(build, profile):
     return m.group(1) if m else None
 
 
-def plain_build_keeps_stand_in(cmake, source, build, stand_in, aio):
+def plain_build_keeps_stand_in(cmake, source, build, stand_in, aio, short):
     """What --extract-image of a test build writes, given to a plain build: still a test build
     (a warning names it, the programs refuse it without a yes, the package says ~test)."""
     r = subprocess.run([cmake, "-S", source, "-B", build, "-G", "Ninja", "-DFWBURN_TESTS=OFF",
@@ -84,6 +85,64 @@ def plain_build_keeps_stand_in(cmake, source, build, stand_in, aio):
     check(r.returncode == 0, "plain build: the profiles build", r.stdout + r.stderr)
     check(stand_in_flag(build, "cpu") == "true", "plain build: the CPU profile is a stand-in")
     check(stand_in_flag(build, "aio") == "false", "plain build: the AIO profile is not")
+
+    # Configured with a real image that becomes the stand-in before the build: the package is
+    # already named a release, so the build must not embed it as a firmware.
+    cpu = os.path.join(os.path.dirname(stand_in), "plain-cpu.bin")
+    fixture(os.path.dirname(cpu), "plain-cpu.bin", SIZES["FWBURN_CPU_IMAGE"], 5)
+    r = subprocess.run([cmake, "-S", source, "-B", build, f"-DFWBURN_CPU_IMAGE={cpu}"],
+                       capture_output=True, text=True)
+    check(r.returncode == 0, "plain build with a real image: it configures", r.stdout + r.stderr)
+    shutil.copyfile(stand_in, cpu)
+    rc, out = build_profile(cmake, build)
+    check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} is now the generated STAND-IN image" in out,
+          "plain build: a stand-in since the configuration stops the build", out)
+    shutil.copyfile(short, cpu)
+    rc, out = build_profile(cmake, build)
+    check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} is 2076671 bytes now" in out,
+          "plain build: another size since the configuration stops the build", out)
+
+    # Given an image of another size (the other model's, a cut one) a plain build only warns:
+    # its package must not be named a release.
+    r = subprocess.run([cmake, "-S", source, "-B", build, f"-DFWBURN_CPU_IMAGE={short}"],
+                       capture_output=True, text=True)
+    check(r.returncode == 0, "plain build with a short image: it configures", r.stdout + r.stderr)
+    with open(os.path.join(build, "CPackConfig.cmake")) as f:
+        check("~test" in f.read(), "plain build with a short image: the package says ~test")
+
+
+def embedded_digest(build, profile):
+    """The image digest in the profile source the build generated, or None."""
+    path = os.path.join(build, "profiles", profile, f"profile_{profile}.cpp")
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        m = re.search(r'"([0-9a-f]{64})"', f.read())
+    return m.group(1) if m else None
+
+
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def awkward_paths(cmake, source, build, right):
+    """Image paths with what a shell, the assembler or CMake would read as their own: the image is
+    embedded as it is, or the configuration says what to change."""
+    folder = os.path.join(os.path.dirname(build), "we'ird $(exit 9) `false` \"dir\" ünï")
+    os.makedirs(folder)
+    cpu = os.path.join(folder, "cpu.bin")
+    shutil.copyfile(right["FWBURN_CPU_IMAGE"], cpu)
+    rc, out = configure(cmake, source, "release-native", build,
+                        {"FWBURN_CPU_IMAGE": cpu, "FWBURN_AIO_IMAGE": right["FWBURN_AIO_IMAGE"]})
+    check(rc == 0, "an awkward image path: the configuration succeeds", out)
+    rc, out = build_profile(cmake, build)
+    check(rc == 0 and embedded_digest(build, "cpu") == sha256_of(cpu),
+          "an awkward image path: its image is embedded", out)
+    rc, out = configure(cmake, source, "release-native", build + "-list",
+                        {"FWBURN_CPU_IMAGE": os.path.join(folder, "a;b.bin"),
+                         "FWBURN_AIO_IMAGE": right["FWBURN_AIO_IMAGE"]})
+    check(rc != 0 and "holds a ';'" in out, "a ';' in the image path: named as the fault", out)
 
 
 def errors(output):
@@ -144,8 +203,9 @@ def main():
         check(f"FWBURN_CPU_IMAGE={stand_in} is the generated STAND-IN image" in out,
               "a stand-in given as the image: the variable is named", out)
         if preset == "release-native":
+            awkward_paths(cmake, source, os.path.join(work, "paths"), right)
             plain_build_keeps_stand_in(cmake, source, os.path.join(work, "plain"), stand_in,
-                                       right["FWBURN_AIO_IMAGE"])
+                                       right["FWBURN_AIO_IMAGE"], short_cpu)
 
         build = os.path.join(work, "real")
         rc, out = configure(cmake, source, preset, build, right)
@@ -174,6 +234,14 @@ def main():
         cpu = right["FWBURN_CPU_IMAGE"]
         rc, out = build_profile(cmake, build)
         check(rc == 0, "the fixture image builds", out)
+        # A new image whose time stamp is older than the last build's (cp -p, an unpacked
+        # archive, a link pointed elsewhere): the build must embed it all the same.
+        newer = fixture(work, "cpu-next.bin", SIZES["FWBURN_CPU_IMAGE"], 4)
+        os.utime(newer, (0, 0))
+        os.replace(newer, cpu)
+        rc, out = build_profile(cmake, build)
+        check(rc == 0 and embedded_digest(build, "cpu") == sha256_of(cpu),
+              "an image older than the last build: the build embeds it", out)
         shutil.copyfile(short_cpu, cpu)
         rc, out = build_profile(cmake, build)
         check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} is 2076671 bytes now" in out,
