@@ -45,9 +45,11 @@ def main():
             images[name] = os.path.join(work, name + ".bin")
             with open(images[name], "wb") as f:
                 f.write(random.Random(seed).randbytes(size))
+        # Named relative to the directory the script is started in.
+        relative = {name: os.path.basename(path) for name, path in images.items()}
         r = subprocess.run(["bash", os.path.join(tree, "scripts", "package"), "--windows"],
-                           env=dict(os.environ, **images), capture_output=True, text=True,
-                           timeout=1200)
+                           env=dict(os.environ, **relative), cwd=work, capture_output=True,
+                           text=True, timeout=1200)
         out = " ".join((r.stdout + r.stderr).split())
         archives = []
         for root, _, files in os.walk(os.path.join(tree, "build")):
