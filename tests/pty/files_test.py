@@ -171,6 +171,19 @@ class Trace(PtyCase):
                 sim.stop()
                 self.assert_flash_is_image("aio", sim)
 
+    def test_a_file_size_limit_with_no_room_stops_the_trace_not_the_update(self):
+        # At 0 bytes every file written counts, the update's own lock files among them.
+        sim = self.start_sim("aio", "--exit-after-update")
+        trace = os.path.join(self.tmp.name, "aio.trace")
+        p = subprocess.run(
+            cli_command("aio", "--port", sim.port, "--yes", "--trace", trace),
+            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=120,
+            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (0, 0)))
+        self.assertEqual(p.returncode, 0, p.stderr)
+        self.assertIn("--trace %s: cannot write: File too large" % trace, p.stderr)
+        sim.stop()
+        self.assert_flash_is_image("aio", sim)
+
     def test_a_look_is_traced_as_an_update_is(self):
         sim = self.start_sim("aio")
         written = os.path.join(self.tmp.name, "info.trace")

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -105,6 +106,15 @@ int HolderFromFile(int fd) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return 0;
+}
+
+// A write past the file size limit raises SIGXFSZ at the writing thread, here the main one, which
+// would take it for a signal sent to end the update. The pid is a hint for a refusal (the holder
+// is found in /proc/locks first), so it is left out where the limit has no room for it.
+bool FileSizeLimitAllows(size_t length) {
+    rlimit limit{};
+    return getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+           limit.rlim_cur >= length;
 }
 
 }  // namespace
@@ -282,7 +292,10 @@ PortLock::Status PortLock::TakeOne(const std::string& identity, const std::strin
         // that would read as part of the pid.
         char text[16];
         const int length = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(getpid()));
-        [[maybe_unused]] const ssize_t written = pwrite(fd, text, static_cast<size_t>(length), 0);
+        if (FileSizeLimitAllows(static_cast<size_t>(length))) {
+            [[maybe_unused]] const ssize_t written =
+                pwrite(fd, text, static_cast<size_t>(length), 0);
+        }
         fds_.push_back(fd);
         files_.push_back(path);
         return Status::kHeld;

@@ -32,6 +32,12 @@ class Mailbox final : public FrontEnd {
     // got to.
     std::optional<Request> Take(bool progressOnly = false);
     void Reply(Answer answer);
+    // Any thread: the main thread looks at the run again.
+    void Wake() {
+        if (wake_) {
+            wake_();
+        }
+    }
 
   private:
     std::mutex mutex_;

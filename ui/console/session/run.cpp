@@ -1,5 +1,6 @@
 #include "ui/console/session/run.hpp"
 
+#include <cstdio>
 #include <system_error>
 
 #include "catalogue/profile.hpp"
@@ -47,18 +48,32 @@ void Run::PrepareUpdate(Host& host, const RunInfo& info, ScreenMode mode, bool s
 std::string Run::Start(int programRow) {
     try {
         worker_ = std::thread([this, programRow] {
-            Request done;
-            if (kind == Kind::kUpdate) {
-                done.outcome = StartBurn(update);
-            } else {
-                Probe(programRow);
+            // Let out of here, an exception would end the process at once (std::terminate): the
+            // port left exclusive, its lock file behind, an erase unsaid. The session ends it.
+            try {
+                Request done;
+                if (kind == Kind::kUpdate) {
+                    done.outcome = StartBurn(update);
+                } else {
+                    Probe(programRow);
+                }
+                mailbox.Send(std::move(done));
+            } catch (const std::exception& e) {
+                Failed(e.what());
+            } catch (...) {
+                Failed("an unknown failure");
             }
-            mailbox.Send(std::move(done));
         });
     } catch (const std::system_error& e) {
         return e.code().message();  // out of threads or memory: refused, like a port that is in use
     }
     return {};
+}
+
+void Run::Failed(const char* what) noexcept {
+    std::snprintf(failure_, sizeof failure_, "%s", what);
+    failed_.store(true, std::memory_order_release);
+    mailbox.Wake();
 }
 
 // Through the same link as an update, so that the port is opened, traced and let go of alike.

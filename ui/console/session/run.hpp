@@ -3,6 +3,7 @@
 // the main thread.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,10 @@ class Run {
     // The worker is done with the port for good.
     bool ended() const { return returned.has_value(); }
     void Join();
+    // Why the worker stopped without an outcome (out of memory, say), once it has; else null.
+    const char* WorkerFailure() const {
+        return failed_.load(std::memory_order_acquire) ? failure_ : nullptr;
+    }
 
     const Kind kind;
     const Target target;
@@ -68,8 +73,11 @@ class Run {
 
   private:
     void Probe(int programRow);
+    void Failed(const char* what) noexcept;
 
     std::thread worker_;
+    std::atomic<bool> failed_{false};
+    char failure_[160] = {};
 };
 
 }  // namespace fwburn::console

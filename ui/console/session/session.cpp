@@ -358,6 +358,9 @@ int Session::RunTargets(const TargetChoice& choice) {
             while (std::optional<Request> request = run->mailbox.Take()) {
                 Handle(*run, *request);
             }
+            if (const char* failure = run->WorkerFailure()) {
+                Abandon(failure);
+            }
         }
         if (several() && update && question_->Ready(runs_)) {
             ClearBoard();

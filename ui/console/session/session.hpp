@@ -43,6 +43,7 @@ class Session {
     int RunTargets(const TargetChoice& choice);
     [[noreturn]] void Interrupt(const Host::Event& signal);
     [[noreturn]] void Abandon(const char* what);
+    bool StopUpdates(const char* cause, int status);
     void LetPortsGo();
     [[noreturn]] void EndNow(int status);
     void Suspend();

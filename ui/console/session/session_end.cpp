@@ -112,14 +112,23 @@ void Session::EndNow(int status) {
 void Session::Interrupt(const Host::Event& signal) {
     LetPortsGo();
     const int status = signal.signalStatus;
-    const double now = Seconds();
     if (kind_ == Run::Kind::kLook) {
         std::fprintf(host_.err(), "%s: --info interrupted by %s\n", info_.program.c_str(),
                      signal.signalName);
         std::fflush(host_.err());
     }
+    StopUpdates(signal.signalName, status);
+    EndNow(status);
+}
+
+// Each update still under way says where it stopped and whether the erase had begun; whether
+// any did.
+bool Session::StopUpdates(const char* cause, int status) {
+    const double now = Seconds();
+    bool said = false;
     for (auto& run : runs_) {
-        if (run->kind != Run::Kind::kUpdate || run->ended() || run->finalShown) {
+        if (run->kind != Run::Kind::kUpdate || run->ended() || run->finalShown ||
+            run->screen == nullptr) {
             continue;
         }
         CheckTrace(*run->screen);
@@ -127,16 +136,27 @@ void Session::Interrupt(const Host::Event& signal) {
             Present(*run->screen, run->tracker, *request, now);
         }
         run->screen->Settle(run->tracker.At(now), now);
-        run->screen->Interrupted(signal.signalName, status, run->tracker.view().phase, now);
+        run->screen->Interrupted(cause, status, run->tracker.view().phase, now);
+        said = true;
     }
-    EndNow(status);
+    return said;
 }
 
 // Out of memory or threads past the start of the workers, which would wait for ever for the
-// replies of a session unwound: the process ends here, as for a signal, its ports let go first.
+// replies of a session unwound, or a worker's own such failure: the process ends here, as for a
+// signal, its ports let go first, and an update under way says whether the erase had begun.
 void Session::Abandon(const char* what) {
     LetPortsGo();
-    std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), what);
+    bool said = false;
+    try {
+        char cause[200];
+        std::snprintf(cause, sizeof cause, "a failure of the system (%s)", what);
+        said = StopUpdates(cause, kExitUnexpected);
+    } catch (...) {  // still short of memory: the plain line below
+    }
+    if (!said) {
+        std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), what);
+    }
     EndNow(kExitUnexpected);
 }
 

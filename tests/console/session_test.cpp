@@ -1,0 +1,126 @@
+// The session against a host of the test's own: what it does when a worker fails on its thread.
+#include "ui/console/session/session.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "catalogue/catalogue.hpp"
+#include "ui/console/cli/options.hpp"
+
+namespace fwburn::console {
+namespace {
+
+struct Ended {
+    int status;
+};
+
+struct Flag final : HeldLock {
+    explicit Flag(bool& set) : set_(set) {}
+    void Release() override { set_ = true; }
+    bool& set_;
+};
+
+// A port whose open finds the memory gone.
+struct NoMemoryLink final : SessionLink {
+    explicit NoMemoryLink(bool& letGo) : letGo_(letGo) {}
+    Device* Open(bool, std::string&) override { throw std::bad_alloc(); }
+    void Close(Device*) override {}
+    std::string OpenedPath() const override { return {}; }
+    void ReleaseForExit() override { letGo_ = true; }
+    void TraceTo(TraceWriter*) override {}
+    bool& letGo_;
+};
+
+struct TestHost final : Host {
+    ~TestHost() override {
+        std::fclose(out_);
+        std::fclose(err_);
+    }
+    std::FILE* out() override { return out_; }
+    std::FILE* err() override { return err_; }
+    int Columns() override { return 0; }
+    void Wake() override {}
+    Event Wait(Clock::time_point deadline, bool) override {
+        std::this_thread::sleep_until(std::min(deadline, Clock::now() + kPoll));
+        return {};
+    }
+    std::unique_ptr<HeldLock> Lock(const std::vector<std::string>&, bool, const std::string&,
+                                   std::string&) override {
+        return std::make_unique<Flag>(lockReleased);
+    }
+    std::string UsbLinkIdentity() override { return "usb-link"; }
+    std::unique_ptr<SessionLink> MakeLink(const Target&) override {
+        return std::make_unique<NoMemoryLink>(portLetGo);
+    }
+    std::unique_ptr<LinkTrace> OpenTrace(const std::string&, int&) override { return nullptr; }
+    bool Drain() override { return true; }
+    void LastWords() override {}
+    [[noreturn]] void Exit(int status) override { throw Ended{status}; }
+    std::vector<UsbPort> Controllers() override { return {}; }
+    std::vector<std::string> SerialPorts() override { return {}; }
+    std::optional<UsbPort> Describe(const std::string&) override { return std::nullopt; }
+    std::string DeviceKey(const std::string& port) override { return port; }
+    std::string LockIdentity(const std::string& port) override { return port; }
+
+    std::string Err() {
+        std::fflush(err_);
+        std::rewind(err_);
+        std::string text;
+        for (int c; (c = std::fgetc(err_)) != EOF;) {
+            text += static_cast<char>(c);
+        }
+        return text;
+    }
+
+    static constexpr std::chrono::milliseconds kPoll{10};
+    std::FILE* out_ = std::tmpfile();
+    std::FILE* err_ = std::tmpfile();
+    bool lockReleased = false;
+    bool portLetGo = false;
+};
+
+// Out of memory on a worker's thread: the process ends in order, as for a signal (the port let
+// go, the lock released, status 1), never through std::terminate; an update says so.
+TEST(SessionTest, AWorkersOwnFailureEndsTheRunInOrder) {
+    const int row = FindModelRow("ZL500");
+    for (const Run::Kind kind : {Run::Kind::kUpdate, Run::Kind::kLook}) {
+        SCOPED_TRACE(kind == Run::Kind::kUpdate ? "update" : "look");
+        TestHost host;
+        Options options;
+        options.ports = {"/dev/ttyTEST0"};
+        options.yes = true;
+        options.allowStandIn = true;
+        RunInfo info;
+        info.program = "fwburn-test";
+        info.row = row;
+        TargetChoice choice;
+        choice.targets.push_back(Target{"/dev/ttyTEST0", "", ""});
+        int status = -1;
+        try {
+            Session session(host, options, info, ScreenMode::kPlain, row, kind);
+            session.Run(choice);
+        } catch (const Ended& e) {
+            status = e.status;
+        }
+        EXPECT_EQ(status, 1);
+        EXPECT_TRUE(host.portLetGo);
+        EXPECT_TRUE(host.lockReleased);
+        EXPECT_NE(host.Err().find("std::bad_alloc"), std::string::npos) << host.Err();
+        if (kind == Run::Kind::kUpdate) {
+            EXPECT_NE(host.Err().find("interrupted by a failure of the system (std::bad_alloc); "
+                                      "the port is released"),
+                      std::string::npos)
+                << host.Err();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace fwburn::console
