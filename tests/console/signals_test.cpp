@@ -108,6 +108,34 @@ TEST(EndingSignalsTest, AbortStillEndsTheProcess) {
     }
 }
 
+// A SIGCONT that comes after the stop key was read, while the screen is put right, has continued
+// the program before its stop: the stop must not follow and leave it stopped for good.
+TEST(StopKeyTest, AContinueBeforeTheStopUndoesIt) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);  // a group of its own, not orphaned: a stop would stop it
+        if (TakeStopKey() < 0) {
+            _exit(2);
+        }
+        kill(getpid(), SIGCONT);
+        StopAsTheKeyWould();
+        _exit(0);
+    }
+    int status = 0;
+    pid_t seen = 0;
+    for (int i = 0; i < 300 && (seen = waitpid(pid, &status, WUNTRACED | WNOHANG)) == 0; ++i) {
+        usleep(10000);
+    }
+    const bool stopped = seen == pid && WIFSTOPPED(status);
+    if (seen != pid || stopped) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_FALSE(stopped) << "stopped after the SIGCONT";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST(EndingSignalsTest, JobControlAndOthersAreNotAmongThem) {
     const sigset_t set = EndingSignals();
     for (int signo : {SIGTSTP, SIGTTIN, SIGTTOU, SIGCONT, SIGCHLD, SIGWINCH, SIGKILL, SIGSTOP}) {

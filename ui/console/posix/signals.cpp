@@ -87,16 +87,21 @@ int TakeStopKey() {
 // Raised at this thread with SIGTSTP let through here alone: the whole process stops, and the
 // shell reports it stopped by the key. An orphaned process group is not stopped: it goes on.
 void StopAsTheKeyWould() {
+    sigset_t continued;
+    sigemptyset(&continued);
+    sigaddset(&continued, SIGCONT);
+    const timespec now{};
+    // A SIGCONT sent after the key, while the screen was put right, has undone the stop already:
+    // the stop raised now would discard it and leave the program stopped for good.
+    if (sigtimedwait(&continued, nullptr, &now) == SIGCONT) {
+        return;
+    }
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTSTP);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     raise(SIGTSTP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    sigset_t continued;
-    sigemptyset(&continued);
-    sigaddset(&continued, SIGCONT);
-    const timespec now{};
     sigtimedwait(&continued, nullptr, &now);  // the caller puts the screen right itself
 }
 

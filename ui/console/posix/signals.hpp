@@ -25,7 +25,8 @@ int TakeEndingSignals();
 // has written over the screen.
 int TakeStopKey();
 // Stops the process with SIGTSTP, as the key would have; returns when it is continued, the
-// SIGCONT that continued it taken.
+// SIGCONT that continued it taken. A SIGCONT already waiting has undone the stop: taken, and no
+// stop.
 void StopAsTheKeyWould();
 
 // "SIGTERM", "SIGRTMIN+3", "SIGRTMAX" and so on; "a signal" for one that is not in the set.
