@@ -407,6 +407,27 @@ class Signals(PtyCase):
                     proc.stdout.close()
                     proc.stderr.close()
 
+    def test_a_signal_it_was_started_ignoring_leaves_the_update_running(self):
+        """nohup ignores SIGHUP, a shell without job control SIGINT in what it runs in the
+        background: the update goes on through them, and SIGTERM still ends it."""
+        for signo in (signal.SIGHUP, signal.SIGINT):
+            with self.subTest(signo.name):
+                sim, proc = self.start_long_update(
+                    args=["--json"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE, text=True,
+                    preexec_fn=lambda: signal.signal(signo, signal.SIG_IGN))
+                try:
+                    read_events(proc, lambda e: e["event"] == "phase" and e["phase"] == "erase")
+                    proc.send_signal(signo)
+                    time.sleep(1)
+                    self.assertIsNone(proc.poll(), "ended by the ignored %s" % signo.name)
+                    _, err = self.assert_ends_at_once(proc, signal.SIGTERM, sim.port)
+                    self.assertIn("interrupted by SIGTERM; the port is released", err)
+                finally:
+                    stop(proc)
+                    proc.stdout.close()
+                    proc.stderr.close()
+
     def test_a_reader_that_goes_away_ends_it_as_sigpipe_does(self):
         sim, proc = self.start_long_update(args=["--json"], stdin=subprocess.DEVNULL,
                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
