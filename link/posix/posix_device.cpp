@@ -312,7 +312,7 @@ uint32_t PosixDevice::Write(const uint8_t* data, uint32_t length) {
     }
     const Clock::time_point start = Clock::now();
     uint32_t count = 0;
-    while (count < length) {
+    while (count < length && !writingStopped_.load(std::memory_order_relaxed)) {
         const ssize_t n = write(fd_, data + count, length - count);
         if (n > 0) {
             count += static_cast<uint32_t>(n);

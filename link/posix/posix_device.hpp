@@ -4,6 +4,7 @@
 
 #include <termios.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -66,6 +67,9 @@ class PosixDevice final : public Device {
 
     // Removes our LCK.. file now, for a process about to end with the descriptor still open.
     void ReleaseLockFile();
+    // Nothing more is written, from any thread: for a process about to end while its worker may
+    // still send a request on a reply that comes meanwhile.
+    void StopWriting() { writingStopped_.store(true, std::memory_order_relaxed); }
 
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }
@@ -90,6 +94,7 @@ class PosixDevice final : public Device {
     WireClock wire_;
     uint64_t staleDropped_ = 0;
     bool hungUp_ = false;
+    std::atomic<bool> writingStopped_{false};
     uint32_t readLatencyMs_ = 0;
 };
 

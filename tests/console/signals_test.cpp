@@ -52,6 +52,7 @@ TEST_P(EndingSignalTest, IsNamedAndGivesItsStatus) {
 TEST_P(EndingSignalTest, IsReadFromTheDescriptorInsteadOfEndingTheProcess) {
     const pid_t pid = fork();
     if (pid == 0) {
+        signal(GetParam().signo, SIG_DFL);  // not as a shell's background command starts it
         const int fd = TakeEndingSignals();
         if (fd < 0) {
             _exit(2);
@@ -106,6 +107,62 @@ TEST(EndingSignalsTest, AbortStillEndsTheProcess) {
         ASSERT_TRUE(WIFSIGNALED(status)) << ownThread << " exited " << WEXITSTATUS(status);
         EXPECT_EQ(WTERMSIG(status), SIGABRT) << ownThread;
     }
+}
+
+// Started ignoring it (nohup, a script's background command), the program keeps ignoring it:
+// only the SIGTERM sent after it is read.
+TEST(EndingSignalsTest, OneStartedIgnoredStaysIgnored) {
+    for (const int signo : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE}) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            signal(signo, SIG_IGN);
+            signal(SIGTERM, SIG_DFL);
+            const int fd = TakeEndingSignals();
+            if (fd < 0) {
+                _exit(2);
+            }
+            kill(getpid(), signo);
+            kill(getpid(), SIGTERM);
+            pollfd p{fd, POLLIN, 0};
+            signalfd_siginfo info{};
+            if (poll(&p, 1, 2000) != 1 || read(fd, &info, sizeof info) != sizeof info) {
+                _exit(3);
+            }
+            _exit(static_cast<int>(info.ssi_signo) == SIGTERM && poll(&p, 1, 0) == 0 ? 0 : 4);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << signo << " ended it: " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 0) << signo;
+    }
+}
+
+// A SIGCONT that comes after the stop key was read, while the screen is put right, has continued
+// the program before its stop: the stop must not follow and leave it stopped for good.
+TEST(StopKeyTest, AContinueBeforeTheStopUndoesIt) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);  // a group of its own, not orphaned: a stop would stop it
+        if (TakeStopKey() < 0) {
+            _exit(2);
+        }
+        kill(getpid(), SIGCONT);
+        StopAsTheKeyWould();
+        _exit(0);
+    }
+    int status = 0;
+    pid_t seen = 0;
+    for (int i = 0; i < 300 && (seen = waitpid(pid, &status, WUNTRACED | WNOHANG)) == 0; ++i) {
+        usleep(10000);
+    }
+    const bool stopped = seen == pid && WIFSTOPPED(status);
+    if (seen != pid || stopped) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_FALSE(stopped) << "stopped after the SIGCONT";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(EndingSignalsTest, JobControlAndOthersAreNotAmongThem) {

@@ -17,6 +17,13 @@ import tempfile
 import time
 import unittest
 
+# Run in the background of a shell without job control, as scripts/test runs this suite, the
+# tests start ignoring SIGINT and SIGQUIT; the programs they start would inherit that and keep
+# those signals ignored, as a program started so does.
+for _signo in (signal.SIGINT, signal.SIGQUIT):
+    if signal.getsignal(_signo) == signal.SIG_IGN:
+        signal.signal(_signo, signal.SIG_DFL)
+
 PLCSIM = os.environ.get("FWBURN_PLCSIM", "")
 CLI_DIR = os.environ.get("FWBURN_CLI_DIR", "")
 TIOCGEXCL = 0x80045440  # Linux: is the tty in exclusive mode

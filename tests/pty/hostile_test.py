@@ -407,6 +407,27 @@ class Signals(PtyCase):
                     proc.stdout.close()
                     proc.stderr.close()
 
+    def test_a_signal_it_was_started_ignoring_leaves_the_update_running(self):
+        """nohup ignores SIGHUP, a shell without job control SIGINT in what it runs in the
+        background: the update goes on through them, and SIGTERM still ends it."""
+        for signo in (signal.SIGHUP, signal.SIGINT):
+            with self.subTest(signo.name):
+                sim, proc = self.start_long_update(
+                    args=["--json"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE, text=True,
+                    preexec_fn=lambda: signal.signal(signo, signal.SIG_IGN))
+                try:
+                    read_events(proc, lambda e: e["event"] == "phase" and e["phase"] == "erase")
+                    proc.send_signal(signo)
+                    time.sleep(1)
+                    self.assertIsNone(proc.poll(), "ended by the ignored %s" % signo.name)
+                    _, err = self.assert_ends_at_once(proc, signal.SIGTERM, sim.port)
+                    self.assertIn("interrupted by SIGTERM; the port is released", err)
+                finally:
+                    stop(proc)
+                    proc.stdout.close()
+                    proc.stderr.close()
+
     def test_a_reader_that_goes_away_ends_it_as_sigpipe_does(self):
         sim, proc = self.start_long_update(args=["--json"], stdin=subprocess.DEVNULL,
                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -460,6 +481,32 @@ class Signals(PtyCase):
                     stop(proc)
                     if proc.stderr:
                         proc.stderr.close()
+
+    def test_nothing_reaches_the_plc_once_the_signal_is_taken(self):
+        """The worker runs on until the process ends, 300 ms later when the output is held up: a
+        reply that comes meanwhile must not lead it on to an erase that the last words leave out.
+        The bootloader's version comes 1 s late, 150 ms after the SIGTERM."""
+        sim = self.start_sim("aio", "--fault", "boot-at-power-on",
+                             "--fault", "late=1000@boot-version")
+        trace = os.path.join(self.tmp.name, "trace")
+        proc = subprocess.Popen(cli_command("aio", "--port", sim.port, "--yes", "--trace", trace),
+                                stdin=subprocess.DEVNULL, stdout=self.full_pipe(),
+                                stderr=subprocess.PIPE, text=True)
+
+        def asked_version():
+            with open(trace) as f:
+                return " tx VERSION " in f.read()
+
+        try:
+            self.assertTrue(wait_until(lambda: os.path.exists(trace) and asked_version(), 10))
+            time.sleep(0.85)
+            _, err = self.assert_ends_at_once(proc, signal.SIGTERM, sim.port)
+        finally:
+            stop(proc)
+            proc.stderr.close()
+        sim.stop()
+        if sim.summary["requests"]["erase-step"] > 0:  # only where the signal came late
+            self.assertIn("the erase had begun", err)
 
     def test_sigterm_while_the_terminal_is_stopped(self):
         master, slave = pty.openpty()

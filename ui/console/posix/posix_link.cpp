@@ -80,7 +80,10 @@ void PosixLink::ReleaseForExit() {
     if (device_) {
         // The exclusive flag outlives the descriptor on a pseudo-terminal, so it goes first. The
         // descriptor itself, and its lock, go with the process: the worker may be reading it.
-        // Nothing left to send, so that the last close does not wait for output to drain.
+        // Nothing left to send, so that the last close does not wait for output to drain, and
+        // nothing more sent: a reply that comes before the end would lead the worker on, to an
+        // erase that the last words do not tell.
+        device_->StopWriting();
         const int fd = device_->fd();
         ioctl(fd, TIOCNXCL);
         tcflush(fd, TCIOFLUSH);

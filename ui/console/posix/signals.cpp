@@ -60,7 +60,17 @@ sigset_t EndingSignals() {
 }
 
 int TakeEndingSignals() {
-    const sigset_t set = EndingSignals();
+    // One the program was started ignoring stays ignored, as without the signalfd (blocked, it
+    // would be queued and read): nohup ignores SIGHUP so that the update outlives the logout, and
+    // a shell without job control ignores SIGINT and SIGQUIT in what it runs in the background.
+    sigset_t set = EndingSignals();
+    for (int signo = 1; signo < NSIG; ++signo) {
+        struct sigaction current {};
+        if (sigismember(&set, signo) == 1 && sigaction(signo, nullptr, &current) == 0 &&
+            (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN) {
+            sigdelset(&set, signo);
+        }
+    }
     sigset_t before;
     pthread_sigmask(SIG_BLOCK, &set, &before);
     const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -87,16 +97,21 @@ int TakeStopKey() {
 // Raised at this thread with SIGTSTP let through here alone: the whole process stops, and the
 // shell reports it stopped by the key. An orphaned process group is not stopped: it goes on.
 void StopAsTheKeyWould() {
+    sigset_t continued;
+    sigemptyset(&continued);
+    sigaddset(&continued, SIGCONT);
+    const timespec now{};
+    // A SIGCONT sent after the key, while the screen was put right, has undone the stop already:
+    // the stop raised now would discard it and leave the program stopped for good.
+    if (sigtimedwait(&continued, nullptr, &now) == SIGCONT) {
+        return;
+    }
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTSTP);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     raise(SIGTSTP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    sigset_t continued;
-    sigemptyset(&continued);
-    sigaddset(&continued, SIGCONT);
-    const timespec now{};
     sigtimedwait(&continued, nullptr, &now);  // the caller puts the screen right itself
 }
 

@@ -12,7 +12,8 @@ namespace fwburn::console {
 sigset_t EndingSignals();
 
 // Blocks them in the calling thread, and so in every thread it starts later, and returns a
-// non-blocking signalfd that reads them; -1, and nothing blocked, when there is no signalfd. A
+// non-blocking signalfd that reads them; -1, and nothing blocked, when there is no signalfd. One
+// that the process was started ignoring (nohup's SIGHUP) is left ignored and never read. A
 // SIGPIPE or SIGXFSZ raised by a write of another thread stays with that thread and is never read
 // here: the write fails with EPIPE or EFBIG instead, and the writer reports it.
 int TakeEndingSignals();
@@ -25,7 +26,8 @@ int TakeEndingSignals();
 // has written over the screen.
 int TakeStopKey();
 // Stops the process with SIGTSTP, as the key would have; returns when it is continued, the
-// SIGCONT that continued it taken.
+// SIGCONT that continued it taken. A SIGCONT already waiting has undone the stop: taken, and no
+// stop.
 void StopAsTheKeyWould();
 
 // "SIGTERM", "SIGRTMIN+3", "SIGRTMAX" and so on; "a signal" for one that is not in the set.
