@@ -18,7 +18,7 @@ void Win32Device::Close() {
 
 uint32_t Win32Device::Write(const uint8_t* data, uint32_t length) {
     DWORD written = 0;
-    if (handle_ == INVALID_HANDLE_VALUE ||
+    if (handle_ == INVALID_HANDLE_VALUE || writingStopped_.load(std::memory_order_relaxed) ||
         !WriteFile(handle_, data, static_cast<DWORD>(length), &written, nullptr)) {
         return 0;
     }

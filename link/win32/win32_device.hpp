@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "link/device.hpp"
 
 namespace fwburn {
@@ -28,6 +30,9 @@ class Win32Device final : public Device {
     void Close();
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE handle() const { return handle_; }
+    // Nothing more is written, from any thread: for a process about to end while its worker may
+    // still send a request on a reply that comes meanwhile.
+    void StopWriting() { writingStopped_.store(true, std::memory_order_relaxed); }
 
     uint32_t Write(const uint8_t* data, uint32_t length) override;
     uint32_t Read(uint8_t* buffer, uint32_t length) override;
@@ -42,6 +47,7 @@ class Win32Device final : public Device {
   private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     CommStateCalls calls_;
+    std::atomic<bool> writingStopped_{false};
 };
 
 // Opens a listed serial port ("COM3", "COM12") exclusively for synchronous reading and writing,

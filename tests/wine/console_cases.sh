@@ -368,6 +368,46 @@ and events[-1]['exitCode'] == 130 and events[-1]['phase'] == 'program'"
     has after out "COM48: no such port"
     lacks after err "another update"
     echo "PASS: Ctrl+C mid-transfer: exit 130, said, the port closed for plcsim, the lock released"
+
+    # Ctrl+C 300 ms before the bootloader's version comes, late, while the program's end waits for
+    # a stdout nobody reads: the reply must not lead the worker on to an erase the last words
+    # leave out.
+    local fifo="$ARTIFACTS/$tag.held.fifo" trace="$ARTIFACTS/$tag.held.trace" held until
+    rm -f "$fifo" "$trace" "$ARTIFACTS/$tag.held.summary" && mkfifo "$fifo" || fail "mkfifo"
+    exec {held}<>"$fifo"
+    python3 -c 'import fcntl, os, sys
+fd = int(sys.argv[1])
+fcntl.fcntl(fd, fcntl.F_SETFL, fcntl.fcntl(fd, fcntl.F_GETFL) | os.O_NONBLOCK)
+try:
+    while True:
+        os.write(fd, b"x" * 4096)
+except BlockingIOError:
+    pass' "$held" || fail "the pipe was not filled"
+    sim held ZL500 COM47 "$image" --fault boot-at-power-on --fault late=1000@boot-version \
+        --summary-json "$ARTIFACTS/$tag.held.summary"
+    "$WINE" "$program" --port COM47 --yes --allow-stand-in --trace "Z:${trace//\//\\}" \
+        >"$fifo" 2>"$ARTIFACTS/$tag.held.err" </dev/null &
+    pid=$!
+    started+=($pid)
+    until=$((SECONDS + 60))
+    until grep -qF " tx VERSION " "$trace" 2>/dev/null; do
+        kill -0 "$pid" 2>/dev/null && [ $SECONDS -le $until ] ||
+            fail "the version was never asked: $(cat "$ARTIFACTS/$tag.held.err")"
+        sleep 0.05
+    done
+    sleep 0.7
+    kill -INT "$pid"
+    wait_exit "$pid" 30 || fail "Ctrl+C did not end the held program"
+    exec {held}<&-
+    [ "$exit_status" -eq 130 ] || fail "held Ctrl+C: exit $exit_status, expected 130"
+    lacks held err "the erase had begun"
+    kill -TERM "$sim_pid_held" 2>/dev/null
+    wait_exit "$sim_pid_held" 30 || fail "plcsim did not end"
+    python3 -c 'import json, sys
+steps = json.load(open(sys.argv[1]))["requests"]["erase-step"]
+sys.exit(f"{steps} erase steps reached the PLC after Ctrl+C" if steps else 0)' \
+        "$ARTIFACTS/$tag.held.summary" || fail "the worker wrote on after Ctrl+C"
+    echo "PASS: Ctrl+C before a late reply, the end held up: nothing more reached the PLC"
 }
 
 # The session's end mid-transfer: Windows tells a console program that has user32 loaded (SetupAPI

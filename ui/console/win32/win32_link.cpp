@@ -127,6 +127,9 @@ std::string Win32Link::OpenedPath() const {
 }
 
 void Win32Link::ReleaseForExit() {
+    // Nothing more sent: a reply that comes before the end would lead the worker on, to an erase
+    // that the last words do not tell.
+    device_.StopWriting();
     if (!mutex_.try_lock_for(std::chrono::milliseconds(300))) {
         return;  // an open or a close under way: the process ends without waiting for it
     }
