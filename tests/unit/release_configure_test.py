@@ -93,14 +93,7 @@ def plain_build_keeps_stand_in(cmake, source, build, stand_in, aio, short):
     r = subprocess.run([cmake, "-S", source, "-B", build, f"-DFWBURN_CPU_IMAGE={cpu}"],
                        capture_output=True, text=True)
     check(r.returncode == 0, "plain build with a real image: it configures", r.stdout + r.stderr)
-    shutil.copyfile(stand_in, cpu)
-    rc, out = build_profile(cmake, build)
-    check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} is now the generated STAND-IN image" in out,
-          "plain build: a stand-in since the configuration stops the build", out)
-    shutil.copyfile(short, cpu)
-    rc, out = build_profile(cmake, build)
-    check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} is 2076671 bytes now" in out,
-          "plain build: another size since the configuration stops the build", out)
+    refused_once_replaced(cmake, build, cpu, short, stand_in, "plain build")
 
     # Given an image of another size (the other model's, a cut one) a plain build only warns:
     # its package must not be named a release.
@@ -109,6 +102,17 @@ def plain_build_keeps_stand_in(cmake, source, build, stand_in, aio, short):
     check(r.returncode == 0, "plain build with a short image: it configures", r.stdout + r.stderr)
     with open(os.path.join(build, "CPackConfig.cmake")) as f:
         check("~test" in f.read(), "plain build with a short image: the package says ~test")
+
+
+def refused_once_replaced(cmake, build, cpu, short, stand_in, kind):
+    """The CPU image replaced since the configuration, by one of another size or by the stand-in:
+    the build stops and names it."""
+    for replacement, said, what in ((short, "is 2076671 bytes now", "another size"),
+                                    (stand_in, "is now the generated STAND-IN image", "a stand-in")):
+        shutil.copyfile(replacement, cpu)
+        rc, out = build_profile(cmake, build)
+        check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} {said}" in out,
+              f"{kind}: {what} since the configuration stops the build", out)
 
 
 def embedded_digest(build, profile):
@@ -242,14 +246,7 @@ def main():
         rc, out = build_profile(cmake, build)
         check(rc == 0 and embedded_digest(build, "cpu") == sha256_of(cpu),
               "an image older than the last build: the build embeds it", out)
-        shutil.copyfile(short_cpu, cpu)
-        rc, out = build_profile(cmake, build)
-        check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} is 2076671 bytes now" in out,
-              "an image of another size since the configuration: the build stops", out)
-        shutil.copyfile(stand_in, cpu)
-        rc, out = build_profile(cmake, build)
-        check(rc != 0 and f"FWBURN_CPU_IMAGE={cpu} is now the generated STAND-IN image" in out,
-              "a stand-in since the configuration: the build stops", out)
+        refused_once_replaced(cmake, build, cpu, short_cpu, stand_in, preset)
         os.remove(cpu)
         os.symlink("/dev/zero", cpu)
         rc, out = build_profile(cmake, build)
