@@ -28,6 +28,13 @@ BenchOptions With(BenchOptions o, void (*change)(sim::Faults&)) {
     return o;
 }
 
+// An error reply to the attempts after the first `skip`.
+sim::ReplyFault ErrorReplyAfter(Phase phase, uint8_t errorClass, uint8_t errorState, int skip) {
+    sim::ReplyFault f = ErrorReply(phase, errorClass, errorState);
+    f.skip = skip;
+    return f;
+}
+
 std::vector<OutcomeCase> Cases() {
     std::vector<OutcomeCase> c = {
         // Mode query.
@@ -54,6 +61,10 @@ std::vector<OutcomeCase> Cases() {
          "UNKNOWN ERROR CODE @ State 2"},
         {"another model answers", Options("ZL500", 13096, {}, "ZL600"), "NO RESPONSE @ State 2",
          false, false, 0, true},
+        // The last reply decides: an error reply after wrong IDs is that error, not a wrong model.
+        {"another model answers, then a flow error",
+         Options("ZL500", 13096, {ErrorReplyAfter(Phase::kIdQuery, 2, 2, 5)}, "ZL600"),
+         "FLOW ERROR @ State 2"},
         // Update request.
         {"update flow error 3", Options("MN6", 9000, {ErrorReply(Phase::kUpdateRequest, 2, 3)}),
          "FLOW ERROR @ State 3"},

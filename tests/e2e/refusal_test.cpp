@@ -24,7 +24,8 @@ struct RefusalCase {
     bool corrupt;
     const char* port;  // the port name of the job
     const char* message;
-    const char* sequence;  // operator calls, see RecordingOperator::Sequence
+    const char* sequence;      // operator calls, see RecordingOperator::Sequence
+    bool withoutData = false;  // the length handed over without the image's bytes
 };
 
 // Opens nothing: the refusals end before a port opens, the open failures at it.
@@ -49,6 +50,9 @@ const RefusalCase kRefusals[] = {
     {"empty image", "ZL500", 0, false, "USB", "The firmware image is MISSING or EMPTY", "DTME"},
     {"ZL500 image of 4 KiB", "ZL500", 4096, false, "USB",
      "The file size is TOO SMALL (4 * 1024 or less)", "DTME"},
+    // Nothing may be read through the missing pointer.
+    {"length without data", "ZL500-AIO", 11056, false, "USB",
+     "The firmware image is MISSING or EMPTY", "DTME", true},
     {"damaged image", "ZL500-AIO", 11056, true, "USB", "The firmware image is CORRUPTED", "DTME"},
     {"USB device absent", "ZL500", 2076672, false, "USB", "CANNOT open USB Port!!!", "DUTME"},
     {"USB device absent whatever the port text", "HU", 1000, false, "COM7",
@@ -73,6 +77,9 @@ TEST_P(Refusal, OneMessageNothingOpenedFiguresReset) {
     };
     Update update;
     image.Job(update, op, FindModelRow(c.model), c.port);
+    if (c.withoutData) {
+        update.image.data = nullptr;
+    }
     update.figures.elapsedTime = 12;
     const UpdateOutcome outcome = StartBurn(update);
 

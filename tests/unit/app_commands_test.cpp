@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "protocol/app_commands.hpp"
+#include "protocol/app_exchange.hpp"
+#include "protocol/result_codes.hpp"
 #include "tests/support/command_case.hpp"
 #include "tests/support/replies.hpp"
 
@@ -117,6 +119,18 @@ TEST_P(CheckIdA, Table) {
 
 INSTANTIATE_TEST_SUITE_P(AppCommands, CheckIdA, ::testing::ValuesIn(kIdCases),
                          [](const auto& p) { return test::TestName(p.param.name); });
+
+// The commands hand the rule a reply buffer they never cleared: when no attempt got as far as
+// a read, nothing left in it (here a decoded run-mode error reply) may decide the result.
+TEST_F(AppCommand, NoReadLeavesNoEarlierReplyToDecide) {
+    test::ScriptedRun run(Times(6, ShortWrite(3)));
+    uint8_t reply[kLongReplyLength] = {':', 0x00, 0x64, 0x01, 0x59, kAsciiNak, 1, 0};
+    EXPECT_FALSE(RunTwoCounterRule(run.channel, kVersionRequest, reply, kLongReplyLength,
+                                   [](const uint8_t*) { return true; }));
+    EXPECT_TRUE(run.device.CallsOf(Call::kRead).empty());
+    const ErrorReplyRow runMode[] = {{1, -1, kRunMode}};
+    EXPECT_EQ(FinalResultDecision(reply, runMode), kNoAcceptableReply);
+}
 
 // ---- READ_D1386, READ_D1148 -----------------------------------------------------------------
 

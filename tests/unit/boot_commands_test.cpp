@@ -181,6 +181,7 @@ const EraseCase kEraseCases[] = {
     {"step 2 fails after two steps", "30KT5-AIO", 100, Then(Acks(2), Times(6, test::Silence())), 16, 8, false, {}, 25},
     {"EOT not acknowledged", "30KT5-AIO", 100, Then(Acks(4), Times(6, Raw({0x15}))), 16, 4, true, {}, 75},
     {"NAK then ACK is one retry", "30KT5-AIO", 100, Then({Raw({0x15})}, Acks(5)), 0, 5, true, {0, 0, 0, 25, 50, 75}, 100},
+    {"five short writes and five NAKs, then ACK", "30KT5-AIO", 100, Then(Then(Times(5, ShortWrite(1)), Times(5, Raw({0x15}))), Acks(5)), 0, 14, true, {}, 100},
 };
 // clang-format on
 

@@ -134,6 +134,8 @@ TEST_P(EveryRow, ApplicationIdCheckAndVariantRegister) {
     EXPECT_TRUE(AppIdAccepted(row(), want().id));
     EXPECT_EQ(AppIdAccepted(row(), 13), want().id == 12 || want().id == 13);
     EXPECT_FALSE(AppIdAccepted(row(), static_cast<uint16_t>(want().id ^ 0x8000)));
+    // 0 is WD9's ID: a row without a second ID must not take it for one.
+    EXPECT_EQ(AppIdAccepted(row(), 0), want().id == 0);
     VariantRegister reg = VariantRegister::None;
     if (want().check == Check::Pair12) {
         reg = VariantRegister::D1386;

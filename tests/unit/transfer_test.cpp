@@ -279,6 +279,14 @@ TEST(Transfer, CommandTimeoutsPaceEveryAttempt) {
         {"silence", [](size_t, int) { return test::Silence(); }, 16, 6, 6, 18000, 0},
         {"frame never written whole", [](size_t, int) { return test::ShortWrite(100); }, 16, 6, 6,
          18000, 0},
+        // Each kind of failure has a budget of its own: five of each still leave an eleventh send.
+        {"five unwritten, five silent, then ACK",
+         [](size_t, int arrival) {
+             return arrival < 5    ? test::ShortWrite(100)
+                    : arrival < 10 ? test::Silence()
+                                   : BlockReceiver::Answer(0x06, 0);
+         },
+         0, 11, 10, 30000, 3000},
     };
     for (const Case& c : cases) {
         const Bytes image = RandomImage(256, 4);
