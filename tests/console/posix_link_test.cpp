@@ -1,8 +1,16 @@
 #include "ui/console/posix/posix_link.hpp"
 #include "ui/console/show/wording.hpp"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <thread>
 #include <utility>
 
 namespace fwburn::console {
@@ -34,6 +42,33 @@ TEST(PosixLinkTest, FailuresSayWhichPortAndWhy) {
     PosixLink none("");
     EXPECT_EQ(none.Open(false, why), nullptr);
     EXPECT_EQ(why, "no serial port found (give one with --port)");
+}
+
+// The process ends while the worker opens a port (the release gives up waiting for the open):
+// that port takes no request, whose reply could lead to an erase the last words leave out.
+TEST(PosixLinkTest, APortOpenedWhileTheProcessEndsTakesNoWrite) {
+    int master = -1;
+    int slave = -1;
+    char name[64] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    PosixLink* self = nullptr;
+    PosixLink link(
+        [&]() -> std::optional<std::string> {
+            std::thread([self] { self->ReleaseForExit(); }).join();  // mid-open, the lock held
+            return std::string(name);
+        },
+        "absent");
+    self = &link;
+    std::string why;
+    Device* port = link.Open(false, why);
+    ASSERT_NE(port, nullptr) << why;
+    const uint8_t request[] = {':', '0', '1', '\r', '\n'};
+    EXPECT_EQ(port->Write(request, sizeof request), 0u);
+    pollfd p{master, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 100), 0) << "bytes reached the PLC's side";
+    link.Close(port);
+    close(master);
 }
 
 }  // namespace

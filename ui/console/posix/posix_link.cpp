@@ -37,6 +37,9 @@ Device* PosixLink::Open(bool usb, std::string& failure) {
         }
         return nullptr;
     }
+    if (released_.load()) {
+        device_->StopWriting();  // opened while the process ends: its release did not wait
+    }
     opened_ = device_->path();
     if (trace_ != nullptr) {
         trace_->Note("open " + opened_);
@@ -74,6 +77,7 @@ std::string PosixLink::OpenedPath() const {
 }
 
 void PosixLink::ReleaseForExit() {
+    released_.store(true);
     if (!mutex_.try_lock_for(std::chrono::milliseconds(300))) {
         return;
     }

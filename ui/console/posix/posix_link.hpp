@@ -1,6 +1,7 @@
 // The console's link on Linux: the port given with --port, or the one discovery finds.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -42,7 +43,8 @@ class PosixLink final : public SessionLink {
     // clears the port's exclusive flag and drops what is queued, whatever the worker is doing
     // with it. The lock is kept, so that the worker cannot open or close a port meanwhile. A
     // worker that holds it longer than a moment is in a close that waits for output to drain
-    // (which clears the flag first) or in an open: the signal does not wait for it.
+    // (which clears the flag first) or in an open: the signal does not wait for it, and the port
+    // that open gives takes no write either.
     void ReleaseForExit() override;
 
   private:
@@ -56,8 +58,9 @@ class PosixLink final : public SessionLink {
     TraceWriter* trace_ = nullptr;
     std::unique_ptr<TracingDevice> traced_;
     std::string opened_;
-    bool denied_ = false;  // the last open failed for want of permission
-    bool hungUp_ = false;  // the device closed last had been found hung up
+    bool denied_ = false;                // the last open failed for want of permission
+    bool hungUp_ = false;                // the device closed last had been found hung up
+    std::atomic<bool> released_{false};  // the process is ending: nothing more is written
 };
 
 }  // namespace fwburn::console
