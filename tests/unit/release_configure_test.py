@@ -56,14 +56,18 @@ def build_profile(cmake, build):
     return r.returncode, " ".join((r.stdout + r.stderr).split())
 
 
-def stand_in_flag(build, profile):
-    """The stand-in field of the profile source the build generated, or None."""
+def profile_field(build, profile, pattern):
+    """What the pattern's group matches in the profile source the build generated, or None."""
     path = os.path.join(build, "profiles", profile, f"profile_{profile}.cpp")
     if not os.path.exists(path):
         return None
     with open(path) as f:
-        m = re.search(r"BootIdRule::\w+,\s*(true|false),", f.read())
+        m = re.search(pattern, f.read())
     return m.group(1) if m else None
+
+
+def stand_in_flag(build, profile):
+    return profile_field(build, profile, r"BootIdRule::\w+,\s*(true|false),")
 
 
 def plain_build_keeps_stand_in(cmake, source, build, stand_in, aio, short):
@@ -116,13 +120,7 @@ def refused_once_replaced(cmake, build, cpu, short, stand_in, kind):
 
 
 def embedded_digest(build, profile):
-    """The image digest in the profile source the build generated, or None."""
-    path = os.path.join(build, "profiles", profile, f"profile_{profile}.cpp")
-    if not os.path.exists(path):
-        return None
-    with open(path) as f:
-        m = re.search(r'"([0-9a-f]{64})"', f.read())
-    return m.group(1) if m else None
+    return profile_field(build, profile, r'"([0-9a-f]{64})"')
 
 
 def sha256_of(path):
