@@ -77,6 +77,30 @@ TEST(FleetTest, EachControllerIsTakenOnceThroughTheTtyNamed) {
     }
 }
 
+// USB devices that are not the controller: an adapter, and the controller's vendor with another
+// product.
+struct OtherUsbDevices : TwoTtysOfOneDevice {
+    std::optional<UsbPort> Describe(const std::string& port) override {
+        if (port == "/dev/ttyUSB0") {
+            return UsbPort{port, "1-1.4", "X", "", "0403", kControllerProductId};
+        }
+        return UsbPort{port, "1-1.5", "Y", "", kControllerVendorId, "0002"};
+    }
+};
+
+// Pinned, such a port would be looked for at the reopen as a controller in its socket, and never
+// found after the update request was accepted.
+TEST(FleetTest, OnlyTheControllersOwnDeviceIsPinned) {
+    Options options;
+    options.ports = {"/dev/ttyUSB0", "/dev/ttyACM9"};
+    OtherUsbDevices ports;
+    const TargetChoice choice = ChooseTargets(options, true, false, "ZL500", ports);
+    ASSERT_EQ(choice.targets.size(), 2u) << choice.error;
+    for (const Target& target : choice.targets) {
+        EXPECT_FALSE(target.pinned()) << target.port;
+    }
+}
+
 // Ports that are neither USB controllers nor alike in any way but their names.
 struct NamedPorts : TwoTtysOfOneDevice {
     std::optional<UsbPort> Describe(const std::string&) override { return std::nullopt; }

@@ -147,6 +147,19 @@ TEST_F(PortLockTest, AllOrNone) {
     EXPECT_EQ(a.Take({"/dev/ttyA"}, {dir}), PortLock::Status::kHeld);
 }
 
+// A file removed under its holder (a cleaner of the directory) and made anew by the next updater
+// is that one's: the first one's release leaves it, or a third updater would get in.
+TEST_F(PortLockTest, AReleaseLeavesTheFileThatReplacedItsOwn) {
+    PortLock first;
+    ASSERT_EQ(first.Take({port}, {dir}), PortLock::Status::kHeld) << first.why();
+    ASSERT_EQ(unlink(LockPath(port).c_str()), 0);
+    PortLock second;
+    ASSERT_EQ(second.Take({port}, {dir}), PortLock::Status::kHeld) << second.why();
+    first.Release();
+    PortLock third;
+    EXPECT_EQ(third.Take({port}, {dir}), PortLock::Status::kBusy);
+}
+
 TEST_F(PortLockTest, AnotherProcessHoldingItIsNamedAndItsDeathFreesIt) {
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);

@@ -301,6 +301,9 @@ TEST(ScreenTest, InterruptedSaysBySignalAndWhatTheControllerNeeds) {
          R"("exitCode":131,"result":"interrupted","signal":"SIGQUIT","phase":"program")",
          "fwburn-cpu-cli: interrupted by SIGQUIT; the port is released; the erase had begun: the "
          "PLC needs a new update\n"},
+        {ScreenMode::kPlain, Phase::Erasing, nullptr,
+         "fwburn-cpu-cli: interrupted by SIGQUIT; the port is released; the erase had begun: the "
+         "PLC needs a new update\n"},
         {ScreenMode::kPlain, Phase::Checking, nullptr,
          "fwburn-cpu-cli: interrupted by SIGQUIT; the port is released\n"},
     };

@@ -99,6 +99,7 @@ TEST(Discovery, TwoControllersAreFoundInNameOrder) {
     t.AddUsbTty("ttyACM2", "pci0000:00/usb1/1-2", "3b9e", "0001");
     t.AddUsbTty("ttyACM1", "pci0000:00/usb1/1-3", "3b9e", "0002");
     t.AddUsbTty("ttyACM0", "pci0000:00/usb1/1-1", "3b9e", "0001");
+    t.AddUsbTty("ttyACM3", "pci0000:00/usb1/1-4", "3b9e", "0001");  // no /dev node: not openable
     for (const char* node : {"ttyACM0", "ttyACM1", "ttyACM2"}) {
         t.AddDevNode(node);
     }

@@ -106,6 +106,31 @@ TEST(LockFile, ALiveHolderKeepsThePortAndAnyOtherFileIsTakenOver) {
     }
 }
 
+// Another user's live process cannot be signalled (EPERM), yet it holds the port: a user's
+// update must not take over root's terminal program.
+TEST(LockFile, AnotherUsersLiveHolderKeepsThePort) {
+    char dir[] = "/tmp/fwburn-lck-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(chmod(dir, 01777), 0);
+    const std::string path = std::string(dir) + "/LCK..ttyUSB7";
+    const int otherUser = geteuid() == 0 ? getpid() : 1;  // as root, the child drops to nobody
+    std::ofstream(path) << Hdb(otherUser);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(2);
+        }
+        _exit(ClaimLockFile(dir, "ttyUSB7").holder == otherUser ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ReadAll(path), Hdb(otherUser));
+    unlink(path.c_str());
+    rmdir(dir);
+}
+
 TEST(LockFile, NowhereToPutItLeavesTheClaimEmpty) {
     const LockFileClaim claim = ClaimLockFile("/nonexistent-fwburn-dir", "ttyS0");
     EXPECT_EQ(claim.holder, 0);
@@ -132,6 +157,12 @@ TEST(LockFile, TheOpenOfAPortHonoursAndLeavesTheFile) {
     EXPECT_EQ(refused.message, pty.slavePath() + ": in use by another program (process " +
                                    std::to_string(getppid()) + ", lock file " + path + ")");
     EXPECT_EQ(ReadAll(path), Hdb(getppid()));
+    unlink(path.c_str());
+    // One that cannot be read (a planted link) may name a live holder: the port stays refused.
+    ASSERT_EQ(symlink("/nonexistent-fwburn-holder", path.c_str()), 0);
+    EXPECT_FALSE(OpenSerialPort(pty.slavePath(), &refused));
+    EXPECT_EQ(refused.message,
+              pty.slavePath() + ": in use by another program (lock file " + path + ")");
     unlink(path.c_str());
 
     std::unique_ptr<PosixDevice> device = OpenSerialPort(pty.slavePath());

@@ -116,8 +116,9 @@ class Fleet(PtyCase):
         summary = events[-1]
         self.assertEqual(summary["event"], "summary")
         self.assertEqual(summary["exitCode"], 6)
-        self.assertEqual([(c["port"], c["exitCode"]) for c in summary["controllers"]],
-                         [(sims[0].port, 0), (sims[1].port, 6), (sims[2].port, 0)])
+        self.assertEqual([(c["port"], c["exitCode"], c["result"]) for c in summary["controllers"]],
+                         [(sims[0].port, 0, "success"), (sims[1].port, 6, "communication-failed"),
+                          (sims[2].port, 0, "success")])
         self.assertEqual(sum(e["event"] == "summary" for e in events), 1)
 
     def test_one_question_lists_every_controller_waiting_for_the_replug(self):

@@ -87,6 +87,24 @@ class Session(PtyCase):
         self.assert_flash_is_image("aio", a)
         self.assertEqual(b.summary["blocksTaken"], 0)
 
+    def test_another_controller_put_in_the_same_socket_is_not_taken_at_the_reopen(self):
+        need(self, "aio")
+        a, b = self.start_sim("aio"), self.start_sim("aio")
+        env, plug = linked_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", "S1", a.port)])
+        serial = os.path.join(env["FWBURN_SYSFS_ROOT"], "devices/pci0000:00/usb1/1-1/1-1.2/serial")
+
+        def swap(_):  # unplugged for the replug; another controller goes into its socket
+            with open(serial, "w") as f:
+                f.write("S2\n")
+            plug("ttyACM0", "1-1.2", b.port)
+
+        r = answered(cli_command("aio"), PROMPT, b"\n", env=env, meanwhile=swap)
+        self.assertEqual(r.code, 6, r)  # the first never came back: nothing was erased
+        self.assertIn("usb 1-1.2 serial S1: the controller is not attached", r.err)
+        a.stop()
+        b.stop()
+        self.assertEqual(b.summary["bytesReceived"], 0)
+
     def test_a_signal_at_the_shared_question_ends_on_a_line_of_its_own(self):
         need(self, "aio")
         sims = [self.start_sim("aio"), self.start_sim("aio")]
