@@ -105,6 +105,26 @@ class Session(PtyCase):
         b.stop()
         self.assertEqual(b.summary["bytesReceived"], 0)
 
+    def test_two_programs_update_two_controllers_at_once(self):
+        need(self, "aio")
+        a, b = self.start_sim("aio"), self.start_sim("aio")
+        env, _ = linked_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", "S1", a.port),
+                                                 ("ttyACM1", "1-1.3", "S2", b.port)])
+        dev = env["FWBURN_DEV_ROOT"]
+
+        def other(_):  # the first waits for its replug, holding its controller and the link
+            p = subprocess.run(cli_command("aio", "--port", dev + "/ttyACM1", "--yes"), env=env,
+                               capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                               timeout=120)
+            self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
+
+        r = answered(cli_command("aio", "--port", dev + "/ttyACM0"), PROMPT, b"\n", env=env,
+                     meanwhile=other)
+        self.assertEqual(r.code, 0, r)
+        for sim in (a, b):
+            sim.stop()
+            self.assert_flash_is_image("aio", sim)
+
     def test_a_signal_at_the_shared_question_ends_on_a_line_of_its_own(self):
         need(self, "aio")
         sims = [self.start_sim("aio"), self.start_sim("aio")]
