@@ -141,6 +141,10 @@ std::string Describe(OpenError reason, int error) {
     }
 }
 
+std::string CharKey(dev_t device) {
+    return "char " + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+}
+
 // The program's own terminal, by any name (/dev/tty, its pts), or where its standard streams go:
 // taken as the port, the frames would land on the screen, the keys typed would be read as
 // replies, and the terminal would be left raw.
@@ -204,7 +208,8 @@ pid_t TerminalSession(int fd) {
 
 }  // namespace
 
-std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure* failure) {
+std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure* failure,
+                                            std::optional<dev_t> locked) {
     int fd = -1;
     LockFileClaim claim;
     const auto fail = [&](int error) -> std::unique_ptr<PosixDevice> {
@@ -219,11 +224,32 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
         return nullptr;
     };
 
+    // The device the caller locked: a link that names another one now would lead to a port that
+    // another update may hold the lock of, between its own close and reopen. Looked at before the
+    // open, so that such a port is not even opened, and after it, on what was opened.
+    const auto elsewhere = [&](const struct stat& st) {
+        if (!locked || !S_ISCHR(st.st_mode) || st.st_rdev == *locked) {
+            return false;
+        }
+        if (failure != nullptr) {
+            failure->reason = OpenError::kFailed;
+            failure->message = path + ": now leads to another device (" + CharKey(st.st_rdev) +
+                               ") than the one locked for this update (" + CharKey(*locked) + ")";
+        }
+        return true;
+    };
+    if (struct stat named{}; stat(path.c_str(), &named) == 0 && elsewhere(named)) {
+        return nullptr;
+    }
     // O_NONBLOCK: without it a modem port waits in open() for carrier.
     fd = RetryOnEintr(
         [&] { return open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK); });
     if (fd < 0) {
         return fail(errno);
+    }
+    if (struct stat opened{}; fstat(fd, &opened) == 0 && elsewhere(opened)) {
+        close(fd);
+        return nullptr;
     }
     termios t{};
     if (tcgetattr(fd, &t) != 0) {

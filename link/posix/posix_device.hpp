@@ -2,10 +2,12 @@
 // USB link) or a pseudo-terminal, opened exclusively and driven in raw mode.
 #pragma once
 
+#include <sys/types.h>
 #include <termios.h>
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "link/device.hpp"
@@ -25,10 +27,11 @@ class PosixDevice;
 // Opens `path` for exclusive use: refused while another program holds it (TIOCEXCL for ordinary
 // users, an advisory flock() for everyone, root and this process included). Leaves the port raw,
 // with its baud rate, framing and modem lines as found, and its buffers flushed. A terminal, this
-// program's own or another session's controlling one, is refused untouched. Null on failure,
-// with the reason in `failure` when given.
-std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path,
-                                            OpenFailure* failure = nullptr);
+// program's own or another session's controlling one, is refused untouched. With `locked`, a path
+// that now leads to another device than that one (a symbolic link pointed elsewhere since) is
+// refused untouched too. Null on failure, with the reason in `failure` when given.
+std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure* failure = nullptr,
+                                            std::optional<dev_t> locked = std::nullopt);
 
 class PosixDevice final : public Device {
   public:
@@ -77,7 +80,8 @@ class PosixDevice final : public Device {
     const termios& requestedTermios() const { return requested_; }
 
   private:
-    friend std::unique_ptr<PosixDevice> OpenSerialPort(const std::string&, OpenFailure*);
+    friend std::unique_ptr<PosixDevice> OpenSerialPort(const std::string&, OpenFailure*,
+                                                       std::optional<dev_t>);
     PosixDevice(int fd, std::string path, const termios& requested);
 
     int fd_;

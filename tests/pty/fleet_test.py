@@ -206,6 +206,10 @@ class Fleet(PtyCase):
             os.pwrite(fd, b"%10d\n" % os.getpid(), 0)
             p = subprocess.run(cli_command("aio", "--all", "--yes"), env=env, capture_output=True,
                                text=True, stdin=subprocess.DEVNULL, timeout=60)
+            # A look too: the discovering run could take the controller it probes.
+            look = subprocess.run(cli_command("aio", "--info", "--all", "--json"), env=env,
+                                  capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                                  timeout=60)
         finally:
             os.unlink(os.path.join(lock_directory(), "fwburn-usb-3b9e-0001.lock"))
             os.close(fd)
@@ -213,7 +217,12 @@ class Fleet(PtyCase):
         for socket in ("1-1.2", "1-1.3"):
             self.assertIn("[%s] fwburn-aio-cli: the PLC on USB: in use by another fwburn "
                           "program (process %d, " % (socket, os.getpid()), p.stderr)
-        for sim in (a, b):  # the refused run never opened them
+        self.assertEqual(look.returncode, 4, look)
+        for info in map(json.loads, look.stdout.splitlines()):
+            self.assertEqual((info["opened"], info["exitCode"]), (False, 4))
+            self.assertIn("the PLC on USB: in use by another fwburn program (process %d, "
+                          % os.getpid(), info["why"])
+        for sim in (a, b):  # the refused runs never opened them
             sim.stop()
             self.assertEqual(sim.summary["replugs"], 1)
             self.assertTrue(sim.summary["transferComplete"])

@@ -691,6 +691,44 @@ class Locking(PtyCase):
         sim.stop()
         self.assert_flash_is_image("aio", sim)
 
+    def test_a_link_pointed_at_another_port_during_the_replug_is_not_followed(self):
+        # The first updates through a link; while both wait for their replug, the link is made to
+        # name the port of the second, which holds that port's lock. The first's reopen comes
+        # 5 s after its prompt, the second's later still: without a check the first would take
+        # the second's controller, in its bootloader, and erase it.
+        a, b = self.start_sim("aio"), self.start_sim("aio")
+        link = os.path.join(self.tmp.name, "plc")
+        os.symlink(a.port, link)
+        first = start_cli("aio", "--port", link, "--yes", "--json")
+        second = None
+        try:
+            read_events(first, lambda e: e["event"] == "prompt")
+            second = start_cli("aio", "--port", b.port, "--yes", "--json")
+            read_events(second, lambda e: e["event"] == "prompt")
+            os.unlink(link)
+            os.symlink(b.port, link)
+            out, err = first.communicate(timeout=60)
+            self.assertEqual(first.returncode, 6, err)
+            reopen = [e for e in map(json.loads, out.splitlines())
+                      if e["event"] == "open-failed" and e["reopen"]]
+            self.assertTrue(reopen, out)
+            self.assertRegex(reopen[0]["reason"], r"^%s: now leads to another device \(char "
+                             r"\d+:\d+\) than the one locked for this update \(char "
+                             % link)
+            self.assertEqual(second.wait(timeout=60), 0, second.stderr.read())
+        finally:
+            for proc in (first, second):
+                if proc is not None:
+                    stop(proc)
+                    for stream in (proc.stdin, proc.stdout, proc.stderr):
+                        if stream is not None:
+                            stream.close()
+        a.stop()
+        b.stop()
+        self.assertEqual(b.summary["hostOpens"], 2)  # the second's open and reopen alone
+        self.assert_flash_is_image("aio", b)
+        self.assertEqual(a.summary["eraseSteps"], 0)
+
     def test_a_lock_file_planted_as_a_symbolic_link_is_refused_untouched(self):
         sim = self.start_sim("aio")
         victim = os.path.join(self.tmp.name, "victim")

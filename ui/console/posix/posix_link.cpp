@@ -1,6 +1,7 @@
 #include "ui/console/posix/posix_link.hpp"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 
 #include <chrono>
@@ -10,6 +11,14 @@
 #include "protocol/request_name.hpp"
 
 namespace fwburn::console {
+
+PosixLink::PosixLink(std::string path, std::string sysRoot, std::string devRoot)
+    : path_(std::move(path)), sysRoot_(std::move(sysRoot)), devRoot_(std::move(devRoot)) {
+    // The lock follows links to the device, once; each reopen would follow them anew.
+    if (struct stat st{}; !path_.empty() && stat(path_.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        lockedDevice_ = st.st_rdev;
+    }
+}
 
 Device* PosixLink::Open(bool usb, std::string& failure) {
     std::lock_guard<std::timed_mutex> lock(mutex_);
@@ -23,7 +32,7 @@ Device* PosixLink::Open(bool usb, std::string& failure) {
             why.message = absent_;
         }
     } else if (!path_.empty()) {
-        device_ = posix::OpenSerialPort(path_, &why);
+        device_ = posix::OpenSerialPort(path_, &why, lockedDevice_);
     } else if (usb) {
         device_ = posix::OpenUsbController(&why, sysRoot_, devRoot_);
     } else {

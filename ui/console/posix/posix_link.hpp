@@ -21,8 +21,10 @@ class PosixLink final : public SessionLink {
     // `path` empty: a USB-linked model opens the controller's USB tty, found anew at each open
     // in the trees at `sysRoot` and `devRoot` (after a replug it may come back under another
     // name); a serial-linked model has no port.
-    explicit PosixLink(std::string path, std::string sysRoot = "/sys", std::string devRoot = "/dev")
-        : path_(std::move(path)), sysRoot_(std::move(sysRoot)), devRoot_(std::move(devRoot)) {}
+    // A `path` that leads to a character device now, before its lock is taken, opens only that
+    // device from then on.
+    explicit PosixLink(std::string path, std::string sysRoot = "/sys",
+                       std::string devRoot = "/dev");
     // One of several USB controllers: its tty is looked up anew at each open by `find` (the
     // controller's socket and serial number), since a replug may swap the tty names; nullopt
     // while it is not attached, which `absent` words.
@@ -49,6 +51,7 @@ class PosixLink final : public SessionLink {
 
   private:
     std::string path_;
+    std::optional<dev_t> lockedDevice_;
     std::string sysRoot_ = "/sys";
     std::string devRoot_ = "/dev";
     Finder find_;

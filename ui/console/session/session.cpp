@@ -307,10 +307,12 @@ int Session::RunTargets(const TargetChoice& choice) {
         awake_ = host_.StayAwake(info_.program);
     }
     start_ = Clock::now();
-    // A look holds a port exclusively while it probes: no update can take it meanwhile.
+    // A look holds a port exclusively while it probes: no update can take it meanwhile. It holds
+    // the link shared as an update of a pinned controller does, or an update that takes whichever
+    // controller it finds could take the one it probes, between that update's close and reopen.
     const bool pinned = std::any_of(choice.targets.begin(), choice.targets.end(),
                                     [](const Target& t) { return t.pinned(); });
-    if (update && (pinned || choice.discovering)) {
+    if (pinned || choice.discovering) {
         std::string refusal;
         linkLock_ =
             host_.Lock({host_.UsbLinkIdentity()}, !choice.discovering, "the PLC on USB", refusal);
