@@ -36,6 +36,7 @@ TEST(SimFrame, NamesWhatIsWrongWithADamagedFrame) {
     EXPECT_EQ(DecodeFrame(":0064015B4552415345D0\r\n").message,
               (std::vector<uint8_t>{0x00, 0x64, 0x01, 0x5B, 'E', 'R', 'A', 'S', 'E'}));
     EXPECT_EQ(Identify({0x00, 0x64, 0x01, 0x59, 0x99}).request, Request::kUnknown);
+    EXPECT_EQ(Identify({0x00, 0x64, 0x02, 0x59, 0x01}).request, Request::kUnknown);
     EXPECT_EQ(Identify({0x01, 0x7F}).request, Request::kUnknown);
 }
 
