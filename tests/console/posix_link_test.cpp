@@ -44,22 +44,6 @@ TEST(PosixLinkTest, FailuresSayWhichPortAndWhy) {
     EXPECT_EQ(why, "no serial port found (give one with --port)");
 }
 
-// Closed by the worker, for the replug or at the end, the port is free at once for anyone.
-TEST(PosixLinkTest, AClosedPortIsFreeForTheNextOpen) {
-    int master = -1;
-    int slave = -1;
-    char name[64] = {};
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    close(slave);
-    PosixLink link(name);
-    std::string why;
-    Device* port = link.Open(false, why);
-    ASSERT_NE(port, nullptr) << why;
-    link.Close(port);
-    EXPECT_TRUE(posix::OpenSerialPort(name)) << "still held after its close";
-    close(master);
-}
-
 // The process ends while the worker opens a port (the release gives up waiting for the open):
 // that port takes no request, whose reply could lead to an erase the last words leave out.
 TEST(PosixLinkTest, APortOpenedWhileTheProcessEndsTakesNoWrite) {
