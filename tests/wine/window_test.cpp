@@ -223,21 +223,43 @@ LRESULT CALLBACK WatchedButton(HWND button, UINT message, WPARAM wParam, LPARAM 
     return CallWindowProcA(buttonProcedure, button, message, wParam, lParam);
 }
 
-// The main window's procedure, wrapped: when armed, the operator closes the window right after
-// the worker stops the elapsed seconds, as the update's outcome is being decided.
+// The main window's procedure, wrapped. The worker's messages to the window are sent: it waits
+// for them. `atElapsedStop` runs once, on the window thread, when the worker has had the elapsed
+// seconds stopped, just before it decides its outcome: the update runs, held there until the hook
+// returns (or replies).
 WNDPROC windowProcedure = nullptr;
-bool closeAtOutcome = false;
-bool closedDuringUpdate = false;
+std::function<void()> atElapsedStop;
 
 LRESULT CALLBACK WatchedWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const LRESULT result = CallWindowProcA(windowProcedure, window, message, wParam, lParam);
-    if (message == kStopElapsedTimerMessage && closeAtOutcome) {
-        closeAtOutcome = false;
-        closedDuringUpdate = WindowWorkerRunning();
-        ReplyMessage(result);  // the worker goes on while the question is open
-        SendMessageA(window, WM_CLOSE, 0, 0);
+    if (message == kStopElapsedTimerMessage && atElapsedStop) {
+        const std::function<void()> hook = std::move(atElapsedStop);
+        atElapsedStop = nullptr;
+        hook();
     }
     return result;
+}
+
+void WatchWindow() {
+    windowProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(TheWindow(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedWindow)));
+}
+
+void UnwatchWindow() {
+    SetWindowLongPtrA(TheWindow(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProcedure));
+}
+
+// Starts an update (the stand-in question answered Yes) and runs `whileRunning` while the worker
+// is held before its outcome; returns when it has run. Needs WatchWindow.
+void RunHeldUpdate(const std::function<void()>& whileRunning) {
+    atElapsedStop = whileRunning;
+    {
+        BoxAnswer yes(TheWindow(), kStandInCaption, IDYES);
+        PostMessageA(StartButton(), BM_CLICK, 0, 0);
+        yes.Wait();
+    }
+    EXPECT_TRUE(PumpUntil([] { return !atElapsedStop; })) << "the update was never held";
+    atElapsedStop = nullptr;
 }
 
 // When armed, a Start reaches the window just before the worker's end does, as a click taken
@@ -493,9 +515,13 @@ TEST_F(WindowTest, NoStartUnderTheCloseQuestionAfterTheWorkerEnded) {
 // beside the outcome's box, and its Yes took that box away unread: it is withdrawn as a No.
 TEST_F(WindowTest, TheOutcomeWithdrawsAnOpenCloseQuestion) {
     HWND window = TheWindow();
-    windowProcedure = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedWindow)));
-    closeAtOutcome = true;
+    WatchWindow();
+    bool closedDuringUpdate = false;
+    atElapsedStop = [&] {
+        closedDuringUpdate = WindowWorkerRunning();
+        ReplyMessage(0);  // the worker goes on while the question is open
+        SendMessageA(window, WM_CLOSE, 0, 0);
+    };
     bool besideTheOutcome = false;
     std::string outcome;
     std::thread op([&] {
@@ -522,7 +548,7 @@ TEST_F(WindowTest, TheOutcomeWithdrawsAnOpenCloseQuestion) {
                FindMessageBox(window) == nullptr;
     }));
     op.join();
-    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProcedure));
+    UnwatchWindow();
     EXPECT_TRUE(closedDuringUpdate) << "the question was never asked";
     EXPECT_FALSE(besideTheOutcome) << "the question stayed open beside the outcome";
     EXPECT_EQ(outcome, "CANNOT open USB Port!!!");
@@ -556,22 +582,17 @@ TEST_F(WindowTest, AStartBeforeTheWorkersEndIsTakenIsRefused) {
 // Ends the window: the last test of this program.
 TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow) {
     HWND window = TheWindow();
-    {
-        BoxAnswer yes(window, kStandInCaption, IDYES);
-        PostMessageA(StartButton(), BM_CLICK, 0, 0);
-        yes.Wait();
-    }
-    // The worker holds its message box open: the update runs.
-    ASSERT_TRUE(PumpUntil([&] { return FindMessageBox(window, kErrorCaption) != nullptr; }));
-    ASSERT_TRUE(WindowWorkerRunning());
-    // Nor may the machine sleep. Wine keeps one execution state for the process, so this
-    // thread's query (no ES_CONTINUOUS: it changes nothing) reads what the worker asked for.
-    EXPECT_EQ(SetThreadExecutionState(0) & (ES_CONTINUOUS | ES_SYSTEM_REQUIRED),
-              ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    // A log-off or shutdown would end the program mid-update without a word.
-    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
+    WatchWindow();
+    // No, the default: the update goes on to its end and shows its outcome.
+    RunHeldUpdate([&] {
+        ASSERT_TRUE(WindowWorkerRunning());
+        // Nor may the machine sleep. Wine keeps one execution state for the process, so this
+        // thread's query (no ES_CONTINUOUS: it changes nothing) reads what the worker asked for.
+        EXPECT_EQ(SetThreadExecutionState(0) & (ES_CONTINUOUS | ES_SYSTEM_REQUIRED),
+                  ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+        // A log-off or shutdown would end the program mid-update without a word.
+        EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
 
-    {
         BoxAnswer no(window, kCloseCaption, BoxAnswer::kEnter);  // No is the default
         PostMessageA(window, WM_CLOSE, 0, 0);
         const SeenBox box = no.Wait();
@@ -581,19 +602,31 @@ TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow
                   "bootloader; run the update again to recover it. Close anyway?");
         EXPECT_TRUE(box.yes && box.no && !box.ok);
         EXPECT_EQ(box.defaultButton, IDNO);
-    }
-    PumpFor(500);
-    EXPECT_TRUE(IsWindow(window));
-    EXPECT_TRUE(WindowWorkerRunning());
-    EXPECT_NE(FindMessageBox(window, kErrorCaption), nullptr);  // the worker's box, untouched
-
+        EXPECT_TRUE(IsWindow(window));
+        EXPECT_TRUE(WindowWorkerRunning());
+    });
     {
-        BoxAnswer yes(window, kCloseCaption, IDYES);
-        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // the system menu's Close
-        EXPECT_EQ(yes.Wait().caption, kCloseCaption);
+        BoxAnswer ok(window, kErrorCaption, IDOK);
+        EXPECT_EQ(ok.Wait().text, "CANNOT open USB Port!!!");
     }
-    // The worker's box goes without an answer, the worker ends, then the window.
-    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window); }, 5000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return IsWindowEnabled(StartButton()) && !WindowWorkerRunning(); }));
+
+    // Yes, from the system menu's Close: the worker stops short of its outcome, which never
+    // shows; it ends, then the window.
+    RunHeldUpdate([&] {
+        BoxAnswer yes(window, kCloseCaption, IDYES);
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        EXPECT_EQ(yes.Wait().caption, kCloseCaption);
+    });
+    bool shown = false;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            shown = shown || FindMessageBox(window) != nullptr;
+            return !IsWindow(window);
+        },
+        5000));
+    EXPECT_FALSE(shown) << "a message came after Yes";
     EXPECT_FALSE(WindowWorkerRunning());
 }
 
