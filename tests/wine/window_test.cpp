@@ -1,7 +1,8 @@
 // The real window in this process, under Wine and Xvfb: the panel painters hold no graphics
 // object over many ticks; Escape and Ctrl+Break reach the window and start nothing; a stand-in
 // build asks before it starts; Start Burn comes back only when the worker has ended; closing
-// during an update asks, and goes on or ends cleanly, and ending the session is refused then.
+// during an update asks, and goes on or ends cleanly, and ending the session is refused then; a
+// close once the outcome shows asks nothing and ends the window after the outcome's OK.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -226,11 +227,16 @@ LRESULT CALLBACK WatchedButton(HWND button, UINT message, WPARAM wParam, LPARAM 
 // The main window's procedure, wrapped. The worker's messages to the window are sent: it waits
 // for them. `atElapsedStop` runs once, on the window thread, when the worker has had the elapsed
 // seconds stopped, just before it decides its outcome: the update runs, held there until the hook
-// returns (or replies).
+// returns (or replies). `hideOutcome` keeps the next outcome's notice from the window.
 WNDPROC windowProcedure = nullptr;
 std::function<void()> atElapsedStop;
+bool hideOutcome = false;
 
 LRESULT CALLBACK WatchedWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kOutcomeMessage && hideOutcome) {
+        hideOutcome = false;
+        return 0;
+    }
     const LRESULT result = CallWindowProcA(windowProcedure, window, message, wParam, lParam);
     if (message == kStopElapsedTimerMessage && atElapsedStop) {
         const std::function<void()> hook = std::move(atElapsedStop);
@@ -465,10 +471,14 @@ TEST_F(WindowTest, AHeldEnterIsOnePress) {
 }
 
 // The worker's last box, answered under an open close question, enabled the window (its owner)
-// again: a Start then ran an update that the question's Yes stopped half-way.
+// again: a Start then ran an update that the question's Yes stopped half-way. The window asks
+// nothing once it knows the outcome, and withdraws an open question then: the two meet only when
+// the outcome's notice is missed, as it is kept from the window here.
 TEST_F(WindowTest, NoStartUnderTheCloseQuestionAfterTheWorkerEnded) {
     HWND window = TheWindow();
     HWND button = StartButton();
+    WatchWindow();
+    hideOutcome = true;
     {
         BoxAnswer yes(window, kStandInCaption, IDYES);
         PostMessageA(button, BM_CLICK, 0, 0);
@@ -506,6 +516,8 @@ TEST_F(WindowTest, NoStartUnderTheCloseQuestionAfterTheWorkerEnded) {
     PostMessageA(window, WM_CLOSE, 0, 0);
     PumpUntil([&] { return FindMessageBox(window) == nullptr && IsWindowEnabled(button); });
     op.join();
+    UnwatchWindow();
+    EXPECT_FALSE(hideOutcome) << "the outcome's notice never came";
     EXPECT_EQ(seen, "");
     EXPECT_TRUE(IsWindowEnabled(button)) << "Start Burn did not come back after No";
     EXPECT_FALSE(WindowWorkerRunning());
@@ -579,7 +591,7 @@ TEST_F(WindowTest, AStartBeforeTheWorkersEndIsTakenIsRefused) {
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProcedure));
 }
 
-// Ends the window: the last test of this program.
+// Ends the window: the last test of the program's run in wine.window.
 TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow) {
     HWND window = TheWindow();
     WatchWindow();
@@ -627,6 +639,54 @@ TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow
         },
         5000));
     EXPECT_FALSE(shown) << "a message came after Yes";
+    EXPECT_FALSE(WindowWorkerRunning());
+}
+
+// A close that came while the update's outcome was shown (a script, taskkill, a session manager:
+// the window is disabled under the box) asked whether to stop an update that had ended, and its
+// Yes took the outcome away unread. Nothing is asked: the outcome stays until its OK, then the
+// window ends as it would have, and its loop with status 0. It ends the window too, so it runs
+// in a process of its own (wine.window_close_at_outcome; wine.window runs the others).
+TEST_F(WindowTest, ACloseWhileTheOutcomeIsShownWaitsForItsOkThenEndsTheWindow) {
+    HWND window = TheWindow();
+    {
+        BoxAnswer yes(window, kStandInCaption, IDYES);
+        PostMessageA(StartButton(), BM_CLICK, 0, 0);
+        yes.Wait();
+    }
+    ASSERT_TRUE(PumpUntil([&] { return FindMessageBox(window, kErrorCaption) != nullptr; }));
+    const DWORD self = GetCurrentThreadId();
+    std::string seen;  // what the operator met, in order
+    std::thread op([&] {
+        HWND outcome = FindMessageBox(window, kErrorCaption);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        Sleep(1500);  // time for a question to come
+        if (HWND question = FindMessageBox(window, kCloseCaption)) {
+            seen += "asked; ";
+            PostMessageA(GetDlgItem(question, IDNO), BM_CLICK, 0, 0);
+            Sleep(500);
+        }
+        seen += IsWindow(outcome) ? "[" + TextOf(GetDlgItem(outcome, 0xFFFF)) + "]" : "unread";
+        PostMessageA(GetDlgItem(outcome, IDOK), BM_CLICK, 0, 0);
+        HWND other = nullptr;
+        for (int i = 0; i < 200 && IsWindow(window); ++i) {
+            HWND box = FindMessageBox(window);
+            if (other == nullptr && box != nullptr && box != outcome) {
+                other = box;
+                seen += "; then [" + TextOf(box) + "]";
+            }
+            Sleep(50);
+        }
+        if (IsWindow(window)) {
+            seen += "; the window stayed";
+            PostThreadMessageA(self, WM_QUIT, 1, 0);
+        }
+    });
+    const int status = RunMessageLoop(window);
+    op.join();
+    EXPECT_EQ(seen, "[CANNOT open USB Port!!!]");
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(status, 0);
     EXPECT_FALSE(WindowWorkerRunning());
 }
 

@@ -49,9 +49,10 @@ struct Worker {
     HANDLE thread = nullptr;
     unsigned threadId = 0;
     StopSignal stop;
-    bool closing = false;    // the operator chose to close: the window ends with the worker
-    bool asking = false;     // the close question is open
-    bool withdrawn = false;  // the outcome was decided while it was open: its answer is No
+    bool closing = false;       // the operator chose to close: the window ends with the worker
+    bool asking = false;        // the close question is open
+    bool withdrawn = false;     // the outcome was decided while it was open: its answer is No
+    bool outcomeShown = false;  // its outcome is decided and shown: the update is over
 };
 
 // Everything the window keeps, for the life of the process. Only the window thread touches it,
@@ -120,6 +121,7 @@ class WindowStartActions final : public StartActions {
     }
     bool StartWorker(bool standInAllowed) override {
         SetJob(state, standInAllowed);
+        state.worker.outcomeShown = false;
         unsigned id = 0;
         const uintptr_t thread = _beginthreadex(nullptr, 0, BurnThread, &state, 0, &id);
         if (thread == 0) {
@@ -149,10 +151,16 @@ BOOL CALLBACK CloseWorkerBox(HWND w, LPARAM) {
 }
 
 // The operator asked to close the window. With no update running it closes; during one it asks,
-// and on Yes stops the worker, which ends its update at once and closes the port.
+// and on Yes stops the worker, which ends its update at once and closes the port. Once the
+// outcome shows there is nothing to ask or stop, and closing now would take the outcome away
+// unread: the window closes with the worker, when the operator has answered it.
 void OnClose(HWND window) {
     Worker& worker = state.worker;
     if (worker.closing || worker.asking) {
+        return;
+    }
+    if (worker.thread != nullptr && worker.outcomeShown) {
+        worker.closing = true;
         return;
     }
     if (worker.thread != nullptr) {
@@ -202,6 +210,7 @@ BOOL CALLBACK FindCloseQuestion(HWND w, LPARAM param) {
 // outcome away unread: it is answered No, and the operator reads the outcome alone.
 void OnOutcomeDecided(HWND window) {
     Worker& worker = state.worker;
+    worker.outcomeShown = true;
     if (!worker.asking) {
         return;
     }
