@@ -15,6 +15,8 @@
 //   fwburn-wine-probe start-state        whether Start Burn is enabled
 //   fwburn-wine-probe box [seconds]      wait for a message box of the window: caption, text,
 //                                        buttons and the default button
+//   fwburn-wine-probe question [seconds] wait for a Yes/No box of the window, as box does, and
+//                                        leave it open (a box of the worker may be open beside it)
 //   fwburn-wine-probe ok [seconds]       press OK on a box that has one
 //   fwburn-wine-probe answer <yes|no|enter> [seconds]
 //                                        answer a Yes/No box (enter: its default button)
@@ -359,6 +361,14 @@ int main(int argc, char** argv) {
         HWND box = MessageBoxOf(main, seconds);
         if (box == nullptr) {
             return Fail("no message box");
+        }
+        PrintBox(box);
+        return 0;
+    }
+    if (command == "question") {
+        HWND box = MessageBoxOf(main, seconds, BoxKind::YesNo);
+        if (box == nullptr) {
+            return Fail("no Yes/No box");
         }
         PrintBox(box);
         return 0;
