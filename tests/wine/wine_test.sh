@@ -283,6 +283,7 @@ wait_mid_transfer() {
 # The questions the window asks, as the probe prints them.
 standin_question="box caption=[TEST BUILD: STAND-IN IMAGE] text=[This program was built without a real firmware image. Its built-in image is a STAND-IN of random bytes, not a firmware: written into a PLC it makes the PLC unusable until a real firmware is written.\n\nUse it only with a simulated or test controller. Go on?] buttons=[Yes,No] default=[No]"
 close_question="box caption=[WARNING] text=[An update is running. Closing now stops it and leaves the PLC in its bootloader; run the update again to recover it. Close anyway?] buttons=[Yes,No] default=[No]"
+power_cycle_prompt="box caption=[Information] text=[Please POWER OFF=>ON the PLC, and then press OK to continue] buttons=[OK] default=[OK]"
 
 # Clicks Start Burn and answers the stand-in question, whose screenshot stays as an artifact.
 start_update() {
@@ -535,7 +536,7 @@ full_update() {
 
     if [ "$model" = "RV7-G" ]; then
         # plcsim takes the host's close of the port for the operator's power cycle.
-        expect "box caption=[Information] text=[Please POWER OFF=>ON the PLC, and then press OK to continue]" box 120
+        expect "$power_cycle_prompt" box 120
         # One update per controller: the port is closed at the prompt, yet the window's update
         # holds it; a console program given that port is refused and told who holds it.
         [ -z "$console" ] || console_refused "$console" "$PORT" "$(basename "$program")"
@@ -666,7 +667,7 @@ stale_ack() {
     start_program "$program"
     expect "selected ${port^^}" select-port "${port^^}"
     start_update "$name" yes
-    expect "box caption=[Information] text=[Please POWER OFF=>ON the PLC, and then press OK to continue]" box 120
+    expect "$power_cycle_prompt" box 120
     expect "ok pressed" ok
     local box
     box=$(probe box 240)
