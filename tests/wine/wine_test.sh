@@ -622,6 +622,62 @@ close_during_update() {
     echo "PASS: closing during an update asks; No lets it finish, Yes stops it, closes the port and ends cleanly"
 }
 
+# Closing the window at RV7-G's power-cycle prompt, a box of the worker's own: No leaves the
+# prompt open. Yes closes it unanswered and the worker, stopped, ends by itself before the window's
+# 10 s grace would have ended the window without it; the program ends with status 0. The
+# controller, which has taken the update request and waits for its power cycle, is never reopened,
+# so neither erased nor written: a prompt closed that way must not count as its OK.
+close_at_prompt() {
+    local program=$1 model=$2 port=$3 image=$4 name
+    name=$(basename "$program" .exe)-prompt-close
+    start_xvfb
+    add_fixture_port 2 "USB Serial Port (${port^^})"
+    start_peer "$model" "$port" "$ARTIFACTS/$name.flash.bin" "$image"
+    start_program "$program"
+    expect "selected ${port^^}" select-port "${port^^}"
+    start_update "$name" yes
+    expect "$power_cycle_prompt" box 120
+    # The controller restarts into its bootloader when the worker closes the port for the prompt.
+    local until=$((SECONDS + 60))
+    until grep -qF "power cycle (" "$peer_log"; do
+        [ $SECONDS -le $until ] || fail "plcsim saw no power cycle: $(tail "$peer_log")"
+        sleep 0.1
+    done
+    local at_prompt
+    at_prompt=$(sed -n 's/.* -> //p' "$peer_log" | tail -n 1)
+    [ "$(peer_heard)" = 1 ] || fail "the host opened the port more than once before the prompt"
+
+    expect "close sent" close
+    expect "$close_question" question 60
+    expect "answered no" answer no
+    expect "$power_cycle_prompt" box 5
+    [ "$(peer_heard)" = 1 ] || fail "the port was reopened after No"
+    note "No: the prompt stays"
+
+    expect "menu close sent" menu-close
+    expect "$close_question" question 60
+    # The grace starts at the Yes, after this: a window gone 10 s later or more went at the grace.
+    local asked=$SECONDS
+    expect "answered yes" answer yes
+    expect "window gone" gone 60
+    wait_exit "$program_pid" 60 || fail "the program did not end after Yes"
+    [ "$exit_status" -eq 0 ] || fail "the program ended with status $exit_status"
+    local took=$((SECONDS - asked))
+    # Ended, plcsim writes its summary: one open, the one before the prompt.
+    kill "$peer_pid"
+    wait_exit "$peer_pid" 60 || fail "plcsim did not end"
+    [ "$exit_status" -eq 0 ] || fail "plcsim saw a protocol fault: $(tail -n 20 "$peer_log")"
+    local summary
+    summary=$(tail -n 20 "$peer_log")
+    grep -qE "host opens: +1," <<<"$summary" || fail "the port was reopened after Yes: $summary"
+    grep -qE "erase steps: +0 " <<<"$summary" || fail "the controller was erased: $summary"
+    grep -qE "blocks taken: +0 " <<<"$summary" || fail "the controller was written: $summary"
+    grep -qE "state: +$at_prompt\$" <<<"$summary" ||
+        fail "the controller left its state at the prompt ($at_prompt): $summary"
+    [ "$took" -lt 10 ] || fail "the window went $took s after Yes: at its grace, not with its worker"
+    echo "PASS: closing at the power-cycle prompt asks; No leaves the prompt, Yes closes it unanswered and the program ends by itself ($took s), the controller ($at_prompt) untouched"
+}
+
 # The window's update with the virtual-machine tier's stale-ACK proxy between the COM port's pty
 # and plcsim: every send of the last block corrupted (the controller NAKs it) and the previous
 # ACK repeated DELAY ms after it. Windows has no early-byte rule; the last block's guard alone
@@ -781,6 +837,7 @@ case "$scenario" in
     full-update) needs_prefix && check_arch "${1:-}" && full_update "$@" ;;
     stale-ack) needs_prefix && check_arch "${1:-}" && stale_ack "$@" ;;
     close-during-update) needs_prefix && check_arch "${1:-}" && close_during_update "$@" ;;
+    close-at-prompt) needs_prefix && check_arch "${1:-}" && close_at_prompt "$@" ;;
     real-image) needs_prefix && check_arch "${1:-}" && real_image "$@" ;;
     gtest) needs_prefix && check_arch "${1:-}" && gtest "$@" ;;
     link) needs_prefix && check_arch "${1:-}" && link_tests "$@" ;;
