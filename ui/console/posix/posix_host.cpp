@@ -170,7 +170,7 @@ std::unique_ptr<SessionLink> PosixHost::MakeLink(const Target& target) {
         target.Identity() + ": the controller is not attached");
 }
 
-std::unique_ptr<LinkTrace> PosixHost::OpenTrace(const std::string& path, int& error) {
+std::unique_ptr<QueuedTrace> PosixHost::OpenTrace(const std::string& path, int& error) {
     return TraceOn(path, OpenTraceFile(path, error));
 }
 

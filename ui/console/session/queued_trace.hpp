@@ -14,7 +14,6 @@
 #include <string>
 
 #include "link/trace/trace_writer.hpp"
-#include "ui/console/session/host.hpp"
 #include "ui/console/session/writer_lanes.hpp"
 
 namespace fwburn::console {
@@ -61,7 +60,7 @@ class QueuedFile final : public TraceSink {
     std::shared_ptr<WriterLanes> lanes_;
 };
 
-class QueuedTrace final : public LinkTrace {
+class QueuedTrace final {
   public:
     // A file that has taken no byte for this long while lines wait is given up on (as long as
     // the terminal's last lines get when a signal ends the program).
@@ -69,37 +68,36 @@ class QueuedTrace final : public LinkTrace {
     // The end waits at most this long for a file that takes its lines slowly.
     static constexpr std::chrono::milliseconds kEndAtMost{5000};
 
-    // The trace written to `file`, opened by the host at `path`; no trace when `file` is null.
-    // `clockMs` stamps the lines.
+    // The trace written to `file`, opened by the host at `path`; `clockMs` stamps the lines.
     QueuedTrace(const std::string& path, std::shared_ptr<Destinations> file,
                 std::function<int64_t()> clockMs,
                 size_t maxPending = WriterLanes::kDefaultMaxPending);
-    ~QueuedTrace() override;
+    ~QueuedTrace();
     QueuedTrace(const QueuedTrace&) = delete;
     QueuedTrace& operator=(const QueuedTrace&) = delete;
 
-    // What the link records to; null without a trace.
-    TraceWriter* writer() const override { return writer_.get(); }
+    // What the link records to.
+    TraceWriter* writer() const { return writer_.get(); }
 
     // 0, or the errno of the write that ended the trace.
-    int WriteError() const override { return file_ != nullptr ? file_->ErrorErrno() : 0; }
+    int WriteError() const { return file_->ErrorErrno(); }
     // The line that says so on stderr, and the reason the outcome's `traceError` carries.
-    std::string ErrorNote() const override;
-    std::string ErrorReason() const override;
+    std::string ErrorNote() const;
+    std::string ErrorReason() const;
 
     // At the outcome, while the worker waits for it to be shown: waits at most kStall for the
     // lines so far; those waiting for a file that took nothing in that time are dropped now. The
     // lines dropped, which the file will miss (a line still being written is not counted: it may
     // get out yet).
-    size_t DroppedAtOutcome() override;
+    size_t DroppedAtOutcome();
     // At the end, once the worker has returned: waits while the file takes the lines, at most
     // kStall without a byte and kEndAtMost in all; the rest is dropped. The lines the file
     // misses, a line still being written counted with them (the program leaves it behind).
-    size_t Finish() override;
+    size_t Finish();
     // The lines dropped so far.
-    size_t Dropped() const { return file_ != nullptr ? file_->Dropped() : 0; }
+    size_t Dropped() const { return file_->Dropped(); }
     // The line on stderr when `dropped` lines were dropped.
-    std::string DroppedNote(size_t dropped) const override;
+    std::string DroppedNote(size_t dropped) const;
 
   private:
     std::string path_;
@@ -109,6 +107,6 @@ class QueuedTrace final : public LinkTrace {
 
 // The trace of `path` on `file` as a host opened it, its lines stamped with the steady clock's
 // milliseconds; null when the host could not open it (`file` null).
-std::unique_ptr<LinkTrace> TraceOn(const std::string& path, std::shared_ptr<Destinations> file);
+std::unique_ptr<QueuedTrace> TraceOn(const std::string& path, std::shared_ptr<Destinations> file);
 
 }  // namespace fwburn::console

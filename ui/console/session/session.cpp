@@ -7,6 +7,7 @@
 
 #include "burn/messages.hpp"
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/session/queued_trace.hpp"
 #include "ui/console/show/board.hpp"
 #include "ui/console/show/json_line.hpp"
 #include "ui/console/show/shown_text.hpp"

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/session/queued_trace.hpp"
 #include "ui/console/show/board.hpp"
 #include "ui/console/show/info_table.hpp"
 #include "ui/console/show/shown_text.hpp"
