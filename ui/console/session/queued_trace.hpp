@@ -38,17 +38,12 @@ class QueuedFile final : public TraceSink {
     // A trace's line, posted: the errno of a write before it, if one failed.
     int Put(const std::string& line) override;
 
-    // 0, or the system's code of the write that failed; nothing is written after it.
+    // Its one lane's, as WriterLanes tells them.
     int Error() const { return lanes_->Error(0); }
-    // Pieces dropped: beyond the bound, or given up on (not those after an error).
     size_t Dropped() const { return lanes_->DroppedPieces(0); }
-    // Pieces wait, and the file has taken no byte of them for `limit`.
     bool Stalled(Clock::duration limit) const { return lanes_->Stalled(0, limit); }
-    // Pieces dropped, waiting or being written: what the file misses if the writer stops now.
     size_t Missing() const { return lanes_->Missing(0); }
-    // Drops what waits, counted; a piece being written is left to its write.
     void GiveUp() { lanes_->GiveUp(0); }
-    // Waits until nothing waits or `deadline` has passed.
     bool DrainUntil(Clock::time_point deadline) { return lanes_->DrainUntil(deadline); }
 
     // The errno and the system's words for the write that failed.
