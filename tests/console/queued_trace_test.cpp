@@ -126,13 +126,14 @@ TEST(QueuedTraceTest, WhatCannotBeOpenedOrWrittenIsTold) {
             c.path[0] != '\0' ? OpenTraceFile(c.path, openError) : nullptr;
         EXPECT_EQ(openError, c.openError);
         EXPECT_EQ(file != nullptr, c.path[0] != '\0' && c.openError == 0);
-        QueuedTrace trace(c.path, file, Zero);
-        EXPECT_EQ(trace.writer() != nullptr, c.path[0] != '\0' && c.openError == 0);
-        EXPECT_EQ(trace.Finish(), 0u);
-        EXPECT_EQ(trace.WriteError(), c.writeError);
-        if (trace.writer() != nullptr) {
-            trace.writer()->Note("after");  // the writer learns of the failure and stops
-            EXPECT_EQ(trace.writer()->WriteError(), c.writeError);
+        // As the hosts make it: no file, no trace.
+        const std::unique_ptr<QueuedTrace> trace = TraceOn(c.path, file);
+        EXPECT_EQ(trace != nullptr, c.path[0] != '\0' && c.openError == 0);
+        if (trace != nullptr) {
+            EXPECT_EQ(trace->Finish(), 0u);
+            EXPECT_EQ(trace->WriteError(), c.writeError);
+            trace->writer()->Note("after");  // the writer learns of the failure and stops
+            EXPECT_EQ(trace->writer()->WriteError(), c.writeError);
         }
     }
 }

@@ -13,6 +13,7 @@
 
 #include "catalogue/catalogue.hpp"
 #include "ui/console/cli/options.hpp"
+#include "ui/console/session/queued_trace.hpp"
 
 namespace fwburn::console {
 namespace {
@@ -59,7 +60,7 @@ struct TestHost final : Host {
     std::unique_ptr<SessionLink> MakeLink(const Target&) override {
         return std::make_unique<NoMemoryLink>(portLetGo);
     }
-    std::unique_ptr<LinkTrace> OpenTrace(const std::string&, int&) override { return nullptr; }
+    std::unique_ptr<QueuedTrace> OpenTrace(const std::string&, int&) override { return nullptr; }
     bool Drain() override { return true; }
     void LastWords() override {}
     [[noreturn]] void Exit(int status) override { throw Ended{status}; }

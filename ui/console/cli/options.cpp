@@ -1,6 +1,7 @@
 #include "ui/console/cli/options.hpp"
 
 #include <CLI/CLI.hpp>
+#include <set>
 #include <utility>
 
 #include "ui/console/cli/platform.hpp"
@@ -146,14 +147,12 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
         }
     }
     // Two runs on one controller would fight over it: the second would fail on the lock.
-    for (std::size_t i = 0; wrong.empty() && i < o.ports.size(); ++i) {
-        if (o.ports[i].empty()) {
+    std::set<std::string> given;
+    for (const std::string& port : o.ports) {
+        if (wrong.empty() && port.empty()) {
             wrong = "--port needs a path";
-        }
-        for (std::size_t j = 0; wrong.empty() && j < i; ++j) {
-            if (o.ports[j] == o.ports[i]) {
-                wrong = "--port " + o.ports[i] + " is given twice";
-            }
+        } else if (wrong.empty() && !given.insert(port).second) {
+            wrong = "--port " + port + " is given twice";
         }
     }
     if (!wrong.empty()) {

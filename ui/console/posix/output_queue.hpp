@@ -22,10 +22,8 @@ class OutputQueue {
   public:
     using Clock = std::chrono::steady_clock;
 
-    static constexpr size_t kDefaultMaxPending = WriterLanes::kDefaultMaxPending;
-
     // Writes what is queued for `out` and `err` (normally 1 and 2) in the order queued.
-    OutputQueue(int outFd, int errFd, size_t maxPending = kDefaultMaxPending);
+    OutputQueue(int outFd, int errFd, size_t maxPending = WriterLanes::kDefaultMaxPending);
     // Unqueued output is dropped; a writer still blocked in a write is left to it (it holds the
     // state it needs), so that leaving never waits for the terminal.
     ~OutputQueue();

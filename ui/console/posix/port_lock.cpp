@@ -274,8 +274,7 @@ PortLock::Status PortLock::TakeOne(const std::string& identity, const std::strin
             continue;
         }
         if (locked != 0) {
-            const int error = lockError;
-            if (error == EWOULDBLOCK) {
+            if (lockError == EWOULDBLOCK) {
                 holder_ = HolderFromProcLocks(st);
                 if (holder_ == 0) {
                     holder_ = HolderFromFile(fd);
@@ -283,10 +282,10 @@ PortLock::Status PortLock::TakeOne(const std::string& identity, const std::strin
                 busyFile_ = path;
                 busyIdentity_ = identity;
             } else {
-                why_ = path + ": " + std::strerror(error);
+                why_ = path + ": " + std::strerror(lockError);
             }
             close(fd);
-            return error == EWOULDBLOCK ? Status::kBusy : Status::kFailed;
+            return lockError == EWOULDBLOCK ? Status::kBusy : Status::kFailed;
         }
         // Fixed width at the start, never truncated: a longer old text cannot leave digits behind
         // that would read as part of the pid.

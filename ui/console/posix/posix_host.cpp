@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -12,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "ui/console/posix/port_lock.hpp"
 #include "ui/console/posix/posix_link.hpp"
@@ -46,17 +46,9 @@ bool InBackground() {
 // program; empty once it has ended or where it cannot be read.
 std::string ProgramOf(int pid) {
     std::string name;
-    if (std::FILE* comm = pid > 0
-                              ? std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "re")
-                              : nullptr) {
-        char text[64] = {};
-        if (std::fgets(text, sizeof text, comm) != nullptr) {
-            name = text;
-        }
-        std::fclose(comm);
-    }
-    if (!name.empty() && name.back() == '\n') {
-        name.pop_back();
+    if (pid > 0) {
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::getline(comm, name);
     }
     return name;
 }
@@ -105,11 +97,8 @@ Host::Event PosixHost::Wait(Clock::time_point deadline, bool answering) {
                      {stopFd_, POLLIN, 0}};
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     poll(fds, 5, static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0)));
-    if ((fds[0].revents & POLLIN) != 0) {
-        signalfd_siginfo info{};
-        if (read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            return Signal(static_cast<int>(info.ssi_signo));
-        }
+    if (const int signo = (fds[0].revents & POLLIN) != 0 ? TakeSignal(signalFd_) : 0) {
+        return Signal(signo);
     }
     if ((fds[3].revents & POLLIN) != 0) {
         output_.Take();
@@ -120,13 +109,9 @@ Host::Event PosixHost::Wait(Clock::time_point deadline, bool answering) {
     }
     Event event;
     event.foreground = broughtBack;  // `fg` of a running job sends no signal
-    if ((fds[4].revents & POLLIN) != 0) {
-        signalfd_siginfo info{};
-        if (read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-            event.suspend = info.ssi_signo == SIGTSTP;
-            event.resumed = info.ssi_signo == SIGCONT;
-        }
-    }
+    const int stop = (fds[4].revents & POLLIN) != 0 ? TakeSignal(stopFd_) : 0;
+    event.suspend = stop == SIGTSTP;
+    event.resumed = stop == SIGCONT;
     if ((fds[1].revents & POLLIN) != 0) {
         // Before the session takes the requests: a wake-up after this comes with a later one.
         uint64_t count;
@@ -185,7 +170,7 @@ std::unique_ptr<SessionLink> PosixHost::MakeLink(const Target& target) {
         target.Identity() + ": the controller is not attached");
 }
 
-std::unique_ptr<LinkTrace> PosixHost::OpenTrace(const std::string& path, int& error) {
+std::unique_ptr<QueuedTrace> PosixHost::OpenTrace(const std::string& path, int& error) {
     return TraceOn(path, OpenTraceFile(path, error));
 }
 
@@ -210,10 +195,7 @@ bool PosixHost::Drain() {
             return false;
         }
         // Waiting on a terminal stopped with Ctrl-S, Ctrl-Z still stops the program.
-        signalfd_siginfo info{};
-        if ((fds[2].revents & POLLIN) != 0 &&
-            read(stopFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info) &&
-            info.ssi_signo == SIGTSTP) {
+        if ((fds[2].revents & POLLIN) != 0 && TakeSignal(stopFd_) == SIGTSTP) {
             StopAsTheKeyWould();
         }
     }

@@ -35,7 +35,7 @@ class PosixHost final : public Host {
     std::string UsbLinkIdentity() override;
     std::unique_ptr<HeldLock> StayAwake(const std::string& program) override;
     std::unique_ptr<SessionLink> MakeLink(const Target& target) override;
-    std::unique_ptr<LinkTrace> OpenTrace(const std::string& path, int& error) override;
+    std::unique_ptr<QueuedTrace> OpenTrace(const std::string& path, int& error) override;
     void Suspend() override;
     bool Drain() override;
     std::string LostOutput() override;

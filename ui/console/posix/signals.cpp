@@ -1,6 +1,7 @@
 #include "ui/console/posix/signals.hpp"
 
 #include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace fwburn::console {
 
@@ -47,6 +48,23 @@ const char* RealTimeName(int signo) {
 
 }  // namespace
 
+int BlockIntoSignalFd(const sigset_t& set) {
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &set, &before);
+    const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (fd < 0) {
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
+    return fd;
+}
+
+int TakeSignal(int fd) {
+    signalfd_siginfo info{};
+    return read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)
+               ? static_cast<int>(info.ssi_signo)
+               : 0;
+}
+
 sigset_t EndingSignals() {
     sigset_t set;
     sigemptyset(&set);
@@ -71,13 +89,7 @@ int TakeEndingSignals() {
             sigdelset(&set, signo);
         }
     }
-    sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &set, &before);
-    const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (fd < 0) {
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);  // never blocked with nobody to read them
-    }
-    return fd;
+    return BlockIntoSignalFd(set);
 }
 
 int TakeStopKey() {
@@ -85,13 +97,7 @@ int TakeStopKey() {
     sigemptyset(&set);
     sigaddset(&set, SIGTSTP);
     sigaddset(&set, SIGCONT);
-    sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &set, &before);
-    const int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (fd < 0) {
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);  // the key stops it at once, as before
-    }
-    return fd;
+    return BlockIntoSignalFd(set);
 }
 
 // Raised at this thread with SIGTSTP let through here alone: the whole process stops, and the

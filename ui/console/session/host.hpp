@@ -20,27 +20,13 @@ class TraceWriter;
 
 namespace fwburn::console {
 
+class QueuedTrace;
+
 // A lock held from before a run's first open to after its last close.
 class HeldLock {
   public:
     virtual ~HeldLock() = default;
     virtual void Release() = 0;
-};
-
-// --trace: the link's record, written where a file that takes nothing never holds up the worker.
-class LinkTrace {
-  public:
-    virtual ~LinkTrace() = default;
-    virtual TraceWriter* writer() const = 0;
-    // 0, or the errno of the write that ended the trace; the line that says so, and its reason.
-    virtual int WriteError() const = 0;
-    virtual std::string ErrorNote() const = 0;
-    virtual std::string ErrorReason() const = 0;
-    // At the outcome: the lines dropped so far, waiting a moment for the file at most.
-    virtual size_t DroppedAtOutcome() = 0;
-    // At the end: the lines the file misses, after a last wait for it.
-    virtual size_t Finish() = 0;
-    virtual std::string DroppedNote(size_t dropped) const = 0;
 };
 
 // A link that the host can let go of for good when a signal ends the process.
@@ -93,8 +79,9 @@ class Host : public PortFinder {
     // The link to a target: its port, or a pinned controller's tty found again at each open.
     virtual std::unique_ptr<SessionLink> MakeLink(const Target& target) = 0;
 
-    // The --trace file at `path`, or nullptr with the errno of its open in `error`.
-    virtual std::unique_ptr<LinkTrace> OpenTrace(const std::string& path, int& error) = 0;
+    // The --trace file at `path` (queued_trace.hpp), or nullptr with the errno of its open in
+    // `error`.
+    virtual std::unique_ptr<QueuedTrace> OpenTrace(const std::string& path, int& error) = 0;
 
     // Stops the process as the stop key would have, once the terminal has had its last lines;
     // returns when it is continued. Where there is no such key, nothing.

@@ -1,5 +1,6 @@
 #include "ui/console/session/question.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "ui/console/show/progress.hpp"
@@ -39,15 +40,10 @@ bool Question::Ready(const std::vector<std::unique_ptr<Run>>& runs) const {
     if (!several_ || asking_ || !firstWaiting_) {
         return false;
     }
-    bool everyone = true;
-    bool anyWaiting = false;
-    for (const auto& run : runs) {
-        if (run->waiting) {
-            anyWaiting = true;
-        } else if (!run->ended()) {
-            everyone = false;
-        }
-    }
+    const bool anyWaiting =
+        std::any_of(runs.begin(), runs.end(), [](const auto& run) { return run->waiting; });
+    const bool everyone = std::all_of(runs.begin(), runs.end(),
+                                      [](const auto& run) { return run->waiting || run->ended(); });
     return anyWaiting && (everyone || Clock::now() >= *firstWaiting_ + kGather);
 }
 

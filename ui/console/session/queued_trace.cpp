@@ -34,18 +34,14 @@ std::string QueuedFile::ErrorText() const {
 
 QueuedTrace::QueuedTrace(const std::string& path, std::shared_ptr<Destinations> file,
                          std::function<int64_t()> clockMs, size_t maxPending)
-    : path_(path) {
-    if (file == nullptr) {
-        return;
-    }
-    file_ = std::make_unique<QueuedFile>(std::move(file), maxPending);
-    writer_ = std::make_unique<TraceWriter>(*file_, std::move(clockMs));
-}
+    : path_(path),
+      file_(std::make_unique<QueuedFile>(std::move(file), maxPending)),
+      writer_(std::make_unique<TraceWriter>(*file_, std::move(clockMs))) {}
 
 QueuedTrace::~QueuedTrace() = default;
 
 std::string QueuedTrace::ErrorReason() const {
-    return file_ != nullptr ? file_->ErrorText() : "";
+    return file_->ErrorText();
 }
 
 std::string QueuedTrace::ErrorNote() const {
@@ -53,9 +49,6 @@ std::string QueuedTrace::ErrorNote() const {
 }
 
 size_t QueuedTrace::DroppedAtOutcome() {
-    if (file_ == nullptr) {
-        return 0;
-    }
     if (!file_->DrainUntil(QueuedFile::Clock::now() + kStall) && file_->Stalled(kStall)) {
         file_->GiveUp();
     }
@@ -63,9 +56,6 @@ size_t QueuedTrace::DroppedAtOutcome() {
 }
 
 size_t QueuedTrace::Finish() {
-    if (file_ == nullptr) {
-        return 0;
-    }
     const auto last = QueuedFile::Clock::now() + kEndAtMost;
     while (!file_->DrainUntil(std::min(last, QueuedFile::Clock::now() + kStall))) {
         if (file_->Stalled(kStall) || QueuedFile::Clock::now() >= last) {
@@ -81,7 +71,7 @@ std::string QueuedTrace::DroppedNote(size_t dropped) const {
            (dropped == 1 ? " line" : " lines") + " dropped: the file did not take them in time";
 }
 
-std::unique_ptr<LinkTrace> TraceOn(const std::string& path, std::shared_ptr<Destinations> file) {
+std::unique_ptr<QueuedTrace> TraceOn(const std::string& path, std::shared_ptr<Destinations> file) {
     if (file == nullptr) {
         return nullptr;
     }

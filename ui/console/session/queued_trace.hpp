@@ -14,7 +14,6 @@
 #include <string>
 
 #include "link/trace/trace_writer.hpp"
-#include "ui/console/session/host.hpp"
 #include "ui/console/session/writer_lanes.hpp"
 
 namespace fwburn::console {
@@ -39,17 +38,12 @@ class QueuedFile final : public TraceSink {
     // A trace's line, posted: the errno of a write before it, if one failed.
     int Put(const std::string& line) override;
 
-    // 0, or the system's code of the write that failed; nothing is written after it.
+    // Its one lane's, as WriterLanes tells them.
     int Error() const { return lanes_->Error(0); }
-    // Pieces dropped: beyond the bound, or given up on (not those after an error).
     size_t Dropped() const { return lanes_->DroppedPieces(0); }
-    // Pieces wait, and the file has taken no byte of them for `limit`.
     bool Stalled(Clock::duration limit) const { return lanes_->Stalled(0, limit); }
-    // Pieces dropped, waiting or being written: what the file misses if the writer stops now.
     size_t Missing() const { return lanes_->Missing(0); }
-    // Drops what waits, counted; a piece being written is left to its write.
     void GiveUp() { lanes_->GiveUp(0); }
-    // Waits until nothing waits or `deadline` has passed.
     bool DrainUntil(Clock::time_point deadline) { return lanes_->DrainUntil(deadline); }
 
     // The errno and the system's words for the write that failed.
@@ -61,7 +55,7 @@ class QueuedFile final : public TraceSink {
     std::shared_ptr<WriterLanes> lanes_;
 };
 
-class QueuedTrace final : public LinkTrace {
+class QueuedTrace final {
   public:
     // A file that has taken no byte for this long while lines wait is given up on (as long as
     // the terminal's last lines get when a signal ends the program).
@@ -69,37 +63,36 @@ class QueuedTrace final : public LinkTrace {
     // The end waits at most this long for a file that takes its lines slowly.
     static constexpr std::chrono::milliseconds kEndAtMost{5000};
 
-    // The trace written to `file`, opened by the host at `path`; no trace when `file` is null.
-    // `clockMs` stamps the lines.
+    // The trace written to `file`, opened by the host at `path`; `clockMs` stamps the lines.
     QueuedTrace(const std::string& path, std::shared_ptr<Destinations> file,
                 std::function<int64_t()> clockMs,
                 size_t maxPending = WriterLanes::kDefaultMaxPending);
-    ~QueuedTrace() override;
+    ~QueuedTrace();
     QueuedTrace(const QueuedTrace&) = delete;
     QueuedTrace& operator=(const QueuedTrace&) = delete;
 
-    // What the link records to; null without a trace.
-    TraceWriter* writer() const override { return writer_.get(); }
+    // What the link records to.
+    TraceWriter* writer() const { return writer_.get(); }
 
     // 0, or the errno of the write that ended the trace.
-    int WriteError() const override { return file_ != nullptr ? file_->ErrorErrno() : 0; }
+    int WriteError() const { return file_->ErrorErrno(); }
     // The line that says so on stderr, and the reason the outcome's `traceError` carries.
-    std::string ErrorNote() const override;
-    std::string ErrorReason() const override;
+    std::string ErrorNote() const;
+    std::string ErrorReason() const;
 
     // At the outcome, while the worker waits for it to be shown: waits at most kStall for the
     // lines so far; those waiting for a file that took nothing in that time are dropped now. The
     // lines dropped, which the file will miss (a line still being written is not counted: it may
     // get out yet).
-    size_t DroppedAtOutcome() override;
+    size_t DroppedAtOutcome();
     // At the end, once the worker has returned: waits while the file takes the lines, at most
     // kStall without a byte and kEndAtMost in all; the rest is dropped. The lines the file
     // misses, a line still being written counted with them (the program leaves it behind).
-    size_t Finish() override;
+    size_t Finish();
     // The lines dropped so far.
-    size_t Dropped() const { return file_ != nullptr ? file_->Dropped() : 0; }
+    size_t Dropped() const { return file_->Dropped(); }
     // The line on stderr when `dropped` lines were dropped.
-    std::string DroppedNote(size_t dropped) const override;
+    std::string DroppedNote(size_t dropped) const;
 
   private:
     std::string path_;
@@ -109,6 +102,6 @@ class QueuedTrace final : public LinkTrace {
 
 // The trace of `path` on `file` as a host opened it, its lines stamped with the steady clock's
 // milliseconds; null when the host could not open it (`file` null).
-std::unique_ptr<LinkTrace> TraceOn(const std::string& path, std::shared_ptr<Destinations> file);
+std::unique_ptr<QueuedTrace> TraceOn(const std::string& path, std::shared_ptr<Destinations> file);
 
 }  // namespace fwburn::console

@@ -95,12 +95,4 @@ void Run::Probe(int programRow) {
     link->Close(device);
 }
 
-void Run::Refused(int exitCode, const UpdateOutcome& outcome, double now) {
-    returned = outcome;
-    code = exitCode;
-    elapsed = now;
-    message = std::string(outcome.caption) + ": " + outcome.text;
-    look.openFailure = outcome.text;
-}
-
 }  // namespace fwburn::console

@@ -36,9 +36,6 @@ class Run {
     // Starts the worker: StartBurn for an update, the probe for a look (`programRow` is the
     // program's model). Empty, or why the system could not start it.
     std::string Start(int programRow);
-    // Refused before it began (its lock or its thread was not had): `code` and what the person
-    // was told.
-    void Refused(int exitCode, const UpdateOutcome& outcome, double now);
     // The worker is done with the port for good.
     bool ended() const { return returned.has_value(); }
     void Join();

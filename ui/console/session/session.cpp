@@ -7,6 +7,7 @@
 
 #include "burn/messages.hpp"
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/session/queued_trace.hpp"
 #include "ui/console/show/board.hpp"
 #include "ui/console/show/json_line.hpp"
 #include "ui/console/show/shown_text.hpp"
@@ -78,10 +79,11 @@ bool Session::Lock(console::Run& run) {
 // A run that never opened its port; `reason`, when there is one, is why its open was refused.
 void Session::Refuse(console::Run& run, ExitCode code, const UpdateOutcome& outcome,
                      const std::string& reason) {
-    run.Refused(code, outcome, Seconds());
-    if (!reason.empty()) {
-        run.look.openFailure = reason;
-    }
+    run.returned = outcome;
+    run.code = code;
+    run.elapsed = Seconds();
+    run.message = std::string(outcome.caption) + ": " + outcome.text;
+    run.look.openFailure = reason.empty() ? outcome.text : reason;
     if (run.screen != nullptr) {
         if (!reason.empty()) {
             run.screen->OpenFailed(reason, false);

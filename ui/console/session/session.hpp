@@ -66,8 +66,8 @@ class Session {
     std::unique_ptr<HeldLock> awake_;     // the system kept from sleeping while updates run
     std::unique_ptr<Question> question_;
     Clock::time_point start_ = Clock::now();
-    int boardLines_ = 0;                // the board's lines on screen, for a terminal
-    std::unique_ptr<LinkTrace> trace_;  // --trace, of the one controller
+    int boardLines_ = 0;                  // the board's lines on screen, for a terminal
+    std::unique_ptr<QueuedTrace> trace_;  // --trace, of the one controller
     bool traceErrorShown_ = false;
 };
 

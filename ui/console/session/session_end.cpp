@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/session/queued_trace.hpp"
 #include "ui/console/show/board.hpp"
 #include "ui/console/show/info_table.hpp"
 #include "ui/console/show/shown_text.hpp"
@@ -111,14 +112,13 @@ void Session::EndNow(int status) {
 
 void Session::Interrupt(const Host::Event& signal) {
     LetPortsGo();
-    const int status = signal.signalStatus;
     if (kind_ == Run::Kind::kLook) {
         std::fprintf(host_.err(), "%s: --info interrupted by %s\n", info_.program.c_str(),
                      signal.signalName);
         std::fflush(host_.err());
     }
-    StopUpdates(signal.signalName, status);
-    EndNow(status);
+    StopUpdates(signal.signalName, signal.signalStatus);
+    EndNow(signal.signalStatus);
 }
 
 // Each update still under way says where it stopped and whether the erase had begun; whether

@@ -64,7 +64,7 @@ TargetChoice Choose(const Options& options, bool usb, bool look, const std::stri
                     PortFinder& ports) {
     const char* what = usb ? "controller on the USB link" : "serial port";
     TargetChoice choice;
-    if (!options.ports.empty() && !options.ports.front().empty()) {
+    if (!options.ports.empty()) {
         std::map<std::string, std::string> seen;         // device -> the --port that named it
         std::map<std::string, std::string> controllers;  // pinned identity -> the same
         for (const std::string& port : options.ports) {

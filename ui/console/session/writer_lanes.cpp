@@ -23,12 +23,7 @@ void WriterLanes::Start(const std::shared_ptr<WriterLanes>& self) {
 }
 
 bool WriterLanes::IdleLocked() const {
-    for (const Lane& lane : lanes_) {
-        if (Busy(lane)) {
-            return false;
-        }
-    }
-    return true;
+    return std::none_of(lanes_.begin(), lanes_.end(), Busy);
 }
 
 bool WriterLanes::Idle() const {

@@ -90,8 +90,8 @@ class Screen {
     // view of the phase before.
     virtual void PhaseStarted(const ProgressView& finished, const ProgressView& view,
                               double elapsed) = 0;
-    virtual void Advanced(const ProgressView& view, double elapsed) = 0;
-    virtual void Retried(const ProgressView& view, double elapsed) = 0;
+    virtual void Advanced(const ProgressView&, double /*elapsed*/) {}
+    virtual void Retried(const ProgressView&, double /*elapsed*/) {}
     virtual void Tick(const ProgressView&) {}
     // Where the worker stopped, shown exactly even between two lines of the usual cadence:
     // before the outcome and an interruption.
@@ -149,8 +149,8 @@ std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err,
                                            std::function<int()> columns);
 // `progressLines` false: the phases, their tenths and the retries are left to a board drawn
 // elsewhere; `columns`, when given, is the terminal's width that our own lines are fitted to.
-std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err, bool progressLines = true,
-                                        std::function<int()> columns = {});
+std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err, bool progressLines,
+                                        std::function<int()> columns);
 std::unique_ptr<Screen> MakeJsonScreen(std::FILE* out, std::FILE* err);
 
 }  // namespace fwburn::console

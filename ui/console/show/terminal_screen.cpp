@@ -54,8 +54,6 @@ class TerminalScreen final : public Screen {
         }
         Draw(view);
     }
-    void Advanced(const ProgressView&, double) override {}
-    void Retried(const ProgressView&, double) override {}
     void Tick(const ProgressView& view) override {
         if (!asking_) {
             Draw(view);

@@ -154,7 +154,7 @@ std::unique_ptr<SessionLink> Win32Host::MakeLink(const Target& target) {
     return std::make_unique<Win32Link>(target.port, "");
 }
 
-std::unique_ptr<LinkTrace> Win32Host::OpenTrace(const std::string& path, int& error) {
+std::unique_ptr<QueuedTrace> Win32Host::OpenTrace(const std::string& path, int& error) {
     return TraceOn(path, OpenTraceFile(path, error));
 }
 

@@ -33,7 +33,7 @@ class Win32Host final : public Host {
                                    const std::string& what, std::string& refusal) override;
     std::string UsbLinkIdentity() override;
     std::unique_ptr<SessionLink> MakeLink(const Target& target) override;
-    std::unique_ptr<LinkTrace> OpenTrace(const std::string& path, int& error) override;
+    std::unique_ptr<QueuedTrace> OpenTrace(const std::string& path, int& error) override;
     bool Drain() override;
     std::string LostOutput() override;
     void LastWords() override;
