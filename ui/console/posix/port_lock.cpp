@@ -4,7 +4,6 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,12 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "catalogue/sha256.hpp"
 #include "link/posix/discovery.hpp"
+#include "link/posix/port_holder.hpp"
 
 namespace fwburn::console {
 
@@ -71,25 +69,6 @@ std::string ModeText(const struct stat& st) {
     char text[8];
     std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(st.st_mode & 07777));
     return text;
-}
-
-// The pid /proc/locks shows holding an flock() on the file; 0 when none is listed.
-int HolderFromProcLocks(const struct stat& st) {
-    std::ifstream locks("/proc/locks");
-    char device[64];
-    std::snprintf(device, sizeof device, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino));
-    std::string line;
-    while (std::getline(locks, line)) {
-        // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; waiters have "->" after the number.
-        std::istringstream fields(line);
-        std::string number, kind, mode, access, pid, where;
-        fields >> number >> kind >> mode >> access >> pid >> where;
-        if (kind == "FLOCK" && where == device) {
-            return std::atoi(pid.c_str());
-        }
-    }
-    return 0;
 }
 
 // The pid the holder wrote; it writes it right after taking the lock, so an empty file is
@@ -275,7 +254,7 @@ PortLock::Status PortLock::TakeOne(const std::string& identity, const std::strin
         }
         if (locked != 0) {
             if (lockError == EWOULDBLOCK) {
-                holder_ = HolderFromProcLocks(st);
+                holder_ = posix::FlockHolder(st);
                 if (holder_ == 0) {
                     holder_ = HolderFromFile(fd);
                 }

@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
+#include "link/posix/port_holder.hpp"
 #include "ui/console/posix/port_lock.hpp"
 #include "ui/console/posix/posix_link.hpp"
 #include "ui/console/posix/signals.hpp"
@@ -40,17 +40,6 @@ std::string RootFor(const char* variable, const char* fallback) {
 bool InBackground() {
     const pid_t foreground = tcgetpgrp(STDIN_FILENO);
     return foreground > 0 && foreground != getpgrp();
-}
-
-// The holder's program name, so that a refusal tells an update from a look or another model's
-// program; empty once it has ended or where it cannot be read.
-std::string ProgramOf(int pid) {
-    std::string name;
-    if (pid > 0) {
-        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-        std::getline(comm, name);
-    }
-    return name;
 }
 
 }  // namespace
@@ -143,8 +132,8 @@ std::unique_ptr<HeldLock> PosixHost::Lock(const std::vector<std::string>& identi
     if (!what.empty() && what != busy && busy != UsbControllerIdentity()) {
         named = what + " (" + named + ")";
     }
-    refusal = LockRefusal(named, lock->holder(), ProgramOf(lock->holder()), lock->busyFile(),
-                          lock->why());
+    refusal = LockRefusal(named, lock->holder(), posix::ProgramName(lock->holder()),
+                          lock->busyFile(), lock->why());
     return nullptr;
 }
 

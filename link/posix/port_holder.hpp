@@ -1,0 +1,41 @@
+// Who keeps a port from this process, as far as /proc lets it be seen: a refusal that names the
+// program saves an operator the hunt for it.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <istream>
+#include <string>
+
+namespace fwburn::posix {
+
+struct PortHolder {
+    int pid = 0;          // 0: none could be seen
+    std::string program;  // as the process named itself: the caller shows it escaped
+};
+
+// The pid /proc/locks (or `locks`, in its format) lists holding an flock() on the file `node`
+// describes; 0 when none is listed. For a device node that is the node's filesystem and inode,
+// not the device: every node of a device has locks of its own.
+int FlockHolder(const struct stat& node);
+int FlockHolder(std::istream& locks, const struct stat& node);
+
+// The name a process set for itself (/proc/PID/comm, at most 15 bytes, control characters and
+// all); empty once it has ended or where /proc hides it.
+std::string ProgramName(int pid);
+
+// The holder of the flock on the device node `node` that refused this process: the taker, or
+// when it has ended and left the lock to a process with its descriptor, as OpenedBy finds.
+// None when it is this process, or hidden (another user's under hidepid).
+PortHolder FlockedBy(const struct stat& node);
+
+// Another process that has the character device `device` open, by any node, found through the
+// descriptors in /proc/*/fd (those of other users only with privilege). The look gives up after
+// `budget`, and never waits on a descriptor's file: it is not opened, and its attributes are
+// taken as cached.
+PortHolder OpenedBy(dev_t device,
+                    std::chrono::steady_clock::duration budget = std::chrono::milliseconds(200));
+
+}  // namespace fwburn::posix

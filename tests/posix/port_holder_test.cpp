@@ -1,0 +1,85 @@
+// Who holds a port: the flock's holder in /proc/locks, and a process with the device open, this
+// one never named. The refusals that show them are the pty tests'.
+#include "link/posix/port_holder.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
+
+#include "tests/posix/pty.hpp"
+
+namespace fwburn::posix::test {
+namespace {
+
+TEST(PortHolder, TheFlockHoldersLineIsTheOneOfItsNodeNotAWaiterNorAnotherKindOfLock) {
+    struct stat node {};
+    node.st_dev = makedev(0, 0x1b);  // /proc/locks writes the numbers in hex
+    node.st_ino = 3;
+    struct Case {
+        const char* name;
+        std::string locks;
+        int holder;
+    };
+    const Case cases[] = {
+        {"the holder", "1: FLOCK  ADVISORY  WRITE 41 00:1b:3 0 EOF\n", 41},
+        {"a shared holder", "1: FLOCK  ADVISORY  READ 42 00:1b:3 0 EOF\n", 42},
+        {"after others' locks",
+         "1: POSIX  ADVISORY  WRITE 7 00:1b:3 0 EOF\n"      // fcntl() locks never refuse flock()
+         "2: FLOCK  ADVISORY  WRITE 8 00:1b:30 0 EOF\n"     // another inode
+         "3: FLOCK  ADVISORY  WRITE 9 00:27:3 0 EOF\n"      // its number in decimal: another fs
+         "4: -> FLOCK  ADVISORY  WRITE 10 00:1b:3 0 EOF\n"  // waits for the lock, holds none
+         "5: FLOCK  ADVISORY  WRITE 43 00:1b:3 0 EOF\n",
+         43},
+        {"none", "1: POSIX  ADVISORY  WRITE 7 00:1b:3 0 EOF\n", 0},
+    };
+    for (const Case& c : cases) {
+        std::istringstream locks(c.locks);
+        EXPECT_EQ(FlockHolder(locks, node), c.holder) << c.name;
+    }
+}
+
+TEST(PortHolder, AnotherProcessWithTheDeviceOpenIsNamedThisOneNever) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    const int own = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(own, 0);
+    struct stat node {};
+    ASSERT_EQ(fstat(own, &node), 0);
+    ASSERT_EQ(flock(own, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(FlockedBy(node).pid, 0);  // our own lock: nobody else to name
+    EXPECT_EQ(OpenedBy(node.st_rdev).pid, 0);
+
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fd = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+        prctl(PR_SET_NAME, "opener\033");
+        const char byte = fd >= 0 ? 1 : 0;
+        [[maybe_unused]] const ssize_t written = write(ready[1], &byte, 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    const PortHolder holder = OpenedBy(node.st_rdev);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(own);
+    ASSERT_EQ(byte, 1);
+    EXPECT_EQ(holder.pid, child);
+    EXPECT_EQ(holder.program, "opener\033");  // as it is: the console escapes it
+}
+
+}  // namespace
+}  // namespace fwburn::posix::test
