@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "link/posix/lock_file.hpp"
+#include "link/posix/port_holder.hpp"
 #include "link/posix/termios_map.hpp"
 
 namespace fwburn::posix {
@@ -141,6 +142,13 @@ std::string Describe(OpenError reason, int error) {
     }
 }
 
+// The refusal of a busy port with the program that holds it, where /proc shows one.
+std::string Busy(const std::string& path, const PortHolder& holder) {
+    return path + ": " + Describe(OpenError::kBusy, EBUSY) +
+           (holder.pid > 0 ? " (" + holder.program + ", process " + std::to_string(holder.pid) + ")"
+                           : "");
+}
+
 std::string CharKey(dev_t device) {
     return "char " + std::to_string(major(device)) + ":" + std::to_string(minor(device));
 }
@@ -238,14 +246,22 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
         }
         return true;
     };
-    if (struct stat named{}; stat(path.c_str(), &named) == 0 && elsewhere(named)) {
+    struct stat named {};
+    const bool there = stat(path.c_str(), &named) == 0;
+    if (there && elsewhere(named)) {
         return nullptr;
     }
     // O_NONBLOCK: without it a modem port waits in open() for carrier.
     fd = RetryOnEintr(
         [&] { return open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK); });
     if (fd < 0) {
-        return fail(errno);
+        const int error = errno;
+        fail(error);
+        // Refused by another program's TIOCEXCL: any other process with the device open may be it.
+        if (error == EBUSY && there && S_ISCHR(named.st_mode) && failure != nullptr) {
+            failure->message = Busy(path, OpenedBy(named.st_rdev));
+        }
+        return nullptr;
     }
     if (struct stat opened{}; fstat(fd, &opened) == 0 && elsewhere(opened)) {
         close(fd);
@@ -275,7 +291,14 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     // The lock comes before any change, so that a port held elsewhere keeps its holder's settings.
     // TIOCEXCL does not stop root; the lock does, and it also stops a second open of ours.
     if (RetryOnEintr([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0 && errno == EWOULDBLOCK) {
-        return fail(EBUSY);
+        struct stat node {};
+        const PortHolder holder =
+            failure != nullptr && fstat(fd, &node) == 0 ? FlockedBy(node) : PortHolder{};
+        fail(EBUSY);
+        if (failure != nullptr) {
+            failure->message = Busy(path, holder);
+        }
+        return nullptr;
     }
     // The kernel's name of the tty: /dev/serial/by-id and other links resolve to it.
     std::error_code ec;

@@ -11,6 +11,7 @@ import json
 import os
 import pty
 import select
+import shutil
 import signal
 import stat
 import struct
@@ -89,6 +90,11 @@ def controlling_tty(pid):
             return int(f.read().rsplit(")", 1)[1].split()[4])
     except (OSError, IndexError, ValueError):
         return 0
+
+
+def as_user(uid):
+    """subprocess arguments that run a program as `uid`, with no other group; none for None."""
+    return {} if uid is None else {"user": uid, "group": uid, "extra_groups": []}
 
 
 def wait_until(condition, timeout):
@@ -728,6 +734,96 @@ class Locking(PtyCase):
         self.assertEqual(b.summary["hostOpens"], 2)  # the second's open and reopen alone
         self.assert_flash_is_image("aio", b)
         self.assertEqual(a.summary["eraseSteps"], 0)
+
+    # Holds the port as another program would (argv: port, flock, excl or open, the name it
+    # gives itself, "fork" to leave the lock to a child as a program going into the background
+    # does), says the holder's pid, and lets go at the end of its input.
+    HOLDER = (
+        "import fcntl, os, sys, termios\n"
+        "fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)\n"
+        "if sys.argv[2] == 'flock': fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
+        "if sys.argv[2] == 'excl': fcntl.ioctl(fd, termios.TIOCEXCL)\n"
+        "if sys.argv[4:] and os.fork(): os._exit(0)\n"
+        "open('/proc/self/comm', 'w').write(sys.argv[3])\n"
+        "print(os.getpid(), flush=True)\n"
+        "sys.stdin.read()\n"
+        "if sys.argv[2] == 'excl': fcntl.ioctl(fd, termios.TIOCNXCL)\n")
+
+    def hold(self, port, how, name, user=None, fork=False):
+        """A holder of `port`, running as `user`, and the pid of the process holding it."""
+        # Another user may not reach this interpreter: the system's, found on PATH.
+        python = sys.executable if user is None else "python3"
+        holder = subprocess.Popen([python, "-c", self.HOLDER, port, how, name] + ["fork"] * fork,
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                                  **as_user(user))
+
+        def let_go():
+            holder.stdin.close()
+            holder.wait(timeout=10)
+            holder.stdout.close()
+        self.addCleanup(let_go)
+        pid = int(holder.stdout.readline())
+        if fork:
+            holder.wait(timeout=10)  # the taker is gone; its child holds the lock
+        return let_go, pid
+
+    def test_a_port_another_program_holds_is_refused_naming_that_program(self):
+        sim = self.start_sim("aio")
+        root = os.geteuid() == 0
+        # TIOCEXCL keeps out other users, never root: as root the program runs as nobody there.
+        user = NOBODY if root else None
+        if root:
+            os.chmod(sim.port, 0o666)
+        busy = "fwburn-aio-cli: %s: in use by another program" % sim.port
+        # (how, the holder's user, the program's user, the holder's name, fork, its name shown;
+        # None: nothing more than before, as /proc shows another user's descriptors only to root)
+        cases = [("flock", None, None, "holder\x1b]0;x\x07", False, "holder\\x1B]0;x\\x07"),
+                 ("flock", None, None, "daemon", True, "daemon"),
+                 ("excl", user, user, "term", False, "term")]
+        if root:
+            cases += [("flock", None, NOBODY, "holder", False, "holder"),
+                      ("excl", None, NOBODY, "term", False, None)]
+        for how, holder_user, cli_user, name, fork, shown in cases:
+            with self.subTest(how=how, holder_user=holder_user, cli_user=cli_user, name=name):
+                let_go, pid = self.hold(sim.port, how, name, holder_user, fork)
+                r = subprocess.run(cli_command("aio", "--port", sim.port, "--yes"),
+                                   stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                   timeout=60, **as_user(cli_user))
+                let_go()
+                self.assertEqual(r.returncode, 4, r.stderr)
+                self.assertEqual(r.stderr.splitlines(), [
+                    busy + ("" if shown is None else " (%s, process %d)" % (shown, pid)),
+                    "ERROR: CANNOT open USB Port!!!"])
+        if root:
+            # Root's open passes another program's TIOCEXCL, and finds no flock to refuse it.
+            let_go, _ = self.hold(sim.port, "excl", "term")
+            r = run_cli("aio", "--port", sim.port, "--info")
+            let_go()
+            self.assertEqual(r.code, 0, r)
+        sim.stop()
+
+    def test_a_holder_that_hidepid_hides_is_not_named(self):
+        if os.geteuid() != 0 or not shutil.which("unshare") or not shutil.which("setpriv"):
+            self.skipTest("needs root, unshare and setpriv")
+        sim = self.start_sim("aio")
+        os.chmod(sim.port, 0o666)
+        # Root's flock refuses the program, run as nobody; a process of nobody's has the port
+        # open too, but is not the one to blame.
+        self.hold(sim.port, "flock", "holder")
+        self.hold(sim.port, "open", "bystander", NOBODY)
+        r = subprocess.run(
+            ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+             "mount -t proc -o hidepid=invisible proc /proc && exec setpriv --reuid=%d "
+             "--regid=%d --clear-groups \"$@\"" % (NOBODY, NOBODY), "sh"]
+            + cli_command("aio", "--port", sim.port, "--yes"),
+            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+        if "mount:" in r.stderr:
+            self.skipTest("cannot mount /proc with hidepid here: " + r.stderr)
+        self.assertEqual(r.returncode, 4, r.stderr)
+        self.assertEqual(r.stderr.splitlines(), [
+            "fwburn-aio-cli: %s: in use by another program" % sim.port,
+            "ERROR: CANNOT open USB Port!!!"])
+        sim.stop()
 
     def test_a_lock_file_planted_as_a_symbolic_link_is_refused_untouched(self):
         sim = self.start_sim("aio")
