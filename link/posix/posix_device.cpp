@@ -300,6 +300,21 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
         }
         return nullptr;
     }
+    // Root's open passes another program's TIOCEXCL. The flag alone may be stale (on a pty slave
+    // it outlives a holder killed before it cleared it), so it refuses the port only while
+    // another process has the device open.
+    if (int exclusive = 0; ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        struct stat device {};
+        if (const PortHolder holder =
+                fstat(fd, &device) == 0 ? OpenedBy(device.st_rdev) : PortHolder{};
+            holder.pid > 0) {
+            fail(EBUSY);
+            if (failure != nullptr) {
+                failure->message = Busy(path, holder);
+            }
+            return nullptr;
+        }
+    }
     // The kernel's name of the tty: /dev/serial/by-id and other links resolve to it.
     std::error_code ec;
     const std::string name = std::filesystem::canonical(path, ec).filename().string();

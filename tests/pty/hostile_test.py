@@ -795,11 +795,15 @@ class Locking(PtyCase):
                     busy + ("" if shown is None else " (%s, process %d)" % (shown, pid)),
                     "ERROR: CANNOT open USB Port!!!"])
         if root:
-            # Root's open passes another program's TIOCEXCL, and finds no flock to refuse it.
-            let_go, _ = self.hold(sim.port, "excl", "term")
+            # Root's open passes another program's TIOCEXCL, which refuses it all the same while
+            # that program is there; the flag a killed one left on the pty does not.
+            let_go, pid = self.hold(sim.port, "excl", "term")
             r = run_cli("aio", "--port", sim.port, "--info")
+            self.assertEqual(r.code, 4, r)
+            self.assertIn("%s: in use by another program (term, process %d)" % (sim.port, pid), r.out, r)
+            os.kill(pid, signal.SIGKILL)
             let_go()
-            self.assertEqual(r.code, 0, r)
+            self.assertEqual(run_cli("aio", "--port", sim.port, "--info").code, 0)
         sim.stop()
 
     def test_a_holder_that_hidepid_hides_is_not_named(self):
