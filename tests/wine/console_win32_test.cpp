@@ -140,9 +140,13 @@ TEST(UpdateLock, SharedHoldersShareTheLinkAndKeepAnExclusiveOut) {
 TEST(UpdateLock, AHolderThatEndsWithoutReleasingLeavesItFree) {
     Holder holder("exclusive", "COM78");
     ASSERT_EQ(holder.Line(), "held");
+    // Another updater has the mutex open meanwhile: it outlives its holder, abandoned.
+    const HANDLE seen = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\fwburn-update-COM78");
+    ASSERT_NE(seen, nullptr);
     holder.Kill();
     UpdateLock lock;
     EXPECT_EQ(lock.Take({"COM78"}, Mode::kExclusive), Status::kHeld);
+    CloseHandle(seen);
 }
 
 TEST(UpdateLock, AllOrNone) {
@@ -155,14 +159,39 @@ TEST(UpdateLock, AllOrNone) {
     EXPECT_EQ(other.Line(), "held");
 }
 
+// This thread would take its own mutexes again at once: the process's own list refuses what
+// another process would be refused, until the last holder here lets go.
 TEST(UpdateLock, ASecondTakeInThisProcessIsRefusedToo) {
-    UpdateLock first;
-    UpdateLock second;
-    ASSERT_EQ(first.Take({"COM81"}, Mode::kExclusive), Status::kHeld);
-    EXPECT_EQ(second.Take({"COM81"}, Mode::kExclusive), Status::kBusy);
-    EXPECT_EQ(second.holderProcess(), GetCurrentProcessId());
-    first.Release();
-    EXPECT_EQ(second.Take({"COM81"}, Mode::kExclusive), Status::kHeld);
+    const struct {
+        Mode first, second;
+        Status status;
+    } cases[] = {
+        {Mode::kExclusive, Mode::kExclusive, Status::kBusy},
+        {Mode::kExclusive, Mode::kShared, Status::kBusy},
+        {Mode::kShared, Mode::kExclusive, Status::kBusy},
+        {Mode::kShared, Mode::kShared, Status::kHeld},
+    };
+    for (const auto& c : cases) {
+        UpdateLock first;
+        UpdateLock second;
+        ASSERT_EQ(first.Take({"COM81"}, c.first), Status::kHeld);
+        EXPECT_EQ(second.Take({"COM81"}, c.second), c.status);
+        if (c.status == Status::kBusy) {
+            EXPECT_EQ(second.holderProcess(), GetCurrentProcessId());
+        }
+        first.Release();
+        second.Release();
+        EXPECT_EQ(second.Take({"COM81"}, Mode::kExclusive), Status::kHeld);
+    }
+    UpdateLock a;
+    UpdateLock b;
+    UpdateLock alone;
+    ASSERT_EQ(a.Take({"COM81"}, Mode::kShared), Status::kHeld);
+    ASSERT_EQ(b.Take({"COM81"}, Mode::kShared), Status::kHeld);
+    a.Release();
+    EXPECT_EQ(alone.Take({"COM81"}, Mode::kExclusive), Status::kBusy);
+    b.Release();
+    EXPECT_EQ(alone.Take({"COM81"}, Mode::kExclusive), Status::kHeld);
 }
 
 // A pipe whose far end the test reads on a thread of its own.
