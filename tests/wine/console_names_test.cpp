@@ -32,6 +32,8 @@ TEST(NamesADevice, EveryReservedNameInEveryFolderWithAnyExtension) {
         {"LPT3", true},
         {"COM0", true},
         {"COM\xC2\xB9", true},  // COM and a superscript one
+        {"lpt\xC2\xB2.bin", true},
+        {"C:\\out\\COM\xC2\xB3", true},
         {"\\\\.\\COM12", true},
         {"\\\\.\\PhysicalDrive0", true},
         {"//./COM3", true},

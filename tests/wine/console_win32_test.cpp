@@ -140,9 +140,13 @@ TEST(UpdateLock, SharedHoldersShareTheLinkAndKeepAnExclusiveOut) {
 TEST(UpdateLock, AHolderThatEndsWithoutReleasingLeavesItFree) {
     Holder holder("exclusive", "COM78");
     ASSERT_EQ(holder.Line(), "held");
+    // Another updater has the mutex open meanwhile: it outlives its holder, abandoned.
+    const HANDLE seen = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\fwburn-update-COM78");
+    ASSERT_NE(seen, nullptr);
     holder.Kill();
     UpdateLock lock;
     EXPECT_EQ(lock.Take({"COM78"}, Mode::kExclusive), Status::kHeld);
+    CloseHandle(seen);
 }
 
 TEST(UpdateLock, AllOrNone) {
@@ -155,14 +159,39 @@ TEST(UpdateLock, AllOrNone) {
     EXPECT_EQ(other.Line(), "held");
 }
 
+// This thread would take its own mutexes again at once: the process's own list refuses what
+// another process would be refused, until the last holder here lets go.
 TEST(UpdateLock, ASecondTakeInThisProcessIsRefusedToo) {
-    UpdateLock first;
-    UpdateLock second;
-    ASSERT_EQ(first.Take({"COM81"}, Mode::kExclusive), Status::kHeld);
-    EXPECT_EQ(second.Take({"COM81"}, Mode::kExclusive), Status::kBusy);
-    EXPECT_EQ(second.holderProcess(), GetCurrentProcessId());
-    first.Release();
-    EXPECT_EQ(second.Take({"COM81"}, Mode::kExclusive), Status::kHeld);
+    const struct {
+        Mode first, second;
+        Status status;
+    } cases[] = {
+        {Mode::kExclusive, Mode::kExclusive, Status::kBusy},
+        {Mode::kExclusive, Mode::kShared, Status::kBusy},
+        {Mode::kShared, Mode::kExclusive, Status::kBusy},
+        {Mode::kShared, Mode::kShared, Status::kHeld},
+    };
+    for (const auto& c : cases) {
+        UpdateLock first;
+        UpdateLock second;
+        ASSERT_EQ(first.Take({"COM81"}, c.first), Status::kHeld);
+        EXPECT_EQ(second.Take({"COM81"}, c.second), c.status);
+        if (c.status == Status::kBusy) {
+            EXPECT_EQ(second.holderProcess(), GetCurrentProcessId());
+        }
+        first.Release();
+        second.Release();
+        EXPECT_EQ(second.Take({"COM81"}, Mode::kExclusive), Status::kHeld);
+    }
+    UpdateLock a;
+    UpdateLock b;
+    UpdateLock alone;
+    ASSERT_EQ(a.Take({"COM81"}, Mode::kShared), Status::kHeld);
+    ASSERT_EQ(b.Take({"COM81"}, Mode::kShared), Status::kHeld);
+    a.Release();
+    EXPECT_EQ(alone.Take({"COM81"}, Mode::kExclusive), Status::kBusy);
+    b.Release();
+    EXPECT_EQ(alone.Take({"COM81"}, Mode::kExclusive), Status::kHeld);
 }
 
 // A pipe whose far end the test reads on a thread of its own.
@@ -203,6 +232,8 @@ TEST(ConsoleOutput, EachStreamReachesItsOwnPipeWhole) {
             std::fprintf(output.err(), "err %d \xC3\xA9\n", i);  // UTF-8 as it is, to a pipe
             std::fflush(output.err());
         }
+        // A question waits for its answer on the line it asks: the drain waits for it too.
+        std::fputs("Go on? ", output.out());
         ASSERT_TRUE(output.DrainUntil(Clock::now() + std::chrono::seconds(10)));
         EXPECT_TRUE(output.Idle());
         EXPECT_FALSE(output.BrokenPipe());
@@ -215,16 +246,44 @@ TEST(ConsoleOutput, EachStreamReachesItsOwnPipeWhole) {
         wantOut += "out " + std::to_string(i) + "\n";
         wantErr += "err " + std::to_string(i) + " \xC3\xA9\n";
     }
+    wantOut += "Go on? ";
     EXPECT_EQ(out.Finish(), wantOut);
     EXPECT_EQ(err.Finish(), wantErr);
 }
 
+// Empties `dir` (ending in a separator) and the folders in it.
+void Empty(const std::string& dir) {
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        const std::string path = dir + name;
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            Empty(path + "\\");
+            RemoveDirectoryA(path.c_str());
+        } else {
+            DeleteFileA(path.c_str());
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// Wine gives a process the number an earlier run had: what a failed run left there is gone.
 std::string TempFolder(const char* name) {
     char base[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, base);
-    const std::string dir = std::string(base) + name + "-" + std::to_string(GetCurrentProcessId());
+    const std::string dir =
+        std::string(base) + name + "-" + std::to_string(GetCurrentProcessId()) + "\\";
+    Empty(dir);
     CreateDirectoryA(dir.c_str(), nullptr);
-    return dir + "\\";
+    return dir;
 }
 
 std::string Contents(const std::string& path) {
@@ -254,6 +313,43 @@ TEST(ConsoleOutput, StdoutAndStderrInOneFileKeepTheirOrder) {
     CloseHandle(out);
     CloseHandle(err);
     EXPECT_EQ(Contents(path), want);
+}
+
+// A trace file that was there before holds this run's record alone, as after cmd's `>`.
+TEST(ConsoleOutput, ATraceFileIsWrittenAnew) {
+    const std::string path = TempFolder("fwburn-output") + "trace.txt";
+    std::ofstream(path, std::ios::binary) << std::string(100, 'o');
+    int error = -1;
+    const std::shared_ptr<Destinations> trace = OpenTraceFile(path, error);
+    ASSERT_NE(trace, nullptr);
+    EXPECT_EQ(error, 0);
+    size_t left = 0;
+    EXPECT_EQ(trace->Write(0, 0, "new\n", left, [] {}), 0);
+    trace->Release();
+    EXPECT_EQ(Contents(path), "new\n");
+}
+
+// Two files on one disk are two destinations: each stream's lines go to its own.
+TEST(ConsoleOutput, StdoutAndStderrInTwoFilesGoToTheirOwn) {
+    const std::string dir = TempFolder("fwburn-output");
+    HANDLE out = CreateFileA((dir + "out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileA((dir + "err.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE);
+    ASSERT_NE(err, INVALID_HANDLE_VALUE);
+    {
+        ConsoleOutput output(out, err);
+        std::fputs("to stdout\n", output.out());
+        std::fflush(output.out());
+        std::fputs("to stderr\n", output.err());
+        std::fflush(output.err());
+        ASSERT_TRUE(output.DrainUntil(Clock::now() + std::chrono::seconds(10)));
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    EXPECT_EQ(Contents(dir + "out.txt"), "to stdout\n");
+    EXPECT_EQ(Contents(dir + "err.txt"), "to stderr\n");
 }
 
 TEST(ConsoleOutput, APipeNobodyReadsHoldsUpNothingAndKeepsTheNewest) {
@@ -331,6 +427,26 @@ TEST(ReplaceFileSafely, WritesANewFileAndReplacesAnOldOneWhole) {
                                   data.size(), error))
         << error;
     EXPECT_EQ(Contents(dir + "old.bin"), data);
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((dir + ".fwburn-*").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file stayed: " << found.cFileName;
+}
+
+// A file that cannot be put in the target's place (another program has the target open and
+// does not share its removal) leaves the target as it was and no temporary file behind.
+TEST(ReplaceFileSafely, AFailedReplacementLeavesNothingBehind) {
+    const std::string dir = TempFolder("fwburn-held");
+    std::ofstream(dir + "held.bin") << "old";
+    const HANDLE held =
+        CreateFileA((dir + "held.bin").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const uint8_t data[3] = {1, 2, 3};
+    std::string error;
+    EXPECT_FALSE(ReplaceFileSafely(dir + "held.bin", data, sizeof data, error));
+    EXPECT_FALSE(error.empty());
+    CloseHandle(held);
+    EXPECT_EQ(Contents(dir + "held.bin"), "old");
     WIN32_FIND_DATAA found;
     const HANDLE search = FindFirstFileA((dir + ".fwburn-*").c_str(), &found);
     EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file stayed: " << found.cFileName;
@@ -419,6 +535,8 @@ TEST(Keyboard, ReadsOneByteAtATimeUntilTheEndOfInput) {
     }
     // "n" and Enter cancels, an empty line goes on, the end of input cancels.
     EXPECT_EQ(answers, (std::vector<Answer>{Answer::Cancel, Answer::Ok, Answer::Cancel}));
+    // Everything taken: the main loop's wait on it waits again, rather than spinning.
+    EXPECT_EQ(WaitForSingleObject(keyboard.ready(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 // Input that keeps coming (`yes | fwburn-cpu-cli`) while nobody answers stays in the pipe: the
@@ -473,6 +591,7 @@ TEST(Win32Link, APortThatIsNotThereSaysSo) {
     EXPECT_EQ(none.Open(false, failure), nullptr);
     EXPECT_EQ(failure, "no serial port found (give one with --port)");
     EXPECT_EQ(OpenFailure("COM3", ERROR_ACCESS_DENIED), "COM3: in use by another program");
+    EXPECT_EQ(OpenFailure("COM3", ERROR_SHARING_VIOLATION), "COM3: in use by another program");
 }
 
 // A file or folder named as the port (a slip of the tab key) is refused for what it is, before a

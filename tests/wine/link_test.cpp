@@ -1,14 +1,17 @@
 // The Windows link against Wine's devices: a serial port on a pseudo-terminal (by its
 // device-namespace name, line speed, time-outs, discarded input) and the USB
-// search over fixture interfaces. The test's runner links COM12 and the controller's interface
-// path to echoing pseudo-terminals and writes the fixture interfaces into the registry.
+// search over fixture interfaces. The test's runner links COM12, the controller's interface path
+// and another vendor's to echoing pseudo-terminals and writes the fixture interfaces into the
+// registry.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "link/win32/device_list.hpp"
 #include "link/win32/usb_search.hpp"
 #include "link/win32/win32_device.hpp"
 
@@ -76,6 +79,24 @@ TEST(SerialDevice, LineSettingsTimeoutsAndDiscardedInput) {
     EXPECT_EQ(port.Read(reply, 2), 0u);
 }
 
+// A write the far end takes only in part, or not at all (here a pipe that is full and does not
+// wait), reports what went: the request is then sent again, not taken as sent.
+TEST(SerialDevice, AWriteSaysHowMuchWent) {
+    const std::string name = "\\\\.\\pipe\\fwburn-full-" + std::to_string(GetCurrentProcessId());
+    const HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND,
+                                           PIPE_TYPE_BYTE | PIPE_NOWAIT, 1, 0, 4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    Win32Device device;
+    device.Attach(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(device.IsOpen());
+    DWORD mode = PIPE_NOWAIT;
+    ASSERT_TRUE(SetNamedPipeHandleState(device.handle(), &mode, nullptr, nullptr));
+    const std::vector<uint8_t> data(4 * 1024 * 1024, 'x');
+    EXPECT_LT(device.Write(data.data(), static_cast<uint32_t>(data.size())), data.size());
+    device.Close();
+    CloseHandle(server);
+}
+
 TEST(UsbSearch, FindsTheControllerByItsLowerCasePath) {
     char path[kUsbPathSize];
     std::memset(path, 'x', sizeof path);
@@ -83,6 +104,16 @@ TEST(UsbSearch, FindsTheControllerByItsLowerCasePath) {
     EXPECT_NE(std::strstr(path, "usb#vid_3b9e&pid_0001#"), nullptr) << path;
     EXPECT_EQ(std::strstr(path, "VID_3B9E"), nullptr) << path;  // the upper-case one never matches
     EXPECT_LT(std::strlen(path), sizeof path - 1);
+}
+
+// Every device of the class opens: only the path tells a controller, also for the console's look
+// at every controller.
+TEST(UsbSearch, ListsControllersOnly) {
+    const std::vector<ControllerDevice> found = ListControllers();
+    ASSERT_FALSE(found.empty());
+    for (const ControllerDevice& c : found) {
+        EXPECT_NE(c.path.find("usb#vid_3b9e&pid_0001#"), std::string::npos) << c.path;
+    }
 }
 
 TEST(UsbSearch, NoInterfaceOfTheClassFindsNothing) {

@@ -226,6 +226,15 @@ TEST_F(OperatorTest, AfterAStopNoBoxShowsAndAPromptAnswersCancel) {
     EXPECT_EQ(op.WaitSeconds(5), Answer::Cancel);  // at once, not after 5 s
 }
 
+// Without a stop the wait lasts its seconds: the controller restarting into its bootloader is
+// not looked for before then.
+TEST_F(OperatorTest, AWaitLastsItsSeconds) {
+    Win32Operator op(owner_, nullptr, stop_);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(op.WaitSeconds(1), Answer::Ok);
+    EXPECT_GE(GetTickCount() - start, 900u);
+}
+
 TEST_F(OperatorTest, AStopWhileAPromptIsOpenClosesItAsCancel) {
     Win32Operator op(owner_, nullptr, stop_);
     Answer answer = Answer::Ok;
@@ -350,6 +359,35 @@ TEST_F(OperatorTest, APortPickedDuringTheUpdateIsOpenedAndLockedBesideTheFirst) 
     EXPECT_EQ(box.text.rfind("NO RESPONSE @ State 1\n\nCOM98: in use by another fwburn program", 0),
               0u)
         << box.text;
+}
+
+// A port picked again after a refused pick is locked again, and the update's end lets go of a
+// picked port as well as of the first.
+TEST_F(OperatorTest, APickedPortIsLockedWhenPickedAgainAndLetGoAtTheEnd) {
+    using Status = UpdateLock::Status;
+    Update update;
+    update.SetPortName("COM91");
+    Win32Operator op(owner_, nullptr, stop_, &update);
+    const auto probe = [](const char* port) {
+        UpdateLock other;
+        return other.Take({port}, UpdateLock::Mode::kExclusive);
+    };
+    std::vector<Status> seen;
+    Run([&] {
+        op.OpenSerial("COM91");
+        UpdateLock holder;  // another update's
+        holder.Take({"COM93"}, UpdateLock::Mode::kExclusive);
+        for (const char* pick : {"COM92", "COM93", "COM92"}) {
+            op.PickPort(pick);
+            op.OpenSerial(update.portName);
+        }
+        holder.Release();
+        seen.push_back(probe("COM92"));
+        op.EndUpdate();
+        seen.push_back(probe("COM91"));
+        seen.push_back(probe("COM92"));
+    });
+    EXPECT_EQ(seen, (std::vector<Status>{Status::kBusy, Status::kHeld, Status::kHeld}));
 }
 
 }  // namespace

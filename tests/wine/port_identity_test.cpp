@@ -91,6 +91,8 @@ TEST(LockObjectName, ALongIdentityKeepsItsStartAndADigestOfTheWhole) {
     EXPECT_NE(a, b);
     EXPECT_EQ(a.compare(0, 30, "Global\\fwburn-update-AAAAAAAAA"), 0);
     EXPECT_EQ(LockObjectName(start + "1", ".15").size(), a.size() + 3);
+    // Two spellings of one long identity are one lock, digest included.
+    EXPECT_EQ(LockObjectName(std::string(300, 'a') + "1"), a);
 }
 
 }  // namespace

@@ -781,6 +781,7 @@ link_tests() {
     local binary=$1 class="{a5dcbf10-6530-11d2-901f-00c04fb951ed}" inst key
     start_xvfb
     # Enumerated in this order: the upper-case path first, another vendor's device, then ours.
+    # The other vendor's device opens as well as ours: only its path tells it apart.
     for inst in "VID_3B9E&PID_0001#5&2&0&1" "vid_1234&pid_0001#5&3&0&1" "vid_3b9e&pid_0001#5&1&0&1"; do
         key="HKLM\\System\\CurrentControlSet\\Control\\DeviceClasses\\$class\\##?#usb#$inst#$class"
         "$WINE" reg add "$key" /v DeviceInstance /t REG_SZ /d "USB\\${inst//#/\\}" /f >>"$log" 2>&1 ||
@@ -793,6 +794,7 @@ link_tests() {
     done
     rm -f "$ARTIFACTS/$tag.echo.log"  # a last run's "ready" must not count for this one's
     python3 "$here/pty_echo.py" "$WINEPREFIX/dosdevices/com12" \
+        "$WINEPREFIX/dosdevices/usb#vid_1234&pid_0001#5&3&0&1#$class" \
         "$WINEPREFIX/dosdevices/usb#vid_3b9e&pid_0001#5&1&0&1#$class" >"$ARTIFACTS/$tag.echo.log" 2>&1 &
     started+=($!)
     local until=$((SECONDS + 60))
