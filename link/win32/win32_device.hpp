@@ -53,7 +53,7 @@ class Win32Device final : public Device {
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     CommStateCalls calls_;
-    bool hungUp_ = false;
+    std::atomic<bool> hungUp_{false};  // set by the worker's reads, read by the main loop
     std::atomic<bool> writingStopped_{false};
 };
 
