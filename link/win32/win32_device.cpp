@@ -7,6 +7,7 @@ namespace fwburn {
 void Win32Device::Attach(HANDLE handle) {
     Close();
     handle_ = handle;
+    hungUp_ = false;
 }
 
 void Win32Device::Close() {
@@ -18,8 +19,11 @@ void Win32Device::Close() {
 
 uint32_t Win32Device::Write(const uint8_t* data, uint32_t length) {
     DWORD written = 0;
-    if (handle_ == INVALID_HANDLE_VALUE || writingStopped_.load(std::memory_order_relaxed) ||
-        !WriteFile(handle_, data, static_cast<DWORD>(length), &written, nullptr)) {
+    if (handle_ == INVALID_HANDLE_VALUE || writingStopped_.load(std::memory_order_relaxed)) {
+        return 0;
+    }
+    if (!WriteFile(handle_, data, static_cast<DWORD>(length), &written, nullptr)) {
+        Failed(GetLastError());
         return 0;
     }
     return static_cast<uint32_t>(written);
@@ -27,11 +31,29 @@ uint32_t Win32Device::Write(const uint8_t* data, uint32_t length) {
 
 uint32_t Win32Device::Read(uint8_t* buffer, uint32_t length) {
     DWORD received = 0;
-    if (handle_ == INVALID_HANDLE_VALUE ||
-        !ReadFile(handle_, buffer, static_cast<DWORD>(length), &received, nullptr)) {
+    if (handle_ == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    if (!ReadFile(handle_, buffer, static_cast<DWORD>(length), &received, nullptr)) {
+        Failed(GetLastError());
         return 0;
     }
     return static_cast<uint32_t>(received);
+}
+
+void Win32Device::Failed(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:         // usbser.sys after a surprise removal
+        case ERROR_NOT_READY:             // Wine: EIO from a pseudo-terminal whose far end closed
+        case ERROR_BAD_COMMAND:           // usbser.sys, and adapters' drivers, once removed
+        case ERROR_GEN_FAILURE:           // the same
+        case ERROR_DEVICE_NOT_CONNECTED:  // the same
+        case ERROR_DEVICE_REMOVED:
+            hungUp_ = true;
+            return;
+        default:
+            return;  // a time-out or an aborted transfer: the line may still be there
+    }
 }
 
 bool Win32Device::GetLineSettings(LineSettings& settings) {

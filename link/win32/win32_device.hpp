@@ -33,6 +33,10 @@ class Win32Device final : public Device {
     // Nothing more is written, from any thread: for a process about to end while its worker may
     // still send a request on a reply that comes meanwhile.
     void StopWriting() { writingStopped_.store(true, std::memory_order_relaxed); }
+    // A read or write of this handle failed as they fail on a device that is gone: a USB serial
+    // adapter pulled out, or (under Wine) the far end of the pseudo-terminal closed. Reads there
+    // keep returning nothing, which alone looks like a controller that does not answer.
+    bool hungUp() const { return hungUp_; }
 
     uint32_t Write(const uint8_t* data, uint32_t length) override;
     uint32_t Read(uint8_t* buffer, uint32_t length) override;
@@ -45,8 +49,11 @@ class Win32Device final : public Device {
     uint32_t ReadLatencyMs() const override;
 
   private:
+    void Failed(DWORD error);
+
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     CommStateCalls calls_;
+    std::atomic<bool> hungUp_{false};  // set by the worker's reads, read by the main loop
     std::atomic<bool> writingStopped_{false};
 };
 

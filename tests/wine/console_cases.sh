@@ -1,8 +1,8 @@
 # The console programs under Wine (sourced by wine_test.sh): full updates of the delivered models
 # through the Win32 link on the pty that Wine maps to a COM port, several controllers at once,
-# --info and the other commands, Ctrl+C mid-transfer, a console's redraw and colour, and the
-# update lock against the window and the session's end (from the window's suite, which has the
-# display).
+# --info and the other commands, Ctrl+C mid-transfer, a line gone mid-conversation, a console's
+# redraw and colour, and the update lock against the window and the session's end (from the
+# window's suite, which has the display).
 #
 # They run in a prefix of their own (the CTest fixture wine_console_prefix), each case on COM
 # ports of its own, so that the cases run beside each other and beside the window's suite. None
@@ -408,6 +408,23 @@ steps = json.load(open(sys.argv[1]))["requests"]["erase-step"]
 sys.exit(f"{steps} erase steps reached the PLC after Ctrl+C" if steps else 0)' \
         "$ARTIFACTS/$tag.held.summary" || fail "the worker wrote on after Ctrl+C"
     echo "PASS: Ctrl+C before a late reply, the end held up: nothing more reached the PLC"
+}
+
+# The controller's line gone before the erase (plcsim killed, as a cable pulled): Wine's reads then
+# return nothing and only the writes fail. Told as the line hung up, never as a controller of
+# another model or one that does not answer.
+console_hung_up() {
+    local program=$1 image=$2
+    console_case
+    sim plc ZL500-AIO COM53 "$image" --fault silence@version-query
+    under_way gone "$program" COM53 '"event":"open"'
+    kill -KILL "$sim_pid_plc"
+    wait_exit "$run_pid" 60 || fail "the program did not end after its line went away"
+    cli_status=$exit_status
+    expect_status gone 6
+    has gone err "the port went away under the update (the line hung up"
+    lacks gone err "a controller of another model"
+    echo "PASS: the line gone before the erase: exit 6, told as hung up"
 }
 
 # The session's end mid-transfer: Windows tells a console program that has user32 loaded (SetupAPI

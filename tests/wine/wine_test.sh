@@ -848,6 +848,7 @@ case "$scenario" in
     console-looks) needs_prefix && check_arch "${1:-}" "${2:-}" && console_looks "$@" ;;
     console-interrupt) needs_prefix && check_arch "${1:-}" && console_interrupt "$@" ;;
     console-reader-gone) needs_prefix && check_arch "${1:-}" && console_reader_gone "$@" ;;
+    console-hung-up) needs_prefix && check_arch "${1:-}" && console_hung_up "$@" ;;
     console-terminal) needs_prefix && check_arch "${1:-}" && console_terminal "$@" ;;
     console-session-end) needs_prefix && check_arch "${1:-}" && console_session_end "$@" ;;
     *) fail "unknown scenario $scenario" ;;

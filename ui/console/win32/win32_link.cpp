@@ -116,9 +116,15 @@ void Win32Link::Close(Device* device) {
         if (trace_ != nullptr) {
             trace_->Note("close " + opened_);
         }
+        hungUp_ = device_.hungUp();
         traced_.reset();
         device_.Close();
     }
+}
+
+bool Win32Link::LastDeviceHungUp() const {
+    std::lock_guard<std::timed_mutex> lock(mutex_);
+    return device_.IsOpen() ? device_.hungUp() : hungUp_;
 }
 
 std::string Win32Link::OpenedPath() const {

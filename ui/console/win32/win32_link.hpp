@@ -28,6 +28,7 @@ class Win32Link final : public SessionLink {
     Device* Open(bool usb, std::string& failure) override;
     void Close(Device* device) override;
     std::string OpenedPath() const override;
+    bool LastDeviceHungUp() const override;
     // Drops what is queued both ways and aborts a transfer under way, whatever the worker does
     // with the port; the handle itself goes with the process.
     void ReleaseForExit() override;
@@ -42,6 +43,7 @@ class Win32Link final : public SessionLink {
     TraceWriter* trace_ = nullptr;
     std::unique_ptr<TracingDevice> traced_;
     std::string opened_;
+    bool hungUp_ = false;  // the device closed last had been found gone
 };
 
 // What the failure of an open of `name` says: "no such port", "in use by another program", or
