@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -47,6 +48,43 @@ bool HasOpen(const std::string& pid, dev_t device, Clock::time_point deadline) {
     }
     closedir(fds);
     return found;
+}
+
+// Calls `visit` with the pid of each process `proc` lists (its numeric entries), in its order,
+// until `visit` returns true or `deadline` passes, looked at before each one: a machine with tens
+// of thousands of processes, or a /proc slow to answer, cannot hold up the caller for long.
+template <typename Visit>
+void EachProcess(const std::string& proc, Clock::time_point deadline, Visit visit) {
+    DIR* dir = opendir(proc.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    while (Clock::now() < deadline) {
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr) {
+            break;
+        }
+        const std::string pid = entry->d_name;
+        if (pid.find_first_not_of("0123456789") == std::string::npos && visit(pid)) {
+            break;
+        }
+    }
+    closedir(dir);
+}
+
+// The first process but this one with `device` open.
+PortHolder Opener(dev_t device, Clock::time_point deadline) {
+    const std::string self = std::to_string(getpid());
+    PortHolder holder;
+    EachProcess("/proc", deadline, [&](const std::string& pid) {
+        if (pid == self || !HasOpen(pid, device, deadline)) {
+            return false;
+        }
+        holder.program = ProgramName(std::atoi(pid.c_str()));
+        holder.pid = holder.program.empty() ? 0 : std::atoi(pid.c_str());  // empty: it ended
+        return holder.pid != 0;
+    });
+    return holder;
 }
 
 }  // namespace
@@ -111,28 +149,35 @@ PortHolder FlockedBy(const struct stat& node) {
 }
 
 PortHolder OpenedBy(dev_t device, Clock::duration budget) {
-    const Clock::time_point deadline = Clock::now() + budget;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) {
-        return {};
-    }
-    const std::string self = std::to_string(getpid());
-    PortHolder holder;
-    while (holder.pid == 0 && Clock::now() < deadline) {
-        const dirent* entry = readdir(proc);
-        if (entry == nullptr) {
-            break;
+    return Opener(device, Clock::now() + budget);
+}
+
+pid_t TerminalSession(dev_t device, Clock::duration budget, const std::string& proc) {
+    pid_t session = 0;
+    EachProcess(proc, Clock::now() + budget, [&](const std::string& pid) {
+        const int stat = open((proc + "/" + pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+        if (stat < 0) {
+            return false;  // ended meanwhile
         }
-        const std::string pid = entry->d_name;
-        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self ||
-            !HasOpen(pid, device, deadline)) {
-            continue;
+        char text[1024] = {};
+        const ssize_t length = read(stat, text, sizeof text - 1);
+        close(stat);
+        // "pid (name) state ppid pgrp session tty_nr ...": the name may hold anything, ")" too.
+        const char* fields = length > 0 ? std::strrchr(text, ')') : nullptr;
+        int found = 0;
+        unsigned tty = 0;
+        if (fields == nullptr || std::sscanf(fields + 1, " %*c %*d %*d %d %u", &found, &tty) != 2) {
+            return false;
         }
-        holder.program = ProgramName(std::atoi(pid.c_str()));
-        holder.pid = holder.program.empty() ? 0 : std::atoi(pid.c_str());  // empty: it ended
-    }
-    closedir(proc);
-    return holder;
+        const unsigned ttyMajor = (tty >> 8) & 0xfff;
+        const unsigned ttyMinor = (tty & 0xff) | ((tty >> 12) & 0xfff00);
+        if (tty == 0 || found <= 0 || ttyMajor != major(device) || ttyMinor != minor(device)) {
+            return false;
+        }
+        session = found;
+        return true;
+    });
+    return session;
 }
 
 }  // namespace fwburn::posix

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -173,47 +172,6 @@ bool OwnTerminal(int fd) {
     return false;
 }
 
-// The session whose controlling terminal the tty `fd` is, 0 when none: a terminal someone works
-// at (a tmux pane, a login's line) is no PLC's port either. TIOCGSID on a tty answers only the
-// session's own members, so the processes are asked instead: /proc/N/stat names each one's
-// session and controlling tty. Processes /proc hides (hidepid) cannot be seen.
-pid_t TerminalSession(int fd) {
-    struct stat port {};
-    if (fstat(fd, &port) != 0 || !S_ISCHR(port.st_mode)) {
-        return 0;
-    }
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string pid = it->path().filename().string();
-        if (pid.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        const int stat = open(("/proc/" + pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
-        if (stat < 0) {
-            continue;  // ended meanwhile
-        }
-        char text[1024] = {};
-        const ssize_t length = read(stat, text, sizeof text - 1);
-        close(stat);
-        // "pid (name) state ppid pgrp session tty_nr ...": the name may hold anything, ")" too.
-        const char* fields = length > 0 ? std::strrchr(text, ')') : nullptr;
-        int session = 0;
-        unsigned tty = 0;
-        if (fields == nullptr ||
-            std::sscanf(fields + 1, " %*c %*d %*d %d %u", &session, &tty) != 2) {
-            continue;
-        }
-        const unsigned ttyMajor = (tty >> 8) & 0xfff;
-        const unsigned ttyMinor = (tty & 0xff) | ((tty >> 12) & 0xfff00);
-        if (tty != 0 && session > 0 && ttyMajor == major(port.st_rdev) &&
-            ttyMinor == minor(port.st_rdev)) {
-            return session;
-        }
-    }
-    return 0;
-}
-
 }  // namespace
 
 std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure* failure,
@@ -279,7 +237,12 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
         }
         return nullptr;
     }
-    if (const pid_t session = TerminalSession(fd); session != 0) {
+    // A terminal someone works at (a tmux pane, a login's line) is no PLC's port either. TIOCGSID
+    // on a tty answers only the session's own members, so the processes are asked instead.
+    struct stat tty {};
+    if (const pid_t session =
+            fstat(fd, &tty) == 0 && S_ISCHR(tty.st_mode) ? TerminalSession(tty.st_rdev) : 0;
+        session != 0) {
         close(fd);
         if (failure != nullptr) {
             failure->reason = OpenError::kFailed;

@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <fstream>
 #include <sstream>
 
 #include "tests/posix/pty.hpp"
@@ -79,6 +81,44 @@ TEST(PortHolder, AnotherProcessWithTheDeviceOpenIsNamedThisOneNever) {
     ASSERT_EQ(byte, 1);
     EXPECT_EQ(holder.pid, child);
     EXPECT_EQ(holder.program, "opener\033");  // as it is: the console escapes it
+}
+
+// The session whose terminal a tty is, from a /proc made for the test: the stat line's fields
+// after the name, the tty's number as the kernel packs it, and a walk bounded by its budget.
+TEST(PortHolder, ATerminalsSessionIsFoundWithinTheBudgetOnly) {
+    using std::chrono::seconds;
+    struct Case {
+        const char* name;
+        const char* entry;
+        const char* stat;
+        dev_t tty;
+        std::chrono::steady_clock::duration budget;
+        pid_t session;
+    };
+    const Case cases[] = {
+        {"a session's terminal", "4242", "4242 (bash) S 4000 4242 4242 34816 4242 0",
+         makedev(136, 0), seconds(5), 4242},
+        {"a name with fields in it", "77", "77 (x) S 1 9 9 34816) S 1 77 77 34817 77 0",
+         makedev(136, 1), seconds(5), 77},
+        {"a minor above 255", "50", "50 (sh) S 1 50 50 1083436 50 0", makedev(136, 300), seconds(5),
+         50},
+        {"no process", "self", "4242 (bash) S 4000 4242 4242 34816 4242 0", makedev(136, 0),
+         seconds(5), 0},
+        {"the budget spent", "4242", "4242 (bash) S 4000 4242 4242 34816 4242 0", makedev(136, 0),
+         seconds(0), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char proc[] = "/tmp/fwburn-proc-XXXXXX";
+        ASSERT_NE(mkdtemp(proc), nullptr);
+        const std::string entry = std::string(proc) + "/" + c.entry;
+        ASSERT_EQ(mkdir(entry.c_str(), 0755), 0);
+        std::ofstream(entry + "/stat") << c.stat << "\n";
+        EXPECT_EQ(TerminalSession(c.tty, c.budget, proc), c.session);
+        unlink((entry + "/stat").c_str());
+        rmdir(entry.c_str());
+        rmdir(proc);
+    }
 }
 
 }  // namespace
