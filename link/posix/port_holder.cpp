@@ -19,32 +19,62 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Whether the process `pid` has `device` open. Each descriptor is looked at through its magic
-// link, which leads to the open file itself whatever its path; AT_STATX_DONT_SYNC keeps a file of
-// a network or FUSE filesystem from asking its server, which may not answer.
-bool HasOpen(const std::string& pid, dev_t device, Clock::time_point deadline) {
+constexpr Clock::duration kBudget = std::chrono::milliseconds(200);
+
+// What a descriptor must lead to: a character device by any of its nodes, any other file itself.
+struct Wanted {
+    bool device = false;
+    dev_t id = 0;     // the device's number, or the filesystem's
+    ino_t inode = 0;  // unused for a device
+};
+
+Wanted WantedOf(const struct stat& node) {
+    return S_ISCHR(node.st_mode) ? Wanted{true, node.st_rdev, 0}
+                                 : Wanted{false, node.st_dev, node.st_ino};
+}
+
+bool Alive(int pid) {
+    return kill(pid, 0) == 0 || errno == EPERM;
+}
+
+enum class Open { kNo, kYes, kUnseen };
+
+// Whether the process `pid` has the wanted file open; kUnseen when its descriptors are not shown
+// to this process or not all were looked at by `deadline`. Each descriptor is looked at through
+// its magic link, which leads to the open file itself whatever its path; AT_STATX_DONT_SYNC keeps
+// a file of a network or FUSE filesystem from asking its server, which may not answer.
+Open HasOpen(const std::string& pid, const Wanted& wanted, Clock::time_point deadline) {
     const int dir = open(("/proc/" + pid + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {
-        return false;  // ended, or another user's
+        // ENOENT: ended, or hidden by hidepid
+        return errno == ENOENT && !Alive(std::atoi(pid.c_str())) ? Open::kNo : Open::kUnseen;
     }
     DIR* fds = fdopendir(dir);
     if (fds == nullptr) {
         close(dir);
-        return false;
+        return Open::kUnseen;
     }
-    bool found = false;
-    for (unsigned looked = 0; !found; ++looked) {
+    Open found = Open::kNo;
+    for (unsigned looked = 0; found == Open::kNo; ++looked) {
         if (looked % 64 == 0 && Clock::now() >= deadline) {
-            break;  // a process with a great many descriptors
+            found = Open::kUnseen;  // a process with a great many descriptors
+            break;
         }
         const dirent* entry = readdir(fds);
         if (entry == nullptr) {
             break;
         }
         struct statx st {};
-        found = entry->d_name[0] != '.' &&
-                statx(dirfd(fds), entry->d_name, AT_STATX_DONT_SYNC, STATX_TYPE, &st) == 0 &&
-                S_ISCHR(st.stx_mode) && makedev(st.stx_rdev_major, st.stx_rdev_minor) == device;
+        if (entry->d_name[0] == '.' || statx(dirfd(fds), entry->d_name, AT_STATX_DONT_SYNC,
+                                             STATX_TYPE | STATX_INO, &st) != 0) {
+            continue;
+        }
+        const bool leads =
+            wanted.device
+                ? S_ISCHR(st.stx_mode) && makedev(st.stx_rdev_major, st.stx_rdev_minor) == wanted.id
+                : makedev(st.stx_dev_major, st.stx_dev_minor) == wanted.id &&
+                      st.stx_ino == wanted.inode;
+        found = leads ? Open::kYes : Open::kNo;
     }
     closedir(fds);
     return found;
@@ -72,12 +102,12 @@ void EachProcess(const std::string& proc, Clock::time_point deadline, Visit visi
     closedir(dir);
 }
 
-// The first process but this one with `device` open.
-PortHolder Opener(dev_t device, Clock::time_point deadline) {
+// The first process but this one with the wanted file open.
+PortHolder Opener(const Wanted& wanted, Clock::time_point deadline) {
     const std::string self = std::to_string(getpid());
     PortHolder holder;
     EachProcess("/proc", deadline, [&](const std::string& pid) {
-        if (pid == self || !HasOpen(pid, device, deadline)) {
+        if (pid == self || HasOpen(pid, wanted, deadline) != Open::kYes) {
             return false;
         }
         holder.program = ProgramName(std::atoi(pid.c_str()));
@@ -130,26 +160,37 @@ std::string ProgramName(int pid) {
     return name;
 }
 
+bool MayHold(int pid, const struct stat& node) {
+    return HasOpen(std::to_string(pid), WantedOf(node), Clock::now() + kBudget) != Open::kNo;
+}
+
 PortHolder FlockedBy(const struct stat& node) {
+    const Clock::time_point deadline = Clock::now() + kBudget;
     const int pid = FlockHolder(node);
     if (pid == getpid()) {
         return {};
     }
     if (pid > 0) {
-        if (std::string program = ProgramName(pid); !program.empty()) {
+        std::string program = ProgramName(pid);
+        if (!program.empty() &&
+            HasOpen(std::to_string(pid), WantedOf(node), deadline) != Open::kNo) {
             return {pid, std::move(program)};
         }
-        if (kill(pid, 0) == 0 || errno == EPERM) {
+        if (program.empty() && Alive(pid)) {
             return {};  // there, but its name is hidden
         }
     }
     // The lock outlives its taker in a process that inherited the descriptor, as a program that
-    // forks into the background leaves it.
-    return OpenedBy(node.st_rdev);
+    // forks into the background leaves it; and the taker's pid may since be anyone's.
+    return Opener(WantedOf(node), deadline);
 }
 
 PortHolder OpenedBy(dev_t device, Clock::duration budget) {
-    return Opener(device, Clock::now() + budget);
+    return Opener(Wanted{true, device, 0}, Clock::now() + budget);
+}
+
+PortHolder OpenedBy(const struct stat& node, Clock::duration budget) {
+    return Opener(WantedOf(node), Clock::now() + budget);
 }
 
 pid_t TerminalSession(dev_t device, Clock::duration budget, const std::string& proc) {

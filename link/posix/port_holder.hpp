@@ -26,9 +26,17 @@ int FlockHolder(std::istream& locks, const struct stat& node);
 // all); empty once it has ended or where /proc hides it.
 std::string ProgramName(int pid);
 
-// The holder of the flock on the device node `node` that refused this process: the taker, or
-// when it has ended and left the lock to a process with its descriptor, as OpenedBy finds.
-// None when it is this process, or hidden (another user's under hidepid).
+// Whether the process `pid` may be the one that holds a lock on the file `node` describes: it
+// has that file open (a device by any of its nodes), or /proc does not show its descriptors to
+// this process (another user's, to all but root; hidepid). The pid /proc/locks lists is the
+// taker's, which may have ended and left the lock to a child with its descriptor, and the pid to
+// an unrelated process since.
+bool MayHold(int pid, const struct stat& node);
+
+// The holder of the flock on the file `node` describes (a device node, or a lock file) that
+// refused this process: the taker while MayHold says so, else another process with the file open,
+// as OpenedBy finds, within 200 ms for both. None when it is this process, or hidden (another
+// user's under hidepid).
 PortHolder FlockedBy(const struct stat& node);
 
 // Another process that has the character device `device` open, by any node, found through the
@@ -36,6 +44,9 @@ PortHolder FlockedBy(const struct stat& node);
 // order. The look gives up after `budget`, and never waits on a descriptor's file: it is not
 // opened, and its attributes are taken as cached.
 PortHolder OpenedBy(dev_t device,
+                    std::chrono::steady_clock::duration budget = std::chrono::milliseconds(200));
+// The same for the file `node` describes: a device by any of its nodes, any other file itself.
+PortHolder OpenedBy(const struct stat& node,
                     std::chrono::steady_clock::duration budget = std::chrono::milliseconds(200));
 
 // The session whose controlling terminal the tty `device` is, as /proc/N/stat (under `proc`)

@@ -121,5 +121,58 @@ TEST(PortHolder, ATerminalsSessionIsFoundWithinTheBudgetOnly) {
     }
 }
 
+// The taker listed in /proc/locks let go of its descriptor after leaving the lock to a child, as
+// one that forks into the background and ends does, after which its pid may go to anyone: named
+// only while it has the file open, else whoever has.
+TEST(PortHolder, ATakerWithoutTheFileOpenIsPassedOverForTheOneThatHasIt) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    char file[] = "/tmp/fwburn-holder-XXXXXX";
+    const int made = mkstemp(file);
+    ASSERT_GE(made, 0);
+    close(made);
+    for (const std::string& path : {pty.slavePath(), std::string(file)}) {
+        SCOPED_TRACE(path);
+        struct stat node {};
+        ASSERT_EQ(stat(path.c_str(), &node), 0);
+        int toTest[2], toTaker[2];
+        ASSERT_EQ(pipe(toTest), 0);
+        ASSERT_EQ(pipe(toTaker), 0);
+        const pid_t taker = fork();
+        if (taker == 0) {
+            close(toTaker[1]);
+            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+            pid_t heir = -1;
+            if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                heir = fork();
+                if (heir == 0) {
+                    pause();
+                    _exit(0);
+                }
+                close(fd);
+            }
+            [[maybe_unused]] const ssize_t told = write(toTest[1], &heir, sizeof heir);
+            char byte;
+            [[maybe_unused]] const ssize_t heard = read(toTaker[0], &byte, 1);  // the test's end
+            if (heir > 0) {
+                kill(heir, SIGKILL);
+                waitpid(heir, nullptr, 0);
+            }
+            _exit(0);
+        }
+        close(toTest[1]);
+        close(toTaker[0]);
+        pid_t heir = -1;
+        ASSERT_EQ(read(toTest[0], &heir, sizeof heir), static_cast<ssize_t>(sizeof heir));
+        close(toTest[0]);
+        const PortHolder holder = FlockedBy(node);
+        close(toTaker[1]);
+        waitpid(taker, nullptr, 0);
+        ASSERT_GT(heir, 0);
+        EXPECT_EQ(holder.pid, heir);
+    }
+    unlink(file);
+}
+
 }  // namespace
 }  // namespace fwburn::posix::test

@@ -749,13 +749,20 @@ class Locking(PtyCase):
         "sys.stdin.read()\n"
         "if sys.argv[2] == 'excl': fcntl.ioctl(fd, termios.TIOCNXCL)\n")
 
+    # A process with nothing to do with the port, under the name argv[1].
+    STRANGER = ("import sys\n"
+                "open('/proc/self/comm', 'w').write(sys.argv[1])\n"
+                "print(flush=True)\n"
+                "sys.stdin.read()\n")
+
     def hold(self, port, how, name, user=None, fork=False):
-        """A holder of `port`, running as `user`, and the pid of the process holding it."""
+        """A holder of `port`, running as `user`, and the pid of the process holding it. With fork
+        "reused" the taker's pid, which /proc/locks lists, goes to a stranger after it ends."""
         # Another user may not reach this interpreter: the system's, found on PATH.
         python = sys.executable if user is None else "python3"
-        holder = subprocess.Popen([python, "-c", self.HOLDER, port, how, name] + ["fork"] * fork,
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
-                                  **as_user(user))
+        holder = subprocess.Popen([python, "-c", self.HOLDER, port, how, name]
+                                  + ["fork"] * bool(fork), stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, text=True, **as_user(user))
 
         def let_go():
             holder.stdin.close()
@@ -765,7 +772,31 @@ class Locking(PtyCase):
         pid = int(holder.stdout.readline())
         if fork:
             holder.wait(timeout=10)  # the taker is gone; its child holds the lock
+        if fork == "reused" and not self.start_under(holder.pid, "stranger"):
+            self.skipTest("cannot choose the next pid here (root alone may)")
         return let_go, pid
+
+    def start_under(self, pid, name):
+        """Starts a stranger under `pid`, free again, as the kernel hands a pid out once they wrap
+        around; False where the next pid cannot be chosen."""
+        for _ in range(50):  # another process on the machine may take the pid first
+            try:
+                with open("/proc/sys/kernel/ns_last_pid", "w") as f:
+                    f.write(str(pid - 1))
+            except OSError:
+                return False
+            p = subprocess.Popen([sys.executable, "-c", self.STRANGER, name],
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+            def end(p=p):
+                p.stdin.close()
+                p.wait(timeout=10)
+                p.stdout.close()
+            self.addCleanup(end)
+            p.stdout.readline()
+            if p.pid == pid:
+                return True
+        return False
 
     def test_a_port_another_program_holds_is_refused_naming_that_program(self):
         sim = self.start_sim("aio")
@@ -782,7 +813,9 @@ class Locking(PtyCase):
                  ("excl", user, user, "term", False, "term")]
         if root:
             cases += [("flock", None, NOBODY, "holder", False, "holder"),
-                      ("excl", None, NOBODY, "term", False, None)]
+                      ("excl", None, NOBODY, "term", False, None),
+                      # not the stranger that now has the pid the lock was taken under
+                      ("flock", None, None, "daemon", "reused", "daemon")]
         for how, holder_user, cli_user, name, fork, shown in cases:
             with self.subTest(how=how, holder_user=holder_user, cli_user=cli_user, name=name):
                 let_go, pid = self.hold(sim.port, how, name, holder_user, fork)

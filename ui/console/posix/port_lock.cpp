@@ -254,10 +254,12 @@ PortLock::Status PortLock::TakeOne(const std::string& identity, const std::strin
         }
         if (locked != 0) {
             if (lockError == EWOULDBLOCK) {
-                holder_ = posix::FlockHolder(st);
-                if (holder_ == 0) {
-                    holder_ = HolderFromFile(fd);
-                }
+                // The taker /proc/locks lists may have ended, its lock left to a child and its
+                // pid to an unrelated process since; the pid it wrote is no better then.
+                const int listed = posix::FlockHolder(st);
+                holder_ = listed == 0                  ? HolderFromFile(fd)
+                          : posix::MayHold(listed, st) ? listed
+                                                       : posix::OpenedBy(st).pid;
                 busyFile_ = path;
                 busyIdentity_ = identity;
             } else {
