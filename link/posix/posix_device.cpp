@@ -285,8 +285,10 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
         claim = ClaimLockFile(kLockFileDirectory, name);
     }
     if (claim.holder != 0) {
+        const std::string program = ProgramName(claim.holder);
         const std::string by =
-            claim.holder > 0 ? "process " + std::to_string(claim.holder) + ", " : "";
+            (program.empty() ? "" : program + ", ") +
+            (claim.holder > 0 ? "process " + std::to_string(claim.holder) + ", " : "");
         fail(EBUSY);
         if (failure != nullptr) {
             failure->message = path + ": in use by another program (" + by + "lock file " +

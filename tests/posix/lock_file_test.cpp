@@ -3,12 +3,14 @@
 // who holds it.
 #include "link/posix/lock_file.hpp"
 
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -150,13 +152,30 @@ TEST(LockFile, TheOpenOfAPortHonoursAndLeavesTheFile) {
     if (access(kLockFileDirectory, W_OK) != 0) {
         GTEST_SKIP() << kLockFileDirectory << " is not writable here";
     }
-    std::ofstream(path) << Hdb(getppid());
+    // A terminal program that keeps to the file alone, neither flock() nor TIOCEXCL: named as the
+    // holders of those are.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        prctl(PR_SET_NAME, "term\033");
+        [[maybe_unused]] const ssize_t written = write(ready[1], "", 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    std::ofstream(path) << Hdb(holder);
     OpenFailure refused;
     EXPECT_FALSE(OpenSerialPort(pty.slavePath(), &refused));
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
     EXPECT_EQ(refused.reason, OpenError::kBusy);
-    EXPECT_EQ(refused.message, pty.slavePath() + ": in use by another program (process " +
-                                   std::to_string(getppid()) + ", lock file " + path + ")");
-    EXPECT_EQ(ReadAll(path), Hdb(getppid()));
+    EXPECT_EQ(refused.message, pty.slavePath() + ": in use by another program (term\033, process " +
+                                   std::to_string(holder) + ", lock file " + path + ")");
+    EXPECT_EQ(ReadAll(path), Hdb(holder));
     unlink(path.c_str());
     // One that cannot be read (a planted link) may name a live holder: the port stays refused.
     ASSERT_EQ(symlink("/nonexistent-fwburn-holder", path.c_str()), 0);

@@ -735,19 +735,23 @@ class Locking(PtyCase):
         self.assert_flash_is_image("aio", b)
         self.assertEqual(a.summary["eraseSteps"], 0)
 
-    # Holds the port as another program would (argv: port, flock, excl or open, the name it
-    # gives itself, "fork" to leave the lock to a child as a program going into the background
-    # does), says the holder's pid, and lets go at the end of its input.
+    # Holds the port as another program would (argv: port, flock, excl, open, or lck for the
+    # serial lock file alone, the name it gives itself, "fork" to leave the lock to a child as a
+    # program going into the background does), says the holder's pid, and lets go at the end of
+    # its input.
     HOLDER = (
         "import fcntl, os, sys, termios\n"
         "fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)\n"
         "if sys.argv[2] == 'flock': fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)\n"
         "if sys.argv[2] == 'excl': fcntl.ioctl(fd, termios.TIOCEXCL)\n"
         "if sys.argv[4:] and os.fork(): os._exit(0)\n"
+        "lck = '/run/lock/LCK..' + os.path.basename(os.path.realpath(sys.argv[1]))\n"
+        "if sys.argv[2] == 'lck': open(lck, 'w').write('%10d\\n' % os.getpid())\n"
         "open('/proc/self/comm', 'w').write(sys.argv[3])\n"
         "print(os.getpid(), flush=True)\n"
         "sys.stdin.read()\n"
-        "if sys.argv[2] == 'excl': fcntl.ioctl(fd, termios.TIOCNXCL)\n")
+        "if sys.argv[2] == 'excl': fcntl.ioctl(fd, termios.TIOCNXCL)\n"
+        "if sys.argv[2] == 'lck': os.unlink(lck)\n")
 
     # A process with nothing to do with the port, under the name argv[1].
     STRANGER = ("import sys\n"
@@ -811,11 +815,14 @@ class Locking(PtyCase):
         cases = [("flock", None, None, "holder\x1b]0;x\x07", False, "holder\\x1B]0;x\\x07"),
                  ("flock", None, None, "daemon", True, "daemon"),
                  ("excl", user, user, "term", False, "term")]
+        if os.access("/run/lock", os.W_OK):  # a terminal program that keeps to LCK.. files
+            cases.append(("lck", None, None, "term\x1b", False, "term\\x1B"))
         if root:
             cases += [("flock", None, NOBODY, "holder", False, "holder"),
                       ("excl", None, NOBODY, "term", False, None),
                       # not the stranger that now has the pid the lock was taken under
                       ("flock", None, None, "daemon", "reused", "daemon")]
+        lck = "/run/lock/LCK.." + os.path.basename(os.path.realpath(sim.port))
         for how, holder_user, cli_user, name, fork, shown in cases:
             with self.subTest(how=how, holder_user=holder_user, cli_user=cli_user, name=name):
                 let_go, pid = self.hold(sim.port, how, name, holder_user, fork)
@@ -830,8 +837,9 @@ class Locking(PtyCase):
                 finally:
                     let_go()
                 self.assertEqual(r.returncode, 4, r.stderr)
+                tail = ", lock file " + lck if how == "lck" else ""
                 self.assertEqual(r.stderr.splitlines(), [
-                    busy + ("" if shown is None else " (%s, process %d)" % (shown, pid)),
+                    busy + ("" if shown is None else " (%s, process %d%s)" % (shown, pid, tail)),
                     "ERROR: CANNOT open USB Port!!!"])
         if root:
             # Root's open passes another program's TIOCEXCL, which refuses it all the same while
