@@ -17,6 +17,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -124,6 +126,27 @@ TEST(OutputQueueTest, BeyondItsLimitTheOldestWholePiecesGo) {
     EXPECT_LE(text.size(), 9u + 100u + 9u);
     EXPECT_EQ(text.substr(text.size() - 9), "line 199\n");
     EXPECT_EQ(queue.Dropped() + text.size(), 100u * 9u);
+}
+
+// A line longer than the stream's buffer reaches the queue in several pieces: dropped, it goes
+// whole, never its start alone.
+TEST(OutputQueueTest, ALineLongerThanTheBufferIsDroppedWhole) {
+    Pipe out;
+    out.Fill();
+    OutputQueue queue(out.w, out.w, 10000);
+    const std::string said[] = {"first", std::string(20000, 'a'), "last"};
+    size_t size = 0;
+    for (const std::string& line : said) {
+        Say(queue.out(), line + "\n");
+        size += line.size() + 1;
+    }
+    const std::string text = out.ReadUntil("last\n");
+    EXPECT_EQ(queue.Dropped() + text.size(), size);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_NE(std::find(std::begin(said), std::end(said), line), std::end(said))
+            << line.size() << " bytes: " << line.substr(0, 20);
+    }
 }
 
 TEST(OutputQueueTest, AReaderThatWentAwayIsReportedNotASignal) {

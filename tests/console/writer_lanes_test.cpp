@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace fwburn::console {
 namespace {
@@ -129,6 +130,80 @@ TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsPieceAndAFileNothingMore) {
         std::lock_guard<std::mutex> lock(script->mutex);  // never while asking the lanes
         EXPECT_EQ(script->written, c.written);
         EXPECT_GE(script->wakes, 1);  // gone idle
+    }
+}
+
+// While a piece is held in its write, the pieces posted meanwhile pass the bound: what is dropped
+// leaves the reader whole lines, and of a line redrawn in place (a terminal's status line) whole
+// updates, never the end of a line without its start nor a start left open before another line.
+TEST(WriterLanesTest, BeyondTheBoundALineGoesWholeOrStays) {
+    constexpr const char* kGiveUp = nullptr;
+    struct Case {
+        const char* name;
+        size_t maxPending;
+        std::vector<const char*> posted;  // the first is held in its write; kGiveUp gives up
+        const char* written;
+        size_t droppedPieces;
+    };
+    const Case cases[] = {
+        {"a line's start posted alone goes with its end",
+         8,
+         {"0\n", "aaaaaa", "a\n", "bb", "b\n"},
+         "0\nbbb\n",
+         2},
+        {"the end of a line under way stays",
+         8,
+         {"aaaa", "a\n", "bbbbbbbbb\n"},
+         "aaaaa\nbbbbbbbbb\n",
+         0},
+        {"a status line cleared before a line keeps the clearing",
+         8,
+         {"\rP1", "\r\033[K", "note\n"},
+         "\rP1\r\033[Knote\n",
+         0},
+        {"a redrawn line goes with its end",
+         6,
+         {"0\n", "\rP1", "\rP2", "\n", "ok\n"},
+         "0\nok\n",
+         3},
+        {"a redrawn line under way keeps its last update and its end",
+         6,
+         {"\rP1", "\rP2", "\rP3", "\n", "ok\n"},
+         "\rP1\rP3\nok\n",
+         1},
+        {"the end of a line given up on goes too",
+         1000,
+         {"0\n", "aaaa", kGiveUp, "a\n", "b\n"},
+         "0\nb\n",
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto script = std::make_shared<Scripted>(true);
+        WriterLanes::Options options;
+        options.maxPending = c.maxPending;
+        auto lanes = std::make_shared<WriterLanes>(script, options);
+        WriterLanes::Start(lanes);
+        script->Hold(true);
+        Post(*lanes, c.posted[0]);
+        ASSERT_TRUE(script->Began(1));
+        size_t posted = std::string(c.posted[0]).size();
+        for (size_t i = 1; i < c.posted.size(); ++i) {
+            if (c.posted[i] == kGiveUp) {
+                lanes->GiveUp(0);
+                continue;
+            }
+            Post(*lanes, c.posted[i]);
+            posted += std::string(c.posted[i]).size();
+        }
+        script->Hold(false);
+        ASSERT_TRUE(lanes->DrainUntil(Clock::now() + milliseconds(2000)));
+        EXPECT_EQ(lanes->DroppedPieces(0), c.droppedPieces);
+        const size_t dropped = lanes->DroppedBytes();
+        lanes->Leave();
+        std::lock_guard<std::mutex> lock(script->mutex);
+        EXPECT_EQ(script->written, c.written);
+        EXPECT_EQ(dropped + script->written.size(), posted);
     }
 }
 

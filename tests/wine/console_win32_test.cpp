@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -386,6 +387,42 @@ TEST(ConsoleOutput, APipeNobodyReadsHoldsUpNothingAndKeepsTheNewest) {
     for (std::string l; std::getline(kept, l);) {
         ASSERT_EQ(l.compare(0, line.size() + 1, line + " "), 0) << l.substr(0, 40);
     }
+    err.Finish();
+}
+
+// A line that the pump posts in parts (longer than its pipe, then the rest once the pipe stayed
+// empty for a poll) is kept whole while nobody reads: the parts already in the writer's hands are
+// not left without the rest, however many lines come after.
+TEST(ConsoleOutput, ALinePostedInPartsKeepsItsEnd) {
+    Reader stuck(4096);
+    Reader err;
+    err.Start();
+    ConsoleOutput output(stuck.write, err.write, 16 * 1024);
+    const std::string start(200 * 1024, 's');
+    std::fputs(start.c_str(), output.out());
+    std::fflush(output.out());
+    Sleep(200);
+    std::fputs(" end\n", output.out());
+    std::fflush(output.out());
+    const std::string line(1000, 'x');
+    for (int i = 0; i < 100; ++i) {
+        std::fprintf(output.out(), "%s %d\n", line.c_str(), i);
+        std::fflush(output.out());
+    }
+    EXPECT_FALSE(output.DrainUntil(Clock::now() + std::chrono::milliseconds(300)));
+    stuck.Start();
+    ASSERT_TRUE(output.DrainUntil(Clock::now() + std::chrono::seconds(20)));
+    CloseHandle(stuck.write);
+    CloseHandle(err.write);
+    const std::string got = stuck.Finish();
+    const size_t starts = got.find_first_not_of('s');
+    ASSERT_EQ(got.compare(0, start.size() + 5, start + " end\n"), 0)
+        << starts << " bytes of the start, then " << got.substr(std::min(starts, got.size()), 20);
+    std::istringstream kept(got.substr(start.size() + 5));
+    for (std::string l; std::getline(kept, l);) {
+        ASSERT_EQ(l.compare(0, line.size() + 1, line + " "), 0) << l.substr(0, 40);
+    }
+    EXPECT_NE(got.find(line + " 99\n"), std::string::npos);
     err.Finish();
 }
 

@@ -135,7 +135,8 @@ std::FILE* OpenSink(const std::shared_ptr<WriterLanes>& lanes, size_t lane, size
         delete sink;
         throw std::runtime_error("fopencookie failed");
     }
-    // Whole lines: the screen flushes after each, and each flush is one piece.
+    // Whole lines: the screen flushes after each, and each flush is one piece unless it overflows
+    // the buffer, which hands the lanes the part of a line that fits.
     std::setvbuf(f, nullptr, _IOFBF, 8192);
     return f;
 }

@@ -30,7 +30,8 @@ class OutputQueue {
     OutputQueue(const OutputQueue&) = delete;
     OutputQueue& operator=(const OutputQueue&) = delete;
 
-    // Streams whose flushes queue their bytes: each flush is one piece, kept or dropped whole.
+    // Streams whose flushes queue their bytes: each flush is one piece, or several when it is
+    // longer than the stream's buffer; the lanes keep or drop a line's pieces together.
     std::FILE* out() const { return out_; }
     std::FILE* err() const { return err_; }
 

@@ -42,28 +42,68 @@ void WriterLanes::Post(size_t index, size_t to, const char* data, size_t size) {
     if (left_ || lane.error != 0) {
         return;
     }
+    Piece piece{to, std::string(data, size), !lane.open, size > 0 && data[0] == '\r'};
+    if (size > 0) {
+        lane.open = data[size - 1] != '\n';
+    }
+    if (piece.startsLine || piece.redraws) {
+        lane.cutOff = false;
+    } else if (lane.cutOff) {
+        CountDropped(lane, size);
+        return;
+    }
     if (!Busy(lane)) {
         lane.movedAt = Clock::now();
     }
-    lane.queue.push_back(Piece{to, std::string(data, size)});
+    lane.queue.push_back(std::move(piece));
     lane.pending += size;
-    while (lane.pending > maxPending_ && lane.queue.size() > 1) {
-        DropFront(lane);
-    }
+    DropBeyondBound(lane);
     changed_.notify_all();
 }
 
+void WriterLanes::CountDropped(Lane& lane, size_t bytes) {
+    droppedBytes_ += bytes;
+    ++lane.droppedPieces;
+}
+
 void WriterLanes::DropFront(Lane& lane) {
-    droppedBytes_ += lane.queue.front().bytes.size();
+    CountDropped(lane, lane.queue.front().bytes.size());
     lane.pending -= lane.queue.front().bytes.size();
     lane.queue.pop_front();
-    ++lane.droppedPieces;
+}
+
+// The queue runs from one update to the next: a piece that starts a line or redraws it begins one.
+// The oldest run goes that a later one follows, and that leaves no start of its line behind: an
+// update that a later one of its line redraws, or a whole line. The newest is kept, and so is the
+// rest of a line whose start is out already (the front of the queue, up to its next update).
+void WriterLanes::DropBeyondBound(Lane& lane) {
+    std::deque<Piece>& queue = lane.queue;
+    const auto begins = [](const Piece& piece) { return piece.startsLine || piece.redraws; };
+    auto run = std::find_if(queue.begin(), queue.end(), begins);
+    while (lane.pending > maxPending_ && run != queue.end()) {
+        const auto next = std::find_if(run + 1, queue.end(), begins);
+        if (next == queue.end()) {
+            return;
+        }
+        if (next->startsLine && !run->startsLine) {
+            run = next;  // the end of a line whose start stays
+            continue;
+        }
+        next->startsLine = run->startsLine;
+        for (auto piece = run; piece != next; ++piece) {
+            CountDropped(lane, piece->bytes.size());
+            lane.pending -= piece->bytes.size();
+        }
+        run = queue.erase(run, next);
+    }
 }
 
 void WriterLanes::GiveUp(size_t index) {
     std::lock_guard<std::mutex> lock(mutex_);
-    while (!lanes_[index].queue.empty()) {
-        DropFront(lanes_[index]);
+    Lane& lane = lanes_[index];
+    lane.cutOff = lane.cutOff || (lane.open && !lane.queue.empty());
+    while (!lane.queue.empty()) {
+        DropFront(lane);
     }
     changed_.notify_all();
 }

@@ -3,9 +3,12 @@
 // which writes the trace between a block and its answer. A write to a stopped terminal, a pipe
 // nobody reads or a full disk blocks for as long as that lasts; here only a writer waits for it.
 // Pieces are queued per lane and one thread per lane writes them in order. While the output does
-// not move, what waits is bounded: beyond it the oldest whole pieces go (progress nobody could
-// read), so that the newest are kept. The system (posix/, win32/) supplies the writes themselves,
-// the wake of its main loop, and how its threads start and end.
+// not move, what waits is bounded: beyond it the oldest whole lines go (progress nobody could
+// read), so that the newest are kept. A piece may hold part of a line only (a stream's buffer
+// filled, a pipe read in the middle of a line): the lanes keep or drop a line's pieces together,
+// so that a reader never gets the end of a line without its start, nor a start left open before
+// another line. The system (posix/, win32/) supplies the writes themselves, the wake of its main
+// loop, and how its threads start and end.
 #pragma once
 
 #include <atomic>
@@ -74,8 +77,11 @@ class WriterLanes {
     // A thread per lane, from here on.
     static void Start(const std::shared_ptr<WriterLanes>& self);
 
-    // Queues a piece for destination `to` on `lane`, kept or dropped whole; waits for nothing
-    // but the lanes' mutex.
+    // Queues a piece for destination `to` on `lane`; waits for nothing but the lanes' mutex. A
+    // piece that does not end with a newline leaves its line open: the next piece on the lane
+    // continues it, and is kept or dropped with it. A piece that begins with a carriage return
+    // redraws its line from the start (a terminal's status line): the update before it may go
+    // without it, never the line's end without the update it ends.
     void Post(size_t lane, size_t to, const char* data, size_t size);
 
     // Nothing queued and nothing being written.
@@ -91,14 +97,15 @@ class WriterLanes {
     int Error(size_t lane) const;
     // 0, or the code of the first write to destination `to` that failed, a reader gone aside.
     int FirstError(size_t to) const;
-    // Pieces dropped from `lane`: beyond the bound, or given up on. Those after an error are
-    // not counted: the error says the output ends there.
+    // Pieces dropped from `lane`: beyond the bound, given up on, or the rest of a line given up
+    // on. Those after an error are not counted: the error says the output ends there.
     size_t DroppedPieces(size_t lane) const;
     // Pieces dropped, waiting or being written: what the output misses if the writer stops now.
     size_t Missing(size_t lane) const;
     // Pieces wait on `lane`, and not one byte of them has gone out for `limit`.
     bool Stalled(size_t lane, Clock::duration limit) const;
-    // Drops what waits on `lane`, counted; a piece being written is left to its write.
+    // Drops what waits on `lane`, counted, and the rest of a line it leaves open; a piece being
+    // written is left to its write.
     void GiveUp(size_t lane);
 
     // The owner leaves: nothing more is taken and what waits is dropped; never waits for a
@@ -109,6 +116,10 @@ class WriterLanes {
     struct Piece {
         size_t to;
         std::string bytes;
+        // Begins a line, or what is left of one whose earlier pieces were dropped.
+        bool startsLine;
+        // Begins with a carriage return: an update of its line that a later one may replace.
+        bool redraws;
     };
     struct Lane {
         std::deque<Piece> queue;
@@ -117,11 +128,15 @@ class WriterLanes {
         Clock::time_point movedAt{};  // since then work waited and no byte went out
         int error = 0;
         size_t droppedPieces = 0;
+        bool open = false;    // the last piece posted did not end its line
+        bool cutOff = false;  // and that line lost pieces: the rest of it goes too
     };
 
     static bool Busy(const Lane& lane) { return !lane.queue.empty() || lane.writing; }
     bool IdleLocked() const;
     void DropFront(Lane& lane);
+    void DropBeyondBound(Lane& lane);
+    void CountDropped(Lane& lane, size_t bytes);
     void Run(size_t index);
 
     const std::shared_ptr<Destinations> destinations_;

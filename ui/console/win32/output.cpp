@@ -164,8 +164,8 @@ struct Pump {
 
     // A read takes what the pipe holds, which may end inside a line that is still being
     // written: the pump queues whole lines, and the start of a line once the pipe has stayed
-    // empty for a poll (a question waiting for its answer) or once it is longer than a pipe.
-    // So a piece dropped while nobody reads never leaves the end of a line without its start.
+    // empty for a poll (a question waiting for its answer, a line written in two goes) or once
+    // it is longer than a pipe. The lanes keep such a start and the rest of its line together.
     static void Run(const std::shared_ptr<Pump>& self, const std::shared_ptr<WriterLanes>& lanes) {
         std::thread([self, lanes] {
             std::vector<char> buffer(kPipeSize);
