@@ -16,16 +16,27 @@ constexpr char kPressEnter[] = "Press Enter to continue (n and Enter cancels): "
 
 std::unique_ptr<Screen> Screen::Make(ScreenMode mode, std::FILE* out, std::FILE* err,
                                      std::function<int()> columns, bool several) {
-    if (mode == ScreenMode::kJson) {
-        return MakeJsonScreen(out, err);
-    }
     if (mode == ScreenMode::kTerminal && !several) {
         return MakeTerminalScreen(
             out, err, columns ? std::move(columns) : [] { return 80; });
     }
-    return MakePlainScreen(out, err, mode == ScreenMode::kPlain,
-                           mode == ScreenMode::kTerminal ? std::move(columns) : nullptr);
+    // Several controllers on a terminal: whole lines fitted to its width, without the progress
+    // lines (each controller's line below them shows its progress and retries).
+    const bool terminal = mode == ScreenMode::kTerminal;
+    return std::make_unique<Screen>(out, err, terminal ? std::move(columns) : nullptr,
+                                    mode == ScreenMode::kJson, !terminal);
 }
+
+Screen::Screen(std::FILE* out, std::FILE* err, std::function<int()> columns, bool json,
+               bool progressLines)
+    : out_(out),
+      err_(err),
+      columns_(std::move(columns)),
+      json_(json),
+      progressLines_(progressLines),
+      outcomeFields_(std::make_unique<Json>(Json::object())) {}
+
+Screen::~Screen() = default;
 
 void AddBuildFields(Json& line, const RunInfo& info) {
     line["program"] = info.program;
@@ -42,6 +53,96 @@ void Screen::Tag(const std::string& prefix,
                  std::vector<std::pair<std::string, std::string>> fields) {
     prefix_ = Shown(prefix);
     tagFields_ = std::move(fields);
+}
+
+void Screen::AddOutcomeField(const char* key, const Json& value) {
+    (*outcomeFields_)[key] = value;
+}
+
+// For automation stdout carries one JSON object per line and nothing else.
+void Screen::Event(const Json& event, bool outcome) {
+    if (!json_) {
+        return;
+    }
+    Json line = event;
+    for (const auto& [key, value] : tagFields_) {
+        line[key] = value;
+    }
+    if (outcome) {
+        line.update(*outcomeFields_);
+    }
+    std::fputs(JsonText(line).c_str(), out_);
+    std::fflush(out_);
+}
+
+void Screen::Inform(const Json& event, const std::string& line) {
+    if (json_) {
+        Event(event);
+    } else if (!line.empty()) {
+        OutLine(Fit(line));
+    }
+}
+
+void Screen::PhaseStarted(const ProgressView&, const ProgressView& view, double elapsed) {
+    if (!progressLines_) {
+        return;
+    }
+    std::string line;  // a log says nothing of the checks beginning again
+    if (view.phase == Phase::Erasing) {
+        line = "Erasing: " + std::to_string(view.total) + " steps";
+    } else if (view.phase == Phase::Programming) {
+        line = "Programming: " + std::to_string(view.total) + " blocks of " +
+               std::to_string(totals_.blockSize) + " bytes";
+    }
+    Inform({{"event", "phase"},
+            {"phase", PhaseName(view.phase)},
+            {"total", view.total},
+            {"unit", view.unit()},
+            {"elapsed", Fixed(elapsed)}},
+           line);
+    lastStep_ = -1;
+    Advanced(view, elapsed);
+}
+
+// The worker advances only within the erase and the transfer: the checks count nothing.
+void Screen::Advanced(const ProgressView& view, double elapsed) {
+    const int step = json_ ? view.percent : view.percent / 10;
+    if (progressLines_ && view.phase != Phase::Checking && step != lastStep_) {
+        lastStep_ = step;
+        Progress(view, elapsed);
+    }
+}
+
+void Screen::Retried(const ProgressView& view, double elapsed) {
+    if (progressLines_) {
+        Inform({{"event", "retry"},
+                {"phase", PhaseName(view.phase)},
+                {"errCounter", view.errCounter},
+                {"totalErrCounter", view.totalErrCounter},
+                {"elapsed", Fixed(elapsed)}},
+               "Retry: " + std::to_string(view.errCounter) + " in this command, " +
+                   std::to_string(view.totalErrCounter) + " in all");
+    }
+}
+
+void Screen::Settle(const ProgressView& view, double elapsed) {
+    if (progressLines_ && view.phase != Phase::Checking && view.done != lastDone_) {
+        Progress(view, elapsed);
+    }
+}
+
+void Screen::Progress(const ProgressView& view, double elapsed) {
+    lastDone_ = view.done;
+    Inform({{"event", "progress"},
+            {"phase", PhaseName(view.phase)},
+            {"percent", view.percent},
+            {"done", view.done},
+            {"total", view.total},
+            {"unit", view.unit()},
+            {"bytesPerSecond", Fixed(view.bytesPerSecond)},
+            {"etaSeconds", Fixed(view.etaSeconds)},
+            {"elapsed", Fixed(elapsed)}},
+           PlainLine(view));
 }
 
 void Screen::ErrorLine(const std::string& text) {

@@ -48,10 +48,12 @@ class Screen {
     // are whole lines, fitted to a terminal's width.
     static std::unique_ptr<Screen> Make(ScreenMode mode, std::FILE* out, std::FILE* err,
                                         std::function<int()> columns = {}, bool several = false);
-    // `columns` empty: nothing is fitted (a log, JSON).
-    Screen(std::FILE* out, std::FILE* err, std::function<int()> columns = {})
-        : out_(out), err_(err), columns_(std::move(columns)) {}
-    virtual ~Screen() = default;
+    // Whole lines for a log, or events for automation (`json`). `columns` empty: nothing is
+    // fitted (a log, JSON). `progressLines` false: the phases, their tenths and the retries are
+    // left to a line drawn elsewhere (the status line, a board).
+    Screen(std::FILE* out, std::FILE* err, std::function<int()> columns, bool json,
+           bool progressLines);
+    virtual ~Screen();
     Screen(const Screen&) = delete;
     Screen& operator=(const Screen&) = delete;
 
@@ -84,18 +86,19 @@ class Screen {
     // A line of its own on stderr, after the program's name.
     void Note(const std::string& text);
     // A field that every later JSON outcome line carries: what went wrong beside the update.
-    virtual void AddOutcomeField(const char*, const Json&) {}
+    void AddOutcomeField(const char* key, const Json& value);
 
     // The worker's progress events, as they come, and the 100 ms tick. `finished` is the last
-    // view of the phase before.
+    // view of the phase before. A log has a line per tenth of a phase (a log of a 2 MB transfer
+    // stays readable), automation an event per percent, with the exact counts.
     virtual void PhaseStarted(const ProgressView& finished, const ProgressView& view,
-                              double elapsed) = 0;
-    virtual void Advanced(const ProgressView&, double /*elapsed*/) {}
-    virtual void Retried(const ProgressView&, double /*elapsed*/) {}
+                              double elapsed);
+    void Advanced(const ProgressView& view, double elapsed);
+    void Retried(const ProgressView& view, double elapsed);
     virtual void Tick(const ProgressView&) {}
     // Where the worker stopped, shown exactly even between two lines of the usual cadence:
     // before the outcome and an interruption.
-    virtual void Settle(const ProgressView& view, double elapsed) = 0;
+    virtual void Settle(const ProgressView& view, double elapsed);
     // Leaves the terminal as it was found: the status line ended, the cursor shown.
     virtual void Restore() {}
     // The process is about to stop for the shell: the cursor shown, the status line drawn anew
@@ -107,9 +110,10 @@ class Screen {
 
   protected:
     // An event for automation; `outcome` for the one that ends the run.
-    virtual void Event(const Json&, bool /*outcome*/ = false) {}
-    // A line that only informs: a person's line, or the event alone where events are written.
-    virtual void Inform(const Json&, const std::string& line) { OutLine(Fit(line)); }
+    void Event(const Json& event, bool outcome = false);
+    // A line that only informs: a person's line (none where it is empty), or the event alone
+    // where events are written.
+    void Inform(const Json& event, const std::string& line);
     // One of our own lines, fitted to a terminal's width: a long name may be cut in its middle.
     std::string Fit(const std::string& line) { return columns_ ? FitLine(line, Room()) : line; }
     // The window's message text (a prompt, the final message), fitted to a terminal's width
@@ -118,8 +122,8 @@ class Screen {
     // The columns left after the prefix.
     int Room() { return columns_() - static_cast<int>(prefix_.size()); }
     void OwnErrorLine(const std::string& text) { ErrorLine(Fit(text)); }
-    // The stream of the people's lines that are no errors.
-    virtual std::FILE* PeopleOut() { return out_; }
+    // The stream of the people's lines that are no errors: stdout carries JSON only.
+    std::FILE* PeopleOut() { return json_ ? err_ : out_; }
     // Ends the status line on a terminal, so that a full line can follow; `keep` leaves it shown.
     virtual void BreakStatusLine(bool /*keep*/ = false) {}
     // A question waits for Enter (or no longer): the status line keeps off its line.
@@ -138,6 +142,15 @@ class Screen {
     int row_ = -1;
     PhaseTotals totals_;
     bool asking_ = false;  // a prompt waits for Enter
+
+  private:
+    void Progress(const ProgressView& view, double elapsed);
+
+    bool json_;
+    bool progressLines_;
+    int lastStep_ = -1;  // the tenth, or the percent, last shown
+    uint32_t lastDone_ = 0;
+    std::unique_ptr<Json> outcomeFields_;  // Json is only declared here
 };
 
 struct Request;
@@ -147,10 +160,5 @@ bool Present(Screen& screen, ProgressTracker& tracker, const Request& request, d
 
 std::unique_ptr<Screen> MakeTerminalScreen(std::FILE* out, std::FILE* err,
                                            std::function<int()> columns);
-// `progressLines` false: the phases, their tenths and the retries are left to a board drawn
-// elsewhere; `columns`, when given, is the terminal's width that our own lines are fitted to.
-std::unique_ptr<Screen> MakePlainScreen(std::FILE* out, std::FILE* err, bool progressLines,
-                                        std::function<int()> columns);
-std::unique_ptr<Screen> MakeJsonScreen(std::FILE* out, std::FILE* err);
 
 }  // namespace fwburn::console

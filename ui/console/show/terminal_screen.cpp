@@ -40,7 +40,7 @@ const char* ColourOf(ExitCode code) {
 class TerminalScreen final : public Screen {
   public:
     TerminalScreen(std::FILE* out, std::FILE* err, std::function<int()> columns)
-        : Screen(out, err, std::move(columns)), colour_(ColourWanted()) {}
+        : Screen(out, err, std::move(columns), false, false), colour_(ColourWanted()) {}
 
     void PhaseStarted(const ProgressView& finished, const ProgressView& view, double) override {
         if (asking_) {
