@@ -167,7 +167,18 @@ TEST(InfoExitCode, AnsweredOpenFailedOrSilent) {
 }
 
 TEST(InfoJson, OneObjectPerPortWithNullsForWhatWasNotRead) {
-    const std::vector<InfoRow> rows = Rows();
+    std::vector<InfoRow> rows = Rows();
+    // Refused before any port was taken, and cut short by a signal: their own status.
+    InfoRow refused;
+    refused.openFailure = "--info: no controller found on the USB link";
+    refused.status = kExitUsage;
+    InfoRow cut;
+    cut.port = "/dev/ttyACM7";
+    cut.openFailure = "interrupted by SIGTERM";
+    cut.signal = "SIGTERM";
+    cut.status = 143;
+    rows.push_back(refused);
+    rows.push_back(cut);
     const std::string prefix =
         R"({"event":"info","program":"fwburn-cpu-cli","model":"ZL500","standIn":)" +
         std::string(ThisBuildProfile().standInImage ? "true" : "false") + R"(,"port":)";
@@ -188,10 +199,17 @@ TEST(InfoJson, OneObjectPerPortWithNullsForWhatWasNotRead) {
          {R"("opened":false,"answered":false,"mode":"not opened","address":null,)"
           R"("otherAddress":null,"modelId":null)",
           R"("exitCode":4})"}},
+        {8,
+         {R"("opened":false,"answered":false,"mode":"not opened")",
+          R"("why":"--info: no controller found on the USB link","exitCode":2})"}},
+        {9,
+         {R"("opened":null,"answered":false,"mode":"interrupted","address":null)",
+          R"("why":"interrupted by SIGTERM","exitCode":143,"signal":"SIGTERM"})"}},
     };
     for (const Case& c : cases) {
         const std::string line = InfoJson(rows[c.row], "fwburn-cpu-cli", ProgramRowForTest());
-        EXPECT_EQ(line.rfind(prefix + "\"" + rows[c.row].port + "\"", 0), 0u) << line;
+        const std::string& port = rows[c.row].port;
+        EXPECT_EQ(line.rfind(prefix + (port.empty() ? "null" : "\"" + port + "\""), 0), 0u) << line;
         EXPECT_EQ(line.back(), '\n');
         EXPECT_EQ(line.find('\n'), line.size() - 1);
         for (const std::string& part : c.parts) {

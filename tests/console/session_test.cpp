@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,11 +73,13 @@ struct TestHost final : Host {
     std::string DeviceKey(const std::string& port) override { return port; }
     std::string LockIdentity(const std::string& port) override { return port; }
 
-    std::string Err() {
-        std::fflush(err_);
-        std::rewind(err_);
+    std::string Err() { return Text(err_); }
+    std::string Out() { return Text(out_); }
+    static std::string Text(std::FILE* file) {
+        std::fflush(file);
+        std::rewind(file);
         std::string text;
-        for (int c; (c = std::fgetc(err_)) != EOF;) {
+        for (int c; (c = std::fgetc(file)) != EOF;) {
             text += static_cast<char>(c);
         }
         return text;
@@ -119,6 +124,63 @@ TEST(SessionTest, AWorkersOwnFailureEndsTheRunInOrder) {
                                       "the port is released"),
                       std::string::npos)
                 << host.Err();
+        }
+    }
+}
+
+// In JSON the run still ends with its closing record, each saying what ended it: each look's info
+// object, several updates' summary after their outcomes (one update's outcome says so already).
+TEST(SessionTest, AWorkersOwnFailureStillClosesTheJson) {
+    const int row = FindModelRow("ZL500");
+    const std::string cause = "a failure of the system (std::bad_alloc)";
+    struct Case {
+        Run::Kind kind;
+        std::vector<std::string> ports;
+        std::vector<std::string> events;  // the last ones, in order
+    } cases[] = {
+        {Run::Kind::kLook, {"/dev/ttyTEST0"}, {"info"}},
+        {Run::Kind::kLook, {"/dev/ttyTEST0", "/dev/ttyTEST1"}, {"info", "info"}},
+        {Run::Kind::kUpdate, {"/dev/ttyTEST0", "/dev/ttyTEST1"}, {"outcome", "outcome", "summary"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.events.back() + " of " + std::to_string(c.ports.size()));
+        TestHost host;
+        Options options;
+        options.ports = c.ports;
+        options.yes = true;
+        options.allowStandIn = true;
+        options.json = true;
+        RunInfo info;
+        info.program = "fwburn-test";
+        info.row = row;
+        TargetChoice choice;
+        for (const std::string& port : c.ports) {
+            choice.targets.push_back(Target{port, "", ""});
+        }
+        try {
+            Session session(host, options, info, ScreenMode::kJson, row, c.kind);
+            session.Run(choice);
+        } catch (const Ended&) {
+        }
+        std::vector<nlohmann::json> events;
+        std::istringstream out(host.Out());
+        for (std::string line; std::getline(out, line);) {
+            events.push_back(nlohmann::json::parse(line));
+        }
+        if (events.size() < c.events.size()) {
+            ADD_FAILURE() << "no closing record:\n" << host.Out();
+            continue;
+        }
+        for (size_t i = 0; i < c.events.size(); ++i) {
+            const nlohmann::json& e = events[events.size() - c.events.size() + i];
+            EXPECT_EQ(e["event"], c.events[i]) << e;
+            EXPECT_EQ(e.value("signal", ""), cause) << e;
+            EXPECT_EQ(e.value("exitCode", -1), 1) << e;
+        }
+        if (c.events.back() == "summary") {
+            for (const nlohmann::json& controller : events.back()["controllers"]) {
+                EXPECT_EQ(controller["result"], "interrupted") << controller;
+            }
         }
     }
 }

@@ -25,14 +25,16 @@ from console_pty_test import PtyCase, cli_command, need, program_path, run_cli
 UNSHARE = shutil.which("unshare")
 
 
-def extract(path, profile="cpu", umask=None, fsize=None):
-    """One --extract-image run, alone on the command line as the option must be."""
+def extract(path, profile="cpu", umask=None, fsize=None, json_lines=False):
+    """One --extract-image run, alone on the command line as the option must be (or with
+    --json)."""
     def before_exec():
         if umask is not None:
             os.umask(umask)
         if fsize is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
-    p = subprocess.run([program_path(profile), "--extract-image", path],
+    p = subprocess.run([program_path(profile), "--extract-image", path]
+                       + (["--json"] if json_lines else []),
                        stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60,
                        preexec_fn=before_exec)
     return p
@@ -106,6 +108,13 @@ class ExtractImage(unittest.TestCase):
         with open(self.path("target")) as f:
             self.assertEqual(f.read(), "theirs")
         self.assertEqual(self.entries(), ["link", "target"])
+        # A script still reads how it ended, as it would of an update refused.
+        p = extract(self.path("link"), json_lines=True)
+        self.assertEqual(p.returncode, 1, p.stderr)
+        closing = [json.loads(line) for line in p.stdout.splitlines()]
+        self.assertEqual([(e["event"], e["exitCode"], e["result"]) for e in closing],
+                         [("outcome", 1, "unexpected")])
+        self.assertIn("cannot write %s: a symbolic link" % self.path("link"), closing[0]["text"])
 
     def test_file_size_limit_fails_cleanly(self):
         with open(self.path("fw.bin"), "w") as f:

@@ -250,10 +250,17 @@ class Fleet(PtyCase):
         for sim in sims:
             self.assertTrue(port_free(sim.port), "%s is still held" % sim.port)
         self.assertEqual([f for f in locks if os.path.exists(f)], [])
-        outcomes = [json.loads(line) for line in rest.splitlines()]
+        events = [json.loads(line) for line in rest.splitlines()]
         outcomes = {e["port"]: (e["result"], e["signal"], e["phase"])
-                    for e in outcomes if e["event"] == "outcome"}
+                    for e in events if e["event"] == "outcome"}
         self.assertEqual(outcomes, {s.port: ("interrupted", "SIGTERM", "program") for s in sims})
+        # The run's close, as for one that ran to its end: one summary, with the status.
+        summary = events[-1]
+        self.assertEqual((summary["event"], summary["exitCode"], summary["result"],
+                          summary["signal"]), ("summary", 143, "interrupted", "SIGTERM"))
+        self.assertEqual([(c["port"], c["result"], c["exitCode"]) for c in summary["controllers"]],
+                         [(s.port, "interrupted", 143) for s in sims])
+        self.assertEqual(sum(e["event"] == "summary" for e in events), 1)
         for sim in sims:
             tag = "[%s] " % sim.port[len("/dev/"):]
             self.assertIn(tag + "fwburn-cpu-cli: interrupted by SIGTERM; the port is released", err)
@@ -271,6 +278,42 @@ class Fleet(PtyCase):
                            stdin=subprocess.DEVNULL, timeout=60)
         self.assertEqual(p.returncode, 4, p.stderr)
         self.assertIn("no controller found", p.stderr)
+
+    def test_a_json_run_refused_before_its_controllers_still_ends_with_its_closing_record(self):
+        nothing = dict(os.environ, FWBURN_SYSFS_ROOT="/nonexistent", FWBURN_DEV_ROOT="/nonexistent")
+        alias = os.path.join(self.tmp.name, "null")
+        os.symlink("/dev/null", alias)
+        # (program, arguments, environment, status, closing event, its result, port null)
+        cases = [
+            ("aio", ["--all", "--yes"], nothing, 4, "outcome", "port-failed"),
+            ("aio", ["--info", "--all"], nothing, 4, "info", None),
+            ("aio", ["--info"], nothing, 4, "info", None),
+            ("rv7g", ["--all"], None, 2, "outcome", "usage"),
+            ("rv7g", ["--info", "--all"], None, 2, "info", None),
+            ("cpu", ["--port", "/dev/null", "--port", alias], None, 2, "outcome", "usage"),
+            ("cpu", ["--trace", self.tmp.name, "--port", "/dev/ttyNOPE9"], None, 2, "outcome",
+             "usage"),
+        ]
+        for profile, args, env, code, event, result in cases:
+            with self.subTest(profile=profile, args=args):
+                need(self, profile)
+                p = subprocess.run(cli_command(profile, "--json", *args), env=env,
+                                   capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                                   timeout=60)
+                self.assertEqual(p.returncode, code, p.stderr)
+                self.assertTrue(p.stderr, "the reason is said to a person too")
+                events = [json.loads(line) for line in p.stdout.splitlines()]
+                self.assertTrue(events, p.stderr)
+                closing = [e for e in events if e["event"] in ("outcome", "info", "summary")]
+                self.assertEqual(len(closing), 1, events)
+                self.assertIs(closing[0], events[-1])
+                self.assertEqual((events[-1]["event"], events[-1]["exitCode"]), (event, code))
+                if event == "outcome":
+                    self.assertEqual(events[0]["event"], "start")
+                    self.assertEqual(events[-1]["result"], result)
+                else:
+                    self.assertEqual((events[-1]["port"], events[-1]["opened"]), (None, False))
+                    self.assertIn(p.stderr.split(": ", 1)[1].strip(), events[-1]["why"])
 
     def test_list_ports_tells_product_ids_serial_and_socket(self):
         need(self, "aio")

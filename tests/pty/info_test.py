@@ -4,11 +4,14 @@ bootloader and of a silent port, in a table and in JSON, never changing the cont
 words an update says about what went wrong before its final message."""
 import json
 import os
+import signal
 import subprocess
 import tempfile
+import time
 import unittest
 
-from console_pty_test import PROGRAMS, Plcsim, PtyCase, cli_command, need, run_cli
+from console_pty_test import (PROGRAMS, Plcsim, PtyCase, cli_command, need, run_cli, start_cli,
+                              stop)
 
 CHANGES = ("update-request", "erase-step", "erase-end", "update", "block", "transfer-end")
 
@@ -106,6 +109,32 @@ class Info(PtyCase):
         r = run_cli("cpu", "--info", "--port", missing, allow_stand_in=False)
         self.assertEqual(r.code, 4, r)
         self.assertIn(missing + ": no such port", r.out)
+
+    def test_a_signal_mid_look_still_ends_with_an_object_per_port(self):
+        need(self, "cpu")
+        missing = os.path.join(self.tmp.name, "no-such-tty")
+        for signo in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signo.name):
+                silent = self.sim_of("cpu", "ZL500", "--fault", "silent")
+                proc = start_cli("cpu", "--info", "--json", "--port", missing, "--port",
+                                 silent.port)
+                try:
+                    deadline = time.monotonic() + 10
+                    while "a host opened the port" not in silent.log_text():
+                        self.assertLess(time.monotonic(), deadline, "the look never opened")
+                        time.sleep(0.02)
+                    out, err = self.assert_ended_by(proc, signo)
+                finally:
+                    stop(proc)
+                self.assertIn("--info interrupted by " + signo.name, err)
+                gone, cut = [json.loads(line) for line in out.splitlines()]
+                self.assertEqual((gone["event"], gone["port"], gone["mode"], gone["exitCode"]),
+                                 ("info", missing, "not opened", 4))
+                self.assertEqual((cut["event"], cut["port"], cut["opened"], cut["mode"],
+                                  cut["signal"], cut["exitCode"]),
+                                 ("info", silent.port, None, "interrupted", signo.name,
+                                  128 + signo))
+                silent.stop()
 
     def test_info_goes_alone(self):
         need(self, "cpu")

@@ -149,10 +149,6 @@ int Command(Host& host, const char* program, const Options& options, int row) {
     if (choice.exitCode != kExitUsage && !options.info && info.standIn && !options.allowStandIn) {
         return RefuseStandIn(host, options, info);
     }
-    if (choice.exitCode != 0) {
-        std::fprintf(host.err(), "%s: %s\n", program, Shown(choice.error).c_str());
-        return choice.exitCode;
-    }
     Session session(host, options, info, ModeFor(options), row,
                     options.info ? Run::Kind::kLook : Run::Kind::kUpdate);
     return session.Run(choice);

@@ -12,19 +12,39 @@
 
 namespace fwburn::console {
 
+namespace {
+
+// A refusal, said on stderr already, closes a JSON run as an update refused before it began.
+int Refused(bool json, const char* caption, const std::string& text, ExitCode code) {
+    if (json) {
+        std::fputs(JsonText({{"event", "outcome"},
+                             {"caption", caption != nullptr ? Json(caption) : Json()},
+                             {"text", text},
+                             {"exitCode", static_cast<int>(code)},
+                             {"result", ResultName(code)},
+                             {"erased", false},
+                             {"elapsed", Fixed(0.0)}})
+                       .c_str(),
+                   stdout);
+    }
+    return code;
+}
+
+}  // namespace
+
 int ExtractImage(const char* program, const std::string& file, bool json) {
     const EmbeddedImage image = TheEmbeddedImage();
     if (image.data == nullptr || image.length == 0 ||
         !Sha256Matches(image.data, image.length, ThisBuildProfile().imageSha256)) {
-        std::fprintf(stderr, "ERROR: %s\n",
-                     image.length == 0 ? kImageMissingMessage : kImageCorruptedMessage);
-        return kExitImageRefused;
+        const char* text = image.length == 0 ? kImageMissingMessage : kImageCorruptedMessage;
+        std::fprintf(stderr, "%s: %s\n", kErrorCaption, text);
+        return Refused(json, kErrorCaption, text, kExitImageRefused);
     }
     std::string error;
     if (!ReplaceFileSafely(file, image.data, image.length, error)) {
         std::fprintf(stderr, "%s: cannot write %s: %s\n", program, Shown(file).c_str(),
                      error.c_str());
-        return kExitUnexpected;
+        return Refused(json, nullptr, "cannot write " + file + ": " + error, kExitUnexpected);
     }
     const std::string written = NameWrittenAs(file);
     if (json) {

@@ -265,6 +265,42 @@ void Session::Resumed(double stopped) {
     question_->Resumed();
 }
 
+// Refused before any controller was taken (a command line refused once read, no controller
+// found, a trace file that cannot be written): said on stderr, and in JSON closed as a run of
+// its kind closes, so that a script never reads an empty stdout.
+int Session::NotRun(int code, const std::string& error) {
+    const bool json = mode_ == ScreenMode::kJson;
+    if (json && kind_ == Run::Kind::kUpdate) {
+        const std::unique_ptr<Screen> screen = Screen::Make(mode_, host_.out(), host_.err());
+        screen->Start(info_);
+        if (code == kExitPortFailed) {
+            // As the one update that finds no controller at its open ends.
+            screen->OpenFailed(error, false);
+            screen->Final(NotOpened(usb_, {}), kExitPortFailed, 0.0);
+            return code;
+        }
+    }
+    std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), Shown(error).c_str());
+    if (!json) {
+        return code;
+    }
+    InfoRow row;
+    row.openFailure = error;
+    row.status = code;
+    const std::string line = kind_ == Run::Kind::kLook
+                                 ? InfoJson(row, info_.program, programRow_)
+                                 : JsonText({{"event", "outcome"},
+                                             {"caption", nullptr},
+                                             {"text", error},
+                                             {"exitCode", code},
+                                             {"result", ResultName(ExitCode(code))},
+                                             {"erased", false},
+                                             {"elapsed", Fixed(0.0)}});
+    std::fputs(line.c_str(), host_.out());
+    std::fflush(host_.out());
+    return code;
+}
+
 int Session::Run(const TargetChoice& choice) {
     try {
         return RunTargets(choice);
@@ -275,14 +311,17 @@ int Session::Run(const TargetChoice& choice) {
 
 int Session::RunTargets(const TargetChoice& choice) {
     const bool update = kind_ == Run::Kind::kUpdate;
+    if (choice.exitCode != 0) {
+        return NotRun(choice.exitCode, choice.error);
+    }
     if (!options_.trace.empty()) {
         int error = 0;
         trace_ = host_.OpenTrace(options_.trace, error);
         if (trace_ == nullptr) {
-            std::fprintf(host_.err(), "%s: --trace %s: cannot write the file: %s%s\n",
-                         info_.program.c_str(), Shown(options_.trace).c_str(), std::strerror(error),
-                         error == ENXIO ? " (a FIFO needs its reader started first)" : "");
-            return kExitUsage;
+            return NotRun(kExitUsage,
+                          "--trace " + options_.trace +
+                              ": cannot write the file: " + std::strerror(error) +
+                              (error == ENXIO ? " (a FIFO needs its reader started first)" : ""));
         }
     }
     for (const Target& target : choice.targets) {

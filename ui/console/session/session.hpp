@@ -24,7 +24,8 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Runs every target to its end and returns the exit status; a signal ends the process.
+    // Runs every target to its end and returns the exit status; a signal ends the process. A
+    // choice that refused the run ends it with its status.
     int Run(const TargetChoice& choice);
 
   private:
@@ -41,9 +42,11 @@ class Session {
     void DrawBoard();
     void CheckTrace(Screen& screen);
     int RunTargets(const TargetChoice& choice);
+    int NotRun(int code, const std::string& error);
     [[noreturn]] void Interrupt(const Host::Event& signal);
     [[noreturn]] void Abandon(const char* what);
     bool StopUpdates(const char* cause, int status);
+    void CloseEarly(const char* cause, int status);
     void LetPortsGo();
     [[noreturn]] void EndNow(int status);
     void Suspend();

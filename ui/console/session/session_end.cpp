@@ -118,6 +118,7 @@ void Session::Interrupt(const Host::Event& signal) {
         std::fflush(host_.err());
     }
     StopUpdates(signal.signalName, signal.signalStatus);
+    CloseEarly(signal.signalName, signal.signalStatus);
     EndNow(signal.signalStatus);
 }
 
@@ -142,6 +143,41 @@ bool Session::StopUpdates(const char* cause, int status) {
     return said;
 }
 
+// JSON's closing record for a session ended before its end, after each update under way has said
+// so in its outcome: each look's `info` object (those under way cut short by `cause`), or the
+// several updates' summary, which carries the program's `status`.
+void Session::CloseEarly(const char* cause, int status) {
+    if (mode_ != ScreenMode::kJson) {
+        return;
+    }
+    const double now = Seconds();
+    if (kind_ == Run::Kind::kLook) {
+        for (auto& run : runs_) {
+            InfoRow row;
+            if (run->ended()) {
+                row = run->look;  // the worker is done with it
+            } else {
+                row.port = run->target.port;
+                row.openFailure = std::string("interrupted by ") + cause;
+                row.signal = cause;
+                row.status = status;
+            }
+            std::fputs(InfoJson(row, info_.program, programRow_).c_str(), host_.out());
+        }
+    } else if (several()) {
+        std::vector<SummaryRow> rows;
+        for (auto& run : runs_) {
+            const bool cut = !run->ended() && !run->finalShown;
+            rows.push_back({run->target.Identity(), cut ? status : run->code,
+                            cut ? now : run->elapsed,
+                            cut ? std::string("interrupted by ") + cause : run->message,
+                            run->target.port, cut});
+        }
+        ShowSummary(host_.out(), rows, true, 0, now, cause, status);
+    }
+    std::fflush(host_.out());
+}
+
 // Out of memory or threads past the start of the workers, which would wait for ever for the
 // replies of a session unwound, or a worker's own such failure: the process ends here, as for a
 // signal, its ports let go first, and an update under way says whether the erase had begun.
@@ -152,6 +188,7 @@ void Session::Abandon(const char* what) {
         char cause[200];
         std::snprintf(cause, sizeof cause, "a failure of the system (%s)", what);
         said = StopUpdates(cause, kExitUnexpected);
+        CloseEarly(cause, kExitUnexpected);
     } catch (...) {  // still short of memory: the plain line below
     }
     if (!said) {

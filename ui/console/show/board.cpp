@@ -8,6 +8,15 @@
 
 namespace fwburn::console {
 
+namespace {
+
+// A JSON summary's word for a controller still under way when the run was ended.
+const char* RowResult(const SummaryRow& row) {
+    return row.interrupted ? ResultName(kExitInterrupted) : ResultName(ExitCode(row.exitCode));
+}
+
+}  // namespace
+
 std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, int columns) {
     size_t controllerWidth = std::string("CONTROLLER").size();
     size_t resultWidth = std::string("RESULT").size();
@@ -64,27 +73,29 @@ std::string BoardLine(const std::string& label, const ProgressView& view, const 
 }
 
 int ShowSummary(std::FILE* out, const std::vector<SummaryRow>& rows, bool json, int columns,
-                double elapsed) {
+                double elapsed, const char* signal, int status) {
     std::vector<int> codes;
     Json controllers = Json::array();
     for (const SummaryRow& row : rows) {
         codes.push_back(row.exitCode);
         controllers.push_back(Json{{"port", row.port},
                                    {"identity", row.controller},
-                                   {"result", ResultName(ExitCode(row.exitCode))},
+                                   {"result", RowResult(row)},
                                    {"exitCode", row.exitCode},
                                    {"message", row.message},
                                    {"elapsed", Fixed(row.elapsed)}});
     }
-    const int worst = WorstExitCode(codes);
+    const int worst = signal != nullptr ? status : WorstExitCode(codes);
     if (json) {
-        std::fputs(JsonText({{"event", "summary"},
-                             {"controllers", controllers},
-                             {"exitCode", worst},
-                             {"result", ResultName(ExitCode(worst))},
-                             {"elapsed", Fixed(elapsed)}})
-                       .c_str(),
-                   out);
+        Json line = {{"event", "summary"},
+                     {"controllers", controllers},
+                     {"exitCode", worst},
+                     {"result", ResultName(signal != nullptr ? kExitInterrupted : ExitCode(worst))},
+                     {"elapsed", Fixed(elapsed)}};
+        if (signal != nullptr) {
+            line["signal"] = signal;
+        }
+        std::fputs(JsonText(line).c_str(), out);
     } else {
         std::fputs("Summary:\n", out);
         for (const std::string& row : SummaryTable(rows, columns)) {

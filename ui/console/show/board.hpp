@@ -18,12 +18,15 @@ struct SummaryRow {
     double elapsed = 0;
     std::string message;
     std::string port;
+    bool interrupted = false;  // still under way when the run was ended (JSON only)
 };
 std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, int columns);
 // Writes the summary to `out`, the table or one `summary` JSON event, and returns the status of
-// the worst outcome; `elapsed` is the whole run's time.
+// the worst outcome; `elapsed` is the whole run's time. `signal`, when given, ended the run
+// before its end (a signal's name, or a failure of the system), and `status` is the program's
+// status then, which the summary carries and returns.
 int ShowSummary(std::FILE* out, const std::vector<SummaryRow>& rows, bool json, int columns,
-                double elapsed);
+                double elapsed, const char* signal = nullptr, int status = 0);
 
 // A controller's line on a terminal, at most `columns - 1` characters: its label, then its status
 // line while it runs, or the wait for the replug; once it has ended (`result`, the JSON word, not

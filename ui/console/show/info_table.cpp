@@ -17,6 +17,9 @@ namespace fwburn::console {
 namespace {
 
 std::string ModeName(const InfoRow& row) {
+    if (!row.signal.empty()) {
+        return "interrupted";
+    }
     if (!row.opened) {
         return "not opened";
     }
@@ -75,6 +78,9 @@ std::string Why(const InfoRow& row, int programRow) {
 }  // namespace
 
 int InfoExitCode(const InfoRow& row) {
+    if (row.status != 0) {
+        return row.status;
+    }
     return !row.opened ? kExitPortFailed : row.report.answered() ? kExitSuccess : kExitCommFailed;
 }
 
@@ -141,8 +147,10 @@ std::string InfoJson(const InfoRow& row, const std::string& program, int program
                  {"program", program},
                  {"model", ModelName(programRow)},
                  {"standIn", ThisBuildProfile().standInImage},
-                 {"port", row.port},
-                 {"opened", row.opened},
+                 // null: none was found
+                 {"port", row.port.empty() ? Json() : Json(row.port)},
+                 // null: cut short, whether it had opened is not known
+                 {"opened", row.signal.empty() ? Json(row.opened) : Json()},
                  {"answered", row.opened && r.answered()},
                  {"mode", ModeName(row)}};
     // Null, not absent, for a port that did not open: every object has the same fields.
@@ -158,6 +166,9 @@ std::string InfoJson(const InfoRow& row, const std::string& program, int program
     line["fits"] = fits;
     line["why"] = fits ? Json() : Json(Why(row, programRow));
     line["exitCode"] = InfoExitCode(row);
+    if (!row.signal.empty()) {
+        line["signal"] = row.signal;
+    }
     return JsonText(line);
 }
 

@@ -17,10 +17,15 @@ struct InfoRow {
     bool denied = false;      // not opened for want of permission
     ProbeReport report;       // when opened
     bool hungUp = false;      // the line went away under the look
+    // A look that never ended as looks do: refused before its port (a command line refused,
+    // no controller found), or cut short (`signal`: the signal's name, or the failure of the
+    // system); `status` is the program's exit status then.
+    int status = 0;
+    std::string signal;
 };
 
 // The exit status of one row: 0 when the controller answered, 4 when the port did not open, 6
-// when nothing valid came back.
+// when nothing valid came back; a row's own `status` where it has one.
 int InfoExitCode(const InfoRow& row);
 
 // The table for people: a header and one row per port, then one line per port whose controller
