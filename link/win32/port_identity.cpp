@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <string>
 
 #include "catalogue/sha256.hpp"
 
@@ -16,13 +17,51 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// "\\.\" or "\\?\" in front: the device namespace.
-std::string WithoutNamespace(const std::string& given) {
-    if (given.size() > 4 && given[0] == '\\' && given[1] == '\\' &&
-        (given[2] == '.' || given[2] == '?') && given[3] == '\\') {
-        return given.substr(4);
+bool StartsWith(const std::string& text, const char* start) {
+    return text.compare(0, std::char_traits<char>::length(start), start) == 0;
+}
+
+// Where a name leads in the kernel's object namespace, upper-cased (the namespace ignores case).
+struct Reading {
+    std::string name;        // in the DOS devices, or the whole name where it is no device name
+    bool elsewhere = false;  // through the namespace's root to somewhere else
+};
+
+Reading Read(const std::string& given) {
+    Reading r{Upper(given)};
+    std::string& name = r.name;
+    // "\\?\" and "\??\" reach the object namespace as written; "\\.\" and a plain name are
+    // read as Win32 paths first.
+    const bool verbatim =
+        name.size() > 4 && (StartsWith(name, "\\\\?\\") || StartsWith(name, "\\??\\"));
+    if (verbatim || (name.size() > 4 && StartsWith(name, "\\\\.\\"))) {
+        name.erase(0, 4);
+        // The links back to the DOS devices: "Global" to the global ones (where the ports are),
+        // "GLOBALROOT" to the root, whose "??", "GLOBAL??" and "DosDevices" are them again.
+        for (bool linked = true; linked;) {
+            linked = false;
+            if (StartsWith(name, "GLOBAL\\")) {
+                name.erase(0, 7);
+                linked = true;
+            } else if (StartsWith(name, "GLOBALROOT\\")) {
+                for (const char* devices : {"??\\", "GLOBAL??\\", "DOSDEVICES\\"}) {
+                    if (name.compare(11, std::char_traits<char>::length(devices), devices) == 0) {
+                        name.erase(0, 11 + std::char_traits<char>::length(devices));
+                        linked = true;
+                        break;
+                    }
+                }
+                r.elsewhere = !linked;
+            }
+        }
     }
-    return given;
+    if (!verbatim) {
+        // Win32 drops the dots and blanks that end a path: "\\.\COM7 ." opens COM7.
+        while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+            name.pop_back();
+        }
+    }
+    return r;
 }
 
 bool Plain(char c) {
@@ -32,10 +71,11 @@ bool Plain(char c) {
 }  // namespace
 
 std::string ComPortName(const std::string& given) {
-    const std::string name = Upper(WithoutNamespace(given));
+    const Reading r = Read(given);
+    const std::string& name = r.name;
     constexpr size_t kMostDigits = 6;
-    if (name.size() < 4 || name.size() > 3 + kMostDigits || name.compare(0, 3, "COM") != 0 ||
-        name[3] == '0') {
+    if (r.elsewhere || name.size() < 4 || name.size() > 3 + kMostDigits ||
+        name.compare(0, 3, "COM") != 0 || name[3] == '0') {
         return "";
     }
     for (size_t i = 3; i < name.size(); ++i) {
@@ -47,8 +87,11 @@ std::string ComPortName(const std::string& given) {
 }
 
 std::string PortKey(const std::string& given) {
-    const std::string com = ComPortName(given);
-    return com.empty() ? Upper(WithoutNamespace(given)) : com;
+    return Read(given).name;
+}
+
+bool LeavesDosDevices(const std::string& given) {
+    return Read(given).elsewhere;
 }
 
 bool IsControllerInstance(const std::string& instance) {

@@ -13,13 +13,21 @@ namespace fwburn {
 // updates of one controller each.
 constexpr char kUsbLinkIdentity[] = "usb-3b9e-0001";
 
-// "COM5" for "COM5", "com5", "\\.\COM5" and "\\?\COM5": COM and 1 to 6 digits, the first not 0.
-// Empty for anything else.
+// "COM5" for "COM5", "com5", "\\.\COM5" and "\\?\COM5", and for the object namespace's ways back
+// to the same name: "\??\COM5" (passed through as written), "\\.\Global\COM5",
+// "\\?\GLOBALROOT\GLOBAL??\COM5", "\\.\GLOBALROOT\??\COM5", "...\DosDevices\COM5", chained, in any
+// case; dots and blanks that end a name Win32 reads ("COM5.", "\\.\COM5 ") dropped as it drops
+// them. COM and 1 to 6 ASCII digits, the first not 0. Empty for anything else.
 std::string ComPortName(const std::string& given);
 
-// What two names of one port have in common: the COM name, else the name upper-cased without a
-// "\\.\" or "\\?\" in front (the device namespace ignores case).
+// What two names of one port have in common: the name it has among the DOS devices, read as
+// above, upper-cased (the object namespace ignores case); else the whole name upper-cased.
 std::string PortKey(const std::string& given);
+
+// Whether the name goes through the namespace's root somewhere other than the DOS devices
+// ("\\.\GLOBALROOT\Device\Serial0"): a device opened so has a key none of its other names share,
+// so it is no port name.
+bool LeavesDosDevices(const std::string& given);
 
 // Whether a device instance is the controller's USB device or one of its interfaces
 // ("USB\VID_3B9E&PID_0001\..." or "USB\VID_3B9E&PID_0001&MI_00\..."), in any case.

@@ -154,6 +154,13 @@ console_update() {
         # The port's device is the controller's USB device: listed with its instance and serial.
         cli list "$(dirname "$program")/fwburn-rv7g-cli.exe" --list-ports
         has list out "$com  Korvan PLC ($com)  3b9e:0001  serial ZL5-$com  usb USB\VID_3B9E&PID_0001\ZL5-$com"
+        # Another name Windows reads as the port: the same controller, pinned (and locked) alike,
+        # updated through its port. COM39 is nobody's: the worst outcome is its open's.
+        sim plc "$model" "$com" "$image"
+        cli pinned "$program" --yes --allow-stand-in --port "//./Global/${com,,}" --port COM39
+        expect_status pinned 4
+        sim_done plc
+        has pinned out "[USB\VID_3B9E&PID_0001\ZL5-$com] Port reopened: $com"
     else
         json_check update "events[0]['event'] == 'start' and events[0]['port'] == '$com' and \
 any(e['event'] == 'open' and e['path'] == '$com' and e['reopen'] for e in events) and \
@@ -250,6 +257,21 @@ events[0]['mode'] == 'application' and events[0]['fits'] and events[0]['exitCode
     cli twice "$program" --port COM44 --port '\\.\com44' --allow-stand-in
     expect_status twice 2
     has twice err "are one port"
+    cli twice-nt "$program" --port COM44 --port '\??\com44' --allow-stand-in
+    expect_status twice-nt 2
+    has twice-nt err "are one port"
+    # Past the DOS devices from the namespace's root: refused before the open, whatever it opens.
+    cli root "$program" --info --port '\\.\GLOBALROOT\Device\Serial0'
+    expect_status root 4
+    has root out '\\.\GLOBALROOT\Device\Serial0: not a port name'
+    # "\??\" and "\\?\" names are opened as written, and read so: this one is no COM4, though
+    # a Win32 reading of it would make it one.
+    sim dos ZL500 COM4 "$image"
+    cli verbatim "$program" --info --port '\??\x\com4'
+    expect_status verbatim 4
+    has verbatim out '\??\x\com4: no such port'
+    kill -TERM "$sim_pid_dos"
+    wait_exit "$sim_pid_dos" 30 || fail "plcsim dos did not end"
     # Windows opens the port for this name too: no record written into it.
     cli trace-port "$program" --port COM44 --trace '//./com44' --yes --allow-stand-in
     expect_status trace-port 2
@@ -352,6 +374,11 @@ console_interrupt() {
     sim plc ZL500 COM48 "$image" --fault late=20@blockx100000
     under_way ctrl-c "$program" COM48 '"phase":"program","percent":1,'
     pid=$run_pid
+    # Another program on the same port by another of its names: refused by the lock, which holds
+    # the port between an update's close and its reopen as well, where the open alone would not.
+    cli other "$program" --port '\??\com48' --yes --allow-stand-in
+    expect_status other 4
+    has other err "in use by another fwburn program (process "
     kill -INT "$pid"
     wait_exit "$pid" 30 || fail "Ctrl+C did not end the program"
     [ "$exit_status" -eq 130 ] || fail "Ctrl+C: exit $exit_status, expected 130"

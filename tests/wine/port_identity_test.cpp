@@ -19,6 +19,24 @@ TEST(ComPortName, TakesEveryWayOfWritingACom) {
         {"\\\\.\\COM12", "COM12"},
         {"\\\\?\\com3", "COM3"},
         {"COM123456", "COM123456"},  // the longest the window's port texts hold
+        // The object namespace's links back to the DOS devices, in any case and chained.
+        {"\\??\\COM7", "COM7"},
+        {"\\\\.\\Global\\COM7", "COM7"},
+        {"\\\\?\\global\\com7", "COM7"},
+        {"\\\\.\\GLOBALROOT\\??\\COM7", "COM7"},
+        {"\\\\?\\GLOBALROOT\\GLOBAL??\\COM7", "COM7"},
+        {"\\\\.\\globalroot\\DosDevices\\COM7", "COM7"},
+        {"\\??\\Global\\GLOBALROOT\\Global??\\Global\\COM7", "COM7"},
+        // Win32 drops the dots and blanks that end a name, but not after "\\?\" or "\??\".
+        {"\\\\.\\COM7 .", "COM7"},
+        {"COM7.", "COM7"},
+        {"\\\\?\\COM7.", ""},
+        {"\\??\\COM7 ", ""},
+        // The root holds no COM7; a relative path is a file; a superscript one is no digit.
+        {"\\\\.\\GLOBALROOT\\COM7", ""},
+        {"\\\\.\\GLOBALROOT\\Device\\COM7", ""},
+        {"Global\\COM7", ""},
+        {"COM\xC2\xB9", ""},
         {"COM1234567", ""},
         {"COM0", ""},
         {"COM05", ""},
@@ -40,6 +58,30 @@ TEST(PortKey, OneKeyForTwoNamesOfOnePort) {
     EXPECT_EQ(PortKey("\\\\?\\usb#vid_3b9e&pid_0001#1#{guid}"),
               PortKey("\\\\?\\USB#VID_3B9E&PID_0001#1#{GUID}"));
     EXPECT_EQ(PortKey("\\\\.\\pipe\\x"), "PIPE\\X");
+    // A device that is no COM port, reached through the links back to the DOS devices.
+    EXPECT_EQ(PortKey("\\\\?\\Global\\usb#vid_3b9e&pid_0001#1#{guid}"),
+              PortKey("\\\\?\\usb#vid_3b9e&pid_0001#1#{guid}"));
+    EXPECT_EQ(PortKey("\\??\\GLOBALROOT\\DosDevices\\CNCA0"), PortKey("\\\\.\\cnca0"));
+    EXPECT_NE(PortKey("Global\\CNCA0"), PortKey("CNCA0"));
+}
+
+TEST(LeavesDosDevices, OnlyARootLinkToElsewhere) {
+    const struct {
+        const char* given;
+        bool leaves;
+    } cases[] = {
+        {"\\\\.\\GLOBALROOT\\Device\\Serial0", true},
+        {"\\\\?\\Global\\GLOBALROOT\\Sessions\\1\\DosDevices\\0-1234\\COM7", true},
+        {"\\??\\GLOBALROOT\\GLOBAL??\\GLOBALROOT\\Device\\VCP0", true},
+        {"\\\\.\\GLOBALROOT\\??\\COM7", false},
+        {"\\\\.\\GLOBALROOT\\DosDevices\\CNCA0", false},
+        {"\\\\.\\COM7", false},
+        {"\\\\.\\GLOBALROOTX\\Device\\Serial0", false},
+        {"GLOBALROOT\\Device\\Serial0", false},  // a file in the current folder
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LeavesDosDevices(c.given), c.leaves) << c.given;
+    }
 }
 
 TEST(ControllerInstance, TellsTheControllerItsInterfacesAndItsSerial) {

@@ -148,7 +148,7 @@ std::string Win32Host::UsbLinkIdentity() {
 std::unique_ptr<SessionLink> Win32Host::MakeLink(const Target& target) {
     // A controller that discovery found is opened as the window opens it, by its instance; a
     // port given or chosen, by its name.
-    if (target.pinned() && ComPortName(target.port).empty()) {
+    if (target.pinned() && ComPortOf(target.port).empty()) {
         return std::make_unique<Win32Link>("", target.physical);
     }
     return std::make_unique<Win32Link>(target.port, "");
@@ -210,7 +210,7 @@ std::vector<std::string> Win32Host::SerialPorts() {
 }
 
 std::optional<UsbPort> Win32Host::Describe(const std::string& port) {
-    const std::string com = ComPortName(port);
+    const std::string com = ComPortOf(port);
     if (!com.empty()) {
         const std::optional<ComPortEntry> entry = FindComPort(com);
         if (!entry || !IsControllerInstance(entry->instance)) {

@@ -25,16 +25,33 @@ std::string OpenFailure(const std::string& name, DWORD error) {
     }
 }
 
-std::string DeviceKeyOf(const std::string& name) {
+namespace {
+
+// The name as CreateFileW reads it: Windows' own reading of a Win32 path, taken only where it
+// lands in the device namespace (a name that is no DOS device, "COM12", would otherwise become a
+// file in the current folder). "\\?\" and "\??\" go to the object namespace as written, which
+// that reading would not keep ("\??\x\COM4" is no COM4).
+std::string WindowsReading(const std::string& name) {
+    if (name.compare(0, 4, "\\\\?\\") == 0 || name.compare(0, 4, "\\??\\") == 0) {
+        return name;
+    }
     const std::wstring wide = Wide(name);
     const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     std::wstring full(n, L'\0');
     const DWORD m = n > 0 ? GetFullPathNameW(wide.c_str(), n, full.data(), nullptr) : 0;
     full.resize(m < n ? m : 0);
-    // Windows' own reading of the name, taken only where it lands in the device namespace: a
-    // name that is no DOS device ("COM12") would otherwise become a file in the current folder.
     const bool device = full.compare(0, 4, L"\\\\.\\") == 0 || full.compare(0, 4, L"\\\\?\\") == 0;
-    return PortKey(device ? Utf8(full) : name);
+    return device ? Utf8(full) : name;
+}
+
+}  // namespace
+
+std::string DeviceKeyOf(const std::string& name) {
+    return PortKey(WindowsReading(name));
+}
+
+std::string ComPortOf(const std::string& name) {
+    return ComPortName(WindowsReading(name));
 }
 
 void Win32Link::TraceTo(TraceWriter* trace) {
@@ -44,8 +61,14 @@ void Win32Link::TraceTo(TraceWriter* trace) {
 HANDLE Win32Link::OpenHandle(bool usb, std::string& failure, std::string& opened) const {
     HANDLE h = INVALID_HANDLE_VALUE;
     if (!port_.empty()) {
-        const std::string com = ComPortName(port_);
+        const std::string com = ComPortOf(port_);
         opened = com.empty() ? port_ : com;
+        if (com.empty() && LeavesDosDevices(WindowsReading(port_))) {
+            // A device opened past its DOS names would be locked under a name none of them
+            // shares: another update could take it by its COM name meanwhile.
+            failure = port_ + ": not a port name (give the port's COM name)";
+            return h;
+        }
         h = com.empty() ? CreateFileW(Wide(port_).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
                         : OpenSerialPort(com.c_str());

@@ -54,4 +54,8 @@ std::string OpenFailure(const std::string& name, DWORD error);
 // "com4.txt", "C:\logs\COM4", "//./COM12") opens the port itself, so it is that port's key.
 std::string DeviceKeyOf(const std::string& name);
 
+// The COM port Windows opens for `name`, read as DeviceKeyOf reads it ("COM4:", "\\.\Global\COM4"
+// and "\??\COM4" give "COM4"); empty when it opens none.
+std::string ComPortOf(const std::string& name);
+
 }  // namespace fwburn::console
