@@ -1,8 +1,12 @@
 #include "ui/console/session/outcome.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 #include <vector>
+
+#include "burn/messages.hpp"
+#include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
 
@@ -56,6 +60,22 @@ int WorstExitCode(const std::vector<int>& codes) {
     }
     const bool cancelled = std::find(codes.begin(), codes.end(), kExitCancelled) != codes.end();
     return cancelled ? kExitCancelled : kExitSuccess;
+}
+
+UpdateOutcome NotOpened(bool usb, const std::string& port) {
+    UpdateOutcome outcome;
+    outcome.kind = OutcomeKind::PortNotOpened;
+    outcome.caption = kErrorCaption;
+    char text[30];
+    OpenFailureText(usb ? "USB" : ShortPortName(port).c_str(), text);
+    std::snprintf(outcome.text, sizeof outcome.text, "%s", text);
+    return outcome;
+}
+
+UpdateOutcome NotStarted(const std::string& why) {
+    UpdateOutcome outcome = NotOpened(false, {});
+    std::snprintf(outcome.text, sizeof outcome.text, "could not be started: %s", why.c_str());
+    return outcome;
 }
 
 }  // namespace fwburn::console

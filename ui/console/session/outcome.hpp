@@ -1,6 +1,7 @@
 // The console programs' exit statuses: one per kind of ending.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "burn/outcome.hpp"
@@ -30,5 +31,12 @@ const char* ResultName(ExitCode code);
 // one of them ended with: 7 (erased, the controller needs a new update), 6, 5, 4, 3, 1, then any
 // other, then 8 (cancelled: nothing was written).
 int WorstExitCode(const std::vector<int>& codes);
+
+// The message the worker would show for an update refused before it opened its port: the USB
+// link's or the port's "CANNOT open" text.
+UpdateOutcome NotOpened(bool usb, const std::string& port);
+
+// The system had no thread for the run: nothing was opened.
+UpdateOutcome NotStarted(const std::string& why);
 
 }  // namespace fwburn::console

@@ -5,37 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "burn/messages.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/session/queued_trace.hpp"
 #include "ui/console/show/board.hpp"
 #include "ui/console/show/json_line.hpp"
-#include "ui/console/show/shown_text.hpp"
-#include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
 
 namespace {
 
 constexpr std::chrono::milliseconds kTick(100);  // the window repaints its panel every 100 ms too
-
-// The message the worker would show for an update refused before it started.
-UpdateOutcome NotOpened(bool usb, const std::string& port) {
-    UpdateOutcome outcome;
-    outcome.kind = OutcomeKind::PortNotOpened;
-    outcome.caption = kErrorCaption;
-    char text[30];
-    OpenFailureText(usb ? "USB" : ShortPortName(port).c_str(), text);
-    std::snprintf(outcome.text, sizeof outcome.text, "%s", text);
-    return outcome;
-}
-
-// The system had no thread for the run: nothing was opened.
-UpdateOutcome NotStarted(const std::string& why) {
-    UpdateOutcome outcome = NotOpened(false, {});
-    std::snprintf(outcome.text, sizeof outcome.text, "could not be started: %s", why.c_str());
-    return outcome;
-}
 
 bool IsProgress(Request::Kind kind) {
     return kind == Request::kPhase || kind == Request::kAdvanced || kind == Request::kRetried ||
@@ -263,42 +242,6 @@ void Session::Resumed(double stopped) {
         }
     }
     question_->Resumed();
-}
-
-// Refused before any controller was taken (a command line refused once read, no controller
-// found, a trace file that cannot be written): said on stderr, and in JSON closed as a run of
-// its kind closes, so that a script never reads an empty stdout.
-int Session::NotRun(int code, const std::string& error) {
-    const bool json = mode_ == ScreenMode::kJson;
-    if (json && kind_ == Run::Kind::kUpdate) {
-        const std::unique_ptr<Screen> screen = Screen::Make(mode_, host_.out(), host_.err());
-        screen->Start(info_);
-        if (code == kExitPortFailed) {
-            // As the one update that finds no controller at its open ends.
-            screen->OpenFailed(error, false);
-            screen->Final(NotOpened(usb_, {}), kExitPortFailed, 0.0);
-            return code;
-        }
-    }
-    std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), Shown(error).c_str());
-    if (!json) {
-        return code;
-    }
-    InfoRow row;
-    row.openFailure = error;
-    row.status = code;
-    const std::string line = kind_ == Run::Kind::kLook
-                                 ? InfoJson(row, info_.program, programRow_)
-                                 : JsonText({{"event", "outcome"},
-                                             {"caption", nullptr},
-                                             {"text", error},
-                                             {"exitCode", code},
-                                             {"result", ResultName(ExitCode(code))},
-                                             {"erased", false},
-                                             {"elapsed", Fixed(0.0)}});
-    std::fputs(line.c_str(), host_.out());
-    std::fflush(host_.out());
-    return code;
 }
 
 int Session::Run(const TargetChoice& choice) {

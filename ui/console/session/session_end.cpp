@@ -1,15 +1,18 @@
 // The end of a session: the workers joined, then the single outcome's notes, the several
 // controllers' summary or the looks' table, and the terminal given back; or, ended by a signal
-// or a failure of the system, at once.
+// or a failure of the system, at once; or refused before any controller was taken.
 #include "ui/console/session/session.hpp"
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/session/queued_trace.hpp"
 #include "ui/console/show/board.hpp"
 #include "ui/console/show/info_table.hpp"
+#include "ui/console/show/json_line.hpp"
+#include "ui/console/show/screen.hpp"
 #include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
@@ -195,6 +198,42 @@ void Session::Abandon(const char* what) {
         std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), what);
     }
     EndNow(kExitUnexpected);
+}
+
+// Refused before any controller was taken (a command line refused once read, no controller
+// found, a trace file that cannot be written): said on stderr, and in JSON closed as a run of
+// its kind closes, so that a script never reads an empty stdout.
+int Session::NotRun(int code, const std::string& error) {
+    const bool json = mode_ == ScreenMode::kJson;
+    if (json && kind_ == Run::Kind::kUpdate) {
+        const std::unique_ptr<Screen> screen = Screen::Make(mode_, host_.out(), host_.err());
+        screen->Start(info_);
+        if (code == kExitPortFailed) {
+            // As the one update that finds no controller at its open ends.
+            screen->OpenFailed(error, false);
+            screen->Final(NotOpened(usb_, {}), kExitPortFailed, 0.0);
+            return code;
+        }
+    }
+    std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), Shown(error).c_str());
+    if (!json) {
+        return code;
+    }
+    InfoRow row;
+    row.openFailure = error;
+    row.status = code;
+    const std::string line = kind_ == Run::Kind::kLook
+                                 ? InfoJson(row, info_.program, programRow_)
+                                 : JsonText({{"event", "outcome"},
+                                             {"caption", nullptr},
+                                             {"text", error},
+                                             {"exitCode", code},
+                                             {"result", ResultName(ExitCode(code))},
+                                             {"erased", false},
+                                             {"elapsed", Fixed(0.0)}});
+    std::fputs(line.c_str(), host_.out());
+    std::fflush(host_.out());
+    return code;
 }
 
 }  // namespace fwburn::console
