@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "link/posix/port_holder.hpp"
+
 namespace fwburn::posix {
 
 namespace {
@@ -36,10 +38,6 @@ int PidIn(const char* text, ssize_t length) {
     char* end = nullptr;
     const long pid = std::strtol(text, &end, 10);
     return end != text && pid > 0 && pid <= 0x7fffffff ? static_cast<int>(pid) : 0;
-}
-
-bool Alive(int pid) {
-    return kill(pid, 0) == 0 || errno == EPERM;
 }
 
 // The holder of an existing file: its live pid, 0 when it is ours or stale (then removed), -1

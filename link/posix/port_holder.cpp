@@ -33,10 +33,6 @@ Wanted WantedOf(const struct stat& node) {
                                  : Wanted{false, node.st_dev, node.st_ino};
 }
 
-bool Alive(int pid) {
-    return kill(pid, 0) == 0 || errno == EPERM;
-}
-
 enum class Open { kNo, kYes, kUnseen };
 
 // Whether the process `pid` has the wanted file open; kUnseen when its descriptors are not shown
@@ -139,6 +135,10 @@ int FlockHolder(std::istream& locks, const struct stat& node) {
 int FlockHolder(const struct stat& node) {
     std::ifstream locks("/proc/locks");
     return FlockHolder(locks, node);
+}
+
+bool Alive(int pid) {
+    return kill(pid, 0) == 0 || errno == EPERM;
 }
 
 std::string ProgramName(int pid) {

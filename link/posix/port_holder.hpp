@@ -26,6 +26,9 @@ int FlockHolder(std::istream& locks, const struct stat& node);
 // all); empty once it has ended or where /proc hides it.
 std::string ProgramName(int pid);
 
+// Whether the process `pid` exists, another user's too.
+bool Alive(int pid);
+
 // Whether the process `pid` may be the one that holds a lock on the file `node` describes: it
 // has that file open (a device by any of its nodes), or /proc does not show its descriptors to
 // this process (another user's, to all but root; hidepid). The pid /proc/locks lists is the
