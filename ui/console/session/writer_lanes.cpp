@@ -91,7 +91,9 @@ void WriterLanes::DropFront(Lane& lane) {
 // update that a later one of its line redraws, or a whole line. The newest is kept, and so is the
 // rest of a line whose start is out already (the front of the queue, up to its next update), and
 // so is a run that the next climbs back over unless it climbed back itself: a redraw leaves the
-// cursor where it found it, a first drawing or a line does not.
+// cursor where it found it, a first drawing or a line does not. A clearing (it climbs back and
+// leaves its line open) goes only with what follows it up to the next redraw, which then climbs
+// back over the board still on screen.
 void WriterLanes::DropBeyondBound(Lane& lane) {
     std::deque<Piece>& queue = lane.queue;
     const auto begins = [](const Piece& piece) { return piece.startsLine || piece.redraws; };
@@ -105,12 +107,21 @@ void WriterLanes::DropBeyondBound(Lane& lane) {
             run = next;  // the end of a line whose start stays, or what a redraw climbs over
             continue;
         }
-        next->startsLine = run->startsLine;
-        for (auto piece = run; piece != next; ++piece) {
+        auto end = next;
+        if (run->climbsBack && !run->bytes.empty() && run->bytes.back() != '\n') {
+            // A clearing: the drawing anew after it goes with it, up to the next redraw
+            end = std::find_if(next, queue.end(),
+                               [&](const Piece& p) { return begins(p) && p.climbsBack; });
+            if (end == queue.end()) {
+                return;
+            }
+        }
+        end->startsLine = run->startsLine;
+        for (auto piece = run; piece != end; ++piece) {
             CountDropped(lane, piece->bytes.size());
             lane.pending -= piece->bytes.size();
         }
-        run = queue.erase(run, next);
+        run = queue.erase(run, end);
     }
 }
 
