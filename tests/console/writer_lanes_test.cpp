@@ -171,6 +171,18 @@ TEST(WriterLanesTest, BeyondTheBoundALineGoesWholeOrStays) {
          {"\rP1", "\rP2", "\rP3", "\n", "ok\n"},
          "\rP1\rP3\nok\n",
          1},
+        // A board's redraw climbs back over the lines its first drawing wrote: without them it
+        // would overwrite the lines above the board.
+        {"a board drawn below a line stays while its redraws go",
+         18,
+         {"m\n", "\rA\nA\n", "\033[2A\rB\nB\n", "\033[2A\rC\nC\n"},
+         "m\n\rA\nA\n\033[2A\rC\nC\n",
+         1},
+        {"a board cleared for a line goes with the drawing anew while the board is on screen",
+         10,
+         {"\rA\nA\n", "\033[2A\rB\nB\n", "\033[2A\r\033[J", "n\n", "\rC\nC\n", "\033[2A\rD\nD\n"},
+         "\rA\nA\n\033[2A\rD\nD\n",
+         4},
         {"the end of a line given up on goes too",
          1000,
          {"0\n", "aaaa", kGiveUp, "a\n", "b\n"},

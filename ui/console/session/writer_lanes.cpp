@@ -42,7 +42,8 @@ void WriterLanes::Post(size_t index, size_t to, const char* data, size_t size) {
     if (left_ || lane.error != 0) {
         return;
     }
-    Piece piece{to, std::string(data, size), !lane.open, size > 0 && data[0] == '\r'};
+    Piece piece{to, std::string(data, size), !lane.open, size > 0 && data[0] == '\r',
+                ClimbsBack(data, size)};
     if (size > 0) {
         lane.open = data[size - 1] != '\n';
     }
@@ -61,6 +62,19 @@ void WriterLanes::Post(size_t index, size_t to, const char* data, size_t size) {
     changed_.notify_all();
 }
 
+// Begins by moving the cursor up: it redraws lines the pieces before it wrote (a board of
+// several controllers), from where they left the cursor.
+bool WriterLanes::ClimbsBack(const char* data, size_t size) {
+    size_t at = 2;
+    if (size < 3 || data[0] != '\033' || data[1] != '[') {
+        return false;
+    }
+    while (at < size && data[at] >= '0' && data[at] <= '9') {
+        ++at;
+    }
+    return at < size && data[at] == 'A';
+}
+
 void WriterLanes::CountDropped(Lane& lane, size_t bytes) {
     droppedBytes_ += bytes;
     ++lane.droppedPieces;
@@ -75,7 +89,11 @@ void WriterLanes::DropFront(Lane& lane) {
 // The queue runs from one update to the next: a piece that starts a line or redraws it begins one.
 // The oldest run goes that a later one follows, and that leaves no start of its line behind: an
 // update that a later one of its line redraws, or a whole line. The newest is kept, and so is the
-// rest of a line whose start is out already (the front of the queue, up to its next update).
+// rest of a line whose start is out already (the front of the queue, up to its next update), and
+// so is a run that the next climbs back over unless it climbed back itself: a redraw leaves the
+// cursor where it found it, a first drawing or a line does not. A clearing (it climbs back and
+// leaves its line open) goes only with what follows it up to the next redraw, which then climbs
+// back over the board still on screen.
 void WriterLanes::DropBeyondBound(Lane& lane) {
     std::deque<Piece>& queue = lane.queue;
     const auto begins = [](const Piece& piece) { return piece.startsLine || piece.redraws; };
@@ -85,16 +103,25 @@ void WriterLanes::DropBeyondBound(Lane& lane) {
         if (next == queue.end()) {
             return;
         }
-        if (next->startsLine && !run->startsLine) {
-            run = next;  // the end of a line whose start stays
+        if ((next->startsLine && !run->startsLine) || (next->climbsBack && !run->climbsBack)) {
+            run = next;  // the end of a line whose start stays, or what a redraw climbs over
             continue;
         }
-        next->startsLine = run->startsLine;
-        for (auto piece = run; piece != next; ++piece) {
+        auto end = next;
+        if (run->climbsBack && !run->bytes.empty() && run->bytes.back() != '\n') {
+            // A clearing: the drawing anew after it goes with it, up to the next redraw
+            end = std::find_if(next, queue.end(),
+                               [&](const Piece& p) { return begins(p) && p.climbsBack; });
+            if (end == queue.end()) {
+                return;
+            }
+        }
+        end->startsLine = run->startsLine;
+        for (auto piece = run; piece != end; ++piece) {
             CountDropped(lane, piece->bytes.size());
             lane.pending -= piece->bytes.size();
         }
-        run = queue.erase(run, next);
+        run = queue.erase(run, end);
     }
 }
 

@@ -81,7 +81,8 @@ class WriterLanes {
     // piece that does not end with a newline leaves its line open: the next piece on the lane
     // continues it, and is kept or dropped with it. A piece that begins with a carriage return
     // redraws its line from the start (a terminal's status line): the update before it may go
-    // without it, never the line's end without the update it ends.
+    // without it, never the line's end without the update it ends. A piece that begins by moving
+    // the cursor up (a board's redraw) never goes without what it climbs back over.
     void Post(size_t lane, size_t to, const char* data, size_t size);
 
     // Nothing queued and nothing being written.
@@ -120,6 +121,8 @@ class WriterLanes {
         bool startsLine;
         // Begins with a carriage return: an update of its line that a later one may replace.
         bool redraws;
+        // Begins by moving the cursor up, over what the pieces before it wrote.
+        bool climbsBack;
     };
     struct Lane {
         std::deque<Piece> queue;
@@ -133,6 +136,7 @@ class WriterLanes {
     };
 
     static bool Busy(const Lane& lane) { return !lane.queue.empty() || lane.writing; }
+    static bool ClimbsBack(const char* data, size_t size);
     bool IdleLocked() const;
     void DropFront(Lane& lane);
     void DropBeyondBound(Lane& lane);
