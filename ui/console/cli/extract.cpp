@@ -17,15 +17,7 @@ namespace {
 // A refusal, said on stderr already, closes a JSON run as an update refused before it began.
 int Refused(bool json, const char* caption, const std::string& text, ExitCode code) {
     if (json) {
-        std::fputs(JsonText({{"event", "outcome"},
-                             {"caption", caption != nullptr ? Json(caption) : Json()},
-                             {"text", text},
-                             {"exitCode", static_cast<int>(code)},
-                             {"result", ResultName(code)},
-                             {"erased", false},
-                             {"elapsed", Fixed(0.0)}})
-                       .c_str(),
-                   stdout);
+        std::fputs(RefusedOutcomeJson(caption, text, code).c_str(), stdout);
     }
     return code;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "burn/messages.hpp"
+#include "ui/console/show/json_line.hpp"
 #include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
@@ -76,6 +77,17 @@ UpdateOutcome NotStarted(const std::string& why) {
     UpdateOutcome outcome = NotOpened(false, {});
     std::snprintf(outcome.text, sizeof outcome.text, "could not be started: %s", why.c_str());
     return outcome;
+}
+
+std::string RefusedOutcomeJson(const char* caption, const std::string& text, ExitCode code) {
+    return JsonText({{"event", "outcome"},
+                     {"caption", caption != nullptr ? Json(caption) : Json()},
+                     {"text", text},
+                     {"exitCode", static_cast<int>(code)},
+                     {"result", ResultName(code)},
+                     {"erased", false},
+                     {"surplusBytes", 0},
+                     {"elapsed", Fixed(0.0)}});
 }
 
 }  // namespace fwburn::console

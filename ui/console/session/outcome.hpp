@@ -39,4 +39,8 @@ UpdateOutcome NotOpened(bool usb, const std::string& port);
 // The system had no thread for the run: nothing was opened.
 UpdateOutcome NotStarted(const std::string& why);
 
+// The JSON outcome line of an update refused before it began (a command line refused once read,
+// an image or a file refused): `caption` null where no message box would have said it.
+std::string RefusedOutcomeJson(const char* caption, const std::string& text, ExitCode code);
+
 }  // namespace fwburn::console

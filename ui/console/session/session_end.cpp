@@ -224,13 +224,7 @@ int Session::NotRun(int code, const std::string& error) {
     row.status = code;
     const std::string line = kind_ == Run::Kind::kLook
                                  ? InfoJson(row, info_.program, programRow_)
-                                 : JsonText({{"event", "outcome"},
-                                             {"caption", nullptr},
-                                             {"text", error},
-                                             {"exitCode", code},
-                                             {"result", ResultName(ExitCode(code))},
-                                             {"erased", false},
-                                             {"elapsed", Fixed(0.0)}});
+                                 : RefusedOutcomeJson(nullptr, error, ExitCode(code));
     std::fputs(line.c_str(), host_.out());
     std::fflush(host_.out());
     return code;
