@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/flock_heir.hpp"
+
 namespace fwburn::console {
 namespace {
 
@@ -192,45 +194,11 @@ TEST_F(PortLockTest, AnotherProcessHoldingItIsNamedAndItsDeathFreesIt) {
 // An updater that forked and let go of its descriptor, leaving the lock to its child: the pid
 // /proc/locks lists, and the one it wrote, are the taker's, which may go to anyone once it ends.
 TEST_F(PortLockTest, ATakerWithoutTheFileOpenIsPassedOverForItsHeir) {
-    int toTest[2], toTaker[2];
-    ASSERT_EQ(pipe(toTest), 0);
-    ASSERT_EQ(pipe(toTaker), 0);
-    const pid_t taker = fork();
-    ASSERT_GE(taker, 0);
-    if (taker == 0) {
-        close(toTaker[1]);
-        const int fd = open(LockPath(port).c_str(), O_RDWR | O_CREAT, 0644);
-        pid_t heir = -1;
-        if (fd >= 0 && flock(fd, LOCK_EX) == 0) {
-            const std::string pid = std::to_string(getpid()) + "\n";
-            static_cast<void>(write(fd, pid.data(), pid.size()));
-            heir = fork();
-            if (heir == 0) {
-                pause();
-                _exit(0);
-            }
-            close(fd);
-        }
-        static_cast<void>(write(toTest[1], &heir, sizeof heir));
-        char byte;
-        static_cast<void>(read(toTaker[0], &byte, 1));  // until the test ends
-        if (heir > 0) {
-            kill(heir, SIGKILL);
-            waitpid(heir, nullptr, 0);
-        }
-        _exit(0);
-    }
-    close(toTest[1]);
-    close(toTaker[0]);
-    pid_t heir = -1;
-    ASSERT_EQ(read(toTest[0], &heir, sizeof heir), static_cast<ssize_t>(sizeof heir));
-    close(toTest[0]);
+    const fwburn::test::FlockHeir taker(LockPath(port), true);
+    ASSERT_GT(taker.heir(), 0);
     PortLock lock;
     EXPECT_EQ(lock.Take({port}, {dir}), PortLock::Status::kBusy);
-    close(toTaker[1]);
-    waitpid(taker, nullptr, 0);
-    ASSERT_GT(heir, 0);
-    EXPECT_EQ(lock.holder(), heir);
+    EXPECT_EQ(lock.holder(), taker.heir());
 }
 
 // What may stand where the lock file goes: each is refused, and what it points at is untouched.

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "tests/posix/pty.hpp"
+#include "tests/support/flock_heir.hpp"
 
 namespace fwburn::posix::test {
 namespace {
@@ -135,41 +136,9 @@ TEST(PortHolder, ATakerWithoutTheFileOpenIsPassedOverForTheOneThatHasIt) {
         SCOPED_TRACE(path);
         struct stat node {};
         ASSERT_EQ(stat(path.c_str(), &node), 0);
-        int toTest[2], toTaker[2];
-        ASSERT_EQ(pipe(toTest), 0);
-        ASSERT_EQ(pipe(toTaker), 0);
-        const pid_t taker = fork();
-        if (taker == 0) {
-            close(toTaker[1]);
-            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-            pid_t heir = -1;
-            if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                heir = fork();
-                if (heir == 0) {
-                    pause();
-                    _exit(0);
-                }
-                close(fd);
-            }
-            [[maybe_unused]] const ssize_t told = write(toTest[1], &heir, sizeof heir);
-            char byte;
-            [[maybe_unused]] const ssize_t heard = read(toTaker[0], &byte, 1);  // the test's end
-            if (heir > 0) {
-                kill(heir, SIGKILL);
-                waitpid(heir, nullptr, 0);
-            }
-            _exit(0);
-        }
-        close(toTest[1]);
-        close(toTaker[0]);
-        pid_t heir = -1;
-        ASSERT_EQ(read(toTest[0], &heir, sizeof heir), static_cast<ssize_t>(sizeof heir));
-        close(toTest[0]);
-        const PortHolder holder = FlockedBy(node);
-        close(toTaker[1]);
-        waitpid(taker, nullptr, 0);
-        ASSERT_GT(heir, 0);
-        EXPECT_EQ(holder.pid, heir);
+        const fwburn::test::FlockHeir taker(path, false);
+        ASSERT_GT(taker.heir(), 0);
+        EXPECT_EQ(FlockedBy(node).pid, taker.heir());
     }
     unlink(file);
 }
