@@ -93,24 +93,44 @@ struct TestHost final : Host {
 };
 
 // Out of memory on a worker's thread: the process ends in order, as for a signal (the port let
-// go, the lock released, status 1), never through std::terminate; an update says so.
+// go, the lock released, status 1), never through std::terminate; an update says so. In JSON the
+// run still ends with its closing record, each saying what ended it: each look's info object,
+// several updates' summary after their outcomes (one update's outcome says so already).
 TEST(SessionTest, AWorkersOwnFailureEndsTheRunInOrder) {
     const int row = FindModelRow("ZL500");
-    for (const Run::Kind kind : {Run::Kind::kUpdate, Run::Kind::kLook}) {
-        SCOPED_TRACE(kind == Run::Kind::kUpdate ? "update" : "look");
+    const std::string cause = "a failure of the system (std::bad_alloc)";
+    struct Case {
+        Run::Kind kind;
+        std::vector<std::string> ports;
+        std::vector<std::string> events;  // in JSON, the last ones in order; none: plain
+    } cases[] = {
+        {Run::Kind::kUpdate, {"/dev/ttyTEST0"}, {}},
+        {Run::Kind::kLook, {"/dev/ttyTEST0"}, {}},
+        {Run::Kind::kLook, {"/dev/ttyTEST0"}, {"info"}},
+        {Run::Kind::kLook, {"/dev/ttyTEST0", "/dev/ttyTEST1"}, {"info", "info"}},
+        {Run::Kind::kUpdate, {"/dev/ttyTEST0", "/dev/ttyTEST1"}, {"outcome", "outcome", "summary"}},
+    };
+    for (const Case& c : cases) {
+        const bool json = !c.events.empty();
+        SCOPED_TRACE(std::string(c.kind == Run::Kind::kUpdate ? "update" : "look") + " of " +
+                     std::to_string(c.ports.size()) + (json ? " in JSON" : ""));
         TestHost host;
         Options options;
-        options.ports = {"/dev/ttyTEST0"};
+        options.ports = c.ports;
         options.yes = true;
         options.allowStandIn = true;
+        options.json = json;
         RunInfo info;
         info.program = "fwburn-test";
         info.row = row;
         TargetChoice choice;
-        choice.targets.push_back(Target{"/dev/ttyTEST0", "", ""});
+        for (const std::string& port : c.ports) {
+            choice.targets.push_back(Target{port, "", ""});
+        }
         int status = -1;
         try {
-            Session session(host, options, info, ScreenMode::kPlain, row, kind);
+            Session session(host, options, info, json ? ScreenMode::kJson : ScreenMode::kPlain, row,
+                            c.kind);
             session.Run(choice);
         } catch (const Ended& e) {
             status = e.status;
@@ -119,52 +139,14 @@ TEST(SessionTest, AWorkersOwnFailureEndsTheRunInOrder) {
         EXPECT_TRUE(host.portLetGo);
         EXPECT_TRUE(host.lockReleased);
         EXPECT_NE(host.Err().find("std::bad_alloc"), std::string::npos) << host.Err();
-        if (kind == Run::Kind::kUpdate) {
-            EXPECT_NE(host.Err().find("interrupted by a failure of the system (std::bad_alloc); "
-                                      "the port is released"),
+        if (!json && c.kind == Run::Kind::kUpdate) {
+            EXPECT_NE(host.Err().find("interrupted by " + cause + "; the port is released"),
                       std::string::npos)
                 << host.Err();
         }
-    }
-}
-
-// In JSON the run still ends with its closing record, each saying what ended it: each look's info
-// object, several updates' summary after their outcomes (one update's outcome says so already).
-TEST(SessionTest, AWorkersOwnFailureStillClosesTheJson) {
-    const int row = FindModelRow("ZL500");
-    const std::string cause = "a failure of the system (std::bad_alloc)";
-    struct Case {
-        Run::Kind kind;
-        std::vector<std::string> ports;
-        std::vector<std::string> events;  // the last ones, in order
-    } cases[] = {
-        {Run::Kind::kLook, {"/dev/ttyTEST0"}, {"info"}},
-        {Run::Kind::kLook, {"/dev/ttyTEST0", "/dev/ttyTEST1"}, {"info", "info"}},
-        {Run::Kind::kUpdate, {"/dev/ttyTEST0", "/dev/ttyTEST1"}, {"outcome", "outcome", "summary"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.events.back() + " of " + std::to_string(c.ports.size()));
-        TestHost host;
-        Options options;
-        options.ports = c.ports;
-        options.yes = true;
-        options.allowStandIn = true;
-        options.json = true;
-        RunInfo info;
-        info.program = "fwburn-test";
-        info.row = row;
-        TargetChoice choice;
-        for (const std::string& port : c.ports) {
-            choice.targets.push_back(Target{port, "", ""});
-        }
-        try {
-            Session session(host, options, info, ScreenMode::kJson, row, c.kind);
-            session.Run(choice);
-        } catch (const Ended&) {
-        }
         std::vector<nlohmann::json> events;
         std::istringstream out(host.Out());
-        for (std::string line; std::getline(out, line);) {
+        for (std::string line; json && std::getline(out, line);) {
             events.push_back(nlohmann::json::parse(line));
         }
         if (events.size() < c.events.size()) {
@@ -177,7 +159,7 @@ TEST(SessionTest, AWorkersOwnFailureStillClosesTheJson) {
             EXPECT_EQ(e.value("signal", ""), cause) << e;
             EXPECT_EQ(e.value("exitCode", -1), 1) << e;
         }
-        if (c.events.back() == "summary") {
+        if (json && c.events.back() == "summary") {
             for (const nlohmann::json& controller : events.back()["controllers"]) {
                 EXPECT_EQ(controller["result"], "interrupted") << controller;
             }
