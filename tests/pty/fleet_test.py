@@ -5,6 +5,7 @@ import fcntl
 import glob
 import json
 import os
+import resource
 import signal
 import subprocess
 import unittest
@@ -283,23 +284,33 @@ class Fleet(PtyCase):
         nothing = dict(os.environ, FWBURN_SYSFS_ROOT="/nonexistent", FWBURN_DEV_ROOT="/nonexistent")
         alias = os.path.join(self.tmp.name, "null")
         os.symlink("/dev/null", alias)
-        # (program, arguments, environment, status, closing event, its result, port null)
+        # A thread's stack as large as the address space: no thread can be made, not even the
+        # output's.
+        def no_threads():
+            resource.setrlimit(resource.RLIMIT_STACK, (1 << 47, resource.RLIM_INFINITY))
+        # (program, arguments, environment, status, closing event, its result, limit)
         cases = [
-            ("aio", ["--all", "--yes"], nothing, 4, "outcome", "port-failed"),
-            ("aio", ["--info", "--all"], nothing, 4, "info", None),
-            ("aio", ["--info"], nothing, 4, "info", None),
-            ("rv7g", ["--all"], None, 2, "outcome", "usage"),
-            ("rv7g", ["--info", "--all"], None, 2, "info", None),
-            ("cpu", ["--port", "/dev/null", "--port", alias], None, 2, "outcome", "usage"),
+            ("aio", ["--all", "--yes"], nothing, 4, "outcome", "port-failed", None),
+            ("aio", ["--info", "--all"], nothing, 4, "info", None, None),
+            ("aio", ["--info"], nothing, 4, "info", None, None),
+            ("rv7g", ["--all"], None, 2, "outcome", "usage", None),
+            ("rv7g", ["--info", "--all"], None, 2, "info", None, None),
+            ("cpu", ["--port", "/dev/null", "--port", alias], None, 2, "outcome", "usage", None),
             ("cpu", ["--trace", self.tmp.name, "--port", "/dev/ttyNOPE9"], None, 2, "outcome",
-             "usage"),
+             "usage", None),
+            ("cpu", ["--port", "/dev/ttyNOPE9", "--yes"], None, 1, "outcome", "unexpected",
+             no_threads),
+            ("aio", ["--info", "--port", "/dev/ttyNOPE9"], None, 1, "info", None, no_threads),
         ]
-        for profile, args, env, code, event, result in cases:
+        hard = resource.getrlimit(resource.RLIMIT_STACK)[1]
+        for profile, args, env, code, event, result, limit in cases:
             with self.subTest(profile=profile, args=args):
                 need(self, profile)
+                if limit and hard != resource.RLIM_INFINITY:
+                    self.skipTest("the stack's hard limit cannot be raised here")
                 p = subprocess.run(cli_command(profile, "--json", *args), env=env,
                                    capture_output=True, text=True, stdin=subprocess.DEVNULL,
-                                   timeout=60)
+                                   timeout=60, preexec_fn=limit)
                 self.assertEqual(p.returncode, code, p.stderr)
                 self.assertTrue(p.stderr, "the reason is said to a person too")
                 events = [json.loads(line) for line in p.stdout.splitlines()]

@@ -188,8 +188,13 @@ int RunConsole(const char* program, int argc, char** argv) {
     try {
         host = MakeHost(program);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: %s\n", program, e.what());  // no thread for the output
-        return kExitUnexpected;
+        // No thread for the output: said straight to the standard streams, an update or a look
+        // with --json closed by its record all the same.
+        const bool closes = !options.version && !options.listPorts;
+        return CloseRefusedRun(stdout, stderr, closes ? ModeFor(options) : ScreenMode::kPlain,
+                               options.info ? Run::Kind::kLook : Run::Kind::kUpdate,
+                               Describe(program, options, row), row, kExitUnexpected,
+                               std::string("cannot start its output: ") + e.what());
     }
     if (host == nullptr) {
         return kExitUnexpected;

@@ -159,7 +159,14 @@ OutputQueue::OutputQueue(int outFd, int errFd, size_t maxPending)
     lanes_ = std::make_shared<WriterLanes>(writes_, options);
     out_ = OpenSink(lanes_, 0, 0);
     err_ = OpenSink(lanes_, shared ? 0 : 1, 1);
-    WriterLanes::Start(lanes_);
+    try {
+        WriterLanes::Start(lanes_);
+    } catch (...) {  // no thread to be had: a lane already started ends, nothing stays open
+        std::fclose(out_);
+        std::fclose(err_);
+        lanes_->Leave();
+        throw;
+    }
 }
 
 OutputQueue::~OutputQueue() {

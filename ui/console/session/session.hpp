@@ -3,7 +3,9 @@
 // loop. One controller is the session of one; --info is a session of looks.
 #pragma once
 
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "ui/console/cli/options.hpp"
@@ -14,6 +16,12 @@
 #include "ui/console/show/screen.hpp"
 
 namespace fwburn::console {
+
+// A run refused before it took a controller: `error` on `err`, and with --json the record its kind
+// closes with on `out` (an update's `start` and `outcome`, where no controller was found as the
+// update that finds none at its open; a look's one `info` object). Returns `code`.
+int CloseRefusedRun(std::FILE* out, std::FILE* err, ScreenMode mode, Run::Kind kind,
+                    const RunInfo& info, int programRow, int code, const std::string& error);
 
 class Session {
   public:

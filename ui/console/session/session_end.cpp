@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "catalogue/catalogue.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/session/queued_trace.hpp"
 #include "ui/console/show/board.hpp"
@@ -204,29 +205,34 @@ void Session::Abandon(const char* what) {
 // found, a trace file that cannot be written): said on stderr, and in JSON closed as a run of
 // its kind closes, so that a script never reads an empty stdout.
 int Session::NotRun(int code, const std::string& error) {
-    const bool json = mode_ == ScreenMode::kJson;
-    if (json && kind_ == Run::Kind::kUpdate) {
-        const std::unique_ptr<Screen> screen = Screen::Make(mode_, host_.out(), host_.err());
-        screen->Start(info_);
+    return CloseRefusedRun(host_.out(), host_.err(), mode_, kind_, info_, programRow_, code, error);
+}
+
+int CloseRefusedRun(std::FILE* out, std::FILE* err, ScreenMode mode, Run::Kind kind,
+                    const RunInfo& info, int programRow, int code, const std::string& error) {
+    const bool json = mode == ScreenMode::kJson;
+    if (json && kind == Run::Kind::kUpdate) {
+        const std::unique_ptr<Screen> screen = Screen::Make(mode, out, err);
+        screen->Start(info);
         if (code == kExitPortFailed) {
             // As the one update that finds no controller at its open ends.
             screen->OpenFailed(error, false);
-            screen->Final(NotOpened(usb_, {}), kExitPortFailed, 0.0);
+            screen->Final(NotOpened(IsUsbLinked(programRow), {}), kExitPortFailed, 0.0);
             return code;
         }
     }
-    std::fprintf(host_.err(), "%s: %s\n", info_.program.c_str(), Shown(error).c_str());
+    std::fprintf(err, "%s: %s\n", info.program.c_str(), Shown(error).c_str());
     if (!json) {
         return code;
     }
     InfoRow row;
     row.openFailure = error;
     row.status = code;
-    const std::string line = kind_ == Run::Kind::kLook
-                                 ? InfoJson(row, info_.program, programRow_)
+    const std::string line = kind == Run::Kind::kLook
+                                 ? InfoJson(row, info.program, programRow)
                                  : RefusedOutcomeJson(nullptr, error, ExitCode(code));
-    std::fputs(line.c_str(), host_.out());
-    std::fflush(host_.out());
+    std::fputs(line.c_str(), out);
+    std::fflush(out);
     return code;
 }
 
