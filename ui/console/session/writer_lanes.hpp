@@ -82,7 +82,8 @@ class WriterLanes {
     // continues it, and is kept or dropped with it. A piece that begins with a carriage return
     // redraws its line from the start (a terminal's status line): the update before it may go
     // without it, never the line's end without the update it ends. A piece that begins by moving
-    // the cursor up (a board's redraw) never goes without what it climbs back over.
+    // the cursor up (a board's redraw) never goes without what it climbs back over, and the last
+    // redraw of a board stays. An empty piece is not queued.
     void Post(size_t lane, size_t to, const char* data, size_t size);
 
     // Nothing queued and nothing being written.
