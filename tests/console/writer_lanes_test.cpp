@@ -87,20 +87,24 @@ void Post(WriterLanes& lanes, const std::string& piece) {
     lanes.Post(0, 0, piece.data(), piece.size());
 }
 
-TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsPieceAndAFileNothingMore) {
+// A terminal goes on, short of the rest of the line the failed write cut: queued ("cccc") or
+// posted after it ("dd\n"), never written after a hole.
+TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsLineAndAFileNothingMore) {
     struct Case {
         const char* name;
         bool endAtError;
         int code;
         const char* written;
         int error;
+        size_t droppedBytes;
+        size_t droppedPieces;
         bool brokenPipe;
         int firstError;  // what the end of the run says was lost, a reader gone aside
     };
     const Case cases[] = {
-        {"a file ends", true, kFailed, "aaaab", kFailed, false, kFailed},
-        {"a terminal goes on", false, kFailed, "aaaabccccdddd", 0, false, kFailed},
-        {"a reader gone wakes the loop", false, kGone, "aaaabccccdddd", 0, true, 0},
+        {"a file ends", true, kFailed, "aaaab", kFailed, 3, 0, false, kFailed},
+        {"a terminal goes on", false, kFailed, "aaaabeeee\n", 0, 10, 2, false, kFailed},
+        {"a reader gone wakes the loop", false, kGone, "aaaabeeee\n", 0, 10, 2, true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,12 +121,13 @@ TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsPieceAndAFileNothingMore) {
         ASSERT_TRUE(script->Began(1));
         script->Hold(false);
         ASSERT_TRUE(lanes->DrainUntil(Clock::now() + milliseconds(2000)));
-        Post(*lanes, "dddd");
+        Post(*lanes, "dd\n");
+        Post(*lanes, "eeee\n");
         ASSERT_TRUE(lanes->DrainUntil(Clock::now() + milliseconds(2000)));
 
         EXPECT_EQ(lanes->Error(0), c.error);
-        EXPECT_EQ(lanes->DroppedBytes(), 3u);  // the failed piece's rest, nothing after it
-        EXPECT_EQ(lanes->DroppedPieces(0), 0u);
+        EXPECT_EQ(lanes->DroppedBytes(), c.droppedBytes);
+        EXPECT_EQ(lanes->DroppedPieces(0), c.droppedPieces);
         EXPECT_EQ(lanes->BrokenPipe(), c.brokenPipe);
         EXPECT_EQ(lanes->FirstError(0), c.firstError);
         EXPECT_EQ(lanes->FirstError(1), 0);  // a destination nothing was written to

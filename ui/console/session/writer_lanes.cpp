@@ -131,6 +131,15 @@ void WriterLanes::DropBeyondBound(Lane& lane) {
     }
 }
 
+// A line that lost its middle to a failed write would read as whole: what is left of it goes too,
+// queued or still to come, up to the next piece that starts a line or redraws it.
+void WriterLanes::DropRestOfLine(Lane& lane) {
+    while (!lane.queue.empty() && !lane.queue.front().startsLine && !lane.queue.front().redraws) {
+        DropFront(lane);
+    }
+    lane.cutOff = lane.cutOff || (lane.queue.empty() && lane.open);
+}
+
 void WriterLanes::GiveUp(size_t index) {
     std::lock_guard<std::mutex> lock(mutex_);
     Lane& lane = lanes_[index];
@@ -227,6 +236,8 @@ void WriterLanes::Run(size_t index) {
                 lane.error = error;
                 lane.queue.clear();
                 lane.pending = 0;
+            } else if (piece.bytes.back() != '\n') {
+                DropRestOfLine(lane);
             }
         }
         if (!Busy(lane)) {

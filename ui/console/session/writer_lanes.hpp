@@ -92,7 +92,8 @@ class WriterLanes {
     bool DrainUntil(Clock::time_point deadline);
     // A write found a pipe without a reader.
     bool BrokenPipe() const { return brokenPipe_; }
-    // Bytes dropped: beyond the bound, given up on, or not written by a write that failed.
+    // Bytes dropped: beyond the bound, given up on, or not written by a write that failed, with
+    // the rest of the line that write left open.
     size_t DroppedBytes() const { return droppedBytes_; }
 
     // 0, or the code of the write that ended `lane` (with endAtError).
@@ -100,7 +101,8 @@ class WriterLanes {
     // 0, or the code of the first write to destination `to` that failed, a reader gone aside.
     int FirstError(size_t to) const;
     // Pieces dropped from `lane`: beyond the bound, given up on, or the rest of a line given up
-    // on. Those after an error are not counted: the error says the output ends there.
+    // on or cut by a failed write. Those after an error that ends the lane are not counted: the
+    // error says the output ends there.
     size_t DroppedPieces(size_t lane) const;
     // Pieces dropped, waiting or being written: what the output misses if the writer stops now.
     size_t Missing(size_t lane) const;
@@ -141,6 +143,7 @@ class WriterLanes {
     bool IdleLocked() const;
     void DropFront(Lane& lane);
     void DropBeyondBound(Lane& lane);
+    void DropRestOfLine(Lane& lane);
     void CountDropped(Lane& lane, size_t bytes);
     void Run(size_t index);
 
