@@ -156,6 +156,7 @@ TEST(WriterLanesTest, BeyondTheBoundALineGoesWholeOrStays) {
          {"0\n", "aaaaaa", "a\n", "bb", "b\n"},
          "0\nbbb\n",
          2},
+        {"what waits exactly at the bound all stays", 6, {"0\n", "aa\n", "bb\n"}, "0\naa\nbb\n", 0},
         {"the end of a line under way stays",
          8,
          {"aaaa", "a\n", "bbbbbbbbb\n"},
