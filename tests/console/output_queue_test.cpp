@@ -149,6 +149,41 @@ TEST(OutputQueueTest, ALineLongerThanTheBufferIsDroppedWhole) {
     }
 }
 
+// A write that fails midway (over the file's size limit here, as on a full disk) loses the rest of
+// its line, queued or still to come: no line reads whole with a hole in it. The lines after it go
+// out once the writes go through again.
+TEST(OutputQueueTest, AWriteThatFailsMidwayTakesTheRestOfItsLine) {
+    char dir[] = "/tmp/fwburn-midway-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/out";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    rlimit small = before;
+    small.rlim_cur = 6;
+    setrlimit(RLIMIT_FSIZE, &small);
+    {
+        OutputQueue queue(fd, fd);
+        Say(queue.out(), "aaaa");
+        Say(queue.out(), "bbbb");  // two bytes fit
+        EXPECT_TRUE(queue.DrainUntil(Clock::now() + milliseconds(1000)));
+        setrlimit(RLIMIT_FSIZE, &before);
+        Say(queue.out(), "cc\n");
+        Say(queue.out(), "dd\n");
+        EXPECT_TRUE(queue.DrainUntil(Clock::now() + milliseconds(1000)));
+        EXPECT_EQ(queue.WriteError(0), EFBIG);
+        EXPECT_EQ(queue.Dropped(), 2u + 3u);
+    }
+    setrlimit(RLIMIT_FSIZE, &before);
+    char text[32] = {};
+    EXPECT_EQ(pread(fd, text, sizeof text, 0), 9);
+    EXPECT_STREQ(text, "aaaabbdd\n");
+    close(fd);
+    unlink(path.c_str());
+    rmdir(dir);
+}
+
 TEST(OutputQueueTest, AReaderThatWentAwayIsReportedNotASignal) {
     Pipe out;
     out.CloseRead();

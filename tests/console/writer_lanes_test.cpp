@@ -87,20 +87,24 @@ void Post(WriterLanes& lanes, const std::string& piece) {
     lanes.Post(0, 0, piece.data(), piece.size());
 }
 
-TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsPieceAndAFileNothingMore) {
+// A terminal goes on, short of the rest of the line the failed write cut: queued ("cccc") or
+// posted after it ("dd\n"), never written after a hole.
+TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsLineAndAFileNothingMore) {
     struct Case {
         const char* name;
         bool endAtError;
         int code;
         const char* written;
         int error;
+        size_t droppedBytes;
+        size_t droppedPieces;
         bool brokenPipe;
         int firstError;  // what the end of the run says was lost, a reader gone aside
     };
     const Case cases[] = {
-        {"a file ends", true, kFailed, "aaaab", kFailed, false, kFailed},
-        {"a terminal goes on", false, kFailed, "aaaabccccdddd", 0, false, kFailed},
-        {"a reader gone wakes the loop", false, kGone, "aaaabccccdddd", 0, true, 0},
+        {"a file ends", true, kFailed, "aaaab", kFailed, 3, 0, false, kFailed},
+        {"a terminal goes on", false, kFailed, "aaaabeeee\n", 0, 10, 2, false, kFailed},
+        {"a reader gone wakes the loop", false, kGone, "aaaabeeee\n", 0, 10, 2, true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,12 +121,13 @@ TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsPieceAndAFileNothingMore) {
         ASSERT_TRUE(script->Began(1));
         script->Hold(false);
         ASSERT_TRUE(lanes->DrainUntil(Clock::now() + milliseconds(2000)));
-        Post(*lanes, "dddd");
+        Post(*lanes, "dd\n");
+        Post(*lanes, "eeee\n");
         ASSERT_TRUE(lanes->DrainUntil(Clock::now() + milliseconds(2000)));
 
         EXPECT_EQ(lanes->Error(0), c.error);
-        EXPECT_EQ(lanes->DroppedBytes(), 3u);  // the failed piece's rest, nothing after it
-        EXPECT_EQ(lanes->DroppedPieces(0), 0u);
+        EXPECT_EQ(lanes->DroppedBytes(), c.droppedBytes);
+        EXPECT_EQ(lanes->DroppedPieces(0), c.droppedPieces);
         EXPECT_EQ(lanes->BrokenPipe(), c.brokenPipe);
         EXPECT_EQ(lanes->FirstError(0), c.firstError);
         EXPECT_EQ(lanes->FirstError(1), 0);  // a destination nothing was written to
@@ -151,6 +156,7 @@ TEST(WriterLanesTest, BeyondTheBoundALineGoesWholeOrStays) {
          {"0\n", "aaaaaa", "a\n", "bb", "b\n"},
          "0\nbbb\n",
          2},
+        {"what waits exactly at the bound all stays", 6, {"0\n", "aa\n", "bb\n"}, "0\naa\nbb\n", 0},
         {"the end of a line under way stays",
          8,
          {"aaaa", "a\n", "bbbbbbbbb\n"},
@@ -183,6 +189,21 @@ TEST(WriterLanesTest, BeyondTheBoundALineGoesWholeOrStays) {
          {"\rA\nA\n", "\033[2A\rB\nB\n", "\033[2A\r\033[J", "n\n", "\rC\nC\n", "\033[2A\rD\nD\n"},
          "\rA\nA\n\033[2A\rD\nD\n",
          4},
+        {"a board's last redraw stays: the lines after it do not replace it",
+         18,
+         {"m\n", "\rA\nA\n", "\033[2A\rB\nB\n", "\033[2A\rC\nC\n", "Summary\n"},
+         "m\n\rA\nA\n\033[2A\rC\nC\nSummary\n",
+         1},
+        {"a board cleared with no redraw yet stays with its line, the lines after them go",
+         10,
+         {"m\n", "\rA\nA\n", "\033[2A\r\033[J", "l1\n", "l2\n", "l3\n", "l4\n"},
+         "m\n\rA\nA\n\033[2A\r\033[Jl1\nl4\n",
+         2},
+        {"an empty piece lets no drawing go from under its redraw",
+         10,
+         {"m\n", "\rA\nA\n", "", "\033[2A\rB\nB\n", "\033[2A\rC\nC\n"},
+         "m\n\rA\nA\n\033[2A\rC\nC\n",
+         1},
         {"the end of a line given up on goes too",
          1000,
          {"0\n", "aaaa", kGiveUp, "a\n", "b\n"},

@@ -39,14 +39,13 @@ bool WriterLanes::DrainUntil(Clock::time_point deadline) {
 void WriterLanes::Post(size_t index, size_t to, const char* data, size_t size) {
     std::lock_guard<std::mutex> lock(mutex_);
     Lane& lane = lanes_[index];
-    if (left_ || lane.error != 0) {
+    // An empty piece writes nothing, and queued it would begin a run of its own: between a
+    // drawing and the redraw that climbs over it, it would let the drawing go.
+    if (left_ || lane.error != 0 || size == 0) {
         return;
     }
-    Piece piece{to, std::string(data, size), !lane.open, size > 0 && data[0] == '\r',
-                ClimbsBack(data, size)};
-    if (size > 0) {
-        lane.open = data[size - 1] != '\n';
-    }
+    Piece piece{to, std::string(data, size), !lane.open, data[0] == '\r', ClimbsBack(data, size)};
+    lane.open = data[size - 1] != '\n';
     if (piece.startsLine || piece.redraws) {
         lane.cutOff = false;
     } else if (lane.cutOff) {
@@ -91,9 +90,11 @@ void WriterLanes::DropFront(Lane& lane) {
 // update that a later one of its line redraws, or a whole line. The newest is kept, and so is the
 // rest of a line whose start is out already (the front of the queue, up to its next update), and
 // so is a run that the next climbs back over unless it climbed back itself: a redraw leaves the
-// cursor where it found it, a first drawing or a line does not. A clearing (it climbs back and
-// leaves its line open) goes only with what follows it up to the next redraw, which then climbs
-// back over the board still on screen.
+// cursor where it found it, a first drawing or a line does not. A redraw that the next run does
+// not climb back over stays too: it is the board's last, which nothing on screen replaces. A
+// clearing (it climbs back and leaves its line open) goes only with what follows it up to the
+// next redraw, which then climbs back over the board still on screen; till that comes, the
+// clearing and its line stay and the lines after them may go.
 void WriterLanes::DropBeyondBound(Lane& lane) {
     std::deque<Piece>& queue = lane.queue;
     const auto begins = [](const Piece& piece) { return piece.startsLine || piece.redraws; };
@@ -103,17 +104,22 @@ void WriterLanes::DropBeyondBound(Lane& lane) {
         if (next == queue.end()) {
             return;
         }
-        if ((next->startsLine && !run->startsLine) || (next->climbsBack && !run->climbsBack)) {
-            run = next;  // the end of a line whose start stays, or what a redraw climbs over
+        const bool clearing = run->climbsBack && run->bytes.back() != '\n';
+        if ((next->startsLine && !run->startsLine) || (next->climbsBack && !run->climbsBack) ||
+            (run->climbsBack && !clearing && !next->climbsBack)) {
+            // The end of a line whose start stays, what a redraw climbs over, or a board's last
+            // redraw, which no later one replaces
+            run = next;
             continue;
         }
         auto end = next;
-        if (run->climbsBack && !run->bytes.empty() && run->bytes.back() != '\n') {
+        if (clearing) {
             // A clearing: the drawing anew after it goes with it, up to the next redraw
             end = std::find_if(next, queue.end(),
                                [&](const Piece& p) { return begins(p) && p.climbsBack; });
             if (end == queue.end()) {
-                return;
+                run = next;  // no redraw yet: it stays, and the lines after it may go
+                continue;
             }
         }
         end->startsLine = run->startsLine;
@@ -123,6 +129,15 @@ void WriterLanes::DropBeyondBound(Lane& lane) {
         }
         run = queue.erase(run, end);
     }
+}
+
+// A line that lost its middle to a failed write would read as whole: what is left of it goes too,
+// queued or still to come, up to the next piece that starts a line or redraws it.
+void WriterLanes::DropRestOfLine(Lane& lane) {
+    while (!lane.queue.empty() && !lane.queue.front().startsLine && !lane.queue.front().redraws) {
+        DropFront(lane);
+    }
+    lane.cutOff = lane.cutOff || (lane.queue.empty() && lane.open);
 }
 
 void WriterLanes::GiveUp(size_t index) {
@@ -221,6 +236,8 @@ void WriterLanes::Run(size_t index) {
                 lane.error = error;
                 lane.queue.clear();
                 lane.pending = 0;
+            } else if (piece.bytes.back() != '\n') {
+                DropRestOfLine(lane);
             }
         }
         if (!Busy(lane)) {

@@ -82,7 +82,8 @@ class WriterLanes {
     // continues it, and is kept or dropped with it. A piece that begins with a carriage return
     // redraws its line from the start (a terminal's status line): the update before it may go
     // without it, never the line's end without the update it ends. A piece that begins by moving
-    // the cursor up (a board's redraw) never goes without what it climbs back over.
+    // the cursor up (a board's redraw) never goes without what it climbs back over, and the last
+    // redraw of a board stays. An empty piece is not queued.
     void Post(size_t lane, size_t to, const char* data, size_t size);
 
     // Nothing queued and nothing being written.
@@ -91,7 +92,8 @@ class WriterLanes {
     bool DrainUntil(Clock::time_point deadline);
     // A write found a pipe without a reader.
     bool BrokenPipe() const { return brokenPipe_; }
-    // Bytes dropped: beyond the bound, given up on, or not written by a write that failed.
+    // Bytes dropped: beyond the bound, given up on, or not written by a write that failed, with
+    // the rest of the line that write left open.
     size_t DroppedBytes() const { return droppedBytes_; }
 
     // 0, or the code of the write that ended `lane` (with endAtError).
@@ -99,7 +101,8 @@ class WriterLanes {
     // 0, or the code of the first write to destination `to` that failed, a reader gone aside.
     int FirstError(size_t to) const;
     // Pieces dropped from `lane`: beyond the bound, given up on, or the rest of a line given up
-    // on. Those after an error are not counted: the error says the output ends there.
+    // on or cut by a failed write. Those after an error that ends the lane are not counted: the
+    // error says the output ends there.
     size_t DroppedPieces(size_t lane) const;
     // Pieces dropped, waiting or being written: what the output misses if the writer stops now.
     size_t Missing(size_t lane) const;
@@ -140,6 +143,7 @@ class WriterLanes {
     bool IdleLocked() const;
     void DropFront(Lane& lane);
     void DropBeyondBound(Lane& lane);
+    void DropRestOfLine(Lane& lane);
     void CountDropped(Lane& lane, size_t bytes);
     void Run(size_t index);
 
