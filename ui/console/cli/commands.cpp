@@ -186,18 +186,14 @@ int RunConsole(const char* program, int argc, char** argv) {
     }
     std::unique_ptr<Host> host;
     try {
-        host = MakeHost(program);
+        host = MakeHost();
     } catch (const std::exception& e) {
-        // No thread for the output: said straight to the standard streams, an update or a look
-        // with --json closed by its record all the same.
+        // No host, no thread for the output: said straight to the standard streams, an update or
+        // a look with --json closed by its record all the same.
         const bool closes = !options.version && !options.listPorts;
         return CloseRefusedRun(stdout, stderr, closes ? ModeFor(options) : ScreenMode::kPlain,
                                options.info ? Run::Kind::kLook : Run::Kind::kUpdate,
-                               Describe(program, options, row), row, kExitUnexpected,
-                               std::string("cannot start its output: ") + e.what());
-    }
-    if (host == nullptr) {
-        return kExitUnexpected;
+                               Describe(program, options, row), row, kExitUnexpected, e.what());
     }
     const int code = Command(*host, program, options, row);
     // What is left is the terminal taking the last lines: a signal now ends the wait, not the

@@ -12,9 +12,9 @@
 
 namespace fwburn::console {
 
-// The session's host, made before any other thread starts; nullptr once it has said on stderr
-// why it could not be made (the events that end a run could not be taken).
-std::unique_ptr<Host> MakeHost(const char* program);
+// The session's host, made before any other thread starts. Throws what it could not take (the
+// events that end a run, the output's threads), with the reason.
+std::unique_ptr<Host> MakeHost();
 
 // stdout is a terminal that redraws a line in place and takes colour, and TERM is not "dumb".
 bool TerminalOutput();

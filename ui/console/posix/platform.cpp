@@ -4,20 +4,26 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <string>
 
 #include "ui/console/posix/extract_image.hpp"
 #include "ui/console/posix/posix_host.hpp"
 
 namespace fwburn::console {
 
-std::unique_ptr<Host> MakeHost(const char* program) {
-    auto host = std::make_unique<PosixHost>();
+std::unique_ptr<Host> MakeHost() {
+    std::unique_ptr<PosixHost> host;
+    try {
+        host = std::make_unique<PosixHost>();
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("cannot start its output: ") + e.what());
+    }
     if (host->Failed()) {
-        std::fprintf(stderr, "%s: cannot take signals: %s\n", program, std::strerror(errno));
-        return nullptr;
+        throw std::runtime_error(std::string("cannot take signals: ") + std::strerror(errno));
     }
     return host;
 }

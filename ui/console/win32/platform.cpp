@@ -1,22 +1,21 @@
 // The console program's system on Windows.
 #include "ui/console/cli/platform.hpp"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
 #include "ui/console/win32/console_modes.hpp"
 #include "ui/console/win32/win32_host.hpp"
 
 namespace fwburn::console {
 
-std::unique_ptr<Host> MakeHost(const char* program) {
+std::unique_ptr<Host> MakeHost() {
     auto host = std::make_unique<Win32Host>();
     if (host->Failed()) {
-        std::fprintf(stderr,
-                     "%s: cannot take the console's events or make its output (error %lu)\n",
-                     program, GetLastError());
-        return nullptr;
+        throw std::runtime_error("cannot take the console's events or make its output (error " +
+                                 std::to_string(GetLastError()) + ")");
     }
     return host;
 }
