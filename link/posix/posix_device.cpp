@@ -26,6 +26,10 @@ namespace fwburn::posix {
 
 namespace {
 
+// The kernel's majors of Unix 98 pseudo-terminal slaves (/dev/pts/N).
+constexpr unsigned kPtySlaveMajor = 136;
+constexpr unsigned kPtySlaveMajors = 8;
+
 // steady_clock is CLOCK_MONOTONIC: setting the wall clock neither stretches nor cuts a time-out.
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
@@ -263,21 +267,6 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
         }
         return nullptr;
     }
-    // Root's open passes another program's TIOCEXCL. The flag alone may be stale (on a pty slave
-    // it outlives a holder killed before it cleared it), so it refuses the port only while
-    // another process has the device open.
-    if (int exclusive = 0; ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        struct stat device {};
-        if (const PortHolder holder =
-                fstat(fd, &device) == 0 ? OpenedBy(device.st_rdev) : PortHolder{};
-            holder.pid > 0) {
-            fail(EBUSY);
-            if (failure != nullptr) {
-                failure->message = Busy(path, holder);
-            }
-            return nullptr;
-        }
-    }
     // The kernel's name of the tty: /dev/serial/by-id and other links resolve to it.
     std::error_code ec;
     const std::string name = std::filesystem::canonical(path, ec).filename().string();
@@ -295,6 +284,29 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
                                kLockFileDirectory + "/LCK.." + name + ")";
         }
         return nullptr;
+    }
+    // Another process with the device open, by any node, shares its input: a reply it reads is
+    // lost to the update, which then repeats a request the controller already carried out (an
+    // erase step taken twice erases past the image). Root's open passes another program's
+    // TIOCEXCL, and a prober that sets neither the flag nor a lock (opening the node the moment
+    // it appears) is seen only here, after the lock file that names a terminal program better.
+    // A pseudo-terminal's far end is a program, and a bridge (a TCP serial server's) keeps the
+    // slave open so that its master reads no hang-up: there only a holder that set the flag
+    // refuses the port. The flag alone may be stale (on a pty slave it outlives a holder killed
+    // before it cleared it): it is the holder that refuses the port.
+    if (struct stat device{}; fstat(fd, &device) == 0) {
+        const unsigned kind = major(device.st_rdev);
+        const bool pty = kind >= kPtySlaveMajor && kind < kPtySlaveMajor + kPtySlaveMajors;
+        int exclusive = 0;
+        if (!pty || (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
+            if (const PortHolder holder = OpenedBy(device.st_rdev); holder.pid > 0) {
+                fail(EBUSY);
+                if (failure != nullptr) {
+                    failure->message = Busy(path, holder);
+                }
+                return nullptr;
+            }
+        }
     }
     ioctl(fd, TIOCEXCL);
     MakeRaw(t);

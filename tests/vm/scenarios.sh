@@ -222,19 +222,33 @@ s1_cpu() { full_update cpu ZL500; }
 s2_aio() { full_update aio ZL500-AIO; }
 
 # 3: another program holds the old node open across the replug: the controller comes back
-# under the next number, and the updater finds it there by its identity.
+# under the next number, and the updater finds it there by its identity. Held before the update,
+# the node is refused, its holder named: it could read the controller's replies.
 s3_other_node() {
     before=$(gadget_up) || return 1
     sleep 3600 <"$before" &
     holder=$!
     start_sim ZL500-AIO "$IMAGES/aio.bin" --exit-after-update || return 1
     run_cli aio
+    kill "$holder"
+    wait "$holder" 2>/dev/null
+    busy="fwburn-aio-cli: $before: in use by another program (sleep, process $holder)"
+    [ "$CLI_STATUS" = 4 ] && grep -qxF "$busy" "$W/cli.err" ||
+        fail "a node held before the update was not refused naming its holder" || return 1
+    "fwburn-aio-cli" --yes --allow-stand-in --json >"$W/cli.out" 2>"$W/cli.err" &
+    cli=$!
+    # Taken once the update has its port, before the controller leaves for the replug.
+    within 20 grep -q '"event":"open"' "$W/cli.out"
+    sleep 3600 <"$before" &
+    holder=$!
+    wait "$cli"
+    CLI_STATUS=$?
     settle_sim "$SIM"
     SIM=""
     kill "$holder"
     wait "$holder" 2>/dev/null
     paths=$(opened_paths)
-    note "held $before; opened: $paths"
+    note "held $before; exit $CLI_STATUS; opened: $paths"
     [ "$CLI_STATUS" = 0 ] || return 1
     set -- $paths
     [ "$1" = "$before" ] && [ -n "$2" ] && [ "$2" != "$before" ] ||
