@@ -330,6 +330,34 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
 PosixDevice::PosixDevice(int fd, std::string path, const termios& requested)
     : fd_(fd), path_(std::move(path)), requested_(requested) {
     wire_.SetLine(requested_);
+    tcgetattr(fd_, &held_);
+}
+
+namespace {
+
+bool SameTermios(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+}  // namespace
+
+// Root passes TIOCEXCL: `stty -F PORT 9600` under a transfer would leave every block after it on
+// the wrong rate (or echoed, or held for a line end), repeated until the update fails.
+void PosixDevice::KeepLine() {
+    termios now{};
+    if (tcgetattr(fd_, &now) != 0 || SameTermios(now, held_)) {
+        return;
+    }
+    if (RetryOnEintr([&] { return tcsetattr(fd_, TCSADRAIN, &requested_); }) == 0) {
+        ++lineRestored_;
+        tcgetattr(fd_, &held_);
+        SetModemLine(fd_, TIOCM_DTR, dtr_ == kControlEnabled);
+        if (rts_ != kControlHandshake) {
+            SetModemLine(fd_, TIOCM_RTS, rts_ == kControlEnabled);
+        }
+    }
 }
 
 PosixDevice::~PosixDevice() {
@@ -346,6 +374,7 @@ void PosixDevice::ReleaseLockFile() {
 }
 
 uint32_t PosixDevice::Write(const uint8_t* data, uint32_t length) {
+    KeepLine();
     std::optional<Clock::time_point> deadline;
     if (timeouts_.writeTotalMultiplier != 0 || timeouts_.writeTotalConstant != 0) {
         deadline = Clock::now() + Millis(uint64_t{timeouts_.writeTotalMultiplier} * length +
@@ -446,6 +475,7 @@ bool PosixDevice::SetLineSettings(const LineSettings& settings) {
         return false;
     }
     requested_ = t;
+    tcgetattr(fd_, &held_);
     wire_.SetLine(t);
     // After the baud change: leaving B0 raises DTR and RTS again on some drivers.
     bool linesSet = SetModemLine(fd_, TIOCM_DTR, settings.dtrControl == kControlEnabled);

@@ -321,5 +321,25 @@ TEST_F(PosixDeviceTest, LineSwitchesBetweenApplicationAndTransferSettings) {
     EXPECT_EQ(cfgetospeed(&device->requestedTermios()), B9600);
 }
 
+// Another process (root passes TIOCEXCL) changes the line under a transfer: the next write sets
+// back rate and raw mode first, and counts it once.
+TEST_F(PosixDeviceTest, LineChangedByAnotherProcessIsSetBackBeforeTheNextWrite) {
+    ASSERT_TRUE(device->SetLineSettings({115200, 8, kNoParity, kOneStopBit, 0, 0}));
+    termios other{};
+    ASSERT_EQ(tcgetattr(pty.master(), &other), 0);
+    cfsetispeed(&other, B9600);
+    cfsetospeed(&other, B9600);
+    other.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &other), 0);  // the slave's, as `stty -F` does
+
+    EXPECT_EQ(WriteText("a"), 1u);
+    termios now{};
+    ASSERT_EQ(tcgetattr(device->fd(), &now), 0);
+    EXPECT_EQ(cfgetospeed(&now), B115200);
+    EXPECT_EQ(now.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(WriteText("b"), 1u);
+    EXPECT_EQ(device->lineRestored(), 1u);
+}
+
 }  // namespace
 }  // namespace fwburn::posix::test
