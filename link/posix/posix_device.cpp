@@ -26,6 +26,10 @@ namespace fwburn::posix {
 
 namespace {
 
+// The kernel's majors of Unix 98 pseudo-terminal slaves (/dev/pts/N).
+constexpr unsigned kPtySlaveMajor = 136;
+constexpr unsigned kPtySlaveMajors = 8;
+
 // steady_clock is CLOCK_MONOTONIC: setting the wall clock neither stretches nor cuts a time-out.
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
@@ -263,21 +267,6 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
         }
         return nullptr;
     }
-    // Root's open passes another program's TIOCEXCL. The flag alone may be stale (on a pty slave
-    // it outlives a holder killed before it cleared it), so it refuses the port only while
-    // another process has the device open.
-    if (int exclusive = 0; ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        struct stat device {};
-        if (const PortHolder holder =
-                fstat(fd, &device) == 0 ? OpenedBy(device.st_rdev) : PortHolder{};
-            holder.pid > 0) {
-            fail(EBUSY);
-            if (failure != nullptr) {
-                failure->message = Busy(path, holder);
-            }
-            return nullptr;
-        }
-    }
     // The kernel's name of the tty: /dev/serial/by-id and other links resolve to it.
     std::error_code ec;
     const std::string name = std::filesystem::canonical(path, ec).filename().string();
@@ -295,6 +284,29 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
                                kLockFileDirectory + "/LCK.." + name + ")";
         }
         return nullptr;
+    }
+    // Another process with the device open, by any node, shares its input: a reply it reads is
+    // lost to the update, which then repeats a request the controller already carried out (an
+    // erase step taken twice erases past the image). Root's open passes another program's
+    // TIOCEXCL, and a prober that sets neither the flag nor a lock (opening the node the moment
+    // it appears) is seen only here, after the lock file that names a terminal program better.
+    // A pseudo-terminal's far end is a program, and a bridge (a TCP serial server's) keeps the
+    // slave open so that its master reads no hang-up: there only a holder that set the flag
+    // refuses the port. The flag alone may be stale (on a pty slave it outlives a holder killed
+    // before it cleared it): it is the holder that refuses the port.
+    if (struct stat device{}; fstat(fd, &device) == 0) {
+        const unsigned kind = major(device.st_rdev);
+        const bool pty = kind >= kPtySlaveMajor && kind < kPtySlaveMajor + kPtySlaveMajors;
+        int exclusive = 0;
+        if (!pty || (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
+            if (const PortHolder holder = OpenedBy(device.st_rdev); holder.pid > 0) {
+                fail(EBUSY);
+                if (failure != nullptr) {
+                    failure->message = Busy(path, holder);
+                }
+                return nullptr;
+            }
+        }
     }
     ioctl(fd, TIOCEXCL);
     MakeRaw(t);
@@ -318,6 +330,34 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
 PosixDevice::PosixDevice(int fd, std::string path, const termios& requested)
     : fd_(fd), path_(std::move(path)), requested_(requested) {
     wire_.SetLine(requested_);
+    tcgetattr(fd_, &held_);
+}
+
+namespace {
+
+bool SameTermios(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+}  // namespace
+
+// Root passes TIOCEXCL: `stty -F PORT 9600` under a transfer would leave every block after it on
+// the wrong rate (or echoed, or held for a line end), repeated until the update fails.
+void PosixDevice::KeepLine() {
+    termios now{};
+    if (tcgetattr(fd_, &now) != 0 || SameTermios(now, held_)) {
+        return;
+    }
+    if (RetryOnEintr([&] { return tcsetattr(fd_, TCSADRAIN, &requested_); }) == 0) {
+        ++lineRestored_;
+        tcgetattr(fd_, &held_);
+        SetModemLine(fd_, TIOCM_DTR, dtr_ == kControlEnabled);
+        if (rts_ != kControlHandshake) {
+            SetModemLine(fd_, TIOCM_RTS, rts_ == kControlEnabled);
+        }
+    }
 }
 
 PosixDevice::~PosixDevice() {
@@ -334,6 +374,7 @@ void PosixDevice::ReleaseLockFile() {
 }
 
 uint32_t PosixDevice::Write(const uint8_t* data, uint32_t length) {
+    KeepLine();
     std::optional<Clock::time_point> deadline;
     if (timeouts_.writeTotalMultiplier != 0 || timeouts_.writeTotalConstant != 0) {
         deadline = Clock::now() + Millis(uint64_t{timeouts_.writeTotalMultiplier} * length +
@@ -434,6 +475,7 @@ bool PosixDevice::SetLineSettings(const LineSettings& settings) {
         return false;
     }
     requested_ = t;
+    tcgetattr(fd_, &held_);
     wire_.SetLine(t);
     // After the baud change: leaving B0 raises DTR and RTS again on some drivers.
     bool linesSet = SetModemLine(fd_, TIOCM_DTR, settings.dtrControl == kControlEnabled);

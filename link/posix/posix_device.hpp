@@ -39,7 +39,8 @@ class PosixDevice final : public Device {
     PosixDevice(const PosixDevice&) = delete;
     PosixDevice& operator=(const PosixDevice&) = delete;
 
-    // Writes until all is written or the write time-out runs out.
+    // Writes until all is written or the write time-out runs out. Line settings another process
+    // changed since this device last set them are set back first.
     uint32_t Write(const uint8_t* data, uint32_t length) override;
     // Win32 read time-out rules: total = multiplier * length + constant (none when both are 0);
     // an interval other than 0 or MAXDWORD ends the read after that long without a byte; interval
@@ -65,6 +66,8 @@ class PosixDevice final : public Device {
     void SetWireTiming(bool on) { wireTiming_ = on; }
     // Bytes dropped by that rule since the open.
     uint64_t staleBytesDropped() const { return staleDropped_; }
+    // How often a write found the line settings changed by another process and set them back.
+    uint64_t lineRestored() const { return lineRestored_; }
     // A read found the line hung up (unplugged, or the far end of a pseudo-terminal closed).
     bool hungUp() const { return hungUp_; }
 
@@ -83,11 +86,13 @@ class PosixDevice final : public Device {
     friend std::unique_ptr<PosixDevice> OpenSerialPort(const std::string&, OpenFailure*,
                                                        std::optional<dev_t>);
     PosixDevice(int fd, std::string path, const termios& requested);
+    void KeepLine();
 
     int fd_;
     std::string path_;
     std::string lockFile_;  // our LCK.. file, removed at the close
     termios requested_;
+    termios held_{};  // what the kernel held right after this device's last setting
     // Until the first SetTimeouts a read returns at once: nothing blocks before it is asked to.
     Timeouts timeouts_{kMaxDword, 0, 0, 0, 0};
     // Levels last asked for, reported where the port has no modem lines to read back. Opening a
@@ -97,6 +102,7 @@ class PosixDevice final : public Device {
     bool wireTiming_ = false;
     WireClock wire_;
     uint64_t staleDropped_ = 0;
+    uint64_t lineRestored_ = 0;
     bool hungUp_ = false;
     std::atomic<bool> writingStopped_{false};
     uint32_t readLatencyMs_ = 0;

@@ -7,8 +7,8 @@
 //
 // Polling the tty alone misses short stretches (a setting held for a few milliseconds between a
 // reopen and the next one); following the trace sees each one. The read-back comes as soon as the
-// trace line is written, well before the exchange that follows it can end. Keeps one descriptor on
-// the tty and never reads it, so that it changes nothing for the program that drives the line.
+// trace line is written, well before the exchange that follows it can end. Opens the tty for each
+// read-back only, and never reads it: the updater refuses a port another process holds open.
 // TRACE should exist (empty) before the updater starts. Ends on SIGTERM.
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -51,9 +51,14 @@ long Ms() {
     return ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-std::string Held(int fd) {
+std::string Held(const char* path) {
     termios t{};
-    if (tcgetattr(fd, &t) != 0) {
+    const int fd = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const bool read = fd >= 0 && tcgetattr(fd, &t) == 0;
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (!read) {
         return "none";
     }
     const tcflag_t size = t.c_cflag & CSIZE;
@@ -64,7 +69,7 @@ std::string Held(int fd) {
 }
 
 // One trace line; prints what the checks need.
-void Take(const std::string& line, int tty, long start) {
+void Take(const std::string& line, const char* tty, long start) {
     std::istringstream in(line);
     std::string ms, kind, a, b, c, d;
     in >> ms >> kind >> a >> b >> c >> d;
@@ -89,8 +94,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: line_watch TTY TRACE\n");
         return 2;
     }
-    const int tty = open(argv[1], O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (tty < 0) {
+    if (access(argv[1], R_OK) != 0) {
         std::perror(argv[1]);
         return 1;
     }
@@ -108,7 +112,7 @@ int main(int argc, char** argv) {
         if (n > 0) {
             pending.append(buffer, static_cast<size_t>(n));
             for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-                Take(pending.substr(0, end), tty, start);
+                Take(pending.substr(0, end), argv[1], start);
                 pending.erase(0, end + 1);
             }
             continue;

@@ -222,19 +222,33 @@ s1_cpu() { full_update cpu ZL500; }
 s2_aio() { full_update aio ZL500-AIO; }
 
 # 3: another program holds the old node open across the replug: the controller comes back
-# under the next number, and the updater finds it there by its identity.
+# under the next number, and the updater finds it there by its identity. Held before the update,
+# the node is refused, its holder named: it could read the controller's replies.
 s3_other_node() {
     before=$(gadget_up) || return 1
     sleep 3600 <"$before" &
     holder=$!
     start_sim ZL500-AIO "$IMAGES/aio.bin" --exit-after-update || return 1
     run_cli aio
+    kill "$holder"
+    wait "$holder" 2>/dev/null
+    busy="fwburn-aio-cli: $before: in use by another program (sleep, process $holder)"
+    [ "$CLI_STATUS" = 4 ] && grep -qxF "$busy" "$W/cli.err" ||
+        fail "a node held before the update was not refused naming its holder" || return 1
+    "fwburn-aio-cli" --yes --allow-stand-in --json >"$W/cli.out" 2>"$W/cli.err" &
+    cli=$!
+    # Taken once the update has its port, before the controller leaves for the replug.
+    within 20 grep -q '"event":"open"' "$W/cli.out"
+    sleep 3600 <"$before" &
+    holder=$!
+    wait "$cli"
+    CLI_STATUS=$?
     settle_sim "$SIM"
     SIM=""
     kill "$holder"
     wait "$holder" 2>/dev/null
     paths=$(opened_paths)
-    note "held $before; opened: $paths"
+    note "held $before; exit $CLI_STATUS; opened: $paths"
     [ "$CLI_STATUS" = 0 ] || return 1
     set -- $paths
     [ "$1" = "$before" ] && [ -n "$2" ] && [ "$2" != "$before" ] ||
@@ -301,12 +315,13 @@ summary_says() {
 }
 
 # One controller's side of a replugged update: one replug, the device really gone and back, and
-# its flash the image's bytes.
+# its flash the image's bytes (PROFILE: cpu unless given).
 replugged_and_flashed() {
+    profile=${2:-cpu}
     grep -q '"replugs": *1' "$W/$1summary.json" || fail "$1: no replug" || return 1
     grep -q '"usbUnplugs": *1' "$W/$1summary.json" || fail "$1: the USB device did not go away" ||
         return 1
-    flash_matches "$IMAGES/cpu.bin" "$(image_sent "$IMAGES/cpu.bin" cpu)" "$1" ||
+    flash_matches "$IMAGES/$profile.bin" "$(image_sent "$IMAGES/$profile.bin" "$profile")" "$1" ||
         fail "$1: flash differs from the image"
 }
 
@@ -337,6 +352,56 @@ s7b_two_one_lost() {
     stop_sim
     grep -q '"transferComplete": *false' "$W/b-summary.json" ||
         fail "the controller that lost its cable took the whole image"
+}
+
+# 7c: another controller of the model (serial VM0002) is plugged in on the other USB controller
+# while the one updated is away at its replug, and takes its node; the first comes back under the
+# next number. The update was given that node with --port: its reopen finds its own controller by
+# socket and serial number, and not one byte reaches the other one.
+s7c_swap() {
+    usb_controllers 2 || return 1
+    gadget_make "$G2" VM0002 || return 1
+    [ -z "$(cat "$G2/UDC")" ] || echo "" >"$G2/UDC"
+    port=$(gadget_up) || return 1
+    sim_on "$G" a- ZL500-AIO "$IMAGES/aio.bin" --exit-after-update --no-auto-reconnect \
+        --reconnect-after 0 || return 1
+    SIM=$SIM_PID
+    # The other one serves its side unplugged (no --udc-file: it never unplugs itself).
+    rm -f "$W/b-summary.json"
+    plcsim --tty "$(gadget_tty "$G2")" --model ZL500-AIO --image "$IMAGES/aio.bin" \
+        --summary-json "$W/b-summary.json" --verbose >/dev/null 2>"$W/b-sim.log" &
+    SIM2=$!
+    within 10 grep -qs "serving " "$W/b-sim.log" || fail "the other controller did not serve" ||
+        return 1
+    fwburn-aio-cli --yes --allow-stand-in --json --port "$port" >"$W/cli.out" 2>"$W/cli.err" &
+    cli=$!
+    if within 30 gadget_unbound "$G"; then
+        ls /sys/class/udc | grep -vx "$(cat "$G/UDC")" | tail -n 1 >"$G2/UDC"
+        within 5 taken_by "$port" VM0002 || note "the other controller did not take $port"
+    fi
+    taken=$(taken_by "$port" VM0002 && echo yes)
+    kill -USR1 "$SIM"
+    wait "$cli"
+    CLI_STATUS=$?
+    [ "$taken" = yes ] || fail "the other controller did not take $port" || return 1
+    note "exit $CLI_STATUS: $(tail -n 1 "$W/cli.err"); opened: $(opened_paths)"
+    stop_sim
+    grep -q '"bytesReceived": *0,' "$W/b-summary.json" ||
+        fail "the other controller was written to" || return 1
+    [ "$CLI_STATUS" = 0 ] || return 1
+    set -- $(opened_paths)
+    [ "$1" = "$port" ] && [ -n "$2" ] && [ "$2" != "$port" ] ||
+        fail "expected the reopen under another node than $port" || return 1
+    replugged_and_flashed a- aio
+}
+
+gadget_unbound() {
+    [ -z "$(cat "$1/UDC")" ]
+}
+
+# taken_by NODE SERIAL: NODE is there and is the tty of the controller with that serial number.
+taken_by() {
+    [ -e "$1" ] && [ "$(cat "/sys/class/tty/${1#/dev/}/device/../serial" 2>/dev/null)" = "$2" ]
 }
 
 # 6: the test profile RV7-G on the machine's UART, its controller on the host's side of QEMU's
@@ -549,7 +614,7 @@ run_scenarios() {
         6d-ftdi:s6d_ftdi bench:bench 1-cpu:s1_cpu 2-aio:s2_aio \
         3-other-node:s3_other_node 4-unplug-transfer:s4_unplug_transfer 5a-unplug-erase:s5a_unplug_erase \
         5b-unplug-replug-wait:s5b_unplug_replug_wait 7-two:s7_two \
-        7b-two-one-lost:s7b_two_one_lost; do
+        7b-two-one-lost:s7b_two_one_lost 7c-swap:s7c_swap; do
         name=${s%%:*}
         # "usb": every scenario but the serial ones, which need the host's side of the line.
         case ",$1," in

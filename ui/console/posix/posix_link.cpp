@@ -67,6 +67,10 @@ void PosixLink::Close(Device* device) {
             if (const uint64_t stale = device_->staleBytesDropped(); stale > 0) {
                 trace_->Note("stale " + std::to_string(stale) + " bytes dropped");
             }
+            if (const uint64_t restored = device_->lineRestored(); restored > 0) {
+                trace_->Note("line settings changed by another process, set back " +
+                             std::to_string(restored) + " times");
+            }
             trace_->Note("close " + opened_);
         }
         hungUp_ = device_->hungUp();
