@@ -98,9 +98,18 @@ void EachProcess(const std::string& proc, Clock::time_point deadline, Visit visi
     closedir(dir);
 }
 
+// This process's pid as /proc numbers it: in a pid namespace whose /proc is its parent's (unshare
+// without a /proc of its own), getpid() is another number and this process would name itself.
+int SelfInProc() {
+    char link[32] = {};
+    const ssize_t length = readlink("/proc/self", link, sizeof link - 1);
+    const int pid = length > 0 ? std::atoi(link) : 0;
+    return pid > 0 ? pid : getpid();
+}
+
 // The first process but this one with the wanted file open.
 PortHolder Opener(const Wanted& wanted, Clock::time_point deadline) {
-    const std::string self = std::to_string(getpid());
+    const std::string self = std::to_string(SelfInProc());
     PortHolder holder;
     EachProcess("/proc", deadline, [&](const std::string& pid) {
         if (pid == self || HasOpen(pid, wanted, deadline) != Open::kYes) {
@@ -167,7 +176,7 @@ bool MayHold(int pid, const struct stat& node) {
 PortHolder FlockedBy(const struct stat& node) {
     const Clock::time_point deadline = Clock::now() + kBudget;
     const int pid = FlockHolder(node);
-    if (pid == getpid()) {
+    if (pid == SelfInProc()) {
         return {};
     }
     if (pid > 0) {

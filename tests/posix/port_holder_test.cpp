@@ -3,6 +3,7 @@
 #include "link/posix/port_holder.hpp"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/sysmacros.h>
@@ -82,6 +83,49 @@ TEST(PortHolder, AnotherProcessWithTheDeviceOpenIsNamedThisOneNever) {
     ASSERT_EQ(byte, 1);
     EXPECT_EQ(holder.pid, child);
     EXPECT_EQ(holder.program, "opener\033");  // as it is: the console escapes it
+}
+
+// In a pid namespace that sees its parent's /proc (unshare without a /proc of its own), getpid()
+// is not the number /proc gives this process: it still never names itself.
+TEST(PortHolder, ThisProcessIsNotNamedWhereProcNumbersItOtherwise) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    int result[2];
+    ASSERT_EQ(pipe(result), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(result[0]);
+        int found[2] = {-1, -1};  // {-1, -1}: no namespace to be had here
+        if (unshare(CLONE_NEWUSER | CLONE_NEWPID) == 0) {
+            const pid_t inner = fork();  // pid 1 of the new namespace
+            if (inner == 0) {
+                found[0] = found[1] = -3;  // the pty could not be opened and locked
+                const int fd = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+                struct stat node {};
+                if (fd >= 0 && fstat(fd, &node) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                    found[0] = OpenedBy(node.st_rdev).pid;
+                    found[1] = FlockedBy(node).pid;
+                }
+                [[maybe_unused]] const ssize_t n = write(result[1], found, sizeof found);
+                _exit(0);
+            }
+            waitpid(inner, nullptr, 0);
+            _exit(0);
+        }
+        [[maybe_unused]] const ssize_t n = write(result[1], found, sizeof found);
+        _exit(0);
+    }
+    close(result[1]);
+    int found[2] = {-2, -2};
+    const ssize_t got = read(result[0], found, sizeof found);
+    close(result[0]);
+    waitpid(child, nullptr, 0);
+    ASSERT_EQ(got, static_cast<ssize_t>(sizeof found));
+    if (found[0] == -1) {
+        GTEST_SKIP() << "no user and pid namespace for this process";
+    }
+    EXPECT_EQ(found[0], 0) << "OpenedBy";
+    EXPECT_EQ(found[1], 0) << "FlockedBy";
 }
 
 // The session whose terminal a tty is, from a /proc made for the test: the stat line's fields
