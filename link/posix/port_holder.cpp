@@ -35,6 +35,21 @@ Wanted WantedOf(const struct stat& node) {
 
 enum class Open { kNo, kYes, kUnseen };
 
+// An O_PATH descriptor names the file without opening it: no input to share, no lock to hold.
+// Unreadable flags count as an open.
+bool PathOnly(const std::string& pid, const char* fd) {
+    const int info =
+        open(("/proc/" + pid + "/fdinfo/" + fd).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (info < 0) {
+        return false;
+    }
+    char text[256] = {};
+    const ssize_t length = read(info, text, sizeof text - 1);
+    close(info);
+    const char* flags = length > 0 ? std::strstr(text, "flags:") : nullptr;
+    return flags != nullptr && (std::strtoul(flags + 6, nullptr, 8) & O_PATH) != 0;
+}
+
 // Whether the process `pid` has the wanted file open; kUnseen when its descriptors are not shown
 // to this process or not all were looked at by `deadline`. Each descriptor is looked at through
 // its magic link, which leads to the open file itself whatever its path; AT_STATX_DONT_SYNC keeps
@@ -70,7 +85,7 @@ Open HasOpen(const std::string& pid, const Wanted& wanted, Clock::time_point dea
                 ? S_ISCHR(st.stx_mode) && makedev(st.stx_rdev_major, st.stx_rdev_minor) == wanted.id
                 : makedev(st.stx_dev_major, st.stx_dev_minor) == wanted.id &&
                       st.stx_ino == wanted.inode;
-        found = leads ? Open::kYes : Open::kNo;
+        found = leads && !PathOnly(pid, entry->d_name) ? Open::kYes : Open::kNo;
     }
     closedir(fds);
     return found;

@@ -61,28 +61,43 @@ TEST(PortHolder, AnotherProcessWithTheDeviceOpenIsNamedThisOneNever) {
     EXPECT_EQ(FlockedBy(node).pid, 0);  // our own lock: nobody else to name
     EXPECT_EQ(OpenedBy(node.st_rdev).pid, 0);
 
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int fd = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
-        prctl(PR_SET_NAME, "opener\033");
-        const char byte = fd >= 0 ? 1 : 0;
-        [[maybe_unused]] const ssize_t written = write(ready[1], &byte, 1);
-        pause();
-        _exit(0);
-    }
-    close(ready[1]);
-    char byte = 0;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
-    close(ready[0]);
+    // A child with the node open by `flags`, until killed.
+    const auto holding = [&](int flags) {
+        int ready[2];
+        if (pipe(ready) != 0) {
+            return pid_t{-1};
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            close(own);  // inherited: the child holds the node by `flags` alone
+            const int fd = open(pty.slavePath().c_str(), flags);
+            prctl(PR_SET_NAME, "opener\033");
+            const char byte = fd >= 0 ? 1 : 0;
+            [[maybe_unused]] const ssize_t written = write(ready[1], &byte, 1);
+            pause();
+            _exit(0);
+        }
+        close(ready[1]);
+        char byte = 0;
+        const bool held = read(ready[0], &byte, 1) == 1 && byte == 1;
+        close(ready[0]);
+        return held ? child : pid_t{-1};
+    };
+    // An O_PATH descriptor only names the node: it reads nothing and holds no lock.
+    const pid_t pathOnly = holding(O_PATH);
+    const pid_t child = holding(O_RDWR | O_NOCTTY);
     const PortHolder holder = OpenedBy(node.st_rdev);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
+    const PortHolder none = OpenedBy(node.st_rdev);
+    kill(pathOnly, SIGKILL);
+    waitpid(pathOnly, nullptr, 0);
     close(own);
-    ASSERT_EQ(byte, 1);
+    ASSERT_GT(pathOnly, 0);
+    ASSERT_GT(child, 0);
     EXPECT_EQ(holder.pid, child);
     EXPECT_EQ(holder.program, "opener\033");  // as it is: the console escapes it
+    EXPECT_EQ(none.pid, 0);
 }
 
 // In a pid namespace that sees its parent's /proc (unshare without a /proc of its own), getpid()
