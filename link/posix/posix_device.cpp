@@ -344,13 +344,15 @@ bool SameTermios(const termios& a, const termios& b) {
 }  // namespace
 
 // Root passes TIOCEXCL: `stty -F PORT 9600` under a transfer would leave every block after it on
-// the wrong rate (or echoed, or held for a line end), repeated until the update fails.
+// the wrong rate (or echoed, or held for a line end), repeated until the update fails. Set back
+// at once, not after the output drains: a flow control turned on under the update (`crtscts`
+// with CTS low, `ixon` after an XOFF) would hold that drain for ever, past every time-out.
 void PosixDevice::KeepLine() {
     termios now{};
     if (tcgetattr(fd_, &now) != 0 || SameTermios(now, held_)) {
         return;
     }
-    if (RetryOnEintr([&] { return tcsetattr(fd_, TCSADRAIN, &requested_); }) == 0) {
+    if (RetryOnEintr([&] { return tcsetattr(fd_, TCSANOW, &requested_); }) == 0) {
         ++lineRestored_;
         tcgetattr(fd_, &held_);
         SetModemLine(fd_, TIOCM_DTR, dtr_ == kControlEnabled);
