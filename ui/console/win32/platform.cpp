@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -12,7 +13,12 @@
 namespace fwburn::console {
 
 std::unique_ptr<Host> MakeHost() {
-    auto host = std::make_unique<Win32Host>();
+    std::unique_ptr<Win32Host> host;
+    try {
+        host = std::make_unique<Win32Host>();
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("cannot start its output: ") + e.what());
+    }
     if (host->Failed()) {
         throw std::runtime_error("cannot take the console's events or make its output (error " +
                                  std::to_string(GetLastError()) + ")");
