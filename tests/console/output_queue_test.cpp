@@ -401,5 +401,51 @@ TEST(OpenTraceFileTest, AFifoIsOpenedOnlyWithItsReader) {
     rmdir(dir);
 }
 
+// A link another user planted in a directory writable by all with the sticky bit is not followed,
+// whatever fs.protected_symlinks says: the trace would overwrite the file it names. The user's own
+// link there, and a link in a directory of the user's, are followed as the shell's `>` does.
+TEST(OpenTraceFileTest, AnotherUsersLinkInASharedDirectoryIsNotFollowed) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to make a link another user owns";
+    }
+    char dir[] = "/tmp/fwburn-planted-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string victim = std::string(dir) + "/victim";
+    const std::string shared = std::string(dir) + "/shared";
+    const std::string own = std::string(dir) + "/own";
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(mkdir(own.c_str(), 0755), 0);
+    constexpr uid_t kOther = 65534;
+    // (the link's directory, its owner, followed)
+    const struct {
+        std::string dir;
+        uid_t owner;
+        bool followed;
+    } cases[] = {{shared, kOther, false}, {shared, geteuid(), true}, {own, kOther, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dir + " " + std::to_string(c.owner));
+        const int v = open(victim.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(v, 0);
+        ASSERT_EQ(write(v, "keep\n", 5), 5);
+        close(v);
+        const std::string link = c.dir + "/trace";
+        ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+        ASSERT_EQ(lchown(link.c_str(), c.owner, c.owner), 0);
+        int error = -1;
+        const std::shared_ptr<Destinations> file = OpenTraceFile(link, error);
+        EXPECT_EQ(file != nullptr, c.followed);
+        EXPECT_EQ(error, c.followed ? 0 : EACCES);
+        struct stat st {};
+        ASSERT_EQ(stat(victim.c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, c.followed ? 0 : 5);  // the shell's `>` empties what it follows to
+        unlink(link.c_str());
+    }
+    unlink(victim.c_str());
+    rmdir(shared.c_str());
+    rmdir(own.c_str());
+    rmdir(dir);
+}
+
 }  // namespace
 }  // namespace fwburn::console

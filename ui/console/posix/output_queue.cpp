@@ -148,6 +148,26 @@ bool SameFile(int a, int b) {
                       sa.st_ino == sb.st_ino);
 }
 
+// Whether the symbolic link at `path` may be followed as the kernel's fs.protected_symlinks
+// would have it: in a directory writable by all with the sticky bit (/tmp), only a link of this
+// user's or of the directory's owner. Another user's link there could make the trace overwrite
+// any file of this user's, and a machine may have the protection off. A link this check lets by
+// cannot be swapped for another afterwards: the sticky bit keeps its owner's link in place.
+bool MayFollow(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : path.substr(0, slash);
+    struct stat link {};
+    struct stat parent {};
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) ||
+        stat(dir.c_str(), &parent) != 0) {
+        return true;  // not a link (any more): the open that follows says what it is
+    }
+    const bool shared = (parent.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+    return !shared || link.st_uid == geteuid() || link.st_uid == parent.st_uid;
+}
+
 }  // namespace
 
 OutputQueue::OutputQueue(int outFd, int errFd, size_t maxPending)
@@ -213,10 +233,21 @@ std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error)
     }
     constexpr auto kReaderWait = std::chrono::seconds(2);
     const auto giveUp = std::chrono::steady_clock::now() + kReaderWait;
+    // A link is looked at before it is followed; what is not a link is opened without following
+    // one, so that a link planted meanwhile is looked at too.
+    int follow = O_NOFOLLOW;
     int fd;
     for (;;) {
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                  0666);
+        fd = open(path.c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | follow, 0666);
+        if (fd < 0 && errno == ELOOP && follow != 0) {
+            if (!MayFollow(path)) {
+                errno = EACCES;  // as the kernel refuses it with the protection on
+                break;
+            }
+            follow = 0;
+            continue;
+        }
         if (fd >= 0 || (errno != EINTR && errno != ENXIO)) {
             break;
         }
