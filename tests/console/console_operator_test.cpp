@@ -287,11 +287,12 @@ TEST(ConsoleWorkerTest, AFailedReopenIsDiagnosedAsSuch) {
         {"/dev/ttyACM0: No such file or directory",
          false,
          "not-reopened",
-         {"did not come back", "(/dev/ttyACM0: No such file or directory)"}},
+         {"did not come back", "(/dev/ttyACM0: No such file or directory)", "nothing was erased"}},
         {"/dev/ttyACM0: permission denied",
          true,
          "permission-denied",
-         {"may not be opened again (/dev/ttyACM0: permission denied)", "70-fwburn.rules"}},
+         {"may not be opened again (/dev/ttyACM0: permission denied)", "70-fwburn.rules",
+          "nothing was erased"}},
     };
     for (const ReopenCase& c : cases) {
         SCOPED_TRACE(c.why);
@@ -309,6 +310,7 @@ TEST(ConsoleWorkerTest, AFailedReopenIsDiagnosedAsSuch) {
         }
         EXPECT_GT(e.bytesReceived, 0);  // what the controller answered before the replug
         EXPECT_EQ(run.controller().requests(sim::Phase::kUpdateRequest), 1u);
+        EXPECT_EQ(run.controller().requests(sim::Phase::kEraseStep), 0u);  // as the text says
     }
 }
 

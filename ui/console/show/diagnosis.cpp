@@ -58,8 +58,10 @@ void NotReopened(Explanation& e, bool denied, const std::string& openFailure, in
     const std::string why = openFailure.empty() ? "" : " (" + openFailure + ")";
     if (denied) {
         e.finding = "permission-denied";
+        // The controller waits in its bootloader with its firmware whole: say so, or the
+        // operator may take it for erased and give up on it.
         e.text = "the PLC accepted the update request, but its port may not be opened again" + why +
-                 ": " + AccessHint(row);
+                 ": " + AccessHint(row) + "; then run the update again (nothing was erased)";
         return;
     }
     e.finding = "not-reopened";
