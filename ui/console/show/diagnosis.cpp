@@ -41,13 +41,14 @@ void WrongModel(Explanation& e, const Diagnosis& d, int row, BootIdRule rule) {
              Hex(ModelId(row), 4) + ") only: use the updater of the PLC's model";
 }
 
-// What a user who may not open the port needs.
+// What a user who may not open the port needs. The udev rule gives the port to the local
+// session's user alone: an SSH login, which the rule leaves out, needs the group too.
 std::string AccessHint(int row) {
     return IsUsbLinked(row)
                ? "install the package's udev rule (/usr/lib/udev/rules.d/70-fwburn.rules) "
-                 "and replug the PLC (or run: sudo udevadm trigger); a serial adapter "
-                 "needs the group dialout (sudo adduser $USER dialout, then log in "
-                 "again)"
+                 "and replug the PLC (or run: sudo udevadm trigger); it serves the user at the "
+                 "machine itself: from an SSH login, or for a serial adapter, join the group "
+                 "dialout (sudo adduser $USER dialout, then log in again)"
                : "serial ports belong to the group dialout: sudo adduser $USER "
                  "dialout, then log in again";
 }
