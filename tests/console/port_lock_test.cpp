@@ -4,6 +4,7 @@
 #include "ui/console/posix/port_lock.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -252,6 +253,64 @@ TEST_F(PortLockTest, AnExistingFileIsLockedWithoutBeingTruncated) {
     PortLock second;
     EXPECT_EQ(second.Take({port}, {dir}), PortLock::Status::kBusy);
     EXPECT_EQ(second.holder(), getpid());
+}
+
+// Another user's files in the shared directory: one an updater left (readable by all) is locked
+// read-only and left in place, one held is seen as busy, and one this user may not even read is
+// refused naming its owner. Run by root as nobody in a child.
+TEST_F(PortLockTest, AnotherUsersLockFileIsLockedReadOnlyOrRefusedNamingItsOwner) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run a taker as another user";
+    }
+    constexpr uid_t kNobody = 65534;
+    const std::string path = LockPath(port);
+    // (the file's owner and mode, held by this process, the status of nobody's taker, its why)
+    const struct {
+        uid_t owner;
+        mode_t mode;
+        bool held;
+        PortLock::Status status;
+        const char* why;
+    } cases[] = {
+        {0, 0644, false, PortLock::Status::kHeld, ""},
+        {0, 0644, true, PortLock::Status::kBusy, ""},
+        {1, 0600, false, PortLock::Status::kFailed,
+         "Permission denied; a file of user daemon (uid 1) with mode 0600, which no updater makes: "
+         "its owner or root must remove it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.owner) + " " + std::to_string(c.held));
+        Write(path, "       123\n");
+        ASSERT_EQ(chown(path.c_str(), c.owner, c.owner), 0);
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        PortLock mine;
+        if (c.held) {
+            ASSERT_EQ(mine.Take({port}, {dir}), PortLock::Status::kHeld) << mine.why();
+        }
+        const std::string before = Read(path);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+                _exit(10);
+            }
+            PortLock lock;
+            const PortLock::Status status = lock.Take({port}, {dir});
+            const bool said =
+                std::string(c.why).empty() ? lock.why().empty() : lock.why() == path + ": " + c.why;
+            lock.Release();
+            _exit(status != c.status                       ? 11
+                  : !said                                  ? 12
+                  : (c.held && lock.holder() != getppid()) ? 13
+                                                           : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+        EXPECT_EQ(Read(path), before);  // never written through, nor removed, by nobody
+        mine.Release();
+        unlink(path.c_str());
+    }
 }
 
 // The place is the machine's choice: /run/lock where it is shared by all with the sticky bit,

@@ -1,6 +1,7 @@
 #include "ui/console/posix/port_lock.hpp"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -59,16 +60,35 @@ int OpenLockFile(const std::string& path) {
     return -1;
 }
 
-// Writable by all, with the sticky bit: every user's updater can make its lock file there and
-// none can remove another's. A property of the machine, the same whoever looks.
-bool SharedByAll(const struct stat& st) {
-    return S_ISDIR(st.st_mode) && (st.st_mode & 01777) == 01777;
-}
-
 std::string ModeText(const struct stat& st) {
     char text[8];
     std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(st.st_mode & 07777));
     return text;
+}
+
+// Why a lock file this user may not even read stays: an updater makes its files readable by all,
+// so another user's program, or its umask, made it, and it blocks every update of the port until
+// its owner or root removes it. Said with the owner, so that the operator knows whom to ask.
+std::string Unreadable(const std::string& path, int error) {
+    struct stat st {};
+    if (error != EACCES || lstat(path.c_str(), &st) != 0) {
+        return {};
+    }
+    std::string owner = "uid " + std::to_string(st.st_uid);
+    char buffer[1024];
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(st.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
+        owner = std::string("user ") + found->pw_name + " (" + owner + ")";
+    }
+    return "; a file of " + owner + " with mode " + ModeText(st) +
+           ", which no updater makes: its owner or root must remove it";
+}
+
+// Writable by all, with the sticky bit: every user's updater can make its lock file there and
+// none can remove another's. A property of the machine, the same whoever looks.
+bool SharedByAll(const struct stat& st) {
+    return S_ISDIR(st.st_mode) && (st.st_mode & 01777) == 01777;
 }
 
 // The pid the holder wrote; it writes it right after taking the lock, so an empty file is
@@ -229,7 +249,7 @@ PortLock::Status PortLock::TakeOne(const std::string& identity, const std::strin
             const int error = errno;
             why_ = path + ": " +
                    (error == ELOOP ? std::string("a symbolic link, not a lock file")
-                                   : std::string(std::strerror(error)));
+                                   : std::string(std::strerror(error)) + Unreadable(path, error));
             return Status::kFailed;
         }
         struct stat st {};
