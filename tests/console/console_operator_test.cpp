@@ -287,7 +287,15 @@ TEST(ConsoleWorkerTest, AFailedReopenIsDiagnosedAsSuch) {
         {"/dev/ttyACM0: No such file or directory",
          false,
          "not-reopened",
-         {"did not come back", "(/dev/ttyACM0: No such file or directory)", "nothing was erased"}},
+         {"could not be opened again (/dev/ttyACM0: No such file or directory)", "the cable",
+          "nothing was erased"}},
+        {"/dev/ttyACM0: in use by another program (term, process 4242)",
+         false,
+         "not-reopened",
+         {"could not be opened again (/dev/ttyACM0: in use by another program (term, process "
+          "4242)): check that the PLC came back (the cable, its power) and that no other program "
+          "holds its port",
+          "nothing was erased"}},
         {"/dev/ttyACM0: permission denied",
          true,
          "permission-denied",

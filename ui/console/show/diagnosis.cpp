@@ -65,13 +65,12 @@ void NotReopened(Explanation& e, bool denied, const std::string& openFailure, in
                  ": " + AccessHint(row) + "; then run the update again (nothing was erased)";
         return;
     }
+    // Not only a controller that did not come back: another program may have taken the port
+    // first (a terminal program, a modem prober at the new node), as the reason then says.
     e.finding = "not-reopened";
-    e.text =
-        "the PLC accepted the update request but did not come back: its port could not be "
-        "opened again" +
-        why +
-        "; check the cable and the PLC's power, then run the update again (nothing was "
-        "erased)";
+    e.text = "the PLC accepted the update request, but its port could not be opened again" + why +
+             ": check that the PLC came back (the cable, its power) and that no other program "
+             "holds its port, then run the update again (nothing was erased)";
 }
 
 void Silence(Explanation& e, const Diagnosis& d, int row, bool denied,
