@@ -148,24 +148,30 @@ bool SameFile(int a, int b) {
                       sa.st_ino == sb.st_ino);
 }
 
-// Whether the symbolic link at `path` may be followed as the kernel's fs.protected_symlinks
-// would have it: in a directory writable by all with the sticky bit (/tmp), only a link of this
-// user's or of the directory's owner. Another user's link there could make the trace overwrite
-// any file of this user's, and a machine may have the protection off. A link this check lets by
+// What the symbolic link at `path` is to the trace, as the kernel's fs.protected_symlinks would
+// have it: in a directory writable by all with the sticky bit (/tmp), only a link of this user's
+// or of the directory's owner is followed. Another user's link there could make the trace
+// overwrite any file of this user's, and a machine may have the protection off. A link followed
 // cannot be swapped for another afterwards: the sticky bit keeps its owner's link in place.
-bool MayFollow(const std::string& path) {
+enum class LinkVerdict { kFollow, kPlanted, kGone };
+
+LinkVerdict LookAtLink(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "."
                             : slash == 0               ? "/"
                                                        : path.substr(0, slash);
     struct stat link {};
     struct stat parent {};
-    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) ||
-        stat(dir.c_str(), &parent) != 0) {
-        return true;  // not a link (any more): the open that follows says what it is
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+        return LinkVerdict::kGone;  // taken away by its owner: what came instead is looked at
+    }
+    if (stat(dir.c_str(), &parent) != 0) {
+        return LinkVerdict::kFollow;  // the open that follows says why not
     }
     const bool shared = (parent.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
-    return !shared || link.st_uid == geteuid() || link.st_uid == parent.st_uid;
+    return !shared || link.st_uid == geteuid() || link.st_uid == parent.st_uid
+               ? LinkVerdict::kFollow
+               : LinkVerdict::kPlanted;
 }
 
 }  // namespace
@@ -236,16 +242,18 @@ std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error)
     // A link is looked at before it is followed; what is not a link is opened without following
     // one, so that a link planted meanwhile is looked at too.
     int follow = O_NOFOLLOW;
+    int looks = 0;
     int fd;
     for (;;) {
         fd = open(path.c_str(),
                   O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | follow, 0666);
-        if (fd < 0 && errno == ELOOP && follow != 0) {
-            if (!MayFollow(path)) {
+        if (fd < 0 && errno == ELOOP && follow != 0 && ++looks <= 3) {
+            const LinkVerdict link = LookAtLink(path);
+            if (link == LinkVerdict::kPlanted) {
                 errno = EACCES;  // as the kernel refuses it with the protection on
                 break;
             }
-            follow = 0;
+            follow = link == LinkVerdict::kFollow ? 0 : O_NOFOLLOW;
             continue;
         }
         if (fd >= 0 || (errno != EINTR && errno != ENXIO)) {
