@@ -72,6 +72,73 @@ std::string BoardLine(const std::string& label, const ProgressView& view, const 
     return line.substr(0, limit);
 }
 
+namespace {
+
+// Where a controller comes on a board too tall for the terminal, and its word in the count of
+// those left out.
+enum BoardStanding : int {
+    kBoardFailed,
+    kBoardWaiting,
+    kBoardRunning,
+    kBoardSucceeded,
+    kBoardStandings
+};
+const char* const kBoardStandingWords[kBoardStandings] = {"failed", "waiting", "running",
+                                                          "succeeded"};
+
+BoardStanding StandingOf(const BoardEntry& entry) {
+    if (entry.result != nullptr) {
+        return entry.failed ? kBoardFailed : kBoardSucceeded;
+    }
+    return entry.waiting ? kBoardWaiting : kBoardRunning;
+}
+
+}  // namespace
+
+std::vector<std::string> BoardLines(const std::vector<BoardEntry>& entries, int columns, int rows) {
+    std::vector<std::string> lines;
+    const auto line = [&](const BoardEntry& e) {
+        lines.push_back(BoardLine(e.label, e.view, e.result, e.waiting, columns));
+    };
+    const int room = rows - 2;
+    if (rows <= 0 || entries.size() <= static_cast<size_t>(std::max(room, 0))) {
+        for (const BoardEntry& e : entries) {
+            line(e);
+        }
+        return lines;
+    }
+    // One line stays for the count of those left out.
+    const size_t shown = room > 1 ? static_cast<size_t>(room - 1) : 0;
+    size_t left[kBoardStandings] = {};
+    for (int standing = kBoardFailed; standing < kBoardStandings; ++standing) {
+        for (const BoardEntry& e : entries) {
+            if (StandingOf(e) != standing) {
+                continue;
+            }
+            if (lines.size() < shown) {
+                line(e);
+            } else {
+                ++left[standing];
+            }
+        }
+    }
+    if (room < 1) {
+        return lines;
+    }
+    std::string more;
+    size_t count = 0;
+    for (int standing = kBoardFailed; standing < kBoardStandings; ++standing) {
+        count += left[standing];
+        if (left[standing] != 0) {
+            more += (more.empty() ? "" : ", ") + std::to_string(left[standing]) + " " +
+                    kBoardStandingWords[standing];
+        }
+    }
+    more = "+" + std::to_string(count) + " more: " + more;
+    lines.push_back(more.substr(0, columns > 1 ? static_cast<size_t>(columns - 1) : 0));
+    return lines;
+}
+
 int ShowSummary(std::FILE* out, const std::vector<SummaryRow>& rows, bool json, int columns,
                 double elapsed, const char* signal, int status) {
     std::vector<int> codes;

@@ -35,4 +35,22 @@ int ShowSummary(std::FILE* out, const std::vector<SummaryRow>& rows, bool json, 
 std::string BoardLine(const std::string& label, const ProgressView& view, const char* result,
                       bool waiting, int columns);
 
+// One controller on the board: what BoardLine takes, and whether it ended otherwise than in
+// success.
+struct BoardEntry {
+    std::string label;
+    ProgressView view;
+    const char* result = nullptr;
+    bool waiting = false;
+    bool failed = false;
+};
+// The board's lines, at most `rows - 2` of them (`rows` 0: no limit): a redraw that climbed
+// past the terminal's top would leave a copy of the board in its scrollback at every tick, and
+// one that climbed to it would clear from there, which a terminal such as tmux takes for a
+// clearing of the whole screen and keeps as a copy in its scrollback too.
+// Where every controller has a line, they keep their order; where not, the failures come
+// first, then those waiting for the replug, those running and those succeeded, and the last
+// line counts the controllers left out, so that none goes unaccounted for.
+std::vector<std::string> BoardLines(const std::vector<BoardEntry>& entries, int columns, int rows);
+
 }  // namespace fwburn::console
