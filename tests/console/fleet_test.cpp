@@ -235,5 +235,36 @@ TEST(FleetTest, ABoardTallerThanTheTerminalKeepsToItsRowsFailuresFirst) {
     EXPECT_EQ(BoardLines(entries, 20, 11).back(), "+12 more: 8 running");
 }
 
+// A summary taller than the terminal scrolls its first rows out of sight: the line after it says
+// which controllers did not succeed, so that a screen of successes is not read as all of them.
+TEST(FleetTest, ASummaryTallerThanTheTerminalEndsNamingTheFailures) {
+    std::vector<SummaryRow> rows;
+    for (int i = 0; i < 20; ++i) {
+        rows.push_back({"/dev/pts/" + std::to_string(i),
+                        i == 2   ? 7
+                        : i == 5 ? 5
+                                 : 0,
+                        7.0, "m", "", false});
+    }
+    const std::string failures =
+        "Not succeeded: 2 of 20: /dev/pts/2 update-failed, /dev/pts/5 controller-refused";
+    struct Case {
+        int rows;
+        int columns;
+        std::string tail;
+    };
+    const Case cases[] = {
+        {0, 100, ""},   // not a terminal: the table is all
+        {23, 100, ""},  // it fits, with the line the cursor is left on
+        {22, 100, failures},
+        {10, 50, failures.substr(0, 46) + "..."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SummaryTail(rows, c.columns, c.rows), c.tail) << c.rows;
+    }
+    rows[2].exitCode = rows[5].exitCode = 0;
+    EXPECT_EQ(SummaryTail(rows, 100, 10), "");
+}
+
 }  // namespace
 }  // namespace fwburn::console

@@ -193,7 +193,8 @@ class Widths(PtyCase):
 
     def test_a_board_taller_than_the_terminal_stays_below_its_top_row(self):
         # Six controllers on six rows: a redraw that climbed to the top would smear the
-        # scrollback at every tick. The failing one, named last, comes first on the board.
+        # scrollback at every tick. The failing one, named last, comes first on the board and is
+        # named again after the summary.
         need(self, "aio")
         sims = [self.start_sim("aio", "--exit-after-update") for _ in range(5)]
         sims.append(self.start_sim("aio", "--exit-after-update", "--fault", "nak@block:10x99"))
@@ -210,9 +211,12 @@ class Widths(PtyCase):
         failing = sims[5].port[len("/dev/"):]
         self.assertEqual(board[0].split()[:2], [failing, "update-failed"], board)
         self.assertEqual(board[3], "+3 more: 3 succeeded", board)
-        self.assertEqual([line.split()[:2] for line in summary.strip().splitlines()[1:]],
+        table = summary.strip().splitlines()
+        self.assertEqual([line.split()[:2] for line in table[1:-1]],
                          [[sim.port, "success"] for sim in sims[:5]] +
                          [[sims[5].port, "update-failed"]])
+        # Taller than the terminal: the line after it names the failure scrolled out of sight.
+        self.assertEqual(table[-1], "Not succeeded: 1 of 6: %s update-failed" % sims[5].port)
 
     def test_no_colour_with_no_color_set_even_empty(self):
         for value in ("1", ""):

@@ -48,6 +48,31 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
     return lines;
 }
 
+std::string SummaryTail(const std::vector<SummaryRow>& results, int columns, int rows) {
+    // "Summary:", the heading and a row each, and the line the cursor is left on.
+    if (rows <= 0 || results.size() + 3 <= static_cast<size_t>(rows)) {
+        return {};
+    }
+    std::string names;
+    size_t failed = 0;
+    for (const SummaryRow& r : results) {
+        if (r.exitCode != kExitSuccess) {
+            names += (failed++ == 0 ? ": " : ", ") + Shown(r.controller) + " " +
+                     ResultName(ExitCode(r.exitCode));
+        }
+    }
+    if (failed == 0) {
+        return {};
+    }
+    std::string line = "Not succeeded: " + std::to_string(failed) + " of " +
+                       std::to_string(results.size()) + names;
+    if (columns > 0 && line.size() > static_cast<size_t>(columns - 1)) {
+        line.resize(columns > 4 ? columns - 4 : 0);
+        line += "...";
+    }
+    return line;
+}
+
 std::string BoardLine(const std::string& label, const ProgressView& view, const char* result,
                       bool waiting, int columns) {
     const std::string tag = Shown(label) + " ";

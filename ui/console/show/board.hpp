@@ -28,6 +28,12 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
 int ShowSummary(std::FILE* out, const std::vector<SummaryRow>& rows, bool json, int columns,
                 double elapsed, const char* signal = nullptr, int status = 0);
 
+// On a terminal of `rows` lines too short for the whole summary table, the line after it: how many
+// controllers did not succeed, named with their result as far as `columns` allows, so that a
+// failure scrolled out of sight is not taken for a success. Empty where the table fits or every
+// controller succeeded.
+std::string SummaryTail(const std::vector<SummaryRow>& results, int columns, int rows);
+
 // A controller's line on a terminal, at most `columns - 1` characters: its label, then its status
 // line while it runs, or the wait for the replug; once it has ended (`result`, the JSON word, not
 // null) the result and where it stopped, the phase and its exact count, which stay on screen as a
