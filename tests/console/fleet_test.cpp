@@ -189,5 +189,82 @@ TEST(FleetTest, AnEndedControllerKeepsItsResultAndWhereItStopped) {
     }
 }
 
+// A board taller than the terminal would climb past its top at every redraw and leave a copy in
+// its scrollback: it keeps below the top row, failures first, and counts every controller left
+// out.
+TEST(FleetTest, ABoardTallerThanTheTerminalKeepsToItsRowsFailuresFirst) {
+    std::vector<BoardEntry> entries;
+    for (int i = 0; i < 20; ++i) {
+        BoardEntry e{"c" + std::to_string(i), Programming(10, 0)};
+        if (i % 5 == 1) {
+            e.result = "success";
+        } else if (i == 7 || i == 13) {
+            e.result = "update-failed";
+            e.failed = true;
+        } else if (i == 18) {
+            e.waiting = true;
+        }
+        entries.push_back(e);
+    }
+    const auto labels = [](const std::vector<std::string>& lines) {
+        std::string out;
+        for (const std::string& line : lines) {
+            out += line.substr(0, line.find(' ')) + " ";
+        }
+        return out;
+    };
+    struct Case {
+        int rows;
+        std::string labels;  // each line's first word
+        std::string last;    // how the last line begins
+    };
+    const Case cases[] = {
+        {0, "c0 c1 c2 c3 c4 c5 c6 c7 c8 c9 c10 c11 c12 c13 c14 c15 c16 c17 c18 c19 ", "c19"},
+        {22, "c0 c1 c2 c3 c4 c5 c6 c7 c8 c9 c10 c11 c12 c13 c14 c15 c16 c17 c18 c19 ", "c19"},
+        {21, "c7 c13 c18 c0 c2 c3 c4 c5 c8 c9 c10 c12 c14 c15 c17 c19 c1 c6 +2 ",
+         "+2 more: 2 succeeded"},
+        {11, "c7 c13 c18 c0 c2 c3 c4 c5 +12 ", "+12 more: 8 running, 4 succeeded"},
+        {4, "c7 +19 ", "+19 more: 1 failed, 1 waiting, 13 running, 4 succeeded"},
+        {3, "+20 ", "+20 more: 2 failed, 1 waiting, 13 running, 4 succeeded"},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::string> lines = BoardLines(entries, 80, c.rows);
+        EXPECT_EQ(labels(lines), c.labels) << c.rows;
+        EXPECT_EQ(lines.back().rfind(c.last, 0), 0u) << c.rows << ": " << lines.back();
+    }
+    EXPECT_EQ(BoardLines(entries, 20, 11).back(), "+12 more: 8 running");
+}
+
+// A summary taller than the terminal scrolls its first rows out of sight: the line after it says
+// which controllers did not succeed, so that a screen of successes is not read as all of them.
+TEST(FleetTest, ASummaryTallerThanTheTerminalEndsNamingTheFailures) {
+    std::vector<SummaryRow> rows;
+    for (int i = 0; i < 20; ++i) {
+        rows.push_back({"/dev/pts/" + std::to_string(i),
+                        i == 2   ? 7
+                        : i == 5 ? 5
+                                 : 0,
+                        7.0, "m", "", false});
+    }
+    const std::string failures =
+        "Not succeeded: 2 of 20: /dev/pts/2 update-failed, /dev/pts/5 controller-refused";
+    struct Case {
+        int rows;
+        int columns;
+        std::string tail;
+    };
+    const Case cases[] = {
+        {0, 100, ""},   // not a terminal: the table is all
+        {23, 100, ""},  // it fits, with the line the cursor is left on
+        {22, 100, failures},
+        {10, 50, failures.substr(0, 46) + "..."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SummaryTail(rows, c.columns, c.rows), c.tail) << c.rows;
+    }
+    rows[2].exitCode = rows[5].exitCode = 0;
+    EXPECT_EQ(SummaryTail(rows, 100, 10), "");
+}
+
 }  // namespace
 }  // namespace fwburn::console

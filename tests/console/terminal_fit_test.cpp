@@ -246,15 +246,16 @@ TEST(TerminalScreenTest, EveryEndingClosesWithTheTotalTimeOnATerminalOnly) {
     }
 }
 
-void SetColumns(int fd, unsigned short columns) {
+void SetColumns(int fd, unsigned short columns, unsigned short rows = 24) {
     winsize size{};
-    size.ws_row = 24;
+    size.ws_row = rows;
     size.ws_col = columns;
     ioctl(fd, TIOCSWINSZ, &size);
 }
 
 // On a pseudo-terminal: the width at the start, then the new one after SIGWINCH, taken from the
-// descriptor even with another thread running that was started after it.
+// descriptor even with another thread running that was started after it; the height with it,
+// whichever of the two is asked first.
 TEST(TerminalWidthTest, IsReadAgainAfterSigwinch) {
     EXPECT_EQ(ReadColumns(-1), 0);
     const pid_t pid = fork();
@@ -266,7 +267,7 @@ TEST(TerminalWidthTest, IsReadAgainAfterSigwinch) {
         }
         SetColumns(master, 80);
         TerminalWidth width(slave);
-        if (width.Columns() != 80 || ReadColumns(slave) != 80) {
+        if (width.Columns() != 80 || width.Rows() != 24 || ReadColumns(slave) != 80) {
             _exit(3);
         }
         std::thread busy([] { usleep(300000); });  // would take the signal if it were unblocked
@@ -279,7 +280,13 @@ TEST(TerminalWidthTest, IsReadAgainAfterSigwinch) {
         const int unsignalled = width.Columns();
         kill(getpid(), SIGWINCH);
         const int resized = width.Columns();
-        _exit(after == 60 && unsignalled == 60 && resized == 100 ? 0 : 4);
+        SetColumns(master, 100, 12);
+        kill(getpid(), SIGWINCH);
+        const int columns = width.Columns();
+        const int rows = width.Rows();
+        _exit(after == 60 && unsignalled == 60 && resized == 100 && columns == 100 && rows == 12
+                  ? 0
+                  : 4);
     }
     int status = 0;
     waitpid(pid, &status, 0);

@@ -20,8 +20,8 @@ from console_pty_test import PtyCase, cli_command, need, run_cli
 ESCAPE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
 
 
-def set_columns(fd, columns):
-    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+def set_columns(fd, columns, rows=24):
+    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
 
 
 class Screen:
@@ -66,9 +66,9 @@ class TerminalRun:
     """A console program whose controlling terminal is a pty of `columns` columns: a resize of
     the pty sends it SIGWINCH as a terminal window's would."""
 
-    def __init__(self, profile, port, columns, env=None, more=()):
+    def __init__(self, profile, port, columns, env=None, more=(), rows=24):
         self.master, slave = pty.openpty()
-        set_columns(self.master, columns)
+        set_columns(self.master, columns, rows)
         environment = dict(os.environ, TERM="xterm")
         environment.pop("NO_COLOR", None)
         environment.update(env or {})
@@ -190,6 +190,33 @@ class Widths(PtyCase):
         text = run.output.decode()
         self.assertRegex(text, r"update-failed +Programming 30/44 blocks +retries 6/6")
         self.assertIn("Summary:", text)
+
+    def test_a_board_taller_than_the_terminal_stays_below_its_top_row(self):
+        # Six controllers on six rows: a redraw that climbed to the top would smear the
+        # scrollback at every tick. The failing one, named last, comes first on the board and is
+        # named again after the summary.
+        need(self, "aio")
+        sims = [self.start_sim("aio", "--exit-after-update") for _ in range(5)]
+        sims.append(self.start_sim("aio", "--exit-after-update", "--fault", "nak@block:10x99"))
+        more = [a for sim in sims[1:] for a in ("--port", sim.port)]
+        run = TerminalRun("aio", sims[0].port, 80, more=more, rows=6)
+        self.assertEqual(run.finish(), 7, run.output[-600:])
+        climbs = [int(n) for n in re.findall(rb"\x1b\[(\d+)A", run.output)]
+        self.assertTrue(climbs, run.output[-600:])
+        self.assertLessEqual(max(climbs), 4, run.output[-600:])
+        before, summary = run.output.decode().split("Summary:", 1)
+        # The last board, four lines: the rows but the top one and the cursor's.
+        board = [ESCAPE.sub(b"", line.encode()).decode().strip("\r")
+                 for line in before.split("\r\n")[-5:-1]]
+        failing = sims[5].port[len("/dev/"):]
+        self.assertEqual(board[0].split()[:2], [failing, "update-failed"], board)
+        self.assertEqual(board[3], "+3 more: 3 succeeded", board)
+        table = summary.strip().splitlines()
+        self.assertEqual([line.split()[:2] for line in table[1:-1]],
+                         [[sim.port, "success"] for sim in sims[:5]] +
+                         [[sims[5].port, "update-failed"]])
+        # Taller than the terminal: the line after it names the failure scrolled out of sight.
+        self.assertEqual(table[-1], "Not succeeded: 1 of 6: %s update-failed" % sims[5].port)
 
     def test_no_colour_with_no_color_set_even_empty(self):
         for value in ("1", ""):

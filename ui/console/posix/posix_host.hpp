@@ -28,6 +28,7 @@ class PosixHost final : public Host {
     std::FILE* out() override { return output_.out(); }
     std::FILE* err() override { return output_.err(); }
     int Columns() override { return width_.Columns(); }
+    int Rows() override { return width_.Rows(); }
     void Wake() override;
     Event Wait(Clock::time_point deadline, bool answering) override;
     std::unique_ptr<HeldLock> Lock(const std::vector<std::string>& identities, bool shared,

@@ -17,8 +17,10 @@ TerminalWidth::TerminalWidth(int fd, int fallback) : fd_(fd), columns_(fallback)
     sigemptyset(&set);
     sigaddset(&set, SIGWINCH);
     signalFd_ = BlockIntoSignalFd(set);
-    if (const int now = ReadColumns(fd_); now > 0) {
-        columns_ = now;
+    winsize size{};
+    if (ioctl(fd_, TIOCGWINSZ, &size) == 0) {
+        columns_ = size.ws_col > 0 ? size.ws_col : columns_;
+        rows_ = size.ws_row;
     }
 }
 
@@ -28,16 +30,27 @@ TerminalWidth::~TerminalWidth() {
     }
 }
 
-int TerminalWidth::Columns() {
+void TerminalWidth::Follow() {
     // Without a signalfd nothing tells of a resize: ask each time, one system call per redraw.
     bool resized = signalFd_ < 0;
     while (signalFd_ >= 0 && TakeSignal(signalFd_) != 0) {
         resized = true;
     }
-    if (const int now = resized ? ReadColumns(fd_) : 0; now > 0) {
-        columns_ = now;
+    winsize size{};
+    if (resized && ioctl(fd_, TIOCGWINSZ, &size) == 0) {
+        columns_ = size.ws_col > 0 ? size.ws_col : columns_;
+        rows_ = size.ws_row > 0 ? size.ws_row : rows_;
     }
+}
+
+int TerminalWidth::Columns() {
+    Follow();
     return columns_;
+}
+
+int TerminalWidth::Rows() {
+    Follow();
+    return rows_;
 }
 
 }  // namespace fwburn::console

@@ -1,6 +1,7 @@
-// The terminal's width. The width is followed while an update runs: a window or a pane
+// The terminal's width and height. Both are followed while an update runs: a window or a pane
 // resized mid-transfer must not leave the status line longer than the screen, where every redraw
-// would wrap.
+// would wrap, nor the board of several controllers taller than it, whose redraw would climb past
+// its top.
 #pragma once
 
 namespace fwburn::console {
@@ -22,10 +23,15 @@ class TerminalWidth {
     // The width now: re-read when the terminal was resized since the last call. A terminal that
     // tells no width keeps the last one known.
     int Columns();
+    // The height now, as the width; 0 while the terminal has told none.
+    int Rows();
 
   private:
+    void Follow();
+
     int fd_;
     int columns_;
+    int rows_ = 0;
     int signalFd_ = -1;
 };
 

@@ -47,6 +47,8 @@ class Host : public PortFinder {
     virtual std::FILE* err() = 0;
     // The terminal's width now, resizes followed; 0 when stdout is no terminal.
     virtual int Columns() = 0;
+    // Its height in lines now; 0 when unknown.
+    virtual int Rows() { return 0; }
 
     // From any thread: a request waits for the session.
     virtual void Wake() = 0;

@@ -196,18 +196,29 @@ void Session::DrawBoard() {
         question_->asking()) {
         return;
     }
-    const int columns = host_.Columns();
-    std::string text = boardLines_ > 0 ? "\033[" + std::to_string(boardLines_) + "A\r" : "\r";
+    std::vector<BoardEntry> entries;
     for (auto& run : runs_) {
         const bool ended = run->ended() || run->finalShown;
-        text +=
-            BoardLine(run->target.Label(), run->last ? *run->last : run->tracker.view(),
-                      ended ? ResultName(ExitCode(run->code)) : nullptr, run->waiting, columns) +
-            "\033[K\n";
+        entries.push_back({run->target.Label(), run->last ? *run->last : run->tracker.view(),
+                           ended ? ResultName(ExitCode(run->code)) : nullptr, run->waiting,
+                           ended && run->code != kExitSuccess});
+    }
+    const std::vector<std::string> lines = BoardLines(entries, host_.Columns(), host_.Rows());
+    if (lines.empty() && boardLines_ == 0) {
+        return;  // a terminal of two rows or fewer: no room for a board
+    }
+    std::string text = boardLines_ > 0 ? "\033[" + std::to_string(boardLines_) + "A\r" : "\r";
+    if (lines.size() < static_cast<size_t>(boardLines_)) {
+        // A terminal made shorter shortens the board: nothing of the longer one stays below it.
+        // Cleared here, so that the redraw still ends its last line as the writer lanes expect.
+        text += "\033[J";
+    }
+    for (const std::string& line : lines) {
+        text += line + "\033[K\n";
     }
     std::fputs(text.c_str(), host_.out());
     std::fflush(host_.out());
-    boardLines_ = static_cast<int>(runs_.size());
+    boardLines_ = static_cast<int>(lines.size());
 }
 
 // The stop key: the terminal goes to the shell as it was found. The board is drawn anew below

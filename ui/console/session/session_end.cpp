@@ -54,8 +54,15 @@ int Session::Summary() {
         rows.push_back(
             {run->target.Identity(), run->code, run->elapsed, run->message, run->target.port});
     }
-    return ShowSummary(host_.out(), rows, mode_ == ScreenMode::kJson,
-                       mode_ == ScreenMode::kTerminal ? host_.Columns() : 0, Seconds());
+    const bool terminal = mode_ == ScreenMode::kTerminal;
+    const int code = ShowSummary(host_.out(), rows, mode_ == ScreenMode::kJson,
+                                 terminal ? host_.Columns() : 0, Seconds());
+    if (const std::string tail = terminal ? SummaryTail(rows, host_.Columns(), host_.Rows()) : "";
+        !tail.empty()) {
+        std::fprintf(host_.out(), "%s\n", tail.c_str());
+        std::fflush(host_.out());
+    }
+    return code;
 }
 
 int Session::LookResults() {

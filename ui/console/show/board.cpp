@@ -48,6 +48,31 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
     return lines;
 }
 
+std::string SummaryTail(const std::vector<SummaryRow>& results, int columns, int rows) {
+    // "Summary:", the heading and a row each, and the line the cursor is left on.
+    if (rows <= 0 || results.size() + 3 <= static_cast<size_t>(rows)) {
+        return {};
+    }
+    std::string names;
+    size_t failed = 0;
+    for (const SummaryRow& r : results) {
+        if (r.exitCode != kExitSuccess) {
+            names += (failed++ == 0 ? ": " : ", ") + Shown(r.controller) + " " +
+                     ResultName(ExitCode(r.exitCode));
+        }
+    }
+    if (failed == 0) {
+        return {};
+    }
+    std::string line = "Not succeeded: " + std::to_string(failed) + " of " +
+                       std::to_string(results.size()) + names;
+    if (columns > 0 && line.size() > static_cast<size_t>(columns - 1)) {
+        line.resize(columns > 4 ? columns - 4 : 0);
+        line += "...";
+    }
+    return line;
+}
+
 std::string BoardLine(const std::string& label, const ProgressView& view, const char* result,
                       bool waiting, int columns) {
     const std::string tag = Shown(label) + " ";
@@ -70,6 +95,73 @@ std::string BoardLine(const std::string& label, const ProgressView& view, const 
                 std::to_string(view.totalErrCounter);
     }
     return line.substr(0, limit);
+}
+
+namespace {
+
+// Where a controller comes on a board too tall for the terminal, and its word in the count of
+// those left out.
+enum BoardStanding : int {
+    kBoardFailed,
+    kBoardWaiting,
+    kBoardRunning,
+    kBoardSucceeded,
+    kBoardStandings
+};
+const char* const kBoardStandingWords[kBoardStandings] = {"failed", "waiting", "running",
+                                                          "succeeded"};
+
+BoardStanding StandingOf(const BoardEntry& entry) {
+    if (entry.result != nullptr) {
+        return entry.failed ? kBoardFailed : kBoardSucceeded;
+    }
+    return entry.waiting ? kBoardWaiting : kBoardRunning;
+}
+
+}  // namespace
+
+std::vector<std::string> BoardLines(const std::vector<BoardEntry>& entries, int columns, int rows) {
+    std::vector<std::string> lines;
+    const auto line = [&](const BoardEntry& e) {
+        lines.push_back(BoardLine(e.label, e.view, e.result, e.waiting, columns));
+    };
+    const int room = rows - 2;
+    if (rows <= 0 || entries.size() <= static_cast<size_t>(std::max(room, 0))) {
+        for (const BoardEntry& e : entries) {
+            line(e);
+        }
+        return lines;
+    }
+    // One line stays for the count of those left out.
+    const size_t shown = room > 1 ? static_cast<size_t>(room - 1) : 0;
+    size_t left[kBoardStandings] = {};
+    for (int standing = kBoardFailed; standing < kBoardStandings; ++standing) {
+        for (const BoardEntry& e : entries) {
+            if (StandingOf(e) != standing) {
+                continue;
+            }
+            if (lines.size() < shown) {
+                line(e);
+            } else {
+                ++left[standing];
+            }
+        }
+    }
+    if (room < 1) {
+        return lines;
+    }
+    std::string more;
+    size_t count = 0;
+    for (int standing = kBoardFailed; standing < kBoardStandings; ++standing) {
+        count += left[standing];
+        if (left[standing] != 0) {
+            more += (more.empty() ? "" : ", ") + std::to_string(left[standing]) + " " +
+                    kBoardStandingWords[standing];
+        }
+    }
+    more = "+" + std::to_string(count) + " more: " + more;
+    lines.push_back(more.substr(0, columns > 1 ? static_cast<size_t>(columns - 1) : 0));
+    return lines;
 }
 
 int ShowSummary(std::FILE* out, const std::vector<SummaryRow>& rows, bool json, int columns,

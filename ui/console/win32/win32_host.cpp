@@ -88,6 +88,15 @@ int Win32Host::Columns() {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+// The window's height, not the buffer's: the board must not climb past what is on screen.
+int Win32Host::Rows() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        return 0;
+    }
+    return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
 void Win32Host::Wake() {
     SetEvent(wake_);
 }

@@ -27,6 +27,7 @@ class Win32Host final : public Host {
     std::FILE* out() override { return output_.out(); }
     std::FILE* err() override { return output_.err(); }
     int Columns() override;
+    int Rows() override;
     void Wake() override;
     Event Wait(Clock::time_point deadline, bool answering) override;
     std::unique_ptr<HeldLock> Lock(const std::vector<std::string>& identities, bool shared,
