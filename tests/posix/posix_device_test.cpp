@@ -85,9 +85,12 @@ TEST_F(PosixDeviceTest, ReadFollowsItsTimeouts) {
         ASSERT_TRUE(device->SetTimeouts(c.timeouts));
         Preload(c.before);
         std::promise<void> done;
+        // Taken before the far end starts: its 30 ms count from here, however late this thread
+        // gets the core back.
+        const Clock::time_point start = Clock::now();
         std::thread farEnd([&, finished = done.get_future()] {
             if (!c.later.empty()) {
-                std::this_thread::sleep_for(milliseconds(30));
+                std::this_thread::sleep_until(start + milliseconds(30));
                 pty.Send(c.later);
             }
             // Frees a read that ignores its time-outs, so that it fails instead of hanging.
@@ -95,7 +98,6 @@ TEST_F(PosixDeviceTest, ReadFollowsItsTimeouts) {
                 pty.Send(std::string(c.length, '!'));
             }
         });
-        const Clock::time_point start = Clock::now();
         const std::string got = ReadText(c.length);
         const int64_t elapsed = MsSince(start);
         done.set_value();
