@@ -62,16 +62,17 @@ void WriterLanes::Post(size_t index, size_t to, const char* data, size_t size) {
 }
 
 // Begins by moving the cursor up: it redraws lines the pieces before it wrote (a board of
-// several controllers), from where they left the cursor.
-bool WriterLanes::ClimbsBack(const char* data, size_t size) {
+// several controllers), from where they left the cursor. How many lines; 0 when it does not.
+size_t WriterLanes::ClimbsBack(const char* data, size_t size) {
     size_t at = 2;
+    size_t lines = 0;
     if (size < 3 || data[0] != '\033' || data[1] != '[') {
-        return false;
+        return 0;
     }
-    while (at < size && data[at] >= '0' && data[at] <= '9') {
-        ++at;
+    for (; at < size && data[at] >= '0' && data[at] <= '9' && lines < 100000; ++at) {
+        lines = lines * 10 + static_cast<size_t>(data[at] - '0');
     }
-    return at < size && data[at] == 'A';
+    return at < size && data[at] == 'A' ? std::max<size_t>(lines, 1) : 0;
 }
 
 void WriterLanes::CountDropped(Lane& lane, size_t bytes) {
@@ -106,19 +107,21 @@ void WriterLanes::DropBeyondBound(Lane& lane) {
         }
         const bool clearing = run->climbsBack && run->bytes.back() != '\n';
         if ((next->startsLine && !run->startsLine) || (next->climbsBack && !run->climbsBack) ||
-            (run->climbsBack && !clearing && !next->climbsBack)) {
-            // The end of a line whose start stays, what a redraw climbs over, or a board's last
-            // redraw, which no later one replaces
+            (run->climbsBack && !clearing && next->climbsBack != run->climbsBack)) {
+            // The end of a line whose start stays, what a redraw climbs over, a board's last
+            // redraw, which no later one replaces, or one that changed the board's height: the
+            // next climbs back over what it drew, not over what it climbed
             run = next;
             continue;
         }
         auto end = next;
         if (clearing) {
-            // A clearing: the drawing anew after it goes with it, up to the next redraw
+            // A clearing: the drawing anew after it goes with it, up to the next redraw, which
+            // must climb back as far as the clearing did
             end = std::find_if(next, queue.end(),
                                [&](const Piece& p) { return begins(p) && p.climbsBack; });
-            if (end == queue.end()) {
-                run = next;  // no redraw yet: it stays, and the lines after it may go
+            if (end == queue.end() || end->climbsBack != run->climbsBack) {
+                run = next;  // no such redraw yet: it stays, and the lines after it may go
                 continue;
             }
         }

@@ -124,8 +124,9 @@ class WriterLanes {
         bool startsLine;
         // Begins with a carriage return: an update of its line that a later one may replace.
         bool redraws;
-        // Begins by moving the cursor up, over what the pieces before it wrote.
-        bool climbsBack;
+        // Begins by moving the cursor up, over what the pieces before it wrote: by how many lines
+        // (0: it does not).
+        size_t climbsBack;
     };
     struct Lane {
         std::deque<Piece> queue;
@@ -139,7 +140,7 @@ class WriterLanes {
     };
 
     static bool Busy(const Lane& lane) { return !lane.queue.empty() || lane.writing; }
-    static bool ClimbsBack(const char* data, size_t size);
+    static size_t ClimbsBack(const char* data, size_t size);
     bool IdleLocked() const;
     void DropFront(Lane& lane);
     void DropBeyondBound(Lane& lane);
