@@ -10,6 +10,8 @@
 #include <string>
 
 #include "tests/console/screen_fixture.hpp"
+#include "ui/console/show/board.hpp"
+#include "ui/console/show/progress.hpp"
 #include "ui/console/show/screen.hpp"
 
 namespace fwburn::console {
@@ -85,6 +87,39 @@ TEST(ShownTest, EveryOutputIsCleanForAnyInput) {
             c = static_cast<char>(byte(random));
         }
         check(text);
+    }
+}
+
+// A line shortened to the terminal's width keeps whole characters: a path or a device's name of
+// two-, three- and four-byte characters, cut at any width by each of the cutters, stays valid
+// UTF-8 (Shown leaves it as it is) and within the width.
+TEST(ShownTest, ALineCutToTheWidthNeverCutsACharacter) {
+    const std::string name =
+        "/dev/serial/by-id/usb-M\xC3\xBCller_\xE6\x97\xA5\xE6\x9C\xAC_"
+        "\xF0\x9F\x98\x80\xC3\xA9\xC3\xA9\xC3\xA9-if00";
+    const std::vector<SummaryRow> rows{{name, 7, 3, "ERROR: Firmware update is FAILED", name},
+                                       {name + "2", 0, 3, "Information: " + name, name}};
+    ProgressView view;
+    view.phase = Phase::Programming;
+    view.total = 44;
+    for (int columns = 2; columns < 10; ++columns) {  // narrower than a character: still an end
+        EXPECT_FALSE(FitLine(name + name, columns).empty());
+    }
+    for (int columns = 10; columns <= 90; ++columns) {
+        std::vector<std::string> lines = SummaryTable(rows, columns);
+        lines.push_back(SummaryTail(rows, columns, 3));
+        lines.push_back(BoardLine(name, view, nullptr, false, columns));
+        lines.push_back(BoardLine(name, view, "update-failed", false, columns));
+        const std::string fitted = FitLine("Port: " + name + " " + name + "x", columns) + "\n" +
+                                   FitLine(name + name + name, columns);
+        for (size_t at = 0, end; at <= fitted.size(); at = end + 1) {
+            end = std::min(fitted.find('\n', at), fitted.size());
+            lines.push_back(fitted.substr(at, end - at));
+        }
+        for (const std::string& line : lines) {
+            EXPECT_EQ(Shown(line), line) << columns;
+            EXPECT_LT(line.size(), static_cast<size_t>(columns)) << columns << line;
+        }
     }
 }
 

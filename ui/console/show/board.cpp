@@ -32,8 +32,7 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
                            message;
         // Printed once, but on a narrow terminal still kept to one line each.
         if (columns > 0 && line.size() > static_cast<size_t>(columns - 1)) {
-            line.resize(columns > 4 ? columns - 4 : 0);
-            line += "...";
+            line = Head(line, columns > 4 ? columns - 4 : 0) + "...";
         }
         while (!line.empty() && line.back() == ' ') {
             line.pop_back();
@@ -67,8 +66,7 @@ std::string SummaryTail(const std::vector<SummaryRow>& results, int columns, int
     std::string line = "Not succeeded: " + std::to_string(failed) + " of " +
                        std::to_string(results.size()) + names;
     if (columns > 0 && line.size() > static_cast<size_t>(columns - 1)) {
-        line.resize(columns > 4 ? columns - 4 : 0);
-        line += "...";
+        line = Head(line, columns > 4 ? columns - 4 : 0) + "...";
     }
     return line;
 }
@@ -81,7 +79,7 @@ std::string BoardLine(const std::string& label, const ProgressView& view, const 
         const std::string line =
             waiting ? tag + "waiting for the replug"
                     : tag + TerminalLine(view, columns - static_cast<int>(tag.size()));
-        return line.substr(0, limit);
+        return Head(line, limit);
     }
     // Nothing is left to come: no rate, no time left. A run that never began a phase has no
     // count to tell (the checks counted nothing).
@@ -94,7 +92,7 @@ std::string BoardLine(const std::string& label, const ProgressView& view, const 
         line += "  retries " + std::to_string(view.errCounter) + "/" +
                 std::to_string(view.totalErrCounter);
     }
-    return line.substr(0, limit);
+    return Head(line, limit);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "catalogue/catalogue.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 
@@ -41,7 +42,7 @@ constexpr char kCut[] = "...";
 std::string CutMiddle(const std::string& word, size_t length) {
     const size_t kept = length - (sizeof kCut - 1);
     const size_t head = kept / 2;
-    return word.substr(0, head) + kCut + word.substr(word.size() - (kept - head));
+    return Head(word, head) + kCut + Tail(word, kept - head);
 }
 
 // `line` on lines of at most `limit` characters, broken at blanks. A word longer than a line is
@@ -55,8 +56,9 @@ std::string BreakAtBlanks(const std::string& line, size_t limit, bool cutLong) {
             out += line.substr(at, cut - at) + "\n";
             at = cut + 1;
         } else if (cutLong) {
-            out += line.substr(at, limit) + "\n";
-            at += limit;
+            const std::string piece = Head(line.substr(at), limit);
+            out += piece + "\n";
+            at += piece.size();
         } else {
             const size_t end = line.find(' ', at + 1);  // the long word's own end
             if (end == std::string::npos) {

@@ -98,6 +98,28 @@ std::string Shown(const std::string& text) {
     return out;
 }
 
+std::string Head(const std::string& text, size_t length) {
+    if (text.size() <= length) {
+        return text;
+    }
+    size_t end = length;
+    while (end > 0 && Continuation(static_cast<uint8_t>(text[end]))) {
+        --end;
+    }
+    return text.substr(0, end > 0 ? end : length);  // narrower than one character: its bytes
+}
+
+std::string Tail(const std::string& text, size_t length) {
+    if (text.size() <= length) {
+        return text;
+    }
+    size_t from = text.size() - length;
+    while (from < text.size() && Continuation(static_cast<uint8_t>(text[from]))) {
+        ++from;
+    }
+    return text.substr(from < text.size() ? from : text.size() - length);
+}
+
 std::string Printable(const uint8_t* bytes, size_t length) {
     std::string text;
     for (size_t i = 0; i < length; ++i) {

@@ -16,6 +16,12 @@ namespace fwburn::console {
 // as Printable does ("\r", "\n", "\xHH"). A backslash stays as it is: names keep their look.
 std::string Shown(const std::string& text);
 
+// At most the first `length` bytes of `text`, and at most its last `length` bytes: never part of a
+// character of several bytes, so that a line cut to the terminal's width stays valid UTF-8 (but
+// where `length` is less than one character, its bytes: a cut always leaves something).
+std::string Head(const std::string& text, size_t length);
+std::string Tail(const std::string& text, size_t length);
+
 // Bytes as a person can read them between quotes: printable ASCII as it is, CR and LF as \r and
 // \n, a backslash and a quote escaped, anything else as \xHH.
 std::string Printable(const uint8_t* bytes, size_t length);

@@ -2,22 +2,9 @@
 
 #include <cstdio>
 
+#include "ui/console/show/shown_text.hpp"
+
 namespace fwburn::console {
-
-namespace {
-
-// The first `length` bytes of `text`, less a character of several bytes that they would cut.
-std::string Head(const std::string& text, size_t length) {
-    if (text.size() <= length) {
-        return text;
-    }
-    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
-        --length;
-    }
-    return text.substr(0, length);
-}
-
-}  // namespace
 
 std::string ShortPortName(const std::string& path) {
     static const std::string kDev = "/dev/";
