@@ -136,10 +136,21 @@ TEST(FleetTest, TheSummaryTableHasAColumnEachAndFitsTheWidth) {
     EXPECT_NE(rows[1].find("2:05"), std::string::npos);
     EXPECT_EQ(rows[2].rfind("/dev/ttyUSB12", 0), 0u);
 
+    // A by-id path wider than half the terminal is cut in its middle, its end kept: every
+    // controller's result stays in sight.
+    std::vector<SummaryRow> wide = results;
+    wide.push_back({"/dev/serial/by-id/usb-Korvan_PLC_ZL500-AIO_0123456789ABCDEF-if00", 6, 1.0,
+                    "ERROR: PLC DOES NOT respond", ""});
     for (const int columns : {40, 60, 80}) {
-        for (const std::string& row : SummaryTable(results, columns)) {
+        const std::vector<std::string> shown = SummaryTable(wide, columns);
+        for (const std::string& row : shown) {
             EXPECT_LT(row.size(), static_cast<size_t>(columns)) << row;
         }
+        for (size_t i = 0; i < wide.size(); ++i) {
+            EXPECT_NE(shown[i + 1].find(ResultName(ExitCode(wide[i].exitCode))), std::string::npos)
+                << columns << " " << shown[i + 1];
+        }
+        EXPECT_NE(shown[3].find("if00"), std::string::npos) << shown[3];
     }
 }
 
@@ -150,6 +161,21 @@ ProgressView Programming(uint32_t done, int32_t retries) {
     view.total = 44;
     view.percent = static_cast<int>(done * 100 / 45);
     return view;
+}
+
+// A label wider than half the terminal gives way to what the line is for.
+TEST(FleetTest, ALongLabelLeavesTheBoardLineItsStatus) {
+    const std::string label = "usb-Korvan_PLC_ZL500-AIO_0123456789ABCDEF-if00";
+    for (const int columns : {40, 60}) {
+        const std::string running = BoardLine(label, Programming(5, 1), nullptr, false, columns);
+        const std::string ended =
+            BoardLine(label, Programming(5, 6), "update-failed", false, columns);
+        EXPECT_NE(running.find("5/44"), std::string::npos) << running;
+        EXPECT_NE(ended.find(columns < 60 ? "update-failed" : "update-failed  Programming 5/44"),
+                  std::string::npos)
+            << ended;
+        EXPECT_NE(ended.find("-if00 "), std::string::npos) << ended;
+    }
 }
 
 TEST(FleetTest, AnEndedControllerKeepsItsResultAndWhereItStopped) {

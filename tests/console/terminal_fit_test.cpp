@@ -300,14 +300,18 @@ TEST(TerminalScreenTest, PromptsAndEndingsFitTheWidthWithEveryWord) {
     const ScopedEnv noColor("NO_COLOR", "1");
     const std::string replug = "Please REPLUG the USB Cable, and then press Enter to continue";
     const std::string failed = "PLC DOES NOT respond to the update signal, please REPLUG the cable";
+    // Among several controllers each line is tagged; a by-id name may be wider than the terminal.
+    const std::string byId = "[usb-Korvan_PLC_ZL500-AIO_0123456789ABCDEF-if00] ";
     for (const int columns : {80, 40}) {
-        for (const bool several : {false, true}) {
+        size_t untagged = 0;  // lines without a tag: a tag may not take the text's room away
+        for (const std::string& tag : {std::string(), std::string("[1-1.2] "), byId}) {
+            const bool several = !tag.empty();
             Captured io;
             {
                 const std::unique_ptr<Screen> screen = Screen::Make(
                     ScreenMode::kTerminal, io.out, io.err, [columns] { return columns; }, several);
                 if (several) {
-                    screen->Tag("[1-1.2] ", {});
+                    screen->Tag(tag, {});
                 }
                 screen->Start(Info());
                 screen->Prompt("Information", replug.c_str(), false, 1);
@@ -319,10 +323,13 @@ TEST(TerminalScreenTest, PromptsAndEndingsFitTheWidthWithEveryWord) {
             }
             const std::string said = io.Out() + io.Err();
             std::string words;
-            for (const std::string& line : Visible(said)) {
+            const std::vector<std::string> lines = Visible(said);
+            for (const std::string& line : lines) {
                 EXPECT_LT(line.size(), static_cast<size_t>(columns)) << line;
                 words += line + " ";
             }
+            untagged = several ? untagged : lines.size();
+            EXPECT_LE(lines.size(), 2 * untagged) << columns << " " << tag << said;
             for (const std::string& whole :
                  {"Information: " + replug + " [--yes]",
                   "Information: " + replug + " Press Enter to continue (n and Enter cancels):",

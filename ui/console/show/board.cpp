@@ -24,6 +24,13 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
         controllerWidth = std::max(controllerWidth, Shown(r.controller).size());
         resultWidth = std::max(resultWidth, std::string(ResultName(ExitCode(r.exitCode))).size());
     }
+    // On a terminal a name gives way to the other columns and the start of the message: each
+    // result stays in sight.
+    if (columns > 0) {
+        const long others = 2 + static_cast<long>(resultWidth) + 2 + 7 + 2 + 10;
+        controllerWidth =
+            std::min<size_t>(controllerWidth, std::max<long>(columns - 1 - others, 10));
+    }
     const auto row = [&](const std::string& controller, const std::string& result,
                          const std::string& time, const std::string& message) {
         std::string line = controller + std::string(controllerWidth - controller.size() + 2, ' ') +
@@ -41,8 +48,9 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
     };
     std::vector<std::string> lines{row("CONTROLLER", "RESULT", "TIME", "MESSAGE")};
     for (const SummaryRow& r : results) {
-        lines.push_back(row(Shown(r.controller), ResultName(ExitCode(r.exitCode)),
-                            FormatDuration(r.elapsed), Shown(r.message)));
+        lines.push_back(row(CutName(Shown(r.controller), controllerWidth),
+                            ResultName(ExitCode(r.exitCode)), FormatDuration(r.elapsed),
+                            Shown(r.message)));
     }
     return lines;
 }
@@ -73,8 +81,9 @@ std::string SummaryTail(const std::vector<SummaryRow>& results, int columns, int
 
 std::string BoardLine(const std::string& label, const ProgressView& view, const char* result,
                       bool waiting, int columns) {
-    const std::string tag = Shown(label) + " ";
     const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
+    // A long label gives way to the status line, which keeps its phase and counts in 40 columns.
+    const std::string tag = CutName(Shown(label), std::max<size_t>(limit, 52) - 40) + " ";
     if (result == nullptr) {
         const std::string line =
             waiting ? tag + "waiting for the replug"

@@ -37,14 +37,6 @@ constexpr const char* kPhaseWords[][2] = {
 constexpr size_t kShortestCutWord = 12;
 constexpr char kCut[] = "...";
 
-// `word` cut in its middle to `length` characters; the end keeps the larger half, where names
-// keep their version and date.
-std::string CutMiddle(const std::string& word, size_t length) {
-    const size_t kept = length - (sizeof kCut - 1);
-    const size_t head = kept / 2;
-    return Head(word, head) + kCut + Tail(word, kept - head);
-}
-
 // `line` on lines of at most `limit` characters, broken at blanks. A word longer than a line is
 // cut where `cutLong`, else left whole on a line of its own (the terminal wraps it).
 std::string BreakAtBlanks(const std::string& line, size_t limit, bool cutLong) {
@@ -92,7 +84,7 @@ std::string FitOneLine(const std::string& text, size_t limit) {
     const size_t over = text.size() - limit;
     if (bestLength > kShortestCutWord) {
         const size_t length = std::max(kShortestCutWord, bestLength - std::min(over, bestLength));
-        line = text.substr(0, best) + CutMiddle(text.substr(best, bestLength), length) +
+        line = text.substr(0, best) + CutName(text.substr(best, bestLength), length) +
                text.substr(best + bestLength);
     }
     // Then the rest goes on lines of its own, broken at blanks; a word longer than a line is cut.
@@ -247,6 +239,15 @@ std::string TerminalLine(const ProgressView& view, int columns) {
     const int width = static_cast<int>(std::min<long>(room, 40));
     const std::string bar = width >= 10 ? "  " + FormatBar(view.percent, width) : "";
     return (title + bar + "  " + figures).substr(0, limit);
+}
+
+std::string CutName(const std::string& name, size_t length) {
+    if (name.size() <= length || length <= sizeof kCut) {
+        return Head(name, length);
+    }
+    const size_t kept = length - (sizeof kCut - 1);
+    const size_t head = kept / 2;
+    return Head(name, head) + kCut + Tail(name, kept - head);
 }
 
 std::string FitLine(const std::string& text, int columns) {

@@ -145,15 +145,20 @@ void Screen::Progress(const ProgressView& view, double elapsed) {
            PlainLine(view));
 }
 
+std::string Screen::Prefix() const {
+    const size_t half = columns_ ? static_cast<size_t>(std::max(columns_() / 2, 0)) : 0;
+    return half > 0 && prefix_.size() > half ? CutName(prefix_, half) : prefix_;
+}
+
 void Screen::ErrorLine(const std::string& text) {
     BreakStatusLine();
-    std::fprintf(err_, "%s%s\n", prefix_.c_str(), text.c_str());
+    std::fprintf(err_, "%s%s\n", Prefix().c_str(), text.c_str());
     std::fflush(err_);
 }
 
 void Screen::OutLine(const std::string& text) {
     BreakStatusLine();
-    std::fprintf(PeopleOut(), "%s%s\n", prefix_.c_str(), text.c_str());
+    std::fprintf(PeopleOut(), "%s%s\n", Prefix().c_str(), text.c_str());
     std::fflush(PeopleOut());
 }
 

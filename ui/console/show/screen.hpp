@@ -119,8 +119,11 @@ class Screen {
     // The window's message text (a prompt, the final message), fitted to a terminal's width
     // without losing a word of it: broken at blanks only.
     std::string Wrap(const std::string& line) { return columns_ ? WrapLine(line, Room()) : line; }
+    // The tag as shown: one that would leave less than half of a terminal's width to the text is
+    // cut in its middle.
+    std::string Prefix() const;
     // The columns left after the prefix.
-    int Room() { return columns_() - static_cast<int>(prefix_.size()); }
+    int Room() { return columns_() - static_cast<int>(Prefix().size()); }
     void OwnErrorLine(const std::string& text) { ErrorLine(Fit(text)); }
     // The stream of the people's lines that are no errors: stdout carries JSON only.
     std::FILE* PeopleOut() { return json_ ? err_ : out_; }
