@@ -370,8 +370,9 @@ PY
 console_interrupt() {
     local program=$1 image=$2 pid
     console_case
-    # Each block answered 20 ms late: the erase goes at once, the transfer lasts minutes.
-    sim plc ZL500 COM48 "$image" --fault late=20@blockx100000
+    # Every byte at its line time, the controller's answers at once: the erase goes quickly, the
+    # transfer lasts minutes however fast the machine is.
+    sim plc ZL500 COM48 "$image" --wire --instant
     under_way ctrl-c "$program" COM48 '"phase":"program","percent":1,'
     pid=$run_pid
     # Another program on the same port by another of its names: refused by the lock, which holds
