@@ -15,6 +15,15 @@ const char* RowResult(const SummaryRow& row) {
     return row.interrupted ? ResultName(kExitInterrupted) : ResultName(ExitCode(row.exitCode));
 }
 
+// `line` printed once, but on a terminal of `columns` still kept to one line: "..." where it is
+// cut.
+std::string OneLine(const std::string& line, int columns) {
+    if (columns > 0 && line.size() > static_cast<size_t>(columns - 1)) {
+        return Head(line, columns > 4 ? columns - 4 : 0) + "...";
+    }
+    return line;
+}
+
 }  // namespace
 
 std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, int columns) {
@@ -37,10 +46,7 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
                            result + std::string(resultWidth - result.size() + 2, ' ') +
                            std::string(time.size() < 7 ? 7 - time.size() : 0, ' ') + time + "  " +
                            message;
-        // Printed once, but on a narrow terminal still kept to one line each.
-        if (columns > 0 && line.size() > static_cast<size_t>(columns - 1)) {
-            line = Head(line, columns > 4 ? columns - 4 : 0) + "...";
-        }
+        line = OneLine(line, columns);
         while (!line.empty() && line.back() == ' ') {
             line.pop_back();
         }
@@ -71,12 +77,9 @@ std::string SummaryTail(const std::vector<SummaryRow>& results, int columns, int
     if (failed == 0) {
         return {};
     }
-    std::string line = "Not succeeded: " + std::to_string(failed) + " of " +
-                       std::to_string(results.size()) + names;
-    if (columns > 0 && line.size() > static_cast<size_t>(columns - 1)) {
-        line = Head(line, columns > 4 ? columns - 4 : 0) + "...";
-    }
-    return line;
+    return OneLine("Not succeeded: " + std::to_string(failed) + " of " +
+                       std::to_string(results.size()) + names,
+                   columns);
 }
 
 std::string BoardLine(const std::string& label, const ProgressView& view, const char* result,
