@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include "protocol/result_codes.hpp"
 #include "ui/console/cli/options.hpp"
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 namespace {
@@ -133,17 +135,33 @@ std::string Joined(const std::vector<std::string>& lines) {
     return text;
 }
 
-// On a terminal the reasons and the stand-in note are broken between words, none cut.
-TEST(InfoTable, NotesAreBrokenBetweenWordsToTheTerminal) {
+// On a terminal every line leaves the last column free: the table as it is where it fits, each
+// port on lines of its own where it does not; the reasons and the stand-in note are broken
+// between words, none cut.
+TEST(InfoTable, OnATerminalEveryLineFitsAndKeepsItsWords) {
     const std::vector<std::string> whole = InfoTable(Rows(), ProgramRowForTest());
+    const size_t notes = 6;
     const std::string standIn =
         "This test build's image is a stand-in of random bytes, not a firmware: written into a "
         "PLC it leaves the PLC unusable.";
-    for (const int columns : {40, 57, 80}) {
+    size_t widest = 0;
+    for (size_t i = 0; i < 9; ++i) {
+        widest = std::max(widest, whole[i].size());
+    }
+    const int tableWidth = static_cast<int>(widest);
+    for (const int columns : {40, 57, 80, tableWidth, tableWidth + 1}) {
         const std::vector<std::string> lines = InfoTable(Rows(), ProgramRowForTest(), columns);
-        ASSERT_EQ(lines.size(), whole.size());
-        for (size_t i = 9; i < lines.size(); ++i) {
-            EXPECT_EQ(Joined(LinesWithin(lines[i], columns)), whole[i]) << columns;
+        ASSERT_GT(lines.size(), notes);
+        const size_t table = lines.size() - notes;
+        if (columns > tableWidth) {
+            EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + table),
+                      std::vector<std::string>(whole.begin(), whole.begin() + 9));
+        }
+        for (size_t i = 0; i < table; ++i) {
+            EXPECT_LT(lines[i].size(), static_cast<size_t>(columns)) << lines[i];
+        }
+        for (size_t i = table; i < lines.size(); ++i) {
+            EXPECT_EQ(Joined(LinesWithin(lines[i], columns)), whole[9 + i - table]) << columns;
         }
         char* text = nullptr;
         size_t size = 0;
@@ -155,6 +173,35 @@ TEST(InfoTable, NotesAreBrokenBetweenWordsToTheTerminal) {
         const std::vector<std::string> note =
             LinesWithin(shown.substr(shown.find("This")), columns);
         EXPECT_EQ(Joined(note), standIn) << columns;
+    }
+}
+
+TEST(InfoTable, ATableWiderThanTheTerminalGivesEachPortItsOwnLines) {
+    const std::vector<InfoRow> all = Rows();
+    InfoRow byId = all[3];
+    byId.port = "/dev/serial/by-id/usb-Korvan_ZL500-AIO_0123456789-if00";
+    EXPECT_EQ(InfoTable({all[0], byId, all[6]}, ProgramRowForTest(), 80),
+              (std::vector<std::string>{
+                  "/dev/ttyACM0",
+                  "  mode application, model ZL500, ID 0x3010, bootloader 1.0, fits yes",
+                  byId.port,
+                  "  mode application, model ZL500-AIO, ID 0x3010 @0x5B, fits no",
+                  "/dev/ttyACM9",
+                  "  mode not opened, fits no",
+                  byId.port + ": at 0x5B",
+                  InfoTable({all[6]}, ProgramRowForTest(), 80).back(),
+              }));
+    EXPECT_EQ(InfoTable({all[1]}, ProgramRowForTest(), 40)[1],
+              "  mode application, model RV7-KT5,");
+
+    // A name of several-byte characters takes a column each: the columns still line up.
+    InfoRow named = all[0];
+    named.port = "/dev/Stromzähler-Öl";
+    const std::vector<std::string> lines = InfoTable({named, all[1]}, ProgramRowForTest());
+    ASSERT_EQ(lines.size(), 4u);  // the header, two rows, the RV7-KT5's reason
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(Width(lines[i].substr(0, lines[i].rfind(' ') + 1)), lines[0].find("FITS"))
+            << lines[i];
     }
 }
 

@@ -75,6 +75,33 @@ std::string Why(const InfoRow& row, int programRow) {
     return why;
 }
 
+constexpr size_t kCells = 7;
+constexpr const char* kHeads[kCells] = {"PORT",    "MODE",       "MODEL", "ID",
+                                        "VARIANT", "BOOTLOADER", "FITS"};
+constexpr const char* kLabels[kCells] = {"",        "mode",       "model", "ID",
+                                         "variant", "bootloader", "fits"};
+
+// One row of the table for a terminal narrower than the table: the port on a line of its own,
+// then what was read two columns in, as "label value" pairs broken between pairs. A cell that
+// was not read ("-") is left out.
+void AddRecord(std::vector<std::string>& lines, const std::vector<std::string>& cells,
+               size_t columns) {
+    lines.push_back(cells[0]);
+    std::string line = "  ";
+    for (size_t i = 1; i < kCells; ++i) {
+        if (cells[i] == "-") {
+            continue;
+        }
+        const std::string pair = kLabels[i] + (" " + cells[i]) + (i + 1 < kCells ? "," : "");
+        if (line.size() > 2 && Width(line) + 1 + Width(pair) >= columns) {
+            lines.push_back(line);
+            line = "  ";
+        }
+        line += (line.size() > 2 ? " " : "") + pair;
+    }
+    lines.push_back(line);
+}
+
 }  // namespace
 
 int InfoExitCode(const InfoRow& row) {
@@ -85,8 +112,7 @@ int InfoExitCode(const InfoRow& row) {
 }
 
 std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow, int columns) {
-    std::vector<std::vector<std::string>> cells = {
-        {"PORT", "MODE", "MODEL", "ID", "VARIANT", "BOOTLOADER", "FITS"}};
+    std::vector<std::vector<std::string>> cells = {{kHeads, kHeads + kCells}};
     for (const InfoRow& row : rows) {
         const ProbeReport& r = row.report;
         std::string id = "-";
@@ -108,22 +134,31 @@ std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int program
              row.opened && r.versionRead ? Version(r.version) : "-",
              row.opened && r.fits ? "yes" : "no"});
     }
-    std::vector<size_t> widths(cells.front().size(), 0);
+    std::vector<size_t> widths(kCells, 0);
     for (const auto& line : cells) {
-        for (size_t i = 0; i < line.size(); ++i) {
-            widths[i] = std::max(widths[i], line[i].size());
+        for (size_t i = 0; i < kCells; ++i) {
+            widths[i] = std::max(widths[i], Width(line[i]));
         }
     }
     std::vector<std::string> lines;
+    size_t widest = 0;
     for (const auto& line : cells) {
         std::string text;
-        for (size_t i = 0; i < line.size(); ++i) {
+        for (size_t i = 0; i < kCells; ++i) {
             text += line[i];
-            if (i + 1 < line.size()) {
-                text += std::string(widths[i] - line[i].size() + 2, ' ');
+            if (i + 1 < kCells) {
+                text += std::string(widths[i] - Width(line[i]) + 2, ' ');
             }
         }
+        widest = std::max(widest, Width(text));
         lines.push_back(text);
+    }
+    if (columns > 0 && widest >= static_cast<size_t>(columns)) {
+        // The terminal would wrap the table's rows into each other: each port on lines of its own.
+        lines.clear();
+        for (size_t r = 1; r < cells.size(); ++r) {
+            AddRecord(lines, cells[r], static_cast<size_t>(columns));
+        }
     }
     for (const InfoRow& row : rows) {
         if (!row.opened || !row.report.fits) {

@@ -29,8 +29,9 @@ struct InfoRow {
 int InfoExitCode(const InfoRow& row);
 
 // The table for people: a header and one row per port, then one line per port whose controller
-// this program's image (for the model of `programRow`) does not fit, saying why; on a terminal
-// of `columns` (0: none) that line is broken between words to fit it.
+// this program's image (for the model of `programRow`) does not fit, saying why. On a terminal
+// of `columns` (0: none) that line is broken between words to fit it, and a table wider than the
+// terminal gives way to each port on a line of its own with what was read below it.
 std::vector<std::string> InfoTable(const std::vector<InfoRow>& rows, int programRow,
                                    int columns = 0);
 // One JSON object per port, with this program's `program` name and model.

@@ -120,6 +120,14 @@ std::string Tail(const std::string& text, size_t length) {
     return text.substr(from < text.size() ? from : text.size() - length);
 }
 
+size_t Width(const std::string& text) {
+    size_t width = 0;
+    for (const char c : text) {
+        width += Continuation(static_cast<uint8_t>(c)) ? 0 : 1;
+    }
+    return width;
+}
+
 std::string Printable(const uint8_t* bytes, size_t length) {
     std::string text;
     for (size_t i = 0; i < length; ++i) {

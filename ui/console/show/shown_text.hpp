@@ -21,6 +21,10 @@ std::string Shown(const std::string& text);
 // where `length` is less than one character, its bytes: a cut always leaves something).
 std::string Head(const std::string& text, size_t length);
 std::string Tail(const std::string& text, size_t length);
+// The columns `text` takes on a terminal, one per character: what lines a table's columns up when
+// a name has characters of several bytes. (East Asian wide characters, two columns each, are not
+// told apart.)
+size_t Width(const std::string& text);
 
 // Bytes as a person can read them between quotes: printable ASCII as it is, CR and LF as \r and
 // \n, a backslash and a quote escaped, anything else as \xHH.
