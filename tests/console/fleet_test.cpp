@@ -5,6 +5,7 @@
 
 #include "tests/console/screen_fixture.hpp"
 #include "ui/console/session/outcome.hpp"
+#include "ui/console/show/shown_text.hpp"
 
 namespace fwburn::console {
 namespace {
@@ -151,6 +152,21 @@ TEST(FleetTest, TheSummaryTableHasAColumnEachAndFitsTheWidth) {
                 << columns << " " << shown[i + 1];
         }
         EXPECT_NE(shown[3].find("if00"), std::string::npos) << shown[3];
+    }
+
+    // Names of several-byte characters take a column each, whole or cut: the columns line up.
+    std::vector<SummaryRow> named = results;
+    named.push_back(
+        {"/dev/Stromzähler-Öl", 0, 1.0, "Information: Firmware update is SUCCESSFUL", ""});
+    named.push_back({"/dev/serial/by-id/usb-Körvan_Zähler_ÄÖÜ_0123456789-if00", 0, 1.0,
+                     "Information: Firmware update is SUCCESSFUL", ""});
+    for (const int columns : {0, 60}) {
+        const std::vector<std::string> shown = SummaryTable(named, columns);
+        for (const std::string& row : shown) {
+            const size_t at = row.find_first_not_of(' ', row.find("  "));
+            EXPECT_EQ(Width(row.substr(0, at)), shown[0].find("RESULT")) << row;
+            EXPECT_LT(Width(row), columns > 0 ? static_cast<size_t>(columns) : 200u) << row;
+        }
     }
 }
 

@@ -118,8 +118,35 @@ TEST(ShownTest, ALineCutToTheWidthNeverCutsACharacter) {
         }
         for (const std::string& line : lines) {
             EXPECT_EQ(Shown(line), line) << columns;
-            EXPECT_LT(line.size(), static_cast<size_t>(columns)) << columns << line;
+            EXPECT_LT(Width(line), static_cast<size_t>(columns)) << columns << line;
         }
+    }
+}
+
+// What a terminal gives each character: a column, two for the wide ones, and a cut never leaves
+// half of a wide character within the room.
+TEST(ShownTest, WideCharactersTakeTwoColumns) {
+    const struct {
+        const char* text;
+        size_t width;
+        const char* head3;  // the first three columns
+        const char* tail3;  // the last three
+    } cases[] = {
+        {"abcd", 4, "abc", "bcd"},
+        {"M\xC3\xBCller", 6, "M\xC3\xBCl", "ler"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", 6, "\xE6\x97\xA5", "\xE8\xAA\x9E"},
+        {"a\xF0\x9F\x98\x80"
+         "b",
+         4, "a\xF0\x9F\x98\x80",
+         "\xF0\x9F\x98\x80"
+         "b"},
+        {"\xEA\xB0\x80\xEF\xBC\xA1x", 5, "\xEA\xB0\x80", "\xEF\xBC\xA1x"},
+        {"\xFF\xFEz", 3, "\xFF\xFEz", "\xFF\xFEz"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Width(c.text), c.width) << c.text;
+        EXPECT_EQ(HeadWithin(c.text, 3), c.head3) << c.text;
+        EXPECT_EQ(TailWithin(c.text, 3), c.tail3) << c.text;
     }
 }
 

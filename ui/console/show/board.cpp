@@ -18,8 +18,8 @@ const char* RowResult(const SummaryRow& row) {
 // `line` printed once, but on a terminal of `columns` still kept to one line: "..." where it is
 // cut.
 std::string OneLine(const std::string& line, int columns) {
-    if (columns > 0 && line.size() > static_cast<size_t>(columns - 1)) {
-        return Head(line, columns > 4 ? columns - 4 : 0) + "...";
+    if (columns > 0 && Width(line) > static_cast<size_t>(columns - 1)) {
+        return HeadWithin(line, columns > 4 ? columns - 4 : 0) + "...";
     }
     return line;
 }
@@ -30,7 +30,7 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
     size_t controllerWidth = std::string("CONTROLLER").size();
     size_t resultWidth = std::string("RESULT").size();
     for (const SummaryRow& r : results) {
-        controllerWidth = std::max(controllerWidth, Shown(r.controller).size());
+        controllerWidth = std::max(controllerWidth, Width(Shown(r.controller)));
         resultWidth = std::max(resultWidth, std::string(ResultName(ExitCode(r.exitCode))).size());
     }
     // On a terminal a name gives way to the other columns and the start of the message: each
@@ -42,7 +42,7 @@ std::vector<std::string> SummaryTable(const std::vector<SummaryRow>& results, in
     }
     const auto row = [&](const std::string& controller, const std::string& result,
                          const std::string& time, const std::string& message) {
-        std::string line = controller + std::string(controllerWidth - controller.size() + 2, ' ') +
+        std::string line = controller + std::string(controllerWidth - Width(controller) + 2, ' ') +
                            result + std::string(resultWidth - result.size() + 2, ' ') +
                            std::string(time.size() < 7 ? 7 - time.size() : 0, ' ') + time + "  " +
                            message;

@@ -242,12 +242,13 @@ std::string TerminalLine(const ProgressView& view, int columns) {
 }
 
 std::string CutName(const std::string& name, size_t length) {
-    if (name.size() <= length || length <= sizeof kCut) {
-        return Head(name, length);
+    const size_t width = Width(name);
+    if (width <= length || length <= sizeof kCut) {
+        return HeadWithin(name, length);
     }
     const size_t kept = length - (sizeof kCut - 1);
     const size_t head = kept / 2;
-    return Head(name, head) + kCut + Tail(name, kept - head);
+    return HeadWithin(name, head) + kCut + TailWithin(name, kept - head);
 }
 
 std::string FitLine(const std::string& text, int columns) {

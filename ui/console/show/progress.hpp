@@ -68,8 +68,8 @@ std::string FormatBar(int percent, int width);
 // What does not fit gives way in this order: the bar, the rate, retries that are all zero, the
 // time left, the retries, the unit; the phase and the counts stay down to 40 columns.
 std::string TerminalLine(const ProgressView& view, int columns);
-// `name` cut in its middle to at most `length` bytes, "..." in place of what is left out; the end
-// keeps the larger half, where names keep their version, date or interface.
+// `name` cut in its middle to at most `length` characters, "..." in place of what is left out; the
+// end keeps the larger half, where names keep their version, date or interface.
 std::string CutName(const std::string& name, size_t length);
 // A line printed once, fitted to `columns`: the longest word (an image name, a path) is cut in
 // its middle first, down to 12 characters; what still does not fit goes on more lines, broken

@@ -63,6 +63,24 @@ bool Hidden(uint32_t c) {
            (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
+// The columns a terminal gives the character at `at`, whose bytes it puts in `length`: two for the
+// wide characters of East Asian scripts and the emoji, one for the others (a combining mark too:
+// a column too many only pads a line short), and one for a byte that is no valid UTF-8.
+size_t Column(const std::string& text, size_t at, size_t& length) {
+    uint32_t c = static_cast<uint8_t>(text[at]);
+    length = c < 0x80 ? 1 : Sequence(text, at, c);
+    if (length == 0) {
+        length = 1;
+        return 1;
+    }
+    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                      (c >= 0xFE10 && c <= 0xFE6F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F000 && c <= 0x1FAFF) ||
+                      (c >= 0x20000 && c <= 0x3FFFD);
+    return wide ? 2 : 1;
+}
+
 }  // namespace
 
 std::string Shown(const std::string& text) {
@@ -109,23 +127,31 @@ std::string Head(const std::string& text, size_t length) {
     return text.substr(0, end > 0 ? end : length);  // narrower than one character: its bytes
 }
 
-std::string Tail(const std::string& text, size_t length) {
-    if (text.size() <= length) {
-        return text;
-    }
-    size_t from = text.size() - length;
-    while (from < text.size() && Continuation(static_cast<uint8_t>(text[from]))) {
-        ++from;
-    }
-    return text.substr(from < text.size() ? from : text.size() - length);
-}
-
 size_t Width(const std::string& text) {
     size_t width = 0;
-    for (const char c : text) {
-        width += Continuation(static_cast<uint8_t>(c)) ? 0 : 1;
+    for (size_t at = 0, length; at < text.size(); at += length) {
+        width += Column(text, at, length);
     }
     return width;
+}
+
+std::string HeadWithin(const std::string& text, size_t columns) {
+    size_t at = 0;
+    for (size_t length, width = 0; at < text.size(); at += length) {
+        width += Column(text, at, length);
+        if (width > columns) {
+            break;
+        }
+    }
+    return text.substr(0, at);
+}
+
+std::string TailWithin(const std::string& text, size_t columns) {
+    size_t at = 0;
+    for (size_t length, width = Width(text); width > columns; at += length) {
+        width -= Column(text, at, length);
+    }
+    return text.substr(at);
 }
 
 std::string Printable(const uint8_t* bytes, size_t length) {

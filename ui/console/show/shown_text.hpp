@@ -16,15 +16,17 @@ namespace fwburn::console {
 // as Printable does ("\r", "\n", "\xHH"). A backslash stays as it is: names keep their look.
 std::string Shown(const std::string& text);
 
-// At most the first `length` bytes of `text`, and at most its last `length` bytes: never part of a
-// character of several bytes, so that a line cut to the terminal's width stays valid UTF-8 (but
-// where `length` is less than one character, its bytes: a cut always leaves something).
+// At most the first `length` bytes of `text`: never part of a character of several bytes, so
+// that a line cut to the terminal's width stays valid UTF-8 (but where `length` is less than one
+// character, its bytes: a cut always leaves something).
 std::string Head(const std::string& text, size_t length);
-std::string Tail(const std::string& text, size_t length);
-// The columns `text` takes on a terminal, one per character: what lines a table's columns up when
-// a name has characters of several bytes. (East Asian wide characters, two columns each, are not
-// told apart.)
+// The columns `text` takes on a terminal: one a character, two for the wide ones of East Asian
+// scripts and the emoji. What lines a table's columns up, and keeps a cut name within its room,
+// when a name has characters of several bytes.
 size_t Width(const std::string& text);
+// The first, or the last, whole characters of `text` that take at most `columns` columns.
+std::string HeadWithin(const std::string& text, size_t columns);
+std::string TailWithin(const std::string& text, size_t columns);
 
 // Bytes as a person can read them between quotes: printable ASCII as it is, CR and LF as \r and
 // \n, a backslash and a quote escaped, anything else as \xHH.
