@@ -181,16 +181,22 @@ ProgressView Programming(uint32_t done, int32_t retries) {
 
 // A label wider than half the terminal gives way to what the line is for.
 TEST(FleetTest, ALongLabelLeavesTheBoardLineItsStatus) {
-    const std::string label = "usb-Korvan_PLC_ZL500-AIO_0123456789ABCDEF-if00";
-    for (const int columns : {40, 60}) {
-        const std::string running = BoardLine(label, Programming(5, 1), nullptr, false, columns);
-        const std::string ended =
-            BoardLine(label, Programming(5, 6), "update-failed", false, columns);
-        EXPECT_NE(running.find("5/44"), std::string::npos) << running;
-        EXPECT_NE(ended.find(columns < 60 ? "update-failed" : "update-failed  Programming 5/44"),
-                  std::string::npos)
-            << ended;
-        EXPECT_NE(ended.find("-if00 "), std::string::npos) << ended;
+    // Characters of several bytes take a column each: the status keeps its room.
+    for (const std::string label : {"usb-Korvan_PLC_ZL500-AIO_0123456789ABCDEF-if00",
+                                    "usb-K\xC3\xB6rvan_Z\xC3\xA4hler_0123456789-"
+                                    "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F\xC3\x84\xC3\x96"}) {
+        for (const int columns : {40, 60}) {
+            const std::string running =
+                BoardLine(label, Programming(5, 1), nullptr, false, columns);
+            const std::string ended =
+                BoardLine(label, Programming(5, 6), "update-failed", false, columns);
+            EXPECT_NE(running.find("5/44"), std::string::npos) << running;
+            EXPECT_NE(
+                ended.find(columns < 60 ? "update-failed" : "update-failed  Programming 5/44"),
+                std::string::npos)
+                << ended;
+            EXPECT_NE(ended.find(TailWithin(label, 5) + " "), std::string::npos) << ended;
+        }
     }
 }
 

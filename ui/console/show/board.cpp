@@ -90,8 +90,8 @@ std::string BoardLine(const std::string& label, const ProgressView& view, const 
     if (result == nullptr) {
         const std::string line =
             waiting ? tag + "waiting for the replug"
-                    : tag + TerminalLine(view, columns - static_cast<int>(tag.size()));
-        return Head(line, limit);
+                    : tag + TerminalLine(view, columns - static_cast<int>(Width(tag)));
+        return HeadWithin(line, limit);
     }
     // Nothing is left to come: no rate, no time left. A run that never began a phase has no
     // count to tell (the checks counted nothing).
@@ -104,7 +104,7 @@ std::string BoardLine(const std::string& label, const ProgressView& view, const 
         line += "  retries " + std::to_string(view.errCounter) + "/" +
                 std::to_string(view.totalErrCounter);
     }
-    return Head(line, limit);
+    return HeadWithin(line, limit);
 }
 
 namespace {
