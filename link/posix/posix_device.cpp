@@ -479,6 +479,9 @@ bool PosixDevice::SetLineSettings(const LineSettings& settings) {
     requested_ = t;
     tcgetattr(fd_, &held_);
     wire_.SetLine(t);
+    if (modemLinesKept_) {
+        return true;
+    }
     // After the baud change: leaving B0 raises DTR and RTS again on some drivers.
     bool linesSet = SetModemLine(fd_, TIOCM_DTR, settings.dtrControl == kControlEnabled);
     if (settings.rtsControl != kControlHandshake) {

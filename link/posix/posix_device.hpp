@@ -52,7 +52,7 @@ class PosixDevice final : public Device {
     // What the kernel holds now, which on a pseudo-terminal is always 8 bits without parity.
     bool GetLineSettings(LineSettings& settings) override;
     // Waits for pending output to go out at the old baud rate, then switches. DTR and RTS follow
-    // the request where the port has modem lines.
+    // the request where the port has modem lines, unless they are kept (below).
     bool SetLineSettings(const LineSettings& settings) override;
     bool SetTimeouts(const Timeouts& timeouts) override;
     // Drops the input the kernel holds and says how much that was (bytes an adapter still holds
@@ -64,6 +64,12 @@ class PosixDevice final : public Device {
     // under FWBURN_SYSFS_ROOT, /sys by default, and TIOCGSERIAL) and FWBURN_WIRE_TIMING.
     bool wireTiming() const { return wireTiming_; }
     void SetWireTiming(bool on) { wireTiming_ = on; }
+    // DTR and RTS stay raised, as the open left them, whatever a line setting asks: for the
+    // controller's own USB link, a USB modem that may stop sending when DTR falls. The switch to
+    // the transfer's settings asks for both low; lowered there, the blocks after the erase could
+    // go unanswered. (The Windows program's USB handle is no comm device: no line change of it
+    // is known to reach the controller.)
+    void KeepModemLines() { modemLinesKept_ = true; }
     // Bytes dropped by that rule since the open.
     uint64_t staleBytesDropped() const { return staleDropped_; }
     // How often a write found the line settings changed by another process and set them back.
@@ -99,6 +105,7 @@ class PosixDevice final : public Device {
     // tty raises both.
     uint8_t dtr_ = 1;
     uint8_t rts_ = 1;
+    bool modemLinesKept_ = false;
     bool wireTiming_ = false;
     WireClock wire_;
     uint64_t staleDropped_ = 0;

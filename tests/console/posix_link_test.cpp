@@ -13,6 +13,8 @@
 #include <thread>
 #include <utility>
 
+#include "link/posix/termios_map.hpp"
+
 namespace fwburn::console {
 namespace {
 
@@ -69,6 +71,30 @@ TEST(PosixLinkTest, APortOpenedWhileTheProcessEndsTakesNoWrite) {
     EXPECT_EQ(poll(&p, 1, 100), 0) << "bytes reached the PLC's side";
     link.Close(port);
     close(master);
+}
+
+// The switch to the transfer's settings asks for DTR and RTS low: a serial model's port lowers
+// them, the USB link (a USB modem, which may stop sending without DTR) keeps them raised.
+TEST(PosixLinkTest, OnlyTheUsbLinkKeepsItsModemLinesRaised) {
+    for (const bool usb : {false, true}) {
+        int master = -1;
+        int slave = -1;
+        char name[64] = {};
+        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+        close(slave);
+        PosixLink link(name);
+        std::string why;
+        Device* port = link.Open(usb, why);
+        ASSERT_NE(port, nullptr) << why;
+        EXPECT_TRUE(port->SetLineSettings({115200, 8, kNoParity, kOneStopBit, 0, 0}));
+        LineSettings now;
+        ASSERT_TRUE(port->GetLineSettings(now));
+        EXPECT_EQ(now.baudRate, 115200u) << usb;
+        EXPECT_EQ(now.dtrControl, usb ? fwburn::posix::kControlEnabled : kControlDisabled) << usb;
+        EXPECT_EQ(now.rtsControl, usb ? fwburn::posix::kControlEnabled : kControlDisabled) << usb;
+        link.Close(port);
+        close(master);
+    }
 }
 
 }  // namespace

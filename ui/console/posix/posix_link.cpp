@@ -49,9 +49,15 @@ Device* PosixLink::Open(bool usb, std::string& failure) {
     if (released_.load()) {
         device_->StopWriting();  // opened while the process ends: its release did not wait
     }
+    if (usb) {
+        device_->KeepModemLines();
+    }
     opened_ = device_->path();
     if (trace_ != nullptr) {
         trace_->Note("open " + opened_);
+        if (usb) {
+            trace_->Note("DTR and RTS kept raised (the USB link)");
+        }
         traced_ = std::make_unique<TracingDevice>(*device_, *trace_, RequestName);
         return traced_.get();
     }
