@@ -300,6 +300,12 @@ void OnCommand(HWND mainWindow, int notification, int id, HWND sender) {
         return;
     }
     if (id == kBrowseCommand && notification == 0) {
+        // Start Burn is disabled during an update, so every Enter is Browse then: its dialog
+        // would cover the panel, and the outcome would come beside it.
+        if (state.workerFlag.Claimed()) {
+            MessageBeep(MB_ICONWARNING);
+            return;
+        }
         Browse(mainWindow);
         return;
     }
