@@ -470,6 +470,34 @@ TEST_F(WindowTest, AHeldEnterIsOnePress) {
     }
 }
 
+// The window has no sizing border, yet another program can size it: smaller, it hid the panel and
+// Start Burn. Its size stays; it still minimises and comes back whole.
+TEST_F(WindowTest, KeepsItsSizeWhenAnotherProgramSizesIt) {
+    HWND window = TheWindow();
+    const auto size = [window] {
+        RECT r{};
+        GetWindowRect(window, &r);
+        return std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
+    };
+    const std::string fixed = std::to_string(kWindowWidth) + "x" + std::to_string(kWindowHeight);
+    ASSERT_EQ(size(), fixed);
+    const struct {
+        int width, height;
+    } asked[] = {{120, 60}, {1000, 700}, {kWindowWidth, 60}, {kWindowWidth + 1, kWindowHeight}};
+    for (const auto& a : asked) {
+        SetWindowPos(window, nullptr, 0, 0, a.width, a.height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        EXPECT_EQ(size(), fixed) << "asked " << a.width << "x" << a.height;
+    }
+    ShowWindow(window, SW_MINIMIZE);
+    EXPECT_TRUE(IsIconic(window));
+    ShowWindow(window, SW_RESTORE);
+    EXPECT_FALSE(IsIconic(window));
+    EXPECT_EQ(size(), fixed);
+    SetWindowPos(window, nullptr, 0, 0, kWindowWidth, kWindowHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // The dialogs made on this thread while a hook of it is set; each is cancelled as it comes.
 int dialogsMade = 0;
 
