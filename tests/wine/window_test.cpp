@@ -489,6 +489,9 @@ TEST_F(WindowTest, KeepsItsSizeWhenAnotherProgramSizesIt) {
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         EXPECT_EQ(size(), fixed) << "asked " << a.width << "x" << a.height;
     }
+    ShowWindow(window, SW_MAXIMIZE);
+    EXPECT_EQ(size(), fixed) << "maximised";
+    ShowWindow(window, SW_RESTORE);
     ShowWindow(window, SW_MINIMIZE);
     EXPECT_TRUE(IsIconic(window));
     ShowWindow(window, SW_RESTORE);
