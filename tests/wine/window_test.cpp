@@ -480,25 +480,17 @@ TEST_F(WindowTest, KeepsItsSizeWhenAnotherProgramSizesIt) {
         return std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
     };
     const std::string fixed = std::to_string(kWindowWidth) + "x" + std::to_string(kWindowHeight);
-    ASSERT_EQ(size(), fixed);
-    const struct {
-        int width, height;
-    } asked[] = {{120, 60}, {1000, 700}, {kWindowWidth, 60}, {kWindowWidth + 1, kWindowHeight}};
-    for (const auto& a : asked) {
-        SetWindowPos(window, nullptr, 0, 0, a.width, a.height,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        EXPECT_EQ(size(), fixed) << "asked " << a.width << "x" << a.height;
+    for (const SIZE asked : {SIZE{120, 60}, SIZE{1000, 700}}) {
+        SetWindowPos(window, nullptr, 0, 0, asked.cx, asked.cy, SWP_NOMOVE | SWP_NOZORDER);
+        EXPECT_EQ(size(), fixed) << "asked " << asked.cx << "x" << asked.cy;
     }
-    ShowWindow(window, SW_MAXIMIZE);
-    EXPECT_EQ(size(), fixed) << "maximised";
-    ShowWindow(window, SW_RESTORE);
-    ShowWindow(window, SW_MINIMIZE);
-    EXPECT_TRUE(IsIconic(window));
-    ShowWindow(window, SW_RESTORE);
-    EXPECT_FALSE(IsIconic(window));
-    EXPECT_EQ(size(), fixed);
-    SetWindowPos(window, nullptr, 0, 0, kWindowWidth, kWindowHeight,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    for (int show : {SW_MAXIMIZE, SW_RESTORE, SW_MINIMIZE, SW_RESTORE}) {
+        ShowWindow(window, show);
+        EXPECT_EQ(IsIconic(window) != FALSE, show == SW_MINIMIZE) << "show " << show;
+        if (show != SW_MINIMIZE) {
+            EXPECT_EQ(size(), fixed) << "show " << show;
+        }
+    }
 }
 
 // The dialogs made on this thread while a hook of it is set; each is cancelled as it comes.
