@@ -470,6 +470,69 @@ TEST_F(WindowTest, AHeldEnterIsOnePress) {
     }
 }
 
+// The window has no sizing border, yet another program can size it: smaller, it hid the panel and
+// Start Burn. Its size stays; it still minimises and comes back whole.
+TEST_F(WindowTest, KeepsItsSizeWhenAnotherProgramSizesIt) {
+    HWND window = TheWindow();
+    const auto size = [window] {
+        RECT r{};
+        GetWindowRect(window, &r);
+        return std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
+    };
+    const std::string fixed = std::to_string(kWindowWidth) + "x" + std::to_string(kWindowHeight);
+    for (const SIZE asked : {SIZE{120, 60}, SIZE{1000, 700}}) {
+        SetWindowPos(window, nullptr, 0, 0, asked.cx, asked.cy, SWP_NOMOVE | SWP_NOZORDER);
+        EXPECT_EQ(size(), fixed) << "asked " << asked.cx << "x" << asked.cy;
+    }
+    for (int show : {SW_MAXIMIZE, SW_RESTORE, SW_MINIMIZE, SW_RESTORE}) {
+        ShowWindow(window, show);
+        EXPECT_EQ(IsIconic(window) != FALSE, show == SW_MINIMIZE) << "show " << show;
+        if (show != SW_MINIMIZE) {
+            EXPECT_EQ(size(), fixed) << "show " << show;
+        }
+    }
+}
+
+// The dialogs made on this thread while a hook of it is set; each is cancelled as it comes.
+int dialogsMade = 0;
+
+LRESULT CALLBACK CancelDialogs(int code, WPARAM wParam, LPARAM lParam) {
+    char cls[16] = {};
+    if (code == HCBT_ACTIVATE &&
+        GetClassNameA(reinterpret_cast<HWND>(wParam), cls, sizeof cls) != 0 &&
+        lstrcmpA(cls, "#32770") == 0) {
+        ++dialogsMade;
+        PostMessageA(reinterpret_cast<HWND>(wParam), WM_COMMAND, IDCANCEL, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Browse as the dialog handling makes it of Enter: whether it opened the file dialog.
+bool Browses(HWND window) {
+    dialogsMade = 0;
+    HHOOK hook = SetWindowsHookExA(WH_CBT, CancelDialogs, nullptr, GetCurrentThreadId());
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(kBrowseCommand, BN_CLICKED), 0);
+    UnhookWindowsHookEx(hook);
+    return dialogsMade != 0;
+}
+
+// Start Burn is disabled during an update, so Enter there is always Browse: its file dialog
+// covered the panel, and the outcome came beside it. Once the update is over Enter browses again.
+TEST_F(WindowTest, NoFileDialogOverAnUpdate) {
+    HWND window = TheWindow();
+    WatchWindow();
+    RunHeldUpdate(
+        [&] { EXPECT_FALSE(Browses(window)) << "the file dialog opened over the update"; });
+    {
+        BoxAnswer ok(window, kErrorCaption, IDOK);
+        EXPECT_EQ(ok.Wait().text, "CANNOT open USB Port!!!");
+    }
+    UnwatchWindow();
+    ASSERT_TRUE(
+        PumpUntil([&] { return IsWindowEnabled(StartButton()) && !WindowWorkerRunning(); }));
+    EXPECT_TRUE(Browses(window));
+}
+
 // The worker's last box, answered under an open close question, enabled the window (its owner)
 // again: a Start then ran an update that the question's Yes stopped half-way. The window asks
 // nothing once it knows the outcome, and withdraws an open question then: the two meet only when

@@ -300,6 +300,12 @@ void OnCommand(HWND mainWindow, int notification, int id, HWND sender) {
         return;
     }
     if (id == kBrowseCommand && notification == 0) {
+        // Start Burn is disabled during an update, so every Enter is Browse then: its dialog
+        // would cover the panel, and the outcome would come beside it.
+        if (state.workerFlag.Claimed()) {
+            MessageBeep(MB_ICONWARNING);
+            return;
+        }
         Browse(mainWindow);
         return;
     }
@@ -373,6 +379,14 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_CLOSE:  // the close box, Alt+F4, the system menu
             OnClose(window);
             return 0;
+        case WM_GETMINMAXINFO: {
+            // No sizing border, yet another program can size the window: smaller, it would hide
+            // the panel and Start Burn. Minimising is not sizing: it goes on.
+            auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+            limits->ptMinTrackSize = POINT{kWindowWidth, kWindowHeight};
+            limits->ptMaxTrackSize = POINT{kWindowWidth, kWindowHeight};
+            return 0;
+        }
         case WM_QUERYENDSESSION:
             // A log-off or shutdown would end the worker mid-update, the PLC left erased and no
             // one told: the session waits for the update (Windows shows the reason given at its
@@ -436,9 +450,9 @@ HWND CreateMainWindow(HINSTANCE instance, int showState) {
     std::snprintf(title, sizeof title, "%s%s%s", kWindowTitle,
                   ThisBuildProfile().standInImage ? " - " : "",
                   ThisBuildProfile().standInImage ? kStandInCaption : "");
-    HWND mainWindow = CreateWindowExA(0, szClassName, title,
-                                      WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
-                                      CW_USEDEFAULT, 544, 205, nullptr, nullptr, instance, nullptr);
+    HWND mainWindow = CreateWindowExA(
+        0, szClassName, title, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
+        CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
     if (mainWindow == nullptr) {
         return nullptr;
     }

@@ -10,6 +10,9 @@ namespace fwburn {
 
 constexpr char szClassName[] = "WindowsApp";
 constexpr char kWindowTitle[] = "Korvan PLC Firmware Update Program";
+// The outer size: fixed, the panel is laid out in pixels.
+constexpr int kWindowWidth = 544;
+constexpr int kWindowHeight = 205;
 constexpr int kBrowseCommand = 1;
 constexpr int kStartButtonId = 2;
 constexpr int kPortListId = 7;
