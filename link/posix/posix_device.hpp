@@ -25,11 +25,12 @@ struct OpenFailure {
 class PosixDevice;
 
 // Opens `path` for exclusive use: refused while another program holds it (TIOCEXCL for ordinary
-// users, an advisory flock() for everyone, root and this process included). Leaves the port raw,
-// with its baud rate, framing and modem lines as found, and its buffers flushed. A terminal, this
-// program's own or another session's controlling one, is refused untouched. With `locked`, a path
-// that now leads to another device than that one (a symbolic link pointed elsewhere since) is
-// refused untouched too. Null on failure, with the reason in `failure` when given.
+// users, an advisory flock() for everyone, root and this process included). Leaves the port raw
+// (8 data bits, no parity, no flow control), with its baud rate, stop bits and modem lines as
+// found, and its buffers flushed. A terminal, this program's own or another session's controlling
+// one, is refused untouched. With `locked`, a path that now leads to another device than that one
+// (a symbolic link pointed elsewhere since) is refused untouched too. Null on failure, with the
+// reason in `failure` when given.
 std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure* failure = nullptr,
                                             std::optional<dev_t> locked = std::nullopt);
 

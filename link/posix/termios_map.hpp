@@ -13,8 +13,9 @@ namespace fwburn::posix {
 std::optional<speed_t> SpeedForBaud(uint32_t baudRate);
 std::optional<uint32_t> BaudForSpeed(speed_t speed);
 
-// Raw byte transport: no echo, no signals, no CR/LF translation, no software or hardware flow
-// control, receiver on, modem status ignored; a read never blocks in the line discipline.
+// Raw byte transport: 8 data bits without parity, no echo, no signals, no CR/LF translation, no
+// software or hardware flow control, receiver on, modem status ignored; a read never blocks in
+// the line discipline. Baud rate and stop bits stay as they were.
 void MakeRaw(termios& t);
 
 // Writes baud, framing and RTS handshake into `t` and leaves every other flag as it was. Returns
