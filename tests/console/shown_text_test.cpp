@@ -105,6 +105,10 @@ TEST(ShownTest, ALineCutToTheWidthNeverCutsACharacter) {
     for (int columns = 2; columns < 10; ++columns) {  // narrower than a character: still an end
         EXPECT_FALSE(FitLine(name + name, columns).empty());
     }
+    // Counted in columns, not bytes: a line that fits stays whole.
+    const std::string fits = "Port: " + name;
+    EXPECT_EQ(FitLine(fits, static_cast<int>(Width(fits)) + 1), fits);
+    EXPECT_EQ(WrapLine(fits + " " + fits, static_cast<int>(Width(fits)) + 1), fits + "\n" + fits);
     for (int columns = 10; columns <= 90; ++columns) {
         std::vector<std::string> lines = SummaryTable(rows, columns);
         lines.push_back(SummaryTail(rows, columns, 3));

@@ -37,18 +37,20 @@ constexpr const char* kPhaseWords[][2] = {
 constexpr size_t kShortestCutWord = 12;
 constexpr char kCut[] = "...";
 
-// `line` on lines of at most `limit` characters, broken at blanks. A word longer than a line is
+// `line` on lines of at most `limit` columns, broken at blanks. A word longer than a line is
 // cut where `cutLong`, else left whole on a line of its own (the terminal wraps it).
 std::string BreakAtBlanks(const std::string& line, size_t limit, bool cutLong) {
     std::string out;
     size_t at = 0;
-    while (line.size() - at > limit) {
-        const size_t cut = line.rfind(' ', at + limit);
+    while (Width(line.substr(at)) > limit) {
+        const std::string room = HeadWithin(line.substr(at), limit);
+        const size_t cut = line.rfind(' ', at + room.size());
         if (cut != std::string::npos && cut > at) {
             out += line.substr(at, cut - at) + "\n";
             at = cut + 1;
         } else if (cutLong) {
-            const std::string piece = Head(line.substr(at), limit);
+            // A character wider than the whole line still goes: a cut always moves on.
+            const std::string piece = room.empty() ? HeadWithin(line.substr(at), 2) : room;
             out += piece + "\n";
             at += piece.size();
         } else {
@@ -64,26 +66,29 @@ std::string BreakAtBlanks(const std::string& line, size_t limit, bool cutLong) {
 }
 
 std::string FitOneLine(const std::string& text, size_t limit) {
-    if (text.size() <= limit) {
+    const size_t width = Width(text);
+    if (width <= limit) {
         return text;
     }
     // The longest word gives way first.
     size_t best = 0;
     size_t bestLength = 0;
+    size_t bestWidth = 0;
     for (size_t at = 0; at < text.size();) {
         const size_t end = std::min(text.find(' ', at), text.size());
+        const std::string word = text.substr(at, end - at);
         // Only a name is cut (an image file, a path): prose is broken at its blanks instead.
-        const bool name = text.substr(at, end - at).find_first_of("._/") != std::string::npos;
-        if (name && end - at > bestLength) {
+        if (word.find_first_of("._/") != std::string::npos && Width(word) > bestWidth) {
             best = at;
             bestLength = end - at;
+            bestWidth = Width(word);
         }
         at = end + 1;
     }
     std::string line = text;
-    const size_t over = text.size() - limit;
-    if (bestLength > kShortestCutWord) {
-        const size_t length = std::max(kShortestCutWord, bestLength - std::min(over, bestLength));
+    const size_t over = width - limit;
+    if (bestWidth > kShortestCutWord) {
+        const size_t length = std::max(kShortestCutWord, bestWidth - std::min(over, bestWidth));
         line = text.substr(0, best) + CutName(text.substr(best, bestLength), length) +
                text.substr(best + bestLength);
     }
