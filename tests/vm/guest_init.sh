@@ -16,6 +16,7 @@ while read -r module; do
     insmod "/modules/$module.ko" || echo "VMTEST ERROR cannot load $module"
 done </modules/order
 mount -t configfs configfs /sys/kernel/config
+mount -t debugfs debugfs /sys/kernel/debug  # usbmon: what the host's drivers send a device
 
 . /vm/scenarios.sh
 run_scenarios "${VMTEST_ONLY:-usb}"

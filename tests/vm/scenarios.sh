@@ -200,16 +200,30 @@ dump() {
     dmesg | tail -n 30
 }
 
-# 1 and 2: a full update without --port, found through sysfs, across a real replug.
+# 1 and 2: a full update without --port, found through sysfs, across a real replug. usbmon
+# records what cdc_acm sends the controller: DTR stays raised while blocks go out at 115200 (a
+# USB modem may stop sending when DTR falls).
 full_update() {
     profile=$1 model=$2
     gadget_up >/dev/null || return 1
     start_sim "$model" "$IMAGES/$profile.bin" --exit-after-update || return 1
+    cat /sys/kernel/debug/usb/usbmon/0u >"$W/usbmon.txt" &
+    mon=$!
     run_cli "$profile"
+    sleep 0.2
+    kill "$mon"
+    wait "$mon" 2>/dev/null
     # A failed update leaves its controller waiting for more: never wait on it unbounded.
     settle_sim "$SIM"
     SIM=""
     [ "$CLI_STATUS" = 0 ] || return 1
+    lines=$(dtr_while_sending "$W/usbmon.txt")
+    note "modem lines: $lines"
+    case "$lines" in
+        *sent-with-dtr-low*) fail "data went out to the controller with DTR low" ;;
+        *"115200 sent"*) ;;
+        *) fail "no data went out at 115200 (usbmon recorded: ${lines:-nothing})" ;;
+    esac || return 1
     note "opened: $(opened_paths)"
     grep -q '"replugs": *1' "$W/summary.json" || fail "no replug" || return 1
     grep -q '"usbUnplugs": *1' "$W/summary.json" || fail "the USB device did not go away" || return 1
@@ -527,6 +541,18 @@ s6d_ftdi() {
             "open 9600-7E1 update-request open 9600-7E1 UPDATE 115200-8N1") ;;
         *) fail "the adapter did not hold 9600 7E1, then 115200 8N1" ;;
     esac
+}
+
+# dtr_while_sending USBMON: the control-line requests (SET_CONTROL_LINE_STATE: "dtr=0|1"), the
+# line codings ("9600", "115200") and the bulk data sent between them ("sent", or
+# "sent-with-dtr-low" for data sent while DTR was low), repeats merged.
+dtr_while_sending() {
+    awk '$3 == "S" && $4 ~ /^Co:/ && $5 == "s" && $6 == "21" && $7 == "22" {
+             dtr = (index("13579bdf", substr($8, 4, 1)) > 0); w = "dtr=" dtr }
+         $3 == "S" && $4 ~ /^Co:/ && $5 == "s" && $6 == "21" && $7 == "20" {
+             w = ($13 == "00c20100") ? "115200" : ($13 == "80250000") ? "9600" : "coding" }
+         $3 == "S" && $4 ~ /^Bo:/ { w = dtr ? "sent" : "sent-with-dtr-low" }
+         w != last { printf "%s%s", sep, w; sep = " "; last = w }' "$1"
 }
 
 # The watcher's record as words, repeats merged: "open" per open, the setting held after each
