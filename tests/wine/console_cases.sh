@@ -179,14 +179,23 @@ events[-1]['result'] == 'success' and events[-1]['erased']"
 console_fleet() {
     local program=$1 image=$2 form
     console_case
-    for form in plain json; do
+    for form in plain json merged; do
         sim a ZL500-AIO COM41 "$image"
         sim b ZL500-AIO COM42 "$image"
         sim c ZL500-AIO COM43 "$image" --fault nak@block:20x100
         local json=()
         [ "$form" = json ] && json=(--json)
-        cli "fleet-$form" "$program" --port COM41 --port COM42 --port COM43 --yes \
-            --allow-stand-in "${json[@]}"
+        if [ "$form" = merged ]; then
+            # stdout and stderr into one file (`>log 2>&1`): two descriptors Wine makes two
+            # handles of, still one destination whose lines keep their order.
+            : >"$ARTIFACTS/$tag.fleet-merged.err"
+            "$WINE" "$program" --port COM41 --port COM42 --port COM43 --yes --allow-stand-in \
+                >"$ARTIFACTS/$tag.fleet-merged.out" 2>&1 </dev/null
+            cli_status=$?
+        else
+            cli "fleet-$form" "$program" --port COM41 --port COM42 --port COM43 --yes \
+                --allow-stand-in "${json[@]}"
+        fi
         expect_status "fleet-$form" 7
         sim_done a
         sim_done b
@@ -202,6 +211,20 @@ console_fleet() {
                     "$ARTIFACTS/$tag.fleet-plain.out" ||
                 fail "summary: $(tail -n 5 "$ARTIFACTS/$tag.fleet-plain.out")"
             has fleet-plain err "[COM43] ERROR: Firmware update is FAILED"
+        elif [ "$form" = merged ]; then
+            # Each prompt (stderr) before the wait that follows it (stdout).
+            python3 - "$ARTIFACTS/$tag.fleet-merged.out" <<'PY' || fail "fleet-merged: out of order"
+import sys
+lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
+def at(text):
+    found = [i for i, line in enumerate(lines) if text in line]
+    if not found:
+        sys.exit("no line with [%s]" % text)
+    return found[0]
+for com in ("COM41", "COM42", "COM43"):
+    if at("[%s] Information: Please REPLUG the USB Cable" % com) > at("[%s] Waiting 5 s" % com):
+        sys.exit("%s: its wait before its prompt\n%s" % (com, "\n".join(lines[:12])))
+PY
         else
             json_check fleet-json "events[-1]['event'] == 'summary' and \
 events[-1]['exitCode'] == 7 and \
@@ -210,7 +233,8 @@ sorted((c['port'], c['exitCode']) for c in events[-1]['controllers']) == \
 all(e.get('port') in ('COM41', 'COM42', 'COM43') for e in events[:-1])"
         fi
     done
-    echo "PASS: three controllers at once, one failing: 0, 0, 7 in the summary, exit 7, JSON lines parse"
+    echo "PASS: three controllers at once, one failing: 0, 0, 7 in the summary, exit 7, JSON lines" \
+        "parse, stdout and stderr in one file in order"
 }
 
 # --info on a ZL500 and on another model's controller, --list-ports, --version, a usage error,

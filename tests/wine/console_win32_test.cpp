@@ -292,7 +292,23 @@ std::string Contents(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
-TEST(ConsoleOutput, StdoutAndStderrInOneFileKeepTheirOrder) {
+// Lines written in turn to stdout and stderr, the text they make in that order.
+std::string TakeTurns(HANDLE out, HANDLE err) {
+    std::string want;
+    ConsoleOutput output(out, err);
+    for (int i = 0; i < 200; ++i) {
+        std::FILE* f = i % 2 == 0 ? output.out() : output.err();
+        std::fprintf(f, "line %d\n", i);
+        std::fflush(f);
+        want += "line " + std::to_string(i) + "\n";
+    }
+    EXPECT_TRUE(output.DrainUntil(Clock::now() + std::chrono::seconds(10)));
+    return want;
+}
+
+// Two handles of one destination (`>log 2>&1`, `2>&1 | tee log`) share a writer, which keeps the
+// lines in the order they were written.
+TEST(ConsoleOutput, StdoutAndStderrOnOneDestinationKeepTheirOrder) {
     const std::string path = TempFolder("fwburn-output") + "both.txt";
     HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -300,20 +316,20 @@ TEST(ConsoleOutput, StdoutAndStderrInOneFileKeepTheirOrder) {
                              nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(out, INVALID_HANDLE_VALUE);
     ASSERT_NE(err, INVALID_HANDLE_VALUE);
-    std::string want;
-    {
-        ConsoleOutput output(out, err);
-        for (int i = 0; i < 200; ++i) {
-            std::FILE* f = i % 2 == 0 ? output.out() : output.err();
-            std::fprintf(f, "line %d\n", i);
-            std::fflush(f);
-            want += "line " + std::to_string(i) + "\n";
-        }
-        ASSERT_TRUE(output.DrainUntil(Clock::now() + std::chrono::seconds(10)));
-    }
+    std::string want = TakeTurns(out, err);
     CloseHandle(out);
     CloseHandle(err);
-    EXPECT_EQ(Contents(path), want);
+    EXPECT_EQ(Contents(path), want) << "one file";
+
+    Reader pipe;
+    HANDLE second = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), pipe.write, GetCurrentProcess(), &second, 0,
+                                FALSE, DUPLICATE_SAME_ACCESS));
+    pipe.Start();
+    want = TakeTurns(pipe.write, second);
+    CloseHandle(pipe.write);
+    CloseHandle(second);
+    EXPECT_EQ(pipe.Finish(), want) << "one pipe";
 }
 
 // A trace file that was there before holds this run's record alone, as after cmd's `>`.

@@ -4,8 +4,9 @@
 // workers, must never wait for it. The streams it hands out are pipes; a pump thread moves what
 // comes out of each into the writer lanes (session/writer_lanes.hpp), and a writer thread per
 // destination writes them out: UTF-16 to a console, the bytes as they are to a file or pipe.
-// stdout and stderr share one writer when they are one console or one file, which keeps their
-// order. The trace's file is a handle for the portable QueuedFile (OwnedHandle, OpenTraceFile).
+// stdout and stderr share one writer when they are one console, one file or one pipe, which keeps
+// their order. The trace's file is a handle for the portable QueuedFile (OwnedHandle,
+// OpenTraceFile).
 #pragma once
 
 #include <windows.h>
