@@ -85,15 +85,22 @@ constexpr struct {
     {0x1F000, 0x1FAFF}, {0x20000, 0x3FFFD},
 };
 
-// The columns a terminal gives the character at `at`, whose bytes it puts in `length`: two for the
-// wide ones above, one for the others (a combining mark too: a column too many only pads a line
-// short), and one for a byte that is no valid UTF-8.
+// The columns a terminal gives the character at `at`, whose bytes it puts in `length`: none for
+// the combining diacritical marks, which go on the character before, and the zero-width spaces
+// and joiners; two for the wide ones above; one for the others (a mark of another script too) and
+// for a byte that is no valid UTF-8. Counted one, a mark shifted a table's later columns left.
 size_t Column(const std::string& text, size_t at, size_t& length) {
     uint32_t c = static_cast<uint8_t>(text[at]);
     length = c < 0x80 ? 1 : Sequence(text, at, c);
     if (length == 0) {
         length = 1;
         return 1;
+    }
+    if ((c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) ||
+        (c >= 0x1DC0 && c <= 0x1DFF) || (c >= 0x20D0 && c <= 0x20FF) ||
+        (c >= 0xFE20 && c <= 0xFE2F) || (c >= 0x200B && c <= 0x200D) ||
+        (c >= 0x2060 && c <= 0x2064) || c == 0xFEFF) {
+        return 0;
     }
     for (const auto& range : kWide) {
         if (c >= range.first && c <= range.last) {
@@ -170,8 +177,13 @@ std::string HeadWithin(const std::string& text, size_t columns) {
 
 std::string TailWithin(const std::string& text, size_t columns) {
     size_t at = 0;
-    for (size_t length, width = Width(text); width > columns; at += length) {
+    size_t length = 0;
+    for (size_t width = Width(text); width > columns; at += length) {
         width -= Column(text, at, length);
+    }
+    // Nor the marks of a character left out.
+    while (at > 0 && at < text.size() && Column(text, at, length) == 0) {
+        at += length;
     }
     return text.substr(at);
 }
