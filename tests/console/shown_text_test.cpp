@@ -146,6 +146,25 @@ TEST(ShownTest, WideCharactersTakeTwoColumns) {
          "b"},
         {"\xEA\xB0\x80\xEF\xBC\xA1x", 5, "\xEA\xB0\x80", "\xEF\xBC\xA1x"},
         {"\xFF\xFEz", 3, "\xFF\xFEz", "\xFF\xFEz"},
+        // Older symbols a terminal shows as pictures, two columns each: a lightning, a watch, a
+        // star; then a kana of the supplement beyond the first plane's end.
+        {"\xE2\x9A\xA1\xE2\x8C\x9A\xE2\xAD\x90", 6, "\xE2\x9A\xA1", "\xE2\xAD\x90"},
+        {"x\xF0\x9B\x80\x81", 3, "x\xF0\x9B\x80\x81", "x\xF0\x9B\x80\x81"},
+        // A combining mark and a zero-width space go on the character before: no column of their
+        // own, kept with that character and left out with it.
+        {"ae\xCC\x81\xCC\x81"
+         "bcd",
+         5,
+         "ae\xCC\x81\xCC\x81"
+         "b",
+         "bcd"},
+        {"a\xE2\x80\x8B"
+         "b",
+         2,
+         "a\xE2\x80\x8B"
+         "b",
+         "a\xE2\x80\x8B"
+         "b"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Width(c.text), c.width) << c.text;

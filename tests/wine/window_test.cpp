@@ -480,9 +480,13 @@ TEST_F(WindowTest, KeepsItsSizeWhenAnotherProgramSizesIt) {
         return std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
     };
     const std::string fixed = std::to_string(kWindowWidth) + "x" + std::to_string(kWindowHeight);
-    for (const SIZE asked : {SIZE{120, 60}, SIZE{1000, 700}}) {
-        SetWindowPos(window, nullptr, 0, 0, asked.cx, asked.cy, SWP_NOMOVE | SWP_NOZORDER);
-        EXPECT_EQ(size(), fixed) << "asked " << asked.cx << "x" << asked.cy;
+    // Without WM_WINDOWPOSCHANGING too, which carries the size limits.
+    for (const UINT flags : {0u, static_cast<UINT>(SWP_NOSENDCHANGING)}) {
+        for (const SIZE asked : {SIZE{120, 60}, SIZE{1000, 700}}) {
+            SetWindowPos(window, nullptr, 0, 0, asked.cx, asked.cy,
+                         SWP_NOMOVE | SWP_NOZORDER | flags);
+            EXPECT_EQ(size(), fixed) << "asked " << asked.cx << "x" << asked.cy << " " << flags;
+        }
     }
     for (int show : {SW_MAXIMIZE, SW_RESTORE, SW_MINIMIZE, SW_RESTORE}) {
         ShowWindow(window, show);

@@ -387,6 +387,16 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
             limits->ptMaxTrackSize = POINT{kWindowWidth, kWindowHeight};
             return 0;
         }
+        case WM_WINDOWPOSCHANGED: {
+            // A sizing that skips WM_WINDOWPOSCHANGING skips the limits above too: set back.
+            const auto* pos = reinterpret_cast<const WINDOWPOS*>(lParam);
+            if ((pos->flags & (SWP_NOSENDCHANGING | SWP_NOSIZE)) == SWP_NOSENDCHANGING &&
+                !IsIconic(window) && (pos->cx != kWindowWidth || pos->cy != kWindowHeight)) {
+                SetWindowPos(window, nullptr, 0, 0, kWindowWidth, kWindowHeight,
+                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            }
+            return DefWindowProcA(window, message, wParam, lParam);  // WM_SIZE and WM_MOVE
+        }
         case WM_QUERYENDSESSION:
             // A log-off or shutdown would end the worker mid-update, the PLC left erased and no
             // one told: the session waits for the update (Windows shows the reason given at its

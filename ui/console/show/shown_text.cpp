@@ -63,9 +63,32 @@ bool Hidden(uint32_t c) {
            (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-// The columns a terminal gives the character at `at`, whose bytes it puts in `length`: two for the
-// wide characters of East Asian scripts and the emoji, one for the others (a combining mark too:
-// a column too many only pads a line short), and one for a byte that is no valid UTF-8.
+// The code points a terminal gives two columns: the wide and full-width ones of East Asian
+// scripts, and the emoji, the symbols' block and those among the older symbols (a watch, a
+// lightning, a star) shown as pictures. A range may hold a narrow one too: a column too many only
+// pads a line short, one too few wraps it.
+constexpr struct {
+    uint32_t first;
+    uint32_t last;
+} kWide[] = {
+    {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},
+    {0x23F0, 0x23F0},   {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},
+    {0x2648, 0x2653},   {0x267F, 0x267F},   {0x2693, 0x2693},   {0x26A1, 0x26A1},
+    {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},   {0x26CE, 0x26CE},
+    {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},
+    {0x26FA, 0x26FA},   {0x26FD, 0x26FD},   {0x2705, 0x2705},   {0x270A, 0x270B},
+    {0x2728, 0x2728},   {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},
+    {0x2757, 0x2757},   {0x2795, 0x2797},   {0x27B0, 0x27B0},   {0x27BF, 0x27BF},
+    {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},   {0x2E80, 0xA4CF},
+    {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE6F},
+    {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x16FE0, 0x18DFF}, {0x1AFF0, 0x1B2FF},
+    {0x1F000, 0x1FAFF}, {0x20000, 0x3FFFD},
+};
+
+// The columns a terminal gives the character at `at`, whose bytes it puts in `length`: none for
+// the combining diacritical marks, which go on the character before, and the zero-width spaces
+// and joiners; two for the wide ones above; one for the others (a mark of another script too) and
+// for a byte that is no valid UTF-8. Counted one, a mark shifted a table's later columns left.
 size_t Column(const std::string& text, size_t at, size_t& length) {
     uint32_t c = static_cast<uint8_t>(text[at]);
     length = c < 0x80 ? 1 : Sequence(text, at, c);
@@ -73,12 +96,18 @@ size_t Column(const std::string& text, size_t at, size_t& length) {
         length = 1;
         return 1;
     }
-    const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
-                      (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-                      (c >= 0xFE10 && c <= 0xFE6F) || (c >= 0xFF00 && c <= 0xFF60) ||
-                      (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F000 && c <= 0x1FAFF) ||
-                      (c >= 0x20000 && c <= 0x3FFFD);
-    return wide ? 2 : 1;
+    if ((c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) ||
+        (c >= 0x1DC0 && c <= 0x1DFF) || (c >= 0x20D0 && c <= 0x20FF) ||
+        (c >= 0xFE20 && c <= 0xFE2F) || (c >= 0x200B && c <= 0x200D) ||
+        (c >= 0x2060 && c <= 0x2064) || c == 0xFEFF) {
+        return 0;
+    }
+    for (const auto& range : kWide) {
+        if (c >= range.first && c <= range.last) {
+            return 2;
+        }
+    }
+    return 1;
 }
 
 }  // namespace
@@ -148,8 +177,13 @@ std::string HeadWithin(const std::string& text, size_t columns) {
 
 std::string TailWithin(const std::string& text, size_t columns) {
     size_t at = 0;
-    for (size_t length, width = Width(text); width > columns; at += length) {
+    size_t length = 0;
+    for (size_t width = Width(text); width > columns; at += length) {
         width -= Column(text, at, length);
+    }
+    // Nor the marks of a character left out.
+    while (at > 0 && at < text.size() && Column(text, at, length) == 0) {
+        at += length;
     }
     return text.substr(at);
 }

@@ -21,8 +21,9 @@ std::string Shown(const std::string& text);
 // character, its bytes: a cut always leaves something).
 std::string Head(const std::string& text, size_t length);
 // The columns `text` takes on a terminal: one a character, two for the wide ones of East Asian
-// scripts and the emoji. What lines a table's columns up, and keeps a cut name within its room,
-// when a name has characters of several bytes.
+// scripts and the emoji, none for a combining diacritical mark or a zero-width space or joiner.
+// What lines a table's columns up, and keeps a cut name within its room, when a name has characters
+// of several bytes.
 size_t Width(const std::string& text);
 // The first, or the last, whole characters of `text` that take at most `columns` columns.
 std::string HeadWithin(const std::string& text, size_t columns);
