@@ -10,6 +10,7 @@ set(console_host
     win32/output.cpp
     win32/platform.cpp
     win32/replace_file.cpp
+    win32/same_handle.cpp
     win32/text.cpp
     win32/win32_host.cpp
     win32/win32_link.cpp)
