@@ -185,8 +185,14 @@ class TooFastALine(PtyCase):
     def test_the_trace_counts_the_replies_dropped_as_stale(self):
         need(self, "rv7g")
         p, sim, notes = self.run_rv7g()  # no --wire: each reply comes at once
-        self.assertEqual(p.returncode, 6, p.stderr)
-        self.assertRegex(p.stderr.splitlines()[-1], r"^ERROR: NO RESPONSE @ State \d$")
+        # The run ends before the erase for want of replies: silence at a request, or, where a
+        # loaded machine read the earlier replies late enough to take them, silence at the
+        # variant read, which an RV7-G program tells as the other variant.
+        self.assertIn(p.returncode, (5, 6), p.stderr)
+        self.assertRegex(p.stderr.splitlines()[-1],
+                         r"^ERROR: (NO RESPONSE @ State \d|Check PLC, RV7-KT5 is different "
+                         r"than RV7-G)$")
+        self.assertEqual(sim.summary["eraseSteps"], 0)
         sent = sim.summary["bytesSent"]
         self.assertGreater(sent, 0)
         # The controller's bytes were dropped, and said so once, just before the close. On a
