@@ -78,10 +78,11 @@ std::string FitOneLine(const std::string& text, size_t limit) {
         const size_t end = std::min(text.find(' ', at), text.size());
         const std::string word = text.substr(at, end - at);
         // Only a name is cut (an image file, a path): prose is broken at its blanks instead.
-        if (word.find_first_of("._/") != std::string::npos && Width(word) > bestWidth) {
+        if (const size_t w = Width(word);
+            w > bestWidth && word.find_first_of("._/") != std::string::npos) {
             best = at;
             bestLength = end - at;
-            bestWidth = Width(word);
+            bestWidth = w;
         }
         at = end + 1;
     }
