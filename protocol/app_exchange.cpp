@@ -6,7 +6,21 @@ namespace fwburn {
 
 uint32_t ReadReply(Device& device, uint8_t* reply, uint32_t replyLength) {
     std::memset(reply, 0, replyLength);
-    return device.Read(reply, replyLength);
+    uint32_t got = device.Read(reply, replyLength);
+    // Bytes ahead of the ":" are the tail of an earlier reply that was still on the line when
+    // the input was discarded. Read as part of this reply, they would leave this reply's own tail
+    // for the next request, and every attempt after would come out of step the same way: the
+    // controller answering each one while the exchange ends with no response.
+    const auto* start =
+        got > 1 ? static_cast<const uint8_t*>(std::memchr(reply + 1, ':', got - 1)) : nullptr;
+    if (reply[0] != ':' && start != nullptr) {
+        const auto skipped = static_cast<uint32_t>(start - reply);
+        std::memmove(reply, start, got - skipped);
+        got -= skipped;
+        std::memset(reply + got, 0, replyLength - got);
+        got += device.Read(reply + got, replyLength - got);
+    }
+    return got;
 }
 
 bool ReplyPassesLrc(uint8_t* reply, uint32_t replyLength) {

@@ -22,6 +22,7 @@ inline uint8_t ReplyByte(const uint8_t* reply, int n) {
 }
 
 // Clears the reply buffer and reads up to `replyLength` characters into it; returns the count.
+// Bytes that came ahead of a ":" are dropped and the rest of the reply read after it, once.
 uint32_t ReadReply(Device& device, uint8_t* reply, uint32_t replyLength);
 
 // Checks and decodes a complete reply in place (the hex between ":" and CR LF).

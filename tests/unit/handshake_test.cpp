@@ -276,6 +276,31 @@ TEST_F(Handshake, LateReplyArrivingDuringTheNextReadIsJudgedAsThatReply) {
     EXPECT_EQ(dev.nowMs(), 3100);
 }
 
+// Bytes one a millisecond, as at 9600 baud, the first `firstMs` after the write.
+Reaction Paced(const std::string& text, int64_t firstMs) {
+    Reaction r;
+    for (size_t i = 0; i < text.size(); ++i) {
+        r.arrivals.push_back({firstMs + static_cast<int64_t>(i), test::ToBytes(text.substr(i, 1))});
+    }
+    return r;
+}
+
+TEST_F(Handshake, TailOfAnEarlierReplyStillArrivingDoesNotPutEveryAttemptOutOfStep) {
+    // A wake reply answered late is still arriving when the query is written; the discard takes
+    // its first byte only. The rest must not push this reply's tail into the next attempt's read,
+    // which would repeat for every attempt while the controller answers each one.
+    FakeDevice dev;
+    const std::string wake = ":007F0081\r\n";
+    for (size_t i = 0; i < wake.size(); ++i) {
+        dev.Inject(wake.substr(i, 1), static_cast<int64_t>(i));
+    }
+    dev.fallback = [](const test::Bytes&) { return Paced(test::CommandReply(5), 16); };
+    figures.totalErrCounter = 0;
+    EXPECT_EQ(Confirm(dev), 5);
+    EXPECT_EQ(dev.Writes().size(), 1u);
+    EXPECT_EQ(figures.totalErrCounter, 0);
+}
+
 TEST_F(Handshake, ClosedHandleFailsAtOnceWithNoResponse) {
     figures.totalErrCounter = 0;
     Dummy(ClosedDevice());
