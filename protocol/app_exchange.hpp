@@ -28,33 +28,32 @@ uint32_t ReadReply(Device& device, uint8_t* reply, uint32_t replyLength);
 // Checks and decodes a complete reply in place (the hex between ":" and CR LF).
 bool ReplyPassesLrc(uint8_t* reply, uint32_t replyLength);
 
-// Both of the above: true when all characters came and CheckLRC accepts them.
-inline bool ReadCheckedReply(Device& device, uint8_t* reply, uint32_t replyLength) {
-    return ReadReply(device, reply, replyLength) == replyLength &&
-           ReplyPassesLrc(reply, replyLength);
-}
-
 // Writes an application-mode request (after dropping unread input); true when all of it went.
 bool WriteRequest(Device& device, const AppRequest& request);
 
 // Two-counter retry rule: attempts go on until `accept(reply)` holds for a complete reply that
 // passed the LRC check, or a counter reaches its sixth failure. Returns whether a reply was
-// accepted; `reply` holds what the last attempt left in it either way.
+// accepted; `reply` holds what the last attempt left in it either way. Once a reply is taken, the
+// late replies of attempts that went unanswered are dropped (DropLateReplies).
 template <typename Accept>
 bool RunTwoCounterRule(Channel& channel, const AppRequest& request, uint8_t* reply,
                        uint32_t replyLength, Accept accept) {
     Device& device = channel.device;
     RetryBudget budget(channel.progress);
     std::memset(reply, 0, replyLength);
+    uint32_t unanswered = 0;
     while (budget.AttemptsLeft()) {
         if (!WriteRequest(device, request)) {
             budget.WriteFailed();
             continue;
         }
         budget.BeforeRead();
-        if (ReadCheckedReply(device, reply, replyLength) && accept(reply)) {
+        const uint32_t got = ReadReply(device, reply, replyLength);
+        if (got == replyLength && ReplyPassesLrc(reply, replyLength) && accept(reply)) {
+            DropLateReplies(device, replyLength, unanswered);
             return true;
         }
+        unanswered += got < replyLength ? 1 : 0;
         budget.BadReply();
     }
     return false;

@@ -11,12 +11,14 @@
 namespace fwburn {
 
 // One exchange: `request` is written (after dropping unread input) until a complete reply of
-// `replyLength` bytes passes `accept`, or a counter reaches its sixth failure.
+// `replyLength` bytes passes `accept`, or a counter reaches its sixth failure. Once a reply is
+// taken, the late replies of attempts that went unanswered are dropped (DropLateReplies).
 template <typename Accept>
 bool RunBootExchange(Channel& channel, const uint8_t* request, uint32_t requestLength,
                      uint8_t* reply, uint32_t replyLength, Accept accept) {
     Device& device = channel.device;
     RetryBudget budget(channel.progress);
+    uint32_t unanswered = 0;
     while (budget.AttemptsLeft()) {
         if (!WriteRequest(device, request, requestLength)) {
             budget.WriteFailed();
@@ -25,9 +27,11 @@ bool RunBootExchange(Channel& channel, const uint8_t* request, uint32_t requestL
         budget.BeforeRead();
         const uint32_t got = device.Read(reply, replyLength);
         if (got == replyLength && accept(reply)) {
+            DropLateReplies(device, replyLength, unanswered);
             channel.progress.ClearErrCounter();
             return true;
         }
+        unanswered += got < replyLength ? 1 : 0;
         channel.replyOutstanding = channel.replyOutstanding || got < replyLength;
         budget.BadReply();
     }

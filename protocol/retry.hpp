@@ -38,4 +38,11 @@ class RetryBudget {
 bool WriteRequest(Device& device, const uint8_t* bytes, uint32_t length,
                   uint32_t* dropped = nullptr);
 
+// After an exchange took a reply while `unanswered` earlier attempts of it had come back short:
+// the controller may yet answer each of them, in order, right after the reply taken (one stalled
+// with the requests queued answers them back to back). Reads up to that many replies within the
+// read time-out under way and drops them, so that the next request does not take one of them for
+// its own. Returns the count of bytes dropped.
+uint32_t DropLateReplies(Device& device, uint32_t replyLength, uint32_t unanswered);
+
 }  // namespace fwburn

@@ -153,6 +153,22 @@ TEST_F(BootCommand, VersionBytesBecomeOneNibblePair) {
     }
 }
 
+TEST_F(BootCommand, LateIdReplyAfterItsResendIsNotReadAsTheVersion) {
+    // The controller stalls past the ID read's time-out and then answers both IDs back to back:
+    // the second must not stand for the version (0x3010 would read as 0x01, an unknown one).
+    test::ScriptedRun run({Reaction{-1, {{3100, {0x06, 0x30, 0x10}}}},
+                           Reaction{-1, {{110, {0x06, 0x30, 0x10}}}},
+                           Reaction{-1, {{30, {0x06, 0x01, 0x00}}}}});
+    uint16_t id = 0;
+    bool received = false;
+    EXPECT_EQ(
+        CheckID_B(run.channel, ThisBuildProfile().bootIdRule, test::Row("ZL500-AIO"), id, received),
+        0);
+    uint8_t version = 0;
+    EXPECT_EQ(read_fu_version_B(run.channel, version), 0);
+    EXPECT_EQ(version, 0x10);
+}
+
 // ---- SendErase_B ----------------------------------------------------------------------------
 
 struct EraseCase {
