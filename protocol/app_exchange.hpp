@@ -33,8 +33,8 @@ bool WriteRequest(Device& device, const AppRequest& request);
 
 // Two-counter retry rule: attempts go on until `accept(reply)` holds for a complete reply that
 // passed the LRC check, or a counter reaches its sixth failure. Returns whether a reply was
-// accepted; `reply` holds what the last attempt left in it either way. Once a reply is taken, the
-// late replies of attempts that went unanswered are dropped (DropLateReplies).
+// accepted; `reply` holds what the last attempt left in it either way. A reply taken after failed
+// attempts is followed by DropLateReplies.
 template <typename Accept>
 bool RunTwoCounterRule(Channel& channel, const AppRequest& request, uint8_t* reply,
                        uint32_t replyLength, Accept accept) {
@@ -50,7 +50,9 @@ bool RunTwoCounterRule(Channel& channel, const AppRequest& request, uint8_t* rep
         budget.BeforeRead();
         const uint32_t got = ReadReply(device, reply, replyLength);
         if (got == replyLength && ReplyPassesLrc(reply, replyLength) && accept(reply)) {
-            DropLateReplies(device, replyLength, unanswered);
+            if (budget.badReplies() != 0) {
+                DropLateReplies(device, replyLength, unanswered);
+            }
             return true;
         }
         unanswered += got < replyLength ? 1 : 0;

@@ -11,8 +11,8 @@
 namespace fwburn {
 
 // One exchange: `request` is written (after dropping unread input) until a complete reply of
-// `replyLength` bytes passes `accept`, or a counter reaches its sixth failure. Once a reply is
-// taken, the late replies of attempts that went unanswered are dropped (DropLateReplies).
+// `replyLength` bytes passes `accept`, or a counter reaches its sixth failure. A reply taken after
+// failed attempts is followed by DropLateReplies.
 template <typename Accept>
 bool RunBootExchange(Channel& channel, const uint8_t* request, uint32_t requestLength,
                      uint8_t* reply, uint32_t replyLength, Accept accept) {
@@ -27,7 +27,9 @@ bool RunBootExchange(Channel& channel, const uint8_t* request, uint32_t requestL
         budget.BeforeRead();
         const uint32_t got = device.Read(reply, replyLength);
         if (got == replyLength && accept(reply)) {
-            DropLateReplies(device, replyLength, unanswered);
+            if (budget.badReplies() != 0) {
+                DropLateReplies(device, replyLength, unanswered);
+            }
             channel.progress.ClearErrCounter();
             return true;
         }

@@ -1,5 +1,8 @@
 #include "protocol/retry.hpp"
 
+#include "protocol/line_setup.hpp"
+#include "protocol/requests.hpp"
+
 namespace fwburn {
 
 void RetryBudget::WriteFailed() {
@@ -25,10 +28,25 @@ bool WriteRequest(Device& device, const uint8_t* bytes, uint32_t length, uint32_
 }
 
 uint32_t DropLateReplies(Device& device, uint32_t replyLength, uint32_t unanswered) {
-    uint8_t late[6 * 19];
+    // No more than five attempts go unanswered before one is taken, of the longest reply.
+    uint8_t late[kMaxFailuresPerCounter * kLongReplyLength];
     uint32_t want = replyLength * unanswered;
     want = want < sizeof late ? want : static_cast<uint32_t>(sizeof late);
-    return want == 0 ? 0 : device.Read(late, want);
+    uint32_t dropped = want == 0 ? 0 : device.Read(late, want);
+    // Whatever else the controller had waiting follows back to back: replies to requests whose
+    // attempts read someone else's bytes, to the wake frames. Until the line is quiet, and no
+    // longer than one read time-out.
+    device.SetTimeouts(
+        Timeouts{kMaxDword, 0, kQuietLineMs, 0, kCommandTimeouts.writeTotalConstant});
+    for (uint32_t round = 0; round < kCommandTimeouts.readTotalConstant / kQuietLineMs; ++round) {
+        const uint32_t n = device.Read(late, sizeof late);
+        if (n == 0) {
+            break;
+        }
+        dropped += n;
+    }
+    device.SetTimeouts(kCommandTimeouts);
+    return dropped;
 }
 
 }  // namespace fwburn

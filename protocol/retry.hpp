@@ -38,11 +38,16 @@ class RetryBudget {
 bool WriteRequest(Device& device, const uint8_t* bytes, uint32_t length,
                   uint32_t* dropped = nullptr);
 
-// After an exchange took a reply while `unanswered` earlier attempts of it had come back short:
-// the controller may yet answer each of them, in order, right after the reply taken (one stalled
-// with the requests queued answers them back to back). Reads up to that many replies within the
-// read time-out under way and drops them, so that the next request does not take one of them for
-// its own. Returns the count of bytes dropped.
+// Longer than a controller's turn-around plus an adapter's latency timer: the gap between two
+// replies it had waiting.
+constexpr uint32_t kQuietLineMs = 100;
+
+// After an exchange took a reply following failed attempts (leaves kCommandTimeouts set): the
+// controller may yet answer each attempt whose read came back short (`unanswered`), in order,
+// right after the reply taken (one stalled with the requests queued answers them back to back;
+// an erase step takes its time first). Reads up to that many replies within the read time-out,
+// then whatever else comes until the line is quiet for kQuietLineMs, and drops it all, so that the
+// next request does not take a stale reply for its own. Returns the count of bytes dropped.
 uint32_t DropLateReplies(Device& device, uint32_t replyLength, uint32_t unanswered);
 
 }  // namespace fwburn

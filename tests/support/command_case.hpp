@@ -70,4 +70,16 @@ inline int Row(const char* name) {
     return row;
 }
 
+// The sizes asked by the reads that follow a request (not those listening for late replies).
+inline std::vector<uint32_t> ReplyReadSizes(const FakeDevice& device) {
+    std::vector<uint32_t> sizes;
+    const auto& calls = device.calls();
+    for (size_t i = 1; i < calls.size(); ++i) {
+        if (calls[i].kind == Call::kRead && calls[i - 1].kind == Call::kWrite) {
+            sizes.push_back(calls[i].requested);
+        }
+    }
+    return sizes;
+}
+
 }  // namespace fwburn::test

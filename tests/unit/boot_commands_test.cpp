@@ -94,8 +94,8 @@ TEST_P(CheckIdB, ByTheProfilesRule) {
     for (const std::string& w : run.device.Writes()) {
         EXPECT_EQ(w, "ID");
     }
-    for (const Call& r : run.device.CallsOf(Call::kRead)) {
-        EXPECT_EQ(r.requested, 3u);
+    for (uint32_t size : test::ReplyReadSizes(run.device)) {
+        EXPECT_EQ(size, 3u);
     }
 }
 
@@ -154,11 +154,12 @@ TEST_F(BootCommand, VersionBytesBecomeOneNibblePair) {
 }
 
 TEST_F(BootCommand, LateIdReplyAfterItsResendIsNotReadAsTheVersion) {
-    // The controller stalls past the ID read's time-out and then answers both IDs back to back:
-    // the second must not stand for the version (0x3010 would read as 0x01, an unknown one).
+    // The controller stalls past the ID read's time-out and answers both IDs, the second one
+    // later than a quiet line would be waited for: it must not stand for the version (0x3010
+    // would read as 0x01, an unknown one).
     test::ScriptedRun run({Reaction{-1, {{3100, {0x06, 0x30, 0x10}}}},
-                           Reaction{-1, {{110, {0x06, 0x30, 0x10}}}},
-                           Reaction{-1, {{30, {0x06, 0x01, 0x00}}}}});
+                           Reaction{-1, {{250, {0x06, 0x30, 0x10}}}},
+                           Reaction{-1, {{100, {0x06, 0x01, 0x00}}}}});
     uint16_t id = 0;
     bool received = false;
     EXPECT_EQ(
@@ -225,8 +226,10 @@ TEST_P(SendEraseB, Table) {
         EXPECT_EQ(writes.back(), std::string(1, '\x04'));
         EXPECT_EQ(run.figures.errCounter, 0);
     }
-    // Time-outs are set once, before the first step.
-    EXPECT_EQ(run.device.CallsOf(Call::kSetTimeouts).size(), 1u);
+    // Time-outs are set before the first step, and left so after listening for late replies.
+    const auto set = run.device.CallsOf(Call::kSetTimeouts);
+    EXPECT_EQ(set.front().timeouts, test::kCommandTimeouts);
+    EXPECT_EQ(set.back().timeouts, test::kCommandTimeouts);
 }
 
 INSTANTIATE_TEST_SUITE_P(BootCommands, SendEraseB, ::testing::ValuesIn(kEraseCases),
