@@ -18,6 +18,7 @@ class FuzzDevice : public Device {
 
     uint32_t Write(const uint8_t* bytes, uint32_t length) override {
         writes.emplace_back(bytes, bytes + length);
+        readAfter.emplace_back();
         ++writeCount;
         // One in eight writes comes up short, as a port whose write time-out ran out.
         if (Next() % 8 == 7) {
@@ -37,7 +38,10 @@ class FuzzDevice : public Device {
         for (; got < n && pos_ < size_; ++got) {
             buffer[got] = data_[pos_++];
         }
-        lastRead.assign(buffer, buffer + got);
+        if (readAfter.empty()) {
+            readAfter.emplace_back();
+        }
+        readAfter.back().insert(readAfter.back().end(), buffer, buffer + got);
         return got;
     }
 
@@ -59,7 +63,9 @@ class FuzzDevice : public Device {
     bool Exhausted() const { return pos_ >= size_; }
 
     std::vector<std::vector<uint8_t>> writes;
-    std::vector<uint8_t> lastRead;
+    // Everything read after each write, in the order of the writes: a reply may take more than
+    // one read, and reads that drop late replies may follow it.
+    std::vector<std::vector<uint8_t>> readAfter;
     uint32_t writeCount = 0;
     uint32_t readCount = 0;
     uint32_t shortWrites = 0;
