@@ -385,6 +385,7 @@ uint32_t PosixDevice::Write(const uint8_t* data, uint32_t length) {
     const Clock::time_point start = Clock::now();
     uint32_t count = 0;
     while (count < length && !writingStopped_.load(std::memory_order_relaxed)) {
+        const Clock::time_point writeAt = Clock::now();
         const ssize_t n = write(fd_, data + count, length - count);
         if (n > 0) {
             count += static_cast<uint32_t>(n);
@@ -393,8 +394,9 @@ uint32_t PosixDevice::Write(const uint8_t* data, uint32_t length) {
         if (n < 0 && errno != EINTR && errno != EAGAIN) {
             break;
         }
-        const int waitMs = deadline ? MsUntil(*deadline) : -1;
-        if (waitMs == 0 || !Await(fd_, POLLOUT, waitMs)) {
+        // As in Read: only an attempt that began at the deadline or after it gives up.
+        if ((deadline && writeAt >= *deadline) ||
+            !Await(fd_, POLLOUT, deadline ? MsUntil(*deadline) : -1)) {
             break;
         }
     }
@@ -409,6 +411,7 @@ uint32_t PosixDevice::Read(uint8_t* buffer, uint32_t length) {
     uint32_t count = 0;
     bool hungUp = false;
     while (count < length) {
+        const Clock::time_point readAt = Clock::now();
         // With VMIN and VTIME 0 an empty line reads as 0 bytes, not as EAGAIN.
         const ssize_t n = read(fd_, buffer + count, length - count);
         if (n > 0 && wireTiming_ && Clock::now() < wire_.EarliestReply()) {
@@ -433,16 +436,21 @@ uint32_t PosixDevice::Read(uint8_t* buffer, uint32_t length) {
             hungUp_ = hungUp_ || hungUp || (n < 0 && errno == EIO);
             break;
         }
-        int waitMs = plan.total ? MsUntil(start + *plan.total) : -1;
-        if (plan.interval && count > 0) {
-            const int gapMs = MsUntil(lastByte + *plan.interval);
-            waitMs = waitMs < 0 ? gapMs : std::min(waitMs, gapMs);
+        std::optional<Clock::time_point> deadline;
+        if (plan.total) {
+            deadline = start + *plan.total;
         }
-        if (waitMs == 0) {
+        if (plan.interval && count > 0) {
+            const Clock::time_point gapEnd = lastByte + *plan.interval;
+            deadline = deadline ? std::min(*deadline, gapEnd) : gapEnd;
+        }
+        // Only a read that began at the deadline or after it ends the wait: a reader descheduled
+        // between an empty read and this point would otherwise miss bytes that came in time.
+        if (deadline && readAt >= *deadline) {
             break;
         }
         // After a hang-up, one more read takes what was still buffered.
-        hungUp = !Await(fd_, POLLIN, waitMs);
+        hungUp = !Await(fd_, POLLIN, deadline ? MsUntil(*deadline) : -1);
     }
     return count;
 }

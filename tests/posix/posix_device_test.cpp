@@ -1,5 +1,6 @@
 #include "link/posix/posix_device.hpp"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -12,10 +13,41 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <thread>
+#include <utility>
 
 #include "tests/posix/pty.hpp"
+
+// This program's read() and write(): they hand every call to the C library's, except that a test
+// can give them one thing to do after a read that found nothing or a write that found the line
+// full, in place of the scheduler that stops the device's thread right there.
+namespace {
+std::function<void(int fd)> afterEmptyRead;
+std::function<void(int fd)> afterFullWrite;
+}  // namespace
+
+extern "C" ssize_t read(int fd, void* buffer, size_t length) {
+    using Read = ssize_t (*)(int, void*, size_t);
+    static const Read next = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+    const ssize_t n = next(fd, buffer, length);
+    if (n == 0 && afterEmptyRead) {
+        std::exchange(afterEmptyRead, nullptr)(fd);
+    }
+    return n;
+}
+
+extern "C" ssize_t write(int fd, const void* data, size_t length) {
+    using Write = ssize_t (*)(int, const void*, size_t);
+    static const Write next = reinterpret_cast<Write>(dlsym(RTLD_NEXT, "write"));
+    const ssize_t n = next(fd, data, length);
+    if (n < 0 && errno == EAGAIN && afterFullWrite) {
+        std::exchange(afterFullWrite, nullptr)(fd);
+        errno = EAGAIN;
+    }
+    return n;
+}
 
 namespace fwburn::posix::test {
 namespace {
@@ -184,6 +216,31 @@ TEST_F(PosixDeviceTest, SignalsDoNotCutAReadShort) {
     EXPECT_EQ(ReadText(8), "12345678");
     interrupter.join();
     sigaction(SIGUSR1, &previous, nullptr);
+}
+
+// A thread stopped between an attempt that found nothing to do and its deadline check wakes past
+// the deadline; what the line allowed before the deadline still goes through.
+TEST_F(PosixDeviceTest, ThreadStoppedPastTheDeadlineStillMovesWhatTheLineAllowedInTime) {
+    device->SetTimeouts({kMaxDword, 0, 100, 0, 100});
+    Clock::time_point start = Clock::now();
+    afterEmptyRead = [&](int fd) {
+        pty.Send("late");
+        ASSERT_TRUE(WaitForInput(fd, 4));
+        std::this_thread::sleep_until(start + milliseconds(150));
+    };
+    EXPECT_EQ(ReadText(10), "late");
+
+    const std::string big(1 << 20, 'x');
+    size_t drained = 0;
+    start = Clock::now();
+    afterFullWrite = [&](int) {
+        for (std::string got; !(got = pty.Receive(1 << 16, 10)).empty();) {
+            drained += got.size();
+        }
+        std::this_thread::sleep_until(start + milliseconds(150));
+    };
+    EXPECT_GT(WriteText(big), drained);
+    afterEmptyRead = afterFullWrite = nullptr;
 }
 
 TEST_F(PosixDeviceTest, PortIsHeldExclusively) {
