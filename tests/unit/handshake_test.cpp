@@ -149,6 +149,14 @@ Reaction Mode(uint8_t mode, test::ReplyOptions o = {}) {
     return Reply(test::CommandReply(mode, 0, 0, o));
 }
 
+// `r`, then a byte every 50 ms for ten seconds: a line that never goes quiet.
+Reaction Babbling(Reaction r) {
+    for (int64_t ms = 50; ms <= 10000; ms += 50) {
+        r.arrivals.push_back({ms, {'x'}});
+    }
+    return r;
+}
+
 // clang-format off
 const ModeCase kModeCases[] = {
     {"application mode at once", {Mode(5)}, 5, 0, 0, 1, 0, {0}},
@@ -177,6 +185,9 @@ const ModeCase kModeCases[] = {
     {"garbage", Times(6, Reply("?!?!?!?!?!?!?!?!?!?")), 24, 6, 6, 6, 0, {}},
     {"error class in a pair that is not hex", Times(6, Reply(":0064015915G00000\r\n")), 23, 6, 6, 6, 0, {}},
     {"reply one character too long is taken by its first 19", {Reply(test::CommandReply(5) + "X")}, 5, 0, 0, 1, 0, {}},
+    {"a reply cut short is judged as it came, not joined to the one after it", {Reply(":00640159" + test::CommandReply(6)), Mode(5)}, 5, 0, 1, 2, 100, {}},
+    {"bytes dropped ahead of a colon never decide the result", Times(6, Reply(std::string(14, '\x15') + ":\x15\x15\x15\x15")), 24, 6, 6, 6, 18000, {}},
+    {"a line that never goes quiet is listened to for one read time-out", {Silence(), Babbling(Mode(5))}, 5, 0, 1, 2, 3950 + 3000, {}},
 };
 // clang-format on
 
@@ -278,6 +289,18 @@ TEST_F(Handshake, LateReplyArrivingDuringTheNextReadIsJudgedAsThatReply) {
     EXPECT_EQ(dev.nowMs(), 6200);
 }
 
+TEST_F(Handshake, EveryReplyOwedToAnUnansweredAttemptIsDroppedHoweverPaced) {
+    // Three queries answered late, each in its own time: the first answer is taken for the third
+    // attempt; the two owed after it, 300 ms apart, must not answer the next query.
+    FakeDevice dev;
+    dev.script.push_back(Reply(test::CommandReply(6), 6050));
+    dev.script.push_back(Reply(test::CommandReply(6), 3300));
+    dev.script.push_back(Reply(test::CommandReply(6), 600));
+    dev.script.push_back(Reply(test::CommandReply(5), 300));
+    EXPECT_EQ(Confirm(dev), 6);
+    EXPECT_EQ(Confirm(dev), 5);
+}
+
 TEST_F(Handshake, ReplyToAnAttemptThatReadOtherBytesIsNotLeftForTheNextRequest) {
     // Two wake replies answered late fill attempt 1's read; its own reply then answers attempt 2,
     // and attempt 2's follows it. The next query finds the controller in its bootloader.
@@ -300,19 +323,35 @@ Reaction Paced(const std::string& text, int64_t firstMs) {
 }
 
 TEST_F(Handshake, TailOfAnEarlierReplyStillArrivingDoesNotPutEveryAttemptOutOfStep) {
-    // A wake reply answered late is still arriving when the query is written; the discard takes
-    // its first byte only. The rest must not push this reply's tail into the next attempt's read,
-    // which would repeat for every attempt while the controller answers each one.
-    FakeDevice dev;
-    const std::string wake = ":007F0081\r\n";
-    for (size_t i = 0; i < wake.size(); ++i) {
-        dev.Inject(wake.substr(i, 1), static_cast<int64_t>(i));
+    // A reply answered late is still arriving when the query is written; the discard takes its
+    // first byte only. The rest must not push this reply's tail into the next attempt's read,
+    // which would repeat for every attempt while the controller answers each one. Wherever the
+    // ":" falls in the read, its last byte too, the reply is read from there.
+    struct Case {
+        const char* name;
+        std::string tail;  // one byte a millisecond from the write on
+        int64_t replyMs;   // when the query's own reply begins
+    };
+    const Case cases[] = {
+        {"a wake reply ahead", ":007F0081\r\n", 16},
+        {"a whole reply ahead, the colon last in the read", test::CommandReply(6), 19},
+        {"the colon second of two bytes as the read times out", "\r\n", 3000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDevice dev;
+        for (size_t i = 0; i < c.tail.size(); ++i) {
+            dev.Inject(c.tail.substr(i, 1), static_cast<int64_t>(i));
+        }
+        const int64_t replyMs = c.replyMs;
+        dev.fallback = [replyMs](const test::Bytes&) {
+            return Paced(test::CommandReply(5), replyMs);
+        };
+        figures.totalErrCounter = 0;
+        EXPECT_EQ(Confirm(dev), 5);
+        EXPECT_EQ(dev.Writes().size(), 1u);
+        EXPECT_EQ(figures.totalErrCounter, 0);
     }
-    dev.fallback = [](const test::Bytes&) { return Paced(test::CommandReply(5), 16); };
-    figures.totalErrCounter = 0;
-    EXPECT_EQ(Confirm(dev), 5);
-    EXPECT_EQ(dev.Writes().size(), 1u);
-    EXPECT_EQ(figures.totalErrCounter, 0);
 }
 
 TEST_F(Handshake, ClosedHandleFailsAtOnceWithNoResponse) {
