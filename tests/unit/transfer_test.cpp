@@ -459,18 +459,24 @@ TEST(Transfer, ASecondReplyToTheLastBlockIsNeverTakenForItsAcknowledgement) {
 // that does not answer the EOT has not confirmed the image.
 TEST(Transfer, ALateAckNeverPassesForTheEotsAcknowledgement) {
     constexpr size_t kUpdateWord = 99;  // "UPDATE", sent on the same channel before the transfer
+    constexpr size_t kNone = 98;
     struct Case {
         const char* name;
         size_t late;     // the block index, or kUpdateWord
         int64_t lateMs;  // after its first send
         bool eotAnswered;
         uint8_t result;
+        size_t refusedOnce = kNone;  // a block whose first send is refused
     };
     const Case cases[] = {
         {"the last block, EOT silent", 2, 3500, false, 16},
         {"a middle block, EOT silent", 1, 3500, false, 16},
         {"the last block nearly two time-outs late, EOT silent", 2, 5999, false, 16},
         {"UPDATE, EOT silent", kUpdateWord, 3500, false, 16},
+        // Past the late replies UPDATE listens for: the transfer must still expect it.
+        {"UPDATE later than its late-reply wait, EOT silent", kUpdateWord, 6500, false, 16},
+        // A refusal read in between does not make the late ACK any less owed.
+        {"a middle block, the last refused once, EOT silent", 1, 3500, false, 16, 2},
         {"the last block, EOT answered", 2, 3500, true, 0},
         {"UPDATE, EOT answered", kUpdateWord, 3500, true, 0},
     };
@@ -481,6 +487,9 @@ TEST(Transfer, ALateAckNeverPassesForTheEotsAcknowledgement) {
         FakeDevice device;
         BlockReceiver receiver(256);
         receiver.policy = [&](size_t index, int arrival) {
+            if (index == c.refusedOnce && arrival == 0) {
+                return BlockReceiver::Answer(0x15, 0);
+            }
             return BlockReceiver::Answer(0x06, index == c.late && arrival == 0 ? c.lateMs : 0);
         };
         int updates = 0;
