@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -23,9 +24,13 @@
 // This program's read() and write(): they hand every call to the C library's, except that a test
 // can give them one thing to do after a read that found nothing or a write that found the line
 // full, in place of the scheduler that stops the device's thread right there.
+// They can also fail such a call with another error, as a signal or a second reader of the line
+// would, while the test keeps one set.
 namespace {
 std::function<void(int fd)> afterEmptyRead;
 std::function<void(int fd)> afterFullWrite;
+std::atomic<int> emptyReadError{0};
+std::atomic<int> fullWriteError{0};
 }  // namespace
 
 extern "C" ssize_t read(int fd, void* buffer, size_t length) {
@@ -34,6 +39,10 @@ extern "C" ssize_t read(int fd, void* buffer, size_t length) {
     const ssize_t n = next(fd, buffer, length);
     if (n == 0 && afterEmptyRead) {
         std::exchange(afterEmptyRead, nullptr)(fd);
+    }
+    if (const int error = emptyReadError.load(); n == 0 && error != 0) {
+        errno = error;
+        return -1;
     }
     return n;
 }
@@ -45,6 +54,9 @@ extern "C" ssize_t write(int fd, const void* data, size_t length) {
     if (n < 0 && errno == EAGAIN && afterFullWrite) {
         std::exchange(afterFullWrite, nullptr)(fd);
         errno = EAGAIN;
+    }
+    if (const int error = fullWriteError.load(); n < 0 && errno == EAGAIN && error != 0) {
+        errno = error;
     }
     return n;
 }
@@ -109,8 +121,12 @@ TEST_F(PosixDeviceTest, ReadFollowsItsTimeouts) {
         {"at once with what is there", {kMaxDword, 0, 0, 0, 0}, "wxyz", "", 10, "wxyz", 0, 100},
         {"at once with nothing", {kMaxDword, 0, 0, 0, 0}, "", "", 10, "", 0, 100},
         {"gap between bytes", {60, 0, 1000, 0, 0}, "ab", "", 10, "ab", 60, 500},
+        {"gap counted from the last byte", {100, 0, 2000, 0, 0}, "", "ab", 10, "ab", 125, 1000},
+        {"no gap before the first byte", {60, 0, 300, 0, 0}, "", "", 10, "", 300, 1000},
         {"first chunk", {kMaxDword, kMaxDword, 2000, 0, 0}, "", "xyz", 10, "xyz", 25, 1000},
         {"first chunk never came", {kMaxDword, kMaxDword, 100, 0, 0}, "", "", 10, "", 100, 1000},
+        // The first-chunk rule needs a constant: without one the read waits for all it asked.
+        {"all asked, no constant", {kMaxDword, kMaxDword, 0, 0, 0}, "", "xyz", 3, "xyz", 25, 1000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -151,26 +167,45 @@ TEST_F(PosixDeviceTest, EveryByteCrossesUnchanged) {
 }
 
 TEST_F(PosixDeviceTest, WriteStopsAtItsTimeoutWithTheCountWritten) {
-    device->SetTimeouts({kMaxDword, 0, 0, 0, 100});
-    const std::string big(1 << 20, 'x');  // far more than the far end buffers unread
-    std::promise<void> done;
-    std::thread farEnd([&, finished = done.get_future()] {
-        // Drains a write that ignores its time-out, so that it fails instead of hanging.
-        if (finished.wait_for(milliseconds(1500)) == std::future_status::timeout) {
-            while (finished.wait_for(milliseconds(0)) == std::future_status::timeout) {
-                pty.Receive(1 << 16, 10);
+    struct Case {
+        const char* name;
+        Timeouts timeouts;
+        size_t length;
+        int error;  // what a write that finds the line full fails with
+        int64_t minMs;
+        bool anyWritten;
+    };
+    // The first writes far more than the far end buffers unread; each after it finds the line as
+    // full as the one before left it.
+    const Case cases[] = {
+        {"a constant", {kMaxDword, 0, 0, 0, 100}, 1 << 20, EAGAIN, 100, true},
+        {"a multiplier alone", {kMaxDword, 0, 0, 2, 0}, 100, EAGAIN, 200, false},
+        {"interrupted", {kMaxDword, 0, 0, 0, 100}, 100, EINTR, 100, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        device->SetTimeouts(c.timeouts);
+        fullWriteError = c.error;
+        std::promise<void> done;
+        std::thread farEnd([&, finished = done.get_future()] {
+            // Drains a write that ignores its time-out, so that it fails instead of hanging.
+            if (finished.wait_for(milliseconds(1500)) == std::future_status::timeout) {
+                while (finished.wait_for(milliseconds(0)) == std::future_status::timeout) {
+                    pty.Receive(1 << 16, 10);
+                }
             }
-        }
-    });
-    const Clock::time_point start = Clock::now();
-    const uint32_t written = WriteText(big);
-    const int64_t elapsed = MsSince(start);
-    done.set_value();
-    farEnd.join();
-    EXPECT_GT(written, 0u);
-    EXPECT_LT(written, big.size());
-    EXPECT_GE(elapsed, 100);
-    EXPECT_LE(elapsed, 1000);
+        });
+        const Clock::time_point start = Clock::now();
+        const uint32_t written = WriteText(std::string(c.length, 'x'));
+        const int64_t elapsed = MsSince(start);
+        done.set_value();
+        farEnd.join();
+        fullWriteError = 0;
+        EXPECT_EQ(written > 0, c.anyWritten);
+        EXPECT_LT(written, c.length);
+        EXPECT_GE(elapsed, c.minMs);
+        EXPECT_LE(elapsed, 1000);
+    }
 }
 
 TEST_F(PosixDeviceTest, DiscardInputDropsWhatCameBeforeAndCountsIt) {
@@ -190,11 +225,64 @@ TEST_F(PosixDeviceTest, HangUpEndsAReadAtOnceAndIsKept) {
     EXPECT_EQ(ReadText(10), "");  // a silent line is no hang-up
     EXPECT_FALSE(device->hungUp());
     device->SetTimeouts({kMaxDword, 0, 2000, 0, 2000});
-    pty.CloseMaster();
-    const Clock::time_point start = Clock::now();
+    // Bytes read before the hang-up are the read's.
+    Preload("ab");
+    std::thread farEnd([&] {
+        std::this_thread::sleep_for(milliseconds(200));
+        pty.CloseMaster();
+    });
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(ReadText(10), "ab");
+    EXPECT_LT(MsSince(start), 1000);
+    farEnd.join();
+    EXPECT_TRUE(device->hungUp());
+    start = Clock::now();
     EXPECT_EQ(ReadText(10), "");
     EXPECT_LT(MsSince(start), 1000);
-    EXPECT_TRUE(device->hungUp());
+}
+
+// A read that finds nothing may fail: interrupted, or while a second reader of the line holds it.
+// Neither ends the read before its time-out; EIO, a port going away, ends it as a hang-up.
+TEST_F(PosixDeviceTest, ReadErrorsWaitOrEndTheReadAsTheirKindSays) {
+    struct Case {
+        const char* name;
+        int error;
+        uint32_t timeoutMs;
+        std::string later;  // sent 30 ms into the read
+        int64_t minMs, maxMs;
+        bool hungUp;
+    };
+    const Case cases[] = {
+        {"interrupted", EINTR, 2000, "late", 25, 1000, false},
+        {"held by another reader", EAGAIN, 100, "", 100, 1000, false},
+        {"the port gone", EIO, 2000, "", 0, 1000, true},  // last: a hang-up is kept
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        device->SetTimeouts({kMaxDword, 0, c.timeoutMs, 0, 0});
+        emptyReadError = c.error;
+        std::promise<void> done;
+        const Clock::time_point start = Clock::now();
+        std::thread farEnd([&, finished = done.get_future()] {
+            if (!c.later.empty()) {
+                std::this_thread::sleep_until(start + milliseconds(30));
+                pty.Send(c.later);
+            }
+            // Ends the failures of a read that would otherwise never end.
+            if (finished.wait_until(start + milliseconds(1500)) == std::future_status::timeout) {
+                emptyReadError = 0;
+            }
+        });
+        const std::string got = ReadText(4);
+        const int64_t elapsed = MsSince(start);
+        done.set_value();
+        farEnd.join();
+        emptyReadError = 0;
+        EXPECT_EQ(got, c.later);
+        EXPECT_GE(elapsed, c.minMs);
+        EXPECT_LE(elapsed, c.maxMs);
+        EXPECT_EQ(device->hungUp(), c.hungUp);
+    }
 }
 
 void IgnoreSignal(int) {}
