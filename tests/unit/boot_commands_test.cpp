@@ -171,23 +171,25 @@ TEST_F(BootCommand, LateIdReplyAfterItsResendIsNotReadAsTheVersion) {
 }
 
 // Only an exchange taken after failed attempts listens for late replies: one answered at once
-// costs nothing more, one after a refusal a quiet wait, one after a silence the owed reply's read
-// time-out too.
+// costs nothing more, one after a refusal a quiet wait (no reply is owed), one after a silence the
+// owed reply's read time-out too.
 TEST_F(BootCommand, LateRepliesAreAwaitedOnlyAfterFailedAttempts) {
     struct Case {
         const char* name;
         std::vector<Reaction> script;
         int64_t timeMs;
+        size_t reads;
     };
     const Case cases[] = {
-        {"answered at once", {kAck}, 0},
-        {"after a NAK", {Raw({0x15}), kAck}, 100},
-        {"after a silence", {Silence(), kAck}, 3000 + 3000 + 100},
+        {"answered at once", {kAck}, 0, 1},
+        {"after a NAK", {Raw({0x15}), kAck}, 100, 3},
+        {"after a silence", {Silence(), kAck}, 3000 + 3000 + 100, 4},
     };
     for (const Case& c : cases) {
         test::ScriptedRun run(c.script);
         EXPECT_EQ(SendUpdate(run.channel), 0) << c.name;
         EXPECT_EQ(run.device.nowMs(), c.timeMs) << c.name;
+        EXPECT_EQ(run.device.CallsOf(Call::kRead).size(), c.reads) << c.name;
     }
 }
 
