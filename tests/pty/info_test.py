@@ -128,8 +128,11 @@ class Info(PtyCase):
                     stop(proc)
                 self.assertIn("--info interrupted by " + signo.name, err)
                 gone, cut = [json.loads(line) for line in out.splitlines()]
-                self.assertEqual((gone["event"], gone["port"], gone["mode"], gone["exitCode"]),
-                                 ("info", missing, "not opened", 4))
+                # The looks run side by side: on a busy machine the missing port's may not have
+                # begun when the other's open let the signal go, and then it too was cut.
+                self.assertIn((gone["event"], gone["port"], gone["mode"], gone["exitCode"]),
+                              [("info", missing, "not opened", 4),
+                               ("info", missing, "interrupted", 128 + signo)])
                 self.assertEqual((cut["event"], cut["port"], cut["opened"], cut["mode"],
                                   cut["signal"], cut["exitCode"]),
                                  ("info", silent.port, None, "interrupted", signo.name,
