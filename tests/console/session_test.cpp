@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -42,6 +44,24 @@ struct NoMemoryLink final : SessionLink {
     bool& letGo_;
 };
 
+// A port that is not there, or one whose open waits until the process lets it go.
+struct WaitingLink final : SessionLink {
+    WaitingLink(bool there, std::atomic<bool>& letGo) : there_(there), letGo_(letGo) {}
+    Device* Open(bool, std::string& failure) override {
+        while (there_ && !letGo_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        failure = there_ ? "let go" : "No such file or directory";
+        return nullptr;
+    }
+    void Close(Device*) override {}
+    std::string OpenedPath() const override { return {}; }
+    void ReleaseForExit() override { letGo_ = true; }
+    void TraceTo(TraceWriter*) override {}
+    const bool there_;
+    std::atomic<bool>& letGo_;
+};
+
 struct TestHost final : Host {
     ~TestHost() override {
         std::fclose(out_);
@@ -50,8 +70,18 @@ struct TestHost final : Host {
     std::FILE* out() override { return out_; }
     std::FILE* err() override { return err_; }
     int Columns() override { return 0; }
-    void Wake() override {}
+    void Wake() override { ++wakes; }
     Event Wait(Clock::time_point deadline, bool) override {
+        if (signalAfterWake) {  // the signal comes with the first look's end still unread
+            while (wakes == 0) {
+                std::this_thread::sleep_for(kPoll);
+            }
+            Event signal;
+            signal.signal = SIGTERM;
+            signal.signalName = "SIGTERM";
+            signal.signalStatus = 128 + SIGTERM;
+            return signal;
+        }
         std::this_thread::sleep_until(std::min(deadline, Clock::now() + kPoll));
         return {};
     }
@@ -60,7 +90,10 @@ struct TestHost final : Host {
         return std::make_unique<Flag>(lockReleased);
     }
     std::string UsbLinkIdentity() override { return "usb-link"; }
-    std::unique_ptr<SessionLink> MakeLink(const Target&) override {
+    std::unique_ptr<SessionLink> MakeLink(const Target& target) override {
+        if (signalAfterWake) {
+            return std::make_unique<WaitingLink>(target.port != "/dev/ttyGONE", waitingLetGo);
+        }
         return std::make_unique<NoMemoryLink>(portLetGo);
     }
     std::unique_ptr<QueuedTrace> OpenTrace(const std::string&, int&) override { return nullptr; }
@@ -90,6 +123,9 @@ struct TestHost final : Host {
     std::FILE* err_ = std::tmpfile();
     bool lockReleased = false;
     bool portLetGo = false;
+    bool signalAfterWake = false;
+    std::atomic<int> wakes{0};
+    std::atomic<bool> waitingLetGo{false};
 };
 
 // Out of memory on a worker's thread: the process ends in order, as for a signal (the port let
@@ -165,6 +201,42 @@ TEST(SessionTest, AWorkersOwnFailureEndsTheRunInOrder) {
             }
         }
     }
+}
+
+// A signal that comes after one look has ended, before the loop has read its end: that look keeps
+// its findings in the closing records; only the one still probing was cut short.
+TEST(SessionTest, ASignalKeepsTheFindingsOfALookThatHadEnded) {
+    const int row = FindModelRow("ZL500");
+    TestHost host;
+    host.signalAfterWake = true;
+    Options options;
+    options.ports = {"/dev/ttyGONE", "/dev/ttyTEST1"};
+    options.json = true;
+    RunInfo info;
+    info.program = "fwburn-test";
+    info.row = row;
+    TargetChoice choice;
+    for (const std::string& port : options.ports) {
+        choice.targets.push_back(Target{port, "", ""});
+    }
+    int status = -1;
+    try {
+        Session session(host, options, info, ScreenMode::kJson, row, Run::Kind::kLook);
+        session.Run(choice);
+    } catch (const Ended& e) {
+        status = e.status;
+    }
+    EXPECT_EQ(status, 143);
+    std::vector<nlohmann::json> looks;
+    std::istringstream out(host.Out());
+    for (std::string line; std::getline(out, line);) {
+        looks.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_EQ(looks.size(), 2u) << host.Out();
+    EXPECT_EQ(looks[0].value("signal", ""), "") << looks[0];
+    EXPECT_EQ(looks[0].value("exitCode", -1), 4) << looks[0];
+    EXPECT_EQ(looks[1].value("signal", ""), "SIGTERM") << looks[1];
+    EXPECT_EQ(looks[1].value("exitCode", -1), 143) << looks[1];
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "catalogue/catalogue.hpp"
 #include "ui/console/session/outcome.hpp"
@@ -95,8 +96,14 @@ void Session::EndTrace(Screen* screen) {
 }
 
 // The ports first: nothing after them, a blocked terminal least of all, may stand in their way.
+// A look whose end waits in its mailbox keeps its findings; taken before the ports go, so that no
+// look cut short by their going counts as ended.
 void Session::LetPortsGo() {
     for (auto& run : runs_) {
+        while (std::optional<Request> request =
+                   run->kind == Run::Kind::kLook ? run->mailbox.Take() : std::nullopt) {
+            Handle(*run, *request);
+        }
         run->link->ReleaseForExit();
     }
     ClearBoard();
