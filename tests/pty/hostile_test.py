@@ -24,7 +24,7 @@ import unittest
 
 import fleet_test
 from console_pty_test import (PtyCase, TIOCGEXCL, cli_command, lock_directory, need, port_free,
-                              program_path, read_events, run_cli, start_cli, stop)
+                              program_path, read_events, run_cli, start_cli, stop, wait_until)
 
 NOBODY = 65534
 
@@ -95,15 +95,6 @@ def controlling_tty(pid):
 def as_user(uid):
     """subprocess arguments that run a program as `uid`, with no other group; none for None."""
     return {} if uid is None else {"user": uid, "group": uid, "extra_groups": []}
-
-
-def wait_until(condition, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.02)
-    return False
 
 
 HIDE_CURSOR, SHOW_CURSOR = b"\033[?25l", b"\033[?25h"
