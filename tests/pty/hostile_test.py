@@ -144,6 +144,10 @@ class JobTerminal:
         self.read()
         return self.screen.find(text, since) >= 0
 
+    def count(self, text, since=0):
+        self.read()
+        return self.screen.count(text, since)
+
     def text(self):
         return self.screen.decode(errors="replace")
 
@@ -631,9 +635,11 @@ class Signals(PtyCase):
                         job.stop(signal.SIGSTOP if how == "SIGSTOP" else None)
                         time.sleep(0.5)
                     os.kill(job.pid(), signal.SIGCONT)
+                # The question comes back in the program's time; then nothing more for a while.
+                self.assertTrue(wait_until(lambda: job.count(PRESS_ENTER, left_at) >= asked, 10),
+                                job.text())
                 time.sleep(0.5)
-                job.read()
-                self.assertEqual(job.screen.count(PRESS_ENTER, left_at), asked, job.text())
+                self.assertEqual(job.count(PRESS_ENTER, left_at), asked, job.text())
                 if how != "background":  # there the shell's line answers it
                     os.write(job.master, b"\n")
                 self.assertEqual(job.status(), 0, job.text())
