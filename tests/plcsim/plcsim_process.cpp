@@ -158,6 +158,17 @@ std::string PlcsimProcess::Stderr() const {
     return ReadText(stderrPath_);
 }
 
+bool PlcsimProcess::Logged(const std::string& text, int timeoutMs) const {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Stderr().find(text) == std::string::npos) {
+        if (Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 Finished RunPlcsim(const std::vector<std::string>& args) {
     Finished f;
     const std::string errPath = TempPath("stderr");

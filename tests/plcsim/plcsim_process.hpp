@@ -34,8 +34,10 @@ class PlcsimProcess {
         return Wait(5000);
     }
     bool Running();
-    // What plcsim wrote to stderr, read after it ended.
+    // What plcsim has written to stderr so far.
     std::string Stderr() const;
+    // Whether `text` came on stderr (a --verbose log line) within `timeoutMs`.
+    bool Logged(const std::string& text, int timeoutMs = 5000) const;
 
   private:
     pid_t pid_ = -1;

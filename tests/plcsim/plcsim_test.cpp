@@ -28,11 +28,9 @@ const std::string kUpdateAck = ":00640159063C\r\n";
 const std::string kAck = "\x06";
 const std::string kEot = "\x04";
 
-// A real host waits seconds for the operator between closing and reopening the port; a short
-// pause is enough for plcsim to see the close first.
-void OperatorPause() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-}
+// plcsim notes a close when it next looks at the master, in its own time: a host that opened the
+// port again before then would be taken for the same session.
+constexpr char kClosed[] = "the host closed the port";
 
 std::string RandomBytes(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);
@@ -227,8 +225,8 @@ TEST(PlcsimReconnect, AfterAnAcceptedUpdateRequestTheReopenedPortFindsTheBootloa
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.model) + (c.bySignal != 0 ? " by signal" : " by close"));
         const std::string json = TempPath("summary.json");
-        std::vector<std::string> args{"--model", c.model,          "--image-length",
-                                      "8192",    "--summary-json", json};
+        std::vector<std::string> args{"--model",        c.model, "--image-length", "8192",
+                                      "--summary-json", json,    "--verbose"};
         if (c.bySignal != 0) {
             args.push_back("--no-auto-reconnect");
         }
@@ -246,7 +244,7 @@ TEST(PlcsimReconnect, AfterAnAcceptedUpdateRequestTheReopenedPortFindsTheBootloa
                 ASSERT_TRUE(host.Send(kUpdateAck));
             }
         }
-        OperatorPause();
+        ASSERT_TRUE(plcsim.Logged(kClosed)) << plcsim.Stderr();
         Host host(plcsim.port());
         ASSERT_TRUE(host.ok());
         if (c.bySignal != 0) {
@@ -254,7 +252,8 @@ TEST(PlcsimReconnect, AfterAnAcceptedUpdateRequestTheReopenedPortFindsTheBootloa
             ASSERT_TRUE(host.Send(kModeQuery));
             EXPECT_EQ(host.Read(1, 300), "");
             plcsim.Signal(c.bySignal);
-            OperatorPause();
+            ASSERT_TRUE(plcsim.Logged(c.powerCycle ? "power cycle (SIGUSR2)" : "replug (SIGUSR1)"))
+                << plcsim.Stderr();
         }
         EXPECT_EQ(ReplyByte(host.Ask(kModeQuery, 19), 4), 6);
         EXPECT_EQ(host.Ask("ID", 3), c.bootId);
@@ -269,8 +268,8 @@ TEST(PlcsimReconnect, AfterAnAcceptedUpdateRequestTheReopenedPortFindsTheBootloa
 }
 
 TEST(PlcsimReconnect, AHostClosingALostLinkStandsForTheReplug) {
-    PlcsimProcess plcsim(
-        {"--model", "ZL500-AIO", "--fault", "boot-at-power-on", "--fault", "link-loss@block:1"});
+    PlcsimProcess plcsim({"--model", "ZL500-AIO", "--fault", "boot-at-power-on", "--fault",
+                          "link-loss@block:1", "--verbose"});
     const std::string image = RandomBytes(11056, 3);
     {
         Host host(plcsim.port());
@@ -286,7 +285,7 @@ TEST(PlcsimReconnect, AHostClosingALostLinkStandsForTheReplug) {
         ASSERT_TRUE(host.Send(kAnalogModeQuery));
         EXPECT_EQ(host.Read(1, 300), "");  // nothing passes
     }
-    OperatorPause();
+    ASSERT_TRUE(plcsim.Logged(kClosed)) << plcsim.Stderr();
     Host host(plcsim.port());
     // The half-written flash keeps the controller in its bootloader.
     EXPECT_EQ(ReplyByte(host.Ask(kAnalogModeQuery, 19), 4), 6);
@@ -337,11 +336,12 @@ TEST(PlcsimWire, ABlockTakesItsLineTime) {
 
 TEST(PlcsimExit, AfterTheUpdateTheHostsCloseEndsTheRun) {
     const std::string json = TempPath("summary.json");
-    PlcsimProcess plcsim({"--exit-after-update", "--summary-json", json});
+    PlcsimProcess plcsim({"--exit-after-update", "--summary-json", json, "--verbose"});
     {
         Host probe(plcsim.port());  // opening and closing without a word is no update
     }
-    OperatorPause();
+    ASSERT_TRUE(plcsim.Logged(kClosed)) << plcsim.Stderr();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // for a wrong end to show
     EXPECT_TRUE(plcsim.Running());
     {
         Host host(plcsim.port());

@@ -176,6 +176,16 @@ def answered(cmd, question, answer, env=None, meanwhile=None, timeout=300):
     return Run(proc.returncode, out.decode(errors="replace"), err + rest.decode(errors="replace"))
 
 
+def wait_until(condition, timeout):
+    """Whether `condition()` came true within `timeout` s."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.02)
+    return False
+
+
 def end_by_signal(proc, signo, within=5):
     """Sends `signo`; the exit status (None: still running after `within` s) and how long the
     program took to end."""
@@ -552,8 +562,9 @@ class Interrupts(PtyCase):
                          ("interrupted", "SIGINT", "program"))
         self.assertIn("interrupted by SIGINT; the port is released; the erase had begun: the PLC "
                       "needs a new update", err)
-        time.sleep(0.3)
-        self.assertGreater(sim.log_text().count("closed the port"), closes_before)
+        # plcsim notes the close when it next looks at its side of the pty.
+        self.assertTrue(wait_until(
+            lambda: sim.log_text().count("closed the port") > closes_before, 10))
         sim.stop()
         self.assertFalse(sim.summary["transferComplete"])
         self.assertLess(sim.summary["blocksTaken"], 8096)

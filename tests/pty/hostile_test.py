@@ -24,7 +24,7 @@ import unittest
 
 import fleet_test
 from console_pty_test import (PtyCase, TIOCGEXCL, cli_command, lock_directory, need, port_free,
-                              program_path, read_events, run_cli, start_cli, stop)
+                              program_path, read_events, run_cli, start_cli, stop, wait_until)
 
 NOBODY = 65534
 
@@ -97,15 +97,6 @@ def as_user(uid):
     return {} if uid is None else {"user": uid, "group": uid, "extra_groups": []}
 
 
-def wait_until(condition, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.02)
-    return False
-
-
 HIDE_CURSOR, SHOW_CURSOR = b"\033[?25l", b"\033[?25h"
 PRESS_ENTER = b"Press Enter to continue (n and Enter cancels): "
 
@@ -152,6 +143,10 @@ class JobTerminal:
     def shows(self, text, since=0):
         self.read()
         return self.screen.find(text, since) >= 0
+
+    def count(self, text, since=0):
+        self.read()
+        return self.screen.count(text, since)
 
     def text(self):
         return self.screen.decode(errors="replace")
@@ -640,9 +635,11 @@ class Signals(PtyCase):
                         job.stop(signal.SIGSTOP if how == "SIGSTOP" else None)
                         time.sleep(0.5)
                     os.kill(job.pid(), signal.SIGCONT)
+                # The question comes back in the program's time; then nothing more for a while.
+                self.assertTrue(wait_until(lambda: job.count(PRESS_ENTER, left_at) >= asked, 10),
+                                job.text())
                 time.sleep(0.5)
-                job.read()
-                self.assertEqual(job.screen.count(PRESS_ENTER, left_at), asked, job.text())
+                self.assertEqual(job.count(PRESS_ENTER, left_at), asked, job.text())
                 if how != "background":  # there the shell's line answers it
                     os.write(job.master, b"\n")
                 self.assertEqual(job.status(), 0, job.text())
