@@ -128,12 +128,39 @@ struct TestHost final : Host {
     std::atomic<bool> waitingLetGo{false};
 };
 
+// A session of `kind` at `options.ports` run to its end on `host`: the status it ended with.
+int RunSession(TestHost& host, const Options& options, Run::Kind kind) {
+    RunInfo info;
+    info.program = "fwburn-test";
+    info.row = FindModelRow("ZL500");
+    TargetChoice choice;
+    for (const std::string& port : options.ports) {
+        choice.targets.push_back(Target{port, "", ""});
+    }
+    try {
+        Session session(host, options, info, options.json ? ScreenMode::kJson : ScreenMode::kPlain,
+                        info.row, kind);
+        session.Run(choice);
+    } catch (const Ended& e) {
+        return e.status;
+    }
+    return -1;
+}
+
+std::vector<nlohmann::json> Events(TestHost& host) {
+    std::vector<nlohmann::json> events;
+    std::istringstream out(host.Out());
+    for (std::string line; std::getline(out, line);) {
+        events.push_back(nlohmann::json::parse(line));
+    }
+    return events;
+}
+
 // Out of memory on a worker's thread: the process ends in order, as for a signal (the port let
 // go, the lock released, status 1), never through std::terminate; an update says so. In JSON the
 // run still ends with its closing record, each saying what ended it: each look's info object,
 // several updates' summary after their outcomes (one update's outcome says so already).
 TEST(SessionTest, AWorkersOwnFailureEndsTheRunInOrder) {
-    const int row = FindModelRow("ZL500");
     const std::string cause = "a failure of the system (std::bad_alloc)";
     struct Case {
         Run::Kind kind;
@@ -156,22 +183,7 @@ TEST(SessionTest, AWorkersOwnFailureEndsTheRunInOrder) {
         options.yes = true;
         options.allowStandIn = true;
         options.json = json;
-        RunInfo info;
-        info.program = "fwburn-test";
-        info.row = row;
-        TargetChoice choice;
-        for (const std::string& port : c.ports) {
-            choice.targets.push_back(Target{port, "", ""});
-        }
-        int status = -1;
-        try {
-            Session session(host, options, info, json ? ScreenMode::kJson : ScreenMode::kPlain, row,
-                            c.kind);
-            session.Run(choice);
-        } catch (const Ended& e) {
-            status = e.status;
-        }
-        EXPECT_EQ(status, 1);
+        EXPECT_EQ(RunSession(host, options, c.kind), 1);
         EXPECT_TRUE(host.portLetGo);
         EXPECT_TRUE(host.lockReleased);
         EXPECT_NE(host.Err().find("std::bad_alloc"), std::string::npos) << host.Err();
@@ -180,11 +192,8 @@ TEST(SessionTest, AWorkersOwnFailureEndsTheRunInOrder) {
                       std::string::npos)
                 << host.Err();
         }
-        std::vector<nlohmann::json> events;
-        std::istringstream out(host.Out());
-        for (std::string line; json && std::getline(out, line);) {
-            events.push_back(nlohmann::json::parse(line));
-        }
+        const std::vector<nlohmann::json> events =
+            json ? Events(host) : std::vector<nlohmann::json>{};
         if (events.size() < c.events.size()) {
             ADD_FAILURE() << "no closing record:\n" << host.Out();
             continue;
@@ -206,32 +215,13 @@ TEST(SessionTest, AWorkersOwnFailureEndsTheRunInOrder) {
 // A signal that comes after one look has ended, before the loop has read its end: that look keeps
 // its findings in the closing records; only the one still probing was cut short.
 TEST(SessionTest, ASignalKeepsTheFindingsOfALookThatHadEnded) {
-    const int row = FindModelRow("ZL500");
     TestHost host;
     host.signalAfterWake = true;
     Options options;
     options.ports = {"/dev/ttyGONE", "/dev/ttyTEST1"};
     options.json = true;
-    RunInfo info;
-    info.program = "fwburn-test";
-    info.row = row;
-    TargetChoice choice;
-    for (const std::string& port : options.ports) {
-        choice.targets.push_back(Target{port, "", ""});
-    }
-    int status = -1;
-    try {
-        Session session(host, options, info, ScreenMode::kJson, row, Run::Kind::kLook);
-        session.Run(choice);
-    } catch (const Ended& e) {
-        status = e.status;
-    }
-    EXPECT_EQ(status, 143);
-    std::vector<nlohmann::json> looks;
-    std::istringstream out(host.Out());
-    for (std::string line; std::getline(out, line);) {
-        looks.push_back(nlohmann::json::parse(line));
-    }
+    EXPECT_EQ(RunSession(host, options, Run::Kind::kLook), 128 + SIGTERM);
+    const std::vector<nlohmann::json> looks = Events(host);
     ASSERT_EQ(looks.size(), 2u) << host.Out();
     EXPECT_EQ(looks[0].value("signal", ""), "") << looks[0];
     EXPECT_EQ(looks[0].value("exitCode", -1), 4) << looks[0];
