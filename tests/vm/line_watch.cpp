@@ -9,7 +9,8 @@
 // reopen and the next one); following the trace sees each one. The read-back comes as soon as the
 // trace line is written, well before the exchange that follows it can end. Opens the tty for each
 // read-back only, and never reads it: the updater refuses a port another process holds open.
-// TRACE should exist (empty) before the updater starts. Ends on SIGTERM.
+// TRACE should exist (empty) before the updater starts, which waits for the first line,
+// "0 watching". Ends on SIGTERM.
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <termios.h>
@@ -104,6 +105,10 @@ int main(int argc, char** argv) {
         std::perror(argv[2]);
         return 1;
     }
+    // Said once it follows the trace: the updater starts only then, as a read-back that came late
+    // would show a setting the updater had already moved on from.
+    std::printf("0 watching\n");
+    std::fflush(stdout);
     const long start = Ms();
     std::string pending;
     for (;;) {

@@ -242,9 +242,28 @@ full_update() {
         fail "flash differs from the image"
 }
 
+# watch_line TTY TRACE: line_watch in the background (its pid in watch), once it follows TRACE.
+watch_line() {
+    line_watch "$1" "$2" >"$W/line.txt" &
+    watch=$!
+    within 10 grep -qx "0 watching" "$W/line.txt" || fail "line_watch did not start"
+}
+
 # The events usbmon's text readers have dropped since the machine started.
 usbmon_lost() {
     sed -n 's/.* text_lost \([0-9]*\).*/\1/p' /sys/kernel/debug/usb/usbmon/0s
+}
+
+# hold NODE: another program (sleep) holds NODE open, its pid in holder, once it does: the shell
+# that forked it opens NODE and only then becomes sleep.
+hold() {
+    sleep 3600 <"$1" &
+    holder=$!
+    within 5 named "$holder" sleep || fail "nothing holds $1"
+}
+
+named() {
+    [ "$(cat "/proc/$1/comm" 2>/dev/null)" = "$2" ]
 }
 
 s1_cpu() { full_update cpu ZL500; }
@@ -255,8 +274,7 @@ s2_aio() { full_update aio ZL500-AIO; }
 # the node is refused, its holder named: it could read the controller's replies.
 s3_other_node() {
     before=$(gadget_up) || return 1
-    sleep 3600 <"$before" &
-    holder=$!
+    hold "$before" || return 1
     start_sim ZL500-AIO "$IMAGES/aio.bin" --exit-after-update || return 1
     run_cli aio
     kill "$holder"
@@ -268,8 +286,7 @@ s3_other_node() {
     cli=$!
     # Taken once the update has its port, before the controller leaves for the replug.
     within 20 grep -q '"event":"open"' "$W/cli.out"
-    sleep 3600 <"$before" &
-    holder=$!
+    hold "$before" || return 1
     wait "$cli"
     CLI_STATUS=$?
     settle_sim "$SIM"
@@ -439,8 +456,7 @@ taken_by() {
 s6_uart() {
     [ -e /dev/ttyS1 ] || fail "no /dev/ttyS1" || return 1
     : >"$W/trace.txt"
-    line_watch /dev/ttyS1 "$W/trace.txt" >"$W/line.txt" &
-    watch=$!
+    watch_line /dev/ttyS1 "$W/trace.txt" || return 1
     run_cli rv7g --port /dev/ttyS1 --trace "$W/trace.txt"
     sleep 0.2
     kill "$watch"
@@ -508,8 +524,7 @@ s6c_ftdi_stale() {
     for delay in 5 15 25; do
         : >"$W/trace-$delay.txt"
         if [ "$delay" = 5 ]; then
-            line_watch "$tty" "$W/trace-5.txt" >"$W/line.txt" &
-            watch=$!
+            watch_line "$tty" "$W/trace-5.txt" || return 1
         fi
         run_cli rv7g --port "$tty" --trace "$W/trace-$delay.txt"
         if [ "$delay" = 5 ]; then
@@ -540,8 +555,7 @@ s6c_ftdi_stale() {
 s6d_ftdi() {
     tty=$(wait_for_tty ttyUSB 10) || fail "no ttyUSB" || return 1
     : >"$W/trace.txt"
-    line_watch "$tty" "$W/trace.txt" >"$W/line.txt" &
-    watch=$!
+    watch_line "$tty" "$W/trace.txt" || return 1
     run_cli rv7g --port "$tty" --trace "$W/trace.txt"
     sleep 0.2
     kill "$watch"
