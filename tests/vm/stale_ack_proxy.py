@@ -14,7 +14,9 @@ the last one repeating; a delay of 0 leaves that transfer alone. Bytes reach the
 pieces QEMU sends, so blocks are found in the byte stream, not per read. On SIGTERM it writes
 SUMMARY_JSON: blocks seen and sends of the target in the last transfer, and per transfer the
 delay and, for each send of the target, the injected ACK's and the controller's own reply's
-times after the block's first byte.
+times after the block's first byte; and "timeline", from the target's first send on, what the
+guest got when ("ack" injected, "reply" the controller's) and when the guest ended the transfer
+("eot"), in ms after that first send.
 
 --block-size is the block's data bytes (128, the serial test profile's). --any-rate makes the
 whole session one transfer whatever the line's rate: a USB model's port (the pty tests) never
@@ -29,7 +31,7 @@ import termios
 import time
 import tty
 
-STX, ACK = 0x02, 0x06
+STX, EOT, ACK = 0x02, 0x04, 0x06
 CORRUPT_AT = 10
 
 
@@ -48,13 +50,15 @@ class BlockFinder:
     def ordinal(self):
         return 1 + sum(1 for a, b in zip(self.numbers, self.numbers[1:]) if a != b)
 
-    def feed(self, data, on_target_start):
+    def feed(self, data, on_target_start, on_eot):
         """Returns the bytes to pass on: the target's data byte inverted."""
         out = bytearray(data)
         for i, b in enumerate(data):
             if self.at == 0:
                 if b == STX:
                     self.at, self.head = 1, [b]
+                elif b == EOT:
+                    on_eot()
                 continue
             if self.at < 3:
                 self.head.append(b)
@@ -94,11 +98,13 @@ def main():
     def transfer():
         """The next transfer: its delay, a fresh count of blocks."""
         delay = delays[min(len(transfers), len(delays) - 1)]
-        transfers.append({"delayMs": delay, "injectedAfterMs": [], "repliedAfterMs": []})
+        transfers.append({"delayMs": delay, "injectedAfterMs": [], "repliedAfterMs": [],
+                          "timeline": []})
+        first[0] = None
         sends[0] = 0
         return BlockFinder(target if delay > 0 else None, a.block_size)
 
-    due, sends = [], [0]
+    due, sends, first = [], [0], [None]
     awaiting = []  # the first byte of each target send whose reply has not come yet
     transfers = []  # per transfer: its delay and the ACKs injected in it
     finder = transfer() if a.any_rate else BlockFinder(None, a.block_size)
@@ -106,12 +112,19 @@ def main():
     stop_r, stop_w = os.pipe()
     signal.signal(signal.SIGTERM, lambda *_: os.write(stop_w, b"x"))
 
+    def mark(what):
+        """On the timeline once the target was first sent."""
+        if first[0] is not None:
+            ms = round((time.monotonic() - first[0]) * 1000, 2)
+            transfers[-1]["timeline"].append([ms, what])
+
     def target_starts():
         delay = transfers[-1]["delayMs"]
         if delay <= 0:
             return
         sends[0] += 1
         now = time.monotonic()
+        first[0] = first[0] or now
         due.append((now + delay / 1000.0, now))
         awaiting.append(now)
 
@@ -125,6 +138,7 @@ def main():
             # than the host saw between them.
             transfers[-1]["injectedAfterMs"].append(round((time.monotonic() - item[1]) * 1000, 2))
             os.write(master, bytes([ACK]))
+            mark("ack")
         if stop_r in ready:
             break
         if master in ready:
@@ -142,11 +156,13 @@ def main():
             else:
                 fast = host[5] == termios.B115200
             if fast:
-                data = finder.feed(data, target_starts)
+                data = finder.feed(data, target_starts, lambda: mark("eot"))
             os.write(up, data)
         if up in ready:
             reply = os.read(up, 4096)
             os.write(master, reply)
+            for _ in reply:
+                mark("reply")
             if awaiting and reply:
                 # The controller's own reply to the target (its NAK), as the host gets it: timed
                 # once it is on the host's side.
@@ -157,6 +173,7 @@ def main():
         json.dump({"blocks": finder.ordinal() if finder.numbers else 0, "targetSends": sends[0],
                    "injectedAfterMs": transfers[-1]["injectedAfterMs"] if transfers else [],
                    "repliedAfterMs": transfers[-1]["repliedAfterMs"] if transfers else [],
+                   "timeline": transfers[-1]["timeline"] if transfers else [],
                    "transfers": transfers}, f)
 
 
