@@ -16,7 +16,9 @@ SUMMARY_JSON: blocks seen and sends of the target in the last transfer, and per 
 delay and, for each send of the target, the injected ACK's and the controller's own reply's
 times after the block's first byte; and "timeline", from the target's first send on, what the
 guest got when ("ack" injected, "reply" the controller's) and when the guest ended the transfer
-("eot"), in ms after that first send.
+("eot"), in ms after that first send; "silenceAfterAckMs", the longest time from an injected ACK
+before the EOT to the next byte the guest got (null: none came), which the last block's guard must
+outlast for the run to say anything of it.
 
 --block-size is the block's data bytes (128, the serial test profile's). --any-rate makes the
 whole session one transfer whatever the line's rate: a USB model's port (the pty tests) never
@@ -78,6 +80,18 @@ class BlockFinder:
             if self.at == self.frame:
                 self.at = 0
         return bytes(out)
+
+
+def silence_after_a_repeated_ack(timeline):
+    """The longest time, in ms, from an ACK repeated before the host's EOT to the next byte the
+    host got, whichever send either belonged to: that next byte is what the guard must see (None:
+    nothing came after one). A NAK paired with its own send's repeated ACK says nothing once
+    resends overlap."""
+    eot = next((t for t, what in timeline if what == "eot"), float("inf"))
+    got = [(t, what) for t, what in timeline if what != "eot"]
+    longest = max((got[k + 1][0] - t if k + 1 < len(got) else float("inf")
+                   for k, (t, what) in enumerate(got) if what == "ack" and t < eot), default=0.0)
+    return None if longest == float("inf") else round(longest, 2)
 
 
 def main():
@@ -174,6 +188,8 @@ def main():
                    "injectedAfterMs": transfers[-1]["injectedAfterMs"] if transfers else [],
                    "repliedAfterMs": transfers[-1]["repliedAfterMs"] if transfers else [],
                    "timeline": transfers[-1]["timeline"] if transfers else [],
+                   "silenceAfterAckMs": silence_after_a_repeated_ack(
+                       transfers[-1]["timeline"] if transfers else []),
                    "transfers": transfers}, f)
 
 

@@ -683,17 +683,31 @@ close_at_prompt() {
 # ACK repeated DELAY ms after it. Windows has no early-byte rule; the last block's guard alone
 # stands between that ACK and the EOT. The window must end "Firmware update is FAILED" with the
 # controller short of its last block, or "SUCCESSFUL" with the flash whole, which a block that
-# never gets through rules out.
+# never gets through rules out. A run that ended "SUCCESSFUL" with the block missing decides
+# nothing when a repeated ACK waited half the guard or more for the byte after it (the host's
+# share of a loaded machine, not the guard's): it is made again, at most three times in all.
 stale_ack() {
+    local program=$1 model=$2 port=$3 image=$4 delay=$5 block=$6 attempt verdict
+    [ -n "${PLCSIM:-}" ] && [ -x "$PLCSIM" ] || skip "needs plcsim (build the native preset)"
+    start_xvfb
+    add_fixture_port 2 "USB Serial Port (${port^^})"
+    for attempt in 1 2 3; do
+        stale_ack_once "$@" && verdict=0 || verdict=$?
+        [ "$verdict" -eq 75 ] || break
+        note "attempt $attempt decided nothing: the host's delivery outlasted half the guard"
+    done
+    [ "$verdict" -eq 0 ] || fail "the update's end: $box"
+    echo "PASS: a repeated ACK for a corrupted last block under Wine: $box"
+}
+
+# One run of the above; returns 75 where it decided nothing.
+stale_ack_once() {
     local program=$1 model=$2 port=$3 image=$4 delay=$5 block=$6 name
     name=$(basename "$program" .exe)-stale
-    [ -n "${PLCSIM:-}" ] && [ -x "$PLCSIM" ] || skip "needs plcsim (build the native preset)"
     local flash="$ARTIFACTS/$name.flash.bin" summary="$ARTIFACTS/$name.summary.json"
     local proxy_json="$ARTIFACTS/$name.proxy.json" proxy_out="$ARTIFACTS/$name.proxy.out"
     local blocks=$(( ($(stat -c %s "$image") + block - 1) / block ))
     rm -f "$flash" "$summary" "$proxy_json" "$WINEPREFIX/dosdevices/$port"
-    start_xvfb
-    add_fixture_port 2 "USB Serial Port (${port^^})"
     # Behind the proxy plcsim never sees the host's close: the operator's power cycle comes
     # --reconnect-after.
     peer_log="$ARTIFACTS/$tag.peer.log"
@@ -725,7 +739,6 @@ stale_ack() {
     start_update "$name" yes
     expect "$power_cycle_prompt" box 120
     expect "ok pressed" ok
-    local box
     box=$(probe box 240)
     screenshot "$name-end"
     expect "ok pressed" ok
@@ -747,12 +760,17 @@ if "text=[Firmware update is FAILED]" in box:
     sys.exit(0 if summary["blocksTaken"] == blocks - 1 and not summary["transferComplete"]
              else "FAILED, but the controller took %d blocks" % summary["blocksTaken"])
 if "text=[Firmware update is SUCCESSFUL]" in box:
-    sys.exit(0 if flash[:len(image)] == image and summary["transferComplete"]
-             else "SUCCESSFUL with a block missing: %d of %d" % (summary["blocksTaken"], blocks))
+    if flash[:len(image)] == image and summary["transferComplete"]:
+        sys.exit(0)
+    # The last block's guard on this line: 133 bytes at 115200 baud, the turn-around and the
+    # adapter's latency (12 + 10 + 16 ms).
+    silence = proxy["silenceAfterAckMs"]
+    print("SUCCESSFUL with a block missing: %d of %d; a repeated ACK waited %s ms for the next byte"
+          % (summary["blocksTaken"], blocks, silence))
+    sys.exit(75 if silence is None or silence >= 38 / 2 else 1)
 sys.exit("the window ended with " + box)
 PY
-    [ "${PIPESTATUS[0]}" -eq 0 ] || fail "the update's end: $box"
-    echo "PASS: a repeated ACK for a corrupted last block under Wine: $box"
+    return "${PIPESTATUS[0]}"
 }
 
 # A program built with a real image (a fixture of the right size): no stand-in word anywhere, and
