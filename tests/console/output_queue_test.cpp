@@ -8,6 +8,7 @@
 #include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <sstream>
@@ -399,6 +401,44 @@ TEST(OpenTraceFileTest, AFifoIsOpenedOnlyWithItsReader) {
     }
     unlink(path.c_str());
     rmdir(dir);
+}
+
+// A device's line named as the trace is refused before it is opened: the record would go down
+// it to whatever is on it, a controller among them. The user's terminals and files of devices
+// that are no line are written as the shell's `>` does.
+TEST(OpenTraceFileTest, ALineToADeviceIsNoTraceFile) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to make device nodes";
+    }
+    char dir[] = "/tmp/fwburn-lines-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string node = std::string(dir) + "/node";
+    // (the node's device, refused)
+    const struct {
+        dev_t device;
+        bool refused;
+    } cases[] = {{makedev(4, 64), true},   // a serial port
+                 {makedev(5, 1), true},    // the console
+                 {makedev(4, 1), true},    // a virtual console
+                 {makedev(1, 3), false}};  // a device that is no line
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(major(c.device)) + ":" + std::to_string(minor(c.device)));
+        ASSERT_EQ(mknod(node.c_str(), S_IFCHR | 0600, c.device), 0) << std::strerror(errno);
+        int error = 0;
+        EXPECT_EQ(OpenTraceFile(node, error) == nullptr, c.refused);
+        EXPECT_EQ(error, c.refused ? kTraceOnALine : 0);
+        unlink(node.c_str());
+    }
+    rmdir(dir);
+    // A pseudo-terminal: another window.
+    int master = -1;
+    int pty = -1;
+    ASSERT_EQ(openpty(&master, &pty, nullptr, nullptr, nullptr), 0);
+    int error = -1;
+    EXPECT_NE(OpenTraceFile(ttyname(pty), error), nullptr);
+    EXPECT_EQ(error, 0);
+    close(pty);
+    close(master);
 }
 
 // A link another user planted in a directory writable by all with the sticky bit is not followed,

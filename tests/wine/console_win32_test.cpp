@@ -13,10 +13,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "link/win32/update_lock.hpp"
 #include "ui/console/cli/platform.hpp"
 #include "ui/console/session/console_operator.hpp"
+#include "ui/console/session/queued_trace.hpp"
 #include "ui/console/win32/keyboard.hpp"
 #include "ui/console/win32/output.hpp"
 #include "ui/console/win32/text.hpp"
@@ -344,6 +346,28 @@ TEST(ConsoleOutput, ATraceFileIsWrittenAnew) {
     EXPECT_EQ(trace->Write(0, 0, "new\n", left, [] {}), 0);
     trace->Release();
     EXPECT_EQ(Contents(path), "new\n");
+}
+
+// A comm port named as the trace, however it is spelled, is refused before it is opened: the
+// record would go down its line to a controller. A file whose name only starts like one is a file.
+TEST(ConsoleOutput, ACommPortIsNoTraceFile) {
+    const std::string dir = TempFolder("fwburn-output");
+    // (the name, refused)
+    const std::pair<std::string, bool> cases[] = {
+        {"COM3", true},          {"\\\\.\\com12", true},
+        {"COM7:", true},         {"c:\\logs\\COM3.txt", true},
+        {"aux", true},           {dir + "company.log", false},
+        {dir + "COM.log", false}};
+    for (const auto& [name, refused] : cases) {
+        SCOPED_TRACE(name);
+        int error = 0;
+        const std::shared_ptr<Destinations> trace = OpenTraceFile(name, error);
+        EXPECT_EQ(trace == nullptr, refused);
+        EXPECT_EQ(error, refused ? kTraceOnALine : 0);
+        if (trace != nullptr) {
+            trace->Release();
+        }
+    }
 }
 
 // Two files on one disk are two destinations: each stream's lines go to its own.

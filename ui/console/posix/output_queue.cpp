@@ -1,18 +1,23 @@
 #include "ui/console/posix/output_queue.hpp"
 
+#include "ui/console/session/queued_trace.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -220,6 +225,37 @@ std::shared_ptr<Destinations> OwnedDescriptor(int fd) {
     return std::make_shared<DescriptorWrites>(std::vector<int>{fd}, false, fd);
 }
 
+namespace {
+
+// A terminal line is the user's own terminal (that of a standard stream, /dev/tty), a
+// pseudo-terminal (a window, or a controller's link that only the run's --port names), or a
+// line to a device: a serial port, a controller's USB port, a console. The trace would go down
+// the last kind, to another controller or to this one once it comes back under that name, and
+// even opening it can raise its modem lines: sysfs tells one from the others before anything is
+// opened (pseudo-terminals have no entry there).
+bool IsAForeignLine(const struct stat& named) {
+    if (!S_ISCHR(named.st_mode)) {
+        return false;
+    }
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat st {};
+        if (fstat(stream, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == named.st_rdev) {
+            return false;
+        }
+    }
+    if (named.st_rdev == makedev(5, 0)) {
+        return false;  // /dev/tty, the controlling terminal
+    }
+    const std::string node = "/sys/dev/char/" + std::to_string(major(named.st_rdev)) + ":" +
+                             std::to_string(minor(named.st_rdev)) + "/subsystem";
+    char target[PATH_MAX];
+    const ssize_t length = readlink(node.c_str(), target, sizeof target - 1);
+    const std::string subsystem(target, length > 0 ? size_t(length) : 0);
+    return subsystem.size() >= 4 && subsystem.compare(subsystem.size() - 4, 4, "/tty") == 0;
+}
+
+}  // namespace
+
 // Opened without waiting: a FIFO that nobody reads would hold a blocking open(2) for ever, with
 // the signals that could end it still blocked for the main loop. A reader being started beside
 // the program (`cat fifo & fwburn ... --trace fifo`) gets a moment to come.
@@ -236,6 +272,11 @@ std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error)
             error = fd < 0 ? errno : 0;
             return fd < 0 ? nullptr : OwnedDescriptor(fd);
         }
+    }
+    struct stat before {};
+    if (stat(path.c_str(), &before) == 0 && IsAForeignLine(before)) {
+        error = kTraceOnALine;
+        return nullptr;
     }
     constexpr auto kReaderWait = std::chrono::seconds(2);
     const auto giveUp = std::chrono::steady_clock::now() + kReaderWait;
@@ -271,6 +312,14 @@ std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error)
     }
     if (fd < 0) {
         error = errno;
+        return nullptr;
+    }
+    // A device put in the file's place since it was looked at is looked at again.
+    struct stat opened {};
+    if (fstat(fd, &opened) == 0 && S_ISCHR(opened.st_mode) &&
+        (!S_ISCHR(before.st_mode) || opened.st_rdev != before.st_rdev) && IsAForeignLine(opened)) {
+        close(fd);
+        error = kTraceOnALine;
         return nullptr;
     }
     // The writer thread may wait on its writes; only the open had to not.

@@ -65,7 +65,8 @@ class OutputQueue {
 std::shared_ptr<Destinations> OwnedDescriptor(int fd);
 
 // The --trace file at `path`, opened as the shell's `>` does (a FIFO waits for its reader there
-// too), or null with the errno of the open in `error`.
+// too), or null with the errno of the open in `error`, or kTraceOnALine where `path` is a
+// line to a device (the run's own port is refused before: ChooseTargets).
 std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error);
 
 }  // namespace fwburn::console

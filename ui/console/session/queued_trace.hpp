@@ -100,6 +100,10 @@ class QueuedTrace final {
     std::unique_ptr<TraceWriter> writer_;
 };
 
+// A host's refusal of a --trace file that is a serial line or one of the run's ports: the trace
+// would go down the line to the device on it, a controller mid-update.
+constexpr int kTraceOnALine = -1;
+
 // The trace of `path` on `file` as a host opened it, its lines stamped with the steady clock's
 // milliseconds; null when the host could not open it (`file` null).
 std::unique_ptr<QueuedTrace> TraceOn(const std::string& path, std::shared_ptr<Destinations> file);

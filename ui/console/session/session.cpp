@@ -271,6 +271,11 @@ int Session::RunTargets(const TargetChoice& choice) {
     if (!options_.trace.empty()) {
         int error = 0;
         trace_ = host_.OpenTrace(options_.trace, error);
+        if (trace_ == nullptr && error == kTraceOnALine) {
+            return NotRun(kExitUsage, "--trace " + options_.trace +
+                                          ": a serial port or console, not a file: the trace "
+                                          "would be sent down its line (name a file)");
+        }
         if (trace_ == nullptr) {
             return NotRun(kExitUsage,
                           "--trace " + options_.trace +

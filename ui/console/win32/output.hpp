@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/console/session/writer_lanes.hpp"
 
@@ -68,7 +69,7 @@ class ConsoleOutput {
 std::shared_ptr<Destinations> OwnedHandle(HANDLE file);
 
 // The --trace file at `path`, opened as cmd's `>` does, or null with the errno of the open in
-// `error`.
+// `error`, or kTraceOnALine where `path` names a comm port.
 std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error);
 
 }  // namespace fwburn::console
