@@ -213,6 +213,15 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     if (there && elsewhere(named)) {
         return nullptr;
     }
+    // Each open of the multiplexer makes a new pseudo-terminal, with nothing at its far end; every
+    // terminal program holds it open, which would be told as the port in use.
+    if (there && S_ISCHR(named.st_mode) && named.st_rdev == makedev(5, 2)) {
+        if (failure != nullptr) {
+            failure->reason = OpenError::kFailed;
+            failure->message = path + ": the pseudo-terminal multiplexer, not a PLC's port";
+        }
+        return nullptr;
+    }
     // O_NONBLOCK: without it a modem port waits in open() for carrier.
     fd = RetryOnEintr(
         [&] { return open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK); });

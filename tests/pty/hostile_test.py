@@ -302,11 +302,12 @@ class Descriptors(PtyCase):
     def test_the_programs_own_terminal_is_never_taken_for_the_port(self):
         """`--port /dev/tty` (one Tab short of /dev/ttyUSB0), the terminal its output goes to, or
         the terminal of another session (a tmux pane where someone works): refused before the
-        terminal is made raw or a frame is written on it."""
+        terminal is made raw or a frame is written on it. /dev/ptmx would be a new terminal of
+        its own, with nobody at the far end."""
         own = "this program's own terminal, not a PLC's port"
         # (--port, what the terminal is to the program)
         for port, how in (("/dev/tty", "controlling"), (None, "stdout"), (None, "stdin"),
-                          (None, "another session's")):
+                          (None, "another session's"), ("/dev/ptmx", "the multiplexer")):
             with self.subTest(how):
                 master, slave = pty.openpty()
                 self.addCleanup(os.close, master)
@@ -328,6 +329,8 @@ class Descriptors(PtyCase):
                     self.addCleanup(stop, holder)
                     self.assertTrue(wait_until(lambda: controlling_tty(holder.pid) != 0, 10))
                     refusal = "the terminal of session %d, not a PLC's port" % holder.pid
+                elif how == "the multiplexer":
+                    refusal = "/dev/ptmx: the pseudo-terminal multiplexer, not a PLC's port"
                 else:
                     streams[how] = slave
                 p = subprocess.run(cmd, capture_output=False, timeout=60, text=True,
