@@ -1,5 +1,6 @@
 // The console program's Windows rules that need no Windows: the names that are devices, never a
-// file for --extract-image, and the exit status of each console event.
+// file for --extract-image nor, comm ports, for --trace, and the exit status of each console
+// event.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,6 +22,7 @@ TEST(NamesADevice, EveryReservedNameInEveryFolderWithAnyExtension) {
         {"NUL .bin", true},
         {"C:\\work\\nul", true},
         {"C:nul", true},
+        {"NUL:", true},
         {"out/NUL.bin", true},
         {"CON", true},
         {"PRN", true},
@@ -51,6 +53,24 @@ TEST(NamesADevice, EveryReservedNameInEveryFolderWithAnyExtension) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(NamesADevice(c.path), c.device) << c.path;
+    }
+}
+
+// A trace named as a comm port, however spelled, would go down its line; other devices and files
+// whose names only start like one are written.
+TEST(NamesACommPort, AnyNumberInAnyFolderWithAnyExtension) {
+    const struct {
+        const char* path;
+        bool port;
+    } cases[] = {
+        {"COM3", true},       {"com12", true},        {"\\\\.\\COM12", true},
+        {"//./com200", true}, {"COM7:", true},        {"c:\\logs\\COM3.txt", true},
+        {"aux", true},        {"COM\xC2\xB9", true},  {"COM", false},
+        {"COM.log", false},   {"company.log", false}, {"COM3x", false},
+        {"NUL", false},       {"CONOUT$", false},     {"C:\\logs\\trace.txt", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NamesACommPort(c.path), c.port) << c.path;
     }
 }
 

@@ -348,16 +348,12 @@ TEST(ConsoleOutput, ATraceFileIsWrittenAnew) {
     EXPECT_EQ(Contents(path), "new\n");
 }
 
-// A comm port named as the trace, however it is spelled, is refused before it is opened: the
-// record would go down its line to a controller. A file whose name only starts like one is a file.
+// A comm port named as the trace is refused before it is opened: the record would go down its
+// line to a controller (the names: NamesACommPort).
 TEST(ConsoleOutput, ACommPortIsNoTraceFile) {
-    const std::string dir = TempFolder("fwburn-output");
     // (the name, refused)
     const std::pair<std::string, bool> cases[] = {
-        {"COM3", true},          {"\\\\.\\com12", true},
-        {"COM7:", true},         {"c:\\logs\\COM3.txt", true},
-        {"aux", true},           {dir + "company.log", false},
-        {dir + "COM.log", false}};
+        {"\\\\.\\COM12", true}, {TempFolder("fwburn-output") + "company.log", false}};
     for (const auto& [name, refused] : cases) {
         SCOPED_TRACE(name);
         int error = 0;

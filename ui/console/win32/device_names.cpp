@@ -29,15 +29,18 @@ bool InDeviceNamespace(const std::string& path) {
     return !drive && rest.compare(0, 4, "UNC\\") != 0;
 }
 
-}  // namespace
-
-bool NamesADevice(const std::string& given) {
-    std::string path = given;
+std::string WithBackslashes(std::string path) {
     for (char& c : path) {
         c = c == '/' ? '\\' : c;
     }
-    if (InDeviceNamespace(path)) {
-        return true;
+    return path;
+}
+
+// The last part of `path`, less any extension, trailing dots and blanks, in capitals. A colon
+// after it ("COM7:") is no drive's.
+std::string LastStem(std::string path) {
+    while (!path.empty() && path.back() == ':') {
+        path.pop_back();
     }
     const size_t slash = path.find_last_of("\\:");
     std::string name = Upper(slash == std::string::npos ? path : path.substr(slash + 1));
@@ -45,6 +48,21 @@ bool NamesADevice(const std::string& given) {
     while (!name.empty() && (name.back() == ' ' || name.back() == '.')) {
         name.pop_back();
     }
+    return name;
+}
+
+bool SuperscriptDigit(const std::string& digit) {
+    return digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
+}
+
+}  // namespace
+
+bool NamesADevice(const std::string& given) {
+    const std::string path = WithBackslashes(given);
+    if (InDeviceNamespace(path)) {
+        return true;
+    }
+    const std::string name = LastStem(path);
     if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL" || name == "CONIN$" ||
         name == "CONOUT$") {
         return true;
@@ -55,7 +73,15 @@ bool NamesADevice(const std::string& given) {
     }
     const std::string digit = name.substr(3);
     return (digit.size() == 1 && std::isdigit(static_cast<unsigned char>(digit[0]))) ||
-           digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3";
+           SuperscriptDigit(digit);
+}
+
+bool NamesACommPort(const std::string& path) {
+    const std::string name = LastStem(WithBackslashes(path));
+    const std::string number = name.size() > 3 ? name.substr(3) : "";
+    return name == "AUX" || (name.compare(0, 3, "COM") == 0 && !number.empty() &&
+                             (number.find_first_not_of("0123456789") == std::string::npos ||
+                              SuperscriptDigit(number)));
 }
 
 }  // namespace fwburn::console

@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "ui/console/session/queued_trace.hpp"
+#include "ui/console/win32/device_names.hpp"
 #include "ui/console/win32/same_handle.hpp"
 #include "ui/console/win32/text.hpp"
 
@@ -327,23 +327,6 @@ HANDLE StreamOfSameFile(const std::wstring& path) {
     }
     CloseHandle(named);
     return same;
-}
-
-// The device a name stands for where it is a comm port's: its last component, less an
-// extension and a colon, in capitals (to Windows before 11, c:\logs\com3.txt is COM3).
-std::string DeviceName(const std::string& path) {
-    std::string name = path.substr(path.find_last_of("\\/") + 1);
-    name = name.substr(0, name.find_first_of(".:"));
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return name;
-}
-
-// A comm port as the trace would have the trace sent down its line, to a controller.
-bool NamesACommPort(const std::string& path) {
-    const std::string name = DeviceName(path);
-    return name == "AUX" || (name.size() > 3 && name.compare(0, 3, "COM") == 0 &&
-                             name.find_first_not_of("0123456789", 3) == std::string::npos);
 }
 
 }  // namespace
