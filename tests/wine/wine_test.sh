@@ -688,6 +688,7 @@ close_at_prompt() {
 # share of a loaded machine, not the guard's): it is made again, at most three times in all.
 stale_ack() {
     local program=$1 model=$2 port=$3 image=$4 delay=$5 block=$6 attempt verdict
+    box=""
     [ -n "${PLCSIM:-}" ] && [ -x "$PLCSIM" ] || skip "needs plcsim (build the native preset)"
     start_xvfb
     add_fixture_port 2 "USB Serial Port (${port^^})"
