@@ -72,6 +72,7 @@ TEST(AnswerInput, OneLineAnswersOnePrompt) {
 
 // A line as long as anyone can type keeps a few bytes and answers at its Enter; one byte more and
 // it is a stream that nobody types (/dev/zero), which cancels at once instead of being read on.
+// Its rest answers no other prompt, blank or not, unless it runs on for another line's length.
 TEST(AnswerInput, ALineNoOneTypedCancels) {
     const size_t longest = AnswerInput::kLongestLine;
     const std::string blanks(1500, ' ');  // a word among blanks, the line `longest` long
@@ -84,7 +85,10 @@ TEST(AnswerInput, ALineNoOneTypedCancels) {
          "o"},
         {std::string(longest, ' ') + "\n", "o"},
         {std::string(longest + 1, '\0'), "c"},
-        {std::string(longest + 1, ' ') + "\n", "co"},  // the Enter after it is a line of its own
+        {std::string(longest + 1, ' ') + "\n", "c"},
+        {std::string(longest + 1, ' ') + "yes\n\n", "co"},
+        {std::string(longest * 2 + 1, ' ') + "\n", "c"},
+        {std::string(longest * 2 + 2, '\0'), "cc"},
     };
     for (const auto& c : cases) {
         AnswerInput in;

@@ -45,17 +45,26 @@ std::optional<Answer> AnswerInput::Take(ssize_t n, char c, int error) {
     if (n == 1 && c == '\n' && afterCr) {
         return std::nullopt;  // the CR before it ended the line
     }
-    if (n == 1 && c != '\n' && c != '\r' && ++length_ <= kLongestLine) {
+    const bool ended = n == 1 && (c == '\n' || c == '\r');
+    if (n == 1 && !ended && ++length_ <= kLongestLine) {
         // Only the word matters, and none of more than three letters goes on: four are kept.
-        if (!std::isspace(static_cast<unsigned char>(c)) && typed_.size() < kLongestKept) {
+        if (!skipping_ && !std::isspace(static_cast<unsigned char>(c)) &&
+            typed_.size() < kLongestKept) {
             typed_ += c;
         }
         return std::nullopt;
     }
     const std::string line = typed_;
     typed_.clear();
-    const bool ended = n == 1 && (c == '\n' || c == '\r');
     length_ = 0;
+    // The rest of a line cancelled for its length is no line of its own: its end answers nothing
+    // (a blank rest would say "go on" to the next prompt), and only another whole line's length
+    // of it cancels again.
+    const bool rest = skipping_;
+    skipping_ = n == 1 && !ended;
+    if (ended && rest) {
+        return std::nullopt;
+    }
     return ended ? AnswerForLine(line) : Answer::Cancel;
 }
 

@@ -101,9 +101,10 @@ class AnswerInput {
 
   private:
     static constexpr size_t kLongestKept = 4;
-    std::string typed_;     // its letters, blanks left out
-    size_t length_ = 0;     // the line's bytes so far
-    bool afterCr_ = false;  // Enter in raw mode is CR, and CR LF is one line end
+    std::string typed_;      // its letters, blanks left out
+    size_t length_ = 0;      // the line's bytes so far
+    bool afterCr_ = false;   // Enter in raw mode is CR, and CR LF is one line end
+    bool skipping_ = false;  // the rest of a line that cancelled for its length
 };
 
 // Counts the update requests the controller accepted (a reconnect prompt, or a wait that no
