@@ -2,7 +2,9 @@
 #include "ui/console/show/screen.hpp"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <algorithm>
 
 #include <cstdio>
 #include <functional>
@@ -364,6 +366,11 @@ TEST(ScreenTest, AFailureMidTransferShowsTheExactCountReached) {
         run.Finish(
             Outcome(OutcomeKind::FailedAfterErase, "ERROR", "Firmware update is FAILED", true));
         EXPECT_EQ(Count(run.out, c.shown), 1u) << run.out;
+        // Still there once the finding and the outcome are said below it.
+        const std::vector<std::string> shown = Visible(run.out);
+        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const std::string& line) {
+            return line.find(c.shown) != std::string::npos;
+        })) << run.out;
         EXPECT_EQ(Lines(run.err).back(), "ERROR: Firmware update is FAILED");
     }
 }

@@ -59,7 +59,14 @@ class TerminalScreen final : public Screen {
             Draw(view);
         }
     }
-    void Settle(const ProgressView& view, double) override { Tick(view); }
+    // The last figures before the ending's lines, which must not clear them: they say where the
+    // update stopped.
+    void Settle(const ProgressView& view, double) override {
+        if (!asking_) {
+            Draw(view);
+            BreakStatusLine(true);
+        }
+    }
     void Restore() override {
         BreakStatusLine();
         ShowCursor();
