@@ -122,6 +122,16 @@ class Fleet(PtyCase):
                           (sims[2].port, 0, "success")])
         self.assertEqual(sum(e["event"] == "summary" for e in events), 1)
 
+    def test_a_controller_given_up_on_is_summed_up_as_such(self):
+        """--yes answered every prompt: nobody cancelled the one that stayed in its application."""
+        need(self, "aio")
+        sims = [self.start_sim("aio"), self.start_sim("aio", "--fault", "stay-in-application")]
+        r = run_cli("aio", *port_args(sims), "--yes", "--json")
+        self.assertEqual(r.code, 8, r)
+        messages = [c["message"] for c in r.json_lines()[-1]["controllers"]]
+        self.assertEqual(messages[1], "the PLC stayed in application mode after 3 accepted "
+                                      "update requests; giving up (nothing was erased)")
+
     def test_one_question_lists_every_controller_waiting_for_the_replug(self):
         need(self, "aio")
         sims = [self.start_sim("aio"), self.start_sim("aio")]

@@ -57,7 +57,7 @@ class Run {
 
     bool timerRunning = true;
     bool finalShown = false;
-    bool gaveUp = false;
+    int gaveUp = 0;        // --yes gave up after this many accepted update requests
     bool waiting = false;  // at a reconnect prompt, for Enter
     std::string caption;   // of that prompt
     std::string text;

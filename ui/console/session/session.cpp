@@ -9,6 +9,7 @@
 #include "ui/console/session/queued_trace.hpp"
 #include "ui/console/show/board.hpp"
 #include "ui/console/show/json_line.hpp"
+#include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
 
@@ -107,7 +108,7 @@ void Session::Handle(console::Run& run, const Request& r) {
             run.screen->Prompt(r.caption.c_str(), r.text.c_str(), false, r.number);
             return;
         case Request::kGaveUp:
-            run.gaveUp = true;
+            run.gaveUp = r.number;
             run.screen->GaveUp(r.number);
             return;
         case Request::kWaiting:
@@ -135,8 +136,9 @@ void Session::Ended(console::Run& run) {
         ClearBoard();
         run.code = run.returned->kind == OutcomeKind::Cancelled ? kExitCancelled : kExitUnexpected;
         if (run.code == kExitCancelled) {
-            run.screen->Cancelled(run.elapsed, run.gaveUp);
-            run.message = "cancelled at the reconnect step; nothing was erased";
+            run.screen->Cancelled(run.elapsed, run.gaveUp != 0);
+            run.message = run.gaveUp != 0 ? GaveUpText(run.gaveUp)
+                                          : "cancelled at the reconnect step; nothing was erased";
         }
     }
     if (run.kind == Run::Kind::kLook) {

@@ -4,6 +4,7 @@
 #include "ui/console/session/console_operator.hpp"
 #include "ui/console/show/json_line.hpp"
 #include "ui/console/show/shown_text.hpp"
+#include "ui/console/show/wording.hpp"
 
 namespace fwburn::console {
 
@@ -238,9 +239,7 @@ void Screen::PromptAnswered(Answer answer, bool echoed) {
 
 void Screen::GaveUp(int accepted) {
     Event({{"event", "gave-up"}, {"accepted", accepted}});
-    OwnErrorLine(program_ + ": the PLC stayed in application mode after " +
-                 std::to_string(accepted) +
-                 " accepted update requests; giving up (nothing was erased)");
+    OwnErrorLine(program_ + ": " + GaveUpText(accepted));
 }
 
 void Screen::Final(const UpdateOutcome& outcome, ExitCode code, double elapsed) {

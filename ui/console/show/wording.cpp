@@ -36,4 +36,9 @@ std::string LockRefusal(const std::string& what, int holder, const std::string& 
            (program.empty() ? "" : ", " + program) + "; lock file " + busyFile + ")";
 }
 
+std::string GaveUpText(int accepted) {
+    return "the PLC stayed in application mode after " + std::to_string(accepted) +
+           " accepted update requests; giving up (nothing was erased)";
+}
+
 }  // namespace fwburn::console

@@ -1,5 +1,5 @@
-// Words the console says in more than one place: a port's short name, numbers in hex, and why a
-// port's lock was not had. One wording each, whatever kind of run says it.
+// Words the console says in more than one place: a port's short name, numbers in hex, why a
+// port's lock was not had, and why --yes gave up. One wording each, whatever kind of run says it.
 #pragma once
 
 #include <string>
@@ -9,6 +9,10 @@ namespace fwburn::console {
 // The name the worker keeps for a port (at most 9 characters: its messages quote it): the path
 // below /dev when it fits, a Windows name without its "\\.\", else the file name, cut to fit.
 std::string ShortPortName(const std::string& path);
+
+// Why an update that --yes answered ended at its reconnect step: the controller stayed in its
+// application after `accepted` update requests.
+std::string GaveUpText(int accepted);
 
 // "0x3010" with `digits` hex digits at least.
 std::string Hex(unsigned value, int digits);
