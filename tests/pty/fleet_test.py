@@ -11,7 +11,7 @@ import subprocess
 import unittest
 
 from console_pty_test import (PtyCase, answered, cli_command, lock_directory, need, port_args,
-                              port_free, run_cli, start_cli, stop)
+                              port_free, read_until, run_cli, start_cli, stop)
 
 SUCCESS_USB = "Information: Firmware update is SUCCESSFUL!, please REPLUG the USB cable"
 FAILED = "ERROR: Firmware update is FAILED"
@@ -148,6 +148,21 @@ class Fleet(PtyCase):
         for sim in sims:
             sim.stop()
             self.assertEqual(sim.summary["replugs"], 1)
+
+    def test_a_line_said_while_the_question_waits_leaves_it_asked_below(self):
+        """A controller that fails while the others wait for Enter: its lines start on lines of
+        their own, and the question is asked again below them."""
+        need(self, "aio")
+        sims = [self.start_sim("aio"), self.start_sim("aio", "--fault", "silent")]
+        proc = start_cli("aio", *port_args(sims), stdin=subprocess.PIPE)
+        self.addCleanup(stop, proc)
+        said = read_until(proc, proc.stderr, "ERROR: NO RESPONSE @ State 1\n")
+        if QUESTION not in said.split("ERROR: NO RESPONSE", 1)[1]:
+            said += read_until(proc, proc.stderr, QUESTION)
+        out, err = proc.communicate("\n", timeout=120)
+        self.assertEqual(proc.returncode, 6, said + err)
+        self.assertNotIn(QUESTION + "[", said + err)
+        self.assertIn(QUESTION, said.split("ERROR: NO RESPONSE", 1)[1])
 
     def test_no_and_enter_cancels_every_controller_waiting(self):
         need(self, "aio")

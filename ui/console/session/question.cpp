@@ -30,9 +30,10 @@ void Question::Arrived(Run& run, const Request& r) {
     }
     if (asking_ && !json_) {
         // The question on screen covers it too: said on a line of its own.
-        std::fprintf(err_, "\n%s",
+        std::fprintf(err_, "%s%s", lineOpen_ ? "\n" : "",
                      Fit(Shown(run.target.Identity()) + " waits for this Enter too: ").c_str());
         std::fflush(err_);
+        lineOpen_ = true;
     }
 }
 
@@ -74,13 +75,15 @@ void Question::Ask(const std::vector<std::unique_ptr<Run>>& runs) {
     }
     std::fprintf(err_, "%s\n%s", text.c_str(), Fit(kQuestion).c_str());
     std::fflush(err_);
+    lineOpen_ = true;
 }
 
 void Question::Answered(const std::vector<std::unique_ptr<Run>>& runs, Answer answer, bool echoed) {
-    if (several_ && asking_ && !echoed) {
+    if (several_ && asking_ && !echoed && lineOpen_) {
         std::fputc('\n', err_);  // off the question's line, once for all of them
     }
     asking_ = false;
+    lineOpen_ = false;
     firstWaiting_.reset();
     for (const auto& run : runs) {
         if (run->waiting) {
@@ -96,14 +99,26 @@ void Question::Resumed() {
     if (asking_ && several_) {
         std::fputs(Fit(kQuestion).c_str(), err_);
         std::fflush(err_);
+        lineOpen_ = true;
+    }
+}
+
+void Question::BreakOff() {
+    if (asking_ && several_ && lineOpen_) {
+        std::fputc('\n', err_);
+        std::fflush(err_);
+        lineOpen_ = false;
+    }
+}
+
+void Question::AskAgain() {
+    if (!lineOpen_) {
+        Resumed();
     }
 }
 
 void Question::Interrupted() {
-    if (asking_ && several_) {
-        std::fputc('\n', err_);  // off the question's line
-        std::fflush(err_);
-    }
+    BreakOff();  // what follows starts on a line of its own
     asking_ = false;
 }
 

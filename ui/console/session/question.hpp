@@ -42,6 +42,10 @@ class Question {
     void Interrupted();
     // Continued after a stop: the shared question, still waiting, is asked again.
     void Resumed();
+    // A controller's line is about to be said: the shared question gets off its line, and is
+    // asked again after (AskAgain) rather than left above lines that bury it.
+    void BreakOff();
+    void AskAgain();
 
   private:
     // A line of our own fitted to the terminal; the window's words wrapped, never cut.
@@ -53,6 +57,7 @@ class Question {
     bool json_;
     std::function<int()> columns_;
     bool asking_ = false;
+    bool lineOpen_ = false;  // the shared question's line ends where the cursor is
     std::optional<Clock::time_point> firstWaiting_;
 };
 

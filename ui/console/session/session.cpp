@@ -299,6 +299,9 @@ int Session::RunTargets(const TargetChoice& choice) {
             // One controller's start line names the port as given; null when discovered.
             info.port = several() || !options_.ports.empty() ? run->target.port : "";
             run->PrepareUpdate(host_, info, mode_, several(), usb_, options_.allowStandIn);
+            if (several()) {
+                run->screen->BeforeEachLine([this] { question_->BreakOff(); });
+            }
         }
         if (trace_ != nullptr) {
             run->link->TraceTo(trace_->writer());
@@ -370,6 +373,7 @@ int Session::RunTargets(const TargetChoice& choice) {
             ClearBoard();
             question_->Ask(runs_);
         }
+        question_->AskAgain();  // below what was said while it waited
         if (Clock::now() >= nextTick) {
             Tick();
             nextTick += kTick;

@@ -152,12 +152,18 @@ std::string Screen::Prefix() const {
 }
 
 void Screen::ErrorLine(const std::string& text) {
+    if (beforeLine_) {
+        beforeLine_();
+    }
     BreakStatusLine();
     std::fprintf(err_, "%s%s\n", Prefix().c_str(), text.c_str());
     std::fflush(err_);
 }
 
 void Screen::OutLine(const std::string& text) {
+    if (beforeLine_) {
+        beforeLine_();
+    }
     BreakStatusLine();
     std::fprintf(PeopleOut(), "%s%s\n", Prefix().c_str(), text.c_str());
     std::fflush(PeopleOut());

@@ -61,6 +61,9 @@ class Screen {
     // event carries `fields` (the port and the controller's identity). The prefix is shown with
     // its control characters escaped (Shown): it names a device.
     void Tag(const std::string& prefix, std::vector<std::pair<std::string, std::string>> fields);
+    // Called before each line a person reads: a question shared by several controllers gets off
+    // its line first.
+    void BeforeEachLine(std::function<void()> hook) { beforeLine_ = std::move(hook); }
 
     void Start(const RunInfo& info);
     void Opened(const std::string& path, bool reopen);
@@ -154,6 +157,7 @@ class Screen {
     int lastStep_ = -1;  // the tenth, or the percent, last shown
     uint32_t lastDone_ = 0;
     std::unique_ptr<Json> outcomeFields_;  // Json is only declared here
+    std::function<void()> beforeLine_;
 };
 
 struct Request;
