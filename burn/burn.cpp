@@ -51,8 +51,9 @@ class Run {
     // Every exchange goes through it: it counts what came back in the whole update, on every port
     // opened, and since the last open.
     CountingDevice counting_;
-    bool reopened_ = false;      // the port was opened again after an accepted update request
-    bool reopenFailed_ = false;  // and that open failed: the port is the closed device
+    bool reopened_ = false;        // the port was opened again after an accepted update request
+    bool reopenFailed_ = false;    // and that open failed: the port is the closed device
+    bool modelConfirmed_ = false;  // the application or the bootloader answered this model's ID
     // Captured once at the start: a file picked in the front end meanwhile changes nothing here.
     ImageSpan image_;
 };
@@ -83,6 +84,7 @@ void Run::NoteSilence(uint32_t receivedBefore) {
                          : now == receivedBefore ? Finding::OnlyEarlier
                                                  : Finding::NoValidReply;
     diagnosis_.bytesReceived = now;
+    diagnosis_.modelConfirmed = modelConfirmed_;
     diagnosis_.sampleLength = static_cast<uint8_t>(counting_.sampleLength());
     std::memcpy(diagnosis_.sample, counting_.sample(), counting_.sampleLength());
 }
@@ -152,6 +154,7 @@ Next Run::ApplicationModeBranch() {
         return Fail(wrongModel ? OutcomeKind::ControllerRefused : ModelIdFailureKind(idResult),
                     ModelIdFailureMessage(idResult));
     }
+    modelConfirmed_ = true;
     const VariantRegister reg = VariantRegisterFor(u_.row);
     if (reg != VariantRegister::None) {
         bool answered = false;
@@ -204,6 +207,7 @@ Next Run::BootModeBranch() {
         return Fail(idCame ? OutcomeKind::ControllerRefused : OutcomeKind::CommunicationFailed,
                     kBootIdWrongMessage);
     }
+    modelConfirmed_ = true;
     if (ReadsBootloaderVersion(u_.row)) {
         before = Received();
         if (read_fu_version_B(ch, u_.ZL_fu_version) != 0) {

@@ -26,6 +26,9 @@ struct Diagnosis {
     bool bootloader = false;  // the ID came from the bootloader, not the application
     uint16_t id = 0;
     uint32_t bytesReceived = 0;  // in the whole update, on every port it opened
+    // A silence came after the PLC had answered this model's ID: it is no controller of another
+    // model, whatever it did next.
+    bool modelConfirmed = false;
     // The first bytes of the last read that brought any.
     uint8_t sample[kSampleSize] = {};
     uint8_t sampleLength = 0;

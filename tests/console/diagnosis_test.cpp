@@ -103,6 +103,20 @@ std::vector<ExplainCase> Cases() {
          "only-earlier",
          {"last: \":007F0081\\r\\n\"", "ZL500 at address 0x59", "--info"},
          nullptr},
+        {"the line gone quiet after the model's ID",
+         "ZL500",
+         kCpu,
+         [] {
+             UpdateOutcome o = Ending(kComm, Finding::OnlyEarlier, 0, false,
+                                      "\x06"
+                                      "0\x10");
+             o.diagnosis.modelConfirmed = true;
+             return o;
+         }(),
+         false,
+         "only-earlier",
+         {"after it had answered as a ZL500", "cable"},
+         nullptr},
         {"bytes but no reply",
          "MN6",
          kCpu,

@@ -19,9 +19,10 @@ struct DiagnosisCase {
     void (*faults)(sim::Faults&);
     const char* text;  // the final message, unchanged
     Finding finding;
-    uint16_t id;       // WrongModel only
-    bool bootloader;   // WrongModel only
-    char sampleStart;  // first byte kept of what came back; 0: nothing checked
+    uint16_t id;             // WrongModel only
+    bool bootloader;         // WrongModel only
+    char sampleStart;        // first byte kept of what came back; 0: nothing checked
+    bool confirmed = false;  // the silence came after the PLC answered the model's ID
 };
 
 void NoFault(sim::Faults&) {}
@@ -62,7 +63,7 @@ const DiagnosisCase kCases[] = {
     {"the model-ID query unanswered", "MN6", "", SilentIdQuery, "NO RESPONSE @ State 2",
      Finding::OnlyEarlier, 0, false, ':'},
     {"the variant register unanswered", "RV7-KT5", "", SilentRegister,
-     "PLC DOES NOT respond to the variant read", Finding::OnlyEarlier, 0, false, ':'},
+     "PLC DOES NOT respond to the variant read", Finding::OnlyEarlier, 0, false, ':', true},
     {"a bootloader of another model", "ZL500", "", ForeignBootloader, "PLC type is WRONG",
      Finding::WrongModel, 0x3000, true, 0},
     {"an error reply says it all", "MN6", "", RunMode, "PLC in RUN MODE", Finding::None, 0,
@@ -87,6 +88,7 @@ TEST_P(WorkerDiagnosis, TellsWhatCameBackAndKeepsTheMessage) {
     EXPECT_STREQ(bench.outcome.text, c.text);
     const Diagnosis& d = bench.outcome.diagnosis;
     EXPECT_EQ(d.finding, c.finding);
+    EXPECT_EQ(d.modelConfirmed, c.confirmed);
     if (c.finding == Finding::WrongModel) {
         EXPECT_EQ(d.id, c.id);
         EXPECT_EQ(d.bootloader, c.bootloader);

@@ -106,9 +106,14 @@ void Silence(Explanation& e, const Diagnosis& d, int row, bool denied,
             e.finding = "only-earlier";
             e.text = "the PLC answered earlier requests (last: \"" + e.lastBytes +
                      "\") but never this one, sent for " + ModelName(row) + " at address " +
-                     Hex(TargetByte(row), 2) +
-                     ": a controller of another model answers in another way; --info "
-                     "tells what it is";
+                     Hex(TargetByte(row), 2);
+            // Once it has answered this model's ID, the line or the PLC stopped mid-way.
+            e.text += d.modelConfirmed
+                          ? std::string(", after it had answered as a ") + ModelName(row) +
+                                ": check the cable, the PLC's power and that no other program "
+                                "reads its port, then run the update again"
+                          : ": a controller of another model answers in another way; --info "
+                            "tells what it is";
             return;
         }
         case Finding::NoValidReply:
