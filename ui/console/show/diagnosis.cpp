@@ -10,6 +10,10 @@ namespace fwburn::console {
 
 namespace {
 
+constexpr char kHungUp[] =
+    "the port went away under the update (the line hung up: the cable pulled, or the PLC's power "
+    "lost): check the cable and the PLC's power";
+
 // The models whose bootloader, under `rule`, answers `id` at `row`'s address.
 std::string BootModels(uint16_t id, BootIdRule rule, int row) {
     std::string names;
@@ -80,10 +84,7 @@ void Silence(Explanation& e, const Diagnosis& d, int row, bool denied,
     if (hungUp && d.finding != Finding::NotReopened) {
         // Whatever came before: nothing could answer on a line that is gone.
         e.finding = "hung-up";
-        e.text =
-            "the port went away under the update (the line hung up: the cable pulled, or "
-            "the PLC's power lost): check the cable and the PLC's power, then run the "
-            "update again";
+        e.text = std::string(kHungUp) + ", then run the update again";
         return;
     }
     switch (d.finding) {
@@ -156,6 +157,11 @@ Explanation Explain(const UpdateOutcome& outcome, int row, BootIdRule rule, bool
                 e.text += "; " + std::to_string(outcome.surplusBytes) +
                           " bytes came beyond the replies: a line that echoes or repeats them (an "
                           "RS-485 converter, a loopback) fails every attempt, so check it first";
+            }
+            // The cause first: run again with the cable still out, it fails the same way.
+            if (hungUp) {
+                e.finding = "hung-up";
+                e.text = std::string(kHungUp) + "; " + e.text;
             }
             return e;
         case OutcomeKind::ControllerRefused:
