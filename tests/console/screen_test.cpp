@@ -341,6 +341,23 @@ TEST(ScreenTest, ANoteIsALineOfItsOwnOnStderr) {
     }
 }
 
+// On a narrow terminal the program's own error lines go on to the next line between words: the
+// path they give is never cut.
+TEST(ScreenTest, AnErrorLineKeepsItsPathWhole) {
+    const std::string path = "/run/lock/fwburn-_dev_serial_by-id_usb-Korvan_ZL500_A1-if00.lock";
+    for (const int columns : {80, 40}) {
+        Captured io;
+        {
+            const std::unique_ptr<Screen> screen =
+                Screen::Make(ScreenMode::kTerminal, io.out, io.err, [columns] { return columns; });
+            screen->Start(Info());
+            screen->OpenFailed("/dev/ttyACM0: in use by another program (lock file " + path + ")",
+                               false);
+        }
+        EXPECT_NE(io.Err().find(path), std::string::npos) << io.Err();
+    }
+}
+
 // A controller that stops taking blocks at block 101 of 8096: every form shows 100 blocks done,
 // not the 81 the percentage (1 %) would stand for.
 TEST(ScreenTest, AFailureMidTransferShowsTheExactCountReached) {

@@ -127,7 +127,9 @@ class Screen {
     std::string Prefix() const;
     // The columns left after the prefix.
     int Room() { return columns_() - static_cast<int>(Prefix().size()); }
-    void OwnErrorLine(const std::string& text) { ErrorLine(Fit(text)); }
+    // What went wrong names what the person needs whole (a path, a lock file, the udev rule):
+    // broken at blanks, never cut.
+    void OwnErrorLine(const std::string& text) { ErrorLine(Wrap(text)); }
     // The stream of the people's lines that are no errors: stdout carries JSON only.
     std::FILE* PeopleOut() { return json_ ? err_ : out_; }
     // Ends the status line on a terminal, so that a full line can follow; `keep` leaves it shown.
