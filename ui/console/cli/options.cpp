@@ -120,7 +120,9 @@ ParsedCommandLine ParseCommandLine(const std::string& program, const std::string
     } else if (o.all && !o.ports.empty()) {
         wrong = "use either --port or --all";
     } else if (o.all && (o.version || app.count("--extract-image") > 0)) {
-        wrong = "--all goes with an update, --info or --list-ports, not with --version or --extract-image";
+        wrong =
+            "--all goes with an update, --info or --list-ports, not with --version or "
+            "--extract-image";
     } else if (app.count("--trace") > 0 && actions > int{o.info}) {
         // Not taken silently: a person asking for a trace would send an empty file to support.
         wrong =
