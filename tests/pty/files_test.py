@@ -152,6 +152,22 @@ class Trace(PtyCase):
         p = subprocess.run([program_path("aio"), "--trace="], capture_output=True, text=True)
         self.assertEqual(p.returncode, 2, p.stderr)
 
+    def test_a_trace_that_cannot_open_is_told_for_what_it_is(self):
+        sim = self.start_sim("aio")
+        fifo = os.path.join(self.tmp.name, "unread")
+        os.mkfifo(fifo)
+        hint = "(a FIFO needs its reader started first)"
+        # /dev/tty in a session without a terminal fails as a FIFO with no reader does.
+        for path, hinted in ((fifo, True), ("/dev/tty", False)):
+            with self.subTest(path=path):
+                p = subprocess.run(cli_command("aio", "--port", sim.port, "--yes", "--trace", path),
+                                   stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                   start_new_session=True, timeout=60)
+                self.assertEqual(p.returncode, 2, p.stderr)
+                self.assertIn("--trace %s: cannot write the file: No such device or address"
+                              % path, p.stderr)
+                self.assertEqual(hint in p.stderr, hinted, p.stderr)
+
     def test_a_trace_that_cannot_be_written_is_reported_once(self):
         # The control: a trace that is written says nothing about the trace.
         sim = self.start_sim("aio", "--exit-after-update")

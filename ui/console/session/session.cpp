@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/session/queued_trace.hpp"
@@ -279,10 +280,14 @@ int Session::RunTargets(const TargetChoice& choice) {
                                           "would be sent down its line (name a file)");
         }
         if (trace_ == nullptr) {
+            // ENXIO is also /dev/tty without a controlling terminal: the hint is for a FIFO only.
+            std::error_code unknown;
+            const bool readerless =
+                error == ENXIO && std::filesystem::is_fifo(options_.trace, unknown);
             return NotRun(kExitUsage,
                           "--trace " + options_.trace +
                               ": cannot write the file: " + std::strerror(error) +
-                              (error == ENXIO ? " (a FIFO needs its reader started first)" : ""));
+                              (readerless ? " (a FIFO needs its reader started first)" : ""));
         }
     }
     for (const Target& target : choice.targets) {
