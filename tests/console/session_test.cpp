@@ -72,8 +72,14 @@ struct TestHost final : Host {
     int Columns() override { return 0; }
     void Wake() override { ++wakes; }
     Event Wait(Clock::time_point deadline, bool) override {
-        if (signalAfterWake) {  // the signal comes with the first look's end still unread
-            while (wakes == 0) {
+        // The signal comes with the `signalAtWake`th thing a worker said still unread; what
+        // they said before it the loop reads.
+        if (signalAtWake > 0) {
+            while (wakes < signalAtWake) {
+                if (wakes > readTo) {
+                    readTo = wakes;
+                    return {};
+                }
                 std::this_thread::sleep_for(kPoll);
             }
             Event signal;
@@ -91,7 +97,7 @@ struct TestHost final : Host {
     }
     std::string UsbLinkIdentity() override { return "usb-link"; }
     std::unique_ptr<SessionLink> MakeLink(const Target& target) override {
-        if (signalAfterWake) {
+        if (signalAtWake > 0) {
             return std::make_unique<WaitingLink>(target.port != "/dev/ttyGONE", waitingLetGo);
         }
         return std::make_unique<NoMemoryLink>(portLetGo);
@@ -123,7 +129,8 @@ struct TestHost final : Host {
     std::FILE* err_ = std::tmpfile();
     bool lockReleased = false;
     bool portLetGo = false;
-    bool signalAfterWake = false;
+    int signalAtWake = 0;
+    int readTo = 0;
     std::atomic<int> wakes{0};
     std::atomic<bool> waitingLetGo{false};
 };
@@ -216,7 +223,7 @@ TEST(SessionTest, AWorkersOwnFailureEndsTheRunInOrder) {
 // its findings in the closing records; only the one still probing was cut short.
 TEST(SessionTest, ASignalKeepsTheFindingsOfALookThatHadEnded) {
     TestHost host;
-    host.signalAfterWake = true;
+    host.signalAtWake = 1;
     Options options;
     options.ports = {"/dev/ttyGONE", "/dev/ttyTEST1"};
     options.json = true;
@@ -227,6 +234,29 @@ TEST(SessionTest, ASignalKeepsTheFindingsOfALookThatHadEnded) {
     EXPECT_EQ(looks[0].value("exitCode", -1), 4) << looks[0];
     EXPECT_EQ(looks[1].value("signal", ""), "SIGTERM") << looks[1];
     EXPECT_EQ(looks[1].value("exitCode", -1), 143) << looks[1];
+}
+
+// A signal that comes after an update's final message, before the loop has read it (here this
+// test build's image refused): that update keeps its own outcome and status, never told as
+// interrupted.
+TEST(SessionTest, ASignalKeepsTheOutcomeOfAnUpdateThatHadEnded) {
+    TestHost host;
+    host.signalAtWake = 2;  // the first: the worker waits for its timer's stop
+    Options options;
+    options.ports = {"/dev/ttyTEST0"};
+    options.json = true;
+    const int status = RunSession(host, options, Run::Kind::kUpdate);
+    EXPECT_NE(status, 128 + SIGTERM);
+    std::vector<nlohmann::json> outcomes;
+    for (const nlohmann::json& e : Events(host)) {
+        if (e["event"] == "outcome") {
+            outcomes.push_back(e);
+        }
+    }
+    ASSERT_EQ(outcomes.size(), 1u) << host.Out();
+    EXPECT_EQ(outcomes[0].value("exitCode", -1), status) << outcomes[0];
+    EXPECT_FALSE(outcomes[0].contains("signal")) << outcomes[0];
+    EXPECT_EQ(host.Err().find("interrupted"), std::string::npos) << host.Err();
 }
 
 }  // namespace

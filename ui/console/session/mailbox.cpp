@@ -1,5 +1,6 @@
 #include "ui/console/session/mailbox.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -19,8 +20,8 @@ Answer Mailbox::Send(Request request) {
         return Answer::Ok;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    replied_.wait(lock, [this] { return reply_.has_value(); });
-    const Answer answer = *reply_;
+    replied_.wait(lock, [this] { return reply_.has_value() || closed_; });
+    const Answer answer = closed_ ? Answer::Cancel : *reply_;
     reply_.reset();
     return answer;
 }
@@ -42,6 +43,21 @@ std::optional<Request> Mailbox::Take(bool progressOnly) {
     Request r = std::move(queue_.front());
     queue_.pop_front();
     return r;
+}
+
+void Mailbox::Close() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+    }
+    replied_.notify_all();
+}
+
+bool Mailbox::HoldsEnd() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::any_of(queue_.begin(), queue_.end(), [](const Request& r) {
+        return r.kind == Request::kFinal || r.kind == Request::kDone;
+    });
 }
 
 void Mailbox::Reply(Answer answer) {

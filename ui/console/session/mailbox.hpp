@@ -31,7 +31,12 @@ class Mailbox final : public FrontEnd {
     // progress event, before a signal ends the run, so that the count shown is where the worker
     // got to.
     std::optional<Request> Take(bool progressOnly = false);
+    // Whether the worker's end, its final message or its return, waits among the requests; only
+    // requests that need no reply can stand before it.
+    bool HoldsEnd();
     void Reply(Answer answer);
+    // A run torn down with its worker still going: every reply from now on is Cancel, at once.
+    void Close();
     // Any thread: the main thread looks at the run again.
     void Wake() {
         if (wake_) {
@@ -44,6 +49,7 @@ class Mailbox final : public FrontEnd {
     std::condition_variable replied_;
     std::deque<Request> queue_;
     std::optional<Answer> reply_;
+    bool closed_ = false;
     std::function<void()> wake_;
 };
 

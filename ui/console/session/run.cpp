@@ -20,6 +20,7 @@ Run::Run(Kind k, const Target& t, Host& host, bool yes, uint32_t blockSize)
 }
 
 Run::~Run() {
+    mailbox.Close();  // a worker waiting for a reply would never be joined
     Join();
 }
 

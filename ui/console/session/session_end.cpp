@@ -135,19 +135,34 @@ void Session::Interrupt(const Host::Event& signal) {
                      signal.signalName);
         std::fflush(host_.err());
     }
-    StopUpdates(signal.signalName, signal.signalStatus);
-    CloseEarly(signal.signalName, signal.signalStatus);
-    EndNow(signal.signalStatus);
+    // When no update was under way any more, each had shown its own outcome: its status stands.
+    int status = signal.signalStatus;
+    if (!StopUpdates(signal.signalName, status) && kind_ == Run::Kind::kUpdate) {
+        std::vector<int> codes;
+        for (const auto& run : runs_) {
+            codes.push_back(run->code);
+        }
+        status = WorstExitCode(codes);
+    }
+    CloseEarly(signal.signalName, status);
+    EndNow(status);
 }
 
 // Each update still under way says where it stopped and whether the erase had begun; whether
-// any did.
+// any did. One whose end (its final message, or its return) waits in its mailbox had ended
+// before `cause`: it is told as the loop would have told it, with its own outcome.
 bool Session::StopUpdates(const char* cause, int status) {
     const double now = Seconds();
     bool said = false;
     for (auto& run : runs_) {
         if (run->kind != Run::Kind::kUpdate || run->ended() || run->finalShown ||
             run->screen == nullptr) {
+            continue;
+        }
+        if (run->mailbox.HoldsEnd()) {
+            while (std::optional<Request> request = run->mailbox.Take()) {
+                Handle(*run, *request);
+            }
             continue;
         }
         CheckTrace(*run->screen);
