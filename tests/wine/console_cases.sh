@@ -290,6 +290,10 @@ events[0]['mode'] == 'application' and events[0]['fits'] and events[0]['exitCode
     cli twice-nt "$program" --port COM44 --port '\??\com44' --allow-stand-in
     expect_status twice-nt 2
     has twice-nt err "are one port"
+    # AUX is another name of COM1 (a link among the DOS devices): the same port, one lock.
+    cli twice-aux "$program" --port COM1 --port aux.log --allow-stand-in
+    expect_status twice-aux 2
+    has twice-aux err "are one port"
     # Past the DOS devices from the namespace's root: refused before the open, whatever it opens.
     cli root "$program" --info --port '\\.\GLOBALROOT\Device\Serial0'
     expect_status root 4

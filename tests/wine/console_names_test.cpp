@@ -56,24 +56,6 @@ TEST(NamesADevice, EveryReservedNameInEveryFolderWithAnyExtension) {
     }
 }
 
-// A trace named as a comm port, however spelled, would go down its line; other devices and files
-// whose names only start like one are written.
-TEST(NamesACommPort, AnyNumberInAnyFolderWithAnyExtension) {
-    const struct {
-        const char* path;
-        bool port;
-    } cases[] = {
-        {"COM3", true},       {"com12", true},        {"\\\\.\\COM12", true},
-        {"//./com200", true}, {"COM7:", true},        {"c:\\logs\\COM3.txt", true},
-        {"aux", true},        {"COM\xC2\xB9", true},  {"COM", false},
-        {"COM.log", false},   {"company.log", false}, {"COM3x", false},
-        {"NUL", false},       {"CONOUT$", false},     {"C:\\logs\\trace.txt", false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(NamesACommPort(c.path), c.port) << c.path;
-    }
-}
-
 TEST(EndingForControlEvent, TheLinuxStatusesWhereTheyMeanTheSame) {
     const struct {
         unsigned long event;

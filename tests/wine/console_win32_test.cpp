@@ -348,12 +348,21 @@ TEST(ConsoleOutput, ATraceFileIsWrittenAnew) {
     EXPECT_EQ(Contents(path), "new\n");
 }
 
-// A comm port named as the trace is refused before it is opened: the record would go down its
-// line to a controller (the names: NamesACommPort).
+// A device named as the trace is refused before it is opened (a comm port however named: the
+// record would go down its line to a controller); a file whose name only looks like one is written.
 TEST(ConsoleOutput, ACommPortIsNoTraceFile) {
     // (the name, refused)
-    const std::pair<std::string, bool> cases[] = {
-        {"\\\\.\\COM12", true}, {TempFolder("fwburn-output") + "company.log", false}};
+    const std::string folder = TempFolder("fwburn-output");
+    const std::pair<std::string, bool> cases[] = {{"\\\\.\\COM12", true},
+                                                  {"//./com200", true},
+                                                  {"COM7:", true},
+                                                  {folder + "COM3.txt", true},
+                                                  {"aux", true},
+                                                  {"\\\\.\\PLC-ALIAS", true},
+                                                  {"\\\\.\\C:", true},
+                                                  {folder + "COM12.txt", false},
+                                                  {folder + "company.log", false},
+                                                  {"NUL", false}};
     for (const auto& [name, refused] : cases) {
         SCOPED_TRACE(name);
         int error = 0;

@@ -76,12 +76,4 @@ bool NamesADevice(const std::string& given) {
            SuperscriptDigit(digit);
 }
 
-bool NamesACommPort(const std::string& path) {
-    const std::string name = LastStem(WithBackslashes(path));
-    const std::string number = name.size() > 3 ? name.substr(3) : "";
-    return name == "AUX" || (name.compare(0, 3, "COM") == 0 && !number.empty() &&
-                             (number.find_first_not_of("0123456789") == std::string::npos ||
-                              SuperscriptDigit(number)));
-}
-
 }  // namespace fwburn::console

@@ -13,10 +13,4 @@ namespace fwburn::console {
 // namespace ("\\.\...", or "\\?\" followed by anything but a drive or UNC).
 bool NamesADevice(const std::string& path);
 
-// Whether `path` names a comm port, which a --trace file must never be (the record would go down
-// its line): AUX, or COM and a number, as the last part of any path, with any extension or colon
-// ("\\.\COM12", "c:\logs\com3.txt", "COM7:"; COM10 and up are one only through "\\.\", but
-// are refused however written).
-bool NamesACommPort(const std::string& path);
-
 }  // namespace fwburn::console

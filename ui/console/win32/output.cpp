@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "ui/console/session/queued_trace.hpp"
-#include "ui/console/win32/device_names.hpp"
 #include "ui/console/win32/same_handle.hpp"
 #include "ui/console/win32/text.hpp"
+#include "ui/console/win32/win32_link.hpp"
 
 namespace fwburn::console {
 
@@ -332,7 +332,11 @@ HANDLE StreamOfSameFile(const std::wstring& path) {
 }  // namespace
 
 std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error) {
-    if (NamesACommPort(path)) {
+    // Of the devices only the null device and the console take a trace; any other (a comm port
+    // however named, its aliases, a volume) is refused before it is opened, which would raise a
+    // port's modem lines.
+    const std::string device = DeviceNameOf(path);
+    if (!device.empty() && device != "NUL" && device != "CON" && device != "CONOUT$") {
         error = kTraceOnALine;
         return nullptr;
     }

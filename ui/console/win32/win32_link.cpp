@@ -44,14 +44,53 @@ std::string WindowsReading(const std::string& name) {
     return device ? Utf8(full) : name;
 }
 
+// A DOS device name that links to another names that one's device: AUX is COM1 on every Windows
+// (and another alias may be defined). Followed to the name a link ends at, a few links deep.
+std::string LinkedName(std::string key) {
+    for (int links = 0; links < 4 && !key.empty() && key.find('\\') == std::string::npos; ++links) {
+        wchar_t target[1024];
+        if (QueryDosDeviceW(Wide(key).c_str(), target, 1024) == 0) {
+            break;
+        }
+        const std::string to = Utf8(target);
+        std::string next;
+        for (const std::string via : {"\\DosDevices\\", "\\??\\"}) {
+            if (to.size() > via.size() && to.compare(0, via.size(), via) == 0) {
+                next = PortKey(to.substr(via.size()));
+            }
+        }
+        if (next.empty()) {
+            break;
+        }
+        key = next;
+    }
+    return key;
+}
+
 }  // namespace
 
 std::string DeviceKeyOf(const std::string& name) {
-    return PortKey(WindowsReading(name));
+    return LinkedName(PortKey(WindowsReading(name)));
 }
 
 std::string ComPortOf(const std::string& name) {
-    return ComPortName(WindowsReading(name));
+    const std::string reading = WindowsReading(name);
+    const std::string key = PortKey(reading);
+    const std::string linked = LinkedName(key);
+    return ComPortName(linked == key ? reading : linked);
+}
+
+std::string DeviceNameOf(const std::string& name) {
+    const std::string reading = WindowsReading(name);
+    if (reading.compare(0, 4, "\\\\.\\") != 0 && reading.compare(0, 4, "\\\\?\\") != 0 &&
+        reading.compare(0, 4, "\\??\\") != 0) {
+        return "";
+    }
+    if (LeavesDosDevices(reading)) {
+        return PortKey(reading);
+    }
+    const std::string key = DeviceKeyOf(name);
+    return key.find('\\') == std::string::npos ? key : "";
 }
 
 void Win32Link::TraceTo(TraceWriter* trace) {

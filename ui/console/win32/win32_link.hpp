@@ -58,4 +58,8 @@ std::string DeviceKeyOf(const std::string& name);
 // and "\??\COM4" give "COM4"); empty when it opens none.
 std::string ComPortOf(const std::string& name);
 
+// The device Windows opens for `name`, read as DeviceKeyOf reads it ("AUX.txt" gives "COM1",
+// "\\.\C:" "C:"); empty when it opens a file, or a path within a device ("\\.\pipe\x").
+std::string DeviceNameOf(const std::string& name);
+
 }  // namespace fwburn::console
