@@ -350,7 +350,10 @@ class Descriptors(PtyCase):
         usb = fleet_test.fake_usb_tree(self.tmp.name, [("ttyACM0", "1-1.2", "A1")])
         for args, env in ((["--yes", "--json"], None), (["--version"], None),
                           (["--version", "--json"], None), (["--help"], None),
-                          (["--list-ports"], usb), (["--list-ports", "--json"], usb)):
+                          (["--list-ports"], usb), (["--list-ports", "--json"], usb),
+                          (["--extract-image", os.path.join(self.tmp.name, "x.bin")], None),
+                          (["--extract-image", os.path.join(self.tmp.name, "j.bin"), "--json"],
+                           None)):
             for stdout, reason in (("/dev/full", "No space left on device"),
                                    (None, "Bad file descriptor")):
                 with self.subTest(args=args, stdout=stdout), open("/dev/full", "w") as full:

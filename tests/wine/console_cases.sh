@@ -284,6 +284,10 @@ events[0]['mode'] == 'application' and events[0]['fits'] and events[0]['exitCode
     has missing err "ERROR: CANNOT open USB Port!!!"
     cli usage "$program" --all --port COM44
     expect_status usage 2
+    cli help "$program" --help
+    expect_status help 0
+    ! grep -q $'\r' "$ARTIFACTS/$tag.usage.err" "$ARTIFACTS/$tag.help.out" ||
+        fail "a line ends in CR LF: $(grep -l $'\r' "$ARTIFACTS/$tag".{usage.err,help.out})"
     cli twice "$program" --port COM44 --port '\\.\com44' --allow-stand-in
     expect_status twice 2
     has twice err "are one port"

@@ -154,6 +154,15 @@ int Command(Host& host, const char* program, const Options& options, int row) {
     return session.Run(choice);
 }
 
+// Lines that stdout lost (a full disk, a closed stream) are said on stderr, as a session's lost
+// lines are; the status stands.
+void SayIfStdoutLost(const char* program) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "%s: stdout: %s; lines of this run are missing there\n", program,
+                     std::strerror(errno));
+    }
+}
+
 }  // namespace
 
 int RunConsole(const char* program, int argc, char** argv) {
@@ -165,11 +174,8 @@ int RunConsole(const char* program, int argc, char** argv) {
     const ParsedCommandLine parsed =
         ParseCommandLine(program, row >= 0 ? ModelName(row) : "Korvan", arguments);
     if (!parsed.run) {
-        // The help on a full disk is said lost as a command's lines are (below), the status kept.
-        if (std::fputs(parsed.output.c_str(), stdout) == EOF || std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "%s: stdout: %s; lines of this run are missing there\n", program,
-                         std::strerror(errno));
-        }
+        std::fputs(parsed.output.c_str(), stdout);
+        SayIfStdoutLost(program);
         std::fputs(parsed.error.c_str(), stderr);
         return parsed.exitCode;
     }
@@ -182,7 +188,9 @@ int RunConsole(const char* program, int argc, char** argv) {
     }
     if (!options.extractImage.empty()) {
         // Its own signal handling: a signal removes the temporary file it is writing.
-        return ExtractImage(program, options.extractImage, options.json);
+        const int code = ExtractImage(program, options.extractImage, options.json);
+        SayIfStdoutLost(program);
+        return code;
     }
     std::unique_ptr<Host> host;
     try {
