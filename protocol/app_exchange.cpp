@@ -4,16 +4,33 @@
 
 namespace fwburn {
 
+namespace {
+
+// Whether `got` bytes are a whole reply that passes its check, judged on a copy: the check decodes
+// in place.
+bool PassesAsRead(const uint8_t* reply, uint32_t got, uint32_t replyLength) {
+    uint8_t copy[kLongReplyLength];
+    if (got != replyLength || replyLength > sizeof copy) {
+        return false;
+    }
+    std::memcpy(copy, reply, replyLength);
+    return ReplyPassesLrc(copy, replyLength);
+}
+
+}  // namespace
+
 uint32_t ReadReply(Device& device, uint8_t* reply, uint32_t replyLength) {
     std::memset(reply, 0, replyLength);
     uint32_t got = device.Read(reply, replyLength);
     // Bytes ahead of the ":" are the tail of an earlier reply that was still on the line when
     // the input was discarded. Read as part of this reply, they would leave this reply's own tail
     // for the next request, and every attempt after would come out of step the same way: the
-    // controller answering each one while the exchange ends with no response.
+    // controller answering each one while the exchange ends with no response. A whole reply that
+    // passes as read stands, whatever its first and last two characters are (a ":" among the
+    // last two is no start).
     const auto* start =
         got > 1 ? static_cast<const uint8_t*>(std::memchr(reply + 1, ':', got - 1)) : nullptr;
-    if (reply[0] != ':' && start != nullptr) {
+    if (reply[0] != ':' && start != nullptr && !PassesAsRead(reply, got, replyLength)) {
         const auto skipped = static_cast<uint32_t>(start - reply);
         std::memmove(reply, start, got - skipped);
         got -= skipped;

@@ -354,6 +354,19 @@ TEST_F(Handshake, TailOfAnEarlierReplyStillArrivingDoesNotPutEveryAttemptOutOfSt
     }
 }
 
+TEST_F(Handshake, AWholeReplyThatPassesStandsWhateverItsFirstAndLastCharacters) {
+    // A ":" among the two last characters is not taken for the start of a reply.
+    std::string odd = test::CommandReply(5);
+    odd[0] = 'X';
+    odd[odd.size() - 2] = ':';
+    FakeDevice dev;
+    dev.fallback = [odd](const test::Bytes&) { return Paced(odd, 16); };
+    figures.totalErrCounter = 0;
+    EXPECT_EQ(Confirm(dev), 5);
+    EXPECT_EQ(dev.Writes().size(), 1u);
+    EXPECT_EQ(figures.totalErrCounter, 0);
+}
+
 TEST_F(Handshake, ClosedHandleFailsAtOnceWithNoResponse) {
     figures.totalErrCounter = 0;
     Dummy(ClosedDevice());
