@@ -72,14 +72,9 @@ struct TestHost final : Host {
     int Columns() override { return 0; }
     void Wake() override { ++wakes; }
     Event Wait(Clock::time_point deadline, bool) override {
-        // The signal comes with the `signalAtWake`th thing a worker said still unread; what
-        // they said before it the loop reads.
+        // The signal comes once the workers have said `signalAtWake` things, none of them read.
         if (signalAtWake > 0) {
             while (wakes < signalAtWake) {
-                if (wakes > readTo) {
-                    readTo = wakes;
-                    return {};
-                }
                 std::this_thread::sleep_for(kPoll);
             }
             Event signal;
@@ -130,7 +125,6 @@ struct TestHost final : Host {
     bool lockReleased = false;
     bool portLetGo = false;
     int signalAtWake = 0;
-    int readTo = 0;
     std::atomic<int> wakes{0};
     std::atomic<bool> waitingLetGo{false};
 };
@@ -236,12 +230,12 @@ TEST(SessionTest, ASignalKeepsTheFindingsOfALookThatHadEnded) {
     EXPECT_EQ(looks[1].value("exitCode", -1), 143) << looks[1];
 }
 
-// A signal that comes after an update's final message, before the loop has read it (here this
-// test build's image refused): that update keeps its own outcome and status, never told as
-// interrupted.
+// A signal that comes once an update has come to its end (here this test build's image refused:
+// its phase said, then its timer's stop, its final message to follow), before the loop has read
+// that: the update keeps its own outcome and status, never told as interrupted.
 TEST(SessionTest, ASignalKeepsTheOutcomeOfAnUpdateThatHadEnded) {
     TestHost host;
-    host.signalAtWake = 2;  // the first: the worker waits for its timer's stop
+    host.signalAtWake = 2;
     Options options;
     options.ports = {"/dev/ttyTEST0"};
     options.json = true;

@@ -56,7 +56,8 @@ void Mailbox::Close() {
 bool Mailbox::HoldsEnd() {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::any_of(queue_.begin(), queue_.end(), [](const Request& r) {
-        return r.kind == Request::kFinal || r.kind == Request::kDone;
+        return r.kind == Request::kStopTimer || r.kind == Request::kFinal ||
+               r.kind == Request::kDone;
     });
 }
 

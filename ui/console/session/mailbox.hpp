@@ -31,8 +31,8 @@ class Mailbox final : public FrontEnd {
     // progress event, before a signal ends the run, so that the count shown is where the worker
     // got to.
     std::optional<Request> Take(bool progressOnly = false);
-    // Whether the worker's end, its final message or its return, waits among the requests; only
-    // requests that need no reply can stand before it.
+    // Whether the worker has come to its end: its timer's stop (its last step before the final
+    // message), the final message or its return waits among the requests.
     bool HoldsEnd();
     void Reply(Answer answer);
     // A run torn down with its worker still going: every reply from now on is Cancel, at once.

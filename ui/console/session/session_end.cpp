@@ -3,10 +3,12 @@
 // or a failure of the system, at once; or refused before any controller was taken.
 #include "ui/console/session/session.hpp"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "catalogue/catalogue.hpp"
 #include "ui/console/session/outcome.hpp"
@@ -148,9 +150,11 @@ void Session::Interrupt(const Host::Event& signal) {
     EndNow(status);
 }
 
+constexpr std::chrono::milliseconds kEndFollows{250};
+
 // Each update still under way says where it stopped and whether the erase had begun; whether
-// any did. One whose end (its final message, or its return) waits in its mailbox had ended
-// before `cause`: it is told as the loop would have told it, with its own outcome.
+// any did. One that had come to its end before `cause` (its timer stopped, its final message or
+// its return waiting in its mailbox) is told as the loop would have told it, its own outcome.
 bool Session::StopUpdates(const char* cause, int status) {
     const double now = Seconds();
     bool said = false;
@@ -160,10 +164,18 @@ bool Session::StopUpdates(const char* cause, int status) {
             continue;
         }
         if (run->mailbox.HoldsEnd()) {
-            while (std::optional<Request> request = run->mailbox.Take()) {
-                Handle(*run, *request);
+            // Its outcome follows its timer's stop at once, with nothing on the line between.
+            const Clock::time_point until = Clock::now() + kEndFollows;
+            while (!run->finalShown && !run->ended() && Clock::now() < until) {
+                if (std::optional<Request> request = run->mailbox.Take()) {
+                    Handle(*run, *request);
+                } else {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
             }
-            continue;
+            if (run->finalShown || run->ended()) {
+                continue;
+            }
         }
         CheckTrace(*run->screen);
         while (std::optional<Request> request = run->mailbox.Take(true)) {
