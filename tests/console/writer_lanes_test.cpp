@@ -99,12 +99,12 @@ TEST(WriterLanesTest, AFailedWriteLosesTheRestOfItsLineAndAFileNothingMore) {
         size_t droppedBytes;
         size_t droppedPieces;
         bool brokenPipe;
-        int firstError;  // what the end of the run says was lost, a reader gone aside
+        int firstError;  // what the end of the run says was lost
     };
     const Case cases[] = {
         {"a file ends", true, kFailed, "aaaab", kFailed, 3, 0, false, kFailed},
         {"a terminal goes on", false, kFailed, "aaaabeeee\n", 0, 10, 2, false, kFailed},
-        {"a reader gone wakes the loop", false, kGone, "aaaabeeee\n", 0, 10, 2, true, 0},
+        {"a reader gone wakes the loop", false, kGone, "aaaabeeee\n", 0, 10, 2, true, kGone},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -226,14 +226,15 @@ void WriterLanes::Run(size_t index) {
         if (error != 0) {
             // A terminal that hung up, a full disk, a closed descriptor: the rest is lost.
             droppedBytes_ += left;
+            // A reader gone is a signal to the loop; after the loop (a look's table, the port
+            // list) it is lines lost as any others are.
             if (destinations_->ReaderGone(error)) {
                 brokenPipe_ = true;
                 destinations_->Wake();
-            } else {
-                firstErrors_.resize(std::max(firstErrors_.size(), piece.to + 1));
-                if (firstErrors_[piece.to] == 0) {
-                    firstErrors_[piece.to] = error;
-                }
+            }
+            firstErrors_.resize(std::max(firstErrors_.size(), piece.to + 1));
+            if (firstErrors_[piece.to] == 0) {
+                firstErrors_[piece.to] = error;
             }
             if (endAtError_) {
                 lane.error = error;
