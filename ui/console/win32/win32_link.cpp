@@ -67,30 +67,42 @@ std::string LinkedName(std::string key) {
     return key;
 }
 
+// A name as Windows reads it, its key, and the key its DOS links lead to.
+struct DosName {
+    std::string reading;
+    std::string key;
+    std::string linked;
+};
+
+DosName ReadName(const std::string& name) {
+    DosName n;
+    n.reading = WindowsReading(name);
+    n.key = PortKey(n.reading);
+    n.linked = LinkedName(n.key);
+    return n;
+}
+
 }  // namespace
 
 std::string DeviceKeyOf(const std::string& name) {
-    return LinkedName(PortKey(WindowsReading(name)));
+    return ReadName(name).linked;
 }
 
 std::string ComPortOf(const std::string& name) {
-    const std::string reading = WindowsReading(name);
-    const std::string key = PortKey(reading);
-    const std::string linked = LinkedName(key);
-    return ComPortName(linked == key ? reading : linked);
+    const DosName n = ReadName(name);
+    return ComPortName(n.linked == n.key ? n.reading : n.linked);
 }
 
 std::string DeviceNameOf(const std::string& name) {
-    const std::string reading = WindowsReading(name);
-    if (reading.compare(0, 4, "\\\\.\\") != 0 && reading.compare(0, 4, "\\\\?\\") != 0 &&
-        reading.compare(0, 4, "\\??\\") != 0) {
+    const DosName n = ReadName(name);
+    if (n.reading.compare(0, 4, "\\\\.\\") != 0 && n.reading.compare(0, 4, "\\\\?\\") != 0 &&
+        n.reading.compare(0, 4, "\\??\\") != 0) {
         return "";
     }
-    if (LeavesDosDevices(reading)) {
-        return PortKey(reading);
+    if (LeavesDosDevices(n.reading)) {
+        return n.key;
     }
-    const std::string key = DeviceKeyOf(name);
-    return key.find('\\') == std::string::npos ? key : "";
+    return n.linked.find('\\') == std::string::npos ? n.linked : "";
 }
 
 void Win32Link::TraceTo(TraceWriter* trace) {
