@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "ui/console/show/shown_text.hpp"
+
 namespace fwburn::console {
 
 using Json = nlohmann::ordered_json;
@@ -21,10 +23,11 @@ inline Json Fixed(double value) {
     return std::strtod(text, nullptr);
 }
 
-// `json` on one line, with its newline. Control characters are escaped, valid UTF-8 passes
-// through, and bytes that are no valid UTF-8 become U+FFFD: a path may be any bytes.
+// `json` on one line, with its newline. Control characters (C1 too) and the marks that reorder a
+// line are escaped, other valid UTF-8 passes through, and bytes that are no valid UTF-8 become
+// U+FFFD: a path may be any bytes.
 inline std::string JsonText(const Json& json) {
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    return QuietJson(json.dump(-1, ' ', false, Json::error_handler_t::replace)) + "\n";
 }
 
 }  // namespace fwburn::console

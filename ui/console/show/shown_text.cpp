@@ -145,6 +145,23 @@ std::string Shown(const std::string& text) {
     return out;
 }
 
+std::string QuietJson(const std::string& json) {
+    std::string out;
+    out.reserve(json.size());
+    for (size_t at = 0; at < json.size();) {
+        uint32_t codePoint = 0;
+        const size_t length =
+            static_cast<uint8_t>(json[at]) < 0x80 ? 0 : Sequence(json, at, codePoint);
+        if (length > 0 && Hidden(codePoint)) {
+            out += "\\u" + Hex(codePoint, 4).substr(2);
+            at += length;
+        } else {
+            out += json[at++];
+        }
+    }
+    return out;
+}
+
 std::string Head(const std::string& text, size_t length) {
     if (text.size() <= length) {
         return text;

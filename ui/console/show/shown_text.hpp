@@ -29,6 +29,12 @@ size_t Width(const std::string& text);
 std::string HeadWithin(const std::string& text, size_t columns);
 std::string TailWithin(const std::string& text, size_t columns);
 
+// A JSON text (valid UTF-8, as JsonText makes it) with the code points that Shown escapes written
+// as JSON escapes ("\u009b", "\u202e"): a reader decodes the same text, and a JSON line that
+// reaches a terminal as it is (`cat`, a log viewer) cannot repaint it or reorder what it shows.
+// Outside strings JSON is ASCII, so only string contents change.
+std::string QuietJson(const std::string& json);
+
 // Bytes as a person can read them between quotes: printable ASCII as it is, CR and LF as \r and
 // \n, a backslash and a quote escaped, anything else as \xHH.
 std::string Printable(const uint8_t* bytes, size_t length);
