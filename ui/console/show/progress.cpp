@@ -89,7 +89,13 @@ std::string FitOneLine(const std::string& text, size_t limit) {
     std::string line = text;
     const size_t over = width - limit;
     if (bestWidth > kShortestCutWord) {
-        const size_t length = std::max(kShortestCutWord, bestWidth - std::min(over, bestWidth));
+        // Cut as far as the line then fits. Where no cut the name can bear does that, the line is
+        // broken anyway: the name stays whole then (its version is what a person checks), cut
+        // only to a line of its own.
+        size_t length = bestWidth - std::min(over, bestWidth);
+        if (length < kShortestCutWord) {
+            length = std::min(bestWidth, limit);
+        }
         line = text.substr(0, best) + CutName(text.substr(best, bestLength), length) +
                text.substr(best + bestLength);
     }
