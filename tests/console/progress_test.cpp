@@ -177,6 +177,9 @@ TEST(LineTest, PlainLinesForALog) {
     erase.done = erase.total = 506;
     erase.phaseSeconds = 12.6;
     EXPECT_EQ(PlainLine(erase), "Erasing: 100%, 506/506 steps, took 0:13, retries 0/0");
+    EXPECT_NE(TerminalLine(erase, 80).find("]  100%  506/506 steps  took 0:13  retries 0/0"),
+              std::string::npos)
+        << TerminalLine(erase, 80);
 }
 
 }  // namespace

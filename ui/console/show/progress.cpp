@@ -232,8 +232,9 @@ std::string TerminalLine(const ProgressView& view, int columns) {
         if ((dropped & kRate) == 0 && !rate.empty()) {
             figures += "  " + rate;
         }
-        if ((dropped & kEta) == 0) {
-            figures += "  ETA " + FormatDuration(view.etaSeconds);
+        if ((dropped & kEta) == 0) {  // a phase done keeps what it took, as a log line does
+            figures += view.percent == 100 ? "  took " + FormatDuration(view.phaseSeconds)
+                                           : "  ETA " + FormatDuration(view.etaSeconds);
         }
         const bool retries =
             (dropped & kRetries) == 0 && (retried || (dropped & kIdleRetries) == 0);
