@@ -30,6 +30,21 @@ namespace {
 constexpr unsigned kPtySlaveMajor = 136;
 constexpr unsigned kPtySlaveMajors = 8;
 
+// Terminals that never lead to a PLC, by their kernel numbers. Each open of the multiplexer makes
+// a new pseudo-terminal with nothing at its far end (and every terminal program holds it open,
+// which would be told as the port in use); what is written on a virtual console (major 4 below
+// minor 64: tty0, the one shown, and tty1 up) or on the system console shows on the machine's
+// screen.
+const char* NoPlcsPort(dev_t device) {
+    if (device == makedev(5, 2)) {
+        return "the pseudo-terminal multiplexer";
+    }
+    if (device == makedev(5, 1)) {
+        return "the system console";
+    }
+    return major(device) == 4 && minor(device) < 64 ? "a virtual console" : nullptr;
+}
+
 // steady_clock is CLOCK_MONOTONIC: setting the wall clock neither stretches nor cuts a time-out.
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
@@ -213,12 +228,11 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     if (there && elsewhere(named)) {
         return nullptr;
     }
-    // Each open of the multiplexer makes a new pseudo-terminal, with nothing at its far end; every
-    // terminal program holds it open, which would be told as the port in use.
-    if (there && S_ISCHR(named.st_mode) && named.st_rdev == makedev(5, 2)) {
+    if (const char* what = there && S_ISCHR(named.st_mode) ? NoPlcsPort(named.st_rdev) : nullptr;
+        what != nullptr) {
         if (failure != nullptr) {
             failure->reason = OpenError::kFailed;
-            failure->message = path + ": the pseudo-terminal multiplexer, not a PLC's port";
+            failure->message = path + ": " + what + ", not a PLC's port";
         }
         return nullptr;
     }

@@ -303,12 +303,18 @@ class Descriptors(PtyCase):
         """`--port /dev/tty` (one Tab short of /dev/ttyUSB0), the terminal its output goes to, or
         the terminal of another session (a tmux pane where someone works): refused before the
         terminal is made raw or a frame is written on it. /dev/ptmx would be a new terminal of
-        its own, with nobody at the far end."""
+        its own, with nobody at the far end; the consoles show what is written on the screen."""
         own = "this program's own terminal, not a PLC's port"
         # (--port, what the terminal is to the program)
         for port, how in (("/dev/tty", "controlling"), (None, "stdout"), (None, "stdin"),
-                          (None, "another session's"), ("/dev/ptmx", "the multiplexer")):
+                          (None, "another session's"),
+                          ("/dev/ptmx", "the pseudo-terminal multiplexer"),
+                          ("/dev/console", "the system console"), ("/dev/tty0", "a virtual console")):
             with self.subTest(how):
+                # A container may lack a console, or bind a pseudo-terminal there.
+                if port and not os.path.exists(port) or port and port != "/dev/tty" and \
+                        os.major(os.stat(port).st_rdev) not in (4, 5):
+                    continue
                 master, slave = pty.openpty()
                 self.addCleanup(os.close, master)
                 before = termios.tcgetattr(slave)
@@ -329,8 +335,8 @@ class Descriptors(PtyCase):
                     self.addCleanup(stop, holder)
                     self.assertTrue(wait_until(lambda: controlling_tty(holder.pid) != 0, 10))
                     refusal = "the terminal of session %d, not a PLC's port" % holder.pid
-                elif how == "the multiplexer":
-                    refusal = "/dev/ptmx: the pseudo-terminal multiplexer, not a PLC's port"
+                elif port and port != "/dev/tty":
+                    refusal = "%s: %s, not a PLC's port" % (port, how)
                 else:
                     streams[how] = slave
                 p = subprocess.run(cmd, capture_output=False, timeout=60, text=True,
