@@ -35,7 +35,7 @@ constexpr unsigned kPtySlaveMajors = 8;
 // which would be told as the port in use); what is written on a virtual console (major 4 below
 // minor 64: tty0, the one shown, and tty1 up) or on the system console shows on the machine's
 // screen.
-const char* NoPlcsPort(dev_t device) {
+const char* NotAPlcPort(dev_t device) {
     if (device == makedev(5, 2)) {
         return "the pseudo-terminal multiplexer";
     }
@@ -228,7 +228,7 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     if (there && elsewhere(named)) {
         return nullptr;
     }
-    if (const char* what = there && S_ISCHR(named.st_mode) ? NoPlcsPort(named.st_rdev) : nullptr;
+    if (const char* what = there && S_ISCHR(named.st_mode) ? NotAPlcPort(named.st_rdev) : nullptr;
         what != nullptr) {
         if (failure != nullptr) {
             failure->reason = OpenError::kFailed;

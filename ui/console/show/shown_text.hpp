@@ -30,7 +30,7 @@ std::string HeadWithin(const std::string& text, size_t columns);
 std::string TailWithin(const std::string& text, size_t columns);
 
 // A JSON text (valid UTF-8, as JsonText makes it) with the code points that Shown escapes written
-// as JSON escapes ("\u009b", "\u202e"): a reader decodes the same text, and a JSON line that
+// as JSON escapes ("\u009B", "\u202E"): a reader decodes the same text, and a JSON line that
 // reaches a terminal as it is (`cat`, a log viewer) cannot repaint it or reorder what it shows.
 // Outside strings JSON is ASCII, so only string contents change.
 std::string QuietJson(const std::string& json);
