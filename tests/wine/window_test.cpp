@@ -711,9 +711,10 @@ TEST_F(WindowTest, ClosingDuringAnUpdateAsksNoGoesOnYesEndsTheWorkerAndTheWindow
 
 // A close that came while the update's outcome was shown (a script, taskkill, a session manager:
 // the window is disabled under the box) asked whether to stop an update that had ended, and its
-// Yes took the outcome away unread. Nothing is asked: the outcome stays until its OK, then the
-// window ends as it would have, and its loop with status 0. It ends the window too, so it runs
-// in a process of its own (wine.window_close_at_outcome; wine.window runs the others).
+// Yes took the outcome away unread; taskkill's close of the box itself took it away as its OK.
+// Nothing is asked: the outcome stays until its OK, then the window ends as it would have, and its
+// loop with status 0. It ends the window too, so it runs in a process of its own
+// (wine.window_close_at_outcome; wine.window runs the others).
 TEST_F(WindowTest, ACloseWhileTheOutcomeIsShownWaitsForItsOkThenEndsTheWindow) {
     HWND window = TheWindow();
     {
@@ -726,7 +727,9 @@ TEST_F(WindowTest, ACloseWhileTheOutcomeIsShownWaitsForItsOkThenEndsTheWindow) {
     std::string seen;  // what the operator met, in order
     std::thread op([&] {
         HWND outcome = FindMessageBox(window, kErrorCaption);
+        // As taskkill without /F does: to every top-level window of the process, the box too.
         PostMessageA(window, WM_CLOSE, 0, 0);
+        PostMessageA(outcome, WM_CLOSE, 0, 0);
         Sleep(1500);  // time for a question to come
         if (HWND question = FindMessageBox(window, kCloseCaption)) {
             seen += "asked; ";

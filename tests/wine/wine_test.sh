@@ -622,8 +622,8 @@ close_during_update() {
     echo "PASS: closing during an update asks; No lets it finish, Yes stops it, closes the port and ends cleanly"
 }
 
-# Closing the window at RV7-G's power-cycle prompt, a box of the worker's own: No leaves the
-# prompt open. Yes closes it unanswered and the worker, stopped, ends by itself before the window's
+# Closing the window at RV7-G's power-cycle prompt, a box of the worker's own, as taskkill does
+# (the prompt is closed as well): No leaves the prompt open. Yes closes it unanswered and the worker, stopped, ends by itself before the window's
 # 10 s grace would have ended the window without it; the program ends with status 0. The
 # controller, which has taken the update request and waits for its power cycle, is never reopened,
 # so neither erased nor written: a prompt closed that way must not count as its OK.
@@ -647,12 +647,13 @@ close_at_prompt() {
     at_prompt=$(sed -n 's/.* -> //p' "$peer_log" | tail -n 1)
     [ "$(peer_heard)" = 1 ] || fail "the host opened the port more than once before the prompt"
 
-    expect "close sent" close
+    # A program's close (taskkill without /F) goes to the prompt too: it is no OK of the operator's.
+    "$WINE" taskkill /IM "$(basename "$program")" >>"$log" 2>&1 || fail "taskkill"
     expect "$close_question" question 60
     expect "answered no" answer no
     expect "$power_cycle_prompt" box 5
     [ "$(peer_heard)" = 1 ] || fail "the port was reopened after No"
-    note "No: the prompt stays"
+    note "taskkill, then No: the prompt stays"
 
     expect "menu close sent" menu-close
     expect "$close_question" question 60

@@ -5,6 +5,7 @@
 #include "link/win32/code_page.hpp"
 #include "link/win32/port_identity.hpp"
 #include "link/win32/usb_search.hpp"
+#include "ui/win32/operator_box.hpp"
 
 namespace fwburn {
 
@@ -13,7 +14,7 @@ Answer Win32Operator::Show(const char* caption, const char* text, MessageIcon ic
         return Answer::Cancel;
     }
     const UINT style = MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION);
-    MessageBoxA(mainWindow_, text, caption, style);
+    OperatorMessageBox(mainWindow_, text, caption, style, stop_.flag());
     return stop_.Requested() ? Answer::Cancel : Answer::Ok;
 }
 

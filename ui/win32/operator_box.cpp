@@ -1,0 +1,65 @@
+#include "ui/win32/operator_box.hpp"
+
+namespace fwburn {
+
+namespace {
+
+// One box at a time per thread: MessageBoxA does not return before its box is gone.
+struct BoxGuard {
+    HHOOK hook = nullptr;
+    HWND box = nullptr;
+    WNDPROC boxProcedure = nullptr;
+    const std::atomic<bool>* stop = nullptr;
+    bool closeCommand = false;  // inside the box's own SC_CLOSE, which sends it WM_CLOSE
+};
+thread_local BoxGuard guard;
+
+LRESULT CALLBACK GuardedBox(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    BoxGuard& g = guard;
+    const WNDPROC inner = g.boxProcedure;
+    if (message == WM_CLOSE && !g.closeCommand && !g.stop->load(std::memory_order_acquire)) {
+        return 0;  // posted from outside: no answer of the operator's
+    }
+    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
+        g.closeCommand = true;
+        const LRESULT result = CallWindowProcA(inner, box, message, wParam, lParam);
+        g.closeCommand = false;
+        return result;
+    }
+    return CallWindowProcA(inner, box, message, wParam, lParam);
+}
+
+// Takes the box over as it is made: the first dialog created on this thread while the hook lives.
+LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam) {
+    BoxGuard& g = guard;
+    if (code == HCBT_CREATEWND && g.box == nullptr) {
+        const HWND w = reinterpret_cast<HWND>(wParam);
+        char cls[16] = {};
+        GetClassNameA(w, cls, sizeof cls);
+        if (lstrcmpA(cls, "#32770") == 0) {
+            g.box = w;
+            g.boxProcedure = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrA(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(GuardedBox)));
+        }
+    }
+    return CallNextHookEx(g.hook, code, wParam, lParam);
+}
+
+}  // namespace
+
+int OperatorMessageBox(HWND owner, const char* text, const char* caption, UINT style,
+                       const std::atomic<bool>& stop) {
+    BoxGuard& g = guard;
+    g = BoxGuard{};
+    g.stop = &stop;
+    // Without the hook the box is a plain one: better than no message at all.
+    g.hook = SetWindowsHookExA(WH_CBT, WatchCreation, nullptr, GetCurrentThreadId());
+    const int answer = MessageBoxA(owner, text, caption, style);
+    if (g.hook != nullptr) {
+        UnhookWindowsHookEx(g.hook);
+    }
+    g = BoxGuard{};
+    return answer;
+}
+
+}  // namespace fwburn
