@@ -1,5 +1,7 @@
 #include "ui/win32/operator_box.hpp"
 
+#include <initializer_list>
+
 namespace fwburn {
 
 namespace {
@@ -7,6 +9,7 @@ namespace {
 // One box at a time per thread: MessageBoxA does not return before its box is gone.
 struct BoxGuard {
     HHOOK hook = nullptr;
+    HHOOK keys = nullptr;
     HWND box = nullptr;
     WNDPROC boxProcedure = nullptr;
     const std::atomic<bool>* stop = nullptr;
@@ -45,6 +48,19 @@ LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(g.hook, code, wParam, lParam);
 }
 
+constexpr LPARAM kKeyRepeat = LPARAM{1} << 30;  // a key press repeated while the key is held
+
+// A key held from before the box, such as the Enter on Start Burn that began the update, repeats
+// into it: the first Enter would answer it before it could be read. Only a fresh press answers.
+LRESULT CALLBACK DropHeldKeys(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* msg = reinterpret_cast<const MSG*>(lParam);
+    if (code == MSGF_DIALOGBOX && (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN) &&
+        (msg->lParam & kKeyRepeat) != 0) {
+        return TRUE;
+    }
+    return CallNextHookEx(guard.keys, code, wParam, lParam);
+}
+
 }  // namespace
 
 int OperatorMessageBox(HWND owner, const char* text, const char* caption, UINT style,
@@ -54,9 +70,12 @@ int OperatorMessageBox(HWND owner, const char* text, const char* caption, UINT s
     g.stop = &stop;
     // Without the hook the box is a plain one: better than no message at all.
     g.hook = SetWindowsHookExA(WH_CBT, WatchCreation, nullptr, GetCurrentThreadId());
+    g.keys = SetWindowsHookExA(WH_MSGFILTER, DropHeldKeys, nullptr, GetCurrentThreadId());
     const int answer = MessageBoxA(owner, text, caption, style);
-    if (g.hook != nullptr) {
-        UnhookWindowsHookEx(g.hook);
+    for (HHOOK hook : {g.hook, g.keys}) {
+        if (hook != nullptr) {
+            UnhookWindowsHookEx(hook);
+        }
     }
     g = BoxGuard{};
     return answer;

@@ -12,7 +12,8 @@ namespace fwburn {
 
 // MessageBoxA on the calling thread whose box takes a close only from its own close box, Alt+F4
 // or its system menu, or once `stop` is set (the window stopping its worker closes the box).
-// Escape and the buttons answer it as in any message box.
+// Escape and the buttons answer it as in any message box; a key held from before it (its
+// repeats) does not.
 int OperatorMessageBox(HWND owner, const char* text, const char* caption, UINT style,
                        const std::atomic<bool>& stop);
 
