@@ -21,6 +21,8 @@
 //   fwburn-wine-probe answer <yes|no|enter> [seconds]
 //                                        answer a Yes/No box (enter: its default button)
 //   fwburn-wine-probe no-box <seconds>   succeed only when no box appears for that long
+//   fwburn-wine-probe held-enter         post a repeat of a held Enter to the focused control of
+//                                        a box with OK; whether the box stayed
 //   fwburn-wine-probe close              close the main window (WM_CLOSE)
 //   fwburn-wine-probe menu-close         the system menu's Close (WM_SYSCOMMAND SC_CLOSE)
 //   fwburn-wine-probe gone [seconds]     wait until the main window no longer exists
@@ -408,6 +410,19 @@ int main(int argc, char** argv) {
             return Fail("box still open after the answer");
         }
         std::printf("answered %s\n", answer.c_str());
+        return 0;
+    }
+    if (command == "held-enter") {
+        HWND box = MessageBoxOf(main, seconds, BoxKind::Ok);
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof gui;
+        if (box == nullptr || !GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &gui) ||
+            gui.hwndFocus == nullptr || GetParent(gui.hwndFocus) != box) {
+            return Fail("no box with OK and a focused control");
+        }
+        // Bit 30: the key was already down, as in every repeat of a held key.
+        PostKey({gui.hwndFocus}, VK_RETURN, 0x401C0001, static_cast<LPARAM>(0xC01C0001u));
+        std::printf(WaitGone(box, 2) ? "box gone\n" : "box stayed\n");
         return 0;
     }
     if (command == "no-box") {
