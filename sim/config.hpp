@@ -89,7 +89,7 @@ struct Timing {
 
 // What the controller checks of the line settings a serial host uses.
 enum class LineCheck {
-    kFull,      // baud, data bits, parity and stop bits
+    kFull,      // baud, data bits, parity, stop bits, and DTR and RTS control off
     kBaudOnly,  // a pseudo-terminal shows no framing
     kOff,
 };

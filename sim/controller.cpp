@@ -23,7 +23,16 @@ bool FaultFits(const ReplyFault& f) {
 std::string Describe(const LineSettings& l) {
     const char parity = l.parity == 0 ? 'N' : l.parity == 1 ? 'O' : l.parity == 2 ? 'E' : '?';
     const char* stop = l.stopBits == 0 ? "1" : l.stopBits == 1 ? "1.5" : "2";
-    return std::to_string(l.baudRate) + " " + std::to_string(l.byteSize) + parity + stop;
+    std::string text =
+        std::to_string(l.baudRate) + " " + std::to_string(l.byteSize) + parity + stop;
+    // DTR and RTS are named only when a host left them on.
+    if (l.dtrControl != kControlDisabled) {
+        text += " DTR control " + std::to_string(l.dtrControl);
+    }
+    if (l.rtsControl != kControlDisabled) {
+        text += " RTS control " + std::to_string(l.rtsControl);
+    }
+    return text;
 }
 
 }  // namespace
@@ -240,14 +249,14 @@ void Controller::CheckLine(const std::string& what) {
         return;
     }
     const bool transfer = state_ == State::kTransfer || state_ == State::kTransferDone;
-    const LineSettings want = transfer ? LineSettings{115200, 8, kNoParity, kOneStopBit, 0, 0}
-                                       : LineSettings{9600, 7, kEvenParity, kOneStopBit, 0, 0};
+    const LineSettings want =
+        transfer
+            ? LineSettings{115200, 8, kNoParity, kOneStopBit, kControlDisabled, kControlDisabled}
+            : LineSettings{9600, 7, kEvenParity, kOneStopBit, kControlDisabled, kControlDisabled};
     const LineSettings& got = *unitLine_;
-    bool ok = got.baudRate == want.baudRate;
-    if (config_.lineCheck == LineCheck::kFull) {
-        ok = ok && got.byteSize == want.byteSize && got.parity == want.parity &&
-             got.stopBits == want.stopBits;
-    }
+    // DTR and RTS control belong to the settings too: a port that nobody set up has them on.
+    const bool ok =
+        config_.lineCheck == LineCheck::kFull ? got == want : got.baudRate == want.baudRate;
     if (!ok) {
         Violation(what + " at " + Describe(got) + ", expected " + Describe(want));
     }

@@ -249,6 +249,8 @@ TEST(SimApplication, ChecksLineSettingsAndGapsOnSerialLinksOnly) {
         {{9600, 8, kEvenParity, kOneStopBit, 0, 0}, "9600 8E1"},
         {{9600, 7, kNoParity, kOneStopBit, 0, 0}, "9600 7N1"},
         {{9600, 7, kEvenParity, 2, 0, 0}, "9600 7E2"},
+        {{9600, 7, kEvenParity, kOneStopBit, 1, 0}, "9600 7E1 DTR control 1"},
+        {{9600, 7, kEvenParity, kOneStopBit, 0, 2}, "9600 7E1 RTS control 2"},
     };
     for (const auto& w : wrong) {
         Bench serial(MakeConfig("MN6", 4096));

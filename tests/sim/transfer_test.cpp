@@ -145,6 +145,12 @@ TEST(SimTransfer, RecordsEveryBlockThatACorrectHostWouldNotSend) {
              return t.Block(1);
          },
          "\x06", "block number 1 at 9600 7E1, expected 115200 8N1"},
+        {"line controls", "MN6", 300,
+         [](Transfer& t) {
+             t.link.SetLineSettings({115200, 8, kNoParity, kOneStopBit, 1, 1});
+             return t.Block(1);
+         },
+         "\x06", "at 115200 8N1 DTR control 1 RTS control 1, expected 115200 8N1"},
         {"short frame", "HU", 1000,
          [](Transfer& t) {
              t.Ask(ToText(BlockFrame(1, Bytes(128, 1))), 1);  // no reply: waits for the rest
