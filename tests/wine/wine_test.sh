@@ -623,10 +623,11 @@ close_during_update() {
 }
 
 # Closing the window at RV7-G's power-cycle prompt, a box of the worker's own, as taskkill does
-# (the prompt is closed as well): No leaves the prompt open. Yes closes it unanswered and the worker, stopped, ends by itself before the window's
-# 10 s grace would have ended the window without it; the program ends with status 0. The
-# controller, which has taken the update request and waits for its power cycle, is never reopened,
-# so neither erased nor written: a prompt closed that way must not count as its OK.
+# (the prompt is closed as well): No leaves the prompt open. Yes closes it unanswered and the
+# worker, stopped, ends by itself before the window's 10 s grace would have ended the window
+# without it; the program ends with status 0. The controller, which has taken the update request
+# and waits for its power cycle, is never reopened, so neither erased nor written: a prompt closed
+# that way must not count as its OK.
 close_at_prompt() {
     local program=$1 model=$2 port=$3 image=$4 name
     name=$(basename "$program" .exe)-prompt-close
