@@ -7,14 +7,12 @@ namespace {
 constexpr WPARAM kEscapeChar = 0x1B;
 constexpr WPARAM kCtrlBreakChar = 0x03;  // what the key translation makes of Ctrl+Break
 
-constexpr LPARAM kWasDown = LPARAM{1} << 30;  // a key press repeated while the key is held
-
 bool IsDroppedKey(const MSG& msg) {
     switch (msg.message) {
         case WM_KEYDOWN:
             // A held Enter is one press: its repeats would be Browse, and after the press that
             // started an update, open the file dialog over it.
-            if (msg.wParam == VK_RETURN && (msg.lParam & kWasDown) != 0) {
+            if (msg.wParam == VK_RETURN && IsKeyRepeat(msg)) {
                 return true;
             }
             [[fallthrough]];
@@ -48,6 +46,12 @@ KeyRoute RouteKeyMessage(const MSG& msg, HWND mainWindow, HWND focus) {
         return KeyRoute::Control;
     }
     return KeyRoute::Drop;
+}
+
+bool IsKeyRepeat(const MSG& msg) {
+    constexpr LPARAM kWasDown = LPARAM{1} << 30;
+    return (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) &&
+           (msg.lParam & kWasDown) != 0;
 }
 
 bool IsDroppedKeyPress(const MSG& msg) {

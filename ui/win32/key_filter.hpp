@@ -19,4 +19,7 @@ KeyRoute RouteKeyMessage(const MSG& msg, HWND mainWindow, HWND focus);
 // Whether the message is a key press (not a release or character) of Escape or Ctrl+Break.
 bool IsDroppedKeyPress(const MSG& msg);
 
+// Whether the message is a key press repeated while its key is held (the keyboard's auto-repeat).
+bool IsKeyRepeat(const MSG& msg);
+
 }  // namespace fwburn

@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "ui/win32/key_filter.hpp"
+
 namespace fwburn {
 
 namespace {
@@ -48,14 +50,11 @@ LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(g.hook, code, wParam, lParam);
 }
 
-constexpr LPARAM kKeyRepeat = LPARAM{1} << 30;  // a key press repeated while the key is held
-
 // A key held from before the box, such as the Enter on Start Burn that began the update, repeats
 // into it: the first Enter would answer it before it could be read. Only a fresh press answers.
 LRESULT CALLBACK DropHeldKeys(int code, WPARAM wParam, LPARAM lParam) {
     const auto* msg = reinterpret_cast<const MSG*>(lParam);
-    if (code == MSGF_DIALOGBOX && (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN) &&
-        (msg->lParam & kKeyRepeat) != 0) {
+    if (code == MSGF_DIALOGBOX && IsKeyRepeat(*msg)) {
         return TRUE;
     }
     return CallNextHookEx(guard.keys, code, wParam, lParam);
