@@ -487,5 +487,49 @@ TEST(OpenTraceFileTest, AnotherUsersLinkInASharedDirectoryIsNotFollowed) {
     rmdir(dir);
 }
 
+// A file of more than one name in a directory writable by all with the sticky bit is not emptied:
+// another user may have linked it there to a file of this user's. A file of one name there, and
+// a second name in a directory of the user's, are emptied as the shell's `>` does.
+TEST(OpenTraceFileTest, AHardLinkInASharedDirectoryIsNotEmptied) {
+    char dir[] = "/tmp/fwburn-hardlink-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string victim = std::string(dir) + "/victim";
+    const std::string shared = std::string(dir) + "/shared";
+    const std::string own = std::string(dir) + "/own";
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(mkdir(own.c_str(), 0755), 0);
+    // (the trace's directory, a hard link to the victim or a file of its own, opened)
+    const struct {
+        std::string dir;
+        bool linked;
+        bool opened;
+    } cases[] = {{shared, true, false}, {shared, false, true}, {own, true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dir + (c.linked ? " linked" : " alone"));
+        const std::string trace = c.dir + "/trace";
+        const std::string target = c.linked ? victim : trace;
+        const int v = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(v, 0);
+        ASSERT_EQ(write(v, "keep\n", 5), 5);
+        close(v);
+        if (c.linked) {
+            ASSERT_EQ(link(victim.c_str(), trace.c_str()), 0) << std::strerror(errno);
+        }
+        int error = -1;
+        const std::shared_ptr<Destinations> file = OpenTraceFile(trace, error);
+        EXPECT_EQ(file != nullptr, c.opened);
+        EXPECT_EQ(error, c.opened ? 0 : EACCES);
+        struct stat st {};
+        ASSERT_EQ(stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, c.opened ? 0 : 5);
+        unlink(trace.c_str());
+        unlink(victim.c_str());
+    }
+    rmdir(shared.c_str());
+    rmdir(own.c_str());
+    rmdir(dir);
+}
+
 }  // namespace
 }  // namespace fwburn::console

@@ -160,20 +160,24 @@ bool SameFile(int a, int b) {
 // cannot be swapped for another afterwards: the sticky bit keeps its owner's link in place.
 enum class LinkVerdict { kFollow, kPlanted, kGone };
 
-LinkVerdict LookAtLink(const std::string& path) {
+// Whether the directory `path` is named in is writable by all with the sticky bit; its status
+// in `parent`. False when it cannot be looked at: the open that follows says why not.
+bool InSharedDirectory(const std::string& path, struct stat& parent) {
     const size_t slash = path.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "."
                             : slash == 0               ? "/"
                                                        : path.substr(0, slash);
+    return stat(dir.c_str(), &parent) == 0 &&
+           (parent.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+}
+
+LinkVerdict LookAtLink(const std::string& path) {
     struct stat link {};
     struct stat parent {};
     if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
         return LinkVerdict::kGone;  // taken away by its owner: what came instead is looked at
     }
-    if (stat(dir.c_str(), &parent) != 0) {
-        return LinkVerdict::kFollow;  // the open that follows says why not
-    }
-    const bool shared = (parent.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+    const bool shared = InSharedDirectory(path, parent);
     return !shared || link.st_uid == geteuid() || link.st_uid == parent.st_uid
                ? LinkVerdict::kFollow
                : LinkVerdict::kPlanted;
@@ -286,8 +290,8 @@ std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error)
     int looks = 0;
     int fd;
     for (;;) {
-        fd = open(path.c_str(),
-                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | follow, 0666);
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | follow,
+                  0666);
         if (fd < 0 && errno == ELOOP && follow != 0 && ++looks <= 3) {
             const LinkVerdict link = LookAtLink(path);
             if (link == LinkVerdict::kPlanted) {
@@ -320,6 +324,21 @@ std::shared_ptr<Destinations> OpenTraceFile(const std::string& path, int& error)
         (!S_ISCHR(before.st_mode) || opened.st_rdev != before.st_rdev) && IsAForeignLine(opened)) {
         close(fd);
         error = kTraceOnALine;
+        return nullptr;
+    }
+    // A file of several names in a shared directory may be another user's hard link to a file of
+    // this user's (or, for root, to any file), where fs.protected_hardlinks is off: emptied, it
+    // would lose what it held. So it is looked at before it is emptied, unlike the shell's `>`.
+    struct stat parent {};
+    if (S_ISREG(opened.st_mode) && opened.st_nlink > 1 && follow != 0 &&
+        InSharedDirectory(path, parent)) {
+        close(fd);
+        error = EACCES;
+        return nullptr;
+    }
+    if (S_ISREG(opened.st_mode) && ftruncate(fd, 0) != 0) {
+        error = errno;
+        close(fd);
         return nullptr;
     }
     // The writer thread may wait on its writes; only the open had to not.
