@@ -134,6 +134,41 @@ class ExtractImage(unittest.TestCase):
         self.assertEqual(p.stdout, "rc=1\nfw.bin\nold\n", p.stderr)
         self.assertIn("No space left on device", p.stderr)
 
+    def test_a_damaged_program_neither_writes_nor_vouches_for_its_image(self):
+        """One bit of the image flipped in the program file (a bad copy, a failing disk): no file
+        is written, --version does not pass the recorded digest off as the image's, and both end
+        as the update would, exit 3."""
+        p = extract(self.path("intact.bin"))
+        self.assertEqual(p.returncode, 0, p.stderr)
+        with open(program_path("cpu"), "rb") as f:
+            program = bytearray(f.read())
+        with open(self.path("intact.bin"), "rb") as f:
+            image = f.read()
+        at = program.find(image)
+        self.assertGreaterEqual(at, 0, "the image is not in the program file as it is")
+        program[at + len(image) // 2] ^= 0x01
+        damaged = self.path("damaged-cli")
+        with open(damaged, "wb") as f:
+            f.write(program)
+        os.chmod(damaged, 0o755)
+        out = self.path("out.bin")
+        for args in (["--extract-image", out], ["--extract-image", out, "--json"],
+                     ["--version"], ["--version", "--json"]):
+            with self.subTest(args=args):
+                r = subprocess.run([damaged, *args], stdin=subprocess.DEVNULL,
+                                   capture_output=True, text=True, timeout=60)
+                self.assertEqual(r.returncode, 3, r)
+                self.assertEqual(r.stderr.splitlines()[-1:],
+                                 ["ERROR: The firmware image is CORRUPTED"], r)
+                if "--json" in args:
+                    closing = json.loads(r.stdout.splitlines()[-1])
+                    self.assertEqual((closing["event"], closing["exitCode"], closing["result"]),
+                                     ("outcome", 3, "image-refused"), r.stdout)
+                elif args[0] == "--version":
+                    self.assertIn("sha256:   %s (recorded; the built-in image does NOT match it)"
+                                  % self.sha256, r.stdout.splitlines())
+        self.assertEqual(self.entries(), ["damaged-cli", "intact.bin"])
+
 
 def outcome(run):
     return run.json_lines()[-1]

@@ -24,11 +24,19 @@ int Refused(bool json, const char* caption, const std::string& text, ExitCode co
 
 }  // namespace
 
+const char* BuiltInImageFault(const EmbeddedImage& image) {
+    if (image.data == nullptr || image.length == 0) {
+        return kImageMissingMessage;
+    }
+    if (!Sha256Matches(image.data, image.length, ThisBuildProfile().imageSha256)) {
+        return kImageCorruptedMessage;
+    }
+    return nullptr;
+}
+
 int ExtractImage(const char* program, const std::string& file, bool json) {
     const EmbeddedImage image = TheEmbeddedImage();
-    if (image.data == nullptr || image.length == 0 ||
-        !Sha256Matches(image.data, image.length, ThisBuildProfile().imageSha256)) {
-        const char* text = image.length == 0 ? kImageMissingMessage : kImageCorruptedMessage;
+    if (const char* text = BuiltInImageFault(image); text != nullptr) {
         std::fprintf(stderr, "%s: %s\n", kErrorCaption, text);
         return Refused(json, kErrorCaption, text, kExitImageRefused);
     }
