@@ -36,6 +36,36 @@ function(fwburn_profile)
     set(size_mismatch FALSE)  # a given image not of the profile's size (a test build)
     set(image_checks "")
     set(digest "")
+    # CMake reads the cache variable, never the environment scripts/package takes the images
+    # from: an image named only there leaves the build with whatever the build folder's cache
+    # held (the last release's firmware, perhaps) or with a stand-in. Said when the two differ;
+    # a release build stops.
+    set(env_image "$ENV{${P_IMAGE_VARIABLE}}")
+    if(NOT env_image STREQUAL "")
+        # Relative to the directory CMake was started in, as a shell would take it.
+        execute_process(
+            COMMAND "${Python3_EXECUTABLE}" -c
+                    "import os, sys; sys.stdout.buffer.write(os.fsencode(os.path.realpath(sys.argv[1])))"
+                    "${env_image}"
+            OUTPUT_VARIABLE env_real)
+        set(taken "a generated stand-in")
+        set(taken_real "")
+        if(NOT image STREQUAL "")
+            set(taken "${image}")
+            file(REAL_PATH "${image}" taken_real)
+        endif()
+        if(NOT env_real STREQUAL taken_real)
+            string(CONCAT text "Profile ${P_NAME}: the environment names ${P_IMAGE_VARIABLE}=${env_image}, "
+                     "but this configuration takes ${taken}: CMake reads "
+                     "-D${P_IMAGE_VARIABLE}=<file> (kept in the build folder's cache), not the "
+                     "environment")
+            if(FWBURN_REQUIRE_REAL_IMAGES)
+                message(SEND_ERROR "${text}")
+            else()
+                message(WARNING "${text}")
+            endif()
+        endif()
+    endif()
     if(image STREQUAL "" AND FWBURN_REQUIRE_REAL_IMAGES)
         # SEND_ERROR rather than FATAL_ERROR: every profile without its image is named at once.
         message(SEND_ERROR

@@ -6,7 +6,9 @@ with an image of another size than the profile's, or with a copy of the generate
 must stop and name the variable; with fixture images of the delivered sizes it must succeed, as a
 Release build without tests, test profiles or stand-ins. The build checks the image again: one
 that became of another size, or a stand-in, after the configuration is refused then. With
-release-native, also a plain build given that stand-in copy: it must stay a test build.
+release-native, also a plain build given that stand-in copy: it must stay a test build. An image
+named in the environment that the configuration does not take stops a release configuration and
+is warned of in a plain one.
 
 usage: release_configure_test.py CMAKE SOURCE_DIR PRESET
 """
@@ -107,6 +109,14 @@ def plain_build_keeps_stand_in(cmake, source, build, stand_in, aio, short):
     with open(os.path.join(build, "CPackConfig.cmake")) as f:
         check("~test" in f.read(), "plain build with a short image: the package says ~test")
 
+    # An image named only in the environment: a plain build warns and goes on.
+    r = subprocess.run([cmake, "-S", source, "-B", build], capture_output=True, text=True,
+                       env=dict(os.environ, FWBURN_AIO_IMAGE=short))
+    out = " ".join((r.stdout + r.stderr).split())
+    check(r.returncode == 0 and f"the environment names FWBURN_AIO_IMAGE={short}, but this "
+          f"configuration takes {aio}" in out, "plain build: an image in the environment only is "
+          "warned of", out)
+
 
 def refused_once_replaced(cmake, build, cpu, short, stand_in, kind):
     """The CPU image replaced since the configuration, by one of another size or by the stand-in:
@@ -147,6 +157,21 @@ def awkward_paths(cmake, source, build, right):
     check(rc != 0 and "holds a ';'" in out, "a ';' in the image path: named as the fault", out)
 
 
+def environment_and_cache(cmake, source, build, work, cpu):
+    """Images named in the environment, as scripts/package takes them, reach a configuration only
+    through -D: one that names another image than the cache holds stops it; the same file, by a
+    path relative to where CMake starts, does not."""
+    other = fixture(work, "cpu-env.bin", SIZES["FWBURN_CPU_IMAGE"], 6)
+    for named, stops in ((other, True), (os.path.relpath(cpu, work), False)):
+        r = subprocess.run([cmake, "-S", source, "-B", build], cwd=work, capture_output=True,
+                           text=True, env=dict(os.environ, FWBURN_CPU_IMAGE=named))
+        out = " ".join((r.stdout + r.stderr).split())
+        said = f"the environment names FWBURN_CPU_IMAGE={named}, but this configuration takes {cpu}"
+        check((r.returncode != 0, said in out) == (stops, stops),
+              f"FWBURN_CPU_IMAGE={named} in the environment: {'stops' if stops else 'goes on'}",
+              out)
+
+
 def errors(output):
     return len(re.findall(r"CMake Error", output))
 
@@ -156,6 +181,9 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     cmake, source, preset = sys.argv[1:]
+    # Images this shell names in its environment are not the test's: the checks below set them.
+    for name in [n for n in os.environ if re.fullmatch(r"FWBURN_\w+_IMAGE", n)]:
+        del os.environ[name]
     work = tempfile.mkdtemp(prefix=f"fwburn-{preset}-")
     try:
         right = {
@@ -231,6 +259,8 @@ def main():
         for test_profile in ("rv7g", "tq38"):
             check(f"fwburn_profile_{test_profile}" not in ninja,
                   f"the test profile {test_profile} is not built")
+
+        environment_and_cache(cmake, source, build, work, right["FWBURN_CPU_IMAGE"])
 
         # The file changes after the configuration: what the build would embed is checked again.
         cpu = right["FWBURN_CPU_IMAGE"]
