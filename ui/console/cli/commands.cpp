@@ -9,6 +9,7 @@
 #include "burn/messages.hpp"
 #include "catalogue/catalogue.hpp"
 #include "catalogue/profile.hpp"
+#include "catalogue/sha256.hpp"
 #include "ui/console/cli/extract.hpp"
 #include "ui/console/cli/options.hpp"
 #include "ui/console/cli/platform.hpp"
@@ -47,7 +48,13 @@ RunInfo Describe(const char* program, const Options& options, int row) {
 int ShowVersion(Host& host, const RunInfo& info, bool json) {
     const BuildProfile& profile = ThisBuildProfile();
     std::FILE* out = host.out();
-    const char* fault = BuiltInImageFault(TheEmbeddedImage());
+    // An empty image is shown as it is (its length 0 and digest are true); bytes that are not
+    // the recorded ones, or none to be found, are not.
+    const EmbeddedImage image = TheEmbeddedImage();
+    const char* fault =
+        image.data != nullptr && Sha256Matches(image.data, image.length, profile.imageSha256)
+            ? nullptr
+            : BuiltInImageFault(image);
     if (fault != nullptr) {
         std::fprintf(host.err(), "%s: %s\n", kErrorCaption, fault);
     }
