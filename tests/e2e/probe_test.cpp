@@ -49,6 +49,17 @@ void Silent(sim::Faults& f) {
 void RunMode(sim::Faults& f) {
     f.runMode = true;
 }
+// Every reply of `phase` lost: the rest of the controller answers.
+template <sim::Phase phase>
+void Unanswered(sim::Faults& f) {
+    sim::ReplyFault lost;
+    lost.phase = phase;
+    f.replies.push_back(lost);
+}
+void VersionUnansweredInBootloader(sim::Faults& f) {
+    InBootloader(f);
+    Unanswered<sim::Phase::kBootVersion>(f);
+}
 
 constexpr auto kCpu = BootIdRule::Cpu;
 constexpr auto kAio = BootIdRule::Aio;
@@ -82,6 +93,13 @@ const ProbeCase kCases[] = {
      28, -1, true, ""},
     {"TQ38 program, TQ38 in its bootloader", "TQ38", kCpu, "TQ38", InBootloader, kBootMode, 0x59,
      "TQ3 or TQ38", 0x0013, -1, -1, true, ""},
+    // An unanswered register reads as 0, HU's own value: silence must not pass for the variant.
+    {"HU program, the variant register unanswered", "HU", kCpu, "HU",
+     Unanswered<sim::Phase::kRegisterRead>, kApplicationMode, 0x59, "HU or HU26", 0x0015, -1, -1,
+     false, "PLC DOES NOT respond to the variant read"},
+    {"ZL500 program, its bootloader's version unanswered", "ZL500", kCpu, "ZL500",
+     VersionUnansweredInBootloader, kBootMode, 0x59, "ZL500", 0x3010, -1, -1, false,
+     "PLC DOES NOT respond to the version read"},
     {"TQ38 program, MN6", "TQ38", kCpu, "MN6", NoFault, kApplicationMode, 0x59, "MN6", 0x000E, -1,
      -1, false, "the PLC is a MN6"},
     {"ZL500 program, silent", "ZL500", kCpu, "ZL500", Silent, kNoAcceptableReply, 0x59, "", -1,
