@@ -93,6 +93,21 @@ TEST(Scenario, SecondStartAfterAFailedTransferCompletesTheUpdate) {
     EXPECT_EQ(bench.controller.violationCount(), 0u) << bench.Violations();
 }
 
+// The window keeps one Update for every Start: what one update did is not told of the next.
+TEST(Scenario, ASecondStartTellsOnlyOfItsOwnErase) {
+    Bench bench(Options("MN6", 9000, {Fault(Phase::kBlock, FaultKind::kNak, sim::kForever, 3)}));
+    bench.Start();
+    ASSERT_EQ(bench.outcome.kind, OutcomeKind::FailedAfterErase);
+    ASSERT_TRUE(bench.outcome.erased);
+
+    // The cable is pulled before the next Start: nothing is asked of the controller.
+    bench.OpenWith([] { return &ClosedDevice(); });
+    bench.Start();
+    EXPECT_EQ(bench.Final().text, "CANNOT open COM3 Port!!!");
+    EXPECT_EQ(bench.outcome.kind, OutcomeKind::PortNotOpened);
+    EXPECT_FALSE(bench.outcome.erased);
+}
+
 TEST(Scenario, ControllerThatNeverLeavesItsApplicationIsAskedAgainUntilCancelled) {
     struct Case {
         const char* model;
