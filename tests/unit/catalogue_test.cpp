@@ -315,6 +315,7 @@ TEST(Catalogue, VariantChecksBothWays) {
         {"TQ38", 1, nullptr},
         {"TQ38", 0, "Check PLC, 28TQ3 is different than 12TQ3"},
         {"TQ3", 0, nullptr},
+        {"TQ3", 1, "Check PLC, 12TQ3 is different than 28TQ3"},
         {"TQ3", 0xFFFF, "Check PLC, 12TQ3 is different than 28TQ3"},
         {"HU26", 7, nullptr},
         {"HU26", 0, "Check PLC, 26HU is different than 12HU"},
