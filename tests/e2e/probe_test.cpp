@@ -56,6 +56,15 @@ void Unanswered(sim::Faults& f) {
     lost.phase = phase;
     f.replies.push_back(lost);
 }
+// Every model-ID query answered with an error reply: flow error at state 2.
+void IdRefused(sim::Faults& f) {
+    sim::ReplyFault refused;
+    refused.phase = sim::Phase::kIdQuery;
+    refused.kind = sim::FaultKind::kErrorReply;
+    refused.errorClass = 2;
+    refused.errorState = 2;
+    f.replies.push_back(refused);
+}
 void VersionUnansweredInBootloader(sim::Faults& f) {
     InBootloader(f);
     Unanswered<sim::Phase::kBootVersion>(f);
@@ -97,6 +106,9 @@ const ProbeCase kCases[] = {
     {"HU program, the variant register unanswered", "HU", kCpu, "HU",
      Unanswered<sim::Phase::kRegisterRead>, kApplicationMode, 0x59, "HU or HU26", 0x0015, -1, -1,
      false, "PLC DOES NOT respond to the variant read"},
+    // The error class and state of a refusal are no model ID.
+    {"ZL500 program, the model-ID query refused", "ZL500", kCpu, "ZL500", IdRefused,
+     kApplicationMode, 0x59, "", -1, -1, -1, false, "the PLC did not tell its model ID"},
     {"ZL500 program, its bootloader's version unanswered", "ZL500", kCpu, "ZL500",
      VersionUnansweredInBootloader, kBootMode, 0x59, "ZL500", 0x3010, -1, -1, false,
      "PLC DOES NOT respond to the version read"},
