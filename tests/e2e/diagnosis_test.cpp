@@ -178,6 +178,9 @@ TEST(ModelNamesForId, EveryModelOfAnIdAtItsAddress) {
     char tiny[8];
     ModelNamesForId(0x000C, 0x59, tiny, sizeof tiny);
     EXPECT_STREQ(tiny, "RV7-KT5");  // cut whole, never half a name
+    char oneShort[7];               // the first name without room for its terminator
+    ModelNamesForId(0x000C, 0x59, oneShort, sizeof oneShort);
+    EXPECT_STREQ(oneShort, "");
 }
 
 }  // namespace
