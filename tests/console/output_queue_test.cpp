@@ -90,28 +90,41 @@ TEST(OutputQueueTest, OneFileKeepsTheOrderOfBothStreams) {
     EXPECT_TRUE(queue.Idle());
 }
 
+// Also where another program made the descriptor non-blocking (it shares the terminal or the
+// pipe): a write then takes nothing, or part of a line, until the reader comes back.
 TEST(OutputQueueTest, AStuckOutputHoldsBackNeitherTheCallerNorTheOtherStream) {
-    Pipe out;
-    Pipe err;
-    out.Fill();
-    OutputQueue queue(out.w, err.w);
-    const Clock::time_point start = Clock::now();
-    std::string said;
-    for (int i = 0; i < 1000; ++i) {
-        const std::string line = "progress line " + std::to_string(i) + "\n";
-        Say(queue.out(), line);
-        said += line;
-    }
-    Say(queue.err(), "interrupted\n");
-    EXPECT_LT(Clock::now() - start, milliseconds(500));
-    EXPECT_EQ(err.ReadUntil("interrupted\n"), "interrupted\n");
-    EXPECT_FALSE(queue.Idle());
-    EXPECT_FALSE(queue.DrainUntil(Clock::now() + milliseconds(100)));  // gives up in time
+    for (const bool nonBlocking : {false, true}) {
+        SCOPED_TRACE(nonBlocking ? "non-blocking" : "blocking");
+        Pipe out;
+        Pipe err;
+        out.Fill();
+        if (nonBlocking) {
+            fcntl(out.w, F_SETFL, fcntl(out.w, F_GETFL) | O_NONBLOCK);
+        }
+        OutputQueue queue(out.w, err.w);
+        const Clock::time_point start = Clock::now();
+        std::string said;
+        for (int i = 0; i < 1000; ++i) {
+            // Now and then a line longer than the pipe holds.
+            const std::string line = "progress line " + std::to_string(i) +
+                                     (i % 100 == 50 ? std::string(6000, '.') : "") + "\n";
+            Say(queue.out(), line);
+            said += line;
+        }
+        Say(queue.err(), "interrupted\n");
+        EXPECT_LT(Clock::now() - start, milliseconds(500));
+        EXPECT_EQ(err.ReadUntil("interrupted\n"), "interrupted\n");
+        EXPECT_FALSE(queue.Idle());
+        EXPECT_FALSE(queue.DrainUntil(Clock::now() + milliseconds(100)));  // gives up in time
 
-    // The reader comes back: the lines arrive whole, in order, the last one among them.
-    EXPECT_EQ(out.ReadUntil("progress line 999\n"), said);
-    EXPECT_TRUE(queue.DrainUntil(Clock::now() + milliseconds(1000)));
-    EXPECT_EQ(queue.Dropped(), 0u);
+        // The reader comes back: the lines arrive whole, in order, the last one among them.
+        const std::string got = out.ReadUntil("progress line 999\n");
+        EXPECT_EQ(got.size(), said.size());
+        EXPECT_TRUE(got == said);
+        EXPECT_TRUE(queue.DrainUntil(Clock::now() + milliseconds(1000)));
+        EXPECT_EQ(queue.Dropped(), 0u);
+        EXPECT_EQ(queue.WriteError(0), 0);
+    }
 }
 
 TEST(OutputQueueTest, BeyondItsLimitTheOldestWholePiecesGo) {
