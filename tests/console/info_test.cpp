@@ -211,6 +211,15 @@ TEST(InfoExitCode, AnsweredOpenFailedOrSilent) {
     for (size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(InfoExitCode(rows[i]), expected[i]) << rows[i].port;
     }
+    // Several ports: the worst of them, wherever it stands among them.
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    for (const bool json : {false, true}) {
+        EXPECT_EQ(ShowInfo(out, {rows[6], rows[4], rows[0]}, "fwburn-cpu-cli", ProgramRowForTest(),
+                           json, false, 0),
+                  kExitCommFailed);
+    }
+    std::fclose(out);
 }
 
 TEST(InfoJson, OneObjectPerPortWithNullsForWhatWasNotRead) {
