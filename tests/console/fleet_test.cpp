@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
 #include "tests/console/screen_fixture.hpp"
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/show/shown_text.hpp"
@@ -21,6 +24,7 @@ TEST(FleetTest, TheWorstOutcomeGivesTheStatusInAFixedOrder) {
         {{3, 5, 4}, 5}, {{6, 7, 5}, 7},  // an erased controller comes first of all
         {{1, 3, 8}, 3}, {{1, 8, 0}, 1},
         {{0, 2}, 2},  // a status outside the order still counts as a failure
+        {{8, 2}, 2},  // and comes before a cancel
         {{}, 0},
     };
     for (const Case& c : cases) {
@@ -30,6 +34,28 @@ TEST(FleetTest, TheWorstOutcomeGivesTheStatusInAFixedOrder) {
         }
         EXPECT_EQ(WorstExitCode(c.codes), c.worst) << codes;
     }
+}
+
+// A signal ends the run with its own status, which the JSON summary carries too, even beside a
+// controller that had failed before it: the summary and the process's status never disagree.
+TEST(FleetTest, TheSummaryOfARunEndedByASignalCarriesTheSignalsStatus) {
+    const std::vector<SummaryRow> rows = {
+        {"usb 1-1.2", 7, 12.0, "ERROR: ...", "/dev/ttyACM0"},
+        {"usb 1-1.3", 143, 20.0, "interrupted by SIGTERM", "/dev/ttyACM1", true},
+    };
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(ShowSummary(out, rows, true, 0, 20.0, "SIGTERM", 143), 143);
+    std::rewind(out);
+    std::string line(4096, '\0');
+    line.resize(std::fread(line.data(), 1, line.size(), out));
+    std::fclose(out);
+    const nlohmann::json summary = nlohmann::json::parse(line);
+    EXPECT_EQ(summary["exitCode"], 143) << line;
+    EXPECT_EQ(summary["result"], "interrupted") << line;
+    EXPECT_EQ(summary["signal"], "SIGTERM") << line;
+    EXPECT_EQ(summary["controllers"][0]["exitCode"], 7) << line;
+    EXPECT_EQ(summary["controllers"][1]["result"], "interrupted") << line;
 }
 
 TEST(FleetTest, TargetsAreKnownBySocketAndSerialNeverByTty) {
