@@ -79,15 +79,33 @@ void Say(std::FILE* f, const std::string& text) {
     std::fflush(f);
 }
 
+// Also as `>log 2>&1` hands it over, one file under two descriptors: while nobody reads, the
+// prompt waits behind the lines said before it.
 TEST(OutputQueueTest, OneFileKeepsTheOrderOfBothStreams) {
-    Pipe pipe;
-    OutputQueue queue(pipe.w, pipe.w);
-    Say(queue.out(), "status\r");
-    Say(queue.err(), "prompt: ");
-    Say(queue.out(), "more\n");
-    EXPECT_EQ(pipe.ReadUntil("more\n"), "status\rprompt: more\n");
-    EXPECT_TRUE(queue.DrainUntil(Clock::now() + milliseconds(1000)));
-    EXPECT_TRUE(queue.Idle());
+    for (const bool twoDescriptors : {false, true}) {
+        SCOPED_TRACE(twoDescriptors ? "two descriptors" : "one descriptor");
+        Pipe pipe;
+        pipe.Fill();
+        const int err = twoDescriptors ? fcntl(pipe.w, F_DUPFD_CLOEXEC, 3) : pipe.w;
+        ASSERT_GE(err, 0);
+        {
+            OutputQueue queue(pipe.w, err);
+            std::string said;
+            for (int i = 0; i < 100; ++i) {
+                said += "progress line " + std::to_string(i) + "\n";
+                Say(queue.out(), "progress line " + std::to_string(i) + "\n");
+            }
+            Say(queue.out(), "status\r");
+            Say(queue.err(), "prompt: ");
+            Say(queue.out(), "more\n");
+            EXPECT_EQ(pipe.ReadUntil("more\n"), said + "status\rprompt: more\n");
+            EXPECT_TRUE(queue.DrainUntil(Clock::now() + milliseconds(1000)));
+            EXPECT_TRUE(queue.Idle());
+        }
+        if (twoDescriptors) {
+            close(err);
+        }
+    }
 }
 
 // Also where another program made the descriptor non-blocking (it shares the terminal or the
