@@ -149,6 +149,25 @@ class Fleet(PtyCase):
             sim.stop()
             self.assertEqual(sim.summary["replugs"], 1)
 
+    def test_the_question_waits_3_s_not_for_a_controller_still_writing(self):
+        """A controller already in its bootloader goes on to its transfer at once; the other's
+        replug is asked 3 s after it began to wait, not once that transfer is over."""
+        need(self, "cpu")
+        sims = [self.start_sim("cpu"), self.start_sim("cpu", "--wire", "--fault",
+                                                       "boot-at-power-on")]
+        proc = start_cli("cpu", *port_args(sims), stdin=subprocess.PIPE)
+        self.addCleanup(stop, proc)
+        said = read_until(proc, proc.stderr, QUESTION, timeout=60)
+        self.assertEqual([line.strip() for line in said.split("Waiting:\n", 1)[1].splitlines()],
+                         [sims[0].port, QUESTION.strip()], said)
+        proc.terminate()
+        proc.wait(timeout=30)
+        for stream in (proc.stdin, proc.stdout, proc.stderr):
+            stream.close()
+        for sim in sims:
+            sim.stop()
+        self.assertFalse(sims[1].summary["transferComplete"])
+
     def test_a_line_said_while_the_question_waits_leaves_it_asked_below(self):
         """A controller that fails while the others wait for Enter: its lines start on lines of
         their own, and the question is asked again below them."""
