@@ -165,6 +165,7 @@ TEST(LineTest, CheckingShowsTimeAndRetriesOnly) {
     v.errCounter = 2;
     v.totalErrCounter = 5;
     EXPECT_EQ(TerminalLine(v, 80), "Checking     0:07  retries 2/5");
+    EXPECT_EQ(TerminalLine(v, 28), "Checking     0:07");
     EXPECT_EQ(PlainLine(v), "Checking: 0:07, retries 2/5");
 }
 

@@ -36,6 +36,9 @@ TEST(TerminalLineTest, WholePartsGiveWayInTheirOrderAndTheCountsStay) {
         {50, 1, "Programming   42%  3400/8096 blocks  retries 1/1"},  // retries over time left
         {40, 1, "Programming   42%  3400/8096 blocks"},
         {30, 1, "Programming   42%  3400/8096"},
+        {28, 1, "Programming   42%"},  // never a count cut short
+        {12, 1, "Programming"},
+        {8, 1, "Program"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(TerminalLine(Programming(c.retries, c.retries), c.columns), c.line)

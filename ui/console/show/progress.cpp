@@ -120,6 +120,18 @@ std::string EachLine(const std::string& text, int columns, Fit fit) {
     }
 }
 
+// `line` (ASCII, its parts apart by two blanks) within `limit` columns: what does not fit goes in
+// whole parts from its end, never half a figure, which would read as a figure of its own (44/44
+// cut to 44/4).
+std::string WholeParts(const std::string& line, size_t limit) {
+    if (line.size() <= limit) {
+        return line;
+    }
+    const size_t gap = line.rfind("  ", limit);
+    const size_t end = gap == std::string::npos ? gap : line.find_last_not_of(' ', gap);
+    return end == std::string::npos ? line.substr(0, limit) : line.substr(0, end + 1);
+}
+
 }  // namespace
 
 const char* PhaseName(Phase phase) {
@@ -209,8 +221,8 @@ std::string TerminalLine(const ProgressView& view, int columns) {
     const size_t limit = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
     const std::string title = Format("%-11s", PhaseTitle(view.phase));
     if (view.phase == Phase::Checking) {
-        return (title + "  " + FormatDuration(view.phaseSeconds) + "  " + Retries(view))
-            .substr(0, limit);
+        return WholeParts(title + "  " + FormatDuration(view.phaseSeconds) + "  " + Retries(view),
+                          limit);
     }
     const bool retried = view.errCounter != 0 || view.totalErrCounter != 0;
     const std::string rate =
@@ -251,7 +263,7 @@ std::string TerminalLine(const ProgressView& view, int columns) {
         static_cast<long>(limit) - static_cast<long>(title.size() + figures.size()) - 6;
     const int width = static_cast<int>(std::min<long>(room, 40));
     const std::string bar = width >= 10 ? "  " + FormatBar(view.percent, width) : "";
-    return (title + bar + "  " + figures).substr(0, limit);
+    return WholeParts(title + bar + "  " + figures, limit);
 }
 
 std::string CutName(const std::string& name, size_t length) {
