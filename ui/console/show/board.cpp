@@ -104,7 +104,7 @@ std::string BoardLine(const std::string& label, const ProgressView& view, const 
         line += "  retries " + std::to_string(view.errCounter) + "/" +
                 std::to_string(view.totalErrCounter);
     }
-    return HeadWithin(line, limit);
+    return WholeParts(line, limit);
 }
 
 namespace {

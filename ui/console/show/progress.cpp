@@ -120,18 +120,6 @@ std::string EachLine(const std::string& text, int columns, Fit fit) {
     }
 }
 
-// `line` (ASCII, its parts apart by two blanks) within `limit` columns: what does not fit goes in
-// whole parts from its end, never half a figure, which would read as a figure of its own (44/44
-// cut to 44/4).
-std::string WholeParts(const std::string& line, size_t limit) {
-    if (line.size() <= limit) {
-        return line;
-    }
-    const size_t gap = line.rfind("  ", limit);
-    const size_t end = gap == std::string::npos ? gap : line.find_last_not_of(' ', gap);
-    return end == std::string::npos ? line.substr(0, limit) : line.substr(0, end + 1);
-}
-
 }  // namespace
 
 const char* PhaseName(Phase phase) {
@@ -215,6 +203,16 @@ std::string FormatBar(int percent, int width) {
     width = std::max(width, 0);
     const int filled = std::clamp(percent, 0, 100) * width / 100;
     return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
+}
+
+std::string WholeParts(const std::string& line, size_t limit) {
+    const std::string head = HeadWithin(line, limit);
+    if (head.size() == line.size()) {
+        return line;
+    }
+    const size_t gap = line.rfind("  ", head.size());
+    const size_t end = gap == std::string::npos ? gap : line.find_last_not_of(' ', gap);
+    return end == std::string::npos ? head : line.substr(0, end + 1);
 }
 
 std::string TerminalLine(const ProgressView& view, int columns) {

@@ -64,6 +64,11 @@ std::string FormatRate(double bytesPerSecond);
 // "[#####.....]" with `width` cells between the brackets.
 std::string FormatBar(int percent, int width);
 
+// `line`, its parts apart by two blanks, within `limit` columns: what does not fit goes in whole
+// parts from its end, never half a figure, which would read as a figure of its own (44/44 cut to
+// 44/4). A first part wider than `limit` is cut.
+std::string WholeParts(const std::string& line, size_t limit);
+
 // The terminal's status line for `view`, at most `columns - 1` characters so that it never wraps.
 // What does not fit gives way in this order: the bar, the rate, retries that are all zero, the
 // time left, the retries, the unit; the phase and the counts stay down to 40 columns.
