@@ -8,7 +8,8 @@
 namespace fwburn {
 
 // The line-setting fields the updater changes; an implementation keeps every other field of the
-// port's settings as it found them.
+// port's settings as it found them, except flow control and character handling, which it turns
+// off: the line carries the bytes as they are.
 struct LineSettings {
     uint32_t baudRate = 0;
     uint8_t byteSize = 0;

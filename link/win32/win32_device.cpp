@@ -75,9 +75,10 @@ bool Win32Device::SetLineSettings(const LineSettings& settings) {
     if (handle_ == INVALID_HANDLE_VALUE) {
         return false;
     }
-    // Every field the updater does not name stays as the port had it. A handle that cannot report
-    // its settings (a USB device, a driver that refuses the read) is still asked to take them:
-    // whether it does is the write's own answer.
+    // The fields the updater does not name stay as the port had them, but for flow control and
+    // character handling (below). A handle that cannot report its settings (a USB device, a
+    // driver that refuses the read) is still asked to take them: whether it does is the write's
+    // own answer.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!calls_.get(handle_, &dcb)) {
@@ -91,6 +92,18 @@ bool Win32Device::SetLineSettings(const LineSettings& settings) {
     dcb.StopBits = settings.stopBits;
     dcb.fDtrControl = settings.dtrControl & 3u;
     dcb.fRtsControl = settings.rtsControl & 3u;
+    // What another program left on the port (a terminal's XON/XOFF, the Device Manager's
+    // hardware flow control) must not shape the stream: blocks carry 0x11 and 0x13 as data, the
+    // bootloader's replies carry 0x00, and a three-wire cable leaves CTS and DSR low, which would
+    // hold every write or drop every reply. The line is the bytes and nothing else, as the POSIX
+    // link's raw termios has it.
+    dcb.fOutxCtsFlow = dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fErrorChar = FALSE;
     return calls_.set(handle_, &dcb) != FALSE;
 }
 

@@ -1,6 +1,6 @@
 // The Win32 device's line settings against a stand-in driver: the fields the updater names are
-// written over what the port reported, every other field stays, and a handle that cannot report
-// its settings is asked to take them all the same.
+// written over what the port reported, flow control and character handling go off, every other
+// field stays, and a handle that cannot report its settings is asked to take them all the same.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -45,7 +45,15 @@ DCB PortAsFound() {
     d.BaudRate = 19200;
     d.fBinary = TRUE;
     d.fParity = TRUE;
+    // What a terminal program or the Device Manager's "Xon / Xoff" and "Hardware" leave behind.
     d.fOutxCtsFlow = TRUE;
+    d.fOutxDsrFlow = TRUE;
+    d.fDsrSensitivity = TRUE;
+    d.fOutX = TRUE;
+    d.fInX = TRUE;
+    d.fNull = TRUE;
+    d.fErrorChar = TRUE;
+    d.ErrorChar = '?';
     d.fDtrControl = DTR_CONTROL_ENABLE;
     d.fRtsControl = RTS_CONTROL_HANDSHAKE;
     d.XonLim = 2048;
@@ -88,7 +96,7 @@ TEST_F(LineSettingsThroughDriver, NamedFieldsChangeTheRestStays) {
     const DCB p = PortAsFound();
     EXPECT_EQ(w.fBinary, p.fBinary);
     EXPECT_EQ(w.fParity, p.fParity);
-    EXPECT_EQ(w.fOutxCtsFlow, p.fOutxCtsFlow);
+    EXPECT_EQ(w.ErrorChar, p.ErrorChar);
     EXPECT_EQ(w.XonLim, p.XonLim);
     EXPECT_EQ(w.XoffLim, p.XoffLim);
     EXPECT_EQ(w.XonChar, p.XonChar);
@@ -99,6 +107,25 @@ TEST_F(LineSettingsThroughDriver, NamedFieldsChangeTheRestStays) {
     driver.port = w;
     ASSERT_TRUE(device.GetLineSettings(read));
     EXPECT_EQ(read, transfer);
+}
+
+// Nothing the port had may hold a write, drop a reply's 0x00 or take a block's 0x11 and 0x13 for
+// flow control: with RTS off (the updater's only choice) every such field goes off; an RTS
+// handshake asked for keeps CTS output flow, as the POSIX link's CRTSCTS does.
+TEST_F(LineSettingsThroughDriver, FlowControlAndCharacterHandlingGoOff) {
+    for (uint8_t rts : {uint8_t{RTS_CONTROL_DISABLE}, uint8_t{RTS_CONTROL_HANDSHAKE}}) {
+        LineSettings asked = transfer;
+        asked.rtsControl = rts;
+        ASSERT_TRUE(device.SetLineSettings(asked));
+        const DCB& w = driver.written;
+        EXPECT_EQ(w.fOutxCtsFlow, rts == RTS_CONTROL_HANDSHAKE ? 1u : 0u) << int{rts};
+        EXPECT_EQ(w.fOutxDsrFlow, 0u) << int{rts};
+        EXPECT_EQ(w.fDsrSensitivity, 0u) << int{rts};
+        EXPECT_EQ(w.fOutX, 0u) << int{rts};
+        EXPECT_EQ(w.fInX, 0u) << int{rts};
+        EXPECT_EQ(w.fNull, 0u) << int{rts};
+        EXPECT_EQ(w.fErrorChar, 0u) << int{rts};
+    }
 }
 
 // A handle whose settings cannot be read (a USB device, or a driver that refuses the read) still
