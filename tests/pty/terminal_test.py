@@ -152,6 +152,24 @@ class Widths(PtyCase):
                     self.assertIn(said, words)
                 sim.stop()
 
+    def test_a_refusal_before_any_controller_breaks_between_words_at_40_columns(self):
+        # Said before there is a screen: a trace that cannot be written, no port to list.
+        need(self, "aio")
+        nowhere = {"FWBURN_SYSFS_ROOT": "/nonexistent", "FWBURN_DEV_ROOT": "/nonexistent"}
+        sim = self.start_sim("aio")
+        for more, code, said in (
+                (("--trace", "/nonexistent/dir/link.trace"), 2,
+                 "--trace /nonexistent/dir/link.trace: cannot write the file: No such file or "
+                 "directory"),
+                (("--list-ports",), 0, "fwburn-aio-cli: no controller on the USB link found")):
+            with self.subTest(said=said):
+                run = TerminalRun("aio", sim.port, 40, nowhere, more)
+                self.assertEqual(run.finish(), code, run.output)
+                screen = Screen(40)
+                screen.feed(run.output)
+                self.assertEqual(screen.wrapped, [], run.output)
+                self.assertIn(said, " ".join(line.strip() for line in screen.lines))
+
     def test_a_window_made_narrower_mid_transfer_is_followed(self):
         # Block 2001 is answered 2.5 s late: the pty is resized while the transfer waits on it.
         sim, run = self.run_at("cpu", 80, None, "--fault", "late=2500@block:2000x1")

@@ -16,6 +16,7 @@
 #include "ui/console/session/outcome.hpp"
 #include "ui/console/session/session.hpp"
 #include "ui/console/show/json_line.hpp"
+#include "ui/console/show/progress.hpp"
 #include "ui/console/show/shown_text.hpp"
 
 #ifndef FWBURN_VERSION
@@ -84,7 +85,7 @@ int ShowVersion(Host& host, const RunInfo& info, bool json) {
 // Per port: the path, and for a USB device its product, vendor:product, serial number and
 // socket (its instance on Windows), so that a bench with several controllers can tell them
 // apart; the name the system gives a port where it gives one.
-int ListPorts(Host& host, const char* program, int row, bool json) {
+int ListPorts(Host& host, const char* program, int row, bool json, int columns) {
     const bool usb = IsUsbLinked(row);
     std::vector<std::string> ports;
     if (usb) {
@@ -124,8 +125,9 @@ int ListPorts(Host& host, const char* program, int row, bool json) {
         }
     }
     if (ports.empty()) {
-        std::fprintf(host.err(), "%s: no %s found\n", program,
-                     usb ? "controller on the USB link" : "serial port");
+        const std::string said = std::string(program) + ": no " +
+                                 (usb ? "controller on the USB link" : "serial port") + " found";
+        std::fprintf(host.err(), "%s\n", (columns > 0 ? WrapLine(said, columns) : said).c_str());
     }
     return kExitSuccess;
 }
@@ -158,7 +160,8 @@ int Command(Host& host, const char* program, const Options& options, int row) {
         return ShowVersion(host, info, options.json);
     }
     if (options.listPorts) {
-        return ListPorts(host, program, row, options.json);
+        return ListPorts(host, program, row, options.json,
+                         ModeFor(options) == ScreenMode::kTerminal ? host.Columns() : 0);
     }
     const bool usb = IsUsbLinked(row);
     const TargetChoice choice = ChooseTargets(options, usb, options.info, ModelName(row), host);
@@ -218,7 +221,7 @@ int RunConsole(const char* program, int argc, char** argv) {
         const bool closes = !options.version && !options.listPorts;
         return CloseRefusedRun(stdout, stderr, closes ? ModeFor(options) : ScreenMode::kPlain,
                                options.info ? Run::Kind::kLook : Run::Kind::kUpdate,
-                               Describe(program, options, row), row, kExitUnexpected, e.what());
+                               Describe(program, options, row), row, kExitUnexpected, e.what(), 0);
     }
     const int code = Command(*host, program, options, row);
     // What is left is the terminal taking the last lines: a signal now ends the wait, not the

@@ -19,9 +19,11 @@ namespace fwburn::console {
 
 // A run refused before it took a controller: `error` on `err`, and with --json the record its kind
 // closes with on `out` (an update's `start` and `outcome`, where no controller was found as the
-// update that finds none at its open; a look's one `info` object). Returns `code`.
+// update that finds none at its open; a look's one `info` object). `error` is broken between words
+// to `columns` where they are known (a terminal's). Returns `code`.
 int CloseRefusedRun(std::FILE* out, std::FILE* err, ScreenMode mode, Run::Kind kind,
-                    const RunInfo& info, int programRow, int code, const std::string& error);
+                    const RunInfo& info, int programRow, int code, const std::string& error,
+                    int columns);
 
 class Session {
   public:

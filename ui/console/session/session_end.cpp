@@ -16,6 +16,7 @@
 #include "ui/console/show/board.hpp"
 #include "ui/console/show/info_table.hpp"
 #include "ui/console/show/json_line.hpp"
+#include "ui/console/show/progress.hpp"
 #include "ui/console/show/screen.hpp"
 #include "ui/console/show/shown_text.hpp"
 
@@ -246,11 +247,13 @@ void Session::Abandon(const char* what) {
 // found, a trace file that cannot be written): said on stderr, and in JSON closed as a run of
 // its kind closes, so that a script never reads an empty stdout.
 int Session::NotRun(int code, const std::string& error) {
-    return CloseRefusedRun(host_.out(), host_.err(), mode_, kind_, info_, programRow_, code, error);
+    return CloseRefusedRun(host_.out(), host_.err(), mode_, kind_, info_, programRow_, code, error,
+                           mode_ == ScreenMode::kTerminal ? host_.Columns() : 0);
 }
 
 int CloseRefusedRun(std::FILE* out, std::FILE* err, ScreenMode mode, Run::Kind kind,
-                    const RunInfo& info, int programRow, int code, const std::string& error) {
+                    const RunInfo& info, int programRow, int code, const std::string& error,
+                    int columns) {
     const bool json = mode == ScreenMode::kJson;
     if (json && kind == Run::Kind::kUpdate) {
         const std::unique_ptr<Screen> screen = Screen::Make(mode, out, err);
@@ -262,7 +265,8 @@ int CloseRefusedRun(std::FILE* out, std::FILE* err, ScreenMode mode, Run::Kind k
             return code;
         }
     }
-    std::fprintf(err, "%s: %s\n", info.program.c_str(), Shown(error).c_str());
+    const std::string said = info.program + ": " + Shown(error);
+    std::fprintf(err, "%s\n", (columns > 0 ? WrapLine(said, columns) : said).c_str());
     if (!json) {
         return code;
     }
