@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 namespace fwburn::sim::plcsim {
@@ -195,15 +196,6 @@ const char* PhaseToken(Phase phase) {
         }
     }
     return "?";
-}
-
-std::optional<Phase> PhaseFromToken(std::string_view token) {
-    for (const auto& [p, t] : kPhases) {
-        if (token == t) {
-            return p;
-        }
-    }
-    return std::nullopt;
 }
 
 const char* KindToken(FaultKind kind) {

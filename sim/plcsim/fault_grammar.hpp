@@ -8,7 +8,6 @@
 // version=MAJOR.MINOR, link-loss@block[:SKIP]) take no phase, link-loss excepted.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,7 +17,6 @@ namespace fwburn::sim::plcsim {
 
 // The phase names of the grammar, one per Phase.
 const char* PhaseToken(Phase phase);
-std::optional<Phase> PhaseFromToken(std::string_view token);
 const char* KindToken(FaultKind kind);
 
 // Adds the fault that `text` describes to `faults`. Returns "" when it did, else what is wrong

@@ -267,7 +267,6 @@ void SetColumns(int fd, unsigned short columns, unsigned short rows = 24) {
 // descriptor even with another thread running that was started after it; the height with it,
 // whichever of the two is asked first.
 TEST(TerminalWidthTest, IsReadAgainAfterSigwinch) {
-    EXPECT_EQ(ReadColumns(-1), 0);
     const pid_t pid = fork();
     if (pid == 0) {
         int master = -1;
@@ -277,7 +276,7 @@ TEST(TerminalWidthTest, IsReadAgainAfterSigwinch) {
         }
         SetColumns(master, 80);
         TerminalWidth width(slave);
-        if (width.Columns() != 80 || width.Rows() != 24 || ReadColumns(slave) != 80) {
+        if (width.Columns() != 80 || width.Rows() != 24) {
             _exit(3);
         }
         std::thread busy([] { usleep(300000); });  // would take the signal if it were unblocked

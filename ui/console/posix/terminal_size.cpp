@@ -7,11 +7,6 @@
 
 namespace fwburn::console {
 
-int ReadColumns(int fd) {
-    winsize size{};
-    return ioctl(fd, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
-}
-
 TerminalWidth::TerminalWidth(int fd, int fallback) : fd_(fd), columns_(fallback) {
     sigset_t set;
     sigemptyset(&set);

@@ -6,9 +6,6 @@
 
 namespace fwburn::console {
 
-// The width of the terminal on `fd` in columns; 0 when it is no terminal or tells no width.
-int ReadColumns(int fd);
-
 // Follows the width of the terminal on `fd`: read once here, and again after each SIGWINCH.
 // SIGWINCH is blocked in the calling thread and read from a signalfd; make one per process,
 // before any other thread starts, so that every thread inherits the block and none takes the
