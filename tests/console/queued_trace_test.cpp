@@ -2,6 +2,7 @@
 // the file misses is counted exactly, and a write that fails ends the trace.
 #include "ui/console/session/queued_trace.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -51,6 +52,12 @@ std::unique_ptr<QueuedTrace> Open(const std::string& path, int& openError,
 
 TEST(QueuedTraceTest, AFifoNobodyReadsCostsTheWorkerNothingAndEveryLineIsAccounted) {
     fixture::Fifo fifo;
+    // Full before the trace begins, so that its writer can never have moved a byte lately, however
+    // late a busy machine lets its thread run. The filler ends no line.
+    const int filler = open(fifo.path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(filler, 0);
+    fixture::FillToTheBrim(filler);
+    close(filler);
     int openError = -1;
     const std::unique_ptr<QueuedTrace> owned = Open(fifo.path, openError, 16 * 1024);
     QueuedTrace& trace = *owned;
