@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string_view>
 
 #include "link/posix/port_holder.hpp"
@@ -62,6 +63,10 @@ int Holder(const std::string& path) {
 }  // namespace
 
 LockFileClaim ClaimLockFile(const std::string& directory, const std::string& ttyName) {
+    // The file made first is named by the pid: the workers of several controllers, opening their
+    // ports at once, would make and remove each other's, and one port would go without its file.
+    static std::mutex making;
+    const std::lock_guard<std::mutex> one(making);
     LockFileClaim claim;
     const std::string path = directory + "/LCK.." + ttyName;
     const std::string temporary = directory + "/LTMP." + std::to_string(getpid());

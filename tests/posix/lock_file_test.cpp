@@ -16,6 +16,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "link/posix/posix_device.hpp"
 #include "tests/posix/pty.hpp"
@@ -131,6 +133,32 @@ TEST(LockFile, AnotherUsersLiveHolderKeepsThePort) {
     EXPECT_EQ(ReadAll(path), Hdb(otherUser));
     unlink(path.c_str());
     rmdir(dir);
+}
+
+// The workers of several controllers open their ports at once, each claiming its own file: none
+// may lose its file to another's making of the same one (no file, and the port goes unguarded).
+TEST(LockFile, ClaimsOfSeveralPortsAtOnceEachGetTheirFile) {
+    char dir[] = "/tmp/fwburn-lck-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    constexpr int kPorts = 4;
+    constexpr int kRounds = 300;
+    std::vector<int> unclaimed(kPorts, 0);
+    std::vector<std::thread> workers;
+    for (int port = 0; port < kPorts; ++port) {
+        workers.emplace_back([&, port] {
+            const std::string name = "ttyUSB" + std::to_string(port);
+            for (int round = 0; round < kRounds; ++round) {
+                const LockFileClaim claim = ClaimLockFile(dir, name);
+                unclaimed[port] += claim.path.empty() ? 1 : 0;
+                ReleaseLockFile(claim.path);
+            }
+        });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    EXPECT_EQ(unclaimed, std::vector<int>(kPorts, 0));
+    EXPECT_EQ(rmdir(dir), 0) << "a file was left behind";
 }
 
 TEST(LockFile, NowhereToPutItLeavesTheClaimEmpty) {
