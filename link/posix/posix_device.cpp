@@ -317,9 +317,10 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     // slave open so that its master reads no hang-up: there only a holder that set the flag
     // refuses the port. The flag alone may be stale (on a pty slave it outlives a holder killed
     // before it cleared it): it is the holder that refuses the port.
+    bool pty = false;
     if (struct stat device{}; fstat(fd, &device) == 0) {
         const unsigned kind = major(device.st_rdev);
-        const bool pty = kind >= kPtySlaveMajor && kind < kPtySlaveMajor + kPtySlaveMajors;
+        pty = kind >= kPtySlaveMajor && kind < kPtySlaveMajor + kPtySlaveMajors;
         int exclusive = 0;
         if (!pty || (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
             if (const PortHolder holder = OpenedBy(device.st_rdev); holder.pid > 0) {
@@ -340,6 +341,7 @@ std::unique_ptr<PosixDevice> OpenSerialPort(const std::string& path, OpenFailure
     tcflush(fd, TCIOFLUSH);
     std::unique_ptr<PosixDevice> device(new PosixDevice(fd, path, t));
     device->lockFile_ = claim.path;
+    device->pseudoTerminal_ = pty;
     const char* sysRoot = std::getenv("FWBURN_SYSFS_ROOT");
     const std::optional<uint32_t> adapter =
         ec ? std::nullopt
@@ -500,11 +502,23 @@ bool PosixDevice::GetLineSettings(LineSettings& settings) {
 }
 
 bool PosixDevice::SetLineSettings(const LineSettings& settings) {
-    termios t{};
-    if (tcgetattr(fd_, &t) != 0 || !ApplyLineSettings(settings, t)) {
+    termios before{};
+    if (tcgetattr(fd_, &before) != 0) {
+        return false;
+    }
+    termios t = before;
+    if (!ApplyLineSettings(settings, t)) {
         return false;
     }
     if (RetryOnEintr([&] { return tcsetattr(fd_, TCSADRAIN, &t); }) != 0) {
+        return false;
+    }
+    // tcsetattr() succeeds when the driver took any part of it: what it made of the rest shows
+    // only in what it holds now. A line other than the one asked for is refused as an unknown
+    // rate is, not run on in silence.
+    if (termios held{}; tcgetattr(fd_, &held) == 0 && !LineTaken(t, held, !pseudoTerminal_)) {
+        RetryOnEintr([&] { return tcsetattr(fd_, TCSANOW, &before); });
+        tcgetattr(fd_, &held_);
         return false;
     }
     requested_ = t;

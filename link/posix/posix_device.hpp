@@ -53,7 +53,8 @@ class PosixDevice final : public Device {
     // What the kernel holds now, which on a pseudo-terminal is always 8 bits without parity.
     bool GetLineSettings(LineSettings& settings) override;
     // Waits for pending output to go out at the old baud rate, then switches. DTR and RTS follow
-    // the request where the port has modem lines, unless they are kept (below).
+    // the request where the port has modem lines, unless they are kept (below). A rate or framing
+    // the driver did not take is refused, and the line put back as it was.
     bool SetLineSettings(const LineSettings& settings) override;
     bool SetTimeouts(const Timeouts& timeouts) override;
     // Drops the input the kernel holds and says how much that was (bytes an adapter still holds
@@ -107,6 +108,7 @@ class PosixDevice final : public Device {
     uint8_t dtr_ = 1;
     uint8_t rts_ = 1;
     bool modemLinesKept_ = false;
+    bool pseudoTerminal_ = false;  // holds 8 bits without parity whatever it is asked
     bool wireTiming_ = false;
     WireClock wire_;
     uint64_t staleDropped_ = 0;

@@ -123,6 +123,12 @@ bool ApplyLineSettings(const LineSettings& settings, termios& t) {
     return true;
 }
 
+bool LineTaken(const termios& asked, const termios& held, bool framingKept) {
+    constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
+    return cfgetospeed(&asked) == cfgetospeed(&held) && cfgetispeed(&asked) == cfgetispeed(&held) &&
+           (!framingKept || (asked.c_cflag & kFraming) == (held.c_cflag & kFraming));
+}
+
 LineSettings LineSettingsOf(const termios& t) {
     LineSettings s;
     s.baudRate = BaudForSpeed(cfgetospeed(&t)).value_or(0);

@@ -23,6 +23,13 @@ void MakeRaw(termios& t);
 // DTR handshake, RTS toggle).
 bool ApplyLineSettings(const LineSettings& settings, termios& t);
 
+// Whether the kernel took the line `asked` asks for, as `held` (read back after the setting) shows.
+// A driver answers a rate or framing it cannot make with another, and the setting succeeds all the
+// same: a UART's keeps its old rate for one beyond its clock, a bridge chip's keeps 8 data bits. On
+// a pseudo-terminal (`framingKept` false), which always holds 8 bits without parity, only the rate
+// counts.
+bool LineTaken(const termios& asked, const termios& held, bool framingKept);
+
 // Baud, framing and RTS handshake as `t` holds them; DTR and RTS levels come from the modem lines,
 // which termios does not carry, so the caller fills those in. An unknown speed reads as baud 0.
 LineSettings LineSettingsOf(const termios& t);

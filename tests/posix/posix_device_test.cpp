@@ -61,6 +61,22 @@ extern "C" ssize_t write(int fd, const void* data, size_t length) {
     return n;
 }
 
+// A rate this program's tcsetattr() cannot make, 0 for none: asked for it, the line keeps the rate
+// it had and the call succeeds, as a UART's driver answers a rate beyond its clock.
+std::atomic<speed_t> unmadeSpeed{0};
+
+extern "C" int tcsetattr(int fd, int action, const termios* asked) {
+    using Set = int (*)(int, int, const termios*);
+    static const Set next = reinterpret_cast<Set>(dlsym(RTLD_NEXT, "tcsetattr"));
+    termios made = *asked;
+    termios now{};
+    if (const speed_t unmade = unmadeSpeed.load();
+        unmade != 0 && cfgetospeed(asked) == unmade && tcgetattr(fd, &now) == 0) {
+        cfsetspeed(&made, cfgetospeed(&now));
+    }
+    return next(fd, action, &made);
+}
+
 namespace fwburn::posix::test {
 namespace {
 
@@ -430,9 +446,15 @@ TEST_F(PosixDeviceTest, LineSwitchesBetweenApplicationAndTransferSettings) {
     EXPECT_EQ(asked.c_cflag & (PARENB | PARODD | CSTOPB), static_cast<tcflag_t>(PARENB));
     EXPECT_EQ(cfgetispeed(&asked), B9600);
 
-    EXPECT_FALSE(device->SetLineSettings({12345, 8, kNoParity, kOneStopBit, 0, 0}));
-    EXPECT_EQ(FarEndSpeed(), B9600);
-    EXPECT_EQ(cfgetospeed(&device->requestedTermios()), B9600);
+    // Refused too: a rate the driver did not make, though it reported success.
+    for (const uint32_t baud : {12345u, 921600u}) {
+        SCOPED_TRACE(baud);
+        unmadeSpeed = B921600;
+        EXPECT_FALSE(device->SetLineSettings({baud, 8, kNoParity, kOneStopBit, 0, 0}));
+        unmadeSpeed = 0;
+        EXPECT_EQ(FarEndSpeed(), B9600);
+        EXPECT_EQ(cfgetospeed(&device->requestedTermios()), B9600);
+    }
 }
 
 // Another process (root passes TIOCEXCL) changes the line under a transfer: the next write sets

@@ -62,5 +62,35 @@ TEST(TermiosMap, WhatTheLineCannotDoIsRefusedAndChangesNothing) {
     }
 }
 
+// What a driver made of a setting, read back: another rate, or (where the port keeps framing, not
+// on a pseudo-terminal) 8 bits where 7 with parity were asked, as a bridge chip that has only 8
+// does.
+TEST(TermiosMap, ALineTheDriverDidNotMakeIsNotTaken) {
+    struct Case {
+        const char* name;
+        speed_t heldSpeed;
+        tcflag_t heldFraming;
+        bool framingKept;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"as asked", B9600, CS7 | PARENB, true, true},
+        {"another rate", B4800, CS7 | PARENB, true, false},
+        {"another rate on a pseudo-terminal", B4800, CS8, false, false},
+        {"8 bits without parity", B9600, CS8, true, false},
+        {"8 bits without parity on a pseudo-terminal", B9600, CS8, false, true},
+    };
+    termios asked{};
+    asked.c_cflag = HUPCL;
+    ASSERT_TRUE(ApplyLineSettings({9600, 7, kEvenParity, kOneStopBit, 0, 0}, asked));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        termios held = asked;
+        held.c_cflag = (held.c_cflag & ~kFraming) | c.heldFraming;
+        cfsetspeed(&held, c.heldSpeed);
+        EXPECT_EQ(LineTaken(asked, held, c.framingKept), c.taken);
+    }
+}
+
 }  // namespace
 }  // namespace fwburn::posix
