@@ -173,7 +173,8 @@ std::string CharKey(dev_t device) {
 
 // The program's own terminal, by any name (/dev/tty, its pts), or where its standard streams go:
 // taken as the port, the frames would land on the screen, the keys typed would be read as
-// replies, and the terminal would be left raw.
+// replies, and the terminal would be left raw. A standard stream that was closed is no terminal:
+// the port itself may have been given its number.
 bool OwnTerminal(int fd) {
     if (tcgetsid(fd) >= 0) {  // answers only for the caller's controlling terminal
         return true;
@@ -184,7 +185,8 @@ bool OwnTerminal(int fd) {
     }
     for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
         struct stat st {};
-        if (fstat(standard, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == port.st_rdev) {
+        if (standard != fd && fstat(standard, &st) == 0 && S_ISCHR(st.st_mode) &&
+            st.st_rdev == port.st_rdev) {
             return true;
         }
     }

@@ -400,6 +400,28 @@ TEST(PosixDeviceOpen, FailuresSayWhy) {
     unlink(file);
 }
 
+// Started with a standard stream closed, a program is given the port under its number: that is
+// no terminal of the program's.
+TEST(PosixDeviceOpen, APortUnderAClosedStandardStreamsNumberIsTaken) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+        SCOPED_TRACE(standard);
+        const int saved = dup(standard);
+        close(standard);
+        OpenFailure failure;
+        const int got = [&] {
+            const std::unique_ptr<PosixDevice> device = OpenSerialPort(pty.slavePath(), &failure);
+            return device ? device->fd() : -1;
+        }();
+        if (saved >= 0) {
+            dup2(saved, standard);
+            close(saved);
+        }
+        EXPECT_EQ(got, standard) << failure.message;
+    }
+}
+
 TEST(PosixDeviceOpen, KeepsTheBaudRateAndDropsWhatCameBefore) {
     Pty pty;
     ASSERT_TRUE(pty.ok());
