@@ -96,7 +96,9 @@ bool Win32Device::SetLineSettings(const LineSettings& settings) {
     // hardware flow control) must not shape the stream: blocks carry 0x11 and 0x13 as data, the
     // bootloader's replies carry 0x00, and a three-wire cable leaves CTS and DSR low, which would
     // hold every write or drop every reply. The line is the bytes and nothing else, as the POSIX
-    // link's raw termios has it.
+    // link's raw termios has it. Nor may a line error stop the port: left to abort on errors,
+    // the driver fails every call after one (a framing error as the controller's line changes
+    // speed) until the error is cleared, the next line settings and time-outs included.
     dcb.fOutxCtsFlow = dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
     dcb.fOutxDsrFlow = FALSE;
     dcb.fDsrSensitivity = FALSE;
@@ -104,6 +106,7 @@ bool Win32Device::SetLineSettings(const LineSettings& settings) {
     dcb.fInX = FALSE;
     dcb.fNull = FALSE;
     dcb.fErrorChar = FALSE;
+    dcb.fAbortOnError = FALSE;
     return calls_.set(handle_, &dcb) != FALSE;
 }
 

@@ -54,6 +54,7 @@ DCB PortAsFound() {
     d.fNull = TRUE;
     d.fErrorChar = TRUE;
     d.ErrorChar = '?';
+    d.fAbortOnError = TRUE;  // what a program that handles its own line errors leaves
     d.fDtrControl = DTR_CONTROL_ENABLE;
     d.fRtsControl = RTS_CONTROL_HANDSHAKE;
     d.XonLim = 2048;
@@ -109,9 +110,10 @@ TEST_F(LineSettingsThroughDriver, NamedFieldsChangeTheRestStays) {
     EXPECT_EQ(read, transfer);
 }
 
-// Nothing the port had may hold a write, drop a reply's 0x00 or take a block's 0x11 and 0x13 for
-// flow control: with RTS off (the updater's only choice) every such field goes off; an RTS
-// handshake asked for keeps CTS output flow, as the POSIX link's CRTSCTS does.
+// Nothing the port had may hold a write, drop a reply's 0x00, take a block's 0x11 and 0x13 for
+// flow control or stop the port at a line error: with RTS off (the updater's only choice) every
+// such field goes off; an RTS handshake asked for keeps CTS output flow, as the POSIX link's
+// CRTSCTS does.
 TEST_F(LineSettingsThroughDriver, FlowControlAndCharacterHandlingGoOff) {
     for (uint8_t rts : {uint8_t{RTS_CONTROL_DISABLE}, uint8_t{RTS_CONTROL_HANDSHAKE}}) {
         LineSettings asked = transfer;
@@ -125,6 +127,7 @@ TEST_F(LineSettingsThroughDriver, FlowControlAndCharacterHandlingGoOff) {
         EXPECT_EQ(w.fInX, 0u) << int{rts};
         EXPECT_EQ(w.fNull, 0u) << int{rts};
         EXPECT_EQ(w.fErrorChar, 0u) << int{rts};
+        EXPECT_EQ(w.fAbortOnError, 0u) << int{rts};
     }
 }
 
