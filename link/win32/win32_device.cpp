@@ -8,6 +8,7 @@ void Win32Device::Attach(HANDLE handle) {
     Close();
     handle_ = handle;
     hungUp_ = false;
+    modemLinesKept_ = false;
 }
 
 void Win32Device::Close() {
@@ -90,8 +91,8 @@ bool Win32Device::SetLineSettings(const LineSettings& settings) {
     dcb.ByteSize = settings.byteSize;
     dcb.Parity = settings.parity;
     dcb.StopBits = settings.stopBits;
-    dcb.fDtrControl = settings.dtrControl & 3u;
-    dcb.fRtsControl = settings.rtsControl & 3u;
+    dcb.fDtrControl = modemLinesKept_ ? DTR_CONTROL_ENABLE : settings.dtrControl & 3u;
+    dcb.fRtsControl = modemLinesKept_ ? RTS_CONTROL_ENABLE : settings.rtsControl & 3u;
     // What another program left on the port (a terminal's XON/XOFF, the Device Manager's
     // hardware flow control) must not shape the stream: blocks carry 0x11 and 0x13 as data, the
     // bootloader's replies carry 0x00, and a three-wire cable leaves CTS and DSR low, which would

@@ -30,6 +30,12 @@ class Win32Device final : public Device {
     void Close();
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE handle() const { return handle_; }
+    // DTR and RTS stay raised whatever a line setting asks, until the next Attach: for the
+    // controller's own USB link, a USB modem that may stop sending when DTR falls. The switch to
+    // the transfer's settings asks for both low; where the handle is a comm device (the COM port
+    // Windows gives the controller's USB serial device), the blocks after the erase could then go
+    // unanswered.
+    void KeepModemLines() { modemLinesKept_ = true; }
     // Nothing more is written, from any thread: for a process about to end while its worker may
     // still send a request on a reply that comes meanwhile.
     void StopWriting() { writingStopped_.store(true, std::memory_order_relaxed); }
@@ -55,6 +61,7 @@ class Win32Device final : public Device {
     CommStateCalls calls_;
     std::atomic<bool> hungUp_{false};  // set by the worker's reads, read by the main loop
     std::atomic<bool> writingStopped_{false};
+    bool modemLinesKept_ = false;
 };
 
 // Opens a listed serial port ("COM3", "COM12") exclusively for synchronous reading and writing,

@@ -131,6 +131,27 @@ TEST_F(LineSettingsThroughDriver, FlowControlAndCharacterHandlingGoOff) {
     }
 }
 
+// The controller's USB link keeps DTR and RTS raised through every line setting, whatever the
+// port had; a new handle asks as it is told again.
+TEST_F(LineSettingsThroughDriver, TheUsbLinkKeepsItsModemLinesRaised) {
+    driver.port.fDtrControl = DTR_CONTROL_DISABLE;
+    driver.port.fRtsControl = RTS_CONTROL_DISABLE;
+    device.KeepModemLines();
+    for (bool reattached : {false, true}) {
+        if (reattached) {
+            device.Attach(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        }
+        ASSERT_TRUE(device.SetLineSettings(transfer));
+        const DCB& w = driver.written;
+        EXPECT_EQ(w.fDtrControl,
+                  static_cast<DWORD>(reattached ? DTR_CONTROL_DISABLE : DTR_CONTROL_ENABLE));
+        EXPECT_EQ(w.fRtsControl,
+                  static_cast<DWORD>(reattached ? RTS_CONTROL_DISABLE : RTS_CONTROL_ENABLE));
+        EXPECT_EQ(w.fOutxCtsFlow, 0u);
+        EXPECT_EQ(w.BaudRate, 115200u);
+    }
+}
+
 // A handle whose settings cannot be read (a USB device, or a driver that refuses the read) still
 // gets the write, with the named fields and nothing left over from the failed read.
 TEST_F(LineSettingsThroughDriver, UnreadableSettingsAreWrittenAllTheSame) {

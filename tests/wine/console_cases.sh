@@ -176,6 +176,10 @@ events[-1]['result'] == 'success' and events[-1]['erased']"
         # The trace holds the whole conversation: both opens, the closes, the blocks.
         [ "$(grep -c " open $com\$" "$trace")" -eq 2 ] && grep -q " close $com\$" "$trace" &&
             [ "$(wc -l <"$trace")" -gt 100 ] || fail "--trace: $(head -n 5 "$trace")"
+        # The controller's USB serial device keeps DTR and RTS up through the switch to 115200,
+        # as on Linux: each open of the USB-linked model's port says so.
+        [ "$(grep -c " note DTR and RTS kept raised (the USB link)\$" "$trace")" -eq 2 ] ||
+            fail "--trace: no modem lines kept: $(grep -m 3 " note " "$trace")"
     fi
     echo "PASS: $name updated a $model through $com ($form) against plcsim, flash byte for byte"
 }

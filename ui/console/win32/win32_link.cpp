@@ -175,9 +175,15 @@ Device* Win32Link::Open(bool usb, std::string& failure) {
         return nullptr;
     }
     device_.Attach(h);
+    if (usb) {
+        device_.KeepModemLines();  // a USB-linked model's port, the COM port given included
+    }
     opened_ = opened;
     if (trace_ != nullptr) {
         trace_->Note("open " + opened_);
+        if (usb) {
+            trace_->Note("DTR and RTS kept raised (the USB link)");
+        }
         traced_ = std::make_unique<TracingDevice>(device_, *trace_, RequestName);
         return traced_.get();
     }
