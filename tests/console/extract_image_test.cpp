@@ -322,6 +322,33 @@ INSTANTIATE_TEST_SUITE_P(Console, ReplaceUnderSignal,
                                     (p.param.blockedByCaller ? "_blocked" : "");
                          });
 
+// A signal the program was started ignoring (nohup's SIGHUP, a background job's SIGINT) stays
+// ignored while the file is replaced: the replacement goes on to its end.
+ssize_t SignalledFirst(int fd, const void* data, size_t length) {
+    raise(gSignal);
+    return write(fd, data, length);
+}
+
+TEST(ReplaceFile, ASignalTheCallerIgnoresStaysIgnored) {
+    for (const int signo : {SIGHUP, SIGINT}) {
+        Scratch s;
+        Write(s / "t", "old", 0600);
+        gSignal = signo;
+        const int status = InChild([&] {
+            signal(signo, SIG_IGN);
+            std::string error;
+            const bool replaced = Replace(s / "t", error, SignalledFirst);
+            struct sigaction after {};
+            sigaction(signo, nullptr, &after);
+            return replaced && after.sa_handler == SIG_IGN ? 0 : 1;
+        });
+        ASSERT_TRUE(WIFEXITED(status)) << signo << " ended it";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << signo;
+        EXPECT_EQ(Read(s / "t"), DataText()) << signo;
+        EXPECT_EQ(s.Entries(), std::set<std::string>{"t"});
+    }
+}
+
 // ---- files of others
 
 constexpr uid_t kNobody = 65534;

@@ -30,7 +30,8 @@ extern "C" void RemoveTemporaryAndEnd(int signo) {
 
 // For the life of one replacement: the ending signals remove the temporary file (unblocked, so
 // that a caller's blocked signal cannot wait past the end), and a file size limit is an error
-// of the write, not the end of the process.
+// of the write, not the end of the process. One the program was started ignoring (nohup's
+// SIGHUP) stays ignored: it would not have ended the program, so it must not end the replacement.
 class SignalScope {
   public:
     SignalScope() {
@@ -40,8 +41,14 @@ class SignalScope {
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         for (int signo = 1; signo < NSIG; ++signo) {
-            if (sigismember(&ending_, signo) == 1) {
-                sigaction(signo, signo == SIGXFSZ ? &ignore : &action, &saved_[signo]);
+            if (sigismember(&ending_, signo) != 1 ||
+                sigaction(signo, nullptr, &saved_[signo]) != 0) {
+                continue;
+            }
+            const bool ignored =
+                (saved_[signo].sa_flags & SA_SIGINFO) == 0 && saved_[signo].sa_handler == SIG_IGN;
+            if (signo == SIGXFSZ || !ignored) {
+                sigaction(signo, signo == SIGXFSZ ? &ignore : &action, nullptr);
             }
         }
         pthread_sigmask(SIG_UNBLOCK, &ending_, &savedMask_);
