@@ -57,7 +57,10 @@ TEST(PosixLinkTest, APortOpenedWhileTheProcessEndsTakesNoWrite) {
     PosixLink* self = nullptr;
     PosixLink link(
         [&]() -> std::optional<std::string> {
-            std::thread([self] { self->ReleaseForExit(); }).join();  // mid-open, the lock held
+            std::thread([self] {
+                self->ReleaseForExit(std::chrono::steady_clock::now() +
+                                     std::chrono::milliseconds(300));
+            }).join();  // mid-open, the lock held
             return std::string(name);
         },
         "absent");

@@ -39,14 +39,15 @@ struct NoMemoryLink final : SessionLink {
     Device* Open(bool, std::string&) override { throw std::bad_alloc(); }
     void Close(Device*) override {}
     std::string OpenedPath() const override { return {}; }
-    void ReleaseForExit() override { letGo_ = true; }
+    void ReleaseForExit(Host::Clock::time_point) override { letGo_ = true; }
     void TraceTo(TraceWriter*) override {}
     bool& letGo_;
 };
 
 // A port that is not there, or one whose open waits until the process lets it go.
 struct WaitingLink final : SessionLink {
-    WaitingLink(bool there, std::atomic<bool>& letGo) : there_(there), letGo_(letGo) {}
+    WaitingLink(bool there, std::atomic<bool>& letGo, std::vector<Host::Clock::time_point>& given)
+        : there_(there), letGo_(letGo), given_(given) {}
     Device* Open(bool, std::string& failure) override {
         while (there_ && !letGo_) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -56,10 +57,14 @@ struct WaitingLink final : SessionLink {
     }
     void Close(Device*) override {}
     std::string OpenedPath() const override { return {}; }
-    void ReleaseForExit() override { letGo_ = true; }
+    void ReleaseForExit(Host::Clock::time_point giveUpAt) override {
+        given_.push_back(giveUpAt);
+        letGo_ = true;
+    }
     void TraceTo(TraceWriter*) override {}
     const bool there_;
     std::atomic<bool>& letGo_;
+    std::vector<Host::Clock::time_point>& given_;
 };
 
 struct TestHost final : Host {
@@ -93,7 +98,8 @@ struct TestHost final : Host {
     std::string UsbLinkIdentity() override { return "usb-link"; }
     std::unique_ptr<SessionLink> MakeLink(const Target& target) override {
         if (signalAtWake > 0) {
-            return std::make_unique<WaitingLink>(target.port != "/dev/ttyGONE", waitingLetGo);
+            return std::make_unique<WaitingLink>(target.port != "/dev/ttyGONE", waitingLetGo,
+                                                 giveUpAts);
         }
         return std::make_unique<NoMemoryLink>(portLetGo);
     }
@@ -127,6 +133,7 @@ struct TestHost final : Host {
     int signalAtWake = 0;
     std::atomic<int> wakes{0};
     std::atomic<bool> waitingLetGo{false};
+    std::vector<Clock::time_point> giveUpAts;  // what each port's release was given
 };
 
 // A session of `kind` at `options.ports` run to its end on `host`: the status it ended with.
@@ -228,6 +235,9 @@ TEST(SessionTest, ASignalKeepsTheFindingsOfALookThatHadEnded) {
     EXPECT_EQ(looks[0].value("exitCode", -1), 4) << looks[0];
     EXPECT_EQ(looks[1].value("signal", ""), "SIGTERM") << looks[1];
     EXPECT_EQ(looks[1].value("exitCode", -1), 143) << looks[1];
+    // One moment for both ports' workers, not one each.
+    ASSERT_EQ(host.giveUpAts.size(), 2u);
+    EXPECT_EQ(host.giveUpAts[0], host.giveUpAts[1]);
 }
 
 // A signal that comes once an update has come to its end (here this test build's image refused:

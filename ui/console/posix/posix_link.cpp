@@ -95,9 +95,9 @@ std::string PosixLink::OpenedPath() const {
     return opened_;
 }
 
-void PosixLink::ReleaseForExit() {
+void PosixLink::ReleaseForExit(std::chrono::steady_clock::time_point giveUpAt) {
     released_.store(true);
-    if (!mutex_.try_lock_for(std::chrono::milliseconds(300))) {
+    if (!mutex_.try_lock_until(giveUpAt)) {
         return;
     }
     if (device_) {

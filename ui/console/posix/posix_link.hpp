@@ -44,10 +44,10 @@ class PosixLink final : public SessionLink {
     // For the main thread on a signal, just before the process ends (_exit closes the port):
     // clears the port's exclusive flag and drops what is queued, whatever the worker is doing
     // with it. The lock is kept, so that the worker cannot open or close a port meanwhile. A
-    // worker that holds it longer than a moment is in a close that waits for output to drain
+    // worker that holds it past `giveUpAt` is in a close that waits for output to drain
     // (which clears the flag first) or in an open: the signal does not wait for it, and the port
     // that open gives takes no write either.
-    void ReleaseForExit() override;
+    void ReleaseForExit(std::chrono::steady_clock::time_point giveUpAt) override;
 
   private:
     std::string path_;

@@ -33,7 +33,9 @@ class HeldLock {
 class SessionLink : public Link {
   public:
     // Clears the port's exclusive flag and drops its queued bytes, whatever the worker is doing.
-    virtual void ReleaseForExit() = 0;
+    // A worker that holds the port past `giveUpAt` (in an open, or a close that waits for its
+    // output) is not waited for: the ports of a session share that one moment.
+    virtual void ReleaseForExit(std::chrono::steady_clock::time_point giveUpAt) = 0;
     // Records every open device to `trace` from now on.
     virtual void TraceTo(TraceWriter* trace) = 0;
 };

@@ -100,14 +100,16 @@ void Session::EndTrace(Screen* screen) {
 
 // The ports first: nothing after them, a blocked terminal least of all, may stand in their way.
 // A look whose end waits in its mailbox keeps its findings; taken before the ports go, so that no
-// look cut short by their going counts as ended.
+// look cut short by their going counts as ended. A worker busy opening or closing its port gets
+// one moment, shared by all: the process ends once, and ten stuck workers must not add up ten.
 void Session::LetPortsGo() {
+    const Clock::time_point giveUpAt = Clock::now() + std::chrono::milliseconds(300);
     for (auto& run : runs_) {
         while (std::optional<Request> request =
                    run->kind == Run::Kind::kLook ? run->mailbox.Take() : std::nullopt) {
             Handle(*run, *request);
         }
-        run->link->ReleaseForExit();
+        run->link->ReleaseForExit(giveUpAt);
     }
     ClearBoard();
     if (question_ != nullptr) {

@@ -212,11 +212,11 @@ std::string Win32Link::OpenedPath() const {
     return opened_;
 }
 
-void Win32Link::ReleaseForExit() {
+void Win32Link::ReleaseForExit(std::chrono::steady_clock::time_point giveUpAt) {
     // Nothing more sent: a reply that comes before the end would lead the worker on, to an erase
     // that the last words do not tell.
     device_.StopWriting();
-    if (!mutex_.try_lock_for(std::chrono::milliseconds(300))) {
+    if (!mutex_.try_lock_until(giveUpAt)) {
         return;  // an open or a close under way: the process ends without waiting for it
     }
     if (device_.IsOpen()) {

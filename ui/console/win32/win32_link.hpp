@@ -31,7 +31,7 @@ class Win32Link final : public SessionLink {
     bool LastDeviceHungUp() const override;
     // Drops what is queued both ways and aborts a transfer under way, whatever the worker does
     // with the port; the handle itself goes with the process.
-    void ReleaseForExit() override;
+    void ReleaseForExit(std::chrono::steady_clock::time_point giveUpAt) override;
 
   private:
     HANDLE OpenHandle(bool usb, std::string& failure, std::string& opened) const;
