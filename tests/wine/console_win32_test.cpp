@@ -486,6 +486,32 @@ TEST(ConsoleOutput, AReaderThatLeftIsABrokenPipe) {
     err.Finish();
 }
 
+// A pipe whose writing end another program set to PIPE_NOWAIT takes nothing while it is full,
+// and says so as a write of no bytes: the lines wait for the reader, as on a blocking pipe.
+TEST(ConsoleOutput, APipeSetNotToWaitLosesNothingWhileFull) {
+    Reader out(4096);
+    Reader err;
+    err.Start();
+    DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
+    ASSERT_TRUE(SetNamedPipeHandleState(out.write, &mode, nullptr, nullptr));
+    ConsoleOutput output(out.write, err.write);
+    const std::string line(100, 'x');
+    for (int i = 0; i < 200; ++i) {  // 20 kB, five times the pipe
+        std::fprintf(output.out(), "%s %d\n", line.c_str(), i);
+        std::fflush(output.out());
+    }
+    EXPECT_FALSE(output.DrainUntil(Clock::now() + std::chrono::milliseconds(300)));
+    out.Start();
+    ASSERT_TRUE(output.DrainUntil(Clock::now() + std::chrono::seconds(20)));
+    EXPECT_EQ(output.WriteError(0), 0u);
+    CloseHandle(out.write);
+    CloseHandle(err.write);
+    const std::string got = out.Finish();
+    EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 200);
+    EXPECT_NE(got.find(line + " 0\n"), std::string::npos);
+    err.Finish();
+}
+
 TEST(WholeUtf8, ACharacterCutBetweenTwoPiecesWaits) {
     EXPECT_EQ(WholeUtf8("abc"), 3u);
     EXPECT_EQ(WholeUtf8("a\xC3\xA9"), 3u);

@@ -87,7 +87,13 @@ class HandleWrites final : public Destinations {
                 return GetLastError();
             }
             if (done == 0) {
-                return ERROR_WRITE_FAULT;
+                if (GetFileType(target) != FILE_TYPE_PIPE) {
+                    return ERROR_WRITE_FAULT;
+                }
+                // A pipe set not to wait (PIPE_NOWAIT, by the program that made it) takes nothing
+                // while it is full: the bytes wait for its reader, as on a pipe that waits.
+                Sleep(kPumpPollMs);
+                continue;
             }
             data += done;
             left -= done;
