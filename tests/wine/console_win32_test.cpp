@@ -604,14 +604,17 @@ TEST(ReplaceFileSafely, RefusesDevicesFoldersAndReadOnlyFilesLeavingThemAsTheyWe
     EXPECT_EQ(Contents(dir + "readonly.bin"), "keep");
 }
 
-// A keyboard reading a pipe of `size` bytes as its standard input; the test writes `write`.
+// A keyboard reading a pipe of `size` bytes, its reading end in `wait` mode, as its standard
+// input; the test writes `write`.
 struct PipedKeyboard {
     HANDLE read = nullptr;
     HANDLE write = nullptr;
     Keyboard keyboard;
 
-    explicit PipedKeyboard(DWORD size) {
+    explicit PipedKeyboard(DWORD size, DWORD wait = PIPE_WAIT) {
         EXPECT_TRUE(CreatePipe(&read, &write, nullptr, size));
+        DWORD mode = PIPE_READMODE_BYTE | wait;
+        EXPECT_TRUE(SetNamedPipeHandleState(read, &mode, nullptr, nullptr));
         const HANDLE saved = GetStdHandle(STD_INPUT_HANDLE);
         SetStdHandle(STD_INPUT_HANDLE, read);
         keyboard.Start();
@@ -645,6 +648,27 @@ TEST(Keyboard, ReadsOneByteAtATimeUntilTheEndOfInput) {
     EXPECT_EQ(answers, (std::vector<Answer>{Answer::Cancel, Answer::Ok, Answer::Cancel}));
     // Everything taken: the main loop's wait on it waits again, rather than spinning.
     EXPECT_EQ(WaitForSingleObject(keyboard.ready(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+// A pipe set not to wait says it is empty with an error: that is no end of input, and the
+// answer typed after it is read.
+TEST(Keyboard, AnEmptyPipeSetNotToWaitIsNoEndOfInput) {
+    PipedKeyboard piped(0, PIPE_NOWAIT);
+    Sleep(200);
+    DWORD put = 0;
+    WriteFile(piped.write, "y\n", 2, &put, nullptr);
+    CloseHandle(piped.write);
+    std::string got;
+    for (long n = 1; n == 1;) {
+        ASSERT_EQ(WaitForSingleObject(piped.keyboard.ready(), 10000), WAIT_OBJECT_0);
+        char c = 0;
+        int error = 0;
+        if (piped.keyboard.Take(n, c, error) && n == 1) {
+            got += c;
+        }
+        EXPECT_GE(n, 0) << "error " << error << " after \"" << got << "\"";
+    }
+    EXPECT_EQ(got, "y\n");
 }
 
 // Input that keeps coming (`yes | fwburn-cpu-cli`) while nobody answers stays in the pipe: the

@@ -6,6 +6,13 @@
 
 namespace fwburn::console {
 
+namespace {
+
+// How often a reader looks again into a pipe set not to wait.
+constexpr DWORD kEmptyPipePollMs = 20;
+
+}  // namespace
+
 struct Keyboard::Shared {
     struct Byte {
         long n;
@@ -68,6 +75,12 @@ void Keyboard::Start() {
             const DWORD error = GetLastError();
             if (error == ERROR_OPERATION_ABORTED) {
                 continue;  // Ctrl+C in a console read: the event is the main thread's
+            }
+            if (error == ERROR_NO_DATA) {
+                // A pipe set not to wait (PIPE_NOWAIT, by the program that made it) that is empty
+                // for now: its writer is still there, and the answer may come yet.
+                Sleep(kEmptyPipePollMs);
+                continue;
             }
             // A pipe whose writer has gone is the end of input; anything else ends it too.
             shared->Put({error == ERROR_BROKEN_PIPE ? 0L : -1L, 0, EIO});
