@@ -62,23 +62,20 @@ TEST(TermiosMap, WhatTheLineCannotDoIsRefusedAndChangesNothing) {
     }
 }
 
-// What a driver made of a setting, read back: another rate, or (where the port keeps framing, not
-// on a pseudo-terminal) 8 bits where 7 with parity were asked, as a bridge chip that has only 8
-// does.
+// What a driver made of a setting, read back, where the port keeps framing (not a pseudo-terminal):
+// 8 bits where 7 with parity were asked, as a bridge chip that has only 8 does. Another rate is
+// refused through the device itself (PosixDeviceTest).
 TEST(TermiosMap, ALineTheDriverDidNotMakeIsNotTaken) {
     struct Case {
         const char* name;
-        speed_t heldSpeed;
         tcflag_t heldFraming;
         bool framingKept;
         bool taken;
     };
     const Case cases[] = {
-        {"as asked", B9600, CS7 | PARENB, true, true},
-        {"another rate", B4800, CS7 | PARENB, true, false},
-        {"another rate on a pseudo-terminal", B4800, CS8, false, false},
-        {"8 bits without parity", B9600, CS8, true, false},
-        {"8 bits without parity on a pseudo-terminal", B9600, CS8, false, true},
+        {"as asked", CS7 | PARENB, true, true},
+        {"8 bits without parity", CS8, true, false},
+        {"8 bits without parity on a pseudo-terminal", CS8, false, true},
     };
     termios asked{};
     asked.c_cflag = HUPCL;
@@ -87,7 +84,6 @@ TEST(TermiosMap, ALineTheDriverDidNotMakeIsNotTaken) {
         SCOPED_TRACE(c.name);
         termios held = asked;
         held.c_cflag = (held.c_cflag & ~kFraming) | c.heldFraming;
-        cfsetspeed(&held, c.heldSpeed);
         EXPECT_EQ(LineTaken(asked, held, c.framingKept), c.taken);
     }
 }
